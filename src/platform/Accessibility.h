@@ -1,0 +1,55 @@
+#pragma once
+// Raw access to the focused element of other applications (AT-SPI2 on Linux).
+// Every call is bounded in time by the backend; a call that fails or times out answers "nothing".
+// Decisions (what counts as a text field, a terminal, a password) are made above this layer.
+#include <QRectF>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <optional>
+
+namespace corvane::platform {
+
+// An opaque handle on an accessible element. Backends subclass it; equality is identity.
+class AccessibleElement {
+public:
+    virtual ~AccessibleElement() = default;
+};
+using ElementRef = std::shared_ptr<AccessibleElement>;
+
+// An element's value: text, or a number (rendered to text by the caller's rule).
+struct AccessibleValue {
+    enum class Kind { Text, Number } kind = Kind::Text;
+    QString text;
+    double number = 0;
+};
+
+struct TextRange {
+    int start = 0;    // in characters (code points)
+    int length = 0;
+};
+
+class Accessibility {
+public:
+    virtual ~Accessibility() = default;
+
+    // False when the accessibility bus does not answer; nothing else is tried then.
+    virtual bool available() = 0;
+    // The focused element of the active window, or nothing.
+    virtual ElementRef focusedElement() = 0;
+    virtual std::optional<AccessibleValue> value(const ElementRef& element) = 0;
+    // Screen extents in Qt global logical coordinates (origin top-left, y down).
+    virtual std::optional<QRectF> extents(const ElementRef& element) = 0;
+    // Raw role name as the bus reports it ("entry", "text", "password text", "terminal", ...).
+    virtual std::optional<QString> role(const ElementRef& element) = 0;
+    // Raw state names ("editable", "multi-line", "single-line", "focused", ...).
+    virtual QStringList states(const ElementRef& element) = 0;
+    virtual std::optional<TextRange> selection(const ElementRef& element) = 0;
+    // Process id of the application that owns the element (0 when unknown).
+    virtual qint64 processId(const ElementRef& element) = 0;
+    // Sets the whole value. Returns 0 on success or a backend status code (never throws).
+    virtual int setValue(const ElementRef& element, const QString& text) = 0;
+    virtual bool setSelection(const ElementRef& element, const TextRange& range) = 0;
+};
+
+} // namespace corvane::platform

@@ -1,0 +1,23 @@
+#pragma once
+// The application whose window is active ("frontmost").
+#include <QString>
+#include <optional>
+
+namespace corvane::platform {
+
+struct AppInfo {
+    QString appId;        // Flatpak/Snap id, else desktop-file id, else WM_CLASS class
+    QString displayName;  // from the desktop file; empty when unknown
+    qint64 pid = 0;
+    quint64 windowId = 0; // the active top-level window
+};
+
+class ActiveApp {
+public:
+    virtual ~ActiveApp() = default;
+    virtual std::optional<AppInfo> frontmost() = 0;
+    // Whether the given top-level window still exists and is the active one.
+    virtual bool isActiveWindow(quint64 windowId) = 0;
+};
+
+} // namespace corvane::platform

@@ -1,0 +1,37 @@
+#include "platform/linux/SettingsPreferences.h"
+#include <QDir>
+#include <QFileInfo>
+
+namespace corvane::platform::linux_ {
+
+QString SettingsPreferences::defaultPath() {
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (base.isEmpty())
+        base = QDir::homePath() + QStringLiteral("/.config");
+    return base + QStringLiteral("/corvane/corvane.conf");
+}
+
+SettingsPreferences::SettingsPreferences(const QString& filePath)
+    : m_settings(std::make_unique<QSettings>(filePath, QSettings::IniFormat)) {
+    QDir().mkpath(QFileInfo(filePath).absolutePath());
+}
+
+bool SettingsPreferences::contains(const QString& key) const { return m_settings->contains(key); }
+
+std::optional<QVariant> SettingsPreferences::value(const QString& key) const {
+    if (!m_settings->contains(key))
+        return std::nullopt;
+    return m_settings->value(key);
+}
+
+void SettingsPreferences::setValue(const QString& key, const QVariant& value) { m_settings->setValue(key, value); }
+
+void SettingsPreferences::remove(const QString& key) { m_settings->remove(key); }
+
+QStringList SettingsPreferences::keys() const { return m_settings->allKeys(); }
+
+void SettingsPreferences::sync() { m_settings->sync(); }
+
+QString SettingsPreferences::filePath() const { return m_settings->fileName(); }
+
+} // namespace corvane::platform::linux_

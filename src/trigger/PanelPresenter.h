@@ -1,0 +1,30 @@
+#pragma once
+// What the engine asks of the floating result panel. Implemented by FloatingPanelController (UI
+// layer); tests use a recording fake. Main thread only.
+#include <QPointF>
+#include <QSizeF>
+#include <QString>
+#include <optional>
+
+namespace corvane::trigger {
+
+class PanelPresenter {
+public:
+    virtual ~PanelPresenter() = default;
+
+    // elementTopLeft: the field's top-left corner in Qt global logical coordinates (y down), or
+    // nothing to place the panel near the pointer. elementSize: the field's size.
+    virtual void show(const QString& originalText, std::optional<QPointF> elementTopLeft, QSizeF elementSize,
+                      const QString& recipeId) = 0;
+    virtual void showDraft(std::optional<QPointF> elementTopLeft, QSizeF elementSize, const QString& recipeId) = 0;
+    // Draft submitted: switch the panel to optimizing with the recipe that will run.
+    virtual void beginStreamingResult(const QString& recipeId) = 0;
+    virtual void updateResult(const QString& textSoFar) = 0;
+    virtual void showResult(const QString& finalText) = 0;
+    virtual void showError(const QString& message) = 0;
+    virtual void showErrorMessage(const QString& message) = 0;
+    virtual void hide() = 0;
+    virtual bool isPanelVisible() const = 0;
+};
+
+} // namespace corvane::trigger

@@ -1,0 +1,40 @@
+#include "platform/fake/MemoryPreferences.h"
+#include "platform/linux/SettingsPreferences.h"
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace corvane::platform;
+
+// The INI backend hands numbers and booleans back as text; the typed readers must parse them the
+// same way whatever the backend.
+TEST(Preferences, IniValuesParseOnReadAfterReopen) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("corvane/corvane.conf"));
+    {
+        linux_::SettingsPreferences prefs(path);
+        prefs.setValue(QStringLiteral("triggerSpaceCount"), 4);
+        prefs.setValue(QStringLiteral("triggerIntervalMs"), 612.5);
+        prefs.setValue(QStringLiteral("hotkeyEnabled"), false);
+        prefs.setValue(QStringLiteral("apiModel"), QStringLiteral("gpt-4o"));
+        prefs.setValue(QStringLiteral("json"), QByteArray("[{\"id\":\"x\"}]"));
+        prefs.sync();
+    }
+    linux_::SettingsPreferences prefs(path);
+    EXPECT_EQ(prefs.integer(QStringLiteral("triggerSpaceCount")), 4);
+    EXPECT_EQ(prefs.number(QStringLiteral("triggerIntervalMs")), 612.5);
+    EXPECT_EQ(prefs.boolean(QStringLiteral("hotkeyEnabled")), false);
+    EXPECT_EQ(prefs.string(QStringLiteral("apiModel")), QStringLiteral("gpt-4o"));
+    EXPECT_EQ(prefs.bytes(QStringLiteral("json")), QByteArray("[{\"id\":\"x\"}]"));
+    EXPECT_FALSE(prefs.integer(QStringLiteral("missing")).has_value());
+}
+
+TEST(Preferences, UnparsableValuesReadAsAbsent) {
+    fake::MemoryPreferences prefs;
+    prefs.setValue(QStringLiteral("n"), QStringLiteral("twelve"));
+    prefs.setValue(QStringLiteral("b"), QStringLiteral("maybe"));
+    EXPECT_FALSE(prefs.integer(QStringLiteral("n")).has_value());
+    EXPECT_FALSE(prefs.number(QStringLiteral("n")).has_value());
+    EXPECT_FALSE(prefs.boolean(QStringLiteral("b")).has_value());
+    prefs.setValue(QStringLiteral("n"), QStringLiteral(" 7 "));
+    EXPECT_EQ(prefs.integer(QStringLiteral("n")), 7);
+}
