@@ -1,0 +1,203 @@
+// Reading answer text and error sentences out of what a provider sends back.
+#include "llm/LLMClient.h"
+#include "llm/TextUtil.h"
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+
+namespace corvane::llm {
+
+namespace {
+
+// Only an object or an array counts as JSON at the top level.
+std::optional<QJsonDocument> parseJson(const QByteArray& bytes) {
+    QJsonParseError error{};
+    QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError || doc.isNull())
+        return std::nullopt;
+    return doc;
+}
+
+std::optional<QJsonObject> parseObject(const QByteArray& bytes) {
+    std::optional<QJsonDocument> doc = parseJson(bytes);
+    if (!doc || !doc->isObject())
+        return std::nullopt;
+    return doc->object();
+}
+
+// An array whose every element is an object.
+std::optional<QJsonArray> objectArray(const QJsonValue& value) {
+    if (!value.isArray())
+        return std::nullopt;
+    QJsonArray array = value.toArray();
+    for (const QJsonValue& element : array) {
+        if (!element.isObject())
+            return std::nullopt;
+    }
+    return array;
+}
+
+std::optional<QString> stringAt(const QJsonObject& object, QLatin1String key) {
+    const QJsonValue value = object.value(key);
+    if (!value.isString())
+        return std::nullopt;
+    return value.toString();
+}
+
+std::optional<QJsonObject> firstObject(const QJsonObject& object, QLatin1String key) {
+    const std::optional<QJsonArray> array = objectArray(object.value(key));
+    if (!array || array->isEmpty())
+        return std::nullopt;
+    return array->first().toObject();
+}
+
+// The texts of candidates[0].content.parts, run together.
+std::optional<QString> geminiText(const QJsonObject& root) {
+    const std::optional<QJsonObject> candidate = firstObject(root, QLatin1String("candidates"));
+    if (!candidate)
+        return std::nullopt;
+    const QJsonValue content = candidate->value(QLatin1String("content"));
+    if (!content.isObject())
+        return std::nullopt;
+    const std::optional<QJsonArray> parts = objectArray(content.toObject().value(QLatin1String("parts")));
+    if (!parts)
+        return std::nullopt;
+    QString text;
+    for (const QJsonValue& part : *parts) {
+        if (std::optional<QString> piece = stringAt(part.toObject(), QLatin1String("text")))
+            text += *piece;
+    }
+    return text;
+}
+
+std::optional<QString> errorMessage(const QJsonValue& value, int depth) {
+    if (depth >= 4)
+        return std::nullopt;
+    if (value.isString()) {
+        QString s = value.toString();
+        return s.isEmpty() ? std::nullopt : std::optional<QString>(s);
+    }
+    if (!value.isObject())
+        return std::nullopt;
+    const QJsonObject object = value.toObject();
+    for (const char* key : {"message", "msg", "detail"}) {
+        const std::optional<QString> s = stringAt(object, QLatin1String(key));
+        if (s && !s->isEmpty())
+            return s;
+    }
+    if (const std::optional<QJsonArray> details = objectArray(object.value(QLatin1String("detail")))) {
+        QStringList messages;
+        for (const QJsonValue& detail : *details) {
+            const std::optional<QString> s = stringAt(detail.toObject(), QLatin1String("msg"));
+            if (s && !s->isEmpty())
+                messages.append(*s);
+        }
+        if (!messages.isEmpty())
+            return messages.join(QStringLiteral("; "));
+    }
+    if (object.contains(QLatin1String("error")))
+        return errorMessage(object.value(QLatin1String("error")), depth + 1);
+    return std::nullopt;
+}
+
+QString capped(const QString& message) {
+    constexpr qsizetype kMax = 400;
+    // Cheap test first: a text of at most 400 UTF-16 units has at most 400 characters.
+    if (message.size() <= kMax || text::graphemeCount(message) <= kMax)
+        return message;
+    return text::graphemePrefix(message, kMax) + QChar(0x2026);
+}
+
+} // namespace
+
+std::optional<QString> LLMClient::content(QByteArrayView ssePayload, APIFormat format) {
+    const std::optional<QJsonObject> root = parseObject(ssePayload.toByteArray());
+    if (!root)
+        return std::nullopt;
+    switch (format.value()) {
+    case APIFormat::OpenAI: {
+        const std::optional<QJsonObject> choice = firstObject(*root, QLatin1String("choices"));
+        if (!choice)
+            return std::nullopt;
+        for (const char* holder : {"delta", "message"}) {
+            const QJsonValue part = choice->value(QLatin1String(holder));
+            if (part.isObject()) {
+                if (std::optional<QString> text = stringAt(part.toObject(), QLatin1String("content")))
+                    return text;
+            }
+        }
+        return std::nullopt;
+    }
+    case APIFormat::Anthropic: {
+        if (root->value(QLatin1String("type")).toString() != QLatin1String("content_block_delta"))
+            return std::nullopt;
+        const QJsonValue delta = root->value(QLatin1String("delta"));
+        if (!delta.isObject())
+            return std::nullopt;
+        return stringAt(delta.toObject(), QLatin1String("text"));
+    }
+    case APIFormat::Gemini:
+        return geminiText(*root);
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> LLMClient::contentFromSSEPayload(const QString& payload, APIFormat format) {
+    return content(QByteArrayView(payload.toUtf8()), format);
+}
+
+std::optional<QString> LLMClient::contentFromWholeBody(QByteArrayView body, APIFormat format) {
+    const std::optional<QJsonObject> root = parseObject(body.toByteArray());
+    if (!root)
+        return std::nullopt;
+    switch (format.value()) {
+    case APIFormat::OpenAI: {
+        const std::optional<QJsonObject> choice = firstObject(*root, QLatin1String("choices"));
+        if (!choice)
+            return std::nullopt;
+        const QJsonValue message = choice->value(QLatin1String("message"));
+        if (!message.isObject())
+            return std::nullopt;
+        return stringAt(message.toObject(), QLatin1String("content"));
+    }
+    case APIFormat::Anthropic: {
+        if (root->value(QLatin1String("type")).toString() != QLatin1String("message"))
+            return std::nullopt;
+        const std::optional<QJsonArray> blocks = objectArray(root->value(QLatin1String("content")));
+        if (!blocks)
+            return std::nullopt;
+        QString text;
+        for (const QJsonValue& block : *blocks) {
+            if (std::optional<QString> piece = stringAt(block.toObject(), QLatin1String("text")))
+                text += *piece;
+        }
+        return text;
+    }
+    case APIFormat::Gemini:
+        return geminiText(*root);
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> LLMClient::contentFromWholeBody(const QString& body, APIFormat format) {
+    return contentFromWholeBody(QByteArrayView(body.toUtf8()), format);
+}
+
+std::optional<QString> LLMClient::extractErrorMessage(const QString& body) {
+    const QString trimmed = text::trimFully(body);
+    if (trimmed.isEmpty())
+        return std::nullopt;
+    if (const std::optional<QJsonDocument> doc = parseJson(trimmed.toUtf8())) {
+        const QJsonValue top = doc->isObject() ? QJsonValue(doc->object()) : QJsonValue(doc->array());
+        const std::optional<QString> message = errorMessage(top, 0);
+        if (!message || message->isEmpty())
+            return std::nullopt;
+        return capped(*message);
+    }
+    QString plain = trimmed;
+    plain.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return capped(plain);
+}
+
+} // namespace corvane::llm

@@ -1,0 +1,54 @@
+// The sentences a user sees when a model request fails.
+#include "llm/LLMClient.h"
+#include "llm/Tr.h"
+#include <cmath>
+
+namespace corvane::llm {
+
+QString LLMClient::humanizedError(int status, const QString& body) {
+    const std::optional<QString> detail = extractErrorMessage(body);
+    const QString suffix = detail ? tr(" — %@").replace(QLatin1String("%@"), *detail) : QString();
+    QString base;
+    if (status == 401 || status == 403)
+        base = tr("API key is invalid or unauthorized. Check that the key belongs to the selected provider");
+    else if (status == 404)
+        base = tr("API path not found. Check the endpoint (it usually ends with /v1) and the model name");
+    else if (status == 429)
+        base = tr("Rate limit or quota exceeded. Try again later or check your account balance");
+    else if (status == 400)
+        base = tr("Request rejected. The most common cause is a model name that doesn't exist");
+    else if (status >= 500 && status <= 599)
+        base = tr("Provider temporarily unavailable (%d). Try again later").replace(QLatin1String("%d"), QString::number(status));
+    else
+        base = tr("API error (%d)").replace(QLatin1String("%d"), QString::number(status));
+    return base + suffix;
+}
+
+QString LLMClient::humanizedURLError(const TransportError& error) {
+    using Code = TransportError::Code;
+    switch (error.code) {
+    case Code::CannotFindHost:
+    case Code::CannotConnectToHost:
+        return tr("Can't reach the API server. Check the endpoint domain and your network");
+    case Code::NotConnectedToInternet:
+        return tr("No internet connection");
+    case Code::SecureConnectionFailed:
+    case Code::ServerCertificateUntrusted:
+        return tr("HTTPS connection failed. Make sure the endpoint starts with https:// and has a valid certificate");
+    case Code::Cancelled:
+        return tr("Request cancelled");
+    case Code::TimedOut:
+    case Code::Other:
+        break;
+    }
+    return error.description;
+}
+
+QString LLMClient::timeoutMessage(double configuredSeconds) {
+    // The configured value in whole seconds; an unusable value stands for the default that applied.
+    const double shown = std::trunc(sanitizedTimeout(configuredSeconds));
+    return tr("Request timed out (limit %d s). Increase the timeout in Settings or try a faster model")
+        .replace(QLatin1String("%d"), QString::number(static_cast<qint64>(shown)));
+}
+
+} // namespace corvane::llm

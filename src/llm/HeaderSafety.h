@@ -1,0 +1,11 @@
+#pragma once
+// Header values travel as raw bytes: a line break or NUL in one would end the header early or
+// smuggle in another one, so such values are refused before anything is sent.
+#include <QString>
+
+namespace corvane::llm {
+
+bool isSafeHeaderValue(const QString& value);
+QString invalidKeyMessage();
+
+} // namespace corvane::llm

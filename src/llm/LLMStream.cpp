@@ -1,0 +1,178 @@
+#include "llm/LLMStream.h"
+#include "llm/BodyText.h"
+#include "llm/LLMClient.h"
+#include "llm/SsePayload.h"
+#include "llm/TextUtil.h"
+#include "llm/Tr.h"
+#include "stores/SettingsStore.h"
+#include <QNetworkAccessManager>
+#include <qcoro/qcorotask.h>
+
+namespace corvane::llm {
+
+namespace {
+
+QString tooLargeMessage() {
+    return llm::tr("The server's answer is larger than %1 MiB without any model text. Check that the API endpoint is correct")
+        .arg(LLMClient::maxBodyBytes / (1024 * 1024));
+}
+
+} // namespace
+
+LLMStream::LLMStream(stores::SettingsStore& store, QNetworkAccessManager& network, Params params)
+    : m_store(store), m_network(network), m_params(std::move(params)) {
+    // Events never come from inside the call that created the stream.
+    QMetaObject::invokeMethod(this, &LLMStream::begin, Qt::QueuedConnection);
+}
+
+LLMStream::~LLMStream() { dropExchange(); }
+
+void LLMStream::stop() {
+    m_finished = true;
+    dropExchange();
+}
+
+void LLMStream::dropExchange() {
+    if (!m_exchange)
+        return;
+    // Deleted later: this may run inside one of the exchange's own callbacks.
+    m_exchange->abort();
+    m_exchange->deleteLater();
+    m_exchange = nullptr;
+}
+
+void LLMStream::begin() {
+    if (m_finished)
+        return;
+    if (!m_params.useBuiltIn) {
+        send(m_params.endpoint);
+        return;
+    }
+    QCoro::connect(LLMClient::resolveBuiltInEndpoint(), this, [this](const QString& baseURL) {
+        if (!m_finished)
+            send(baseURL);
+    });
+}
+
+void LLMStream::send(const QString& baseURL) {
+    const double configured = m_store.apiTimeout();
+    ChatRequestSpec spec;
+    spec.endpoint = baseURL;
+    spec.format = m_params.format;
+    spec.model = m_params.model;
+    spec.system = m_params.systemPrompt;
+    spec.history = m_params.history;
+    spec.prompt = m_params.prompt;
+    spec.apiKey = m_params.apiKey;
+    spec.useBuiltIn = m_params.useBuiltIn;
+    spec.timeout = m_params.useBuiltIn ? std::max(configured, 30.0) : std::max(configured, 0.0);
+    if (m_params.useBuiltIn)
+        spec.deviceID = m_store.deviceID();
+
+    RequestError error;
+    const std::optional<ChatRequest> request = LLMClient::buildRequest(spec, &error);
+    if (!request) {
+        const QString message = error.kind == RequestError::Kind::InvalidEndpoint
+                                    ? llm::tr("Invalid API endpoint: %@").replace(QLatin1String("%@"), error.description)
+                                    : error.description;
+        finish(StreamEvent::error(message, QStringLiteral("invalid_endpoint")));
+        return;
+    }
+    m_exchange = new HttpExchange(m_network, HttpExchange::Mode::StreamLines, request->timeout,
+                                  LLMClient::maxBodyBytes);
+    m_exchange->onLine = [this](QByteArrayView line) { return handleLine(line); };
+    m_exchange->onEnd = [this](const HttpExchange::End& end) { handleEnd(end); };
+    m_exchange->start(request->request, "POST", request->body);
+}
+
+bool LLMStream::handleLine(QByteArrayView line) {
+    if (!m_sawEventLine) {
+        m_heldBytes += line.size() + 1;
+        if (m_heldBytes > LLMClient::maxBodyBytes) {
+            finish(StreamEvent::error(tooLargeMessage(), QStringLiteral("invalid_response")));
+            return false;
+        }
+        m_held.append(line.toByteArray());
+    }
+    const std::optional<QByteArrayView> payload = ssePayload(line);
+    if (!payload)
+        return true;
+    if (!m_sawEventLine) {
+        m_sawEventLine = true; // from here on the plain-body fallback cannot apply
+        m_held.clear();
+        m_heldBytes = 0;
+    }
+    if (isDoneMarker(*payload)) {
+        finish(StreamEvent::done());
+        return false;
+    }
+    if (std::optional<QString> text = LLMClient::content(*payload, m_params.format))
+        return deliver(StreamEvent::token(std::move(*text)));
+    if (std::optional<QString> message = LLMClient::extractErrorMessage(QString::fromUtf8(*payload))) {
+        finish(StreamEvent::error(*message, QStringLiteral("provider")));
+        return false;
+    }
+    return true;
+}
+
+void LLMStream::handleEnd(const HttpExchange::End& end) {
+    using Kind = HttpExchange::End::Kind;
+    switch (end.kind) {
+    case Kind::Complete:
+        if (m_sawEventLine)
+            finish(StreamEvent::done());
+        else
+            handleWholeBody();
+        return;
+    case Kind::HttpStatus:
+        finish(StreamEvent::error(LLMClient::humanizedError(end.status, decodeErrorBody(end.body)),
+                                  QStringLiteral("http_%1").arg(end.status)));
+        return;
+    case Kind::NotHttp:
+        finish(StreamEvent::error(llm::tr("Invalid response"), QStringLiteral("invalid_response")));
+        return;
+    case Kind::Transport:
+        if (end.transport.code == TransportError::Code::TimedOut)
+            finish(StreamEvent::error(LLMClient::timeoutMessage(m_store.apiTimeout()), QStringLiteral("timeout")));
+        else
+            finish(StreamEvent::error(LLMClient::humanizedURLError(end.transport), QStringLiteral("network")));
+        return;
+    case Kind::TooLarge:
+        finish(StreamEvent::error(tooLargeMessage(), QStringLiteral("invalid_response")));
+        return;
+    }
+}
+
+void LLMStream::handleWholeBody() {
+    const QByteArray body = std::exchange(m_held, {}).join('\n');
+    if (std::optional<QString> text = LLMClient::contentFromWholeBody(QByteArrayView(body), m_params.format)) {
+        if (deliver(StreamEvent::token(std::move(*text))))
+            finish(StreamEvent::done());
+        return;
+    }
+    const QString bodyText = QString::fromUtf8(body);
+    if (std::optional<QString> message = LLMClient::extractErrorMessage(bodyText))
+        finish(StreamEvent::error(*message, QStringLiteral("provider")));
+    else if (text::trimFully(bodyText).isEmpty())
+        finish(StreamEvent::error(llm::tr("The server returned an empty response"), QStringLiteral("empty_response")));
+    else
+        finish(StreamEvent::error(
+            llm::tr("Unrecognized response format (neither streaming nor standard JSON). Check that the API endpoint is correct"),
+            QStringLiteral("parse")));
+}
+
+bool LLMStream::deliver(const StreamEvent& e) {
+    QPointer<LLMStream> self(this);
+    Q_EMIT event(e);
+    return self && !m_finished;
+}
+
+void LLMStream::finish(const StreamEvent& terminal) {
+    if (m_finished)
+        return;
+    m_finished = true;
+    dropExchange();
+    Q_EMIT event(terminal);
+}
+
+} // namespace corvane::llm

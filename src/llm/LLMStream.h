@@ -1,0 +1,60 @@
+#pragma once
+// One streamed answer: sends the request, reads the body line by line as it arrives, and turns it
+// into token events followed by exactly one terminal event (done or error).
+#include "llm/APIVendor.h"
+#include "llm/HttpExchange.h"
+#include "llm/ModelClient.h"
+#include <QByteArrayList>
+
+class QNetworkAccessManager;
+
+namespace corvane::stores {
+class SettingsStore;
+}
+
+namespace corvane::llm {
+
+class LLMStream final : public ModelStream {
+    Q_OBJECT
+public:
+    // The settings read when the request was started.
+    struct Params {
+        bool useBuiltIn = false;
+        QString endpoint; // normalised
+        APIFormat format;
+        QString apiKey;
+        QString model;
+        QString prompt;
+        QString systemPrompt;
+        QList<ChatMessage> history;
+    };
+
+    LLMStream(stores::SettingsStore& store, QNetworkAccessManager& network, Params params);
+    ~LLMStream() override;
+
+    void stop() override;
+    bool isFinished() const override { return m_finished; }
+
+private:
+    void begin();
+    void send(const QString& baseURL);
+    bool handleLine(QByteArrayView line);
+    void handleEnd(const HttpExchange::End& end);
+    void handleWholeBody();
+    // Emits one event; false when the stream was stopped or destroyed meanwhile.
+    bool deliver(const StreamEvent& e);
+    void finish(const StreamEvent& terminal);
+    void dropExchange();
+
+    stores::SettingsStore& m_store;
+    QNetworkAccessManager& m_network;
+    Params m_params;
+    HttpExchange* m_exchange = nullptr;
+    bool m_finished = false;
+    bool m_sawEventLine = false;
+    // Every line until the first event line, for a server that answers with a plain body.
+    QByteArrayList m_held;
+    qsizetype m_heldBytes = 0;
+};
+
+} // namespace corvane::llm

@@ -1,0 +1,267 @@
+// The settings window's connection test and model list.
+#include "llm/BodyText.h"
+#include "llm/HeaderSafety.h"
+#include "llm/HttpExchange.h"
+#include "llm/LLMClient.h"
+#include "llm/SsePayload.h"
+#include "llm/Tr.h"
+#include "llm/Wakeup.h"
+#include "platform/Clock.h"
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <algorithm>
+#include <memory>
+
+namespace corvane::llm {
+
+namespace {
+
+struct ExchangeDeleter {
+    void operator()(HttpExchange* exchange) const {
+        exchange->abort();
+        exchange->deleteLater();
+    }
+};
+using ExchangePtr = std::unique_ptr<HttpExchange, ExchangeDeleter>;
+
+QString tooLargeMessage() {
+    return tr("The server's answer is larger than %1 MiB without any model text. Check that the API endpoint is correct")
+        .arg(LLMClient::maxBodyBytes / (1024 * 1024));
+}
+
+std::optional<UpdateProbeError> failureOf(const HttpExchange::End& end) {
+    using Kind = HttpExchange::End::Kind;
+    switch (end.kind) {
+    case Kind::Complete:
+        return std::nullopt;
+    case Kind::HttpStatus:
+        return UpdateProbeError::http(end.status, decodeErrorBody(end.body));
+    case Kind::NotHttp:
+        return UpdateProbeError::transportFailure(
+            {TransportError::Code::Other, tr("The server's answer is not an HTTP response")});
+    case Kind::Transport:
+        return UpdateProbeError::transportFailure(end.transport);
+    case Kind::TooLarge:
+        return UpdateProbeError::providerMessage(tooLargeMessage());
+    }
+    return std::nullopt;
+}
+
+// Code point order (UTF-16 unit order differs above U+FFFF).
+bool codePointLess(const QString& a, const QString& b) {
+    const QList<uint> ua = a.toUcs4();
+    const QList<uint> ub = b.toUcs4();
+    return std::lexicographical_compare(ua.begin(), ua.end(), ub.begin(), ub.end());
+}
+
+std::optional<QStringList> idsFrom(const QJsonObject& root) {
+    auto objectArray = [](const QJsonValue& value) -> std::optional<QJsonArray> {
+        if (!value.isArray())
+            return std::nullopt;
+        const QJsonArray array = value.toArray();
+        if (!std::all_of(array.begin(), array.end(), [](const QJsonValue& v) { return v.isObject(); }))
+            return std::nullopt;
+        return array;
+    };
+    QStringList ids;
+    if (const std::optional<QJsonArray> data = objectArray(root.value(QLatin1String("data")))) {
+        for (const QJsonValue& entry : *data) {
+            const QJsonValue id = entry.toObject().value(QLatin1String("id"));
+            if (id.isString())
+                ids.append(id.toString());
+        }
+    } else if (const std::optional<QJsonArray> models = objectArray(root.value(QLatin1String("models")))) {
+        for (const QJsonValue& entry : *models) {
+            const QJsonValue name = entry.toObject().value(QLatin1String("name"));
+            if (!name.isString())
+                continue;
+            QString id = name.toString();
+            if (id.startsWith(QLatin1String("models/")))
+                id.remove(0, 7);
+            ids.append(id);
+        }
+    } else {
+        return std::nullopt;
+    }
+    std::sort(ids.begin(), ids.end(), codePointLess);
+    return ids;
+}
+
+} // namespace
+
+UpdateProbeError UpdateProbeError::http(int status, QString body) {
+    UpdateProbeError e;
+    e.kind = Kind::Http;
+    e.status = status;
+    e.body = std::move(body);
+    return e;
+}
+
+UpdateProbeError UpdateProbeError::providerMessage(QString message) {
+    UpdateProbeError e;
+    e.kind = Kind::ProviderMessage;
+    e.message = std::move(message);
+    return e;
+}
+
+UpdateProbeError UpdateProbeError::emptyResponse() { return {}; }
+
+UpdateProbeError UpdateProbeError::invalidRequest(QString description) {
+    UpdateProbeError e;
+    e.kind = Kind::InvalidRequest;
+    e.message = std::move(description);
+    return e;
+}
+
+UpdateProbeError UpdateProbeError::transportFailure(TransportError error) {
+    UpdateProbeError e;
+    e.kind = Kind::Transport;
+    e.transport = std::move(error);
+    return e;
+}
+
+QString UpdateProbeError::errorDescription() const {
+    switch (kind) {
+    case Kind::Http:
+        return LLMClient::humanizedError(status, body);
+    case Kind::ProviderMessage:
+    case Kind::InvalidRequest:
+        return message;
+    case Kind::EmptyResponse:
+        return tr("The endpoint returned no streaming data. Make sure the interface format matches the endpoint");
+    case Kind::Transport:
+        return transport.description;
+    }
+    return {};
+}
+
+QCoro::Task<ProbeOutcome<ProbeResult>> LLMClient::probe(QString endpoint, APIFormat format, QString model,
+                                                        QString apiKey, double timeout) {
+    using Outcome = ProbeOutcome<ProbeResult>;
+    platform::Clock& clock = platform::Clock::shared();
+    const qint64 startMs = clock.uptimeMs();
+    auto success = [&](QString sample) {
+        return Outcome{ProbeResult{clock.uptimeMs() - startMs, std::move(sample)}, std::nullopt};
+    };
+
+    ChatRequestSpec spec;
+    spec.endpoint = endpoint;
+    spec.format = format;
+    spec.model = model;
+    spec.system = QStringLiteral("You are a test.");
+    spec.prompt = QStringLiteral("hi");
+    spec.apiKey = apiKey;
+    spec.timeout = timeout;
+    RequestError requestError;
+    const std::optional<ChatRequest> request = buildRequest(spec, &requestError);
+    if (!request)
+        co_return Outcome{std::nullopt, UpdateProbeError::invalidRequest(requestError.description)};
+
+    QString sample;
+    QByteArrayList lines;
+    qsizetype heldBytes = 0;
+    std::optional<UpdateProbeError> failure;
+    std::optional<HttpExchange::End> end;
+    Wakeup stopped;
+
+    ExchangePtr exchange(new HttpExchange(network(), HttpExchange::Mode::StreamLines, request->timeout, maxBodyBytes));
+    exchange->onLine = [&](QByteArrayView line) {
+        heldBytes += line.size() + 1;
+        if (heldBytes > maxBodyBytes) {
+            failure = UpdateProbeError::providerMessage(tooLargeMessage());
+            stopped.fire();
+            return false;
+        }
+        lines.append(line.toByteArray());
+        const std::optional<QByteArrayView> payload = ssePayload(line);
+        if (!payload)
+            return true;
+        if (isDoneMarker(*payload)) {
+            stopped.fire();
+            return false;
+        }
+        if (const std::optional<QString> text = content(*payload, format))
+            sample += *text;
+        if (!sample.isEmpty()) {
+            stopped.fire();
+            return false;
+        }
+        if (const std::optional<QString> message = extractErrorMessage(QString::fromUtf8(*payload))) {
+            failure = UpdateProbeError::providerMessage(*message);
+            stopped.fire();
+            return false;
+        }
+        return true;
+    };
+    exchange->onEnd = [&](const HttpExchange::End& e) {
+        end = e;
+        stopped.fire();
+    };
+    exchange->start(request->request, "POST", request->body);
+    co_await stopped;
+    exchange.reset();
+
+    if (failure)
+        co_return Outcome{std::nullopt, failure};
+    if (end) {
+        if (std::optional<UpdateProbeError> f = failureOf(*end))
+            co_return Outcome{std::nullopt, f};
+    }
+    if (!sample.isEmpty())
+        co_return success(sample);
+    const QByteArray joined = lines.join('\n');
+    if (std::optional<QString> text = contentFromWholeBody(QByteArrayView(joined), format))
+        co_return success(*text);
+    if (std::optional<QString> message = extractErrorMessage(QString::fromUtf8(joined)))
+        co_return Outcome{std::nullopt, UpdateProbeError::providerMessage(*message)};
+    co_return Outcome{std::nullopt, UpdateProbeError::emptyResponse()};
+}
+
+QCoro::Task<ProbeOutcome<QStringList>> LLMClient::fetchModelIDs(QString endpoint, APIFormat format, QString apiKey) {
+    using Outcome = ProbeOutcome<QStringList>;
+    QString urlError;
+    const std::optional<QUrl> url = endpointURL(normalizeEndpoint(endpoint) + format.modelsPath(), &urlError);
+    if (!url)
+        co_return Outcome{std::nullopt, UpdateProbeError::invalidRequest(urlError)};
+    if (!isSafeHeaderValue(apiKey))
+        co_return Outcome{std::nullopt, UpdateProbeError::invalidRequest(invalidKeyMessage())};
+
+    QNetworkRequest request(*url);
+    switch (format.value()) {
+    case APIFormat::OpenAI:
+        request.setRawHeader("Authorization", "Bearer " + apiKey.toUtf8());
+        break;
+    case APIFormat::Anthropic:
+        request.setRawHeader("x-api-key", apiKey.toUtf8());
+        request.setRawHeader("anthropic-version", "2023-06-01");
+        break;
+    case APIFormat::Gemini:
+        request.setRawHeader("x-goog-api-key", apiKey.toUtf8());
+        break;
+    }
+
+    std::optional<HttpExchange::End> end;
+    Wakeup ended;
+    ExchangePtr exchange(new HttpExchange(network(), HttpExchange::Mode::WholeBody, 10.0, maxBodyBytes));
+    exchange->onEnd = [&](const HttpExchange::End& e) {
+        end = e;
+        ended.fire();
+    };
+    exchange->start(request, "GET");
+    co_await ended;
+    exchange.reset();
+
+    if (end->kind == HttpExchange::End::Kind::NotHttp)
+        co_return Outcome{std::nullopt, UpdateProbeError::http(0, QString())};
+    if (std::optional<UpdateProbeError> f = failureOf(*end))
+        co_return Outcome{std::nullopt, f};
+    const QJsonDocument doc = QJsonDocument::fromJson(end->body);
+    if (!doc.isObject())
+        co_return Outcome{std::nullopt, UpdateProbeError::emptyResponse()};
+    if (std::optional<QStringList> ids = idsFrom(doc.object()))
+        co_return Outcome{*ids, std::nullopt};
+    co_return Outcome{std::nullopt, UpdateProbeError::emptyResponse()};
+}
+
+} // namespace corvane::llm

@@ -1,0 +1,105 @@
+#pragma once
+// A real HTTP/1.1 server on 127.0.0.1 for tests. Each answer is scripted: status, headers, body
+// pieces with pauses between them, the framing (chunked, content length, or until close), and the
+// ways a server misbehaves on purpose (one byte per chunk, stalls, never closing, an endless body).
+// Every request is recorded as it arrived.
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QTcpServer>
+#include <functional>
+
+namespace corvane::test {
+
+struct RecordedRequest {
+    QByteArray method;
+    QByteArray target; // path and query as sent
+    QList<QPair<QByteArray, QByteArray>> headers; // in arrival order
+    QByteArray body;
+
+    QByteArray path() const;
+    bool hasHeader(const QByteArray& name) const;          // case-insensitive
+    QByteArray header(const QByteArray& name) const;       // first value, or empty
+};
+
+struct ScriptedResponse {
+    enum class Framing { Chunked, ContentLength, UntilClose };
+    struct Piece {
+        QByteArray bytes;
+        int delayMs = 0; // pause before this piece
+    };
+
+    int status = 200;
+    QList<QPair<QByteArray, QByteArray>> headers;
+    Framing framing = Framing::Chunked;
+    QList<Piece> pieces;
+    int bytesPerWrite = 0;  // > 0: each piece is written in slices of this many bytes...
+    int sliceDelayMs = 0;   // ...with this pause between slices
+    bool keepOpen = false;  // never ends the body or closes after the last piece
+    QByteArray endless;     // non-empty: repeated forever after the pieces
+    int headDelayMs = 0;    // pause before the status line
+
+    ScriptedResponse& then(QByteArray bytes, int delayMs = 0);
+    ScriptedResponse& header(QByteArray name, QByteArray value);
+
+    static ScriptedResponse sse(QByteArray body);
+    static ScriptedResponse json(int status, QByteArray body);
+    static ScriptedResponse text(int status, QByteArray contentType, QByteArray body);
+};
+
+class TestHttpServer : public QObject {
+    Q_OBJECT
+public:
+    explicit TestHttpServer(QObject* parent = nullptr);
+    ~TestHttpServer() override;
+
+    // Listens on 127.0.0.1 on a free port.
+    bool listen();
+    quint16 port() const;
+    QString baseUrl() const; // "http://127.0.0.1:<port>"
+
+    // The answer for every request without a route of its own.
+    void respond(ScriptedResponse response);
+    void respond(std::function<ScriptedResponse(const RecordedRequest&)> handler);
+    // The answer for one path (query excluded).
+    void route(const QByteArray& path, ScriptedResponse response);
+
+    const QList<RecordedRequest>& requests() const { return m_requests; }
+    int requestCount(const QByteArray& path) const;
+    int openConnections() const { return m_open; }
+    // Spins the event loop until n requests arrived (or the bound passed).
+    bool waitForRequests(int n, int boundMs = 10000);
+    // Closes the listening socket and drops every connection.
+    void close();
+
+Q_SIGNALS:
+    void requestReceived();
+
+private:
+    class Connection;
+    void onNewConnection();
+    ScriptedResponse responseFor(const RecordedRequest& request) const;
+
+    QTcpServer m_server;
+    QHash<QByteArray, ScriptedResponse> m_routes;
+    std::function<ScriptedResponse(const RecordedRequest&)> m_handler;
+    QList<RecordedRequest> m_requests;
+    QList<QPointer<QObject>> m_connections;
+    int m_open = 0;
+};
+
+// Answers shaped the way each provider streams them.
+namespace providers {
+QByteArray openAIStream(const QStringList& tokens, bool withDoneMarker = true);
+QByteArray anthropicStream(const QStringList& tokens);
+QByteArray geminiStream(const QStringList& tokens); // CR LF line ends, like the provider
+QByteArray streamFor(const QString& format, const QStringList& tokens);
+QByteArray wholeBodyFor(const QString& format, const QString& text);
+} // namespace providers
+
+} // namespace corvane::test
