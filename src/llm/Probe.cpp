@@ -230,14 +230,14 @@ QCoro::Task<ProbeOutcome<QStringList>> LLMClient::fetchModelIDs(QString endpoint
     QNetworkRequest request(*url);
     switch (format.value()) {
     case APIFormat::OpenAI:
-        request.setRawHeader("Authorization", "Bearer " + apiKey.toUtf8());
+        request.setRawHeader("Authorization", "Bearer " + headerValue(apiKey));
         break;
     case APIFormat::Anthropic:
-        request.setRawHeader("x-api-key", apiKey.toUtf8());
+        request.setRawHeader("x-api-key", headerValue(apiKey));
         request.setRawHeader("anthropic-version", "2023-06-01");
         break;
     case APIFormat::Gemini:
-        request.setRawHeader("x-goog-api-key", apiKey.toUtf8());
+        request.setRawHeader("x-goog-api-key", headerValue(apiKey));
         break;
     }
 

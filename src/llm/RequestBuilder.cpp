@@ -19,6 +19,11 @@ bool isSafeHeaderValue(const QString& value) {
     return true;
 }
 
+QByteArray headerValue(const QString& value) {
+    QByteArray bytes = value.toUtf8();
+    return bytes.isNull() ? QByteArray("") : bytes;
+}
+
 QString invalidKeyMessage() {
     return tr("The API key contains a line break or another control character. Enter the key again in Settings");
 }
@@ -149,20 +154,20 @@ std::optional<ChatRequest> LLMClient::buildRequest(const ChatRequestSpec& spec, 
     switch (spec.format.value()) {
     case APIFormat::OpenAI:
         if (!key.isEmpty())
-            request.setRawHeader("Authorization", "Bearer " + key.toUtf8());
+            request.setRawHeader("Authorization", "Bearer " + headerValue(key));
         break;
     case APIFormat::Anthropic:
-        request.setRawHeader("x-api-key", key.toUtf8());
+        request.setRawHeader("x-api-key", headerValue(key));
         request.setRawHeader("anthropic-version", "2023-06-01");
         break;
     case APIFormat::Gemini:
-        request.setRawHeader("x-goog-api-key", key.toUtf8());
+        request.setRawHeader("x-goog-api-key", headerValue(key));
         break;
     }
     out.body = QJsonDocument(bodyFor(spec)).toJson(QJsonDocument::Compact);
     out.timeout = sanitizedTimeout(spec.timeout);
     if (spec.useBuiltIn) {
-        request.setRawHeader("x-device-id", spec.deviceID.toUtf8());
+        request.setRawHeader("x-device-id", headerValue(spec.deviceID));
         const QMap<QString, QString> signature = signedHeaders(spec.deviceID);
         for (auto it = signature.cbegin(); it != signature.cend(); ++it)
             request.setRawHeader(it.key().toUtf8(), it.value().toUtf8());
