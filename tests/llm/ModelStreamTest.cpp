@@ -1,0 +1,201 @@
+// One answer streamed from a real loopback server that speaks each provider's format, and that
+// misbehaves on purpose. Every case checks the event order: tokens, one terminal event, nothing after.
+#include "LoopbackFixture.h"
+
+namespace corvane::test {
+namespace {
+
+using llm::StreamEvent;
+using Type = StreamEvent::Type;
+
+const QStringList kTokens{QStringLiteral("Hel"), QStringLiteral("lo, "), QStringLiteral("wörld "), QStringLiteral("😀")};
+const QString kAnswer = kTokens.join(QString());
+
+struct StreamCase {
+    std::string name;
+    QString format;
+    ScriptedResponse response;
+    QString text;            // all tokens together
+    Type terminal = Type::Done;
+    QString kind;            // error kind
+    QString messagePart;     // error message contains this
+    double timeout = 10;     // configured seconds
+    int minTokens = 0;
+};
+
+void PrintTo(const StreamCase& c, std::ostream* os) { *os << c.name; }
+
+QByteArray crlf(QByteArray body) { return body.replace("\r\n", "\n").replace("\n", "\r\n"); }
+
+QByteArray withoutFinalNewline(QByteArray body) {
+    while (body.endsWith('\n') || body.endsWith('\r'))
+        body.chop(1);
+    return body;
+}
+
+// Events after the end marker must never reach the user.
+QByteArray withTrailingGarbage(const QString& format, const QByteArray& body) {
+    QByteArray out = body;
+    if (format != QLatin1String("openai"))
+        out += "data: [DONE]\n\n";
+    return out + providers::streamFor(format, {QStringLiteral("LATE")}) + "data: {\"error\":{\"message\":\"late\"}}\n\n";
+}
+
+StreamCase ok(std::string name, const QString& format, ScriptedResponse response, QString text, double timeout = 10) {
+    StreamCase c;
+    c.name = std::move(name);
+    c.format = format;
+    c.response = std::move(response);
+    c.text = std::move(text);
+    c.timeout = timeout;
+    return c;
+}
+
+StreamCase fails(std::string name, const QString& format, ScriptedResponse response, const char* kind,
+                 QString messagePart = {}, QString text = {}, double timeout = 10) {
+    StreamCase c = ok(std::move(name), format, std::move(response), std::move(text), timeout);
+    c.terminal = Type::Error;
+    c.kind = QString::fromLatin1(kind);
+    c.messagePart = std::move(messagePart);
+    return c;
+}
+
+std::vector<StreamCase> casesFor(const QString& format) {
+    const std::string f = format.toStdString() + "_";
+    const QByteArray stream = providers::streamFor(format, kTokens);
+    std::vector<StreamCase> cases;
+
+    cases.push_back(ok(f + "well_behaved", format, ScriptedResponse::sse(stream), kAnswer));
+
+    ScriptedResponse oneByte = ScriptedResponse::sse(stream);
+    oneByte.bytesPerWrite = 1;
+    cases.push_back(ok(f + "one_byte_per_chunk", format, oneByte, kAnswer));
+
+    ScriptedResponse slowBytes = ScriptedResponse::sse(providers::streamFor(format, {QStringLiteral("é😀")}));
+    slowBytes.bytesPerWrite = 1;
+    slowBytes.sliceDelayMs = 1;
+    cases.push_back(ok(f + "multibyte_characters_split_across_chunks", format, slowBytes, QStringLiteral("é😀")));
+
+    cases.push_back(ok(f + "crlf_line_ends", format, ScriptedResponse::sse(crlf(stream)), kAnswer));
+    cases.push_back(ok(f + "data_after_done", format, ScriptedResponse::sse(withTrailingGarbage(format, stream)), kAnswer));
+    cases.push_back(ok(f + "no_final_newline", format, ScriptedResponse::sse(withoutFinalNewline(stream)), kAnswer));
+
+    ScriptedResponse untilClose = ScriptedResponse::sse(stream);
+    untilClose.framing = ScriptedResponse::Framing::UntilClose;
+    cases.push_back(ok(f + "body_until_close", format, untilClose, kAnswer));
+
+    ScriptedResponse lengthFramed = ScriptedResponse::sse(stream);
+    lengthFramed.framing = ScriptedResponse::Framing::ContentLength;
+    cases.push_back(ok(f + "content_length", format, lengthFramed, kAnswer));
+
+    StreamCase whole = ok(f + "plain_json_body", format,
+                          ScriptedResponse::json(200, providers::wholeBodyFor(format, QStringLiteral("Whole answer."))),
+                          QStringLiteral("Whole answer."));
+    whole.minTokens = 1;
+    cases.push_back(whole);
+    cases.push_back(fails(f + "blank_body", format, ScriptedResponse::text(200, "text/plain", " \n\n \r\n"),
+                          "empty_response", QStringLiteral("The server returned an empty response")));
+    cases.push_back(fails(f + "empty_body", format, ScriptedResponse::json(200, ""), "empty_response"));
+    cases.push_back(fails(f + "html_page", format,
+                          ScriptedResponse::text(200, "text/html", "<html>\n<body>Captive portal</body>\n</html>\n"),
+                          "provider", QStringLiteral("<html> <body>Captive portal</body> </html>")));
+    cases.push_back(fails(f + "json_without_text", format, ScriptedResponse::json(200, R"({"object":"list","data":[]})"),
+                          "parse", QStringLiteral("Unrecognized response format")));
+    cases.push_back(ok(f + "event_lines_without_text", format,
+                       ScriptedResponse::sse("event: ping\ndata: {\"type\":\"ping\"}\n\n: comment\n\n"), {}));
+    QByteArray partial = providers::streamFor(format, {QStringLiteral("Par")}).replace("data: [DONE]", "");
+    cases.push_back(fails(f + "provider_error_after_tokens", format,
+                          ScriptedResponse::sse(partial + "data: {\"error\":{\"message\":\"Context length exceeded\"}}\n\n" +
+                                                providers::streamFor(format, {QStringLiteral("LATE")})),
+                          "provider", QStringLiteral("Context length exceeded"), QStringLiteral("Par")));
+    cases.push_back(fails(f + "plain_text_event", format, ScriptedResponse::sse("data: upstream overloaded\n\n"),
+                          "provider", QStringLiteral("upstream overloaded")));
+
+    // Statuses other than 200, with the kinds of bodies servers send.
+    const QList<QPair<const char*, QByteArray>> bodies{
+        {"json", R"({"error":{"message":"Model not found: model-x"}})"},
+        {"html", "<html><body><h1>Bad Gateway</h1></body></html>"},
+        {"utf8", "{\"error\":{\"message\":\"\xe5\xaf\x86\xe9\x92\xa5\xe6\x97\xa0\xe6\x95\x88 \xe2\x80\x94 cl\xc3\xa9 invalide\"}}"}};
+    const QStringList expected{QStringLiteral("Model not found: model-x"),
+                               QStringLiteral("<html><body><h1>Bad Gateway</h1></body></html>"),
+                               QStringLiteral("密钥无效 — clé invalide")};
+    for (int status : {201, 400, 401, 404, 429, 500, 502, 503}) {
+        for (qsizetype b = 0; b < bodies.size(); ++b) {
+            const QByteArray kind = "http_" + QByteArray::number(status);
+            cases.push_back(fails(f + "status_" + std::to_string(status) + "_" + bodies[b].first, format,
+                                  ScriptedResponse::text(status, b == 1 ? "text/html" : "application/json", bodies[b].second),
+                                  kind.constData(), expected[b]));
+        }
+    }
+    cases.push_back(fails(f + "status_204", format, ScriptedResponse::text(204, "text/plain", ""), "http_204",
+                          QStringLiteral("API error (204)")));
+    ScriptedResponse challenge = ScriptedResponse::json(401, R"({"error":{"message":"Bad key"}})");
+    challenge.header("WWW-Authenticate", "Bearer realm=\"api\"");
+    cases.push_back(fails(f + "status_401_with_challenge", format, challenge, "http_401", QStringLiteral("Bad key")));
+
+    // Time: a stall longer than the limit ends with a time-out; a trickle just under it does not.
+    ScriptedResponse stall = ScriptedResponse::sse(providers::streamFor(format, {QStringLiteral("Early")}).replace("data: [DONE]", ""));
+    stall.keepOpen = true;
+    stall.then(providers::streamFor(format, {QStringLiteral("Late")}), 20000);
+    cases.push_back(fails(f + "stall_longer_than_timeout", format, stall, "timeout",
+                          QStringLiteral("Request timed out (limit 0 s)"), QStringLiteral("Early"), 0.4));
+    ScriptedResponse slowHead;
+    slowHead.headDelayMs = 20000;
+    cases.push_back(fails(f + "no_answer_at_all", format, slowHead, "timeout", {}, {}, 0.4));
+    ScriptedResponse trickle;
+    trickle.header("Content-Type", "text/event-stream");
+    const QList<QByteArray> parts = providers::streamFor(format, kTokens).split('\n');
+    for (qsizetype i = 0; i < parts.size(); ++i)
+        trickle.then(parts[i] + (i + 1 < parts.size() ? "\n" : ""), i % 4 == 0 ? 150 : 0);
+    cases.push_back(ok(f + "trickle_under_timeout", format, trickle, kAnswer, 1.5));
+
+    // Size: a body that never ends, or is huge, ends with a clear error instead of eating memory.
+    ScriptedResponse endlessPage = ScriptedResponse::text(200, "text/html", "<html>");
+    endlessPage.framing = ScriptedResponse::Framing::Chunked;
+    endlessPage.endless = (QByteArray(4095, 'x') + "\n").repeated(16);
+    cases.push_back(fails(f + "endless_plain_body", format, endlessPage, "invalid_response",
+                          QStringLiteral("larger than 8 MiB"), {}, 60));
+    ScriptedResponse endlessLine = ScriptedResponse::sse("data: ");
+    endlessLine.endless = QByteArray(65536, 'y');
+    cases.push_back(fails(f + "endless_single_line", format, endlessLine, "invalid_response", {}, {}, 60));
+    ScriptedResponse endlessError = ScriptedResponse::text(500, "text/plain", "Internal failure: ");
+    endlessError.framing = ScriptedResponse::Framing::Chunked;
+    endlessError.endless = QByteArray("again and again ").repeated(4096);
+    cases.push_back(fails(f + "endless_error_body", format, endlessError, "http_500",
+                          QStringLiteral("Provider temporarily unavailable (500). Try again later — Internal failure: again"),
+                          {}, 60));
+    return cases;
+}
+
+std::vector<StreamCase> allCases() {
+    std::vector<StreamCase> all;
+    for (const char* format : {"openai", "anthropic", "gemini"}) {
+        std::vector<StreamCase> some = casesFor(QString::fromLatin1(format));
+        all.insert(all.end(), some.begin(), some.end());
+    }
+    return all;
+}
+
+class MisbehavingServer : public LoopbackFixture, public ::testing::WithParamInterface<StreamCase> {};
+
+TEST_P(MisbehavingServer, StreamEndsExactlyOnce) {
+    const StreamCase& c = GetParam();
+    configure(c.format, server.baseUrl(), QStringLiteral("key-1"), c.timeout);
+    server.respond(c.response);
+    const StreamRun result = run();
+    expectWellFormed(result);
+    EXPECT_EQ(result.text().toStdString(), c.text.toStdString());
+    EXPECT_GE(result.tokenCount(), c.minTokens);
+    const StreamEvent end = result.terminal();
+    EXPECT_EQ(end.type, c.terminal) << end.message.toStdString();
+    EXPECT_EQ(end.kind.toStdString(), c.kind.toStdString());
+    EXPECT_TRUE(end.message.contains(c.messagePart)) << end.message.toStdString();
+    EXPECT_LE(end.message.size(), 600);
+    EXPECT_EQ(server.requests().size(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllFormats, MisbehavingServer, ::testing::ValuesIn(allCases()),
+                         [](const ::testing::TestParamInfo<StreamCase>& info) { return info.param.name; });
+
+} // namespace
+} // namespace corvane::test
