@@ -39,8 +39,10 @@ void HttpExchange::release() {
     m_reply = nullptr;
     disconnect(reply, nullptr, this, nullptr);
     disconnect(reply, nullptr, &m_idle, nullptr);
+    // Aborted from the event loop: this may run inside one of the reply's own signals, which the
+    // network layer does not expect to be aborted from.
     if (reply->isRunning())
-        reply->abort();
+        QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
     reply->deleteLater();
 }
 

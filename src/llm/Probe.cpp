@@ -199,7 +199,7 @@ QCoro::Task<ProbeOutcome<ProbeResult>> LLMClient::probe(QString endpoint, APIFor
         stopped.fire();
     };
     exchange->start(request->request, "POST", request->body);
-    co_await stopped;
+    co_await stopped.wait();
     exchange.reset();
 
     if (failure)
@@ -249,7 +249,7 @@ QCoro::Task<ProbeOutcome<QStringList>> LLMClient::fetchModelIDs(QString endpoint
         ended.fire();
     };
     exchange->start(request, "GET");
-    co_await ended;
+    co_await ended.wait();
     exchange.reset();
 
     if (end->kind == HttpExchange::End::Kind::NotHttp)

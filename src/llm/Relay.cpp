@@ -89,9 +89,9 @@ QCoro::Task<QString> LLMClient::resolveBuiltInEndpoint() {
     HealthProbe secure(config.secureEndpoint + QStringLiteral("/health"));
     HealthProbe fallback(config.fallbackEndpoint + QStringLiteral("/health"));
     QString choice = config.secureEndpoint;
-    co_await secure.ended;
+    co_await secure.ended.wait();
     if (!*secure.alive) {
-        co_await fallback.ended;
+        co_await fallback.ended.wait();
         if (*fallback.alive)
             choice = config.fallbackEndpoint;
     }

@@ -1,6 +1,7 @@
 #pragma once
-// A one-shot event a coroutine can co_await. fire() resumes the waiting coroutine from the event
-// loop, never from inside fire(), so whoever fires may keep using its own state afterwards.
+// A one-shot event a coroutine can wait for: co_await wakeup.wait(). fire() resumes the waiting
+// coroutine from the event loop, never from inside fire(), so whoever fires may keep using its own
+// state afterwards. The waiter holds a pointer to the event, so the event itself is never copied.
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <coroutine>
@@ -10,6 +11,10 @@ namespace corvane::llm {
 
 class Wakeup {
 public:
+    Wakeup() = default;
+    Wakeup(const Wakeup&) = delete;
+    Wakeup& operator=(const Wakeup&) = delete;
+
     void fire() {
         if (m_fired)
             return;
@@ -20,9 +25,13 @@ public:
     }
     bool fired() const { return m_fired; }
 
-    bool await_ready() const noexcept { return m_fired; }
-    void await_suspend(std::coroutine_handle<> waiter) noexcept { m_waiter = waiter; }
-    void await_resume() const noexcept {}
+    struct Awaiter {
+        Wakeup* event;
+        bool await_ready() const noexcept { return event->m_fired; }
+        void await_suspend(std::coroutine_handle<> waiter) const noexcept { event->m_waiter = waiter; }
+        void await_resume() const noexcept {}
+    };
+    Awaiter wait() { return Awaiter{this}; }
 
 private:
     bool m_fired = false;

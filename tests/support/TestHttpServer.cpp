@@ -133,7 +133,10 @@ private:
             if (colon <= 0)
                 continue;
             const QByteArray name = line.left(colon);
-            const QByteArray value = line.mid(colon + 1).trimmed();
+            // The value exactly as sent after the separator's blank (trailing blanks are kept).
+            QByteArray value = line.mid(colon + 1);
+            while (value.startsWith(' ') || value.startsWith('\t'))
+                value.remove(0, 1);
             request.headers.append({name, value});
             if (name.compare("Content-Length", Qt::CaseInsensitive) == 0)
                 contentLength = value.toLongLong();

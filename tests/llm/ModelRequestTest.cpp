@@ -1,0 +1,218 @@
+// What the client sends, when it sends nothing, and how a consumer stops an answer.
+#include "LoopbackFixture.h"
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace corvane::test {
+namespace {
+
+using llm::StreamEvent;
+
+class ModelRequest : public LoopbackFixture {};
+
+TEST_F(ModelRequest, EachFormatPostsItsPathHeadersAndBody) {
+    const struct {
+        QString format;
+        QByteArray path;
+        QList<QPair<QByteArray, QByteArray>> headers;
+        QByteArray body;
+    } cases[] = {
+        {QStringLiteral("openai"), "/v1/chat/completions", {{"Authorization", "Bearer key-1"}},
+         R"({"messages":[{"content":"Be brief.","role":"system"},{"content":"Fix: teh cat","role":"user"}],"model":"model-x","stream":true,"temperature":0.7})"},
+        {QStringLiteral("anthropic"), "/v1/v1/messages", {{"x-api-key", "key-1"}, {"anthropic-version", "2023-06-01"}},
+         R"({"max_tokens":4096,"messages":[{"content":"Fix: teh cat","role":"user"}],"model":"model-x","stream":true,"system":"Be brief."})"},
+        {QStringLiteral("gemini"), "/v1/v1beta/models/model-x:streamGenerateContent", {{"x-goog-api-key", "key-1"}},
+         R"({"contents":[{"parts":[{"text":"Fix: teh cat"}],"role":"user"}],"systemInstruction":{"parts":[{"text":"Be brief."}]}})"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.format.toStdString());
+        // Blanks and trailing slashes around the configured endpoint do not reach the wire.
+        configure(c.format, QStringLiteral("  ") + server.baseUrl() + QStringLiteral("/v1///\n"), QStringLiteral("key-1"));
+        server.respond(ScriptedResponse::sse(providers::streamFor(c.format, {QStringLiteral("ok")})));
+        const qsizetype before = server.requests().size();
+        const StreamRun result = run();
+        expectWellFormed(result);
+        ASSERT_EQ(server.requests().size(), before + 1);
+        const RecordedRequest& request = server.requests().last();
+        EXPECT_EQ(request.method, "POST");
+        EXPECT_EQ(request.path(), c.path);
+        if (c.format == QLatin1String("gemini")) {
+            EXPECT_EQ(request.target, c.path + "?alt=sse");
+        }
+        EXPECT_EQ(request.header("Content-Type"), "application/json");
+        for (const auto& [name, value] : c.headers)
+            EXPECT_EQ(request.header(name), value) << name.constData();
+        EXPECT_EQ(request.body, c.body);
+        EXPECT_FALSE(request.hasHeader("x-device-id"));
+        EXPECT_FALSE(request.hasHeader("x-sign"));
+    }
+}
+
+TEST_F(ModelRequest, EmptyKeysStillSendTheirHeaderExceptBearer) {
+    for (const QString& format : {QStringLiteral("openai"), QStringLiteral("anthropic"), QStringLiteral("gemini")}) {
+        configure(format, server.baseUrl(), QString());
+        server.respond(ScriptedResponse::sse(providers::streamFor(format, {QStringLiteral("ok")})));
+        expectWellFormed(run());
+        const RecordedRequest& request = server.requests().last();
+        EXPECT_FALSE(request.hasHeader("Authorization")) << format.toStdString();
+        EXPECT_EQ(request.hasHeader("x-api-key"), format == QLatin1String("anthropic"));
+        EXPECT_EQ(request.hasHeader("x-goog-api-key"), format == QLatin1String("gemini"));
+    }
+}
+
+TEST_F(ModelRequest, BadEndpointsFailBeforeAnythingIsSent) {
+    const struct {
+        QString endpoint;
+        QString part;
+    } cases[] = {
+        {QString(), QStringLiteral("Invalid API endpoint: ")},
+        {QStringLiteral("127.0.0.1:1/v1"), QStringLiteral("Invalid API endpoint: ")},
+        {QStringLiteral("api.example.test/v1"), QStringLiteral("Invalid API endpoint: ")},
+        {QStringLiteral("ftp://127.0.0.1/v1"), QStringLiteral("Invalid API endpoint: ")},
+        {QStringLiteral("file:///tmp"), QStringLiteral("Invalid API endpoint: ")},
+    };
+    for (const auto& c : cases) {
+        configure(QStringLiteral("openai"), c.endpoint, QStringLiteral("key-1"));
+        const StreamRun result = run();
+        expectWellFormed(result);
+        EXPECT_EQ(result.events.size(), 1);
+        EXPECT_EQ(result.terminal().kind, QStringLiteral("invalid_endpoint")) << c.endpoint.toStdString();
+        EXPECT_TRUE(result.terminal().message.startsWith(c.part)) << result.terminal().message.toStdString();
+    }
+    EXPECT_TRUE(server.requests().isEmpty());
+}
+
+TEST_F(ModelRequest, KeyWithLineBreakIsRefusedNamingTheKey) {
+    for (const QString& key : {QStringLiteral("sk-1\r\nX-Injected: yes"), QStringLiteral("sk-1\n"),
+                              QString::fromUtf16(u"sk\u0000", 3)}) {
+        configure(QStringLiteral("anthropic"), server.baseUrl(), key);
+        const StreamRun result = run();
+        expectWellFormed(result);
+        EXPECT_EQ(result.terminal().kind, QStringLiteral("invalid_endpoint"));
+        EXPECT_TRUE(result.terminal().message.contains(QLatin1String("API key"))) << result.terminal().message.toStdString();
+    }
+    EXPECT_TRUE(server.requests().isEmpty());
+}
+
+TEST_F(ModelRequest, UnreachableServerIsANetworkError) {
+    const QString endpoint = server.baseUrl();
+    server.close(); // nothing listens on that port any more
+    configure(QStringLiteral("openai"), endpoint, QStringLiteral("key-1"));
+    const StreamRun result = run();
+    expectWellFormed(result);
+    EXPECT_EQ(result.terminal().kind, QStringLiteral("network"));
+    EXPECT_EQ(result.terminal().message,
+              QStringLiteral("Can't reach the API server. Check the endpoint domain and your network"));
+}
+
+TEST_F(ModelRequest, ServerThatClosesWithoutAnswerIsANetworkError) {
+    ScriptedResponse cut;
+    cut.status = 200;
+    cut.framing = ScriptedResponse::Framing::ContentLength;
+    cut.then("data: {\"choices\":[{\"delta\":{\"content\":\"Hi\"}}]}\n\n");
+    server.respond([&](const RecordedRequest&) {
+        // Promise more bytes than are sent, then hang up.
+        ScriptedResponse r = cut;
+        r.framing = ScriptedResponse::Framing::UntilClose;
+        r.header("Content-Length", "10000");
+        return r;
+    });
+    const StreamRun result = run();
+    expectWellFormed(result);
+    EXPECT_EQ(result.text(), QStringLiteral("Hi"));
+    EXPECT_EQ(result.terminal().kind, QStringLiteral("network"));
+}
+
+// Zero, negative and NaN time-outs mean the default, never "wait forever" or "fail at once".
+TEST_F(ModelRequest, UnusableTimeoutStillAnswers) {
+    for (double timeout : {0.0, -1.0, std::nan("")}) {
+        configure(QStringLiteral("openai"), server.baseUrl(), QStringLiteral("key-1"), timeout);
+        ScriptedResponse slow = ScriptedResponse::sse(providers::openAIStream({QStringLiteral("late but fine")}));
+        slow.headDelayMs = 100;
+        server.respond(slow);
+        const StreamRun result = run();
+        expectWellFormed(result);
+        EXPECT_EQ(result.terminal().type, StreamEvent::Type::Done) << timeout;
+        EXPECT_EQ(result.text(), QStringLiteral("late but fine"));
+    }
+}
+
+TEST_F(ModelRequest, TimeoutMessageShowsTheConfiguredSeconds) {
+    configure(QStringLiteral("openai"), server.baseUrl(), QStringLiteral("key-1"), 1.9);
+    ScriptedResponse silent;
+    silent.headDelayMs = 60000;
+    server.respond(silent);
+    const StreamRun result = run();
+    expectWellFormed(result);
+    EXPECT_EQ(result.terminal().kind, QStringLiteral("timeout"));
+    EXPECT_EQ(result.terminal().message,
+              QStringLiteral("Request timed out (limit 1 s). Increase the timeout in Settings or try a faster model"));
+}
+
+TEST_F(ModelRequest, StopAfterFirstTokenAbortsTheRequestAndSilencesTheStream) {
+    ScriptedResponse never = ScriptedResponse::sse(providers::openAIStream({QStringLiteral("First")}, false));
+    never.keepOpen = true;
+    never.then(providers::openAIStream({QStringLiteral("Second")}), 300);
+    server.respond(never);
+
+    QList<StreamEvent> events;
+    std::unique_ptr<llm::ModelStream> stream = client.optimize(QStringLiteral("p"), QStringLiteral("s"));
+    QObject::connect(stream.get(), &llm::ModelStream::event, [&](const StreamEvent& e) {
+        events.append(e);
+        stream->stop();
+    });
+    spinUntil([&] { return !events.isEmpty(); });
+    ASSERT_EQ(events.size(), 1);
+    EXPECT_EQ(events.first(), StreamEvent::token(QStringLiteral("First")));
+    EXPECT_TRUE(stream->isFinished());
+    spinUntil([&] { return server.openConnections() == 0; });
+    EXPECT_EQ(server.openConnections(), 0) << "the HTTP request is still open";
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+    EXPECT_EQ(events.size(), 1);
+}
+
+TEST_F(ModelRequest, DestroyingTheStreamInsideAnEventIsSafe) {
+    server.respond(ScriptedResponse::sse(providers::openAIStream({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")})));
+    int seen = 0;
+    std::unique_ptr<llm::ModelStream> stream = client.optimize(QStringLiteral("p"), QStringLiteral("s"));
+    QObject::connect(stream.get(), &llm::ModelStream::event, [&](const StreamEvent&) {
+        ++seen;
+        stream.reset(); // the consumer drops its stream from inside the event
+    });
+    spinUntil([&] { return seen > 0; });
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+    EXPECT_EQ(seen, 1);
+    spinUntil([&] { return server.openConnections() == 0; });
+    EXPECT_EQ(server.openConnections(), 0);
+}
+
+TEST_F(ModelRequest, StreamDroppedBeforeItStartedSendsNothing) {
+    server.respond(ScriptedResponse::sse(providers::openAIStream({QStringLiteral("x")})));
+    client.optimize(QStringLiteral("p"), QStringLiteral("s")).reset();
+    for (int i = 0; i < 10; ++i)
+        QCoreApplication::processEvents();
+    EXPECT_TRUE(server.requests().isEmpty());
+}
+
+// Settings are read when the request starts: a change afterwards does not touch it.
+TEST_F(ModelRequest, SettingsAreReadAtStart) {
+    server.respond(ScriptedResponse::sse(providers::openAIStream({QStringLiteral("x")})));
+    StreamRun result;
+    std::unique_ptr<llm::ModelStream> stream = client.optimize(QStringLiteral("p"), QStringLiteral("s"));
+    store.setApiModel(QStringLiteral("changed-model"));
+    store.setApiEndpoint(QStringLiteral("http://127.0.0.1:1"));
+    QObject::connect(stream.get(), &llm::ModelStream::event, [&](const StreamEvent& e) {
+        result.events.append(e);
+        result.ended = e.isTerminal();
+    });
+    spinUntil([&] { return result.ended; });
+    expectWellFormed(result);
+    ASSERT_EQ(server.requests().size(), 1);
+    EXPECT_EQ(QJsonDocument::fromJson(server.requests().first().body).object().value("model").toString(),
+              QStringLiteral("model-x"));
+}
+
+} // namespace
+} // namespace corvane::test
