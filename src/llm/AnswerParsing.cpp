@@ -1,4 +1,5 @@
 // Reading answer text and error sentences out of what a provider sends back.
+#include "llm/FastJson.h"
 #include "llm/LLMClient.h"
 #include "llm/TextUtil.h"
 #include <QJsonArray>
@@ -111,7 +112,7 @@ QString capped(const QString& message) {
 
 } // namespace
 
-std::optional<QString> LLMClient::content(QByteArrayView ssePayload, APIFormat format) {
+std::optional<QString> eventTextFullReader(QByteArrayView ssePayload, APIFormat format) {
     const std::optional<QJsonObject> root = parseObject(ssePayload.toByteArray());
     if (!root)
         return std::nullopt;
@@ -141,6 +142,14 @@ std::optional<QString> LLMClient::content(QByteArrayView ssePayload, APIFormat f
         return geminiText(*root);
     }
     return std::nullopt;
+}
+
+std::optional<QString> LLMClient::content(QByteArrayView ssePayload, APIFormat format) {
+    // Nearly every event is plain, strictly valid JSON: read it quickly; the full reader decides
+    // the rest.
+    if (std::optional<std::optional<QString>> quick = fastjson::eventText(ssePayload, format))
+        return *quick;
+    return eventTextFullReader(ssePayload, format);
 }
 
 std::optional<QString> LLMClient::contentFromSSEPayload(const QString& payload, APIFormat format) {
