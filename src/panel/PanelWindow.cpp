@@ -1,0 +1,90 @@
+#include "panel/PanelWindow.h"
+
+#include "panel/CVDesign.h"
+
+#include <QCloseEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QVBoxLayout>
+#include <QWindow>
+
+namespace corvane::panel {
+
+PanelWindow::PanelWindow(QWidget* parent)
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus) {
+    setObjectName(QStringLiteral("floatingPanel"));
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    setFocusPolicy(Qt::NoFocus);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(1, 1, 1, 1); // the hairline border
+    layout->setSpacing(0);
+}
+
+void PanelWindow::setContentView(QWidget* view) {
+    if (m_view) {
+        // Deferred: the old view may be inside one of its own button handlers right now.
+        m_view->hide();
+        layout()->removeWidget(m_view);
+        m_view->deleteLater();
+    }
+    m_view = view;
+    if (view)
+        layout()->addWidget(view);
+}
+
+void PanelWindow::setAcceptsFocus(bool accepts) {
+    if (acceptsFocus() == accepts)
+        return;
+    const bool wasVisible = isVisible();
+    setWindowFlag(Qt::WindowDoesNotAcceptFocus, !accepts);
+    // Changing the flags of a shown window may unmap it; put it back without activating.
+    if (wasVisible && !isVisible())
+        show();
+}
+
+bool PanelWindow::acceptsFocus() const { return !windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus); }
+
+void PanelWindow::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.fillRect(rect(), CVDesign::background(palette()));
+    p.setPen(CVDesign::hairline(palette()));
+    p.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+void PanelWindow::closeEvent(QCloseEvent* event) {
+    QWidget::closeEvent(event);
+    if (event->isAccepted())
+        Q_EMIT closed();
+}
+
+void PanelWindow::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    // Let the window manager move it when it can; else follow the pointer ourselves.
+    if (windowHandle() && windowHandle()->startSystemMove()) {
+        event->accept();
+        return;
+    }
+    m_dragging = true;
+    m_dragOffset = event->globalPosition().toPoint() - frameGeometry().topLeft();
+    event->accept();
+}
+
+void PanelWindow::mouseMoveEvent(QMouseEvent* event) {
+    if (m_dragging) {
+        move(event->globalPosition().toPoint() - m_dragOffset);
+        event->accept();
+        return;
+    }
+    QWidget::mouseMoveEvent(event);
+}
+
+void PanelWindow::mouseReleaseEvent(QMouseEvent* event) {
+    m_dragging = false;
+    QWidget::mouseReleaseEvent(event);
+}
+
+} // namespace corvane::panel
