@@ -116,6 +116,7 @@ QWidget* FloatingPanelView::buildHeader() {
     m_statusIcon = new QLabel;
     m_statusIcon->setObjectName(QStringLiteral("statusIcon"));
     m_statusIcon->setFixedSize(16, 16);
+    m_statusIcon->setTextFormat(Qt::PlainText);
     m_spinner = new BusySpinner;
     m_spinner->setObjectName(QStringLiteral("busyIndicator"));
     row->addWidget(m_statusIcon);
@@ -131,8 +132,7 @@ QWidget* FloatingPanelView::buildHeader() {
     m_picker->setFocusPolicy(Qt::NoFocus);
     m_picker->setAccessibleName(tr("Recipe"));
     m_picker->setMaximumWidth(150);
-    m_picker->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    m_picker->setMinimumContentsLength(8);
+    m_picker->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     connect(m_picker, &QComboBox::activated, this, [this](int index) {
         if (index < 0 || index >= m_shownRecipes.size())
             return;

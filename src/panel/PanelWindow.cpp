@@ -29,8 +29,10 @@ void PanelWindow::setContentView(QWidget* view) {
         m_view->deleteLater();
     }
     m_view = view;
-    if (view)
+    if (view) {
         layout()->addWidget(view);
+        view->show(); // a child added to a shown window stays hidden until told otherwise
+    }
 }
 
 void PanelWindow::setAcceptsFocus(bool accepts) {
