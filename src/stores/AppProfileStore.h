@@ -45,7 +45,6 @@ Q_SIGNALS:
 private:
     void save();
 
-    platform::Preferences& m_prefs;
     QList<AppRecipeRule> m_rules;
     StoredJson m_slot;
 };

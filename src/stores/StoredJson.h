@@ -5,6 +5,10 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QList>
 #include <QUuid>
 #include <optional>
 
@@ -27,15 +31,51 @@ QString newUuidText();
 QByteArray quoted(const QString& text);
 // A JSON number literal (shortest round-trip form).
 QByteArray number(double value);
+// Hyphenated UUID text of either letter case, no braces.
+std::optional<QUuid> parseUuid(const QString& text);
+
+// A JSON array whose elements all decode; nothing when the text or any element does not.
+template <class T, class Decode>
+std::optional<QList<T>> decodeArray(const QByteArray& bytes, Decode decode) {
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError || !doc.isArray())
+        return std::nullopt;
+    QList<T> out;
+    const QJsonArray array = doc.array();
+    out.reserve(array.size());
+    for (const QJsonValue& element : array) {
+        if (!element.isObject())
+            return std::nullopt;
+        std::optional<T> item = decode(element.toObject());
+        if (!item)
+            return std::nullopt;
+        out.push_back(std::move(*item));
+    }
+    return out;
+}
+
+// "[" + each element's JSON joined by "," + "]".
+template <class T, class Encode>
+QByteArray encodeArray(const QList<T>& items, Encode encode) {
+    QByteArray out = "[";
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        if (i)
+            out += ',';
+        out += encode(items[i]);
+    }
+    out += ']';
+    return out;
+}
 } // namespace storedjson
 
 // Writes one JSON object with its keys in the order they are added.
 class JsonObjectWriter {
 public:
-    JsonObjectWriter& add(const char* key, const QString& value);
-    JsonObjectWriter& add(const char* key, double value);
-    JsonObjectWriter& add(const char* key, qint64 value);
-    JsonObjectWriter& addRaw(const char* key, const QByteArray& json);
+    JsonObjectWriter& add(const QString& key, const QString& value);
+    JsonObjectWriter& add(const QString& key, double value);
+    JsonObjectWriter& add(const QString& key, qint64 value);
+    JsonObjectWriter& addRaw(const QString& key, const QByteArray& json);
     QByteArray finish() const;
 
 private:
