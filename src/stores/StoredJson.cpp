@@ -2,8 +2,7 @@
 #include "platform/Clock.h"
 #include "platform/Preferences.h"
 #include "stores/DiagLog.h"
-#include <QJsonArray>
-#include <QJsonDocument>
+#include <QLocale>
 #include <QRegularExpression>
 #include <cmath>
 
@@ -15,11 +14,6 @@ namespace {
 // 2001-01-01 00:00:00 UTC in milliseconds since 1970.
 constexpr qint64 kEpoch2001Ms = 978307200000LL;
 
-// The single element of a one-element JSON array, as Qt writes it.
-QByteArray innerOfArray(const QJsonValue& value) {
-    QByteArray doc = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
-    return doc.mid(1, doc.size() - 2);
-}
 } // namespace
 
 double secondsSince2001(const QDateTime& time) {
@@ -34,9 +28,55 @@ QString uuidText(const QUuid& uuid) { return uuid.toString(QUuid::WithoutBraces)
 
 QString newUuidText() { return uuidText(QUuid::createUuid()); }
 
-QByteArray quoted(const QString& text) { return innerOfArray(QJsonValue(text)); }
+// Escapes what JSON requires and nothing more; other characters are written as UTF-8.
+QByteArray quoted(const QString& text) {
+    const QByteArray utf8 = text.toUtf8();
+    QByteArray out;
+    out.reserve(utf8.size() + 2);
+    out += '"';
+    for (const char c : utf8) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20) {
+                static const char hex[] = "0123456789abcdef";
+                out += "\\u00";
+                out += hex[(c >> 4) & 0xF];
+                out += hex[c & 0xF];
+            } else {
+                out += c;
+            }
+        }
+    }
+    out += '"';
+    return out;
+}
 
-QByteArray number(double value) { return innerOfArray(QJsonValue(value)); }
+QByteArray number(double value) {
+    if (!std::isfinite(value))
+        return "null";
+    return QByteArray::number(value, 'g', QLocale::FloatingPointShortest);
+}
 
 std::optional<QUuid> parseUuid(const QString& text) {
     static const QRegularExpression shape(QStringLiteral(
