@@ -4,6 +4,7 @@
 #include <QSet>
 #include <QThread>
 #include <QUuid>
+#include <latch>
 #include <memory>
 
 using namespace corvane::stores;
@@ -254,13 +255,48 @@ TEST_F(SettingsStoreTest, DeviceIdStaysTheSameWithoutAWorkingKeyring) {
     }
 }
 
+// A secret store that is itself thread-safe but slow: it yields inside every call, so unserialised
+// first reads would interleave and each make an id.
+class SlowSharedStore final : public corvane::platform::SecretStore {
+public:
+    explicit SlowSharedStore(corvane::platform::SecretStore& inner) : m_inner(inner) {}
+    std::optional<QString> load(const QString& service, const QString& account) override {
+        pause();
+        QMutexLocker lock(&m_mutex);
+        return m_inner.load(service, account);
+    }
+    corvane::platform::SecretResult save(const QString& service, const QString& account, const QString& secret) override {
+        pause();
+        QMutexLocker lock(&m_mutex);
+        return m_inner.save(service, account, secret);
+    }
+    corvane::platform::SecretResult remove(const QString& service, const QString& account) override {
+        QMutexLocker lock(&m_mutex);
+        return m_inner.remove(service, account);
+    }
+
+private:
+    static void pause() {
+        for (int i = 0; i < 200; ++i)
+            QThread::yieldCurrentThread();
+    }
+    QMutex m_mutex;
+    corvane::platform::SecretStore& m_inner;
+};
+
 TEST_F(SettingsStoreTest, RacingFirstReadsAgreeOnOneId) {
-    auto s = start();
+    SlowSharedStore slow(secrets);
+    KeychainHelper slowKeychain(slow);
+    SettingsStore s(prefs, slowKeychain);
     constexpr int kThreads = 8;
     QString ids[kThreads];
+    std::latch gate(kThreads); // all threads ask at the same moment
     QList<QThread*> threads;
     for (int i = 0; i < kThreads; ++i)
-        threads << QThread::create([&, i] { ids[i] = s->deviceID(); });
+        threads << QThread::create([&, i] {
+            gate.arrive_and_wait();
+            ids[i] = s.deviceID();
+        });
     for (QThread* t : threads)
         t->start();
     for (QThread* t : threads) {
@@ -269,7 +305,8 @@ TEST_F(SettingsStoreTest, RacingFirstReadsAgreeOnOneId) {
     }
     for (int i = 1; i < kThreads; ++i)
         EXPECT_EQ(ids[i], ids[0]);
-    EXPECT_EQ(s->deviceID(), ids[0]);
+    EXPECT_EQ(s.deviceID(), ids[0]);
+    EXPECT_EQ(secrets.load(kService, QStringLiteral("deviceID")), ids[0]);
 }
 
 } // namespace
