@@ -54,4 +54,27 @@ TEST(GraphemesTest, PrefixCutsAtClusterBoundaries) {
     EXPECT_EQ(graphemes::prefix(QStringLiteral("  a\nb  "), 80), QStringLiteral("  a\nb  ")) << "no trimming";
 }
 
+TEST(GraphemesTest, LongTextsCutTheSameAsShortOnes) {
+    const QString tail = repeat(QStringLiteral("z"), 5000);
+    // One character made of a base and thousands of combining marks, reaching far past any window.
+    const QString zalgo = QStringLiteral("e") + repeat(QString(QChar(0x0301)), 3000);
+    struct Case {
+        const char* name;
+        QString text;
+        QString expected;
+    };
+    const Case cases[] = {
+        {"huge cluster at the edge", repeat(QStringLiteral("a"), 79) + zalgo + tail,
+         repeat(QStringLiteral("a"), 79) + zalgo},
+        {"huge cluster inside", zalgo + tail, zalgo + repeat(QStringLiteral("z"), 79)},
+        {"flags pair from the start", repeat(kFlag, 500), repeat(kFlag, 80)},
+        {"emoji then plain", repeat(kFamily, 79) + kThumb + tail, repeat(kFamily, 79) + kThumb},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(graphemes::prefix(c.text, 80), c.expected);
+    }
+    EXPECT_EQ(graphemes::count(zalgo + zalgo), 2);
+}
+
 } // namespace
