@@ -44,6 +44,8 @@ FloatingPanelController& FloatingPanelController::shared() {
 
 void FloatingPanelController::setShared(FloatingPanelController* controller) { g_shared = controller; }
 
+PanelWindow* FloatingPanelController::panel() const { return m_panel.data(); }
+
 FloatingPanelView* FloatingPanelController::view() const {
     return m_panel ? qobject_cast<FloatingPanelView*>(m_panel->contentView()) : nullptr;
 }

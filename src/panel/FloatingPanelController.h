@@ -55,7 +55,7 @@ public:
 
     FloatingPanelState& state() { return m_state; }
     // The panel window and its current view; null before the first show.
-    PanelWindow* panel() const { return m_panel; }
+    PanelWindow* panel() const;
     FloatingPanelView* view() const;
 
     // Called when the panel hands the keyboard back after draft input; main wires it to activate
