@@ -2,6 +2,7 @@
 
 #include "panel/CVDesign.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -65,26 +66,39 @@ void PanelWindow::mousePressEvent(QMouseEvent* event) {
         QWidget::mousePressEvent(event);
         return;
     }
-    // Let the window manager move it when it can; else follow the pointer ourselves.
-    if (windowHandle() && windowHandle()->startSystemMove()) {
-        event->accept();
-        return;
-    }
-    m_dragging = true;
-    m_dragOffset = event->globalPosition().toPoint() - frameGeometry().topLeft();
+    m_pressed = true;
+    m_dragging = false;
+    m_pressPos = event->globalPosition().toPoint();
+    m_dragOffset = m_pressPos - frameGeometry().topLeft();
     event->accept();
 }
 
 void PanelWindow::mouseMoveEvent(QMouseEvent* event) {
-    if (m_dragging) {
-        move(event->globalPosition().toPoint() - m_dragOffset);
-        event->accept();
+    if (!m_pressed || !(event->buttons() & Qt::LeftButton)) {
+        QWidget::mouseMoveEvent(event);
         return;
     }
-    QWidget::mouseMoveEvent(event);
+    const QPoint global = event->globalPosition().toPoint();
+    if (!m_dragging) {
+        // A click is not a drag: only a real drag hands the move to the window manager (asked while
+        // the button is still down, so it never waits for a release that already happened).
+        if ((global - m_pressPos).manhattanLength() < QApplication::startDragDistance()) {
+            event->accept();
+            return;
+        }
+        m_dragging = true;
+        if (windowHandle() && windowHandle()->startSystemMove()) {
+            m_pressed = false;
+            event->accept();
+            return;
+        }
+    }
+    move(global - m_dragOffset);
+    event->accept();
 }
 
 void PanelWindow::mouseReleaseEvent(QMouseEvent* event) {
+    m_pressed = false;
     m_dragging = false;
     QWidget::mouseReleaseEvent(event);
 }

@@ -34,7 +34,9 @@ protected:
 
 private:
     QPointer<QWidget> m_view;
+    bool m_pressed = false;
     bool m_dragging = false;
+    QPoint m_pressPos;
     QPoint m_dragOffset;
 };
 
