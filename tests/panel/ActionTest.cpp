@@ -55,15 +55,6 @@ TEST_F(Actions, GenerateSendsTheDescriptionExactlyAsTyped) {
     }
 }
 
-TEST_F(Actions, TypingGoesIntoTheModelAndTheControllerCanClearIt) {
-    enterDrafting();
-    auto* editor = find<QPlainTextEdit>("draftEditor");
-    QTest::keyClicks(editor, QStringLiteral("Invite the team"));
-    EXPECT_EQ(state().draftInput(), QStringLiteral("Invite the team"));
-    controller.beginStreamingResult(QStringLiteral("optimize"));
-    EXPECT_TRUE(editor->toPlainText().isEmpty());
-}
-
 TEST_F(Actions, CtrlReturnPressesThePrimaryButtonOfEachStatus) {
     struct Case {
         const char* name;
@@ -168,22 +159,6 @@ TEST_F(Actions, RecipeNoteAndRememberFollowTheAppsRule) {
         EXPECT_EQ(state().recipeNote(), c.note) << c.name;
         EXPECT_EQ(find<ElidedLabel>("recipeNote")->fullText(), c.note) << c.name;
     }
-}
-
-TEST_F(Actions, RememberStoresTheRuleAndTheButtonGoesAway) {
-    engine.bundleID = QStringLiteral("org.gnome.TextEditor");
-    engine.onRemember = [this](const QString& id) {
-        recipes.rules.insert(engine.bundleID, id);
-        engine.source = RecipeSource::appRule(QStringLiteral("Text Editor"));
-    };
-    enterDone();
-    ASSERT_TRUE(shown("rememberButton"));
-    click("rememberButton");
-    EXPECT_EQ(engine.calls, QStringList{QStringLiteral("remember(optimize)")});
-    EXPECT_FALSE(state().canRememberRule());
-    EXPECT_FALSE(shown("rememberButton"));
-    EXPECT_EQ(state().recipeNote(), QStringLiteral("App rule: Text Editor"));
-    EXPECT_TRUE(shown("replaceButton")) << "the action buttons stay";
 }
 
 TEST_F(Actions, CopyPutsTheResultOnTheClipboardAndLeavesThePanelAlone) {

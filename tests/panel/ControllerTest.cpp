@@ -61,14 +61,6 @@ TEST_F(ShowsAndRoutes, ShowStartsARunNextToTheField) {
     EXPECT_EQ(window()->geometry(), QRect(0, 108, 420, 280));
 }
 
-TEST_F(ShowsAndRoutes, UnknownRecipeFallsBackToTheGlobalSelection) {
-    recipes.selected = QStringLiteral("translate-en");
-    controller.show(QStringLiteral("text"), std::nullopt, QSizeF(), QStringLiteral("deleted-recipe"));
-    EXPECT_EQ(state().selectedRecipeID(), QStringLiteral("translate-en"));
-    controller.showDraft(std::nullopt, QSizeF(), QStringLiteral("also-gone"));
-    EXPECT_EQ(state().selectedRecipeID(), QStringLiteral("translate-en"));
-}
-
 TEST_F(ShowsAndRoutes, ShowOnAVisiblePanelMovesItAndBuildsAFreshView) {
     enterDone();
     QPointer<FloatingPanelView> oldView = view();
@@ -82,12 +74,6 @@ TEST_F(ShowsAndRoutes, ShowOnAVisiblePanelMovesItAndBuildsAFreshView) {
     EXPECT_EQ(window()->geometry(), QRect(740, 308, 420, 280));
     EXPECT_EQ(state().status(), FloatingPanelStatus::Optimizing);
     EXPECT_TRUE(state().optimizedText().isEmpty());
-}
-
-TEST_F(ShowsAndRoutes, APanelNearThePointerWhenTheFieldPositionIsUnknown) {
-    desktop.pointerAt = QPointF(700, 880);
-    controller.show(QStringLiteral("text"), std::nullopt, QSizeF(), QStringLiteral("optimize"));
-    EXPECT_EQ(window()->geometry(), QRect(490, 620, 420, 280)) << "kept above the bottom of the work area";
 }
 
 TEST_F(ShowsAndRoutes, AFieldOnTheSecondMonitorGetsThePanelThere) {
@@ -156,15 +142,6 @@ TEST_F(ShowsAndRoutes, BeginStreamingWithoutAPanelChangesNothing) {
     // Streamed text still reaches the model when no panel exists.
     controller.updateResult(QStringLiteral("late token"));
     EXPECT_EQ(state().optimizedText(), QStringLiteral("late token"));
-}
-
-TEST_F(ShowsAndRoutes, AnUpdateAfterHideChangesTheHiddenPanelWithoutShowingIt) {
-    enterOptimizing();
-    controller.hide();
-    controller.updateResult(QStringLiteral("more"));
-    controller.showResult(QStringLiteral("final"));
-    EXPECT_FALSE(controller.isPanelVisible());
-    EXPECT_EQ(state().optimizedText(), QStringLiteral("final"));
 }
 
 struct StatusCase {

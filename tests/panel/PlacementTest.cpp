@@ -22,46 +22,35 @@ struct ElementCase {
     QRectF expected;
 };
 
-class NextToField : public ::testing::TestWithParam<ElementCase> {};
-
-TEST_P(NextToField, LandsWhereTheUserExpects) {
-    const ElementCase& c = GetParam();
-    EXPECT_EQ(P::frameNearElement(c.area, c.elementTopLeft, c.elementSize, c.panel), c.expected) << c.name;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Placement, NextToField,
-    ::testing::Values(
+TEST(NextToField, LandsWhereTheUserExpects) {
+    const ElementCase cases[] = {
         // Centred over a field in the upper half, it would poke out on the left: clamped to 0, and
         // it fits above the field with a 12 px gap.
-        ElementCase{"above, clamped left", laptop, {100, 345}, {200, 30}, run, {0, 53, 420, 280}},
+        {"above, clamped left", laptop, {100, 345}, {200, 30}, run, {0, 53, 420, 280}},
         // Too close to the top: below the field, 12 px under its bottom edge.
-        ElementCase{"below the field", laptop, {100, 145}, {200, 30}, run, {0, 187, 420, 280}},
+        {"below the field", laptop, {100, 145}, {200, 30}, run, {0, 187, 420, 280}},
         // The panel's top lands exactly on the top of the area: that still counts as fitting.
-        ElementCase{"exactly fits above", laptop, {600, 292}, {240, 24}, run, {510, 0, 420, 280}},
-        ElementCase{"one pixel short goes below", laptop, {600, 291}, {240, 24}, run, {510, 327, 420, 280}},
+        {"exactly fits above", laptop, {600, 292}, {240, 24}, run, {510, 0, 420, 280}},
+        {"one pixel short goes below", laptop, {600, 291}, {240, 24}, run, {510, 327, 420, 280}},
         // A tall editor filling the screen: below would sink under the bottom, so it stops at the
         // bottom of the area and overlaps the field.
-        ElementCase{"stops at the bottom", laptop, {300, 100}, {800, 760}, run, {490, 595, 420, 280}},
-        ElementCase{"clamped right", laptop, {1300, 600}, {120, 20}, run, {1020, 308, 420, 280}},
-        ElementCase{"draft height", laptop, {500, 600}, {300, 40}, draft, {440, 268, 420, 320}},
+        {"stops at the bottom", laptop, {300, 100}, {800, 760}, run, {490, 595, 420, 280}},
+        {"clamped right", laptop, {1300, 600}, {120, 20}, run, {1020, 308, 420, 280}},
+        {"draft height", laptop, {500, 600}, {300, 40}, draft, {440, 268, 420, 320}},
         // A work area that starts below a top bar.
-        ElementCase{"fits under a top bar", QRectF(0, 28, 1440, 847), {100, 320}, {200, 30}, run, {0, 28, 420, 280}},
-        ElementCase{"a top bar pushes it below", QRectF(0, 28, 1440, 847), {100, 310}, {200, 30}, run, {0, 352, 420, 280}},
+        {"fits under a top bar", QRectF(0, 28, 1440, 847), {100, 320}, {200, 30}, run, {0, 28, 420, 280}},
+        {"a top bar pushes it below", QRectF(0, 28, 1440, 847), {100, 310}, {200, 30}, run, {0, 352, 420, 280}},
         // A monitor left of the primary one (negative coordinates).
-        ElementCase{"monitor on the left", QRectF(-1280, 0, 1280, 1024), {-200, 300}, {300, 30}, run,
+        {"monitor on the left", QRectF(-1280, 0, 1280, 1024), {-200, 300}, {300, 30}, run,
                     {-420, 8, 420, 280}},
         // Screens smaller than the panel: the empty clamp ranges keep the top-left corner on screen.
-        ElementCase{"zero-sized screen", QRectF(0, 0, 0, 0), {10, 10}, {0, 0}, run, {0, 0, 420, 280}},
-        ElementCase{"narrow screen", QRectF(0, 0, 320, 480), {50, 400}, {200, 30}, run, {0, 108, 420, 280}},
-        ElementCase{"short screen", QRectF(0, 0, 1024, 200), {400, 100}, {200, 30}, run, {290, 0, 420, 280}}),
-    [](const auto& info) {
-        std::string n = info.param.name;
-        for (char& ch : n)
-            if (!std::isalnum(static_cast<unsigned char>(ch)))
-                ch = '_';
-        return n;
-    });
+        {"zero-sized screen", QRectF(0, 0, 0, 0), {10, 10}, {0, 0}, run, {0, 0, 420, 280}},
+        {"narrow screen", QRectF(0, 0, 320, 480), {50, 400}, {200, 30}, run, {0, 108, 420, 280}},
+        {"short screen", QRectF(0, 0, 1024, 200), {400, 100}, {200, 30}, run, {290, 0, 420, 280}}
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(P::frameNearElement(c.area, c.elementTopLeft, c.elementSize, c.panel), c.expected) << c.name;
+}
 
 struct PointerCase {
     const char* name;

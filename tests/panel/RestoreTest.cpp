@@ -157,31 +157,12 @@ TEST_F(Restore, RestoredContentOffersOnlyWhatCanWork) {
         QTest::mouseClick(v->findChild<QAbstractButton*>(QStringLiteral("cancelButton")), Qt::LeftButton);
         EXPECT_FALSE(next->isPanelVisible()) << c.name;
         EXPECT_TRUE(engine.calls.isEmpty()) << c.name;
+
+        // The next real run offers its buttons again.
+        next->show(QStringLiteral("new text"), std::nullopt, QSizeF(), QStringLiteral("optimize"));
+        next->showResult(QStringLiteral("new result"));
+        EXPECT_TRUE(next->view()->findChild<QWidget*>(QStringLiteral("replaceButton"))->isVisibleTo(next->panel()));
     }
-}
-
-TEST_F(Restore, ANewRunAfterARestoreIsAnOrdinaryRun) {
-    store(RestoreSnapshot{QStringLiteral("old"), QStringLiteral("older result"), QStringLiteral("optimize"),
-                          clock.now()}
-              .toJson());
-    controller.restoreSnapshotIfFresh();
-    enterDone();
-    EXPECT_TRUE(shown("replaceButton"));
-    EXPECT_TRUE(find<QComboBox>("recipePicker")->isEnabled());
-    click("replaceButton");
-    EXPECT_EQ(engine.calls, QStringList{QStringLiteral("replaceText")});
-}
-
-TEST(RestoreSnapshotJson, RoundTripsWithMillisecondDates) {
-    const QDateTime when(QDate(2025, 6, 30), QTime(23, 59, 59, 250), Qt::UTC);
-    const RestoreSnapshot snap{QString::fromUtf8("原文 ✓"), QStringLiteral("line 1\nline 2"), QStringLiteral("x"), when};
-    const auto back = RestoreSnapshot::fromJson(snap.toJson());
-    ASSERT_TRUE(back);
-    EXPECT_EQ(back->original, snap.original);
-    EXPECT_EQ(back->optimized, snap.optimized);
-    EXPECT_EQ(back->recipeID, snap.recipeID);
-    EXPECT_EQ(back->date, when);
-    EXPECT_EQ(RestoreSnapshot::fromReferenceSeconds(0), QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC));
 }
 
 } // namespace
