@@ -15,12 +15,33 @@ namespace {
 FloatingPanelController* g_shared = nullptr;
 
 QString snapshotKey() { return QString::fromLatin1(RestoreSnapshot::preferenceKey); }
+
+// Stands in until the real engine is bound: idle, no app, and every request does nothing.
+class NoEngine final : public trigger::EngineControl {
+public:
+    bool isIdle() const override { return true; }
+    bool isAwaitingInstruction() const override { return false; }
+    trigger::RecipeSource currentRecipeSource() const override { return trigger::RecipeSource::globalDefault(); }
+    QString currentBundleID() const override { return {}; }
+    void finishDraft(const QString&) override {}
+    void replaceText() override {}
+    void cancel() override {}
+    void abandon(bool) override {}
+    void rerun(std::optional<QString>) override {}
+    void stageManualRecipe(const QString&) override {}
+    void rememberAsAppDefault(const QString&) override {}
+};
+
+trigger::EngineControl& noEngine() {
+    static NoEngine engine;
+    return engine;
+}
 } // namespace
 
 FloatingPanelController::FloatingPanelController(trigger::EngineControl& engine, RecipeCatalog& recipes,
                                                  platform::Preferences& preferences, platform::Clock& clock,
                                                  DesktopGeometry& desktop, QObject* parent)
-    : QObject(parent), m_engine(engine), m_recipes(recipes), m_preferences(preferences), m_clock(clock),
+    : QObject(parent), m_engine(&engine), m_recipes(recipes), m_preferences(preferences), m_clock(clock),
       m_desktop(desktop) {
     // Leaving draft mode, whichever way, gives the keyboard back.
     connect(&m_state, &FloatingPanelState::statusChanged, this, [this](FloatingPanelStatus status) {
@@ -28,6 +49,10 @@ FloatingPanelController::FloatingPanelController(trigger::EngineControl& engine,
             releaseFocus();
     });
 }
+
+FloatingPanelController::FloatingPanelController(RecipeCatalog& recipes, platform::Preferences& preferences,
+                                                 platform::Clock& clock, DesktopGeometry& desktop, QObject* parent)
+    : FloatingPanelController(noEngine(), recipes, preferences, clock, desktop, parent) {}
 
 FloatingPanelController::~FloatingPanelController() {
     QObject::disconnect(m_focusWatch);
@@ -163,7 +188,7 @@ void FloatingPanelController::placeAndShow(const QRect& frame) {
 
 // Closing the panel (its close control, or the window manager) abandons the running trigger; with
 // an idle engine that does nothing.
-void FloatingPanelController::onPanelClosed() { m_engine.abandon(false); }
+void FloatingPanelController::onPanelClosed() { m_engine->abandon(false); }
 
 QString FloatingPanelController::resolvedRecipeID(const QString& recipeId) const {
     return m_recipes.contains(recipeId) ? recipeId : m_recipes.selectedRecipeID();
@@ -172,8 +197,8 @@ QString FloatingPanelController::resolvedRecipeID(const QString& recipeId) const
 // ---- recipe meta and actions ---------------------------------------------------------------
 
 void FloatingPanelController::syncRecipeMeta(const QString& selectedID) {
-    m_state.setRecipeNote(m_engine.currentRecipeSource().label());
-    const QString bundleID = m_engine.currentBundleID();
+    m_state.setRecipeNote(m_engine->currentRecipeSource().label());
+    const QString bundleID = m_engine->currentBundleID();
     if (bundleID.isEmpty() || !m_recipes.contains(selectedID)) {
         m_state.setCanRememberRule(false);
         return;
@@ -196,23 +221,23 @@ void FloatingPanelController::handleAction(const FloatingPanelAction& action) {
     case Kind::BeginDraft:
         // The description is in; the field gets the keyboard back before anything is written.
         releaseFocus();
-        m_engine.finishDraft(action.text);
+        m_engine->finishDraft(action.text);
         break;
     case Kind::Replace:
-        m_engine.replaceText();
+        m_engine->replaceText();
         break;
     case Kind::Retry:
-        m_engine.rerun(std::nullopt);
+        m_engine->rerun(std::nullopt);
         break;
     case Kind::Cancel:
-        m_engine.cancel();
+        m_engine->cancel();
         break;
     case Kind::Dismiss:
         hide();
         break;
     case Kind::RememberRecipe: {
         const QString selected = m_state.selectedRecipeID();
-        m_engine.rememberAsAppDefault(selected);
+        m_engine->rememberAsAppDefault(selected);
         syncRecipeMeta(selected);
         break;
     }
@@ -220,18 +245,18 @@ void FloatingPanelController::handleAction(const FloatingPanelAction& action) {
 }
 
 void FloatingPanelController::handleSwitchRecipe(const QString& id) {
-    if (m_engine.isAwaitingInstruction()) {
-        m_engine.stageManualRecipe(id);
+    if (m_engine->isAwaitingInstruction()) {
+        m_engine->stageManualRecipe(id);
         m_state.setSelectedRecipeID(id);
         syncRecipeMeta(id);
         return;
     }
-    if (m_engine.currentBundleID().isEmpty()) {
+    if (m_engine->currentBundleID().isEmpty()) {
         m_recipes.select(id);
-        m_engine.rerun(std::nullopt);
+        m_engine->rerun(std::nullopt);
         return;
     }
-    m_engine.rerun(id);
+    m_engine->rerun(id);
 }
 
 // ---- placement -----------------------------------------------------------------------------

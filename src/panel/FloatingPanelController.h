@@ -32,6 +32,11 @@ public:
 
     FloatingPanelController(trigger::EngineControl& engine, RecipeCatalog& recipes, platform::Preferences& preferences,
                             platform::Clock& clock, DesktopGeometry& desktop, QObject* parent = nullptr);
+    // For a composition root where the engine is built after the panel (the engine takes the panel
+    // as its presenter): until setEngine() the panel's buttons reach an engine that does nothing.
+    FloatingPanelController(RecipeCatalog& recipes, platform::Preferences& preferences, platform::Clock& clock,
+                            DesktopGeometry& desktop, QObject* parent = nullptr);
+    void setEngine(trigger::EngineControl& engine) { m_engine = &engine; }
     ~FloatingPanelController() override;
 
     static FloatingPanelController& shared();
@@ -83,7 +88,7 @@ private:
     void resizeToFit();
     void releaseFocus();
 
-    trigger::EngineControl& m_engine;
+    trigger::EngineControl* m_engine;
     RecipeCatalog& m_recipes;
     platform::Preferences& m_preferences;
     platform::Clock& m_clock;

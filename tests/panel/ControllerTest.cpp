@@ -195,4 +195,16 @@ TEST_F(ShowsAndRoutes, AnErrorOnlyPanelOrADraftRunShowsNoOriginalSection) {
     EXPECT_TRUE(shown("busyIndicator"));
 }
 
+TEST_F(ShowsAndRoutes, AnEngineBoundAfterThePanelGetsTheRequestsFromThenOn) {
+    FloatingPanelController late(recipes, preferences, clock, desktop);
+    late.show(QStringLiteral("text"), std::nullopt, QSizeF(), QStringLiteral("optimize"));
+    late.showResult(QStringLiteral("result"));
+    auto replace = [&] { late.view()->findChild<QAbstractButton*>(QStringLiteral("replaceButton"))->click(); };
+    replace(); // nothing to reach yet, and no crash
+    EXPECT_EQ(late.state().recipeNote(), QStringLiteral("Global default"));
+    late.setEngine(engine);
+    replace();
+    EXPECT_EQ(engine.calls, QStringList{QStringLiteral("replaceText")});
+}
+
 } // namespace
