@@ -64,6 +64,9 @@ chmod 700 "$XDG_RUNTIME_DIR"
 # No display: a keyring prompt must fail at once instead of opening a window somewhere.
 unset DISPLAY WAYLAND_DISPLAY GNOME_KEYRING_CONTROL SSH_AUTH_SOCK DBUS_SESSION_BUS_PID
 
+# Tests that talk to a keyring check this before they touch anything.
+export CORVANE_KEYRING_SESSION="$mode"
+
 # A session bus that activates nothing: only what this script starts is on it.
 cat >"$base/bus.conf" <<CONF
 <!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"

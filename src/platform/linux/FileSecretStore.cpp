@@ -178,12 +178,14 @@ SecretResult FileSecretStore::write(const QJsonObject& root) {
                                .arg(m_path, placeholder.errorString()));
     }
 
+    // Unbuffered, so that a short write (full disk, size limit) shows in write()'s result before
+    // the commit could put a truncated file in place.
     QSaveFile out(m_path);
-    if (!out.open(QIODevice::WriteOnly))
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return failure(QStringLiteral("The secrets file %1 cannot be written (%2).").arg(m_path, out.errorString()));
     out.setPermissions(kOwnerOnly);
     const QByteArray bytes = QJsonDocument(root).toJson(QJsonDocument::Indented);
-    if (out.write(bytes) != bytes.size()) {
+    if (out.write(bytes) != bytes.size() || out.error() != QFileDevice::NoError) {
         out.cancelWriting();
         return failure(QStringLiteral("The secrets file %1 cannot be written (%2).").arg(m_path, out.errorString()));
     }
