@@ -12,7 +12,6 @@
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <thread>
 
 using corvane::platform::linux_::FileSecretStore;
 
@@ -199,22 +198,6 @@ TEST_F(FileSecretStoreTest, UnreadablePathFailsClearlyAndChangesNothing) {
     EXPECT_FALSE(result.ok);
     EXPECT_TRUE(result.error.contains(path)) << result.error.toStdString();
     EXPECT_TRUE(QFileInfo(path).isDir());
-}
-
-TEST_F(FileSecretStoreTest, ConcurrentSavesAllLand) {
-    FileSecretStore store = makeStore();
-    std::vector<std::thread> savers;
-    for (int t = 0; t < 4; ++t)
-        savers.emplace_back([&store, t] {
-            for (int i = 0; i < 10; ++i)
-                store.save(kService, QStringLiteral("apiKey.v%1-%2").arg(t).arg(i), QStringLiteral("k%1-%2").arg(t).arg(i));
-        });
-    for (auto& s : savers)
-        s.join();
-    FileSecretStore reader = makeStore();
-    for (int t = 0; t < 4; ++t)
-        for (int i = 0; i < 10; ++i)
-            EXPECT_EQ(reader.load(kService, QStringLiteral("apiKey.v%1-%2").arg(t).arg(i)), QStringLiteral("k%1-%2").arg(t).arg(i));
 }
 
 TEST(FileSecretStorePath, FollowsXdgDataHome) {
