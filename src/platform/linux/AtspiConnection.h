@@ -35,7 +35,8 @@ public:
 
     int callTimeoutMs() const { return m_callTimeoutMs; }
 
-    // The accessibility bus address that the session bus hands out, or nothing (reason in error).
+    // The accessibility bus address: $AT_SPI_BUS_ADDRESS, else what the session bus hands out,
+    // else nothing (reason in error).
     static std::optional<QString> locateBus(int timeoutMs, QString* error);
     // Sends a message on the given connection and waits for the answer for at most timeoutMs,
     // keeping the event loop running (without user input) while it waits.
