@@ -20,7 +20,12 @@ QByteArray run(const QString& program, const QStringList& args, const QByteArray
     if (!input.isEmpty())
         p.write(input);
     p.closeWriteChannel();
-    p.waitForFinished(10000);
+    // Keep our event loop running: the command may be reading the clipboard from us.
+    waitUntil([&] { return p.state() == QProcess::NotRunning; }, 10000);
+    if (p.state() != QProcess::NotRunning) {
+        p.kill();
+        p.waitForFinished(1000);
+    }
     if (status)
         *status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     return p.readAllStandardOutput();
@@ -69,7 +74,7 @@ platform::ElementRef TestApp::waitFocused(platform::linux_::AtspiAccessibility& 
 }
 
 QByteArray TestApp::finish(int timeoutMs) {
-    m_process->waitForFinished(timeoutMs);
+    waitUntil([&] { return m_process->state() == QProcess::NotRunning; }, timeoutMs);
     return m_process->readAllStandardOutput();
 }
 

@@ -16,7 +16,8 @@ bool waitUntil(const std::function<bool()>& cond, int timeoutMs = 10000);
 
 // Runs xdotool with args and waits for it; true on exit status 0.
 bool xdotool(const QStringList& args);
-// Runs a command to completion, feeding input; returns its standard output.
+// Runs a command to completion, feeding input, while our event loop keeps running (it may be
+// reading the clipboard from us); returns its standard output.
 QByteArray run(const QString& program, const QStringList& args, const QByteArray& input = {}, int* status = nullptr);
 
 // A program started for one test and stopped at its end.

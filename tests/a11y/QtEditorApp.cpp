@@ -1,8 +1,12 @@
 // A tiny Qt editor for the desktop tests: a one-line field and a multi-line field.
 //   corvane_test_qt_editor [--line TEXT] [--plain TEXT] [--focus line|plain] [--dump FILE]
+//                          [--offer MIME=FILE]...
 // With --dump, both texts are written to FILE (line, a NUL byte, plain) after every change, so a
-// test can check the field without going through the accessibility bus.
+// test can check the field without going through the accessibility bus. Each --offer puts the
+// file's bytes on the clipboard under that MIME type (all of them in one clipboard content).
 #include <QApplication>
+#include <QClipboard>
+#include <QMimeData>
 #include <QCommandLineParser>
 #include <QFile>
 #include <QLineEdit>
@@ -19,7 +23,8 @@ int main(int argc, char** argv) {
     QCommandLineOption focus(QStringLiteral("focus"), QStringLiteral("focused field"), QStringLiteral("field"),
                              QStringLiteral("line"));
     QCommandLineOption dump(QStringLiteral("dump"), QStringLiteral("dump file"), QStringLiteral("file"));
-    parser.addOptions({line, plain, focus, dump});
+    QCommandLineOption offer(QStringLiteral("offer"), QStringLiteral("clipboard format"), QStringLiteral("mime=file"));
+    parser.addOptions({line, plain, focus, dump, offer});
     parser.process(app);
 
     QWidget window;
@@ -45,6 +50,16 @@ int main(int argc, char** argv) {
     QObject::connect(lineEdit, &QLineEdit::textChanged, writeDump);
     QObject::connect(plainEdit, &QPlainTextEdit::textChanged, writeDump);
     writeDump();
+
+    if (parser.isSet(offer)) {
+        auto* data = new QMimeData;
+        for (const QString& item : parser.values(offer)) {
+            QFile file(item.section(QLatin1Char('='), 1));
+            if (file.open(QIODevice::ReadOnly))
+                data->setData(item.section(QLatin1Char('='), 0, 0), file.readAll());
+        }
+        QGuiApplication::clipboard()->setMimeData(data);
+    }
 
     window.resize(480, 320);
     window.show();
