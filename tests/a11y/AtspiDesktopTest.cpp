@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <signal.h>
 
 using namespace corvane::platform;
 using namespace corvane::platform::linux_;
@@ -100,7 +101,7 @@ class FieldTest : public ::testing::TestWithParam<int> {
 protected:
     const FieldCase& field() const { return fieldCases().at(GetParam()); }
     X11ActiveApp activeApp;
-    AtspiAccessibility a11y{&activeApp};
+    AtspiAccessibility a11y{&activeApp, patientLimits()};
     QTemporaryDir dir;
 };
 
@@ -181,7 +182,7 @@ INSTANTIATE_TEST_SUITE_P(Apps, FieldTest, ::testing::Range(0, int(fieldCases().s
 
 TEST(AtspiTerminal, XtermOffersNoFieldAndNothingHangs) {
     X11ActiveApp activeApp;
-    AtspiAccessibility a11y(&activeApp);
+    AtspiAccessibility a11y(&activeApp, patientLimits());
     TestApp xterm(QStringLiteral("xterm"), {});
     ASSERT_TRUE(xterm.waitActive(activeApp));
     ElementRef element = a11y.focusedElement();
@@ -192,7 +193,7 @@ TEST(AtspiTerminal, XtermOffersNoFieldAndNothingHangs) {
 
 TEST(AtspiElements, GoneElementAnswersNothing) {
     X11ActiveApp activeApp;
-    AtspiAccessibility a11y(&activeApp);
+    AtspiAccessibility a11y(&activeApp, patientLimits());
     QTemporaryDir dir;
     auto app = qtLine(dir, QStringLiteral("short-lived"));
     ASSERT_TRUE(app->waitActive(activeApp));
@@ -206,6 +207,31 @@ TEST(AtspiElements, GoneElementAnswersNothing) {
     EXPECT_NE(a11y.setValue(element, QStringLiteral("x")), 0);
     EXPECT_FALSE(a11y.setSelection(element, TextRange{0, 1}));
     EXPECT_FALSE(a11y.value(nullptr));
+}
+
+TEST(AtspiElements, AFrozenAppGivesNothingAndRecoversWhenItThaws) {
+    X11ActiveApp activeApp;
+    AtspiAccessibility patient(&activeApp, patientLimits());
+    QTemporaryDir dir;
+    auto app = qtLine(dir, QStringLiteral("frozen"));
+    ASSERT_TRUE(app->waitActive(activeApp));
+    ElementRef element = app->waitFocused(patient);
+    ASSERT_TRUE(element);
+
+    AtspiAccessibility::Limits quick;
+    quick.callTimeoutMs = 200;
+    quick.searchBudgetMs = 600;
+    AtspiAccessibility a11y(&activeApp, quick);
+    ASSERT_EQ(::kill(pid_t(app->pid()), SIGSTOP), 0);
+    EXPECT_FALSE(a11y.focusedElement());
+    EXPECT_FALSE(a11y.value(element));
+    EXPECT_NE(a11y.setValue(element, QStringLiteral("never")), 0);
+    ASSERT_EQ(::kill(pid_t(app->pid()), SIGCONT), 0);
+
+    EXPECT_TRUE(app->waitFocused(patient));
+    auto value = patient.value(element);
+    ASSERT_TRUE(value);
+    EXPECT_EQ(value->text, QStringLiteral("frozen"));
 }
 
 } // namespace

@@ -143,7 +143,7 @@ class PasteTest : public ::testing::TestWithParam<PasteCase> {};
 TEST_P(PasteTest, PasteIntoFieldWhileWeOwnTheClipboard) {
     QtClipboard clipboard;
     X11ActiveApp activeApp;
-    AtspiAccessibility a11y(&activeApp);
+    AtspiAccessibility a11y(&activeApp, patientLimits());
     QTemporaryDir dir;
     const QString dump = dir.filePath(QStringLiteral("dump"));
     std::unique_ptr<TestApp> app =

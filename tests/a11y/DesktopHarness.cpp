@@ -78,6 +78,13 @@ QByteArray TestApp::finish(int timeoutMs) {
     return m_process->readAllStandardOutput();
 }
 
+platform::linux_::AtspiAccessibility::Limits patientLimits() {
+    platform::linux_::AtspiAccessibility::Limits limits;
+    limits.callTimeoutMs = 3000;
+    limits.searchBudgetMs = 8000;
+    return limits;
+}
+
 QString qtEditorPath() { return QCoreApplication::applicationDirPath() + QStringLiteral("/corvane_test_qt_editor"); }
 
 } // namespace corvane::desktoptest

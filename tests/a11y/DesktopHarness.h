@@ -38,6 +38,10 @@ private:
     std::unique_ptr<QProcess> m_process;
 };
 
+// Limits for a loaded test machine: apps that just started may answer slowly. A call that would
+// hang (a deadlock) still fails, as it never answers at all.
+platform::linux_::AtspiAccessibility::Limits patientLimits();
+
 // Path of the test editor built next to the test executable.
 QString qtEditorPath();
 
