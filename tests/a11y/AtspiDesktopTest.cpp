@@ -191,6 +191,21 @@ TEST(AtspiTerminal, XtermOffersNoFieldAndNothingHangs) {
     }
 }
 
+TEST(AtspiElements, ASliderGivesItsNumber) {
+    X11ActiveApp activeApp;
+    AtspiAccessibility a11y(&activeApp, patientLimits());
+    TestApp scale(QStringLiteral("zenity"), {QStringLiteral("--scale"), QStringLiteral("--value=42")});
+    ASSERT_TRUE(scale.waitActive(activeApp));
+    ElementRef element = scale.waitFocused(a11y);
+    ASSERT_TRUE(element);
+    auto value = a11y.value(element);
+    ASSERT_TRUE(value);
+    EXPECT_EQ(value->kind, AccessibleValue::Kind::Number);
+    EXPECT_EQ(value->number, 42);
+    EXPECT_FALSE(a11y.selection(element)) << "a slider has no text to select";
+    EXPECT_NE(a11y.setValue(element, QStringLiteral("7")), 0);
+}
+
 TEST(AtspiElements, GoneElementAnswersNothing) {
     X11ActiveApp activeApp;
     AtspiAccessibility a11y(&activeApp, patientLimits());
