@@ -1,4 +1,5 @@
 #include "platform/linux/AtspiConnection.h"
+#include <QCoreApplication>
 #include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
 #include <QEventLoop>
@@ -18,7 +19,8 @@ AtspiConnection::AtspiConnection(int callTimeoutMs)
       m_name(QStringLiteral("corvane-atspi-%1").arg(g_connectionSerial.fetch_add(1))) {}
 
 AtspiConnection::~AtspiConnection() {
-    if (m_open)
+    // After the application object is gone, so is the D-Bus machinery: nothing left to close.
+    if (m_open && QCoreApplication::instance())
         QDBusConnection::disconnectFromBus(m_name);
 }
 
