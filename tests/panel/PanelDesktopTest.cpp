@@ -60,10 +60,15 @@ public:
     Entry() {
         m_proc.start(QStringLiteral("zenity"), {QStringLiteral("--entry"), QStringLiteral("--title=corvane-panel-test"),
                                                 QStringLiteral("--entry-text=typing here")});
-        const QString id = xdotool({QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"),
-                                    QStringLiteral("--name"), QStringLiteral("corvane-panel-test")})
-                               .split(QLatin1Char('\n'))
-                               .value(0);
+        // Polled rather than --sync: a search that meets a window being destroyed fails outright.
+        QString id;
+        waitFor([&id] {
+            id = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                          QStringLiteral("corvane-panel-test")})
+                     .split(QLatin1Char('\n'))
+                     .value(0);
+            return !id.isEmpty();
+        }, 10000);
         window = id.toULongLong();
         if (window) {
             xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), id});
