@@ -198,11 +198,15 @@ TEST_F(InputDesktopTest, AHotkeyAnotherClientHoldsIsReported) {
 
     platform::SystemClock clock;
     trigger::HotkeyCenter center(grabber, clock);
+    QStringList pressed;
     center.sync({{QStringLiteral("global"), 38, kCtrlAlt}, {QStringLiteral("org.example.app"), 40, kCtrlAlt}},
-                [](const QString&) {});
+                [&](const QString& id) { pressed << id; });
     ASSERT_EQ(center.lastErrors().size(), 1);
     EXPECT_EQ(center.lastErrors()[0].id, QStringLiteral("global"));
     EXPECT_EQ(center.lastErrors()[0].reason, trigger::HotkeyError::Reason::Taken);
+    xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+k")});
+    EXPECT_TRUE(waitFor([&] { return !pressed.isEmpty(); }));
+    EXPECT_EQ(pressed, QStringList{QStringLiteral("org.example.app")}) << "the other shortcut still works";
 
     // The window manager of the test session owns Alt+Space, as most do.
     if (run(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("pgrep -x openbox")}).isEmpty())

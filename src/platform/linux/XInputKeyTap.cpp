@@ -40,10 +40,17 @@ XInputKeyTap::XInputKeyTap(X11Connection& connection) : m_conn(connection) {}
 
 XInputKeyTap::~XInputKeyTap() { stop(); }
 
+// A lost connection delivers nothing more: the tap counts as stopped so that a new start is tried.
+bool XInputKeyTap::isRunning() const { return m_listener != 0 && m_conn.isOpen(); }
+
 bool XInputKeyTap::start(Handler handler) {
     if (isRunning()) {
         m_handler = std::move(handler);
         return true;
+    }
+    if (m_listener != 0) {
+        m_conn.removeListener(m_listener);
+        m_listener = 0;
     }
     if (!m_conn.isOpen()) {
         m_error = m_conn.error();
@@ -85,7 +92,7 @@ bool XInputKeyTap::start(Handler handler) {
 }
 
 void XInputKeyTap::stop() {
-    if (!isRunning())
+    if (m_listener == 0)
         return;
     m_conn.removeListener(m_listener);
     m_listener = 0;

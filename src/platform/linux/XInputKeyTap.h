@@ -40,7 +40,7 @@ public:
 
     bool start(Handler handler) override;
     void stop() override;
-    bool isRunning() const override { return m_listener != 0; }
+    bool isRunning() const override;
     QString lastError() const override { return m_error; }
 
 private:
