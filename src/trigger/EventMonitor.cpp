@@ -2,6 +2,7 @@
 #include "platform/Clock.h"
 #include "platform/VirtualKeys.h"
 #include "stores/DiagLog.h"
+#include "stores/SettingsStore.h"
 #include <QPointer>
 #include <algorithm>
 #include <cmath>
@@ -9,6 +10,20 @@
 namespace corvane::trigger {
 
 using stores::DiagLog;
+
+namespace {
+class StoreTapSettings final : public TapSettings {
+public:
+    qint64 triggerSpaceCount() const override { return stores::SettingsStore::shared().triggerSpaceCount(); }
+    double triggerIntervalMs() const override { return stores::SettingsStore::shared().triggerIntervalMs(); }
+    double cooldownSeconds() const override { return stores::SettingsStore::shared().cooldownSeconds(); }
+};
+} // namespace
+
+TapSettings& TapSettings::fromSettingsStore() {
+    static StoreTapSettings settings;
+    return settings;
+}
 
 qint64 EventMonitor::sanitizedSpaceCount(qint64 count) { return std::clamp(count, kMinSpaceCount, kMaxSpaceCount); }
 

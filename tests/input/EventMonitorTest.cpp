@@ -3,7 +3,11 @@
 #include "platform/fake/FakeClock.h"
 #include "platform/fake/FakeKeyTap.h"
 #include "platform/fake/MemorySystemLog.h"
+#include "platform/fake/MemoryPreferences.h"
+#include "platform/fake/MemorySecretStore.h"
 #include "stores/DiagLog.h"
+#include "stores/KeychainHelper.h"
+#include "stores/SettingsStore.h"
 #include "trigger/EventMonitor.h"
 #include <QRegularExpression>
 #include <gtest/gtest.h>
@@ -278,6 +282,53 @@ TEST_F(EventMonitorTest, TheLogNeverRecordsWhatTheUserTypes) {
         EXPECT_FALSE(line.contains(digits)) << line.toStdString();
         EXPECT_FALSE(line.contains(QStringLiteral("keyCode"), Qt::CaseInsensitive)) << line.toStdString();
     }
+}
+
+TEST(EventMonitorSettings, TheStoredSettingsAreReadAtEachTap) {
+    platform::fake::MemoryPreferences prefs;
+    platform::fake::MemorySecretStore secrets;
+    stores::KeychainHelper keychain(secrets);
+    stores::SettingsStore store(prefs, keychain);
+    stores::SettingsStore::setShared(&store);
+    FakeClock clock;
+    FakeKeyTap tap;
+    EventMonitor monitor(tap, clock); // reads the process settings store
+    int fired = 0;
+    monitor.onTrigger = [&] { ++fired; };
+    ASSERT_TRUE(monitor.start());
+
+    auto more = [&](int n, qint64 gapMs) {
+        for (int i = 0; i < n; ++i) {
+            clock.advance(gapMs);
+            tap.tap(kSpace);
+        }
+        clock.advance(0);
+    };
+    auto burst = [&](int n, qint64 gapMs) {
+        tap.tap(kKeyA); // a new sequence
+        more(n, gapMs);
+    };
+    burst(3, 100);
+    EXPECT_EQ(fired, 1) << "the defaults: three taps";
+
+    store.setTriggerSpaceCount(4);
+    store.setCooldownSeconds(0);
+    clock.advance(3000);
+    burst(3, 100);
+    EXPECT_EQ(fired, 1) << "a change in the settings window counts from the next tap";
+    more(1, 100);
+    EXPECT_EQ(fired, 2);
+
+    store.setTriggerIntervalMs(1500);
+    burst(4, 1200);
+    EXPECT_EQ(fired, 3);
+
+    store.setTriggerSpaceCount(0); // a broken stored value
+    burst(1, 100);
+    EXPECT_EQ(fired, 3) << "never a trigger on every space";
+    more(1, 100);
+    EXPECT_EQ(fired, 4);
+    stores::SettingsStore::setShared(nullptr);
 }
 
 } // namespace
