@@ -234,7 +234,7 @@ TEST_F(InputDesktopTest, LabelsFollowTheLayout) {
     EXPECT_EQ(trigger::HotkeyDescription::string(49, 0x80000, layout), QStringLiteral("Alt+Space"));
 }
 
-TEST_F(InputDesktopTest, HeldModifiersAreSeen) {
+TEST_F(InputDesktopTest, HeldKeysAreSeen) {
     XTestKeySynth synth(*conn);
     EXPECT_FALSE(synth.modifiersHeld());
     // xdotool's keys reach the server on its own connection: wait until the server has them.
@@ -245,6 +245,16 @@ TEST_F(InputDesktopTest, HeldModifiersAreSeen) {
         xdotool({QStringLiteral("keyup"), QString::fromLatin1(key)});
         EXPECT_TRUE(waitFor([&] { return !synth.modifiersHeld(); }));
     }
+    // The key of a shortcut still down after its modifiers came up keeps the keyboard grabbed.
+    X11HotkeyGrabber grabber(*conn);
+    ASSERT_EQ(grabber.grab(3, 40, kCtrlAlt), platform::GrabStatus::Grabbed);
+    xdotool({QStringLiteral("keydown"), QStringLiteral("ctrl+alt+k")});
+    xdotool({QStringLiteral("keyup"), QStringLiteral("ctrl"), QStringLiteral("alt")});
+    ASSERT_TRUE(waitFor([&] { return (modifierState(*conn) & (XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1)) == 0; }));
+    EXPECT_TRUE(synth.modifiersHeld());
+    xdotool({QStringLiteral("keyup"), QStringLiteral("k")});
+    EXPECT_TRUE(waitFor([&] { return !synth.modifiersHeld(); }));
+
     xdotool({QStringLiteral("key"), QStringLiteral("Num_Lock")});
     ASSERT_TRUE(waitFor([&] { return (modifierState(*conn) & conn->keyboard()->numLockMask()) != 0; }));
     EXPECT_FALSE(synth.modifiersHeld()) << "a lock that is on is not a held key";

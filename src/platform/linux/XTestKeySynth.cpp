@@ -37,6 +37,9 @@ std::optional<XTestKeySynth::Chord> XTestKeySynth::chordFor(KeyCommand command, 
     return std::nullopt;
 }
 
+// Any key still down counts, not only the modifiers: XTest keys combine with every held key, and a
+// key still down from a global shortcut keeps the keyboard grabbed by us, so synthetic keys sent
+// meanwhile would come back to us instead of reaching the target.
 bool XTestKeySynth::modifiersHeld() {
     if (!m_conn.isOpen() || !m_conn.keyboard())
         return false;
@@ -45,10 +48,10 @@ bool XTestKeySynth::modifiersHeld() {
     m_conn.dispatchQueuedSoon();
     if (!reply)
         return false;
-    const auto& held = m_conn.keyboard()->heldModifierKeys();
+    const XkbKeyboard& kb = *m_conn.keyboard();
     bool any = false;
     for (int kc = 8; kc < 256 && !any; ++kc)
-        any = held.test(size_t(kc)) && (reply->keys[kc / 8] & (1u << (kc % 8)));
+        any = (reply->keys[kc / 8] & (1u << (kc % 8))) && !kb.isLockKey(xcb_keycode_t(kc));
     free(reply);
     return any;
 }

@@ -39,7 +39,10 @@ public:
     uint16_t numLockMask() const { return m_numLockMask; }
     // Keycodes on any modifier (lock keys included), and those the user holds as modifiers.
     bool isModifierKey(xcb_keycode_t keycode) const { return m_modifierKeys.test(keycode); }
-    const std::bitset<256>& heldModifierKeys() const { return m_heldModifierKeys; }
+    // Caps Lock, Num Lock and the like: "down" for them says nothing about the user's fingers.
+    bool isLockKey(xcb_keycode_t keycode) const {
+        return m_modifierKeys.test(keycode) && !m_heldModifierKeys.test(keycode);
+    }
     std::optional<xcb_keycode_t> keycodeForModifierKeysym(xkb_keysym_t keysym) const;
 
 private:
