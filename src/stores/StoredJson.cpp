@@ -113,7 +113,8 @@ StoredJson::StoredJson(platform::Preferences& preferences, platform::Clock& cloc
 std::optional<QByteArray> StoredJson::read() const { return m_prefs.bytes(m_key); }
 
 void StoredJson::markUnreadable(const QByteArray& raw, const QString& reason) {
-    m_unreadable = raw;
+    // Keep the value in the backend's own form (a hand-edited INI line may come back as a list).
+    m_unreadable = m_prefs.value(m_key).value_or(QVariant(raw));
     DiagLog::event(QStringLiteral("stores: the value under \"%1\" cannot be read (%2); it is kept until it is set "
                                   "aside at the next save")
                        .arg(m_key, reason));
@@ -127,7 +128,7 @@ void StoredJson::write(const QByteArray& json) {
         for (int n = 2; m_prefs.contains(aside); ++n)
             aside = base + QLatin1Char('-') + QString::number(n);
         m_prefs.setValue(aside, *m_unreadable);
-        const QString size = QString::number(m_unreadable->size());
+        const QString size = QString::number(m_unreadable->toByteArray().size());
         m_keptAsideKey = aside;
         m_unreadable.reset();
         DiagLog::event(QStringLiteral("stores: unreadable value of \"%1\" (%2 bytes) kept aside under \"%3\"")

@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QUuid>
+#include <QVariant>
 #include <optional>
 
 namespace corvane::platform {
@@ -102,7 +103,7 @@ private:
     platform::Preferences& m_prefs;
     platform::Clock& m_clock;
     QString m_key;
-    std::optional<QByteArray> m_unreadable;
+    std::optional<QVariant> m_unreadable; // the stored value exactly as the backend handed it over
     QString m_keptAsideKey;
 };
 

@@ -127,6 +127,16 @@ TEST_F(CorruptDataTest, ASecondDamagedValueInTheSameSecondGetsItsOwnKey) {
     EXPECT_EQ(aside[1], aside[0] + QStringLiteral("-2"));
 }
 
+TEST_F(CorruptDataTest, AValueThatIsNotEvenTextIsKeptInItsOwnForm) {
+    // A hand-edited INI line with commas comes back from the backend as a list of strings.
+    const QStringList edited{QStringLiteral("[{\"bundleID\":\"a\""), QStringLiteral("\"appName\":\"A\"}]")};
+    prefs.setValue(QStringLiteral("app_recipe_rules"), edited);
+    AppProfileStore rulesStore(prefs, clock, {});
+    const QStringList aside = keptAside("app_recipe_rules");
+    ASSERT_EQ(aside.size(), 1);
+    EXPECT_EQ(prefs.value(aside.first()), QVariant(edited));
+}
+
 TEST_F(CorruptDataTest, TheMigrationWriteAlsoSetsDamagedOverridesAside) {
     store("recipes_builtin_overrides", "not json");
     prefs.setValue(QStringLiteral("systemPrompt"), QStringLiteral("my old prompt"));

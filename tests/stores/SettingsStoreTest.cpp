@@ -112,28 +112,25 @@ TEST_F(SettingsStoreTest, BuiltInQuotaIsForcedOffAtEveryStart) {
     }
 }
 
-TEST_F(SettingsStoreTest, SettingsRoundTripAndParseTextFromTheIniBackend) {
+TEST_F(SettingsStoreTest, EachSettingWritesItsOwnKeyAndParsesIniText) {
     auto s = start();
-    s->setApiEndpoint(QStringLiteral("http://127.0.0.1:9/v1"));
-    s->setApiTimeout(12.5);
-    s->setTriggerSpaceCount(4);
-    s->setHotkeyEnabled(false);
-    s->setHotkeyModifiers(0x100000 | 0x20000);
+    prefs.clear();
+    s->setApiVendorID(QStringLiteral("groq"));
+    s->setApiFormatRaw(QStringLiteral("gemini"));
     s->setOutputLanguage(OutputLanguage::German);
-    EXPECT_EQ(s->apiEndpoint(), QStringLiteral("http://127.0.0.1:9/v1"));
-    EXPECT_EQ(s->apiTimeout(), 12.5);
-    EXPECT_EQ(s->triggerSpaceCount(), 4);
-    EXPECT_FALSE(s->hotkeyEnabled());
-    EXPECT_EQ(s->hotkeyModifiers(), 0x120000);
+    s->setHotkeyModifiers(0x100000 | 0x20000);
+    EXPECT_EQ(keys(), (QSet<QString>{QStringLiteral("apiVendor"), QStringLiteral("apiFormat"),
+                                     QStringLiteral("outputLanguage"), QStringLiteral("hotkeyModifiers")}));
     EXPECT_EQ(prefs.string(QStringLiteral("outputLanguage")), QStringLiteral("de"));
+    EXPECT_EQ(s->hotkeyModifiers(), 0x120000);
 
     // What an INI file hands back after a restart: text.
     prefs.setValue(QStringLiteral("triggerIntervalMs"), QStringLiteral("350.5"));
     prefs.setValue(QStringLiteral("minTextLength"), QStringLiteral("7"));
-    prefs.setValue(QStringLiteral("hotkeyEnabled"), QStringLiteral("true"));
+    prefs.setValue(QStringLiteral("hotkeyEnabled"), QStringLiteral("false"));
     EXPECT_EQ(s->triggerIntervalMs(), 350.5);
     EXPECT_EQ(s->minTextLength(), 7);
-    EXPECT_TRUE(s->hotkeyEnabled());
+    EXPECT_FALSE(s->hotkeyEnabled());
     // Garbage reads as the default rather than as zero.
     prefs.setValue(QStringLiteral("triggerSpaceCount"), QStringLiteral("many"));
     EXPECT_EQ(s->triggerSpaceCount(), 3);

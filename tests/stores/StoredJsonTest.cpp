@@ -36,20 +36,10 @@ TEST(StoredJsonTest, ALoneSurrogateStillLeavesReadableJson) {
     EXPECT_TRUE(back->first().name.endsWith(QStringLiteral("after")));
 }
 
-TEST(StoredJsonTest, DatesAndUuids) {
+TEST(StoredJsonTest, DatesHonourOffsetsAndUuidsNeedTheHyphenatedForm) {
     using namespace storedjson;
-    const QDateTime epoch(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
-    EXPECT_EQ(secondsSince2001(epoch), 0.0);
-    EXPECT_EQ(secondsSince2001(epoch.addMSecs(1500)), 1.5);
-    EXPECT_EQ(secondsSince2001(QDateTime(QDate(2001, 1, 1), QTime(1, 0), QTimeZone(3600))), 0.0) << "offsets honoured";
-    EXPECT_EQ(fromSecondsSince2001(-86400.25), epoch.addMSecs(-86400250));
-    EXPECT_EQ(number(790162200.125), QByteArray("790162200.125"));
-
-    const QString id = newUuidText();
-    EXPECT_EQ(id, id.toUpper());
-    EXPECT_EQ(id.size(), 36);
-    EXPECT_TRUE(parseUuid(id).has_value());
-    EXPECT_TRUE(parseUuid(id.toLower()).has_value());
+    EXPECT_EQ(secondsSince2001(QDateTime(QDate(2001, 1, 1), QTime(1, 0), QTimeZone(3600))), 0.0);
+    EXPECT_TRUE(parseUuid(QStringLiteral("6f9619ff-8b86-d011-b42d-00cf4fc964ff")).has_value());
     for (const char* bad : {"", "not-a-uuid", "{6F9619FF-8B86-D011-B42D-00CF4FC964FF}",
                             "6F9619FF8B86D011B42D00CF4FC964FF", "6F9619FF-8B86-D011-B42D-00CF4FC964FG"})
         EXPECT_FALSE(parseUuid(QString::fromLatin1(bad)).has_value()) << bad;
