@@ -277,13 +277,19 @@ TEST_F(InputDesktopTest, SelectAllCopyAndPasteReachAGtkEntry) {
 
     ASSERT_TRUE(synth.send(platform::KeyCommand::CollapseSelection, target));
     xdotool({QStringLiteral("type"), QStringLiteral("!")});
-    run(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("printf replaced | xclip -i -selection clipboard")});
+    // xclip serves the text twice (our check, then the entry's paste) and exits: then the entry has it.
+    QProcess owner;
+    owner.start(QStringLiteral("xclip"), {QStringLiteral("-loops"), QStringLiteral("2"), QStringLiteral("-i"),
+                                          QStringLiteral("-selection"), QStringLiteral("clipboard")});
+    owner.write("replaced");
+    owner.closeWriteChannel();
     ASSERT_TRUE(waitFor([] { return clipboard() == QStringLiteral("replaced"); }));
     xdotool({QStringLiteral("type"), QStringLiteral("?")});
     ASSERT_TRUE(synth.send(platform::KeyCommand::Paste, target));
-    settle(200);
-    EXPECT_EQ(entry.finish(), QStringLiteral("hello world!?replaced"))
-        << "the selection collapsed to its end, and the paste landed after it";
+    EXPECT_TRUE(waitFor([&] { return owner.state() == QProcess::NotRunning; })) << "the entry fetched the paste";
+    settle(100);
+    const QString expected = QStringLiteral("hello world!?replaced");
+    EXPECT_EQ(entry.finish(), expected) << "the selection collapsed to its end, and the paste landed after it";
 }
 
 } // namespace
