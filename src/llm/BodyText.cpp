@@ -1,4 +1,6 @@
 #include "llm/BodyText.h"
+#include "llm/LLMClient.h"
+#include "llm/Tr.h"
 #include <QStringDecoder>
 
 namespace corvane::llm {
@@ -30,6 +32,11 @@ QString decodeErrorBody(const QByteArray& bytes) {
         break;
     }
     return QString::fromLatin1(bytes);
+}
+
+QString oversizedAnswerMessage() {
+    return tr("The server's answer is larger than %1 MiB without any model text. Check that the API endpoint is correct")
+        .arg(LLMClient::maxBodyBytes / (1024 * 1024));
 }
 
 } // namespace corvane::llm

@@ -9,4 +9,7 @@ namespace corvane::llm {
 // dropped); otherwise each byte as one Latin-1 character, so that nothing is lost.
 QString decodeErrorBody(const QByteArray& bytes);
 
+// The sentence for an answer that grew past the size cap before any model text came.
+QString oversizedAnswerMessage();
+
 } // namespace corvane::llm

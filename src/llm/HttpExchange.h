@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <functional>
+#include <memory>
 
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -72,5 +73,14 @@ private:
     QByteArray m_body;
     int m_status = -1; // -1: not known yet; 0: not an HTTP answer
 };
+
+// Owns an exchange that must outlive the callback it may be inside of: aborted now, deleted later.
+struct HttpExchangeDeleter {
+    void operator()(HttpExchange* exchange) const {
+        exchange->abort();
+        exchange->deleteLater();
+    }
+};
+using HttpExchangePtr = std::unique_ptr<HttpExchange, HttpExchangeDeleter>;
 
 } // namespace corvane::llm

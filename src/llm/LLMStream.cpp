@@ -10,15 +10,6 @@
 
 namespace corvane::llm {
 
-namespace {
-
-QString tooLargeMessage() {
-    return llm::tr("The server's answer is larger than %1 MiB without any model text. Check that the API endpoint is correct")
-        .arg(LLMClient::maxBodyBytes / (1024 * 1024));
-}
-
-} // namespace
-
 LLMStream::LLMStream(stores::SettingsStore& store, QNetworkAccessManager& network, Params params)
     : m_store(store), m_network(network), m_params(std::move(params)) {
     // Events never come from inside the call that created the stream.
@@ -33,12 +24,8 @@ void LLMStream::stop() {
 }
 
 void LLMStream::dropExchange() {
-    if (!m_exchange)
-        return;
     // Deleted later: this may run inside one of the exchange's own callbacks.
-    m_exchange->abort();
-    m_exchange->deleteLater();
-    m_exchange = nullptr;
+    m_exchange.reset();
 }
 
 void LLMStream::begin() {
@@ -78,8 +65,8 @@ void LLMStream::send(const QString& baseURL) {
         finish(StreamEvent::error(message, QStringLiteral("invalid_endpoint")));
         return;
     }
-    m_exchange = new HttpExchange(m_network, HttpExchange::Mode::StreamLines, request->timeout,
-                                  LLMClient::maxBodyBytes);
+    m_exchange.reset(new HttpExchange(m_network, HttpExchange::Mode::StreamLines, request->timeout,
+                                      LLMClient::maxBodyBytes));
     m_exchange->onLine = [this](QByteArrayView line) { return handleLine(line); };
     m_exchange->onEnd = [this](const HttpExchange::End& end) { handleEnd(end); };
     m_exchange->start(request->request, "POST", request->body);
@@ -89,7 +76,7 @@ bool LLMStream::handleLine(QByteArrayView line) {
     if (!m_sawEventLine) {
         m_heldBytes += line.size() + 1;
         if (m_heldBytes > LLMClient::maxBodyBytes) {
-            finish(StreamEvent::error(tooLargeMessage(), QStringLiteral("invalid_response")));
+            finish(StreamEvent::error(oversizedAnswerMessage(), QStringLiteral("invalid_response")));
             return false;
         }
         m_held.append(line.toByteArray());
@@ -138,7 +125,7 @@ void LLMStream::handleEnd(const HttpExchange::End& end) {
             finish(StreamEvent::error(LLMClient::humanizedURLError(end.transport), QStringLiteral("network")));
         return;
     case Kind::TooLarge:
-        finish(StreamEvent::error(tooLargeMessage(), QStringLiteral("invalid_response")));
+        finish(StreamEvent::error(oversizedAnswerMessage(), QStringLiteral("invalid_response")));
         return;
     }
 }

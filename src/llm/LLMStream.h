@@ -49,7 +49,7 @@ private:
     stores::SettingsStore& m_store;
     QNetworkAccessManager& m_network;
     Params m_params;
-    HttpExchange* m_exchange = nullptr;
+    HttpExchangePtr m_exchange;
     bool m_finished = false;
     bool m_sawEventLine = false;
     // Every line until the first event line, for a server that answers with a plain body.

@@ -17,19 +17,6 @@ namespace corvane::llm {
 
 namespace {
 
-struct ExchangeDeleter {
-    void operator()(HttpExchange* exchange) const {
-        exchange->abort();
-        exchange->deleteLater();
-    }
-};
-using ExchangePtr = std::unique_ptr<HttpExchange, ExchangeDeleter>;
-
-QString tooLargeMessage() {
-    return tr("The server's answer is larger than %1 MiB without any model text. Check that the API endpoint is correct")
-        .arg(LLMClient::maxBodyBytes / (1024 * 1024));
-}
-
 std::optional<UpdateProbeError> failureOf(const HttpExchange::End& end) {
     using Kind = HttpExchange::End::Kind;
     switch (end.kind) {
@@ -43,7 +30,7 @@ std::optional<UpdateProbeError> failureOf(const HttpExchange::End& end) {
     case Kind::Transport:
         return UpdateProbeError::transportFailure(end.transport);
     case Kind::TooLarge:
-        return UpdateProbeError::providerMessage(tooLargeMessage());
+        return UpdateProbeError::providerMessage(oversizedAnswerMessage());
     }
     return std::nullopt;
 }
@@ -165,11 +152,11 @@ QCoro::Task<ProbeOutcome<ProbeResult>> LLMClient::probe(QString endpoint, APIFor
     std::optional<HttpExchange::End> end;
     Wakeup stopped;
 
-    ExchangePtr exchange(new HttpExchange(network(), HttpExchange::Mode::StreamLines, request->timeout, maxBodyBytes));
+    HttpExchangePtr exchange(new HttpExchange(network(), HttpExchange::Mode::StreamLines, request->timeout, maxBodyBytes));
     exchange->onLine = [&](QByteArrayView line) {
         heldBytes += line.size() + 1;
         if (heldBytes > maxBodyBytes) {
-            failure = UpdateProbeError::providerMessage(tooLargeMessage());
+            failure = UpdateProbeError::providerMessage(oversizedAnswerMessage());
             stopped.fire();
             return false;
         }
@@ -243,7 +230,7 @@ QCoro::Task<ProbeOutcome<QStringList>> LLMClient::fetchModelIDs(QString endpoint
 
     std::optional<HttpExchange::End> end;
     Wakeup ended;
-    ExchangePtr exchange(new HttpExchange(network(), HttpExchange::Mode::WholeBody, 10.0, maxBodyBytes));
+    HttpExchangePtr exchange(new HttpExchange(network(), HttpExchange::Mode::WholeBody, 10.0, maxBodyBytes));
     exchange->onEnd = [&](const HttpExchange::End& e) {
         end = e;
         ended.fire();

@@ -30,16 +30,9 @@ std::optional<RelayChoice>& cachedEndpoint() {
     return choice;
 }
 
-struct ExchangeDeleter {
-    void operator()(HttpExchange* exchange) const {
-        exchange->abort();
-        exchange->deleteLater();
-    }
-};
-
 // A liveness probe: any HTTP answer at all counts as alive.
 struct HealthProbe {
-    std::unique_ptr<HttpExchange, ExchangeDeleter> exchange;
+    HttpExchangePtr exchange;
     std::optional<bool> alive;
     Wakeup ended;
 

@@ -134,6 +134,23 @@ TEST_F(Relay, RelayedRequestWaitsAtLeastThirtySeconds) {
     EXPECT_EQ(result.text(), QStringLiteral("patient"));
 }
 
+TEST_F(Relay, StopWhileTheRelayIsChosenSendsNothing) {
+    ScriptedResponse slowHealth = ScriptedResponse::json(200, "{}");
+    slowHealth.headDelayMs = 300;
+    server.route("/v1/health", slowHealth);
+    server.route("/v1/chat/completions", ScriptedResponse::sse(providers::openAIStream({QStringLiteral("x")})));
+    int events = 0;
+    std::unique_ptr<llm::ModelStream> stream = client.optimize(QStringLiteral("p"), QStringLiteral("s"));
+    QObject::connect(stream.get(), &llm::ModelStream::event, [&] { ++events; });
+    ASSERT_TRUE(server.waitForRequests(1));
+    stream->stop();
+    spinUntil([&] { return server.openConnections() == 0 && fallback.openConnections() == 0; });
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+    EXPECT_EQ(events, 0);
+    EXPECT_EQ(server.requestCount("/v1/chat/completions"), 0);
+}
+
 TEST_F(Relay, RelayOffTalksToTheProviderOnly) {
     store.setUseBuiltInQuota(false);
     configure(QStringLiteral("openai"), fallback.baseUrl() + QStringLiteral("/v1"), QStringLiteral("sk-own"));
