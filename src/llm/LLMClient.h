@@ -27,7 +27,7 @@ class SettingsStore;
 namespace corvane::llm {
 
 // The arguments of one chat request.
-struct ChatRequestSpec {
+struct ChatRequestOptions {
     QString endpoint;             // base address, used verbatim
     APIFormat format;
     QString model;
@@ -118,7 +118,7 @@ public:
     static QString normalizeEndpoint(const QString& endpoint);
     // Parses an http or https address with a host; anything else is an invalid endpoint.
     static std::optional<QUrl> endpointURL(const QString& text, QString* error = nullptr);
-    static std::optional<ChatRequest> buildRequest(const ChatRequestSpec& spec, RequestError* error = nullptr);
+    static std::optional<ChatRequest> buildRequest(const ChatRequestOptions& options, RequestError* error = nullptr);
 
     // ---- answers ----
     static std::optional<QString> content(QByteArrayView ssePayload, APIFormat format);

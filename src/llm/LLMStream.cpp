@@ -43,21 +43,21 @@ void LLMStream::begin() {
 
 void LLMStream::send(const QString& baseURL) {
     const double configured = m_store.apiTimeout();
-    ChatRequestSpec spec;
-    spec.endpoint = baseURL;
-    spec.format = m_params.format;
-    spec.model = m_params.model;
-    spec.system = m_params.systemPrompt;
-    spec.history = m_params.history;
-    spec.prompt = m_params.prompt;
-    spec.apiKey = m_params.apiKey;
-    spec.useBuiltIn = m_params.useBuiltIn;
-    spec.timeout = m_params.useBuiltIn ? std::max(configured, 30.0) : std::max(configured, 0.0);
+    ChatRequestOptions options;
+    options.endpoint = baseURL;
+    options.format = m_params.format;
+    options.model = m_params.model;
+    options.system = m_params.systemPrompt;
+    options.history = m_params.history;
+    options.prompt = m_params.prompt;
+    options.apiKey = m_params.apiKey;
+    options.useBuiltIn = m_params.useBuiltIn;
+    options.timeout = m_params.useBuiltIn ? std::max(configured, 30.0) : std::max(configured, 0.0);
     if (m_params.useBuiltIn)
-        spec.deviceID = m_store.deviceID();
+        options.deviceID = m_store.deviceID();
 
     RequestError error;
-    const std::optional<ChatRequest> request = LLMClient::buildRequest(spec, &error);
+    const std::optional<ChatRequest> request = LLMClient::buildRequest(options, &error);
     if (!request) {
         const QString message = error.kind == RequestError::Kind::InvalidEndpoint
                                     ? llm::tr("Invalid API endpoint: %@").replace(QLatin1String("%@"), error.description)

@@ -132,16 +132,16 @@ QCoro::Task<ProbeOutcome<ProbeResult>> LLMClient::probe(QString endpoint, APIFor
         return Outcome{ProbeResult{clock.uptimeMs() - startMs, std::move(sample)}, std::nullopt};
     };
 
-    ChatRequestSpec spec;
-    spec.endpoint = endpoint;
-    spec.format = format;
-    spec.model = model;
-    spec.system = QStringLiteral("You are a test.");
-    spec.prompt = QStringLiteral("hi");
-    spec.apiKey = apiKey;
-    spec.timeout = timeout;
+    ChatRequestOptions options;
+    options.endpoint = endpoint;
+    options.format = format;
+    options.model = model;
+    options.system = QStringLiteral("You are a test.");
+    options.prompt = QStringLiteral("hi");
+    options.apiKey = apiKey;
+    options.timeout = timeout;
     RequestError requestError;
-    const std::optional<ChatRequest> request = buildRequest(spec, &requestError);
+    const std::optional<ChatRequest> request = buildRequest(options, &requestError);
     if (!request)
         co_return Outcome{std::nullopt, UpdateProbeError::invalidRequest(requestError.description)};
 

@@ -40,58 +40,58 @@ QJsonObject textParts(const QString& text) {
     return QJsonObject{{QStringLiteral("parts"), QJsonArray{QJsonObject{{QStringLiteral("text"), text}}}}};
 }
 
-QJsonObject bodyFor(const ChatRequestSpec& spec) {
-    switch (spec.format.value()) {
+QJsonObject bodyFor(const ChatRequestOptions& options) {
+    switch (options.format.value()) {
     case APIFormat::OpenAI: {
-        QJsonArray messages{message(QStringLiteral("system"), spec.system)};
-        for (const ChatMessage& m : spec.history)
+        QJsonArray messages{message(QStringLiteral("system"), options.system)};
+        for (const ChatMessage& m : options.history)
             messages.append(message(roleOf(m), m.content));
-        messages.append(message(QStringLiteral("user"), spec.prompt));
-        return QJsonObject{{QStringLiteral("model"), spec.model},
+        messages.append(message(QStringLiteral("user"), options.prompt));
+        return QJsonObject{{QStringLiteral("model"), options.model},
                            {QStringLiteral("messages"), messages},
                            {QStringLiteral("stream"), true},
                            {QStringLiteral("temperature"), 0.7}};
     }
     case APIFormat::Anthropic: {
         QJsonArray messages;
-        for (const ChatMessage& m : spec.history)
+        for (const ChatMessage& m : options.history)
             messages.append(message(roleOf(m), m.content));
-        messages.append(message(QStringLiteral("user"), spec.prompt));
-        return QJsonObject{{QStringLiteral("model"), spec.model},
-                           {QStringLiteral("system"), spec.system},
+        messages.append(message(QStringLiteral("user"), options.prompt));
+        return QJsonObject{{QStringLiteral("model"), options.model},
+                           {QStringLiteral("system"), options.system},
                            {QStringLiteral("messages"), messages},
                            {QStringLiteral("max_tokens"), 4096},
                            {QStringLiteral("stream"), true}};
     }
     case APIFormat::Gemini: {
         QJsonArray contents;
-        for (const ChatMessage& m : spec.history) {
+        for (const ChatMessage& m : options.history) {
             QJsonObject entry = textParts(m.content);
             entry.insert(QStringLiteral("role"),
                          m.role == QLatin1String("assistant") ? QStringLiteral("model") : QStringLiteral("user"));
             contents.append(entry);
         }
-        QJsonObject user = textParts(spec.prompt);
+        QJsonObject user = textParts(options.prompt);
         user.insert(QStringLiteral("role"), QStringLiteral("user"));
         contents.append(user);
-        return QJsonObject{{QStringLiteral("systemInstruction"), textParts(spec.system)},
+        return QJsonObject{{QStringLiteral("systemInstruction"), textParts(options.system)},
                            {QStringLiteral("contents"), contents}};
     }
     }
     return {};
 }
 
-QString addressFor(const ChatRequestSpec& spec) {
-    switch (spec.format.value()) {
+QString addressFor(const ChatRequestOptions& options) {
+    switch (options.format.value()) {
     case APIFormat::OpenAI:
-        return spec.endpoint + QStringLiteral("/chat/completions");
+        return options.endpoint + QStringLiteral("/chat/completions");
     case APIFormat::Anthropic:
-        return spec.endpoint + QStringLiteral("/v1/messages");
+        return options.endpoint + QStringLiteral("/v1/messages");
     case APIFormat::Gemini:
-        return spec.endpoint + QStringLiteral("/v1beta/models/") + spec.model +
+        return options.endpoint + QStringLiteral("/v1beta/models/") + options.model +
                QStringLiteral(":streamGenerateContent?alt=sse");
     }
-    return spec.endpoint;
+    return options.endpoint;
 }
 
 bool fail(RequestError* error, RequestError::Kind kind, QString description) {
@@ -129,20 +129,20 @@ double LLMClient::sanitizedTimeout(double seconds) {
     return std::min(seconds, kMax);
 }
 
-std::optional<ChatRequest> LLMClient::buildRequest(const ChatRequestSpec& spec, RequestError* error) {
+std::optional<ChatRequest> LLMClient::buildRequest(const ChatRequestOptions& options, RequestError* error) {
     QString urlError;
-    const std::optional<QUrl> url = endpointURL(addressFor(spec), &urlError);
+    const std::optional<QUrl> url = endpointURL(addressFor(options), &urlError);
     if (!url) {
         fail(error, RequestError::Kind::InvalidEndpoint, urlError);
         return std::nullopt;
     }
     // The user's own key belongs to their provider; the relay never sees it.
-    const QString key = spec.useBuiltIn ? QString() : spec.apiKey;
+    const QString key = options.useBuiltIn ? QString() : options.apiKey;
     if (!isSafeHeaderValue(key)) {
         fail(error, RequestError::Kind::InvalidApiKey, invalidKeyMessage());
         return std::nullopt;
     }
-    if (spec.useBuiltIn && !isSafeHeaderValue(spec.deviceID)) {
+    if (options.useBuiltIn && !isSafeHeaderValue(options.deviceID)) {
         fail(error, RequestError::Kind::InvalidApiKey, tr("The device id contains a control character"));
         return std::nullopt;
     }
@@ -151,7 +151,7 @@ std::optional<ChatRequest> LLMClient::buildRequest(const ChatRequestSpec& spec, 
     QNetworkRequest& request = out.request;
     request.setUrl(*url);
     request.setRawHeader("Content-Type", "application/json");
-    switch (spec.format.value()) {
+    switch (options.format.value()) {
     case APIFormat::OpenAI:
         if (!key.isEmpty())
             request.setRawHeader("Authorization", "Bearer " + headerValue(key));
@@ -164,11 +164,11 @@ std::optional<ChatRequest> LLMClient::buildRequest(const ChatRequestSpec& spec, 
         request.setRawHeader("x-goog-api-key", headerValue(key));
         break;
     }
-    out.body = QJsonDocument(bodyFor(spec)).toJson(QJsonDocument::Compact);
-    out.timeout = sanitizedTimeout(spec.timeout);
-    if (spec.useBuiltIn) {
-        request.setRawHeader("x-device-id", headerValue(spec.deviceID));
-        const QMap<QString, QString> signature = signedHeaders(spec.deviceID);
+    out.body = QJsonDocument(bodyFor(options)).toJson(QJsonDocument::Compact);
+    out.timeout = sanitizedTimeout(options.timeout);
+    if (options.useBuiltIn) {
+        request.setRawHeader("x-device-id", headerValue(options.deviceID));
+        const QMap<QString, QString> signature = signedHeaders(options.deviceID);
         for (auto it = signature.cbegin(); it != signature.cend(); ++it)
             request.setRawHeader(it.key().toUtf8(), it.value().toUtf8());
     }

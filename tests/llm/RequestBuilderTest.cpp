@@ -7,15 +7,15 @@
 
 using corvane::llm::APIFormat;
 using corvane::llm::ChatMessage;
-using corvane::llm::ChatRequestSpec;
+using corvane::llm::ChatRequestOptions;
 using corvane::llm::LLMClient;
 using corvane::llm::RelayConfig;
 using corvane::llm::RequestError;
 
 namespace {
 
-ChatRequestSpec spec(APIFormat format, QString key = QStringLiteral("sk-test")) {
-    ChatRequestSpec s;
+ChatRequestOptions options(APIFormat format, QString key = QStringLiteral("sk-test")) {
+    ChatRequestOptions s;
     s.endpoint = QStringLiteral("https://api.example.test/v1");
     s.format = format;
     s.model = QStringLiteral("m-1");
@@ -40,7 +40,7 @@ class WireFormats : public ::testing::TestWithParam<WireCase> {};
 
 TEST_P(WireFormats, SendTheExactBody) {
     const WireCase& c = GetParam();
-    ChatRequestSpec s = spec(c.format);
+    ChatRequestOptions s = options(c.format);
     s.history = c.history;
     const auto request = LLMClient::buildRequest(s);
     ASSERT_TRUE(request);
@@ -87,7 +87,7 @@ class AuthHeaders : public ::testing::TestWithParam<HeaderCase> {};
 
 TEST_P(AuthHeaders, CarryTheKeyOnlyWhereItBelongs) {
     const HeaderCase& c = GetParam();
-    ChatRequestSpec s = spec(c.format, c.key);
+    ChatRequestOptions s = options(c.format, c.key);
     s.useBuiltIn = c.useBuiltIn;
     s.deviceID = QStringLiteral("DEVICE-1");
     const auto request = LLMClient::buildRequest(s);
@@ -122,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(RelayedRequests, AreSignedForTheDevice) {
     for (APIFormat format : APIFormat::allCases()) {
-        ChatRequestSpec s = spec(format);
+        ChatRequestOptions s = options(format);
         s.useBuiltIn = true;
         s.deviceID = QStringLiteral("DEVICE-1");
         const auto request = LLMClient::buildRequest(s);
@@ -142,12 +142,12 @@ TEST(UnsafeKeys, AreNeverPutIntoAHeader) {
         for (const QString& key : {QStringLiteral("sk-1\r\nX-Evil: 1"), QStringLiteral("sk-1\n"),
                                    QString::fromUtf16(u"sk\u0000-1", 5), QStringLiteral("\rsk")}) {
             RequestError error;
-            EXPECT_FALSE(LLMClient::buildRequest(spec(format, key), &error));
+            EXPECT_FALSE(LLMClient::buildRequest(options(format, key), &error));
             EXPECT_EQ(error.kind, RequestError::Kind::InvalidApiKey);
             EXPECT_TRUE(error.description.contains(QLatin1String("API key"))) << error.description.toStdString();
         }
         // A relayed request carries no key at all, so a broken one does not matter there.
-        ChatRequestSpec relayed = spec(format, QStringLiteral("sk\n1"));
+        ChatRequestOptions relayed = options(format, QStringLiteral("sk\n1"));
         relayed.useBuiltIn = true;
         relayed.deviceID = QStringLiteral("D");
         EXPECT_TRUE(LLMClient::buildRequest(relayed));
@@ -188,23 +188,23 @@ TEST(Endpoints, OnlyHttpAndHttpsAddressesAreRequested) {
 
 TEST(Endpoints, BadAddressesFailTheRequest) {
     for (const char* endpoint : {"", "api.example.test", "ftp://api.example.test"}) {
-        ChatRequestSpec s = spec(APIFormat::OpenAI);
+        ChatRequestOptions s = options(APIFormat::OpenAI);
         s.endpoint = QString::fromUtf8(endpoint);
         RequestError error;
         EXPECT_FALSE(LLMClient::buildRequest(s, &error)) << endpoint;
         EXPECT_EQ(error.kind, RequestError::Kind::InvalidEndpoint);
     }
-    ChatRequestSpec gemini = spec(APIFormat::Gemini);
+    ChatRequestOptions gemini = options(APIFormat::Gemini);
     gemini.model = QStringLiteral("bad model");
     EXPECT_FALSE(LLMClient::buildRequest(gemini));
-    ChatRequestSpec slash = spec(APIFormat::OpenAI);
+    ChatRequestOptions slash = options(APIFormat::OpenAI);
     slash.endpoint += QLatin1Char('/');
     EXPECT_EQ(LLMClient::buildRequest(slash)->request.url().path(), QStringLiteral("/v1//chat/completions"));
 }
 
 TEST(Endpoints, UnusableTimeoutsBecomeTheDefault) {
     for (double timeout : {0.0, -3.0, std::nan("")}) {
-        ChatRequestSpec s = spec(APIFormat::OpenAI);
+        ChatRequestOptions s = options(APIFormat::OpenAI);
         s.timeout = timeout;
         EXPECT_EQ(LLMClient::buildRequest(s)->timeout, 30);
     }
