@@ -6,7 +6,7 @@
 #include <optional>
 #include <qcoro/qcorotask.h>
 
-namespace corvane::testing {
+namespace corvane::testkit {
 
 template <typename T>
 QCoro::Task<> storeResult(QCoro::Task<T> task, std::shared_ptr<std::optional<T>> out) {
@@ -34,4 +34,4 @@ inline bool finish(QCoro::Task<> task, platform::fake::FakeClock& clock) {
     return *done;
 }
 
-} // namespace corvane::testing
+} // namespace corvane::testkit
