@@ -1,0 +1,37 @@
+#pragma once
+#include "platform/SecretStore.h"
+#include <chrono>
+#include <mutex>
+
+namespace corvane::platform::linux_ {
+
+// Secrets in the desktop keyring through the Secret Service (libsecret): items of the schema
+// "com.corvane.app.Password" with the attributes "service" and "account", stored in the default
+// collection. Every call is bounded by the timeout, and none ever asks for a password prompt: a
+// locked keyring reads as holding nothing and refuses writes.
+class SecretServiceStore final : public SecretStore {
+public:
+    static constexpr const char* schemaName = "com.corvane.app.Password";
+
+    explicit SecretServiceStore(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+    struct Availability {
+        bool available = false;
+        QString reason; // why not, as a plain phrase
+    };
+    // Whether a Secret Service answers and its default keyring is unlocked.
+    Availability probe();
+
+    std::optional<QString> load(const QString& service, const QString& account) override;
+    // Replaces the item in place: the old value stays when the keyring refuses the new one.
+    SecretResult save(const QString& service, const QString& account, const QString& secret) override;
+    SecretResult remove(const QString& service, const QString& account) override;
+
+    std::chrono::milliseconds timeout() const { return m_timeout; }
+
+private:
+    const std::chrono::milliseconds m_timeout;
+    std::mutex m_mutex; // one keyring conversation at a time
+};
+
+} // namespace corvane::platform::linux_

@@ -1,0 +1,22 @@
+#include "stores/KeychainHelper.h"
+#include "platform/SecretStore.h"
+
+namespace corvane::stores {
+
+namespace {
+QString serviceName() { return QString::fromLatin1(KeychainHelper::service); }
+} // namespace
+
+KeychainHelper::KeychainHelper(platform::SecretStore& store) : m_store(store) {}
+
+// The secret store replaces an existing item's value itself; deleting first would leave the account
+// empty whenever the following write fails.
+bool KeychainHelper::save(const QString& key, const QString& value) {
+    return m_store.save(serviceName(), key, value).ok;
+}
+
+std::optional<QString> KeychainHelper::load(const QString& key) const { return m_store.load(serviceName(), key); }
+
+void KeychainHelper::remove(const QString& key) { m_store.remove(serviceName(), key); }
+
+} // namespace corvane::stores

@@ -1,0 +1,161 @@
+#include "stores/SettingsStore.h"
+#include "platform/Preferences.h"
+#include "stores/DiagLog.h"
+#include "stores/KeychainHelper.h"
+#include "stores/StoredJson.h"
+#include <atomic>
+
+namespace corvane::stores {
+
+namespace {
+std::atomic<SettingsStore*> g_shared{nullptr};
+
+QString key(const char* name) { return QString::fromLatin1(name); }
+QString vendorAccount(const QString& vendorId) { return QStringLiteral("apiKey.") + vendorId; }
+} // namespace
+
+SettingsStore& SettingsStore::shared() {
+    SettingsStore* store = g_shared.load();
+    if (!store)
+        qFatal("SettingsStore::shared() used before the composition root set it");
+    return *store;
+}
+
+void SettingsStore::setShared(SettingsStore* store) { g_shared.store(store); }
+
+QString SettingsStore::defaultApiEndpoint() { return llm::APIVendor::all().first().endpoint; }
+
+SettingsStore::SettingsStore(platform::Preferences& preferences, KeychainHelper& keychain, QObject* parent)
+    : QObject(parent), m_prefs(preferences), m_keychain(keychain) {
+    migrate();
+}
+
+void SettingsStore::migrate() {
+    if (!m_prefs.contains(key(apiVendorKey))) {
+        const QString legacy = m_prefs.string(key(legacyProviderKey)).value_or(QStringLiteral("OpenAI"));
+        m_prefs.setValue(key(apiVendorKey), llm::APIVendor::legacyIDMap().value(legacy, QStringLiteral("openai")));
+    }
+    if (!m_prefs.contains(key(apiFormatKey)))
+        m_prefs.setValue(key(apiFormatKey), llm::APIFormat(llm::APIFormat::OpenAI).rawValue());
+    if (m_prefs.boolean(key(useBuiltInQuotaKey)).value_or(false))
+        m_prefs.setValue(key(useBuiltInQuotaKey), false);
+}
+
+QString SettingsStore::apiEndpoint() const { return m_prefs.string(key(apiEndpointKey)).value_or(defaultApiEndpoint()); }
+void SettingsStore::setApiEndpoint(const QString& value) { m_prefs.setValue(key(apiEndpointKey), value); }
+
+QString SettingsStore::apiModel() const { return m_prefs.string(key(apiModelKey)).value_or(QStringLiteral("gpt-4o")); }
+void SettingsStore::setApiModel(const QString& value) { m_prefs.setValue(key(apiModelKey), value); }
+
+QString SettingsStore::apiVendorID() const { return m_prefs.string(key(apiVendorKey)).value_or(QStringLiteral("openai")); }
+void SettingsStore::setApiVendorID(const QString& value) { m_prefs.setValue(key(apiVendorKey), value); }
+
+QString SettingsStore::apiFormatRaw() const {
+    return m_prefs.string(key(apiFormatKey)).value_or(llm::APIFormat(llm::APIFormat::OpenAI).rawValue());
+}
+void SettingsStore::setApiFormatRaw(const QString& value) { m_prefs.setValue(key(apiFormatKey), value); }
+
+double SettingsStore::apiTimeout() const { return m_prefs.number(key(apiTimeoutKey)).value_or(30.0); }
+void SettingsStore::setApiTimeout(double seconds) { m_prefs.setValue(key(apiTimeoutKey), seconds); }
+
+qint64 SettingsStore::triggerSpaceCount() const { return m_prefs.integer(key(triggerSpaceCountKey)).value_or(3); }
+void SettingsStore::setTriggerSpaceCount(qint64 value) { m_prefs.setValue(key(triggerSpaceCountKey), value); }
+
+double SettingsStore::triggerIntervalMs() const { return m_prefs.number(key(triggerIntervalMsKey)).value_or(500.0); }
+void SettingsStore::setTriggerIntervalMs(double value) { m_prefs.setValue(key(triggerIntervalMsKey), value); }
+
+double SettingsStore::cooldownSeconds() const { return m_prefs.number(key(cooldownSecondsKey)).value_or(2.0); }
+void SettingsStore::setCooldownSeconds(double value) { m_prefs.setValue(key(cooldownSecondsKey), value); }
+
+qint64 SettingsStore::minTextLength() const { return m_prefs.integer(key(minTextLengthKey)).value_or(10); }
+void SettingsStore::setMinTextLength(qint64 value) { m_prefs.setValue(key(minTextLengthKey), value); }
+
+bool SettingsStore::hotkeyEnabled() const { return m_prefs.boolean(key(hotkeyEnabledKey)).value_or(true); }
+void SettingsStore::setHotkeyEnabled(bool value) { m_prefs.setValue(key(hotkeyEnabledKey), value); }
+
+qint64 SettingsStore::hotkeyKeyCode() const { return m_prefs.integer(key(hotkeyKeyCodeKey)).value_or(49); }
+void SettingsStore::setHotkeyKeyCode(qint64 value) { m_prefs.setValue(key(hotkeyKeyCodeKey), value); }
+
+qint64 SettingsStore::hotkeyModifiers() const { return m_prefs.integer(key(hotkeyModifiersKey)).value_or(0x80000); }
+void SettingsStore::setHotkeyModifiers(qint64 value) { m_prefs.setValue(key(hotkeyModifiersKey), value); }
+
+bool SettingsStore::useBuiltInQuota() const { return m_prefs.boolean(key(useBuiltInQuotaKey)).value_or(false); }
+void SettingsStore::setUseBuiltInQuota(bool value) { m_prefs.setValue(key(useBuiltInQuotaKey), value); }
+
+QString SettingsStore::outputLanguageRaw() const {
+    return m_prefs.string(key(outputLanguageKey)).value_or(OutputLanguage(OutputLanguage::Auto).rawValue());
+}
+void SettingsStore::setOutputLanguageRaw(const QString& value) { m_prefs.setValue(key(outputLanguageKey), value); }
+
+OutputLanguage SettingsStore::outputLanguage() const {
+    return OutputLanguage::fromRawValue(outputLanguageRaw()).value_or(OutputLanguage::Auto);
+}
+void SettingsStore::setOutputLanguage(OutputLanguage language) { setOutputLanguageRaw(language.rawValue()); }
+
+llm::APIVendor SettingsStore::vendor() const { return llm::APIVendor::by(apiVendorID()); }
+
+llm::APIFormat SettingsStore::format() const {
+    return llm::APIFormat::fromRawValue(apiFormatRaw()).value_or(llm::APIFormat::OpenAI);
+}
+
+QString SettingsStore::legacyApiKey() const { return m_keychain.load(key(apiKeyKey)).value_or(QString()); }
+
+void SettingsStore::setLegacyApiKey(const QString& value) {
+    if (value.isEmpty())
+        m_keychain.remove(key(apiKeyKey));
+    else
+        m_keychain.save(key(apiKeyKey), value);
+}
+
+QString SettingsStore::apiKey(const QString& vendorId) const {
+    if (const auto own = m_keychain.load(vendorAccount(vendorId)); own && !own->isEmpty())
+        return *own;
+    if (const auto legacyName = llm::APIVendor::legacyName(vendorId)) {
+        if (const auto old = m_keychain.load(vendorAccount(*legacyName)); old && !old->isEmpty())
+            return *old;
+    }
+    return legacyApiKey();
+}
+
+void SettingsStore::setApiKey(const QString& apiKeyValue, const QString& vendorId) {
+    if (apiKeyValue.isEmpty()) {
+        m_keychain.remove(vendorAccount(vendorId));
+        return;
+    }
+    // Legacy copies are deleted only once the new item is safely stored.
+    if (!m_keychain.save(vendorAccount(vendorId), apiKeyValue)) {
+        DiagLog::event(QStringLiteral("SettingsStore: the API key for %1 could not be stored").arg(vendorId));
+        return;
+    }
+    if (legacyApiKey() == apiKeyValue)
+        m_keychain.remove(key(apiKeyKey));
+    if (const auto legacyName = llm::APIVendor::legacyName(vendorId)) {
+        if (m_keychain.load(vendorAccount(*legacyName)) == apiKeyValue)
+            m_keychain.remove(vendorAccount(*legacyName));
+    }
+}
+
+bool SettingsStore::hasApiKey(const QString& vendorId) const { return !apiKey(vendorId).isEmpty(); }
+
+bool SettingsStore::hasApiKey() const { return hasApiKey(apiVendorID()); }
+
+// Made once and kept: in the secret store when it works, else under a preference key. Reads are
+// serialised so two first reads cannot each make an id.
+QString SettingsStore::deviceID() {
+    QMutexLocker lock(&m_deviceIDMutex);
+    if (const auto stored = m_keychain.load(key(deviceIDKey)); stored && !stored->isEmpty())
+        return *stored;
+    if (const auto kept = m_prefs.string(key(deviceIDFallbackKey)); kept && !kept->isEmpty())
+        return *kept;
+    const QString id = storedjson::newUuidText();
+    // Only an id that reads back is trusted to the secret store; otherwise the next read would not
+    // find it and would make another.
+    if (m_keychain.save(key(deviceIDKey), id) && m_keychain.load(key(deviceIDKey)) == id)
+        return id;
+    m_prefs.setValue(key(deviceIDFallbackKey), id);
+    DiagLog::event(QStringLiteral("SettingsStore: the secret store cannot keep the device id; it is kept in the "
+                                  "preferences"));
+    return id;
+}
+
+} // namespace corvane::stores

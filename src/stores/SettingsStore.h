@@ -1,0 +1,112 @@
+#pragma once
+// The user's settings. Nothing is cached: every getter reads the preferences (or the secret store)
+// at the moment of the call and every setter writes through at once.
+#include "llm/APIVendor.h"
+#include "stores/OutputLanguage.h"
+#include <QMutex>
+#include <QObject>
+#include <QString>
+
+namespace corvane::platform {
+class Preferences;
+}
+
+namespace corvane::stores {
+
+class KeychainHelper;
+
+class SettingsStore : public QObject {
+    Q_OBJECT
+public:
+    // Preference keys (three differ from the member names: apiVendor, apiFormat, outputLanguage).
+    static constexpr const char* apiEndpointKey = "apiEndpoint";
+    static constexpr const char* apiModelKey = "apiModel";
+    static constexpr const char* apiVendorKey = "apiVendor";
+    static constexpr const char* apiFormatKey = "apiFormat";
+    static constexpr const char* apiTimeoutKey = "apiTimeout";
+    static constexpr const char* triggerSpaceCountKey = "triggerSpaceCount";
+    static constexpr const char* triggerIntervalMsKey = "triggerIntervalMs";
+    static constexpr const char* cooldownSecondsKey = "cooldownSeconds";
+    static constexpr const char* minTextLengthKey = "minTextLength";
+    static constexpr const char* hotkeyEnabledKey = "hotkeyEnabled";
+    static constexpr const char* hotkeyKeyCodeKey = "hotkeyKeyCode";
+    static constexpr const char* hotkeyModifiersKey = "hotkeyModifiers";
+    static constexpr const char* useBuiltInQuotaKey = "useBuiltInQuota";
+    static constexpr const char* outputLanguageKey = "outputLanguage";
+    static constexpr const char* legacyProviderKey = "apiProvider";
+    // Where the device id lives when the secret store cannot keep it.
+    static constexpr const char* deviceIDFallbackKey = "deviceIDFallback";
+    // Secret-store accounts.
+    static constexpr const char* apiKeyKey = "apiKey";
+    static constexpr const char* deviceIDKey = "deviceID";
+
+    // Runs the start-up migrations (vendor, format, built-in quota flag).
+    SettingsStore(platform::Preferences& preferences, KeychainHelper& keychain, QObject* parent = nullptr);
+
+    static SettingsStore& shared();
+    static void setShared(SettingsStore* store);
+
+    QString apiEndpoint() const;
+    void setApiEndpoint(const QString& value);
+    QString apiModel() const;
+    void setApiModel(const QString& value);
+    QString apiVendorID() const;
+    void setApiVendorID(const QString& value);
+    QString apiFormatRaw() const;
+    void setApiFormatRaw(const QString& value);
+    double apiTimeout() const;
+    void setApiTimeout(double seconds);
+    qint64 triggerSpaceCount() const;
+    void setTriggerSpaceCount(qint64 value);
+    double triggerIntervalMs() const;
+    void setTriggerIntervalMs(double value);
+    double cooldownSeconds() const;
+    void setCooldownSeconds(double value);
+    qint64 minTextLength() const;
+    void setMinTextLength(qint64 value);
+    bool hotkeyEnabled() const;
+    void setHotkeyEnabled(bool value);
+    qint64 hotkeyKeyCode() const;
+    void setHotkeyKeyCode(qint64 value);
+    qint64 hotkeyModifiers() const;
+    void setHotkeyModifiers(qint64 value);
+    bool useBuiltInQuota() const;
+    void setUseBuiltInQuota(bool value);
+    QString outputLanguageRaw() const;
+    void setOutputLanguageRaw(const QString& value);
+
+    // The stored language, or Auto when the stored text is no raw value.
+    OutputLanguage outputLanguage() const;
+    void setOutputLanguage(OutputLanguage language);
+    // The catalog row of apiVendorID (the first row when the id is unknown).
+    llm::APIVendor vendor() const;
+    // The stored format, or OpenAI when the stored text is no raw value.
+    llm::APIFormat format() const;
+
+    // The single key of an older version (account "apiKey"), or "".
+    QString legacyApiKey() const;
+    // An empty value deletes the item.
+    void setLegacyApiKey(const QString& value);
+
+    // The vendor's own key, else its legacy-named key, else the legacy single key, else "".
+    QString apiKey(const QString& vendorId) const;
+    // Stores the key as given; an empty key deletes the vendor's item. Legacy items holding the
+    // same key are deleted.
+    void setApiKey(const QString& key, const QString& vendorId);
+    bool hasApiKey(const QString& vendorId) const;
+    bool hasApiKey() const;
+
+    // The anonymous install id: made once (upper-case UUID), then the same on every read.
+    QString deviceID();
+
+    static QString defaultApiEndpoint();
+
+private:
+    void migrate();
+
+    platform::Preferences& m_prefs;
+    KeychainHelper& m_keychain;
+    QMutex m_deviceIDMutex;
+};
+
+} // namespace corvane::stores

@@ -1,0 +1,315 @@
+// The keyring backend against a real gnome-keyring, a locked keyring, an empty bus, a Secret Service
+// that never answers, and no bus at all. Each suite runs in its own private session started by
+// tests/support/keyring-session.sh (see tests/diag/CMakeLists.txt); outside one it skips.
+#include "platform/fake/FakeClock.h"
+#include "platform/fake/MemorySystemLog.h"
+#include "platform/linux/AutoSecretStore.h"
+#include "platform/linux/FileSecretStore.h"
+#include "platform/linux/SecretServiceStore.h"
+#include "stores/DiagLog.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVirtualObject>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <future>
+#include <sys/stat.h>
+
+using namespace corvane::platform;
+using namespace corvane::platform::linux_;
+using corvane::stores::DiagLog;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kService = QStringLiteral("com.corvane.app");
+const QString kAccount = QStringLiteral("apiKey.openai");
+
+#define REQUIRE_SESSION(mode)                                                                      \
+    if (qgetenv("CORVANE_KEYRING_SESSION") != mode)                                                \
+    GTEST_SKIP() << "run through tests/support/keyring-session.sh (" mode ")"
+
+// Runs f on another thread. A call that never returns is exactly the fault under test, so the run
+// ends at once instead of waiting for the test runner's time limit.
+template <typename F>
+auto bounded(F f) {
+    auto future = std::async(std::launch::async, std::move(f));
+    if (future.wait_for(60s) != std::future_status::ready) {
+        std::fprintf(stderr, "FAILED: a keyring call did not return\n");
+        std::fflush(stderr);
+        std::_Exit(1);
+    }
+    return future.get();
+}
+
+// libsecret's command-line tool, as a second, independent view of the keyring.
+QByteArray secretTool(const QStringList& args, const QByteArray& input = {}) {
+    QProcess tool;
+    tool.setProcessChannelMode(QProcess::MergedChannels);
+    tool.start(QStringLiteral("secret-tool"), args);
+    tool.write(input);
+    tool.closeWriteChannel();
+    tool.waitForFinished(30'000);
+    return tool.readAll();
+}
+
+QStringList ourAttributes(const QString& service, const QString& account) {
+    return {QStringLiteral("xdg:schema"), QString::fromLatin1(SecretServiceStore::schemaName), QStringLiteral("service"),
+            service, QStringLiteral("account"), account};
+}
+
+int itemCount(const QString& service, const QString& account) {
+    const QByteArray out = secretTool(QStringList{QStringLiteral("search"), QStringLiteral("--all")} + ourAttributes(service, account));
+    int count = 0;
+    for (const QByteArray& line : out.split('\n'))
+        count += line.startsWith('[');
+    return count;
+}
+
+unsigned modeOf(const QString& path) {
+    struct stat st {};
+    return stat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+// The diagnostics log in a temp folder, as main wires it.
+struct DiagFile {
+    QTemporaryDir dir;
+    fake::FakeClock clock;
+    fake::MemorySystemLog systemLog;
+    QString path = dir.filePath(QStringLiteral("corvane-diag.log"));
+    DiagFile() { DiagLog::configure(&systemLog, &clock, path); }
+    ~DiagFile() {
+        DiagLog::flushForTesting();
+        DiagLog::configure(nullptr, nullptr, QString());
+    }
+    QStringList lines() {
+        DiagLog::flushForTesting();
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+};
+
+AutoSecretStore::Notice toDiagLog() {
+    return [](const QString& line) { DiagLog::event(line); };
+}
+
+// Checks the one line that tells the user where secrets go instead, and returns its reason.
+QString expectFallbackLine(const QStringList& lines, const QString& secretsPath) {
+    EXPECT_EQ(lines.size(), 1) << lines.join(QLatin1Char('\n')).toStdString();
+    if (lines.isEmpty())
+        return {};
+    const QRegularExpression shape(
+        QStringLiteral("^\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} Keychain: no Secret Service available \\((.+)\\); "
+                       "keeping secrets in %1 \\(readable only by you\\)$")
+            .arg(QRegularExpression::escape(secretsPath)));
+    const auto match = shape.match(lines[0]);
+    EXPECT_TRUE(match.hasMatch()) << lines[0].toStdString();
+    return match.captured(1);
+}
+
+// ---- a running, unlocked gnome-keyring ----
+
+TEST(Keyring, SaveReplaceLoadRemove) {
+    REQUIRE_SESSION("keyring");
+    SecretServiceStore store;
+    EXPECT_TRUE(bounded([&] { return store.probe(); }).available);
+    EXPECT_EQ(store.load(kService, kAccount), std::nullopt);
+
+    ASSERT_TRUE(store.save(kService, kAccount, QStringLiteral("sk-first")).ok);
+    EXPECT_EQ(store.load(kService, kAccount), QStringLiteral("sk-first"));
+    ASSERT_TRUE(store.save(kService, kAccount, QStringLiteral("sk-second")).ok);
+    EXPECT_EQ(store.load(kService, kAccount), QStringLiteral("sk-second"));
+    EXPECT_EQ(itemCount(kService, kAccount), 1) << "a save replaces the item instead of adding one";
+    EXPECT_EQ(secretTool({QStringLiteral("lookup"), QStringLiteral("service"), kService, QStringLiteral("account"), kAccount}),
+              QByteArray("sk-second"));
+
+    ASSERT_TRUE(store.remove(kService, kAccount).ok);
+    EXPECT_EQ(store.load(kService, kAccount), std::nullopt);
+    EXPECT_EQ(itemCount(kService, kAccount), 0);
+    EXPECT_TRUE(store.remove(kService, kAccount).ok) << "removing a missing item is fine";
+}
+
+TEST(Keyring, OtherServicesAndOtherAppsItemsAreUntouched) {
+    REQUIRE_SESSION("keyring");
+    const QString other = QStringLiteral("org.example.other");
+    secretTool(QStringList{QStringLiteral("store"), QStringLiteral("--label=other service")} + ourAttributes(other, kAccount),
+               "their-key");
+    // Another application's item with the same service and account but no schema of ours.
+    secretTool({QStringLiteral("store"), QStringLiteral("--label=foreign"), QStringLiteral("service"), kService,
+                QStringLiteral("account"), kAccount},
+               "foreign-key");
+
+    SecretServiceStore store;
+    EXPECT_EQ(store.load(kService, kAccount), std::nullopt);
+    ASSERT_TRUE(store.save(kService, kAccount, QStringLiteral("ours")).ok);
+    ASSERT_TRUE(store.remove(kService, kAccount).ok);
+
+    EXPECT_EQ(store.load(other, kAccount), QStringLiteral("their-key"));
+    const QByteArray foreign = secretTool({QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("service"), kService,
+                                           QStringLiteral("account"), kAccount});
+    EXPECT_TRUE(foreign.contains("secret = foreign-key")) << foreign.constData();
+}
+
+TEST(Keyring, SecretsRoundTripExactlyAndNonUtf8DataReadsAsMissing) {
+    REQUIRE_SESSION("keyring");
+    SecretServiceStore store;
+    const QStringList secrets = {QStringLiteral("sk-ünïcødé-🔑-中文"), QStringLiteral("line\nbreak"), QString(4096, QLatin1Char('k')),
+                                 QStringLiteral("0E1A7C2B-6F4D-4C11-9A58-3D2B1F0E9C77")};
+    for (const QString& secret : secrets) {
+        ASSERT_TRUE(store.save(kService, QStringLiteral("apiKey.custom"), secret).ok);
+        EXPECT_EQ(store.load(kService, QStringLiteral("apiKey.custom")), secret);
+    }
+
+    secretTool(QStringList{QStringLiteral("store"), QStringLiteral("--label=bad")} + ourAttributes(kService, QStringLiteral("deviceID")),
+               QByteArray("\xFF\xFE\x80 not text", 12));
+    EXPECT_EQ(store.load(kService, QStringLiteral("deviceID")), std::nullopt);
+    ASSERT_TRUE(store.save(kService, QStringLiteral("deviceID"), QStringLiteral("fresh")).ok);
+    EXPECT_EQ(store.load(kService, QStringLiteral("deviceID")), QStringLiteral("fresh"));
+}
+
+TEST(Keyring, AutoStoreUsesTheKeyringAndKeepsSecretsAnEarlierRunLeftInTheFile) {
+    REQUIRE_SESSION("keyring");
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("corvane/secrets.json"));
+    FileSecretStore(path).save(kService, QStringLiteral("apiKey.groq"), QStringLiteral("from-the-file"));
+
+    DiagFile diag;
+    auto store = bounded([&] { return std::make_unique<AutoSecretStore>(toDiagLog(), 5s, path); });
+    ASSERT_TRUE(store->usesSecretService());
+    EXPECT_TRUE(diag.lines().isEmpty()) << "nothing to report with a keyring";
+
+    EXPECT_EQ(store->load(kService, QStringLiteral("apiKey.groq")), QStringLiteral("from-the-file"));
+    ASSERT_TRUE(store->save(kService, QStringLiteral("apiKey.groq"), QStringLiteral("in-the-keyring")).ok);
+    EXPECT_EQ(SecretServiceStore().load(kService, QStringLiteral("apiKey.groq")), QStringLiteral("in-the-keyring"));
+    EXPECT_EQ(FileSecretStore(path).load(kService, QStringLiteral("apiKey.groq")), std::nullopt)
+        << "the older copy must not come back";
+
+    ASSERT_TRUE(store->remove(kService, QStringLiteral("apiKey.groq")).ok);
+    EXPECT_EQ(store->load(kService, QStringLiteral("apiKey.groq")), std::nullopt);
+}
+
+// ---- a keyring whose default collection is locked ----
+
+TEST(LockedKeyring, IsNeverPromptedForAndCountsAsNoKeyring) {
+    REQUIRE_SESSION("keyring");
+    SecretServiceStore store(3s);
+    ASSERT_TRUE(store.save(kService, kAccount, QStringLiteral("sk-before-lock")).ok);
+
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusMessage alias = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.secrets"), QStringLiteral("/org/freedesktop/secrets"),
+                                                        QStringLiteral("org.freedesktop.Secret.Service"), QStringLiteral("ReadAlias"));
+    alias << QStringLiteral("default");
+    const QDBusMessage aliasReply = bus.call(alias);
+    ASSERT_EQ(aliasReply.type(), QDBusMessage::ReplyMessage) << aliasReply.errorMessage().toStdString();
+    const QDBusObjectPath collection = aliasReply.arguments().value(0).value<QDBusObjectPath>();
+    QDBusMessage lock = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.secrets"), QStringLiteral("/org/freedesktop/secrets"),
+                                                       QStringLiteral("org.freedesktop.Secret.Service"), QStringLiteral("Lock"));
+    lock << QVariant::fromValue(QList<QDBusObjectPath>{collection});
+    const QDBusMessage lockReply = bus.call(lock);
+    ASSERT_EQ(lockReply.type(), QDBusMessage::ReplyMessage) << lockReply.errorMessage().toStdString();
+
+    const auto availability = bounded([&] { return store.probe(); });
+    EXPECT_FALSE(availability.available);
+    EXPECT_EQ(availability.reason, QStringLiteral("the default keyring is locked"));
+    EXPECT_EQ(bounded([&] { return store.load(kService, kAccount); }), std::nullopt);
+    const SecretResult saved = bounded([&] { return store.save(kService, kAccount, QStringLiteral("sk-new")); });
+    EXPECT_FALSE(saved.ok);
+    EXPECT_EQ(saved.error, QStringLiteral("The default keyring is locked."));
+    EXPECT_FALSE(bounded([&] { return store.remove(kService, kAccount); }).ok);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("corvane/secrets.json"));
+    DiagFile diag;
+    auto fallback = bounded([&] { return std::make_unique<AutoSecretStore>(toDiagLog(), 3s, path); });
+    EXPECT_FALSE(fallback->usesSecretService());
+    EXPECT_EQ(expectFallbackLine(diag.lines(), path), QStringLiteral("the default keyring is locked"));
+}
+
+// ---- an empty session bus: nothing provides org.freedesktop.secrets ----
+
+TEST(NoSecretService, FallsBackToTheOwnerOnlyFileAndSaysSoOnce) {
+    REQUIRE_SESSION("none");
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("corvane/secrets.json"));
+    DiagFile diag;
+    auto store = bounded([&] { return std::make_unique<AutoSecretStore>(toDiagLog(), 5s, path); });
+    ASSERT_FALSE(store->usesSecretService());
+    const QString reason = expectFallbackLine(diag.lines(), path);
+    EXPECT_TRUE(reason.contains(QStringLiteral("org.freedesktop.secrets"))) << reason.toStdString();
+    EXPECT_FALSE(reason.contains(QStringLiteral("GDBus.Error"))) << "a plain sentence, not a D-Bus error name";
+
+    ASSERT_TRUE(store->save(kService, QStringLiteral("deviceID"), QStringLiteral("ID-1")).ok);
+    EXPECT_EQ(store->load(kService, QStringLiteral("deviceID")), QStringLiteral("ID-1"));
+    EXPECT_EQ(modeOf(path), 0600u);
+    ASSERT_TRUE(store->remove(kService, QStringLiteral("deviceID")).ok);
+    EXPECT_EQ(store->load(kService, QStringLiteral("deviceID")), std::nullopt);
+    EXPECT_EQ(diag.lines().size(), 1) << "said once, not on every call";
+}
+
+TEST(NoSecretService, DirectCallsFailWithAClearError) {
+    REQUIRE_SESSION("none");
+    SecretServiceStore store;
+    EXPECT_EQ(bounded([&] { return store.load(kService, kAccount); }), std::nullopt);
+    const SecretResult saved = bounded([&] { return store.save(kService, kAccount, QStringLiteral("sk")); });
+    EXPECT_FALSE(saved.ok);
+    EXPECT_TRUE(saved.error.contains(QStringLiteral("org.freedesktop.secrets"))) << saved.error.toStdString();
+    EXPECT_FALSE(bounded([&] { return store.remove(kService, kAccount); }).ok);
+}
+
+// ---- a Secret Service that owns its name but never answers ----
+
+class SilentService : public QDBusVirtualObject {
+public:
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage&, const QDBusConnection&) override { return true; } // and never reply
+};
+
+TEST(StalledSecretService, EveryCallGivesUpAtItsTimeout) {
+    REQUIRE_SESSION("none");
+    SilentService silent;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    ASSERT_TRUE(bus.registerVirtualObject(QStringLiteral("/org/freedesktop/secrets"), &silent, QDBusConnection::SubPath));
+    ASSERT_TRUE(bus.registerService(QStringLiteral("org.freedesktop.secrets")));
+
+    SecretServiceStore store(300ms);
+    const auto availability = bounded([&] { return store.probe(); });
+    EXPECT_FALSE(availability.available);
+    EXPECT_EQ(availability.reason, QStringLiteral("the Secret Service did not answer within 0.3 s"));
+    EXPECT_EQ(bounded([&] { return store.load(kService, kAccount); }), std::nullopt);
+    const SecretResult saved = bounded([&] { return store.save(kService, kAccount, QStringLiteral("sk")); });
+    EXPECT_FALSE(saved.ok);
+    EXPECT_EQ(saved.error, QStringLiteral("The Secret Service did not answer within 0.3 s."));
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("corvane/secrets.json"));
+    DiagFile diag;
+    auto fallback = bounded([&] { return std::make_unique<AutoSecretStore>(toDiagLog(), 300ms, path); });
+    EXPECT_FALSE(fallback->usesSecretService());
+    EXPECT_EQ(expectFallbackLine(diag.lines(), path), QStringLiteral("the Secret Service did not answer within 0.3 s"));
+    EXPECT_TRUE(fallback->save(kService, kAccount, QStringLiteral("sk")).ok);
+}
+
+// ---- no session bus at all ----
+
+TEST(NoBus, FallsBackToTheFile) {
+    REQUIRE_SESSION("none");
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("corvane/secrets.json"));
+    DiagFile diag;
+    auto store = bounded([&] { return std::make_unique<AutoSecretStore>(toDiagLog(), 5s, path); });
+    EXPECT_FALSE(store->usesSecretService());
+    EXPECT_FALSE(expectFallbackLine(diag.lines(), path).isEmpty());
+    EXPECT_TRUE(store->save(kService, kAccount, QStringLiteral("sk")).ok);
+    EXPECT_EQ(store->load(kService, kAccount), QStringLiteral("sk"));
+}
+
+} // namespace

@@ -1,0 +1,80 @@
+#include "StoresFixture.h"
+#include "stores/Graphemes.h"
+
+using namespace corvane::stores;
+
+namespace {
+
+QString repeat(const QString& unit, int n) {
+    QString out;
+    for (int i = 0; i < n; ++i)
+        out += unit;
+    return out;
+}
+
+// Multi-unit characters that must count as one and never be split by a cut.
+const QString kFamily = QString::fromUtf8("👨‍👩‍👧‍👦");   // ZWJ sequence, 11 UTF-16 units
+const QString kFlag = QString::fromUtf8("🇯🇵");          // regional-indicator pair
+const QString kThumb = QString::fromUtf8("👍🏽");          // emoji + skin-tone modifier
+const QString kCombined = QString::fromUtf8("e\u0301\u0323"); // e + two combining marks
+const QString kHangul = QString::fromUtf8("\u1100\u1161\u11A8"); // conjoining jamo: one syllable
+
+TEST(GraphemesTest, CountsUserPerceivedCharacters) {
+    struct Case {
+        QString text;
+        qsizetype expected;
+    };
+    const Case cases[] = {
+        {QString(), 0},          {QStringLiteral("abc"), 3}, {kFamily, 1},
+        {kFlag + kFlag, 2},      {kThumb, 1},               {kCombined, 1},
+        {kHangul, 1},            {QString::fromUtf8("漢字かな"), 4},
+        {QStringLiteral("a\r\nb"), 3}, // CR LF is one character
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(graphemes::count(c.text), c.expected) << c.text.toStdString();
+}
+
+TEST(GraphemesTest, PrefixCutsAtClusterBoundaries) {
+    struct Case {
+        const char* name;
+        QString unit;
+    };
+    const Case cases[] = {{"ascii", QStringLiteral("a")}, {"cjk", QString::fromUtf8("字")}, {"family", kFamily},
+                          {"flag", kFlag},                {"thumb", kThumb},            {"combining", kCombined},
+                          {"hangul", kHangul}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString eighty = repeat(c.unit, 80);
+        EXPECT_EQ(graphemes::prefix(eighty, 80), eighty) << "exactly 80 stays whole";
+        EXPECT_EQ(graphemes::prefix(eighty + c.unit, 80), eighty) << "81 keeps the first 80";
+        EXPECT_EQ(graphemes::prefix(QStringLiteral("x") + eighty, 80), QStringLiteral("x") + repeat(c.unit, 79));
+        EXPECT_EQ(graphemes::count(graphemes::prefix(eighty + eighty, 80)), 80);
+    }
+    EXPECT_EQ(graphemes::prefix(QStringLiteral("abc"), 0), QString());
+    EXPECT_EQ(graphemes::prefix(QStringLiteral("  a\nb  "), 80), QStringLiteral("  a\nb  ")) << "no trimming";
+}
+
+TEST(GraphemesTest, LongTextsCutTheSameAsShortOnes) {
+    const QString tail = repeat(QStringLiteral("z"), 5000);
+    // One character made of a base and thousands of combining marks, reaching far past any window.
+    const QString zalgo = QStringLiteral("e") + repeat(QString(QChar(0x0301)), 3000);
+    struct Case {
+        const char* name;
+        QString text;
+        QString expected;
+    };
+    const Case cases[] = {
+        {"huge cluster at the edge", repeat(QStringLiteral("a"), 79) + zalgo + tail,
+         repeat(QStringLiteral("a"), 79) + zalgo},
+        {"huge cluster inside", zalgo + tail, zalgo + repeat(QStringLiteral("z"), 79)},
+        {"flags pair from the start", repeat(kFlag, 500), repeat(kFlag, 80)},
+        {"emoji then plain", repeat(kFamily, 79) + kThumb + tail, repeat(kFamily, 79) + kThumb},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(graphemes::prefix(c.text, 80), c.expected);
+    }
+    EXPECT_EQ(graphemes::count(zalgo + zalgo), 2);
+}
+
+} // namespace

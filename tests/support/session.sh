@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# Runs a command inside a fresh, private, headless desktop session and tears it down afterwards:
+# Xvfb, a private D-Bus session bus, the AT-SPI accessibility bus (enabled), openbox, a tray host and
+# an unlocked gnome-keyring. Nothing of the caller's desktop is used or touched.
+#
+#   session.sh [--no-a11y] [--no-keyring] [--no-wm] [--no-tray] [--screen WxHxD] -- command args...
+#
+# The command sees DISPLAY, DBUS_SESSION_BUS_ADDRESS, XDG_RUNTIME_DIR, HOME, XDG_CONFIG_HOME,
+# XDG_DATA_HOME, XDG_STATE_HOME pointing into the session. Its exit status is the script's.
+set -uo pipefail
+
+a11y=1 keyring=1 wm=1 tray=1 screen=1280x800x24
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --no-a11y) a11y=0 ;;
+    --no-keyring) keyring=0 ;;
+    --no-wm) wm=0 ;;
+    --no-tray) tray=0 ;;
+    --screen) screen="$2"; shift ;;
+    --) shift; break ;;
+    *) break ;;
+  esac
+  shift
+done
+[ $# -gt 0 ] || { echo "usage: $0 [options] -- command..." >&2; exit 2; }
+
+root=$(mktemp -d /tmp/corvane-session.XXXXXX)
+export XDG_RUNTIME_DIR="$root/run" HOME="$root/home"
+export XDG_CONFIG_HOME="$root/home/.config" XDG_DATA_HOME="$root/home/.local/share"
+export XDG_STATE_HOME="$root/home/.local/state" XDG_CACHE_HOME="$root/home/.cache"
+mkdir -p "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_STATE_HOME" "$XDG_CACHE_HOME"
+chmod 700 "$XDG_RUNTIME_DIR"
+unset WAYLAND_DISPLAY SESSION_MANAGER DBUS_SESSION_BUS_ADDRESS AT_SPI_BUS_ADDRESS QT_QPA_PLATFORM NO_AT_BRIDGE
+export XDG_SESSION_TYPE=x11 GDK_BACKEND=x11 QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 LANG=${LANG:-C.UTF-8}
+pids=()
+
+log() { [ -n "${CORVANE_SESSION_VERBOSE:-}" ] && echo "session: $*" >&2; return 0; }
+poll() { # poll TRIES COMMAND... : retries every 50 ms
+  local tries=$1; shift
+  for _ in $(seq "$tries"); do "$@" >/dev/null 2>&1 && return 0; sleep 0.05; done
+  return 1
+}
+
+cleanup() {
+  local p
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  # Everything the bus started by itself (registryd, dconf, keyring...) carries our runtime dir.
+  for p in $(ls /proc | grep -E '^[0-9]+$'); do
+    [ "$p" = "$$" ] && continue
+    if { tr '\0' '\n' < "/proc/$p/environ"; } 2>/dev/null | grep -qx "XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR"; then
+      kill "$p" 2>/dev/null
+    fi
+  done
+  sleep 0.1
+  for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done
+  rm -rf "$root"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# X server on a free display number.
+exec 7<> <(:)
+Xvfb -displayfd 7 -nolisten tcp -screen 0 "$screen" +extension XInputExtension +extension XTEST \
+  >"$root/xvfb.log" 2>&1 &
+pids+=($!)
+display=""
+for _ in $(seq 100); do
+  read -r -t 0.1 display <&7 && break
+done
+exec 7<&-
+[ -n "$display" ] || { echo "session: Xvfb did not start" >&2; cat "$root/xvfb.log" >&2; exit 1; }
+export DISPLAY=":$display"
+poll 100 xdpyinfo || { echo "session: X server $DISPLAY does not answer" >&2; exit 1; }
+log "X on $DISPLAY"
+
+# Private session bus.
+bus_out=$(dbus-daemon --session --fork --print-address=1 --print-pid=1) || { echo "session: no dbus" >&2; exit 1; }
+export DBUS_SESSION_BUS_ADDRESS=$(echo "$bus_out" | sed -n 1p)
+pids+=("$(echo "$bus_out" | sed -n 2p)")
+log "bus $DBUS_SESSION_BUS_ADDRESS"
+
+if [ "$a11y" = 1 ]; then
+  gsettings set org.gnome.desktop.interface toolkit-accessibility true >/dev/null 2>&1 || true
+  /usr/libexec/at-spi-bus-launcher --launch-immediately >"$root/atspi.log" 2>&1 &
+  pids+=($!)
+  poll 100 dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress \
+    || { echo "session: accessibility bus did not start" >&2; exit 1; }
+  dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.freedesktop.DBus.Properties.Set \
+    string:org.a11y.Status string:IsEnabled variant:boolean:true >/dev/null 2>&1 || true
+  log "accessibility bus up"
+else
+  export NO_AT_BRIDGE=1
+fi
+
+if [ "$wm" = 1 ]; then
+  openbox --sm-disable >"$root/openbox.log" 2>&1 &
+  pids+=($!)
+  poll 100 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' \
+    || { echo "session: openbox did not start" >&2; exit 1; }
+  log "openbox up"
+fi
+
+if [ "$tray" = 1 ]; then
+  trayer --edge top --align right --widthtype pixel --width 120 --height 24 >"$root/trayer.log" 2>&1 &
+  pids+=($!)
+  poll 100 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK >/dev/null; xdotool search --class trayer' || true
+fi
+
+if [ "$keyring" = 1 ]; then
+  kr=$(echo -n "corvane-test-session" | gnome-keyring-daemon --unlock --components=secrets 2>"$root/keyring.log")
+  eval "$(echo "$kr" | sed -n 's/^\(GNOME_KEYRING_CONTROL=.*\)$/export \1/p')"
+  log "keyring unlocked"
+fi
+
+"$@"
+exit $?
