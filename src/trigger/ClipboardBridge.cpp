@@ -1,5 +1,6 @@
 #include "trigger/ClipboardBridge.h"
 #include "trigger/AccessibilityService.h"
+#include "stores/Graphemes.h"
 #include "trigger/TextMetrics.h"
 
 namespace corvane::trigger {
@@ -108,11 +109,11 @@ QCoro::Task<bool> ClipboardBridge::verifyReplacement(QString text, quint64 fetch
         const QString got = normalized(*value);
         if (got == target)
             co_return true;
-        if (got.contains(target) && text::graphemeCount(got) - text::graphemeCount(target) <= 20)
+        if (got.contains(target) && stores::graphemes::count(got) - stores::graphemes::count(target) <= 20)
             co_return true;
-        m_lastVerifySnapshot = QStringLiteral("read length=") + QString::number(text::graphemeCount(*value)) +
-                               QStringLiteral(" normalized=") + text::graphemePrefix(got, 60) +
-                               QStringLiteral(" target=") + text::graphemePrefix(target, 60);
+        m_lastVerifySnapshot = QStringLiteral("read length=") + QString::number(stores::graphemes::count(*value)) +
+                               QStringLiteral(" normalized=") + stores::graphemes::prefix(got, 60) +
+                               QStringLiteral(" target=") + stores::graphemes::prefix(target, 60);
     }
     co_return false;
 }

@@ -2,9 +2,9 @@
 // description is then run like any other input, with the read mode "draft".
 #include "stores/OptimizationLogger.h"
 #include "stores/SettingsStore.h"
+#include "stores/Graphemes.h"
 #include "trigger/TextMetrics.h"
 #include "trigger/TriggerEngine.h"
-#include <QCoreApplication>
 
 namespace corvane::trigger {
 
@@ -29,7 +29,7 @@ void TriggerEngine::finishDraft(const QString& instruction) {
         return;
     const QString description = text::trimmed(instruction);
     const qint64 minimum = m_settings.minTextLength();
-    if (text::graphemeCount(description) < minimum) {
+    if (stores::graphemes::count(description) < minimum) {
         fail(tr("Description is too short (at least %1 characters required)")
                  .arg(minimum),
              std::nullopt, description, QStringLiteral("text_too_short"));

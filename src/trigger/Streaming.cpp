@@ -2,9 +2,8 @@
 #include "trigger/AnswerCleaning.h"
 #include "stores/OptimizationLogger.h"
 #include "trigger/StreamPump.h"
-#include "trigger/TextMetrics.h"
+#include "stores/Graphemes.h"
 #include "trigger/TriggerEngine.h"
-#include <QCoreApplication>
 #include <exception>
 
 namespace corvane::trigger {
@@ -103,7 +102,7 @@ void TriggerEngine::streamFailed(const QString& original, const QString& recipeN
                            {QStringLiteral("latency_ms"), latencyMs},
                            {QStringLiteral("error_kind"), kind}};
     if (!raised)
-        properties.insert(QStringLiteral("note"), text::graphemePrefix(message, kNoteLength));
+        properties.insert(QStringLiteral("note"), stores::graphemes::prefix(message, kNoteLength));
     m_usage.track(QStringLiteral("result"), properties);
 }
 

@@ -1,34 +1,8 @@
 #include "trigger/TextMetrics.h"
-#include <QTextBoundaryFinder>
 
 namespace corvane::trigger::text {
 
-qsizetype graphemeCount(const QString& s) {
-    if (s.isEmpty())
-        return 0;
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, s);
-    qsizetype count = 0;
-    while (finder.toNextBoundary() != -1)
-        ++count;
-    return count;
-}
-
-QString graphemePrefix(const QString& s, qsizetype n) {
-    if (n <= 0)
-        return {};
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, s);
-    qsizetype taken = 0;
-    qsizetype pos = 0;
-    while (taken < n) {
-        const qsizetype next = finder.toNextBoundary();
-        if (next == -1)
-            return s;
-        pos = next;
-        ++taken;
-    }
-    return s.left(pos);
-}
-
+// QChar::isSpace covers the Unicode separators (Zs, Zl, Zp), TAB to CR and NEL.
 QString trimmed(const QString& s) { return s.trimmed(); }
 
 bool containsLineBreak(const QString& s) {

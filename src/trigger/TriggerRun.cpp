@@ -4,9 +4,9 @@
 #include "stores/OptimizationLogger.h"
 #include "stores/SettingsStore.h"
 #include "trigger/AppSets.h"
+#include "stores/Graphemes.h"
 #include "trigger/TextMetrics.h"
 #include "trigger/TriggerEngine.h"
-#include <QCoreApplication>
 
 namespace corvane::trigger {
 
@@ -78,7 +78,7 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
         co_return;
     }
     const QString input = text::trimmed(*read.text);
-    if (text::graphemeCount(input) < m_settings.minTextLength()) {
+    if (stores::graphemes::count(input) < m_settings.minTextLength()) {
         fail(tr("Text is too short (at least %1 characters required)").arg(m_settings.minTextLength()), std::nullopt,
              input, QStringLiteral("text_too_short"));
         co_return;
@@ -129,7 +129,7 @@ QCoro::Task<TriggerEngine::FieldRead> TriggerEngine::readFocusedField(QString bu
     if (read.info)
         read.text = read.info->text;
     DiagLog::event(QStringLiteral("trigger AX read: ") +
-                   (read.text ? QStringLiteral("OK len=") + QString::number(text::graphemeCount(*read.text))
+                   (read.text ? QStringLiteral("OK len=") + QString::number(stores::graphemes::count(*read.text))
                               : QStringLiteral("nil")));
     m_usesClipboardFallback = false;
     m_usedSelectAllRead = false;
@@ -199,7 +199,7 @@ QCoro::Task<TriggerEngine::FieldRead> TriggerEngine::readFocusedField(QString bu
         m_usesClipboardFallback = true;
         m_usedSelectAllRead = read.selectAllRead;
         DiagLog::event(QStringLiteral("trigger fallback: clipboard OK len=") +
-                       QString::number(text::graphemeCount(*copied)));
+                       QString::number(stores::graphemes::count(*copied)));
         m_usage.track(QStringLiteral("ax_fallback"),
                       {{QStringLiteral("kind"), read.selectAllRead ? QStringLiteral("clipboard+selectAll")
                                                                    : QStringLiteral("clipboard")}});

@@ -4,7 +4,6 @@
 #include "trigger/AppSets.h"
 #include "trigger/TextMetrics.h"
 #include "trigger/TriggerEngine.h"
-#include <QCoreApplication>
 
 namespace corvane::trigger {
 

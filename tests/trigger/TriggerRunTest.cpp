@@ -236,7 +236,7 @@ TEST(TriggerRun, InputOfExactlyTheMinimumPasses) {
     EngineHarness h;
     h.settings.setMinTextLength(5);
     auto& w = h.app(kEditor, QStringLiteral("Text Editor"));
-    h.field(w, QStringLiteral("\n  héllo \t"));
+    h.field(w, QStringLiteral("\n\u3000\u00a0 héllo \t\u2028"));
     h.trigger();
     EXPECT_EQ(h.engine.state().kind, trigger::TriggerState::Kind::Optimizing);
     EXPECT_EQ(h.lastRecord().originalPreview, QStringLiteral("héllo"));
