@@ -86,22 +86,22 @@ QCoro::Task<ClipboardBridge::PasteOutcome> ClipboardBridge::pasteText(QString te
     const bool pasted = co_await postKey(KeyCommand::Paste, target);
     if (!pasted)
         co_return PasteOutcome::TargetUnavailable;
+    // The target reads our clipboard synchronously: no accessibility call may go into it (ours, or
+    // the next run's) before it has fetched the data, or both sides hang.
+    for (qint64 waited = 0; m_clipboard.fetchCount() == fetchesBefore && waited < kFetchWaitMs; waited += kKeyPauseMs)
+        co_await m_clock.sleep(kKeyPauseMs);
+    co_await m_clock.sleep(kKeyPauseMs);
     if (!selectAllFirst)
         co_return PasteOutcome::Done;
-    const bool verified = co_await verifyReplacement(std::move(text), fetchesBefore);
+    const bool verified = co_await verifyReplacement(std::move(text));
     co_return verified ? PasteOutcome::Done : PasteOutcome::VerificationFailed;
 }
 
-QCoro::Task<bool> ClipboardBridge::verifyReplacement(QString text, quint64 fetchesBefore) {
+QCoro::Task<bool> ClipboardBridge::verifyReplacement(QString text) {
     const QString target = normalized(text);
     const qint64 waits[] = {kFirstLookMs, kSecondLookMs};
     for (const qint64 wait : waits) {
         co_await m_clock.sleep(wait);
-        // The target reads our clipboard synchronously; a blocking accessibility call into it
-        // before it has fetched the data would hang both sides.
-        for (qint64 waited = 0; m_clipboard.fetchCount() == fetchesBefore && waited < kFetchWaitMs;
-             waited += kKeyPauseMs)
-            co_await m_clock.sleep(kKeyPauseMs);
         AccessibilityService service(m_a11y);
         const auto value = service.focusedElementValue();
         if (!value)

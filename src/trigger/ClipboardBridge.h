@@ -60,7 +60,7 @@ private:
     void restore(const Snapshot& snapshot);
     void write(const QString& text);
     QCoro::Task<bool> postKey(platform::KeyCommand command, platform::KeyTarget target);
-    QCoro::Task<bool> verifyReplacement(QString text, quint64 fetchesBefore);
+    QCoro::Task<bool> verifyReplacement(QString text);
 
     platform::Clipboard& m_clipboard;
     platform::KeySynth& m_keys;

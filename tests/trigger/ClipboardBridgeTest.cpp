@@ -2,6 +2,7 @@
 // user's clipboard kept and put back.
 #include "TaskDriver.h"
 #include "platform/fake/FakeDesktop.h"
+#include "trigger/AccessibilityService.h"
 #include "trigger/ClipboardBridge.h"
 #include <gtest/gtest.h>
 
@@ -290,6 +291,20 @@ TEST(ClipboardPaste, VerificationToleratesSpacingAndSmallAdditions) {
         f.acceptsPaste = false;
         d.desktop.addField(d.window, f);
         EXPECT_EQ(d.paste(target, true), c.verified ? Outcome::Done : Outcome::VerificationFailed);
+    }
+}
+
+TEST(ClipboardPaste, NoAccessibilityCallWhileTheTargetFetchesOurClipboard) {
+    for (const bool selectAll : {false, true}) {
+        SCOPED_TRACE(selectAll ? "verified paste" : "plain paste");
+        Desk d;
+        auto f = d.field(QStringLiteral("hello world"), {0, 11});
+        d.desktop.setPasteDelay(700);  // a slow app, still busy when the first look is due
+        EXPECT_EQ(d.paste(QStringLiteral("bonjour"), selectAll), Outcome::Done);
+        // Right after the paste, the next run reads the field.
+        trigger::AccessibilityService(d.desktop).getFocusedElementInfo();
+        EXPECT_EQ(d.desktop.callsDuringPasteFetch(), 0);
+        EXPECT_EQ(f->text, QStringLiteral("bonjour"));
     }
 }
 

@@ -6,12 +6,13 @@ namespace {
 
 class FakeElement final : public AccessibleElement {
 public:
-    FakeElement(std::weak_ptr<FakeField> f, qint64 p) : field(std::move(f)), pid(p) {}
+    FakeElement(std::weak_ptr<FakeField> f, qint64 p, quint64 w) : field(std::move(f)), pid(p), window(w) {}
     std::weak_ptr<FakeField> field;
     qint64 pid;
+    quint64 window;
 };
 
-std::shared_ptr<FakeField> fieldOf(const ElementRef& element) {
+std::shared_ptr<FakeField> fieldOfElement(const ElementRef& element) {
     auto* e = dynamic_cast<FakeElement*>(element.get());
     return e ? e->field.lock() : nullptr;
 }
@@ -87,11 +88,21 @@ void FakeDesktop::holdModifiersFor(qint64 ms) { m_modifiersReleasedAt = m_clock.
 
 // --- Accessibility ---
 
+std::shared_ptr<FakeField> FakeDesktop::fieldOf(const ElementRef& element) {
+    auto* e = dynamic_cast<FakeElement*>(element.get());
+    // A call into an app that is blocked fetching our clipboard would hang both sides.
+    if (e && m_fetchingWindow && e->window == m_fetchingWindow)
+        ++m_callsDuringFetch;
+    return fieldOfElement(element);
+}
+
 ElementRef FakeDesktop::focusedElement() {
     auto* w = activeWindow();
     if (!m_a11yAvailable || !w || !w->accessible || !w->focused)
         return nullptr;
-    return std::make_shared<FakeElement>(w->focused, w->pid);
+    if (w->id == m_fetchingWindow)
+        ++m_callsDuringFetch;
+    return std::make_shared<FakeElement>(w->focused, w->pid, w->id);
 }
 
 std::optional<AccessibleValue> FakeDesktop::value(const ElementRef& element) {
@@ -230,7 +241,7 @@ void FakeDesktop::applyKeys(FakeWindow& w, const QString& keys) {
     } else if (keys == QLatin1String("Ctrl+C") || keys == QLatin1String("Ctrl+Shift+C")) {
         copyFrom(f);
     } else if (keys == QLatin1String("Ctrl+V") || keys == QLatin1String("Ctrl+Shift+V")) {
-        pasteInto(f);
+        pasteInto(w.id, f);
     } else if (keys == QLatin1String("Right")) {
         f->selection = {f->selection.start + f->selection.length, 0};
     }
@@ -245,9 +256,11 @@ void FakeDesktop::copyFrom(const std::shared_ptr<FakeField>& f) {
     m_clock.schedule(*m_copyDelay, &m_timerContext, [this, copied] { m_clipboard.userCopiesText(copied); });
 }
 
-void FakeDesktop::pasteInto(const std::shared_ptr<FakeField>& f) {
+void FakeDesktop::pasteInto(quint64 windowId, const std::shared_ptr<FakeField>& f) {
     std::weak_ptr<FakeField> weak = f;
+    m_fetchingWindow = windowId;
     m_clock.schedule(m_pasteDelay, &m_timerContext, [this, weak] {
+        m_fetchingWindow = 0;
         auto field = weak.lock();
         const QString pasted = m_clipboard.serveText();
         if (!field || !field->acceptsPaste)

@@ -76,6 +76,8 @@ public:
     // The user holds a modifier (Alt) for this long from now.
     void holdModifiersFor(qint64 ms);
     QStringList keyLog() const { return m_keyLog; }  // "<window id>:<keys>", refused sends included as "refused"
+    // Accessibility calls into a window while it was still fetching a paste from our clipboard.
+    int callsDuringPasteFetch() const { return m_callsDuringFetch; }
 
     // --- Accessibility ---
     bool available() override { return m_a11yAvailable; }
@@ -100,7 +102,8 @@ public:
 private:
     void applyKeys(FakeWindow& window, const QString& keys);
     void copyFrom(const std::shared_ptr<FakeField>& field);
-    void pasteInto(const std::shared_ptr<FakeField>& field);
+    void pasteInto(quint64 windowId, const std::shared_ptr<FakeField>& field);
+    std::shared_ptr<FakeField> fieldOf(const ElementRef& element);
     FakeWindow* activeWindow();
 
     FakeClock& m_clock;
@@ -113,6 +116,8 @@ private:
     qint64 m_pasteDelay = 5;
     qint64 m_modifiersReleasedAt = 0;
     QStringList m_keyLog;
+    quint64 m_fetchingWindow = 0;
+    int m_callsDuringFetch = 0;
 };
 
 } // namespace corvane::platform::fake
