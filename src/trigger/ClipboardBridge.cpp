@@ -1,7 +1,6 @@
 #include "trigger/ClipboardBridge.h"
-#include "trigger/AccessibilityService.h"
 #include "stores/Graphemes.h"
-#include "trigger/TextMetrics.h"
+#include "trigger/AccessibilityService.h"
 
 namespace corvane::trigger {
 

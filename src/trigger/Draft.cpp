@@ -1,8 +1,8 @@
 // Draft mode: an empty field opens the panel for a description of what to write; the submitted
 // description is then run like any other input, with the read mode "draft".
+#include "stores/Graphemes.h"
 #include "stores/OptimizationLogger.h"
 #include "stores/SettingsStore.h"
-#include "stores/Graphemes.h"
 #include "trigger/TextMetrics.h"
 #include "trigger/TriggerEngine.h"
 

@@ -1,8 +1,8 @@
 // Reading the model's answer into the panel, and reporting a session that cannot go on.
-#include "trigger/AnswerCleaning.h"
-#include "stores/OptimizationLogger.h"
-#include "trigger/StreamPump.h"
 #include "stores/Graphemes.h"
+#include "stores/OptimizationLogger.h"
+#include "trigger/AnswerCleaning.h"
+#include "trigger/StreamPump.h"
 #include "trigger/TriggerEngine.h"
 #include <exception>
 

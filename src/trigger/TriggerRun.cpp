@@ -1,10 +1,10 @@
 // Starting a run: the gates, reading the field (accessibility first, the clipboard second), the
 // refusals, the recipe choice and the hand-over to the model stream.
 #include "stores/DiagLog.h"
+#include "stores/Graphemes.h"
 #include "stores/OptimizationLogger.h"
 #include "stores/SettingsStore.h"
 #include "trigger/AppSets.h"
-#include "stores/Graphemes.h"
 #include "trigger/TextMetrics.h"
 #include "trigger/TriggerEngine.h"
 
