@@ -70,7 +70,7 @@ done
 exec 7<&-
 [ -n "$display" ] || { echo "session: Xvfb did not start" >&2; cat "$root/xvfb.log" >&2; exit 1; }
 export DISPLAY=":$display"
-poll 100 xdpyinfo || { echo "session: X server $DISPLAY does not answer" >&2; exit 1; }
+poll 300 xdpyinfo || { echo "session: X server $DISPLAY does not answer" >&2; exit 1; }
 log "X on $DISPLAY"
 
 # Private session bus.
@@ -83,7 +83,7 @@ if [ "$a11y" = 1 ]; then
   gsettings set org.gnome.desktop.interface toolkit-accessibility true >/dev/null 2>&1 || true
   /usr/libexec/at-spi-bus-launcher --launch-immediately >"$root/atspi.log" 2>&1 &
   pids+=($!)
-  poll 100 dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress \
+  poll 300 dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress \
     || { echo "session: accessibility bus did not start" >&2; exit 1; }
   dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.freedesktop.DBus.Properties.Set \
     string:org.a11y.Status string:IsEnabled variant:boolean:true >/dev/null 2>&1 || true
@@ -95,7 +95,7 @@ fi
 if [ "$wm" = 1 ]; then
   openbox --sm-disable >"$root/openbox.log" 2>&1 &
   pids+=($!)
-  poll 100 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' \
+  poll 300 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' \
     || { echo "session: openbox did not start" >&2; exit 1; }
   log "openbox up"
 fi
@@ -103,7 +103,7 @@ fi
 if [ "$tray" = 1 ]; then
   trayer --edge top --align right --widthtype pixel --width 120 --height 24 >"$root/trayer.log" 2>&1 &
   pids+=($!)
-  poll 100 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK >/dev/null; xdotool search --class trayer' || true
+  poll 300 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK >/dev/null; xdotool search --class trayer' || true
 fi
 
 if [ "$keyring" = 1 ]; then

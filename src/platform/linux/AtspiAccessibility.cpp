@@ -1,0 +1,344 @@
+#include "platform/linux/AtspiAccessibility.h"
+#include "platform/linux/AtspiTypes.h"
+#include <QCoreApplication>
+#include <QDBusArgument>
+#include <QDBusObjectPath>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QSet>
+
+namespace corvane::platform::linux_ {
+
+namespace {
+const auto kRegistry = QStringLiteral("org.a11y.atspi.Registry");
+const auto kRootPath = QStringLiteral("/org/a11y/atspi/accessible/root");
+const auto kNullPath = QStringLiteral("/org/a11y/atspi/null");
+const auto kAccessible = QStringLiteral("org.a11y.atspi.Accessible");
+const auto kText = QStringLiteral("org.a11y.atspi.Text");
+const auto kEditableText = QStringLiteral("org.a11y.atspi.EditableText");
+const auto kValue = QStringLiteral("org.a11y.atspi.Value");
+const auto kComponent = QStringLiteral("org.a11y.atspi.Component");
+constexpr uint kCoordTypeScreen = 0;
+
+bool isReply(const QDBusMessage& m) { return m.type() == QDBusMessage::ReplyMessage; }
+
+QElapsedTimer& monotonic() {
+    static QElapsedTimer timer = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return timer;
+}
+
+QList<atspi::ScreenGeometry> screenGeometries() {
+    QList<atspi::ScreenGeometry> out;
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        return out;
+    for (QScreen* screen : QGuiApplication::screens())
+        out.append({screen->geometry(), screen->devicePixelRatio()});
+    return out;
+}
+} // namespace
+
+class AtspiAccessibility::Element final : public AccessibleElement {
+public:
+    Element(QString service, QString path) : node{std::move(service), std::move(path)} {}
+    Node node;
+    std::optional<QStringList> interfaces;
+};
+
+AtspiAccessibility::AtspiAccessibility(ActiveApp* activeApp) : AtspiAccessibility(activeApp, Limits{}) {}
+
+AtspiAccessibility::AtspiAccessibility(ActiveApp* activeApp, Limits limits)
+    : m_limits(limits), m_activeApp(activeApp), m_bus(limits.callTimeoutMs) {}
+
+bool AtspiAccessibility::available() { return m_bus.ensureConnected(); }
+
+std::optional<std::pair<QString, QString>> AtspiAccessibility::address(const ElementRef& element) {
+    auto* e = dynamic_cast<Element*>(element.get());
+    if (!e)
+        return std::nullopt;
+    return std::make_pair(e->node.service, e->node.path);
+}
+
+QList<AtspiAccessibility::Node> AtspiAccessibility::children(const Node& node, bool* ok) {
+    QList<Node> out;
+    QDBusMessage reply = m_bus.call(node.service, node.path, kAccessible, QStringLiteral("GetChildren"));
+    if (ok)
+        *ok = isReply(reply) && !reply.arguments().isEmpty();
+    if (!isReply(reply) || reply.arguments().isEmpty())
+        return out;
+    const auto arg = reply.arguments().constFirst().value<QDBusArgument>();
+    if (arg.currentSignature() != QLatin1String("a(so)"))
+        return out;
+    arg.beginArray();
+    while (!arg.atEnd()) {
+        QString service;
+        QDBusObjectPath path;
+        arg.beginStructure();
+        arg >> service >> path;
+        arg.endStructure();
+        if (!service.isEmpty() && path.path() != kNullPath)
+            out.append({service, path.path()});
+    }
+    arg.endArray();
+    return out;
+}
+
+std::optional<QList<uint>> AtspiAccessibility::stateWords(const Node& node) {
+    QDBusMessage reply = m_bus.call(node.service, node.path, kAccessible, QStringLiteral("GetState"));
+    if (!isReply(reply) || reply.arguments().isEmpty())
+        return std::nullopt;
+    const QVariant v = reply.arguments().constFirst();
+    if (v.canConvert<QDBusArgument>())
+        return qdbus_cast<QList<uint>>(v.value<QDBusArgument>());
+    return v.value<QList<uint>>();
+}
+
+qint64 AtspiAccessibility::pidOf(const QString& service) {
+    auto it = m_pids.constFind(service);
+    if (it != m_pids.constEnd())
+        return *it;
+    QDBusMessage reply =
+        m_bus.call(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                   QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetConnectionUnixProcessID"), {service});
+    if (!isReply(reply) || reply.arguments().isEmpty())
+        return 0;
+    const qint64 pid = reply.arguments().constFirst().toLongLong();
+    m_pids.insert(service, pid);
+    return pid;
+}
+
+ElementRef AtspiAccessibility::focusedElement() {
+    if (!available())
+        return {};
+    const qint64 deadline = monotonic().elapsed() + m_limits.searchBudgetMs;
+    const qint64 ownPid = QCoreApplication::applicationPid();
+    qint64 activePid = 0;
+    if (m_activeApp)
+        if (auto app = m_activeApp->frontmost())
+            activePid = app->pid;
+
+    // Our own process never holds the target field, and calling into it would only wait on us.
+    QList<Node> apps;
+    QList<Node> owners;
+    for (const Node& app : children({kRegistry, kRootPath})) {
+        const qint64 pid = pidOf(app.service);
+        if (pid == ownPid)
+            continue;
+        apps.append(app);
+        if (activePid > 0 && pid == activePid)
+            owners.append(app);
+    }
+    // Sandboxed apps reach the bus through a proxy with another process id: when nothing owns
+    // the active window's pid, every app with an active window is a candidate.
+    const QList<Node>& candidates = owners.isEmpty() ? apps : owners;
+
+    for (const Node& app : candidates) {
+        if (monotonic().elapsed() > deadline)
+            break;
+        bool ok = false;
+        const QList<Node> windows = children(app, &ok);
+        if (!ok)
+            continue; // not answering: leave this app alone for the rest of the search
+        for (const Node& window : windows) {
+            if (monotonic().elapsed() > deadline)
+                break;
+            auto words = stateWords(window);
+            if (!words)
+                break;
+            if (!atspi::hasState(*words, atspi::Active))
+                continue;
+            if (auto found = searchWindow(window, deadline))
+                return std::make_shared<Element>(found->service, found->path);
+        }
+    }
+    return {};
+}
+
+std::optional<AtspiAccessibility::Node> AtspiAccessibility::searchWindow(const Node& window, qint64 deadline) {
+    QList<Node> stack{window};
+    QSet<QString> seen;
+    int visited = 0;
+    while (!stack.isEmpty() && visited < m_limits.maxVisited && monotonic().elapsed() <= deadline) {
+        const Node node = stack.takeLast();
+        const QString key = node.service + node.path;
+        if (seen.contains(key))
+            continue;
+        seen.insert(key);
+        ++visited;
+        auto words = stateWords(node);
+        if (!words)
+            continue;
+        if (atspi::hasState(*words, atspi::Focused))
+            return node;
+        if (node.path != window.path && !atspi::hasState(*words, atspi::Showing))
+            continue;
+        if (atspi::hasState(*words, atspi::ManagesDescendants))
+            continue;
+        const QList<Node> kids = children(node);
+        for (auto it = kids.crbegin(); it != kids.crend(); ++it)
+            stack.append(*it);
+    }
+    return std::nullopt;
+}
+
+QStringList AtspiAccessibility::interfaces(Element& element) {
+    if (element.interfaces)
+        return *element.interfaces;
+    QDBusMessage reply = m_bus.call(element.node.service, element.node.path, kAccessible, QStringLiteral("GetInterfaces"));
+    if (!isReply(reply) || reply.arguments().isEmpty())
+        return {};
+    const QVariant v = reply.arguments().constFirst();
+    element.interfaces = v.canConvert<QDBusArgument>() ? qdbus_cast<QStringList>(v.value<QDBusArgument>()) : v.toStringList();
+    return *element.interfaces;
+}
+
+bool AtspiAccessibility::hasInterface(const ElementRef& element, const QString& name) {
+    auto* e = dynamic_cast<Element*>(element.get());
+    return e && interfaces(*e).contains(name);
+}
+
+std::optional<int> AtspiAccessibility::intCall(const Node& node, const QString& iface, const QString& method,
+                                               const QVariantList& args) {
+    QDBusMessage reply = m_bus.call(node.service, node.path, iface, method, args);
+    if (!isReply(reply) || reply.arguments().isEmpty())
+        return std::nullopt;
+    bool ok = false;
+    const int v = reply.arguments().constFirst().toInt(&ok);
+    return ok ? std::optional<int>(v) : std::nullopt;
+}
+
+std::optional<AccessibleValue> AtspiAccessibility::value(const ElementRef& element) {
+    auto* e = dynamic_cast<Element*>(element.get());
+    if (!e)
+        return std::nullopt;
+    const QStringList ifaces = interfaces(*e);
+    if (ifaces.contains(kText)) {
+        QDBusMessage reply = m_bus.call(e->node.service, e->node.path, kText, QStringLiteral("GetText"), {0, -1});
+        if (!isReply(reply) || reply.arguments().isEmpty())
+            return std::nullopt;
+        AccessibleValue v;
+        v.text = reply.arguments().constFirst().toString();
+        return v;
+    }
+    if (ifaces.contains(kValue)) {
+        auto current = m_bus.property(e->node.service, e->node.path, kValue, QStringLiteral("CurrentValue"));
+        if (!current)
+            return std::nullopt;
+        bool ok = false;
+        const double number = current->toDouble(&ok);
+        if (!ok)
+            return std::nullopt;
+        AccessibleValue v;
+        v.kind = AccessibleValue::Kind::Number;
+        v.number = number;
+        return v;
+    }
+    return std::nullopt;
+}
+
+std::optional<QRectF> AtspiAccessibility::extents(const ElementRef& element) {
+    auto* e = dynamic_cast<Element*>(element.get());
+    if (!e || !interfaces(*e).contains(kComponent))
+        return std::nullopt;
+    QDBusMessage reply =
+        m_bus.call(e->node.service, e->node.path, kComponent, QStringLiteral("GetExtents"), {kCoordTypeScreen});
+    if (!isReply(reply) || reply.arguments().isEmpty())
+        return std::nullopt;
+    const auto arg = reply.arguments().constFirst().value<QDBusArgument>();
+    if (arg.currentSignature() != QLatin1String("(iiii)"))
+        return std::nullopt;
+    int x = 0, y = 0, w = 0, h = 0;
+    arg.beginStructure();
+    arg >> x >> y >> w >> h;
+    arg.endStructure();
+    if (w < 0 || h < 0)
+        return std::nullopt;
+    return atspi::toLogical(QRect(x, y, w, h), screenGeometries());
+}
+
+std::optional<QString> AtspiAccessibility::role(const ElementRef& element) {
+    auto* e = dynamic_cast<Element*>(element.get());
+    if (!e)
+        return std::nullopt;
+    QDBusMessage reply = m_bus.call(e->node.service, e->node.path, kAccessible, QStringLiteral("GetRoleName"));
+    if (!isReply(reply) || reply.arguments().isEmpty())
+        return std::nullopt;
+    return reply.arguments().constFirst().toString();
+}
+
+QStringList AtspiAccessibility::states(const ElementRef& element) {
+    auto* e = dynamic_cast<Element*>(element.get());
+    if (!e)
+        return {};
+    auto words = stateWords(e->node);
+    return words ? atspi::stateNames(*words) : QStringList{};
+}
+
+std::optional<TextRange> AtspiAccessibility::selection(const ElementRef& element) {
+    auto* e = dynamic_cast<Element*>(element.get());
+    if (!e || !interfaces(*e).contains(kText))
+        return std::nullopt;
+    auto count = intCall(e->node, kText, QStringLiteral("GetNSelections"), {});
+    if (!count)
+        return std::nullopt;
+    if (*count > 0) {
+        QDBusMessage reply = m_bus.call(e->node.service, e->node.path, kText, QStringLiteral("GetSelection"), {0});
+        if (!isReply(reply) || reply.arguments().size() < 2)
+            return std::nullopt;
+        const int a = reply.arguments().at(0).toInt();
+        const int b = reply.arguments().at(1).toInt();
+        return TextRange{qMin(a, b), qAbs(b - a)};
+    }
+    auto caret = m_bus.property(e->node.service, e->node.path, kText, QStringLiteral("CaretOffset"));
+    if (!caret)
+        return std::nullopt;
+    return TextRange{qMax(0, caret->toInt()), 0};
+}
+
+qint64 AtspiAccessibility::processId(const ElementRef& element) {
+    auto* e = dynamic_cast<Element*>(element.get());
+    if (!e || !available())
+        return 0;
+    return pidOf(e->node.service);
+}
+
+int AtspiAccessibility::setValue(const ElementRef& element, const QString& text) {
+    auto* e = dynamic_cast<Element*>(element.get());
+    if (!e || !available())
+        return AtspiWriteFailed;
+    if (!interfaces(*e).contains(kEditableText))
+        return e->interfaces ? AtspiWriteUnsupported : AtspiWriteFailed;
+    QDBusMessage reply =
+        m_bus.call(e->node.service, e->node.path, kEditableText, QStringLiteral("SetTextContents"), {text});
+    if (!isReply(reply) || reply.arguments().isEmpty())
+        return AtspiWriteFailed;
+    return reply.arguments().constFirst().toBool() ? 0 : AtspiWriteRefused;
+}
+
+bool AtspiAccessibility::setSelection(const ElementRef& element, const TextRange& range) {
+    auto* e = dynamic_cast<Element*>(element.get());
+    if (!e || range.start < 0 || range.length < 0 || !interfaces(*e).contains(kText))
+        return false;
+    auto count = intCall(e->node, kText, QStringLiteral("GetNSelections"), {});
+    if (!count)
+        return false;
+    auto boolCall = [&](const QString& method, const QVariantList& args) {
+        QDBusMessage reply = m_bus.call(e->node.service, e->node.path, kText, method, args);
+        return isReply(reply) && !reply.arguments().isEmpty() && reply.arguments().constFirst().toBool();
+    };
+    if (range.length == 0) {
+        for (int i = *count - 1; i >= 0; --i)
+            boolCall(QStringLiteral("RemoveSelection"), {i});
+        return boolCall(QStringLiteral("SetCaretOffset"), {range.start});
+    }
+    const int end = range.start + range.length;
+    if (*count > 0)
+        return boolCall(QStringLiteral("SetSelection"), {0, range.start, end});
+    return boolCall(QStringLiteral("AddSelection"), {range.start, end});
+}
+
+} // namespace corvane::platform::linux_

@@ -1,0 +1,66 @@
+#pragma once
+// The focused element of other applications through the accessibility (AT-SPI) bus.
+// Every call is bounded (see AtspiConnection); a focus search has an overall budget too.
+#include "platform/Accessibility.h"
+#include "platform/ActiveApp.h"
+#include "platform/linux/AtspiConnection.h"
+#include <QHash>
+
+namespace corvane::platform::linux_ {
+
+// Status codes of setValue() besides 0 (success).
+enum AtspiWriteStatus : int {
+    AtspiWriteFailed = -1,      // the call failed or timed out, or the element is gone
+    AtspiWriteUnsupported = -2, // the element has no editable text
+    AtspiWriteRefused = -3,     // the application answered that it did not take the text
+};
+
+class AtspiAccessibility final : public Accessibility {
+public:
+    struct Limits {
+        int callTimeoutMs = 500;    // one call into one application
+        int searchBudgetMs = 1500;  // a whole focus search
+        int maxVisited = 4000;      // elements looked at in one window
+    };
+
+    // activeApp, when given, narrows the focus search to the application that owns the active
+    // window (by process id), so unrelated applications are never called.
+    explicit AtspiAccessibility(ActiveApp* activeApp = nullptr);
+    AtspiAccessibility(ActiveApp* activeApp, Limits limits);
+
+    bool available() override;
+    ElementRef focusedElement() override;
+    std::optional<AccessibleValue> value(const ElementRef& element) override;
+    std::optional<QRectF> extents(const ElementRef& element) override;
+    std::optional<QString> role(const ElementRef& element) override;
+    QStringList states(const ElementRef& element) override;
+    std::optional<TextRange> selection(const ElementRef& element) override;
+    qint64 processId(const ElementRef& element) override;
+    int setValue(const ElementRef& element, const QString& text) override;
+    bool setSelection(const ElementRef& element, const TextRange& range) override;
+
+    // The bus name and object path behind an element handed out by this backend.
+    static std::optional<std::pair<QString, QString>> address(const ElementRef& element);
+
+private:
+    struct Node {
+        QString service;
+        QString path;
+    };
+    class Element;
+
+    QList<Node> children(const Node& node, bool* ok = nullptr);
+    std::optional<QList<uint>> stateWords(const Node& node);
+    qint64 pidOf(const QString& service);
+    std::optional<Node> searchWindow(const Node& window, qint64 deadline);
+    QStringList interfaces(Element& element);
+    bool hasInterface(const ElementRef& element, const QString& name);
+    std::optional<int> intCall(const Node& node, const QString& iface, const QString& method, const QVariantList& args);
+
+    Limits m_limits;
+    ActiveApp* m_activeApp;
+    AtspiConnection m_bus;
+    QHash<QString, qint64> m_pids;
+};
+
+} // namespace corvane::platform::linux_

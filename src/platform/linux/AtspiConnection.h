@@ -1,0 +1,53 @@
+#pragma once
+// The connection to the accessibility (AT-SPI) bus, spoken to directly through QtDBus.
+//
+// Why QtDBus rather than libatspi: the library aborts the whole process when its bus is missing
+// or stale, and its synchronous calls stop our event loop. Here the bus is located through
+// org.a11y.Bus first, every call carries its own timeout, and while a call waits the event loop
+// keeps running (user input excluded), so we keep serving the clipboard to an app that is
+// reading it from us and cannot answer before it has the data.
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QString>
+#include <optional>
+
+namespace corvane::platform::linux_ {
+
+class AtspiConnection {
+public:
+    explicit AtspiConnection(int callTimeoutMs = 500);
+    ~AtspiConnection();
+    AtspiConnection(const AtspiConnection&) = delete;
+    AtspiConnection& operator=(const AtspiConnection&) = delete;
+
+    // Connects on first use and again after the bus went away. False (with lastError()) when the
+    // session bus has no accessibility bus or its address does not accept a connection.
+    bool ensureConnected();
+    QString lastError() const { return m_lastError; }
+
+    // One method call on the accessibility bus, bounded by timeoutMs (default: the call timeout).
+    // A failure or time-out comes back as an error message, never as an exception or a hang.
+    QDBusMessage call(const QString& service, const QString& path, const QString& interface,
+                      const QString& method, const QVariantList& args = {}, int timeoutMs = -1);
+    // org.freedesktop.DBus.Properties.Get, unwrapped; nothing on any failure.
+    std::optional<QVariant> property(const QString& service, const QString& path, const QString& interface,
+                                     const QString& name, int timeoutMs = -1);
+
+    int callTimeoutMs() const { return m_callTimeoutMs; }
+
+    // The accessibility bus address: $AT_SPI_BUS_ADDRESS, else what the session bus hands out,
+    // else nothing (reason in error).
+    static std::optional<QString> locateBus(int timeoutMs, QString* error);
+    // Sends a message on the given connection and waits for the answer for at most timeoutMs,
+    // keeping the event loop running (without user input) while it waits.
+    static QDBusMessage callServing(const QDBusConnection& connection, const QDBusMessage& message, int timeoutMs);
+
+private:
+    int m_callTimeoutMs;
+    QString m_name;
+    QString m_address;
+    bool m_open = false;
+    QString m_lastError;
+};
+
+} // namespace corvane::platform::linux_

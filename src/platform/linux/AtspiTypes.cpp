@@ -1,0 +1,53 @@
+#include "platform/linux/AtspiTypes.h"
+#include <array>
+
+namespace corvane::platform::linux_::atspi {
+
+namespace {
+// In bit order, as the bus numbers them.
+constexpr std::array<const char*, 44> kStateNames = {
+    "invalid",     "active",       "armed",        "busy",           "checked",       "collapsed",
+    "defunct",     "editable",     "enabled",      "expandable",     "expanded",      "focusable",
+    "focused",     "has-tooltip",  "horizontal",   "iconified",      "modal",         "multi-line",
+    "multiselectable", "opaque",   "pressed",      "resizable",      "selectable",    "selected",
+    "sensitive",   "showing",      "single-line",  "stale",          "transient",     "vertical",
+    "visible",     "manages-descendants", "indeterminate", "required", "truncated",   "animated",
+    "invalid-entry", "supports-autocompletion", "selectable-text", "is-default", "visited", "checkable",
+    "has-popup",   "read-only",
+};
+} // namespace
+
+bool hasState(const QList<uint>& words, int bit) {
+    const int word = bit / 32;
+    if (bit < 0 || word >= words.size())
+        return false;
+    return (words.at(word) >> (bit % 32)) & 1u;
+}
+
+QStringList stateNames(const QList<uint>& words) {
+    QStringList names;
+    for (int bit = 1; bit < int(kStateNames.size()); ++bit)
+        if (hasState(words, bit))
+            names << QString::fromLatin1(kStateNames[std::size_t(bit)]);
+    return names;
+}
+
+QRectF toLogical(const QRect& native, const QList<ScreenGeometry>& screens) {
+    if (screens.isEmpty())
+        return QRectF(native);
+    const ScreenGeometry* holder = &screens.constFirst();
+    for (const auto& screen : screens) {
+        const qreal dpr = screen.devicePixelRatio > 0 ? screen.devicePixelRatio : 1;
+        const QRectF nativeArea(screen.logical.topLeft(), QSizeF(screen.logical.size()) * dpr);
+        if (nativeArea.contains(native.topLeft())) {
+            holder = &screen;
+            break;
+        }
+    }
+    const qreal dpr = holder->devicePixelRatio > 0 ? holder->devicePixelRatio : 1;
+    const QPointF origin = holder->logical.topLeft();
+    const QPointF topLeft = origin + (QPointF(native.topLeft()) - origin) / dpr;
+    return QRectF(topLeft, QSizeF(native.size()) / dpr);
+}
+
+} // namespace corvane::platform::linux_::atspi

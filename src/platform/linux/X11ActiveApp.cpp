@@ -1,0 +1,113 @@
+#include "platform/linux/X11ActiveApp.h"
+#include "platform/linux/AppIdentity.h"
+#include <QLocale>
+#include <cstdlib>
+#include <cstring>
+#include <xcb/xcb.h>
+
+namespace corvane::platform::linux_ {
+
+namespace {
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+template <typename T>
+using XcbReply = std::unique_ptr<T, FreeDeleter>;
+} // namespace
+
+struct X11ActiveApp::X {
+    xcb_connection_t* conn = nullptr;
+    xcb_window_t root = 0;
+    xcb_atom_t activeWindow = 0, wmPid = 0, gtkAppId = 0, utf8 = 0;
+
+    ~X() {
+        if (conn)
+            xcb_disconnect(conn);
+    }
+
+    xcb_atom_t atom(const char* name) {
+        auto cookie = xcb_intern_atom(conn, 0, uint16_t(qstrlen(name)), name);
+        XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(conn, cookie, nullptr));
+        return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    }
+
+    // The property's bytes, at most 64 KiB; nothing when absent or of another format.
+    std::optional<QByteArray> property(xcb_window_t window, xcb_atom_t prop, xcb_atom_t type, uint8_t format) {
+        if (!conn || window == 0 || prop == XCB_ATOM_NONE)
+            return std::nullopt;
+        auto cookie = xcb_get_property(conn, 0, window, prop, type, 0, 16384);
+        XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(conn, cookie, nullptr));
+        if (!reply || reply->type == XCB_ATOM_NONE || reply->format != format)
+            return std::nullopt;
+        const int length = xcb_get_property_value_length(reply.get());
+        return QByteArray(static_cast<const char*>(xcb_get_property_value(reply.get())), length);
+    }
+
+    std::optional<quint32> cardinal(xcb_window_t window, xcb_atom_t prop, xcb_atom_t type) {
+        auto bytes = property(window, prop, type, 32);
+        if (!bytes || bytes->size() < 4)
+            return std::nullopt;
+        quint32 value = 0;
+        std::memcpy(&value, bytes->constData(), 4);
+        return value;
+    }
+};
+
+X11ActiveApp::X11ActiveApp(const char* displayName, DesktopEntryIndex entries)
+    : m_x(std::make_unique<X>()), m_entries(std::move(entries)) {
+    int screenNumber = 0;
+    xcb_connection_t* conn = xcb_connect(displayName, &screenNumber);
+    if (!conn || xcb_connection_has_error(conn)) {
+        if (conn)
+            xcb_disconnect(conn);
+        return;
+    }
+    m_x->conn = conn;
+    auto it = xcb_setup_roots_iterator(xcb_get_setup(conn));
+    for (int i = 0; i < screenNumber && it.rem; ++i)
+        xcb_screen_next(&it);
+    m_x->root = it.rem ? it.data->root : 0;
+    m_x->activeWindow = m_x->atom("_NET_ACTIVE_WINDOW");
+    m_x->wmPid = m_x->atom("_NET_WM_PID");
+    m_x->gtkAppId = m_x->atom("_GTK_APPLICATION_ID");
+    m_x->utf8 = m_x->atom("UTF8_STRING");
+}
+
+X11ActiveApp::~X11ActiveApp() = default;
+
+quint64 X11ActiveApp::activeWindow() {
+    if (!m_x->conn || xcb_connection_has_error(m_x->conn))
+        return 0;
+    return m_x->cardinal(m_x->root, m_x->activeWindow, XCB_ATOM_WINDOW).value_or(0);
+}
+
+std::optional<WindowFacts> X11ActiveApp::windowFacts(quint64 windowId) {
+    if (!m_x->conn || windowId == 0 || xcb_connection_has_error(m_x->conn))
+        return std::nullopt;
+    const auto window = xcb_window_t(windowId);
+    WindowFacts facts;
+    facts.windowId = windowId;
+    facts.pid = m_x->cardinal(window, m_x->wmPid, XCB_ATOM_CARDINAL).value_or(0);
+    if (auto id = m_x->property(window, m_x->gtkAppId, m_x->utf8, 8))
+        facts.gtkApplicationId = QString::fromUtf8(*id).trimmed();
+    if (auto cls = m_x->property(window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8)) {
+        const QList<QByteArray> parts = cls->split('\0');
+        facts.wmInstance = parts.value(0).isEmpty() ? QString() : QString::fromLatin1(parts.value(0));
+        facts.wmClass = parts.value(1).isEmpty() ? QString() : QString::fromLatin1(parts.value(1));
+    }
+    return facts;
+}
+
+std::optional<AppInfo> X11ActiveApp::frontmost() {
+    const quint64 window = activeWindow();
+    if (window == 0)
+        return std::nullopt;
+    auto facts = windowFacts(window);
+    if (!facts)
+        return std::nullopt;
+    return resolveApp(*facts, readSandbox(facts->pid), m_entries, QLocale::system().name());
+}
+
+bool X11ActiveApp::isActiveWindow(quint64 windowId) { return windowId != 0 && activeWindow() == windowId; }
+
+} // namespace corvane::platform::linux_

@@ -1,0 +1,252 @@
+// The accessibility backend against real applications: a GTK entry, a GTK text view, the Qt
+// test editor's two fields, and xterm (which offers nothing on the bus).
+#include "DesktopHarness.h"
+#include "platform/linux/AtspiAccessibility.h"
+#include "platform/linux/X11ActiveApp.h"
+#include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <signal.h>
+
+using namespace corvane::platform;
+using namespace corvane::platform::linux_;
+using namespace corvane::desktoptest;
+
+namespace {
+
+struct FieldCase {
+    const char* name;
+    QString initial;
+    bool multiLine;
+    QStringList roles; // any of these
+    std::function<std::unique_ptr<TestApp>(const QTemporaryDir&, const QString& initial)> start;
+    // The field's text as the app itself reports it (not through the bus); null when it can't.
+    std::function<QString(TestApp&, const QTemporaryDir&)> appText;
+};
+
+// The Qt editor dumps "line NUL plain" on every change.
+QString qtDump(const QTemporaryDir& dir, int part) {
+    QFile file(dir.filePath(QStringLiteral("dump")));
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("<no dump>");
+    return QString::fromUtf8(file.readAll().split('\0').value(part));
+}
+
+// zenity --entry prints the entry's text when the dialog is confirmed.
+QString confirmZenityEntry(TestApp& app, const QTemporaryDir&) {
+    xdotool({QStringLiteral("key"), QStringLiteral("Return")});
+    QByteArray out = app.finish();
+    if (out.endsWith('\n'))
+        out.chop(1);
+    return QString::fromUtf8(out);
+}
+
+std::unique_ptr<TestApp> zenityEntry(const QTemporaryDir&, const QString& initial) {
+    return std::make_unique<TestApp>(QStringLiteral("zenity"),
+                                     QStringList{QStringLiteral("--entry"), QStringLiteral("--entry-text"), initial});
+}
+
+std::unique_ptr<TestApp> zenityTextView(const QTemporaryDir& dir, const QString& initial) {
+    const QString path = dir.filePath(QStringLiteral("text.txt"));
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(initial.toUtf8());
+    file.close();
+    return std::make_unique<TestApp>(QStringLiteral("zenity"), QStringList{QStringLiteral("--text-info"),
+                                                                           QStringLiteral("--editable"),
+                                                                           QStringLiteral("--filename"), path});
+}
+
+std::unique_ptr<TestApp> qtLine(const QTemporaryDir& dir, const QString& initial) {
+    return std::make_unique<TestApp>(qtEditorPath(), QStringList{QStringLiteral("--line"), initial,
+                                                                 QStringLiteral("--dump"),
+                                                                 dir.filePath(QStringLiteral("dump"))});
+}
+
+std::unique_ptr<TestApp> qtPlain(const QTemporaryDir& dir, const QString& initial) {
+    return std::make_unique<TestApp>(qtEditorPath(),
+                                     QStringList{QStringLiteral("--plain"), initial, QStringLiteral("--focus"),
+                                                 QStringLiteral("plain"), QStringLiteral("--dump"),
+                                                 dir.filePath(QStringLiteral("dump"))});
+}
+
+// The active window's client area on screen, as the X server reports it.
+QRect activeWindowGeometry() {
+    const QByteArray id = run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")}).trimmed();
+    const QByteArray out = run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::fromLatin1(id)});
+    auto field = [&](const char* label) {
+        for (const QByteArray& line : out.split('\n'))
+            if (line.trimmed().startsWith(label))
+                return line.mid(line.indexOf(':') + 1).trimmed().toInt();
+        return -1;
+    };
+    return QRect(field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"), field("Height"));
+}
+
+const QList<FieldCase>& fieldCases() {
+    static const QList<FieldCase> cases = {
+        {"gtk-entry", QStringLiteral("Hello from a GTK entry"), false, {QStringLiteral("text"), QStringLiteral("entry")}, zenityEntry, confirmZenityEntry},
+        {"gtk-textview", QStringLiteral("First line\nSecond line"), true, {QStringLiteral("text")}, zenityTextView, nullptr},
+        {"qt-line", QStringLiteral("Hello from Qt"), false, {QStringLiteral("entry"), QStringLiteral("text")}, qtLine,
+         [](TestApp&, const QTemporaryDir& d) { return qtDump(d, 0); }},
+        {"qt-plain", QStringLiteral("Qt first\nQt second"), true, {QStringLiteral("text"), QStringLiteral("entry")}, qtPlain,
+         [](TestApp&, const QTemporaryDir& d) { return qtDump(d, 1); }},
+    };
+    return cases;
+}
+
+class FieldTest : public ::testing::TestWithParam<int> {
+protected:
+    const FieldCase& field() const { return fieldCases().at(GetParam()); }
+    X11ActiveApp activeApp;
+    AtspiAccessibility a11y{&activeApp, patientLimits()};
+    QTemporaryDir dir;
+};
+
+TEST_P(FieldTest, ReadsTextRoleStatesExtentsAndSelection) {
+    ASSERT_TRUE(a11y.available());
+    auto app = field().start(dir, field().initial);
+    ASSERT_TRUE(app->waitActive(activeApp)) << field().name;
+    ElementRef element = app->waitFocused(a11y);
+    ASSERT_TRUE(element) << field().name << ": no focused element on the bus";
+
+    auto value = a11y.value(element);
+    ASSERT_TRUE(value);
+    EXPECT_EQ(value->kind, AccessibleValue::Kind::Text);
+    EXPECT_EQ(value->text, field().initial);
+
+    auto role = a11y.role(element);
+    ASSERT_TRUE(role);
+    EXPECT_TRUE(field().roles.contains(*role)) << field().name << " role " << role->toStdString();
+
+    const QStringList states = a11y.states(element);
+    EXPECT_TRUE(states.contains(QStringLiteral("focused"))) << states.join(',').toStdString();
+    EXPECT_TRUE(states.contains(QStringLiteral("editable"))) << states.join(',').toStdString();
+    EXPECT_EQ(states.contains(QStringLiteral("multi-line")), field().multiLine) << states.join(',').toStdString();
+
+    auto rect = a11y.extents(element);
+    ASSERT_TRUE(rect);
+    EXPECT_GT(rect->width(), 0);
+    EXPECT_GT(rect->height(), 0);
+    const QRect window = activeWindowGeometry();
+    EXPECT_TRUE(QRectF(window).contains(*rect))
+        << "field " << rect->x() << "," << rect->y() << " " << rect->width() << "x" << rect->height() << " outside window "
+        << window.x() << "," << window.y() << " " << window.width() << "x" << window.height();
+
+    EXPECT_EQ(a11y.processId(element), app->pid());
+
+    ASSERT_TRUE(a11y.setSelection(element, TextRange{2, 3}));
+    auto selected = a11y.selection(element);
+    ASSERT_TRUE(selected);
+    EXPECT_EQ(selected->start, 2);
+    EXPECT_EQ(selected->length, 3);
+
+    ASSERT_TRUE(a11y.setSelection(element, TextRange{4, 0}));
+    selected = a11y.selection(element);
+    ASSERT_TRUE(selected);
+    EXPECT_EQ(selected->length, 0);
+}
+
+TEST_P(FieldTest, WritesThroughAccessibilityAndReadsItBack) {
+    auto app = field().start(dir, field().initial);
+    ASSERT_TRUE(app->waitActive(activeApp));
+    ElementRef element = app->waitFocused(a11y);
+    ASSERT_TRUE(element);
+
+    const QString written = field().multiLine ? QStringLiteral("Grüße, 世界\nzweite Zeile 🙂") : QStringLiteral("Grüße, 世界 🙂");
+    EXPECT_EQ(a11y.setValue(element, written), 0);
+    auto back = a11y.value(element);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->text, written);
+
+    // Offsets count characters, not UTF-16 units: the emoji is one.
+    const int length = int(written.toUcs4().size());
+    ASSERT_TRUE(a11y.setSelection(element, TextRange{0, length}));
+    auto all = a11y.selection(element);
+    ASSERT_TRUE(all);
+    EXPECT_EQ(all->length, length);
+
+    // The application's own value changed, not only what it shows on the bus.
+    if (field().appText) {
+        EXPECT_TRUE(waitUntil([&] { return field().appText(*app, dir) == written; }, 5000))
+            << field().name << ": app holds " << field().appText(*app, dir).toStdString();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Apps, FieldTest, ::testing::Range(0, int(fieldCases().size())),
+                         [](const auto& info) {
+                             return QString::fromLatin1(fieldCases().at(info.param).name).replace('-', '_').toStdString();
+                         });
+
+TEST(AtspiTerminal, XtermOffersNoFieldAndNothingHangs) {
+    X11ActiveApp activeApp;
+    AtspiAccessibility a11y(&activeApp, patientLimits());
+    TestApp xterm(QStringLiteral("xterm"), {});
+    ASSERT_TRUE(xterm.waitActive(activeApp));
+    ElementRef element = a11y.focusedElement();
+    if (element) {
+        EXPECT_NE(a11y.processId(element), xterm.pid());
+    }
+}
+
+TEST(AtspiElements, ASliderGivesItsNumber) {
+    X11ActiveApp activeApp;
+    AtspiAccessibility a11y(&activeApp, patientLimits());
+    TestApp scale(QStringLiteral("zenity"), {QStringLiteral("--scale"), QStringLiteral("--value=42")});
+    ASSERT_TRUE(scale.waitActive(activeApp));
+    ElementRef element = scale.waitFocused(a11y);
+    ASSERT_TRUE(element);
+    auto value = a11y.value(element);
+    ASSERT_TRUE(value);
+    EXPECT_EQ(value->kind, AccessibleValue::Kind::Number);
+    EXPECT_EQ(value->number, 42);
+    EXPECT_FALSE(a11y.selection(element)) << "a slider has no text to select";
+    EXPECT_NE(a11y.setValue(element, QStringLiteral("7")), 0);
+}
+
+TEST(AtspiElements, GoneElementAnswersNothing) {
+    X11ActiveApp activeApp;
+    AtspiAccessibility a11y(&activeApp, patientLimits());
+    QTemporaryDir dir;
+    auto app = qtLine(dir, QStringLiteral("short-lived"));
+    ASSERT_TRUE(app->waitActive(activeApp));
+    ElementRef element = app->waitFocused(a11y);
+    ASSERT_TRUE(element);
+    app.reset();
+    EXPECT_FALSE(a11y.value(element));
+    EXPECT_FALSE(a11y.role(element));
+    EXPECT_FALSE(a11y.extents(element));
+    EXPECT_TRUE(a11y.states(element).isEmpty());
+    EXPECT_NE(a11y.setValue(element, QStringLiteral("x")), 0);
+    EXPECT_FALSE(a11y.setSelection(element, TextRange{0, 1}));
+    EXPECT_FALSE(a11y.value(nullptr));
+}
+
+TEST(AtspiElements, AFrozenAppGivesNothingAndRecoversWhenItThaws) {
+    X11ActiveApp activeApp;
+    AtspiAccessibility patient(&activeApp, patientLimits());
+    QTemporaryDir dir;
+    auto app = qtLine(dir, QStringLiteral("frozen"));
+    ASSERT_TRUE(app->waitActive(activeApp));
+    ElementRef element = app->waitFocused(patient);
+    ASSERT_TRUE(element);
+
+    AtspiAccessibility::Limits quick;
+    quick.callTimeoutMs = 200;
+    quick.searchBudgetMs = 600;
+    AtspiAccessibility a11y(&activeApp, quick);
+    ASSERT_EQ(::kill(pid_t(app->pid()), SIGSTOP), 0);
+    EXPECT_FALSE(a11y.focusedElement());
+    EXPECT_FALSE(a11y.value(element));
+    EXPECT_NE(a11y.setValue(element, QStringLiteral("never")), 0);
+    ASSERT_EQ(::kill(pid_t(app->pid()), SIGCONT), 0);
+
+    EXPECT_TRUE(app->waitFocused(patient));
+    auto value = patient.value(element);
+    ASSERT_TRUE(value);
+    EXPECT_EQ(value->text, QStringLiteral("frozen"));
+}
+
+} // namespace

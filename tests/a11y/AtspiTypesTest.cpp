@@ -1,0 +1,83 @@
+// Wire helpers of the accessibility backend: state sets, screen coordinates, settings tools.
+#include "platform/linux/AtspiTypes.h"
+#include "platform/linux/SessionAccessibilityStatus.h"
+#include <gtest/gtest.h>
+
+using namespace corvane::platform::linux_;
+using namespace corvane::platform::linux_::atspi;
+
+namespace {
+
+TEST(AtspiStates, NamesEverySetBitAcrossBothWords) {
+    const struct {
+        const char* name;
+        QList<uint> words;
+        QStringList names;
+    } cases[] = {
+        {"empty", {}, {}},
+        {"zero", {0u, 0u}, {}},
+        {"focused_editable", {(1u << Focused) | (1u << Editable)}, {QStringLiteral("editable"), QStringLiteral("focused")}},
+        {"second_word", {1u << Showing, 1u << (ReadOnly - 32)}, {QStringLiteral("showing"), QStringLiteral("read-only")}},
+        {"bit_31", {1u << 31}, {QStringLiteral("manages-descendants")}},
+        {"invalid_bit_is_not_a_state", {1u}, {}},
+        {"unknown_high_bits_skipped", {0u, 0xFFFFF000u}, {}},
+        {"multi_line", {1u << MultiLine}, {QStringLiteral("multi-line")}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(stateNames(c.words), c.names) << c.name;
+}
+
+TEST(AtspiStates, BitsOutsideTheSetAreNotSet) {
+    EXPECT_FALSE(hasState({}, Focused));
+    EXPECT_FALSE(hasState({0xFFFFFFFFu}, 40));
+    EXPECT_FALSE(hasState({0xFFFFFFFFu}, -1));
+    EXPECT_TRUE(hasState({0u, 1u << 11}, ReadOnly));
+}
+
+TEST(AtspiCoordinates, DevicePixelsBecomeLogicalPerScreen) {
+    const QList<ScreenGeometry> single = {{QRect(0, 0, 1280, 800), 1}};
+    const QList<ScreenGeometry> hidpi = {{QRect(0, 0, 1280, 800), 2}};
+    // A 2x laptop at the origin and a 1x monitor to its right (Qt keeps each screen's origin).
+    const QList<ScreenGeometry> mixed = {{QRect(0, 0, 1280, 800), 2}, {QRect(2560, 0, 1920, 1080), 1}};
+    const struct {
+        const char* name;
+        QList<ScreenGeometry> screens;
+        QRect native;
+        QRectF logical;
+    } cases[] = {
+        {"no_screens", {}, QRect(10, 20, 30, 40), QRectF(10, 20, 30, 40)},
+        {"unscaled", single, QRect(100, 200, 300, 40), QRectF(100, 200, 300, 40)},
+        {"scaled", hidpi, QRect(200, 400, 600, 80), QRectF(100, 200, 300, 40)},
+        {"mixed_first", mixed, QRect(1000, 500, 200, 60), QRectF(500, 250, 100, 30)},
+        {"mixed_second", mixed, QRect(2600, 100, 300, 40), QRectF(2600, 100, 300, 40)},
+        {"outside_every_screen", mixed, QRect(-400, -200, 20, 20), QRectF(-200, -100, 10, 10)},
+        {"zero_ratio_counts_as_one", {{QRect(0, 0, 800, 600), 0}}, QRect(5, 6, 7, 8), QRectF(5, 6, 7, 8)},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(toLogical(c.native, c.screens), c.logical) << c.name;
+}
+
+TEST(AccessibilitySettingsTool, PicksTheKnownToolOfTheCurrentDesktop) {
+    const QStringList installed = {QStringLiteral("gnome-control-center"), QStringLiteral("systemsettings5"),
+                                   QStringLiteral("xfce4-accessibility-settings")};
+    auto exists = [&](const QString& p) { return installed.contains(p); };
+    const struct {
+        const char* desktop;
+        QStringList command; // empty: none
+    } cases[] = {
+        {"GNOME", {QStringLiteral("gnome-control-center"), QStringLiteral("universal-access")}},
+        {"ubuntu:GNOME", {QStringLiteral("gnome-control-center"), QStringLiteral("universal-access")}},
+        {"KDE", {QStringLiteral("systemsettings5"), QStringLiteral("kcm_access")}},
+        {"XFCE", {QStringLiteral("xfce4-accessibility-settings")}},
+        {"MATE", {}},             // known, but its tool is not installed
+        {"openbox", {}},
+        {"", {}},
+        {"LXQt:XFCE", {QStringLiteral("xfce4-accessibility-settings")}},
+    };
+    for (const auto& c : cases) {
+        auto command = SessionAccessibilityStatus::settingsCommand(QString::fromLatin1(c.desktop), exists);
+        EXPECT_EQ(command.value_or(QStringList{}), c.command) << c.desktop;
+    }
+}
+
+} // namespace
