@@ -3,11 +3,12 @@
 namespace corvane::trigger {
 
 StreamPump::StreamPump(llm::ModelStream& stream) : m_stream(stream) {
-    m_connection = QObject::connect(&stream, &llm::ModelStream::event, &stream,
-                                    [this](const llm::StreamEvent& e) { push(e); });
+    // Connected by signature: the pump needs nothing of the stream's implementation but its signal.
+    QObject::connect(&stream, SIGNAL(event(corvane::llm::StreamEvent)), this,
+                     SLOT(push(corvane::llm::StreamEvent)), Qt::DirectConnection);
 }
 
-StreamPump::~StreamPump() { QObject::disconnect(m_connection); }
+StreamPump::~StreamPump() { QObject::disconnect(&m_stream, nullptr, this, nullptr); }
 
 void StreamPump::push(const llm::StreamEvent& event) {
     if (m_closed)
@@ -30,7 +31,7 @@ void StreamPump::close() {
         return;
     m_closed = true;
     m_queue.clear();
-    QObject::disconnect(m_connection);
+    QObject::disconnect(&m_stream, nullptr, this, nullptr);
     m_stream.stop();
     if (auto waiter = std::exchange(m_waiter, {}))
         waiter.resume();  // last statement, as in push()

@@ -1,18 +1,18 @@
 #pragma once
 // Hands a model stream's events to one coroutine, one at a time, in arrival order.
 #include "llm/ModelClient.h"
+#include <QObject>
 #include <coroutine>
 #include <deque>
 #include <optional>
 
 namespace corvane::trigger {
 
-class StreamPump {
+class StreamPump final : public QObject {
+    Q_OBJECT
 public:
     explicit StreamPump(llm::ModelStream& stream);
-    ~StreamPump();
-    StreamPump(const StreamPump&) = delete;
-    StreamPump& operator=(const StreamPump&) = delete;
+    ~StreamPump() override;
 
     // co_await pump.next(): the next event, or nothing once the pump is closed.
     auto next() {
@@ -29,12 +29,13 @@ public:
     // destroy the pump before close() returns; close() touches nothing of it afterwards.
     void close();
 
+private Q_SLOTS:
+    void push(const corvane::llm::StreamEvent& event);
+
 private:
     std::optional<llm::StreamEvent> take();
-    void push(const llm::StreamEvent& event);
 
     llm::ModelStream& m_stream;
-    QMetaObject::Connection m_connection;
     std::deque<llm::StreamEvent> m_queue;
     std::coroutine_handle<> m_waiter;
     bool m_closed = false;
