@@ -119,8 +119,7 @@ TEST(RunControl, WhatEachOperationLeavesBehind) {
         EXPECT_EQ(h.engine.currentRecipeSource(), trigger::RecipeSource::globalDefault());
         EXPECT_EQ(h.engine.currentRecipeName(), QStringLiteral("Make Concise"));
         EXPECT_EQ(h.statuses(), c.statuses);
-        EXPECT_EQ(h.lastRecord().originalPreview, c.statuses.back() == Status::Cancelled ? kOriginal
-                                                                                         : h.lastRecord().originalPreview);
+        EXPECT_EQ(h.lastRecord().originalPreview, kOriginal);
         EXPECT_EQ(h.panel.calls.contains(QStringLiteral("hide()")), c.hidesPanel);
         EXPECT_EQ(h.activity.changes, c.activity);
     }
