@@ -60,7 +60,7 @@ trap 'exit 130' INT TERM
 
 # X server on a free display number.
 exec 7<> <(:)
-Xvfb -displayfd 7 -nolisten tcp -screen 0 "$screen" +extension XInputExtension +extension XTEST \
+Xvfb -displayfd 7 -nolisten tcp -noreset -screen 0 "$screen" +extension XInputExtension +extension XTEST \
   >"$root/xvfb.log" 2>&1 &
 pids+=($!)
 display=""
@@ -96,7 +96,7 @@ if [ "$wm" = 1 ]; then
   openbox --sm-disable >"$root/openbox.log" 2>&1 &
   pids+=($!)
   poll 300 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' \
-    || { echo "session: openbox did not start" >&2; exit 1; }
+    || { echo "session: openbox did not start" >&2; cat "$root/openbox.log" >&2; exit 1; }
   log "openbox up"
 fi
 

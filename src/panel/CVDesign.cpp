@@ -1,0 +1,197 @@
+#include "panel/CVDesign.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFile>
+#include <QFrame>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QSvgRenderer>
+
+static void initPanelIcons() { Q_INIT_RESOURCE(panel_icons); }
+
+namespace corvane::panel {
+
+namespace {
+
+const char* const roleProperty = "cvRole";
+const char* const toneProperty = "cvTone";
+
+QColor blend(const QColor& top, const QColor& bottom, qreal topAmount) {
+    const qreal b = 1.0 - topAmount;
+    return QColor::fromRgbF(float(top.redF() * topAmount + bottom.redF() * b),
+                            float(top.greenF() * topAmount + bottom.greenF() * b),
+                            float(top.blueF() * topAmount + bottom.blueF() * b));
+}
+
+QString rgba(const QColor& c, qreal alpha) {
+    return QStringLiteral("rgba(%1, %2, %3, %4)").arg(c.red()).arg(c.green()).arg(c.blue()).arg(alpha);
+}
+
+QFont sized(int pixels, QFont::Weight weight) {
+    QFont f = QApplication::font();
+    f.setPixelSize(pixels);
+    f.setWeight(weight);
+    return f;
+}
+
+void setForeground(QWidget* w, const QColor& color) {
+    QPalette p = w->palette();
+    p.setColor(QPalette::WindowText, color);
+    p.setColor(QPalette::Text, color);
+    p.setColor(QPalette::ButtonText, color);
+    w->setPalette(p);
+}
+
+// The palette the tree was given by its window or the application, before any modifier touched
+// it: the nearest ancestor that is not itself restyled decides.
+QPalette basePalette(const QWidget* w) {
+    const QWidget* top = w;
+    while (top->parentWidget() && !top->isWindow())
+        top = top->parentWidget();
+    return top->palette();
+}
+
+} // namespace
+
+QColor CVDesign::accent(const QPalette& palette) {
+    return isDark(palette) ? QColor(123, 134, 245) : QColor(91, 103, 241);
+}
+
+bool CVDesign::isDark(const QPalette& palette) {
+    return palette.color(QPalette::Window).lightness() < 128;
+}
+
+QColor CVDesign::primary(const QPalette& palette) { return palette.color(QPalette::WindowText); }
+
+QColor CVDesign::secondary(const QPalette& palette) {
+    return blend(palette.color(QPalette::WindowText), palette.color(QPalette::Window), 0.58);
+}
+
+QColor CVDesign::red(const QPalette& palette) {
+    return isDark(palette) ? QColor(255, 69, 58) : QColor(215, 38, 30);
+}
+
+QColor CVDesign::background(const QPalette& palette) { return palette.color(QPalette::Window); }
+
+QColor CVDesign::hairline(const QPalette& palette) {
+    return blend(palette.color(QPalette::WindowText), palette.color(QPalette::Window), isDark(palette) ? 0.28 : 0.18);
+}
+
+QFont CVDesign::TypeScale::title() { return sized(15, QFont::DemiBold); }
+QFont CVDesign::TypeScale::headline() { return sized(13, QFont::Medium); }
+QFont CVDesign::TypeScale::body() { return sized(13, QFont::Normal); }
+QFont CVDesign::TypeScale::caption() { return sized(11, QFont::Normal); }
+QFont CVDesign::TypeScale::micro() { return sized(10, QFont::Normal); }
+
+void CVDesign::cvBrandTint(QWidget* widget) {
+    widget->setProperty(roleProperty, QStringLiteral("brandTint"));
+    apply(widget);
+}
+
+void CVDesign::cvSectionLabel(QWidget* widget) {
+    widget->setProperty(roleProperty, QStringLiteral("sectionLabel"));
+    apply(widget);
+}
+
+void CVDesign::cvMicroNote(QWidget* widget) {
+    widget->setProperty(roleProperty, QStringLiteral("microNote"));
+    apply(widget);
+}
+
+void CVDesign::cvCardTitle(QWidget* widget) {
+    widget->setProperty(roleProperty, QStringLiteral("cardTitle"));
+    apply(widget);
+}
+
+void CVDesign::cvCard(QFrame* frame) {
+    frame->setProperty(roleProperty, QStringLiteral("card"));
+    frame->setContentsMargins(space4, space4, space4, space4);
+    frame->setSizePolicy(QSizePolicy::Expanding, frame->sizePolicy().verticalPolicy());
+    apply(frame);
+}
+
+void CVDesign::cvProminentButton(QPushButton* button) {
+    button->setProperty(roleProperty, QStringLiteral("prominent"));
+    apply(button);
+}
+
+void CVDesign::cvPlainButton(QAbstractButton* button, Tone tone) {
+    button->setProperty(roleProperty, QStringLiteral("plain"));
+    button->setProperty(toneProperty, tone == Tone::Accent ? QStringLiteral("accent") : QStringLiteral("secondary"));
+    apply(button);
+}
+
+void CVDesign::refresh(QWidget* root) {
+    apply(root);
+    const auto children = root->findChildren<QWidget*>();
+    for (QWidget* w : children)
+        apply(w);
+}
+
+void CVDesign::apply(QWidget* w) {
+    const QString role = w->property(roleProperty).toString();
+    if (role.isEmpty())
+        return;
+    const QPalette base = basePalette(w);
+    if (role == QLatin1String("brandTint")) {
+        QPalette p = w->palette();
+        p.setColor(QPalette::Highlight, accent(base));
+        p.setColor(QPalette::HighlightedText, Qt::white);
+        p.setColor(QPalette::Link, accent(base));
+        w->setPalette(p);
+    } else if (role == QLatin1String("sectionLabel")) {
+        QFont f = TypeScale::caption();
+        f.setWeight(QFont::DemiBold);
+        w->setFont(f);
+        setForeground(w, secondary(base));
+    } else if (role == QLatin1String("microNote")) {
+        w->setFont(TypeScale::micro());
+        setForeground(w, secondary(base));
+    } else if (role == QLatin1String("cardTitle")) {
+        w->setFont(TypeScale::headline());
+        setForeground(w, primary(base));
+    } else if (role == QLatin1String("card")) {
+        w->setStyleSheet(QStringLiteral("QFrame[cvRole=\"card\"] { background: %1; border: 1px solid %2; "
+                                        "border-radius: %3px; }")
+                             .arg(rgba(secondary(base), 0.08), rgba(primary(base), 0.05))
+                             .arg(radiusL));
+    } else if (role == QLatin1String("prominent")) {
+        const QColor a = accent(base);
+        w->setStyleSheet(QStringLiteral("QPushButton { background: %1; color: white; border: none; "
+                                        "border-radius: 5px; padding: 3px 10px; }"
+                                        "QPushButton:pressed { background: %2; }")
+                             .arg(a.name(), a.darker(120).name()));
+    } else if (role == QLatin1String("plain")) {
+        const bool accentTone = w->property(toneProperty).toString() == QLatin1String("accent");
+        const QColor c = accentTone ? accent(base) : secondary(base);
+        w->setStyleSheet(QStringLiteral("QAbstractButton { background: transparent; border: none; color: %1; "
+                                        "padding: 0px %2px; }"
+                                        "QAbstractButton:pressed { color: %3; }")
+                             .arg(c.name())
+                             .arg(space1)
+                             .arg(c.darker(140).name()));
+        setForeground(w, c);
+    }
+}
+
+QPixmap CVDesign::icon(const QString& name, const QColor& color, int size, qreal devicePixelRatio) {
+    static const bool loaded = (initPanelIcons(), true);
+    Q_UNUSED(loaded);
+    const int px = qMax(1, qRound(size * devicePixelRatio));
+    QPixmap pm(px, px);
+    pm.fill(Qt::transparent);
+    QSvgRenderer renderer(QStringLiteral(":/corvane/panel/%1.svg").arg(name));
+    if (renderer.isValid()) {
+        QPainter p(&pm);
+        p.setRenderHint(QPainter::Antialiasing);
+        renderer.render(&p, QRectF(0, 0, px, px));
+        p.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        p.fillRect(pm.rect(), color);
+    }
+    pm.setDevicePixelRatio(devicePixelRatio);
+    return pm;
+}
+
+} // namespace corvane::panel

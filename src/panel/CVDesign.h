@@ -1,0 +1,80 @@
+#pragma once
+// Visual constants shared by the floating panel and the settings window: the accent colour, radii,
+// spacing, the type scale, and the "modifiers" that style a widget with them. Sizes are logical
+// pixels; fonts are set by pixel size. Colours follow the widget's palette, so a light or dark
+// palette gives the matching variant; call refresh() on a styled tree after a palette change.
+#include <QColor>
+#include <QFont>
+#include <QIcon>
+#include <QPalette>
+#include <QPixmap>
+#include <QString>
+
+class QAbstractButton;
+class QFrame;
+class QLabel;
+class QPushButton;
+class QWidget;
+
+namespace corvane::panel {
+
+class CVDesign {
+public:
+    CVDesign() = delete;
+
+    static constexpr int radiusS = 6;
+    static constexpr int radiusM = 8;
+    static constexpr int radiusL = 10;
+    static constexpr int space1 = 4;
+    static constexpr int space2 = 8;
+    static constexpr int space3 = 12;
+    static constexpr int space4 = 16;
+
+    // The accent: (91, 103, 241) on a light palette, (123, 134, 245) on a dark one.
+    static QColor accent(const QPalette& palette);
+    // A palette counts as dark when its window colour is dark.
+    static bool isDark(const QPalette& palette);
+
+    // Label colours derived from the palette (opaque, so they read on any background).
+    static QColor primary(const QPalette& palette);
+    static QColor secondary(const QPalette& palette);
+    static QColor red(const QPalette& palette);
+    // The panel's opaque background and its hairline border.
+    static QColor background(const QPalette& palette);
+    static QColor hairline(const QPalette& palette);
+
+    class TypeScale {
+    public:
+        TypeScale() = delete;
+        static QFont title();    // 15 px semibold
+        static QFont headline(); // 13 px medium
+        static QFont body();     // 13 px
+        static QFont caption();  // 11 px
+        static QFont micro();    // 10 px
+    };
+
+    // Modifiers. Each records its role on the widget, so refresh() can apply it again with the
+    // palette in force (light/dark switch while shown).
+    static void cvBrandTint(QWidget* widget);
+    static void cvSectionLabel(QWidget* widget);
+    static void cvMicroNote(QWidget* widget);
+    static void cvCardTitle(QWidget* widget);
+    // A card: 16 px padding, full width, a rounded fill and an inset 1 px border.
+    static void cvCard(QFrame* frame);
+    // Button looks: a filled accent button, and a borderless text button in a given tone.
+    static void cvProminentButton(QPushButton* button);
+    enum class Tone { Accent, Secondary };
+    static void cvPlainButton(QAbstractButton* button, Tone tone);
+
+    // Re-applies every modifier in the tree under root with root's current palette.
+    static void refresh(QWidget* root);
+
+    // A bundled icon ("draft", "done", "error", "copy", "close") tinted in one colour, at the
+    // given logical size and device pixel ratio.
+    static QPixmap icon(const QString& name, const QColor& color, int size, qreal devicePixelRatio = 1.0);
+
+private:
+    static void apply(QWidget* widget);
+};
+
+} // namespace corvane::panel

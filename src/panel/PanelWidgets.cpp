@@ -1,0 +1,158 @@
+#include "panel/PanelWidgets.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QEvent>
+#include <QPainter>
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <cmath>
+
+namespace corvane::panel {
+
+BusySpinner::BusySpinner(QWidget* parent) : QWidget(parent) {
+    setFixedSize(16, 16);
+    m_timer.setInterval(80);
+    connect(&m_timer, &QTimer::timeout, this, [this] {
+        m_step = (m_step + 1) % 12;
+        update();
+    });
+}
+
+void BusySpinner::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    m_timer.start();
+}
+
+void BusySpinner::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    m_timer.stop();
+}
+
+void BusySpinner::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.translate(width() / 2.0, height() / 2.0);
+    p.scale(0.6, 0.6); // the indicator is drawn at 0.6 of its 16 px frame
+    const QColor base = palette().color(QPalette::WindowText);
+    for (int i = 0; i < 12; ++i) {
+        QColor c = base;
+        c.setAlphaF(float(0.15 + 0.85 * ((i - m_step + 12) % 12) / 11.0));
+        p.save();
+        p.rotate(i * 30.0);
+        p.setPen(QPen(c, 2.2, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(0, -4.5), QPointF(0, -8.0));
+        p.restore();
+    }
+}
+
+ElidedLabel::ElidedLabel(QWidget* parent) : QLabel(parent) {
+    setTextFormat(Qt::PlainText);
+    setWordWrap(false);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+}
+
+void ElidedLabel::setFullText(const QString& text) {
+    if (text == m_fullText)
+        return;
+    m_fullText = text;
+    updateShown();
+    updateGeometry();
+}
+
+QString ElidedLabel::firstLine() const {
+    const qsizetype cut = m_fullText.indexOf(QRegularExpression(QStringLiteral("[\\r\\n\\x{2028}\\x{2029}]")));
+    if (cut < 0)
+        return m_fullText;
+    return m_fullText.left(cut) + QChar(0x2026);
+}
+
+void ElidedLabel::updateShown() {
+    const QString line = firstLine();
+    QLabel::setText(fontMetrics().elidedText(line, Qt::ElideRight, qMax(0, contentsRect().width())));
+}
+
+QSize ElidedLabel::sizeHint() const {
+    const QFontMetrics fm = fontMetrics();
+    const int w = fm.horizontalAdvance(firstLine()) + 2;
+    return {w + contentsMargins().left() + contentsMargins().right(), fm.height()};
+}
+
+QSize ElidedLabel::minimumSizeHint() const {
+    const QFontMetrics fm = fontMetrics();
+    return {fm.horizontalAdvance(QStringLiteral("M…")), fm.height()};
+}
+
+void ElidedLabel::resizeEvent(QResizeEvent* event) {
+    QLabel::resizeEvent(event);
+    updateShown();
+}
+
+void ElidedLabel::changeEvent(QEvent* event) {
+    QLabel::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        updateShown();
+}
+
+PlainTextBox::PlainTextBox(QWidget* parent) : QTextEdit(parent) {
+    setReadOnly(true);
+    setAcceptRichText(false);
+    setUndoRedoEnabled(false);
+    setFrameShape(QFrame::NoFrame);
+    setFocusPolicy(Qt::NoFocus);
+    setTextInteractionFlags(Qt::TextSelectableByMouse);
+    setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    setLineWrapMode(QTextEdit::WidgetWidth);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    document()->setDocumentMargin(0);
+    viewport()->setAutoFillBackground(false);
+    setAutoFillBackground(false);
+    setStyleSheet(QStringLiteral("QTextEdit { background: transparent; }"));
+    connect(document()->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged, this,
+            [this] { if (m_fitLimit > 0) updateGeometry(); });
+}
+
+void PlainTextBox::setText(const QString& text) {
+    if (text == m_text)
+        return;
+    if (!m_text.isEmpty() && text.startsWith(m_text)) {
+        QTextCursor cursor(document());
+        cursor.movePosition(QTextCursor::End);
+        cursor.insertText(text.mid(m_text.size()));
+    } else {
+        setPlainText(text);
+    }
+    m_text = text;
+}
+
+void PlainTextBox::setFitLimit(int maxHeight) {
+    m_fitLimit = maxHeight;
+    setMaximumHeight(maxHeight);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Maximum);
+    updateGeometry();
+}
+
+void PlainTextBox::scrollToBottom() {
+    QScrollBar* bar = verticalScrollBar();
+    bar->setValue(bar->maximum());
+}
+
+QSize PlainTextBox::sizeHint() const {
+    if (m_fitLimit <= 0)
+        return QTextEdit::sizeHint();
+    const int docHeight = int(std::ceil(document()->size().height()));
+    const QMargins m = contentsMargins();
+    const int h = docHeight + m.top() + m.bottom() + 2 * frameWidth();
+    return {QTextEdit::sizeHint().width(), qMin(h, m_fitLimit)};
+}
+
+QSize PlainTextBox::minimumSizeHint() const {
+    const QSize base = QTextEdit::minimumSizeHint();
+    if (m_fitLimit <= 0)
+        return base;
+    return {base.width(), qMin(fontMetrics().lineSpacing() + 2 * frameWidth(), m_fitLimit)};
+}
+
+} // namespace corvane::panel

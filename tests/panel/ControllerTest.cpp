@@ -1,0 +1,210 @@
+// The panel's contract with the engine: what each show operation leaves in the model and on the
+// screen, which buttons each status offers, and what every button, shortcut and pick sends.
+#include "PanelFixture.h"
+#include "panel/PanelWidgets.h"
+
+#include <QComboBox>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QSignalSpy>
+
+using namespace corvane::panel;
+using namespace corvane::panel::testing;
+using corvane::trigger::RecipeSource;
+
+namespace {
+
+using ShowsAndRoutes = PanelTest;
+
+TEST_F(ShowsAndRoutes, PanelIsVisibleOnlyBetweenShowAndHideOrClose) {
+    EXPECT_FALSE(controller.isPanelVisible()) << "before any panel exists";
+    enterOptimizing();
+    EXPECT_TRUE(controller.isPanelVisible());
+    controller.hide();
+    EXPECT_FALSE(controller.isPanelVisible());
+    EXPECT_TRUE(engine.calls.isEmpty()) << "hiding never abandons the run";
+
+    enterOptimizing();
+    click("closeButton");
+    EXPECT_FALSE(controller.isPanelVisible());
+    EXPECT_EQ(engine.calls, QStringList{QStringLiteral("abandon(false)")});
+
+    // The same window comes back for the next run.
+    PanelWindow* first = window();
+    enterDone();
+    EXPECT_EQ(window(), first);
+    EXPECT_TRUE(controller.isPanelVisible());
+}
+
+TEST_F(ShowsAndRoutes, ClosingAnotherWindowNeverAbandonsTheRun) {
+    enterOptimizing();
+    QWidget settingsWindow;
+    settingsWindow.show();
+    settingsWindow.close();
+    EXPECT_TRUE(engine.calls.isEmpty());
+    EXPECT_TRUE(controller.isPanelVisible());
+}
+
+TEST_F(ShowsAndRoutes, ShowStartsARunNextToTheField) {
+    controller.showDraft(std::nullopt, QSizeF(), QStringLiteral("concise"));
+    state().setDraftInput(QStringLiteral("kept"));
+    controller.show(QStringLiteral("hello wrld"), QPointF(100, 400), QSizeF(200, 30), QStringLiteral("concise"));
+
+    EXPECT_EQ(state().status(), FloatingPanelStatus::Optimizing);
+    EXPECT_EQ(state().originalText(), QStringLiteral("hello wrld"));
+    EXPECT_TRUE(state().optimizedText().isEmpty());
+    EXPECT_TRUE(state().errorMessage().isEmpty());
+    EXPECT_EQ(state().recipes(), recipes.all());
+    EXPECT_EQ(state().selectedRecipeID(), QStringLiteral("concise"));
+    EXPECT_EQ(state().draftInput(), QStringLiteral("kept")) << "show leaves the instruction alone";
+    // Centred over the field would start at -10: clamped to the screen, 12 px above the field.
+    EXPECT_EQ(window()->geometry(), QRect(0, 108, 420, 280));
+}
+
+TEST_F(ShowsAndRoutes, ShowOnAVisiblePanelMovesItAndBuildsAFreshView) {
+    enterDone();
+    QPointer<FloatingPanelView> oldView = view();
+    FloatingPanelState* model = &state();
+
+    controller.show(QStringLiteral("second run"), QPointF(900, 600), QSizeF(100, 20), QStringLiteral("optimize"));
+    flushDeferredDeletes();
+    EXPECT_TRUE(oldView.isNull()) << "the previous view is released";
+    EXPECT_NE(view(), nullptr);
+    EXPECT_EQ(&state(), model) << "one model object for the whole process";
+    EXPECT_EQ(window()->geometry(), QRect(740, 308, 420, 280));
+    EXPECT_EQ(state().status(), FloatingPanelStatus::Optimizing);
+    EXPECT_TRUE(state().optimizedText().isEmpty());
+}
+
+TEST_F(ShowsAndRoutes, AFieldOnTheSecondMonitorGetsThePanelThere) {
+    desktop.areas.append({QRectF(1440, -200, 1920, 1080), QRectF(1440, -200, 1920, 1050)});
+    controller.show(QStringLiteral("text"), QPointF(3300, 0), QSizeF(40, 20), QStringLiteral("optimize"));
+    EXPECT_EQ(window()->geometry(), QRect(2940, 32, 420, 280));
+}
+
+TEST_F(ShowsAndRoutes, DraftThenStreamThenResultFitsTheHeightKeepingTheTop) {
+    controller.showDraft(QPointF(500, 600), QSizeF(300, 40), QStringLiteral("optimize"));
+    EXPECT_EQ(state().status(), FloatingPanelStatus::Drafting);
+    EXPECT_EQ(window()->geometry(), QRect(440, 268, 420, 320));
+    state().setDraftInput(QStringLiteral("a thank-you note"));
+
+    controller.beginStreamingResult(QStringLiteral("concise"));
+    EXPECT_EQ(state().status(), FloatingPanelStatus::Optimizing);
+    EXPECT_TRUE(state().draftInput().isEmpty());
+    EXPECT_EQ(state().selectedRecipeID(), QStringLiteral("concise"));
+    controller.beginStreamingResult(QStringLiteral("no-such-recipe"));
+    EXPECT_EQ(state().selectedRecipeID(), QStringLiteral("concise")) << "an unknown id keeps the selection";
+    EXPECT_EQ(window()->geometry(), QRect(440, 268, 420, 320)) << "no move while streaming";
+
+    controller.updateResult(QStringLiteral("Dear"));
+    EXPECT_EQ(window()->height(), 320);
+    // 12 lines: 118 + 12 * 18 = 334, more than 4 px from 320.
+    controller.showResult(QStringLiteral("line\n").repeated(12));
+    EXPECT_EQ(state().status(), FloatingPanelStatus::Done);
+    EXPECT_EQ(window()->geometry(), QRect(440, 268, 420, 334));
+}
+
+TEST_F(ShowsAndRoutes, StreamErrorKeepsTheTextsAndTheSize) {
+    enterOptimizing(QStringLiteral("original words"));
+    controller.updateResult(QStringLiteral("partial answ"));
+    const QRect before = window()->geometry();
+    controller.showError(QStringLiteral("The request timed out."));
+    EXPECT_EQ(state().status(), FloatingPanelStatus::Error);
+    EXPECT_EQ(state().originalText(), QStringLiteral("original words"));
+    EXPECT_EQ(state().optimizedText(), QStringLiteral("partial answ"));
+    EXPECT_EQ(window()->geometry(), before);
+}
+
+TEST_F(ShowsAndRoutes, ErrorOnlyPanelKeepsAVisiblePanelInPlaceAndOpensAHiddenOneNearThePointer) {
+    engine.bundleID = QStringLiteral("org.gnome.TextEditor");
+    enterDone();
+    const QRect visibleFrame = window()->geometry();
+    controller.showErrorMessage(QStringLiteral("Couldn't write the text back."));
+    EXPECT_EQ(window()->geometry(), visibleFrame);
+    EXPECT_EQ(state().status(), FloatingPanelStatus::Error);
+    EXPECT_TRUE(state().originalText().isEmpty());
+    EXPECT_TRUE(state().optimizedText().isEmpty());
+    EXPECT_TRUE(state().recipeNote().isEmpty());
+    EXPECT_FALSE(state().canRememberRule());
+
+    controller.hide();
+    controller.showErrorMessage(QStringLiteral("No API key is set."));
+    EXPECT_TRUE(controller.isPanelVisible());
+    EXPECT_EQ(window()->geometry(), QRect(490, 190, 420, 250));
+}
+
+TEST_F(ShowsAndRoutes, BeginStreamingWithoutAPanelChangesNothing) {
+    state().setDraftInput(QStringLiteral("typed"));
+    controller.beginStreamingResult(QStringLiteral("concise"));
+    EXPECT_EQ(state().draftInput(), QStringLiteral("typed"));
+    EXPECT_TRUE(state().selectedRecipeID().isEmpty());
+    EXPECT_EQ(window(), nullptr);
+    // Streamed text still reaches the model when no panel exists.
+    controller.updateResult(QStringLiteral("late token"));
+    EXPECT_EQ(state().optimizedText(), QStringLiteral("late token"));
+}
+
+struct StatusCase {
+    const char* name;
+    std::function<void()> enter;
+    const char* title;
+    QStringList shown;
+    QStringList hidden;
+};
+
+TEST_F(ShowsAndRoutes, EachStatusOffersItsOwnSectionsAndButtons) {
+    const QStringList always{"closeButton", "statusTitle", "recipePicker", "cancelButton"};
+    const StatusCase cases[] = {
+        {"drafting", [this] { enterDrafting(); }, "Draft mode: empty field",
+         {"statusIcon", "draftSection", "draftEditor", "generateButton"},
+         {"busyIndicator", "originalSection", "resultSection", "copyButton", "retryErrorButton", "retryResultButton",
+          "replaceButton"}},
+        {"optimizing", [this] { enterOptimizing(); }, "Optimizing…",
+         {"busyIndicator", "originalSection", "resultSection", "resultArea"},
+         {"statusIcon", "draftSection", "copyButton", "errorArea", "generateButton", "retryErrorButton",
+          "retryResultButton", "replaceButton"}},
+        {"done", [this] { enterDone(); }, "Done",
+         {"statusIcon", "originalSection", "resultArea", "copyButton", "retryResultButton", "replaceButton"},
+         {"busyIndicator", "draftSection", "errorArea", "generateButton", "retryErrorButton"}},
+        {"error", [this] { enterError(); }, "Error",
+         {"statusIcon", "originalSection", "errorArea", "retryErrorButton"},
+         {"busyIndicator", "resultArea", "copyButton", "generateButton", "retryResultButton", "replaceButton"}},
+    };
+    for (const auto& c : cases) {
+        c.enter();
+        EXPECT_EQ(find<ElidedLabel>("statusTitle")->fullText(), QString::fromUtf8(c.title)) << c.name;
+        for (const QString& name : always + c.shown)
+            EXPECT_TRUE(shown(name.toLatin1().constData())) << c.name << ": " << name.toStdString() << " should show";
+        for (const QString& name : c.hidden)
+            EXPECT_FALSE(shown(name.toLatin1().constData())) << c.name << ": " << name.toStdString() << " should hide";
+    }
+}
+
+TEST_F(ShowsAndRoutes, AnErrorOnlyPanelOrADraftRunShowsNoOriginalSection) {
+    controller.showErrorMessage(QStringLiteral("Text too short."));
+    EXPECT_FALSE(shown("originalSection"));
+    EXPECT_FALSE(shown("originalDivider"));
+    EXPECT_TRUE(shown("errorArea"));
+
+    enterDrafting();
+    controller.beginStreamingResult(QStringLiteral("optimize"));
+    EXPECT_FALSE(shown("draftSection"));
+    EXPECT_FALSE(shown("originalSection"));
+    EXPECT_TRUE(shown("resultArea"));
+    EXPECT_EQ(find<ElidedLabel>("statusTitle")->fullText(), QStringLiteral("Optimizing…"));
+    EXPECT_TRUE(shown("busyIndicator"));
+}
+
+TEST_F(ShowsAndRoutes, AnEngineBoundAfterThePanelGetsTheRequestsFromThenOn) {
+    FloatingPanelController late(recipes, preferences, clock, desktop);
+    late.show(QStringLiteral("text"), std::nullopt, QSizeF(), QStringLiteral("optimize"));
+    late.showResult(QStringLiteral("result"));
+    auto replace = [&] { late.view()->findChild<QAbstractButton*>(QStringLiteral("replaceButton"))->click(); };
+    replace(); // nothing to reach yet, and no crash
+    EXPECT_EQ(late.state().recipeNote(), QStringLiteral("Global default"));
+    late.setEngine(engine);
+    replace();
+    EXPECT_EQ(engine.calls, QStringList{QStringLiteral("replaceText")});
+}
+
+} // namespace

@@ -1,0 +1,81 @@
+// Pictures of the panel in each status, light and dark, saved under the build folder
+// (artifacts/panel/*.png) for a person to look at. Each picture must be opaque and in its theme.
+#include "PanelFixture.h"
+#include "panel/CVDesign.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QPlainTextEdit>
+
+using namespace corvane::panel;
+using namespace corvane::panel::testing;
+
+namespace {
+
+QPalette darkPalette() {
+    QPalette p;
+    const QColor window(38, 38, 42), text(232, 232, 236), base(28, 28, 31), button(56, 56, 62);
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        p.setColor(group, QPalette::Window, window);
+        p.setColor(group, QPalette::WindowText, group == QPalette::Disabled ? QColor(120, 120, 124) : text);
+        p.setColor(group, QPalette::Base, base);
+        p.setColor(group, QPalette::AlternateBase, window);
+        p.setColor(group, QPalette::Text, group == QPalette::Disabled ? QColor(120, 120, 124) : text);
+        p.setColor(group, QPalette::Button, button);
+        p.setColor(group, QPalette::ButtonText, text);
+        p.setColor(group, QPalette::Light, QColor(80, 80, 86));
+        p.setColor(group, QPalette::Midlight, QColor(66, 66, 72));
+        p.setColor(group, QPalette::Mid, QColor(46, 46, 50));
+        p.setColor(group, QPalette::Dark, QColor(20, 20, 22));
+        p.setColor(group, QPalette::Shadow, Qt::black);
+        p.setColor(group, QPalette::PlaceholderText, QColor(140, 140, 146));
+    }
+    return p;
+}
+
+class Screenshots : public PanelTest {
+protected:
+    void capture(const char* status, bool dark) {
+        window()->setPalette(dark ? darkPalette() : QApplication::palette());
+        for (int i = 0; i < 4; ++i) // text boxes refit after the layout gave them their width
+            QApplication::processEvents();
+        const QImage shot = window()->grab().toImage();
+        const QString dir = QStringLiteral(CORVANE_PANEL_ARTIFACTS);
+        QDir().mkpath(dir);
+        const QString file = QStringLiteral("%1/panel-%2-%3.png").arg(dir, QString::fromLatin1(status),
+                                                                       dark ? QStringLiteral("dark") : QStringLiteral("light"));
+        ASSERT_TRUE(shot.save(file)) << file.toStdString();
+        EXPECT_EQ(shot.width(), 420 * qRound(shot.devicePixelRatio()));
+        const QColor inside = shot.pixelColor(4, shot.height() / 2);
+        EXPECT_EQ(inside.alpha(), 255) << status << ": the background is opaque";
+        EXPECT_EQ(CVDesign::isDark(window()->palette()), dark);
+        EXPECT_EQ(inside.lightness() < 128, dark) << status << ": the picture follows the theme";
+    }
+};
+
+TEST_F(Screenshots, EveryStatusInLightAndDark) {
+    recipes.recipes.append({QStringLiteral("formal"), QStringLiteral("Formal Business Tone for Long Emails")});
+    engine.bundleID = QStringLiteral("org.gnome.TextEditor");
+    engine.source = corvane::trigger::RecipeSource::appRule(QStringLiteral("Text Editor"));
+    for (bool dark : {false, true}) {
+        enterDrafting();
+        find<QPlainTextEdit>("draftEditor")->setPlainText(QStringLiteral("A short note thanking the team for the launch"));
+        capture("drafting", dark);
+
+        controller.show(QStringLiteral("hey can u send me the report by tmrw, need it for the meeting thx"),
+                        QPointF(200, 500), QSizeF(400, 30), QStringLiteral("optimize"));
+        controller.updateResult(QStringLiteral("Could you send me the report by tomorrow? I need it for"));
+        capture("optimizing", dark);
+
+        controller.showResult(QStringLiteral("Could you send me the report by tomorrow? I need it for the "
+                                             "meeting.\n\nThank you!"));
+        capture("done", dark);
+
+        controller.showError(QStringLiteral("The provider answered with HTTP 401: the API key was rejected. "
+                                            "Check the key in Settings."));
+        capture("error", dark);
+    }
+}
+
+} // namespace
