@@ -40,26 +40,41 @@ TEST(RunControl, EndedRunsStreamNeverReachesTheNextRun) {
         const char* name;
         std::function<void(EngineHarness&)> end;
         std::vector<Status> statusesAfterEnd;
+        bool hidesPanel;
+        bool endsIdle;  // a rerun starts the next run at once
     };
     const std::vector<Case> cases = {
-        {"cancel", [](EngineHarness& h) { h.engine.cancel(); }, {Status::Triggered, Status::Cancelled}},
-        {"abandon", [](EngineHarness& h) { h.engine.abandon(false); }, {Status::Triggered, Status::Cancelled}},
-        {"silent abandon", [](EngineHarness& h) { h.engine.abandon(true); }, {Status::Triggered}},
-        {"rerun", [](EngineHarness& h) { h.engine.rerun(std::nullopt); h.clock.runAll(); },
-         {Status::Triggered, Status::Triggered}},
+        {"cancel", [](EngineHarness& h) { h.engine.cancel(); }, {Status::Triggered, Status::Cancelled}, true, true},
+        {"abandon", [](EngineHarness& h) { h.engine.abandon(false); }, {Status::Triggered, Status::Cancelled}, false,
+         true},
+        {"silent abandon", [](EngineHarness& h) { h.engine.abandon(true); }, {Status::Triggered}, false, true},
+        {"rerun", [](EngineHarness& h) { h.engine.rerun(std::nullopt); }, {Status::Triggered, Status::Triggered},
+         true, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EngineHarness h;
         editorField(h, false);
-        h.trigger();
+        h.trigger(QStringLiteral("shorten"));
         auto first = h.model.requests[0].stream;
         first->token(QStringLiteral("Stale beginning"));
+        h.panel.calls.clear();
+        h.activity.changes.clear();
 
         c.end(h);
 
         EXPECT_TRUE(first->stopped);  // the request is aborted
         EXPECT_EQ(h.statuses(), c.statusesAfterEnd);
+        EXPECT_EQ(h.lastRecord().originalPreview, kOriginal);
+        EXPECT_EQ(h.panel.calls.value(0) == QStringLiteral("hide()"), c.hidesPanel);
+        if (c.endsIdle) {
+            // Back to idle, with the last recipe's name kept for the next run's record.
+            EXPECT_TRUE(h.engine.isIdle());
+            EXPECT_EQ(h.engine.currentBundleID(), QString());
+            EXPECT_EQ(h.engine.currentRecipeSource(), trigger::RecipeSource::globalDefault());
+            EXPECT_EQ(h.engine.currentRecipeName(), QStringLiteral("Make Concise"));
+            EXPECT_EQ(h.activity.changes, std::vector{AppActivity::Idle});
+        }
         // Whatever the old stream still says is dropped.
         const auto panelCalls = h.panel.calls;
         const auto activity = h.activity.changes;
@@ -72,56 +87,17 @@ TEST(RunControl, EndedRunsStreamNeverReachesTheNextRun) {
         EXPECT_EQ(h.statuses(), c.statusesAfterEnd);
 
         // The next run gets only its own answer.
-        if (h.engine.isIdle())
+        if (c.endsIdle)
             h.trigger();
         ASSERT_EQ(h.engine.state().kind, Kind::Optimizing);
         h.panel.calls.clear();
-        h.model.last().token(QStringLiteral("Fresh"));
-        h.model.last().done();
+        h.answer(QStringLiteral("Fresh"));
         EXPECT_EQ(h.panel.calls, (QStringList{QStringLiteral("updateResult(Fresh)"), QStringLiteral("showResult(Fresh)")}));
         EXPECT_EQ(h.engine.state(), trigger::TriggerState::result(QStringLiteral("Fresh")));
-        EXPECT_EQ(h.statuses().back(), Status::Completed);
         const auto statuses = h.statuses();
+        EXPECT_EQ(statuses.back(), Status::Completed);
         EXPECT_EQ(std::count(statuses.begin(), statuses.end(), Status::Completed), 1);
         EXPECT_EQ(h.usage.named(QStringLiteral("result")).size(), 1u);
-    }
-}
-
-TEST(RunControl, WhatEachOperationLeavesBehind) {
-    struct Case {
-        const char* name;
-        std::function<void(EngineHarness&)> op;
-        std::vector<Status> statuses;
-        bool hidesPanel;
-        std::vector<AppActivity> activity;
-    };
-    const std::vector<Case> cases = {
-        {"cancel", [](EngineHarness& h) { h.engine.cancel(); }, {Status::Triggered, Status::Completed, Status::Cancelled},
-         true, {AppActivity::Idle}},
-        {"abandon", [](EngineHarness& h) { h.engine.abandon(false); },
-         {Status::Triggered, Status::Completed, Status::Cancelled}, false, {AppActivity::Idle}},
-        {"silent abandon", [](EngineHarness& h) { h.engine.abandon(true); }, {Status::Triggered, Status::Completed},
-         false, {AppActivity::Idle}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        EngineHarness h;
-        editorField(h, false);
-        h.trigger(QStringLiteral("shorten"));
-        h.answer(QStringLiteral("Fixed."));
-        h.panel.calls.clear();
-        h.activity.changes.clear();
-
-        c.op(h);
-
-        EXPECT_TRUE(h.engine.isIdle());
-        EXPECT_EQ(h.engine.currentBundleID(), QString());
-        EXPECT_EQ(h.engine.currentRecipeSource(), trigger::RecipeSource::globalDefault());
-        EXPECT_EQ(h.engine.currentRecipeName(), QStringLiteral("Make Concise"));
-        EXPECT_EQ(h.statuses(), c.statuses);
-        EXPECT_EQ(h.lastRecord().originalPreview, kOriginal);
-        EXPECT_EQ(h.panel.calls.contains(QStringLiteral("hide()")), c.hidesPanel);
-        EXPECT_EQ(h.activity.changes, c.activity);
     }
 }
 
