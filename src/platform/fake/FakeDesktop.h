@@ -1,0 +1,123 @@
+#pragma once
+#include "platform/Accessibility.h"
+#include "platform/ActiveApp.h"
+#include "platform/KeySynth.h"
+#include "platform/fake/FakeClipboard.h"
+#include "platform/fake/FakeClock.h"
+#include <QObject>
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace corvane::platform::fake {
+
+// One scripted text field of a fake application window.
+struct FakeField {
+    QString text;
+    std::optional<double> number;  // the value is exposed as a number instead of text
+    TextRange selection;           // in characters; length 0 is a caret
+    QString role = QStringLiteral("entry");
+    QStringList states = {QStringLiteral("editable"), QStringLiteral("focused"), QStringLiteral("single-line")};
+    QRectF extents{100, 200, 300, 40};
+
+    bool readable = true;          // the value can be read through accessibility
+    bool roleReadable = true;
+    bool selectionReadable = true;
+    bool writable = true;          // a value write is accepted
+    int refusedStatus = -25200;    // what a refused write answers
+    bool writeWithoutEffect = false;  // a write is accepted and changes nothing
+    std::weak_ptr<FakeField> writeLandsIn;  // a write moves the focus there and lands in that field
+    std::function<QString(const QString&)> transformWrite;  // what the field makes of a written value
+    bool acceptsPaste = true;
+    bool copiesLineWithoutSelection = false;  // editors copy the current line when nothing is selected
+
+    int valueReads = 0;
+    int writes = 0;
+};
+
+// One top-level window of a fake application.
+struct FakeWindow {
+    quint64 id = 0;
+    QString appId;
+    QString displayName;
+    qint64 pid = 0;
+    bool terminal = false;     // a terminal emulator: Ctrl+C interrupts, Ctrl+A jumps to the line start
+    bool accessible = true;    // exposes its elements on the accessibility bus
+    QStringList keysReceived;  // every key combination that reached the window, in order
+    QStringList forbiddenKeys; // keys a terminal must never get
+    std::vector<std::shared_ptr<FakeField>> fields;
+    std::shared_ptr<FakeField> focused;
+};
+
+// The desktop that unit tests drive: windows with fields, the focused element on the accessibility
+// bus, the active window, synthetic keys with their effects, and a clipboard with several formats.
+// Copies and pastes land on the FakeClock, after a chosen delay (copies may also never land).
+class FakeDesktop final : public Accessibility, public ActiveApp, public KeySynth {
+public:
+    explicit FakeDesktop(FakeClock& clock);
+    ~FakeDesktop() override;
+
+    FakeClipboard& clipboard() { return m_clipboard; }
+    FakeClock& clock() { return m_clock; }
+
+    // --- scripting ---
+    FakeWindow& openWindow(quint64 id, const QString& appId, const QString& displayName, qint64 pid = 0);
+    // Adds a field to the window and focuses it.
+    std::shared_ptr<FakeField> addField(FakeWindow& window, FakeField field = {});
+    void focus(FakeWindow& window, const std::shared_ptr<FakeField>& field);
+    void activate(quint64 windowId);  // 0: no active window
+    void closeWindow(quint64 windowId);
+    FakeWindow* window(quint64 windowId);
+    void setAccessibilityAvailable(bool available) { m_a11yAvailable = available; }
+    void setCopyDelay(std::optional<qint64> ms) { m_copyDelay = ms; }  // nothing: copies never land
+    void setPasteDelay(qint64 ms) { m_pasteDelay = ms; }
+    // The user holds a modifier (Alt) for this long from now.
+    void holdModifiersFor(qint64 ms);
+    QStringList keyLog() const { return m_keyLog; }  // "<window id>:<keys>", refused sends included as "refused"
+    // Accessibility calls into a window while it was still fetching a paste from our clipboard.
+    int callsDuringPasteFetch() const { return m_callsDuringFetch; }
+
+    // --- Accessibility ---
+    bool available() override { return m_a11yAvailable; }
+    ElementRef focusedElement() override;
+    std::optional<AccessibleValue> value(const ElementRef& element) override;
+    std::optional<QRectF> extents(const ElementRef& element) override;
+    std::optional<QString> role(const ElementRef& element) override;
+    QStringList states(const ElementRef& element) override;
+    std::optional<TextRange> selection(const ElementRef& element) override;
+    qint64 processId(const ElementRef& element) override;
+    int setValue(const ElementRef& element, const QString& text) override;
+    bool setSelection(const ElementRef& element, const TextRange& range) override;
+
+    // --- ActiveApp ---
+    std::optional<AppInfo> frontmost() override;
+    bool isActiveWindow(quint64 windowId) override;
+
+    // --- KeySynth ---
+    bool modifiersHeld() override;
+    bool send(KeyCommand command, const KeyTarget& target) override;
+
+private:
+    void applyKeys(FakeWindow& window, const QString& keys);
+    void copyFrom(const std::shared_ptr<FakeField>& field);
+    void pasteInto(quint64 windowId, const std::shared_ptr<FakeField>& field);
+    std::shared_ptr<FakeField> fieldOf(const ElementRef& element);
+    FakeWindow* activeWindow();
+
+    FakeClock& m_clock;
+    FakeClipboard m_clipboard;
+    QObject m_timerContext;
+    std::map<quint64, std::unique_ptr<FakeWindow>> m_windows;
+    quint64 m_active = 0;
+    bool m_a11yAvailable = true;
+    std::optional<qint64> m_copyDelay = 10;
+    qint64 m_pasteDelay = 5;
+    qint64 m_modifiersReleasedAt = 0;
+    QStringList m_keyLog;
+    quint64 m_fetchingWindow = 0;
+    int m_callsDuringFetch = 0;
+};
+
+} // namespace corvane::platform::fake

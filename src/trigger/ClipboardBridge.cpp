@@ -1,0 +1,152 @@
+#include "trigger/ClipboardBridge.h"
+#include "stores/Graphemes.h"
+#include "trigger/AccessibilityService.h"
+
+namespace corvane::trigger {
+
+using platform::KeyCommand;
+
+ClipboardBridge::ClipboardBridge(platform::Clipboard& clipboard, platform::KeySynth& keys,
+                                 platform::Accessibility& accessibility, platform::Clock& clock)
+    : m_clipboard(clipboard), m_keys(keys), m_a11y(accessibility), m_clock(clock) {}
+
+ClipboardBridge::Snapshot ClipboardBridge::takeSnapshot() const {
+    Snapshot s;
+    s.items = m_clipboard.snapshot();
+    s.changeCount = m_clipboard.changeCount();
+    return s;
+}
+
+void ClipboardBridge::restore(const Snapshot& snapshot) {
+    if (snapshot.items.isEmpty())
+        return;
+    m_clipboard.restore(snapshot.items);
+}
+
+void ClipboardBridge::write(const QString& text) { m_clipboard.setText(text); }
+
+QCoro::Task<bool> ClipboardBridge::postKey(KeyCommand command, platform::KeyTarget target) {
+    // Keys the user still holds would combine with ours (Ctrl+C would become Ctrl+Alt+C).
+    for (qint64 waited = 0; m_keys.modifiersHeld(); waited += kKeyPauseMs) {
+        if (waited >= kModifierWaitMs)
+            co_return false;
+        co_await m_clock.sleep(kKeyPauseMs);
+    }
+    const bool sent = m_keys.send(command, target);
+    // One pause after the key-down and one after the key-up.
+    co_await m_clock.sleep(2 * kKeyPauseMs);
+    co_return sent;
+}
+
+QCoro::Task<std::optional<QString>> ClipboardBridge::readSelectedText(bool autoSelectAll, platform::KeyTarget target) {
+    const Snapshot snapshot = takeSnapshot();
+    if (autoSelectAll) {
+        const bool selected = co_await postKey(KeyCommand::SelectAll, target);
+        if (!selected)
+            co_return std::nullopt;
+    }
+    const bool copySent = co_await postKey(KeyCommand::Copy, target);
+    if (!copySent)
+        co_return std::nullopt;
+    for (int i = 0; i < kCopyPolls && m_clipboard.changeCount() == snapshot.changeCount; ++i)
+        co_await m_clock.sleep(kCopyPollMs);
+
+    const bool changed = m_clipboard.changeCount() != snapshot.changeCount;
+    const QString copied = changed ? m_clipboard.text() : QString();
+    if (copied.isEmpty()) {
+        // Nothing to put back when the clipboard never moved.
+        if (changed)
+            restore(snapshot);
+        co_return std::nullopt;
+    }
+    // While the clipboard still holds our previous copy, the user's own clipboard is the one saved
+    // before that copy: keep it rather than saving our copied text.
+    const bool stillOurCopy = m_pending && snapshot.changeCount == m_copiedChangeCount;
+    if (!stillOurCopy)
+        m_pending = snapshot;
+    m_copiedChangeCount = m_clipboard.changeCount();
+    if (autoSelectAll)
+        co_await postKey(KeyCommand::CollapseSelection, target);
+    co_return copied;
+}
+
+QCoro::Task<ClipboardBridge::PasteOutcome> ClipboardBridge::pasteText(QString text, bool selectAllFirst,
+                                                                      platform::KeyTarget target) {
+    write(text);
+    m_pending.reset();
+    co_await m_clock.sleep(kAfterWriteMs);
+    if (selectAllFirst) {
+        const bool selected = co_await postKey(KeyCommand::SelectAll, target);
+        if (!selected)
+            co_return PasteOutcome::TargetUnavailable;
+        co_await m_clock.sleep(kAfterSelectAllMs);
+    }
+    const quint64 fetchesBefore = m_clipboard.fetchCount();
+    const bool pasted = co_await postKey(KeyCommand::Paste, target);
+    if (!pasted)
+        co_return PasteOutcome::TargetUnavailable;
+    // The target reads our clipboard synchronously: no accessibility call may go into it (ours, or
+    // the next run's) before it has fetched the data, or both sides hang.
+    for (qint64 waited = 0; m_clipboard.fetchCount() == fetchesBefore && waited < kFetchWaitMs; waited += kKeyPauseMs)
+        co_await m_clock.sleep(kKeyPauseMs);
+    co_await m_clock.sleep(kKeyPauseMs);
+    if (!selectAllFirst)
+        co_return PasteOutcome::Done;
+    const bool verified = co_await verifyReplacement(std::move(text));
+    co_return verified ? PasteOutcome::Done : PasteOutcome::VerificationFailed;
+}
+
+QCoro::Task<bool> ClipboardBridge::verifyReplacement(QString text) {
+    const QString target = normalized(text);
+    const qint64 waits[] = {kFirstLookMs, kSecondLookMs};
+    for (const qint64 wait : waits) {
+        co_await m_clock.sleep(wait);
+        AccessibilityService service(m_a11y);
+        const auto value = service.focusedElementValue();
+        if (!value)
+            co_return true;
+        const QString got = normalized(*value);
+        if (got == target)
+            co_return true;
+        if (got.contains(target) && stores::graphemes::count(got) - stores::graphemes::count(target) <= 20)
+            co_return true;
+        m_lastVerifySnapshot = QStringLiteral("read length=") + QString::number(stores::graphemes::count(*value)) +
+                               QStringLiteral(" normalized=") + stores::graphemes::prefix(got, 60) +
+                               QStringLiteral(" target=") + stores::graphemes::prefix(target, 60);
+    }
+    co_return false;
+}
+
+void ClipboardBridge::restoreOriginal() {
+    if (!m_pending)
+        return;
+    const Snapshot saved = std::move(*m_pending);
+    m_pending.reset();
+    // Never overwrite what the user copied after our copy.
+    if (m_clipboard.changeCount() != m_copiedChangeCount)
+        return;
+    restore(saved);
+}
+
+void ClipboardBridge::putOnClipboard(const QString& text) {
+    write(text);
+    m_pending.reset();
+}
+
+QString ClipboardBridge::normalized(const QString& s) {
+    QString out;
+    out.reserve(s.size());
+    for (const QChar c : s) {
+        switch (c.unicode()) {
+        case 0x200B: case 0x200C: case 0x200D: case 0x2060: case 0xFEFF:
+            continue;
+        default:
+            break;
+        }
+        if (!c.isSpace())
+            out.append(c);
+    }
+    return out;
+}
+
+} // namespace corvane::trigger

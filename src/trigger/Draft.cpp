@@ -1,0 +1,64 @@
+// Draft mode: an empty field opens the panel for a description of what to write; the submitted
+// description is then run like any other input, with the read mode "draft".
+#include "stores/Graphemes.h"
+#include "stores/OptimizationLogger.h"
+#include "stores/SettingsStore.h"
+#include "trigger/TextMetrics.h"
+#include "trigger/TriggerEngine.h"
+
+namespace corvane::trigger {
+
+using stores::OptimizationLog;
+
+void TriggerEngine::enterDraft(const AccessibilityService::ElementInfo& info) {
+    m_currentElement = info.element;
+    m_usesClipboardFallback = false;
+    m_currentBundleID = m_app ? m_app->appId : QString();
+    m_originalText.clear();
+    setState(TriggerState::awaitingInstruction());
+    // A recipe forced by a hotkey does not apply to a draft.
+    const RecipeChoice choice = resolveRecipe(m_currentBundleID, std::nullopt);
+    m_currentRecipeName = choice.recipe.name;
+    m_currentRecipeSource = choice.source;
+    m_activity.setActivity(AppActivity::Triggered);
+    m_panel.showDraft(info.position, info.size, choice.recipe.id);
+}
+
+void TriggerEngine::finishDraft(const QString& instruction) {
+    if (m_state.kind != TriggerState::Kind::AwaitingInstruction)
+        return;
+    const QString description = text::trimmed(instruction);
+    const qint64 minimum = m_settings.minTextLength();
+    if (stores::graphemes::count(description) < minimum) {
+        fail(tr("Description is too short (at least %1 characters required)")
+                 .arg(minimum),
+             std::nullopt, description, QStringLiteral("text_too_short"));
+        return;
+    }
+    if (!m_settings.hasApiKey()) {
+        fail(tr("Corvane is free — add your own API key in Settings to keep going"),
+             std::nullopt, description, QStringLiteral("no_api_key"));
+        return;
+    }
+    m_originalText = description;
+    setState(TriggerState::optimizing());
+    m_activity.setActivity(AppActivity::Optimizing);
+    m_usage.track(QStringLiteral("draft_submit"));
+    // The session's application was taken when the draft began and stays the one written to.
+    const RecipeChoice choice = resolveRecipe(m_currentBundleID, std::nullopt);
+    m_currentRecipeName = choice.recipe.name;
+    m_currentRecipeSource = choice.source;
+    m_logger.log(OptimizationLog::LogStatus::Triggered, description, std::nullopt, std::nullopt, choice.recipe.name,
+                 QStringLiteral("app=") + m_currentBundleID + QStringLiteral(" read=draft recipe=") +
+                     choice.source.logName());
+    m_panel.beginStreamingResult(choice.recipe.id);
+    auto run = runDraft(description, choice.recipe);
+}
+
+QCoro::Task<> TriggerEngine::runDraft(QString description, stores::PromptRecipe recipe) {
+    const QString prompt =
+        composedUserMessage(description, recipe.name, frontmostAppName(), QStringLiteral("draft"));
+    co_await runStreaming(description, prompt, recipe, QStringLiteral("draft"));
+}
+
+} // namespace corvane::trigger

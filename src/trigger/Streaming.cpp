@@ -1,0 +1,109 @@
+// Reading the model's answer into the panel, and reporting a session that cannot go on.
+#include "stores/Graphemes.h"
+#include "stores/OptimizationLogger.h"
+#include "trigger/AnswerCleaning.h"
+#include "trigger/StreamPump.h"
+#include "trigger/TriggerEngine.h"
+#include <exception>
+
+namespace corvane::trigger {
+
+using stores::OptimizationLog;
+
+namespace {
+
+// Stops a stream that is dropped and lets the event loop delete it: it may be in the middle of
+// emitting the event that led here.
+struct StreamDisposer {
+    void operator()(llm::ModelStream* stream) const {
+        stream->stop();
+        stream->deleteLater();
+    }
+};
+using StreamHandle = std::unique_ptr<llm::ModelStream, StreamDisposer>;
+
+constexpr qsizetype kNoteLength = 110;
+
+} // namespace
+
+void TriggerEngine::fail(const QString& message, const std::optional<QString>& detail, const QString& original,
+                         const QString& kind) {
+    setState(TriggerState::error(message));
+    m_activity.setActivity(AppActivity::Error);
+    m_panel.showErrorMessage(message);
+    m_logger.log(OptimizationLog::LogStatus::Failed, original, std::nullopt, detail.value_or(message));
+    m_usage.track(QStringLiteral("result"), {{QStringLiteral("action"), QStringLiteral("process")},
+                                             {QStringLiteral("ok"), false},
+                                             {QStringLiteral("error_kind"), kind}});
+}
+
+QCoro::Task<> TriggerEngine::runStreaming(QString original, QString prompt, stores::PromptRecipe recipe,
+                                          QString action) {
+    const quint64 generation = m_generation;
+    const qint64 started = m_clock.uptimeMs();
+    const auto elapsed = [&] { return m_clock.uptimeMs() - started; };
+
+    StreamHandle stream;
+    QString raisedMessage;
+    try {
+        stream.reset(m_model.optimize(prompt, recipe.systemPrompt, {}).release());
+    } catch (const std::exception& e) {
+        raisedMessage = QString::fromUtf8(e.what());
+    } catch (...) {
+        raisedMessage = tr("The model request failed unexpectedly.");
+    }
+    if (!stream) {
+        if (raisedMessage.isEmpty())
+            raisedMessage = tr("The model request could not be started.");
+        streamFailed(original, recipe.name, action, raisedMessage, QStringLiteral("exception"), true, elapsed());
+        co_return;
+    }
+
+    StreamPump pump(*stream);
+    m_pump = &pump;
+    QString accumulated;
+    while (true) {
+        const auto event = co_await pump.next();
+        if (generation != m_generation || !event)
+            break;  // the session ended: its remaining events are dropped
+        if (event->type == llm::StreamEvent::Type::Token) {
+            accumulated += event->text;
+            m_panel.updateResult(accumulated);
+            continue;
+        }
+        if (event->type == llm::StreamEvent::Type::Error) {
+            streamFailed(original, recipe.name, action, event->message, event->kind, false, elapsed());
+        } else {
+            const QString cleaned = cleanAnswer(accumulated);
+            setState(TriggerState::result(cleaned));
+            m_panel.showResult(cleaned);
+            m_activity.setActivity(AppActivity::Done);
+            m_logger.log(OptimizationLog::LogStatus::Completed, original, cleaned, std::nullopt, recipe.name,
+                         QStringLiteral("app=") + m_currentBundleID);
+            m_usage.track(QStringLiteral("result"), {{QStringLiteral("action"), action},
+                                                     {QStringLiteral("ok"), true},
+                                                     {QStringLiteral("latency_ms"), elapsed()}});
+        }
+        break;  // a terminal event is the last one of a stream
+    }
+    if (m_pump == &pump)
+        m_pump = nullptr;
+}
+
+void TriggerEngine::streamFailed(const QString& original, const QString& recipeName, const QString& action,
+                                 const QString& message, const QString& kind, bool raised, qint64 latencyMs) {
+    setState(TriggerState::error(message));
+    m_panel.showError(message);
+    m_activity.setActivity(AppActivity::Error);
+    m_logger.log(OptimizationLog::LogStatus::Failed, original, std::nullopt, message, recipeName,
+                 QStringLiteral("app=") + m_currentBundleID);
+    QVariantMap properties{{QStringLiteral("action"), action},
+                           {QStringLiteral("ok"), false},
+                           {QStringLiteral("latency_ms"), latencyMs},
+                           {QStringLiteral("error_kind"), kind}};
+    if (!raised)
+        properties.insert(QStringLiteral("note"), stores::graphemes::prefix(message, kNoteLength));
+    m_usage.track(QStringLiteral("result"), properties);
+}
+
+} // namespace corvane::trigger

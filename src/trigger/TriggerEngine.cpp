@@ -1,0 +1,120 @@
+#include "trigger/TriggerEngine.h"
+#include "stores/AppProfileStore.h"
+#include "stores/OptimizationLogger.h"
+#include "stores/RecipeStore.h"
+#include "stores/SettingsStore.h"
+#include "trigger/StreamPump.h"
+#include "trigger/UserMessage.h"
+#include <QCoreApplication>
+#include <atomic>
+
+namespace corvane::trigger {
+
+namespace {
+std::atomic<TriggerEngine*> g_shared{nullptr};
+}
+
+TriggerEngine& TriggerEngine::shared() {
+    TriggerEngine* engine = g_shared.load();
+    if (!engine)
+        qFatal("TriggerEngine::shared() used before the composition root set it");
+    return *engine;
+}
+
+void TriggerEngine::setShared(TriggerEngine* engine) { g_shared.store(engine); }
+
+TriggerEngine::TriggerEngine(const Dependencies& deps, QObject* parent)
+    : QObject(parent),
+      m_activeApp(deps.activeApp),
+      m_clock(deps.clock),
+      m_model(deps.model),
+      m_panel(deps.panel),
+      m_activity(deps.activity),
+      m_usage(deps.usage),
+      m_updates(deps.updates),
+      m_settings(deps.settings),
+      m_recipes(deps.recipes),
+      m_appProfiles(deps.appProfiles),
+      m_logger(deps.logger),
+      m_accessibilityService(deps.accessibility),
+      m_clipboardBridge(deps.clipboard, deps.keys, deps.accessibility, deps.clock) {}
+
+TriggerEngine::~TriggerEngine() {
+    // Wakes a stream reader that is still waiting, so that its coroutine ends with the engine.
+    ++m_generation;
+    if (auto* pump = std::exchange(m_pump, nullptr))
+        pump->close();
+}
+
+bool TriggerEngine::isIdle() const { return m_state.kind == TriggerState::Kind::Idle && m_busy == Busy::None; }
+
+bool TriggerEngine::isAwaitingInstruction() const { return m_state.kind == TriggerState::Kind::AwaitingInstruction; }
+
+void TriggerEngine::setState(TriggerState state) {
+    if (m_state == state)
+        return;
+    m_state = std::move(state);
+    Q_EMIT stateChanged();
+}
+
+QString TriggerEngine::busyName() const {
+    return m_busy == Busy::Reading ? QStringLiteral("reading the field") : QStringLiteral("writing back");
+}
+
+void TriggerEngine::reset() {
+    setState(TriggerState::idle());
+    m_currentElement.reset();
+    m_originalText.clear();
+    m_usesClipboardFallback = false;
+    m_usedSelectAllRead = false;
+    m_currentBundleID.clear();
+    m_pendingManualRecipeID.reset();
+    m_currentRecipeSource = RecipeSource::globalDefault();
+    m_app.reset();
+    m_terminal = false;
+    // A new generation: whatever the ended session still has running is now stale. The stream is
+    // stopped last, because its reader wakes up and finishes inside close().
+    ++m_generation;
+    if (auto* pump = std::exchange(m_pump, nullptr))
+        pump->close();
+}
+
+void TriggerEngine::stageManualRecipe(const QString& recipeId) { m_pendingManualRecipeID = recipeId; }
+
+std::optional<QString> TriggerEngine::takePendingManualRecipeID() { return std::exchange(m_pendingManualRecipeID, {}); }
+
+QString TriggerEngine::frontmostAppName() const {
+    if (m_app && !m_app->displayName.isEmpty())
+        return m_app->displayName;
+    return tr("Unknown app");
+}
+
+TriggerEngine::RecipeChoice TriggerEngine::resolveRecipe(const QString& bundleID,
+                                                         const std::optional<QString>& forcedRecipeID) {
+    if (const auto pending = takePendingManualRecipeID())
+        if (auto recipe = m_recipes.effective(*pending))
+            return {*recipe, RecipeSource::sessionManual()};
+    if (forcedRecipeID)
+        if (auto recipe = m_recipes.effective(*forcedRecipeID))
+            return {*recipe, RecipeSource::hotkey()};
+    if (!bundleID.isEmpty())
+        if (const auto ruleRecipe = m_appProfiles.recipeID(bundleID))
+            if (auto recipe = m_recipes.effective(*ruleRecipe))
+                return {*recipe, RecipeSource::appRule(frontmostAppName())};
+    return {m_recipes.selectedRecipe(), RecipeSource::globalDefault()};
+}
+
+void TriggerEngine::rememberAsAppDefault(const QString& recipeId) {
+    if (m_currentBundleID.isEmpty())
+        return;
+    const QString name = frontmostAppName();
+    m_appProfiles.setMapping(m_currentBundleID, name, recipeId);
+    m_currentRecipeSource = RecipeSource::appRule(name);
+}
+
+QString TriggerEngine::composedUserMessage(const QString& text, const QString& recipeName, const QString& appName,
+                                           const QString& readMode) const {
+    return composeUserMessage(text, recipeName, appName, readMode, m_settings.outputLanguage().instruction());
+}
+
+} // namespace corvane::trigger

@@ -1,0 +1,183 @@
+#pragma once
+// The trigger engine: runs one session at a time, from reading the focused field through the
+// model's streamed answer to writing the result back. Main thread only.
+//
+// Each session has a generation number; reset() starts a new one and stops the running model
+// stream, so events of an ended session never reach the state, the panel, the menu-bar activity,
+// the activity log or the usage events. Reading the field and writing back are "busy" phases:
+// the engine is not idle then, and a trigger that arrives meanwhile is refused.
+#include "platform/Accessibility.h"
+#include "platform/ActiveApp.h"
+#include "platform/Clipboard.h"
+#include "platform/Clock.h"
+#include "platform/KeySynth.h"
+#include "llm/ModelClient.h"
+#include "stores/PromptRecipe.h"
+#include "trigger/AccessibilityService.h"
+#include "trigger/AppActivity.h"
+#include "trigger/ClipboardBridge.h"
+#include "trigger/EngineControl.h"
+#include "trigger/PanelPresenter.h"
+#include "trigger/TriggerState.h"
+#include "trigger/UpdateGate.h"
+#include "trigger/UsageEvents.h"
+#include <QObject>
+#include <optional>
+#include <qcoro/qcorotask.h>
+
+namespace corvane::stores {
+class SettingsStore;
+class RecipeStore;
+class AppProfileStore;
+class OptimizationLogger;
+} // namespace corvane::stores
+
+namespace corvane::trigger {
+
+class StreamPump;
+
+class TriggerEngine final : public QObject, public EngineControl {
+    Q_OBJECT
+public:
+    struct Dependencies {
+        platform::Accessibility& accessibility;
+        platform::ActiveApp& activeApp;
+        platform::Clipboard& clipboard;
+        platform::KeySynth& keys;
+        platform::Clock& clock;
+        llm::ModelClient& model;
+        PanelPresenter& panel;
+        ActivitySink& activity;
+        UsageEvents& usage;
+        UpdateGate& updates;
+        stores::SettingsStore& settings;
+        stores::RecipeStore& recipes;
+        stores::AppProfileStore& appProfiles;
+        stores::OptimizationLogger& logger;
+    };
+
+    struct RecipeChoice {
+        stores::PromptRecipe recipe;
+        RecipeSource source;
+    };
+
+    explicit TriggerEngine(const Dependencies& deps, QObject* parent = nullptr);
+    ~TriggerEngine() override;
+
+    static TriggerEngine& shared();
+    static void setShared(TriggerEngine* engine);
+
+    // --- state ---
+    const TriggerState& state() const { return m_state; }
+    bool isIdle() const override;
+    bool isAwaitingInstruction() const override;
+    RecipeSource currentRecipeSource() const override { return m_currentRecipeSource; }
+    QString currentBundleID() const override { return m_currentBundleID; }
+    QString currentRecipeName() const { return m_currentRecipeName; }
+
+    // --- starting a run ---
+    QCoro::Task<> trigger(std::optional<QString> forcedRecipeID);
+    void finishDraft(const QString& instruction) override;
+
+    // --- ending a run ---
+    void replaceText() override;
+    void cancel() override;
+    void abandon(bool silent) override;
+    void rerun(std::optional<QString> manualRecipeId) override;
+    void reset();
+
+    // --- recipe choice ---
+    void stageManualRecipe(const QString& recipeId) override;
+    void rememberAsAppDefault(const QString& recipeId) override;
+    RecipeChoice resolveRecipe(const QString& bundleID, const std::optional<QString>& forcedRecipeID);
+    std::optional<QString> takePendingManualRecipeID();
+    // The display name of the session's application, or "Unknown app".
+    QString frontmostAppName() const;
+    QString composedUserMessage(const QString& text, const QString& recipeName, const QString& appName,
+                                const QString& readMode) const;
+
+Q_SIGNALS:
+    void stateChanged();
+
+private:
+    enum class Busy { None, Reading, WritingBack };
+    // What the reading phase of a run found.
+    struct FieldRead {
+        std::optional<AccessibilityService::ElementInfo> info;
+        std::optional<QString> text;
+        bool fromClipboard = false;
+        bool selectAllRead = false;
+        bool password = false;
+        bool terminal = false;
+        bool ended = false;  // the session was ended while the field was being read
+        QString probeDescription;
+    };
+    // A paste that starts once the write-back has reset the engine.
+    struct PendingPaste {
+        QString text;
+        bool selectAllFirst = false;
+        platform::KeyTarget target;
+        QString originalText;
+        QString recipeName;
+    };
+
+    void setState(TriggerState state);
+    QString busyName() const;
+
+    // TriggerRun.cpp
+    QCoro::Task<FieldRead> readFocusedField(QString bundleID, platform::KeyTarget target, quint64 generation);
+    void startSession(const std::optional<platform::AppInfo>& app, bool terminal);
+
+    // Draft.cpp
+    void enterDraft(const AccessibilityService::ElementInfo& info);
+    QCoro::Task<> runDraft(QString description, stores::PromptRecipe recipe);
+
+    // Streaming.cpp
+    void fail(const QString& message, const std::optional<QString>& detail, const QString& original,
+              const QString& kind);
+    QCoro::Task<> runStreaming(QString original, QString prompt, stores::PromptRecipe recipe, QString action);
+    void streamFailed(const QString& original, const QString& recipeName, const QString& action,
+                      const QString& message, const QString& kind, bool raised, qint64 latencyMs);
+
+    // WriteBack.cpp
+    std::optional<PendingPaste> attemptClipboardReplace(const QString& text, bool selectAllFirst,
+                                                        const std::optional<QString>& note);
+    QCoro::Task<> runPaste(PendingPaste paste);
+    void keepOnClipboard(const QString& text, const QString& detail, const QString& message);
+
+    // RunControl.cpp
+    QCoro::Task<> runAgain(bool restoreClipboardFirst);
+
+    platform::ActiveApp& m_activeApp;
+    platform::Clock& m_clock;
+    llm::ModelClient& m_model;
+    PanelPresenter& m_panel;
+    ActivitySink& m_activity;
+    UsageEvents& m_usage;
+    UpdateGate& m_updates;
+    stores::SettingsStore& m_settings;
+    stores::RecipeStore& m_recipes;
+    stores::AppProfileStore& m_appProfiles;
+    stores::OptimizationLogger& m_logger;
+    AccessibilityService m_accessibilityService;
+    ClipboardBridge m_clipboardBridge;
+
+    // Session fields.
+    TriggerState m_state;
+    platform::ElementRef m_currentElement;
+    QString m_originalText;
+    QString m_currentRecipeName;
+    bool m_usesClipboardFallback = false;
+    bool m_usedSelectAllRead = false;
+    QString m_currentBundleID;
+    RecipeSource m_currentRecipeSource;
+    std::optional<QString> m_pendingManualRecipeID;
+    std::optional<platform::AppInfo> m_app;  // the application the session read from
+    bool m_terminal = false;                 // that application is a terminal emulator
+
+    quint64 m_generation = 0;
+    StreamPump* m_pump = nullptr;  // the running stream of the current session
+    Busy m_busy = Busy::None;
+};
+
+} // namespace corvane::trigger

@@ -1,0 +1,212 @@
+// Starting a run: the gates, reading the field (accessibility first, the clipboard second), the
+// refusals, the recipe choice and the hand-over to the model stream.
+#include "stores/DiagLog.h"
+#include "stores/Graphemes.h"
+#include "stores/OptimizationLogger.h"
+#include "stores/SettingsStore.h"
+#include "trigger/AppSets.h"
+#include "trigger/TextMetrics.h"
+#include "trigger/TriggerEngine.h"
+
+namespace corvane::trigger {
+
+using stores::DiagLog;
+using stores::OptimizationLog;
+
+namespace {
+
+QString flag(bool b) { return b ? QStringLiteral("true") : QStringLiteral("false"); }
+
+} // namespace
+
+QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
+    // 1. Gates.
+    if (m_busy != Busy::None) {
+        DiagLog::event(QStringLiteral("trigger IGNORED: engine busy (") + busyName() + QLatin1Char(')'));
+        co_return;
+    }
+    if (m_state.kind != TriggerState::Kind::Idle) {
+        DiagLog::event(QStringLiteral("trigger IGNORED: engine not idle (state=") + m_state.description() +
+                       QLatin1Char(')'));
+        co_return;
+    }
+    if (m_updates.isUpdateRequired()) {
+        DiagLog::event(QStringLiteral("trigger BLOCKED: forced update required"));
+        m_updates.showForcedUpdateWindow();
+        co_return;
+    }
+
+    // The application and window are taken once; keys only ever go to this window.
+    const auto app = m_activeApp.frontmost();
+    const QString bundleID = app ? app->appId : QString();
+    DiagLog::event(QStringLiteral("trigger BEGIN frontApp=") + (bundleID.isEmpty() ? QStringLiteral("?") : bundleID) +
+                   QStringLiteral(" forced=") + forcedRecipeID.value_or(QStringLiteral("nil")));
+
+    // 2. Read the field. The engine is busy meanwhile, though its state is still idle.
+    const platform::KeyTarget target{app ? app->windowId : 0, apps::pasteCautiousBundleIDs().contains(bundleID)};
+    m_busy = Busy::Reading;
+    const FieldRead read = co_await readFocusedField(bundleID, target, m_generation);
+    m_busy = Busy::None;
+    if (read.ended)
+        co_return;
+
+    // 3. Password fields are refused before anything is shown or sent.
+    if (read.password) {
+        DiagLog::event(QStringLiteral("trigger REFUSED: password field app=") + bundleID);
+        fail(tr("Corvane never reads password fields."),
+             QStringLiteral("password field not read (app=") + bundleID + QLatin1Char(')'), QString(),
+             QStringLiteral("read_failed"));
+        co_return;
+    }
+
+    // 4. An empty field read through accessibility opens draft mode.
+    if (read.text && text::trimmed(*read.text).isEmpty() && read.info) {
+        DiagLog::event(QStringLiteral("trigger → DRAFT mode (empty input)"));
+        startSession(app, read.terminal);
+        enterDraft(*read.info);
+        co_return;
+    }
+
+    // 5. Refusals.
+    if (!read.text) {
+        DiagLog::event(QStringLiteral("trigger FAIL: both channels nil app=") + bundleID + QLatin1Char(' ') +
+                       read.probeDescription);
+        fail(tr("Couldn't read the focused text field. Select the text to process and press the trigger again."),
+             QStringLiteral("AX direct read and clipboard fallback both failed (app=") + bundleID + QLatin1Char(' ') +
+                 read.probeDescription + QLatin1Char(')'),
+             QString(), QStringLiteral("read_failed"));
+        co_return;
+    }
+    const QString input = text::trimmed(*read.text);
+    if (stores::graphemes::count(input) < m_settings.minTextLength()) {
+        fail(tr("Text is too short (at least %1 characters required)").arg(m_settings.minTextLength()), std::nullopt,
+             input, QStringLiteral("text_too_short"));
+        co_return;
+    }
+    if (!m_settings.hasApiKey()) {
+        fail(tr("Corvane is free — add your own API key in Settings to keep going"), std::nullopt, input,
+             QStringLiteral("no_api_key"));
+        co_return;
+    }
+
+    // 6. Record the run.
+    m_originalText = input;
+    if (!read.fromClipboard)
+        m_currentElement = read.info->element;
+    setState(TriggerState::optimizing());
+    m_activity.setActivity(AppActivity::Triggered);
+    startSession(app, read.terminal);
+    m_currentBundleID = bundleID;
+    const RecipeChoice choice = resolveRecipe(m_currentBundleID, forcedRecipeID);
+    m_currentRecipeName = choice.recipe.name;
+    m_currentRecipeSource = choice.source;
+    const QString readMode = !read.fromClipboard ? QStringLiteral("ax")
+                             : read.selectAllRead ? QStringLiteral("clipboard+selectAll")
+                                                  : QStringLiteral("clipboard");
+    m_logger.log(OptimizationLog::LogStatus::Triggered, input, std::nullopt, std::nullopt, choice.recipe.name,
+                 QStringLiteral("app=") + m_currentBundleID + QStringLiteral(" read=") + readMode +
+                     QStringLiteral(" recipe=") + choice.source.logName());
+    if (read.info)
+        m_panel.show(input, read.info->position, read.info->size, choice.recipe.id);
+    else
+        m_panel.show(input, std::nullopt, QSizeF(0, 0), choice.recipe.id);
+    m_activity.setActivity(AppActivity::Optimizing);
+    const QString prompt = composedUserMessage(input, choice.recipe.name, frontmostAppName(), readMode);
+
+    // 7. Hand over to the stream.
+    co_await runStreaming(input, prompt, choice.recipe, QStringLiteral("process"));
+}
+
+void TriggerEngine::startSession(const std::optional<platform::AppInfo>& app, bool terminal) {
+    m_app = app;
+    m_terminal = terminal;
+}
+
+QCoro::Task<TriggerEngine::FieldRead> TriggerEngine::readFocusedField(QString bundleID, platform::KeyTarget target,
+                                                                      quint64 generation) {
+    FieldRead read;
+    read.info = m_accessibilityService.getFocusedElementInfo();
+    if (read.info)
+        read.text = read.info->text;
+    DiagLog::event(QStringLiteral("trigger AX read: ") +
+                   (read.text ? QStringLiteral("OK len=") + QString::number(stores::graphemes::count(*read.text))
+                              : QStringLiteral("nil")));
+    m_usesClipboardFallback = false;
+    m_usedSelectAllRead = false;
+    read.terminal = target.terminal || (read.info && read.info->kind == FieldKind::Terminal);
+
+    if (apps::clipboardOnlyBundleIDs().contains(bundleID)) {
+        read.info.reset();
+        read.text.reset();
+    }
+    if (read.text)
+        co_return read;
+
+    // Fallback through the clipboard.
+    const auto probe = m_accessibilityService.probeFocusedElement();
+    read.probeDescription = probe ? QStringLiteral("role=") + probe->role.value_or(QStringLiteral("nil")) +
+                                        QStringLiteral(" hasSelection=") + flag(probe->hasSelection)
+                                  : QStringLiteral("probe unavailable (focused element not reachable)");
+    if (probe && probe->kind == FieldKind::Password) {
+        read.password = true;
+        co_return read;
+    }
+    read.terminal = read.terminal || (probe && probe->kind == FieldKind::Terminal);
+    target.terminal = read.terminal;
+    const bool textRole = probe && (probe->kind == FieldKind::TextField || probe->kind == FieldKind::TextArea);
+    const bool selectAllAllowed = !read.terminal && (textRole || apps::selectAllSafeBundleIDs().contains(bundleID));
+    DiagLog::event(QStringLiteral("trigger fallback: AX nil → probe role=") +
+                   (probe ? probe->role.value_or(QStringLiteral("nil")) : QStringLiteral("nil")) +
+                   QStringLiteral(" hasSelection=") + flag(probe && probe->hasSelection) +
+                   QStringLiteral(" selectAllAllowed=") + flag(selectAllAllowed));
+
+    // A plain copy with nothing selected copies nothing, or (in editors) the current line: it is
+    // only tried when something is selected or the selection cannot be known.
+    const auto nothingSelected = [this] {
+        const auto now = m_accessibilityService.probeFocusedElement();
+        return now && now->selectionKnown && !now->hasSelection;
+    };
+    const auto ended = [&] { return generation != m_generation; };
+
+    std::optional<QString> copied;
+    if (probe && probe->hasSelection) {
+        copied = co_await m_clipboardBridge.readSelectedText(false, target);
+    } else if (selectAllAllowed) {
+        copied = co_await m_clipboardBridge.readSelectedText(true, target);
+        read.selectAllRead = copied.has_value();
+    }
+    if (!ended() && !copied) {
+        if (nothingSelected()) {
+            DiagLog::event(QStringLiteral("trigger fallback: nothing selected, plain copy skipped"));
+        } else {
+            copied = co_await m_clipboardBridge.readSelectedText(false, target);
+            if (copied)
+                read.selectAllRead = false;
+        }
+    }
+    if (ended()) {
+        // Cancelled while reading: give the user's clipboard back and leave everything else alone.
+        if (copied)
+            m_clipboardBridge.restoreOriginal();
+        DiagLog::event(QStringLiteral("trigger ABORTED: run ended while reading the field"));
+        read.ended = true;
+        co_return read;
+    }
+    if (copied) {
+        read.text = copied;
+        read.fromClipboard = true;
+        read.info.reset();
+        m_usesClipboardFallback = true;
+        m_usedSelectAllRead = read.selectAllRead;
+        DiagLog::event(QStringLiteral("trigger fallback: clipboard OK len=") +
+                       QString::number(stores::graphemes::count(*copied)));
+        m_usage.track(QStringLiteral("ax_fallback"),
+                      {{QStringLiteral("kind"), read.selectAllRead ? QStringLiteral("clipboard+selectAll")
+                                                                   : QStringLiteral("clipboard")}});
+    } else {
+        DiagLog::event(QStringLiteral("trigger fallback: clipboard nil as well"));
+    }
+    co_return read;
+}
+
+} // namespace corvane::trigger

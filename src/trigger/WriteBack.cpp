@@ -1,0 +1,110 @@
+// Writing the result back: through accessibility with a read-back check, else pasted through the
+// clipboard into the run's window only. Every path ends with the engine reset.
+#include "stores/OptimizationLogger.h"
+#include "trigger/AppSets.h"
+#include "trigger/TextMetrics.h"
+#include "trigger/TriggerEngine.h"
+
+namespace corvane::trigger {
+
+using stores::OptimizationLog;
+
+namespace {
+
+QString windowGoneMessage() {
+    return TriggerEngine::tr("The window you started from is no longer in front, so nothing was typed into it. The result is on "
+              "your clipboard — paste it where you need it.");
+}
+
+const QString kWindowGoneDetail = QStringLiteral("target window gone or not in front; kept on clipboard");
+
+} // namespace
+
+void TriggerEngine::replaceText() {
+    if (m_state.kind != TriggerState::Kind::Result)
+        return;
+    const QString result = m_state.text;
+    std::optional<PendingPaste> paste;
+
+    if (text::trimmed(result).isEmpty()) {
+        // An empty answer never erases the user's text.
+        m_logger.log(OptimizationLog::LogStatus::Failed, m_originalText, result,
+                     QStringLiteral("empty answer; field left unchanged"), m_currentRecipeName);
+        m_panel.showErrorMessage(tr("The answer is empty, so your text was left as it was."));
+        if (m_usesClipboardFallback)
+            m_clipboardBridge.restoreOriginal();
+    } else if (m_usesClipboardFallback || !m_currentElement) {
+        paste = attemptClipboardReplace(result, m_usedSelectAllRead, std::nullopt);
+    } else if (m_accessibilityService.replaceText(m_currentElement, result) == AccessibilityService::kSuccess) {
+        m_panel.hide();
+        m_logger.log(OptimizationLog::LogStatus::Replaced, m_originalText, result, std::nullopt, m_currentRecipeName);
+    } else {
+        paste = attemptClipboardReplace(result, true,
+                                        QStringLiteral("AX write-back had no effect; fell back to select-all + "
+                                                       "Ctrl+V paste"));
+    }
+
+    m_activity.setActivity(AppActivity::Idle);
+    reset();
+    // The paste runs after the reset; the engine stays busy (not idle) until it is done.
+    if (paste)
+        auto running = runPaste(std::move(*paste));
+}
+
+std::optional<TriggerEngine::PendingPaste> TriggerEngine::attemptClipboardReplace(const QString& text,
+                                                                                 bool selectAllFirst,
+                                                                                 const std::optional<QString>& note) {
+    const auto front = m_activeApp.frontmost();
+    const QString frontID = front ? front->appId : QString();
+    const bool terminal = m_terminal || apps::pasteCautiousBundleIDs().contains(frontID);
+
+    if (terminal && text::containsLineBreak(text)) {
+        keepOnClipboard(text, QStringLiteral("multi-line text not auto-pasted in terminal; kept on clipboard"),
+                        tr("Multi-line content could run as commands in a terminal, so it wasn't pasted "
+                           "automatically. It's on your clipboard — paste manually with Ctrl+Shift+V."));
+        return std::nullopt;
+    }
+    const platform::KeyTarget target{m_app ? m_app->windowId : 0, terminal};
+    if (!m_activeApp.isActiveWindow(target.windowId)) {
+        keepOnClipboard(text, kWindowGoneDetail, windowGoneMessage());
+        return std::nullopt;
+    }
+    m_panel.hide();
+    m_logger.log(OptimizationLog::LogStatus::Replaced, m_originalText, text, note, m_currentRecipeName);
+    // Terminals have no select-all: the text goes in at the prompt.
+    return PendingPaste{text, selectAllFirst && !terminal, target, m_originalText, m_currentRecipeName};
+}
+
+void TriggerEngine::keepOnClipboard(const QString& text, const QString& detail, const QString& message) {
+    m_logger.log(OptimizationLog::LogStatus::Failed, m_originalText, text, detail, m_currentRecipeName);
+    m_clipboardBridge.putOnClipboard(text);
+    m_panel.hide();
+    m_panel.showErrorMessage(message);
+}
+
+QCoro::Task<> TriggerEngine::runPaste(PendingPaste paste) {
+    m_busy = Busy::WritingBack;
+    const auto outcome = co_await m_clipboardBridge.pasteText(paste.text, paste.selectAllFirst, paste.target);
+    m_busy = Busy::None;
+    switch (outcome) {
+    case ClipboardBridge::PasteOutcome::Done:
+        break;
+    case ClipboardBridge::PasteOutcome::VerificationFailed: {
+        QString detail = QStringLiteral("paste verification failed");
+        if (const auto& seen = m_clipboardBridge.lastVerifySnapshot())
+            detail += QStringLiteral("; ") + *seen;
+        m_logger.log(OptimizationLog::LogStatus::Failed, paste.originalText, paste.text, detail, paste.recipeName);
+        m_panel.showErrorMessage(tr("Couldn't confirm the replacement automatically. Check the field for correctness "
+                                    "or duplicates. The content is on your clipboard — paste with Ctrl+V to "
+                                    "overwrite."));
+        break;
+    }
+    case ClipboardBridge::PasteOutcome::TargetUnavailable:
+        m_logger.log(OptimizationLog::LogStatus::Failed, paste.originalText, paste.text, kWindowGoneDetail,
+                     paste.recipeName);
+        m_panel.showErrorMessage(windowGoneMessage());
+        break;
+    }
+}
+
+} // namespace corvane::trigger

@@ -1,0 +1,217 @@
+// The model's answer flowing into the panel, its end and failures; draft mode for empty fields.
+#include "EngineHarness.h"
+#include <gtest/gtest.h>
+
+using namespace corvane;
+using namespace corvane::testkit;
+using Kind = trigger::TriggerState::Kind;
+
+namespace {
+
+const QString kEditor = QStringLiteral("org.gnome.TextEditor");
+const QString kSentence = QStringLiteral("Please fix teh grammer in this sentense");
+
+// An editor window whose field holds the sentence, triggered; the panel log starts after show().
+void startRun(EngineHarness& h, const QString& text = kSentence) {
+    auto& w = h.app(kEditor, QStringLiteral("Text Editor"));
+    h.field(w, text);
+    h.trigger();
+    h.panel.calls.clear();
+    h.activity.changes.clear();
+}
+
+} // namespace
+
+TEST(Streaming, TokensGrowThePanelAndTheEndShowsTheCleanedResult) {
+    EngineHarness h;
+    startRun(h);
+    h.clock.advance(1234);
+    h.model.last().token(QStringLiteral("Please fix "));
+    h.model.last().token(QString());
+    h.model.last().token(QStringLiteral("the grammar.\n"));
+    h.clock.advance(0);
+    h.model.last().done();
+
+    EXPECT_EQ(h.panel.calls, (QStringList{QStringLiteral("updateResult(Please fix )"),
+                                          QStringLiteral("updateResult(Please fix )"),
+                                          QStringLiteral("updateResult(Please fix the grammar.\n)"),
+                                          QStringLiteral("showResult(Please fix the grammar.)")}));
+    EXPECT_EQ(h.engine.state(), trigger::TriggerState::result(QStringLiteral("Please fix the grammar.")));
+    EXPECT_EQ(h.activity.changes, std::vector{AppActivity::Done});
+    EXPECT_EQ(h.statuses(), (std::vector{Status::Triggered, Status::Completed}));
+    EXPECT_EQ(h.lastRecord().optimizedPreview, QStringLiteral("Please fix the grammar."));
+    EXPECT_EQ(h.lastRecord().context, QStringLiteral("app=org.gnome.TextEditor"));
+    EXPECT_EQ(h.lastRecord().recipeName, QStringLiteral("Optimize Prompt"));
+    EXPECT_EQ(h.usage.named(QStringLiteral("result")),
+              oneEvent({{QStringLiteral("action"), QStringLiteral("process")},
+                                        {QStringLiteral("ok"), true},
+                                        {QStringLiteral("latency_ms"), qint64(1234)}}));
+}
+
+TEST(Streaming, StreamWithoutTextEndsInAnEmptyResult) {
+    EngineHarness h;
+    startRun(h);
+    h.model.last().done();
+    EXPECT_EQ(h.engine.state(), trigger::TriggerState::result(QString()));
+    EXPECT_EQ(h.panel.calls, QStringList{QStringLiteral("showResult()")});
+    EXPECT_EQ(h.lastRecord().optimizedPreview, QString());
+    EXPECT_EQ(h.usage.named(QStringLiteral("result"))[0][QStringLiteral("ok")], true);
+}
+
+TEST(Streaming, FailuresReachStatePanelLogAndUsage) {
+    const QString longMessage = QStringLiteral("é").repeated(150);
+    struct Case {
+        const char* name;
+        std::function<void(EngineHarness&)> fail;
+        QString message;
+        QVariantMap usage;
+        QStringList panel;
+    };
+    const std::vector<Case> cases = {
+        {"error event after some tokens",
+         [](EngineHarness& h) {
+             h.model.last().token(QStringLiteral("Partial"));
+             h.clock.advance(250);
+             h.model.last().error(QStringLiteral("HTTP 429 — slow down"), QStringLiteral("http_429"));
+         },
+         QStringLiteral("HTTP 429 — slow down"),
+         {{QStringLiteral("action"), QStringLiteral("process")},
+          {QStringLiteral("ok"), false},
+          {QStringLiteral("latency_ms"), qint64(250)},
+          {QStringLiteral("error_kind"), QStringLiteral("http_429")},
+          {QStringLiteral("note"), QStringLiteral("HTTP 429 — slow down")}},
+         {QStringLiteral("updateResult(Partial)"), QStringLiteral("showError(HTTP 429 — slow down)")}},
+        {"a long message gives a note of 110 characters",
+         [&](EngineHarness& h) { h.model.last().error(longMessage, QStringLiteral("provider")); },
+         longMessage,
+         {{QStringLiteral("action"), QStringLiteral("process")},
+          {QStringLiteral("ok"), false},
+          {QStringLiteral("latency_ms"), qint64(0)},
+          {QStringLiteral("error_kind"), QStringLiteral("provider")},
+          {QStringLiteral("note"), QStringLiteral("é").repeated(110)}},
+         {QStringLiteral("showError(%1)").arg(longMessage)}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EngineHarness h;
+        startRun(h);
+        c.fail(h);
+        EXPECT_EQ(h.engine.state(), trigger::TriggerState::error(c.message));
+        EXPECT_EQ(h.panel.calls, c.panel);
+        EXPECT_EQ(h.activity.changes, std::vector{AppActivity::Error});
+        EXPECT_EQ(h.statuses(), (std::vector{Status::Triggered, Status::Failed}));
+        EXPECT_EQ(h.lastRecord().detail, c.message);
+        EXPECT_EQ(h.lastRecord().context, QStringLiteral("app=org.gnome.TextEditor"));
+        EXPECT_EQ(h.usage.named(QStringLiteral("result")), std::vector{c.usage});
+    }
+}
+
+TEST(Streaming, ARequestThatCannotStartIsAnException) {
+    for (const auto failure : {ScriptedModel::Failure::Throws, ScriptedModel::Failure::NoStream}) {
+        EngineHarness h;
+        h.model.failure = failure;
+        auto& w = h.app(kEditor, QStringLiteral("Text Editor"));
+        h.field(w, kSentence);
+        h.trigger();
+        EXPECT_EQ(h.engine.state().kind, Kind::Error);
+        EXPECT_TRUE(h.panel.calls.last().startsWith(QStringLiteral("showError(")));
+        if (failure == ScriptedModel::Failure::Throws) {
+            EXPECT_EQ(h.engine.state().text, QStringLiteral("connection pool exhausted"));
+        }
+        EXPECT_EQ(h.activity.changes,
+                  (std::vector{AppActivity::Triggered, AppActivity::Optimizing, AppActivity::Error}));
+        const auto result = h.usage.named(QStringLiteral("result"));
+        ASSERT_EQ(result.size(), 1u);
+        EXPECT_EQ(result[0][QStringLiteral("error_kind")], QStringLiteral("exception"));
+        EXPECT_FALSE(result[0].contains(QStringLiteral("note")));
+        EXPECT_EQ(h.statuses(), (std::vector{Status::Triggered, Status::Failed}));
+    }
+}
+
+TEST(Draft, EmptyFieldOpensDraftModeAndTheDescriptionIsRun) {
+    EngineHarness h;
+    auto& w = h.app(kEditor, QStringLiteral("Text Editor"));
+    auto f = h.field(w, QStringLiteral("   "));  // the trigger's own spaces
+    f->extents = {40, 60, 500, 30};
+
+    h.trigger();
+
+    EXPECT_TRUE(h.engine.isAwaitingInstruction());
+    EXPECT_EQ(h.panel.calls, QStringList{QStringLiteral("showDraft(40,60|500x30|optimize)")});
+    EXPECT_EQ(h.activity.changes, std::vector{AppActivity::Triggered});
+    EXPECT_TRUE(h.logger.entries().isEmpty());
+    EXPECT_TRUE(h.usage.events.empty());
+    EXPECT_EQ(h.diag().last(), QStringLiteral("trigger → DRAFT mode (empty input)"));
+
+    h.engine.finishDraft(QStringLiteral("\n  a polite note declining the invitation  \n"));
+    h.engine.finishDraft(QStringLiteral("a second submission is ignored"));
+
+    EXPECT_EQ(h.engine.state().kind, Kind::Optimizing);
+    EXPECT_EQ(h.panel.calls.last(), QStringLiteral("beginStreamingResult(optimize)"));
+    EXPECT_EQ(h.activity.changes, (std::vector{AppActivity::Triggered, AppActivity::Optimizing}));
+    EXPECT_EQ(h.usage.named(QStringLiteral("draft_submit")).size(), 1u);
+    ASSERT_EQ(h.logger.entries().size(), 1);
+    EXPECT_EQ(h.lastRecord().status, Status::Triggered);
+    EXPECT_EQ(h.lastRecord().originalPreview, QStringLiteral("a polite note declining the invitation"));
+    EXPECT_EQ(h.lastRecord().context, QStringLiteral("app=org.gnome.TextEditor read=draft recipe=global-default"));
+    ASSERT_EQ(h.model.requests.size(), 1u);
+    EXPECT_TRUE(h.model.requests[0].prompt.contains(
+        QStringLiteral("(read=draft)\n") + QStringLiteral("If the actual type of the input text differs from the "
+                                                          "typical use of this mode, follow the text's actual type."
+                                                          "\n\n[Input text]\na polite note declining the invitation\n")));
+
+    h.answer(QStringLiteral("Thank you for the invitation; I can't attend."));
+    EXPECT_EQ(h.usage.named(QStringLiteral("result"))[0][QStringLiteral("action")], QStringLiteral("draft"));
+
+    // Replace writes the draft into the empty field through accessibility.
+    h.replace();
+    EXPECT_EQ(f->text, QStringLiteral("Thank you for the invitation; I can't attend."));
+    EXPECT_TRUE(w.keysReceived.isEmpty());
+}
+
+TEST(Draft, RefusedDescriptionsReportTheProcessAction) {
+    struct Case {
+        const char* name;
+        QString description;
+        bool withKey;
+        QString message;
+        QString kind;
+    };
+    const std::vector<Case> cases = {
+        {"blank", QStringLiteral(" \n "), true,
+         QStringLiteral("Description is too short (at least 10 characters required)"), QStringLiteral("text_too_short")},
+        {"short", QStringLiteral("a note"), true,
+         QStringLiteral("Description is too short (at least 10 characters required)"), QStringLiteral("text_too_short")},
+        {"no key", QStringLiteral("a polite note declining"), false,
+         QStringLiteral("Corvane is free — add your own API key in Settings to keep going"), QStringLiteral("no_api_key")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EngineHarness h;
+        auto& w = h.app(kEditor, QStringLiteral("Text Editor"));
+        h.field(w, QString());
+        h.trigger();
+        if (!c.withKey)
+            h.settings.setApiKey(QString(), h.settings.apiVendorID());
+        h.engine.finishDraft(c.description);
+        EXPECT_EQ(h.engine.state(), trigger::TriggerState::error(c.message));
+        EXPECT_EQ(h.panel.calls.last(), QStringLiteral("showErrorMessage(%1)").arg(c.message));
+        EXPECT_EQ(h.usage.named(QStringLiteral("result")),
+                  oneEvent({{QStringLiteral("action"), QStringLiteral("process")},
+                                            {QStringLiteral("ok"), false},
+                                            {QStringLiteral("error_kind"), c.kind}}));
+        EXPECT_TRUE(h.usage.named(QStringLiteral("draft_submit")).empty());
+        EXPECT_TRUE(h.model.requests.empty());
+    }
+}
+
+TEST(Draft, ZeroMinimumSendsAnEmptyDescription) {
+    EngineHarness h;
+    h.settings.setMinTextLength(0);
+    auto& w = h.app(kEditor, QStringLiteral("Text Editor"));
+    h.field(w, QString());
+    h.trigger();
+    h.engine.finishDraft(QStringLiteral("  "));
+    EXPECT_EQ(h.engine.state().kind, Kind::Optimizing);
+    EXPECT_TRUE(h.model.requests[0].prompt.contains(QStringLiteral("[Input text]\n\n\n[Output requirements]")));
+}
