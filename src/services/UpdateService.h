@@ -1,0 +1,38 @@
+#pragma once
+// The update gate: a run is refused while the stored minimum version ("updateMinVersion", from the
+// last update manifest) is newer than the running version.
+#include "trigger/UpdateGate.h"
+#include <QObject>
+#include <functional>
+
+namespace corvane::platform {
+class Preferences;
+}
+
+namespace corvane::services {
+
+class UpdateService final : public QObject, public trigger::UpdateGate {
+    Q_OBJECT
+public:
+    static constexpr const char* minVersionKey = "updateMinVersion";
+
+    UpdateService(platform::Preferences& preferences, QString currentVersion, QObject* parent = nullptr);
+    static UpdateService& shared();
+    static void setShared(UpdateService* service);
+
+    QString currentVersion() const { return m_currentVersion; }
+    bool isUpdateRequired() const override;
+    void showForcedUpdateWindow() override;
+    // The UI layer shows the blocking window; without one the request goes to the diagnostics log.
+    void setForcedUpdatePresenter(std::function<void()> presenter) { m_presenter = std::move(presenter); }
+
+    // -1, 0 or 1 as a is older than, equal to or newer than b ("1.10" > "1.9"; missing parts are 0).
+    static int compareVersions(const QString& a, const QString& b);
+
+private:
+    platform::Preferences& m_preferences;
+    QString m_currentVersion;
+    std::function<void()> m_presenter;
+};
+
+} // namespace corvane::services
