@@ -9,6 +9,9 @@ const QSet<QString>& pasteCautiousBundleIDs() {
         QStringLiteral("org.alacritty.Alacritty"), QStringLiteral("kitty"),
         QStringLiteral("xterm"),                  QStringLiteral("XTerm"),
         QStringLiteral("UXTerm"),                 QStringLiteral("xfce4-terminal"),
+        // Debian installs xterm's desktop files under these ids, and a window's id comes from its
+        // desktop file when one names the window's class.
+        QStringLiteral("debian-xterm"),           QStringLiteral("debian-uxterm"),
         QStringLiteral("org.wezfurlong.wezterm"), QStringLiteral("com.gexperts.Tilix"),
         QStringLiteral("terminator"),             QStringLiteral("com.mitchellh.ghostty"),
     };

@@ -77,6 +77,9 @@ TEST(TriggerRun, FallsBackToTheClipboard) {
         {"terminal by app id copies with Shift", QStringLiteral("org.gnome.Terminal"),
          [](FakeWindow& w, FakeField& f) { w.terminal = true; f.readable = false; f.selection = {0, 32}; },
          {QStringLiteral("Ctrl+Shift+C")}, QStringLiteral("clipboard"), text},
+        {"xterm under its Debian desktop id is a terminal too", QStringLiteral("debian-xterm"),
+         [](FakeWindow& w, FakeField& f) { w.terminal = true; w.accessible = false; f.selection = {0, 32}; },
+         {QStringLiteral("Ctrl+Shift+C")}, QStringLiteral("clipboard"), text},
         {"terminal by role, no select-all", QStringLiteral("com.example.Term"),
          [](FakeWindow& w, FakeField& f) {
              w.terminal = true;
