@@ -63,10 +63,10 @@ exec 7<> <(:)
 Xvfb -displayfd 7 -nolisten tcp -noreset -screen 0 "$screen" +extension XInputExtension +extension XTEST \
   >"$root/xvfb.log" 2>&1 &
 pids+=($!)
+# One read with one deadline: a loop of short reads could time out between the digits and the line
+# end, and the next read would then take the bare line end for an empty display number.
 display=""
-for _ in $(seq 100); do
-  read -r -t 0.1 display <&7 && break
-done
+read -r -t 10 display <&7 || display=""
 exec 7<&-
 [ -n "$display" ] || { echo "session: Xvfb did not start" >&2; cat "$root/xvfb.log" >&2; exit 1; }
 export DISPLAY=":$display"

@@ -1,0 +1,64 @@
+#pragma once
+// The real corvane binary, started the way a user's session starts it, with a home of its own:
+// preferences, secrets (the owner-only file, as on a desktop without a keyring) and the diagnostics
+// log live in private XDG folders that the scenario prepares and reads back.
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+namespace corvane::e2e {
+
+// One record of the activity log as stored under "optimization_logs".
+struct ActivityRecord {
+    QString status; // the stored value, see the constants below
+    QString original;
+    QString optimized;
+    QString detail;
+};
+
+namespace stored {
+inline const QString triggered = QString::fromUtf8("触发");
+inline const QString completed = QString::fromUtf8("完成");
+inline const QString failed = QString::fromUtf8("失败");
+inline const QString replaced = QString::fromUtf8("已替换");
+inline const QString cancelled = QString::fromUtf8("已取消");
+} // namespace stored
+
+class CorvaneProcess {
+public:
+    struct Settings {
+        QString endpoint;             // the model server (OpenAI-compatible)
+        double apiTimeoutSeconds = 20;
+        bool ctrlAltSpaceHotkey = false; // else the default hotkey, which the window manager owns
+    };
+    static constexpr const char* apiKey = "sk-e2e-test-key";
+
+    explicit CorvaneProcess(Settings settings);
+    ~CorvaneProcess();
+    CorvaneProcess(const CorvaneProcess&) = delete;
+    CorvaneProcess& operator=(const CorvaneProcess&) = delete;
+
+    // Writes the preferences and the secrets file, starts the binary and waits until its space-tap
+    // monitor runs. On failure, why says what went wrong.
+    bool start(QString* why);
+    qint64 pid() const { return m_process.processId(); }
+    bool running() const { return m_process.state() == QProcess::Running; }
+
+    QString diagLog() const;
+    bool diagHas(const QString& fragment) const { return diagLog().contains(fragment); }
+    // The activity log, newest first, as it is stored right now.
+    QList<ActivityRecord> activity() const;
+    QList<QString> activityStatuses() const;
+    // What the binary printed (for failure messages).
+    QString output() const;
+
+private:
+    QString path(const QString& relative) const { return m_home.filePath(relative); }
+
+    Settings m_settings;
+    QTemporaryDir m_home;
+    QProcess m_process;
+};
+
+} // namespace corvane::e2e

@@ -1,0 +1,79 @@
+#pragma once
+// Helpers for driving real applications inside the headless test session (tests/support/session.sh):
+// external tools, waits that poll real state with the event loop running, screenshots, and the
+// applications the scenarios type into. Nothing here measures or asserts how long anything took.
+#include <QByteArray>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+
+namespace corvane::e2e {
+
+// The bound of every wait: generous, for a machine busy with other test sessions.
+inline constexpr int kPatienceMs = 25000;
+
+// Runs the event loop until cond holds or timeoutMs passed; returns cond's last value.
+bool waitUntil(const std::function<bool()>& cond, int timeoutMs = kPatienceMs);
+
+// Runs a program to completion (event loop running meanwhile); its standard output.
+QByteArray run(const QString& program, const QStringList& args, int* status = nullptr);
+// xdotool with args; true on exit status 0. Keys go through XTest, as a user's would.
+bool xdotool(const QStringList& args);
+// Presses the keys one after the other ("space", "ctrl+a", ...).
+bool pressKeys(const QStringList& keys);
+// Moves the real pointer to (x, y) and clicks the left button there.
+bool clickAt(int x, int y);
+// The process id of the active window's owner, or 0.
+qint64 activeWindowPid();
+// The text owned by the CLIPBOARD selection.
+QString clipboardText();
+
+// Saves a picture of the whole screen as <artifacts>/<name>.png.
+void screenshot(const QString& name);
+
+// The environment that desktop programs are started with: the session's, without the settings
+// that only this test process runs with.
+QProcessEnvironment desktopEnvironment();
+
+// A program started for one scenario and stopped at its end.
+class App {
+public:
+    App(const QString& program, const QStringList& args, const QProcessEnvironment& env = desktopEnvironment());
+    ~App();
+    App(const App&) = delete;
+    App& operator=(const App&) = delete;
+
+    qint64 pid() const;
+    bool running() const;
+    // Waits until one of the app's windows is the active one.
+    bool waitActive(int timeoutMs = kPatienceMs);
+    // Waits for the app to exit by itself; its standard output.
+    QByteArray finish(int timeoutMs = kPatienceMs);
+
+private:
+    std::unique_ptr<QProcess> m_process;
+};
+
+// A GTK text entry (zenity --entry). It prints the entry's text when the user presses Return.
+std::unique_ptr<App> startGtkEntry(const QString& text);
+// The tests' Qt editor; with dumpPath it writes both fields there after every change.
+std::unique_ptr<App> startQtEditor(const QStringList& args, const QProcessEnvironment& env = desktopEnvironment());
+// An xterm whose shell is replaced by a raw reader: every byte that reaches the terminal's input
+// (typed, pasted, or a control key such as Ctrl+C) is appended to inputLog as it arrives.
+std::unique_ptr<App> startTerminal(const QString& inputLog);
+
+// Reads a whole file ("" when it is missing).
+QByteArray readFile(const QString& path);
+
+// The two fields of the Qt editor as its dump file last showed them.
+struct EditorFields {
+    QString line;
+    QString plain;
+    bool operator==(const EditorFields&) const = default;
+};
+EditorFields readEditorDump(const QString& path);
+
+} // namespace corvane::e2e
