@@ -92,7 +92,7 @@ public:
         socket->setParent(this);
         connect(socket, &QTcpSocket::readyRead, this, [this] { onReadyRead(); });
         connect(socket, &QTcpSocket::disconnected, this, [this] { onGone(); });
-        connect(socket, &QTcpSocket::bytesWritten, this, [this] { feedEndless(); });
+        connect(socket, &QTcpSocket::bytesWritten, this, [this] { scheduleEndless(); });
     }
 
     void drop() {
@@ -211,6 +211,21 @@ private:
             m_socket->disconnectFromHost();
     }
 
+    // The client reads on its own network thread while this server shares the test's event loop.
+    // Refilling at once on every write lets the server outrun that reader for good: its socket never
+    // drains, so it never gets to the abort it was sent, and the chunks it hands to our loop pile
+    // up faster than the loop drops them (gigabytes on a busy machine). A millisecond between
+    // refills still sends an endless body at hundreds of megabytes a second.
+    void scheduleEndless() {
+        if (m_feedScheduled)
+            return;
+        m_feedScheduled = true;
+        QTimer::singleShot(1, this, [this] {
+            m_feedScheduled = false;
+            feedEndless();
+        });
+    }
+
     void feedEndless() {
         if (m_gone || !m_played || m_endless.isEmpty())
             return;
@@ -224,6 +239,7 @@ private:
     bool m_answered = false;
     bool m_gone = false;
     bool m_played = false;
+    bool m_feedScheduled = false;
     bool m_finalize = true;
     ScriptedResponse m_response;
     std::deque<Op> m_ops;
