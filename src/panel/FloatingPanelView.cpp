@@ -430,15 +430,9 @@ void FloatingPanelView::restyle() {
                                   .arg(red.green())
                                   .arg(red.blue())
                                   .arg(D::radiusM));
-    QPalette errorPalette = m_errorText->palette();
-    errorPalette.setColor(QPalette::Text, red);
-    m_errorText->setPalette(errorPalette);
-    QPalette originalPalette = m_originalText->palette();
-    originalPalette.setColor(QPalette::Text, secondary);
-    m_originalText->setPalette(originalPalette);
-    QPalette resultPalette = m_resultText->palette();
-    resultPalette.setColor(QPalette::Text, D::primary(pal));
-    m_resultText->setPalette(resultPalette);
+    m_errorText->setTextColor(red);
+    m_originalText->setTextColor(secondary);
+    m_resultText->setTextColor(D::primary(pal));
     m_statusIcon->setProperty("iconKey", QString());
     renderStatusIcon();
     m_restyling = false;

@@ -127,6 +127,10 @@ void PlainTextBox::setText(const QString& text) {
     m_text = text;
 }
 
+void PlainTextBox::setTextColor(const QColor& color) {
+    setStyleSheet(QStringLiteral("QTextEdit { background: transparent; color: %1; }").arg(color.name(QColor::HexArgb)));
+}
+
 void PlainTextBox::setFitLimit(int maxHeight) {
     m_fitLimit = maxHeight;
     setMaximumHeight(maxHeight);

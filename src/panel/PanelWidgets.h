@@ -58,6 +58,8 @@ public:
     void setText(const QString& text);
     QString text() const { return m_text; }
     void setFitLimit(int maxHeight);
+    // The text's colour. The box is drawn through a style sheet, which ignores palette colours.
+    void setTextColor(const QColor& color);
     void scrollToBottom();
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;

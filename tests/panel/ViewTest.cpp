@@ -181,6 +181,47 @@ TEST(Design, TheAccentFollowsTheAppearance) {
     EXPECT_EQ(view.palette().color(QPalette::Highlight), QColor(123, 134, 245));
 }
 
+// The darkest opaque pixel a text box draws (its background is transparent): the colour of its text.
+QColor inkOf(QWidget* w) {
+    const QImage img = w->grab().toImage();
+    QColor ink = Qt::white;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x) {
+            const QColor c = img.pixelColor(x, y);
+            if (c.alpha() == 255 && c.red() + c.green() + c.blue() < ink.red() + ink.green() + ink.blue())
+                ink = c;
+        }
+    return ink;
+}
+
+TEST(Design, TextBoxesDrawTheirTextInTheirOwnColours) {
+    QPalette light;
+    light.setColor(QPalette::Window, QColor(246, 246, 246));
+    light.setColor(QPalette::WindowText, Qt::black);
+    FloatingPanelState state;
+    state.setOriginalText(QStringLiteral("Original words IIII llll"));
+    state.setErrorMessage(QStringLiteral("The request failed IIII llll"));
+    state.setStatus(FloatingPanelStatus::Error);
+    QWidget window;
+    window.setPalette(light);
+    FloatingPanelView view(state, {}, &window);
+    window.resize(420, 280);
+    view.resize(420, 280);
+    window.show();
+
+    struct Case {
+        const char* box;
+        QColor expected;
+    };
+    const Case cases[] = {{"errorText", CVDesign::red(light)}, {"originalText", CVDesign::secondary(light)}};
+    for (const Case& c : cases) {
+        const QColor ink = inkOf(view.findChild<QWidget*>(QString::fromLatin1(c.box)));
+        EXPECT_NEAR(ink.red(), c.expected.red(), 24) << c.box << " draws " << ink.name().toStdString();
+        EXPECT_NEAR(ink.green(), c.expected.green(), 24) << c.box << " draws " << ink.name().toStdString();
+        EXPECT_NEAR(ink.blue(), c.expected.blue(), 24) << c.box << " draws " << ink.name().toStdString();
+    }
+}
+
 TEST(Design, BundledIconsRenderInTheirTint) {
     const QColor accent(91, 103, 241);
     for (const char* name : {"draft", "done", "error", "copy", "close"}) {
