@@ -48,6 +48,7 @@ TEST_F(RunControl, CancelInTheMiddleOfASlowAnswerDropsItAndTheNextRunGetsOnlyIts
     EXPECT_EQ(corvane->activityStatuses(),
               (QList<QString>{stored::completed, stored::triggered, stored::cancelled, stored::triggered}));
     EXPECT_EQ(readEditorDump(dump).line, original + QStringLiteral("      ")) << "the field changed";
+    expectDiagnosticsKeepNoText({original, QStringLiteral("Partial answer"), QStringLiteral("Fresh answer.")});
 }
 
 TEST_F(ServerError, ARefusedKeyShowsTheServersReasonAndLeavesTheFieldAlone) {
@@ -75,6 +76,7 @@ TEST_F(ServerError, ARefusedKeyShowsTheServersReasonAndLeavesTheFieldAlone) {
     // The entry holds exactly what the user typed.
     ASSERT_TRUE(pressKeys({QStringLiteral("Return")}));
     EXPECT_EQ(QString::fromUtf8(entry->finish()), original + QStringLiteral("   \n"));
+    expectDiagnosticsKeepNoText({original});
 }
 
 } // namespace

@@ -79,6 +79,14 @@ bool Scenario::waitForRecord(const QString& status) {
     });
 }
 
+void Scenario::expectDiagnosticsKeepNoText(const QStringList& texts) const {
+    const QString log = corvane->diagLog();
+    ASSERT_FALSE(log.isEmpty());
+    for (const QString& text : texts)
+        for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            EXPECT_FALSE(log.contains(line.trimmed())) << "the diagnostics log holds \"" << line.toStdString() << '"';
+}
+
 void Scenario::shot(const QString& step) const {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     const QString test = info ? QString::fromUtf8(info->test_suite_name()) + QLatin1Char('-') +

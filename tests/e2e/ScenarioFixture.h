@@ -43,6 +43,9 @@ protected:
     // Waits until the newest activity record has this status.
     bool waitForRecord(const QString& status);
 
+    // The user's text and the model's answer never reach the diagnostics log.
+    void expectDiagnosticsKeepNoText(const QStringList& texts) const;
+
     // Saves a screenshot named after the test and the step.
     void shot(const QString& step) const;
     // What the panel and the diagnostics log show, for failure messages.

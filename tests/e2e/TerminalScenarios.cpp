@@ -8,12 +8,20 @@ namespace {
 class Terminal : public Scenario {
 protected:
     // Types a marker key into the terminal and waits until it arrived: every key sent to the
-    // terminal before it has arrived too. Returns everything the terminal received, marker included.
-    QByteArray terminalInputAfterMarker(const QString& inputLog) {
+    // terminal before it has arrived too. Returns everything the terminal received, marker
+    // included, with control characters spelled out (Ctrl+C as "^C").
+    QString terminalInputAfterMarker(const QString& inputLog) {
         if (!pressKeys({QStringLiteral("z")}))
-            return "(the marker key could not be typed)";
+            return QStringLiteral("(the marker key could not be typed)");
         waitUntil([&] { return readFile(inputLog).endsWith('z'); });
-        return readFile(inputLog);
+        QString out;
+        for (const char byte : readFile(inputLog)) {
+            if (byte >= 0 && byte < 0x20)
+                out += QStringLiteral("^") + QLatin1Char(char(byte + 0x40));
+            else
+                out += QLatin1Char(byte);
+        }
+        return out;
     }
 };
 
@@ -30,7 +38,7 @@ TEST_F(Terminal, TripleSpaceInAnXtermSendsItNoKeys) {
     ASSERT_TRUE(waitForTitle(QStringLiteral("Error"))) << context();
     EXPECT_TRUE(panel->shows(QStringLiteral("Couldn't read the focused text field."))) << context();
     shot(QStringLiteral("read-refused"));
-    EXPECT_EQ(terminalInputAfterMarker(input), QByteArray("   z")) << "keys other than the user's reached the terminal";
+    EXPECT_EQ(terminalInputAfterMarker(input), QStringLiteral("   z")) << "keys other than the user's reached the terminal";
     EXPECT_TRUE(server.requests().isEmpty());
     EXPECT_EQ(corvane->activityStatuses(), QList<QString>{stored::failed});
 }
@@ -77,9 +85,10 @@ TEST_F(Terminal, AMultiLineAnswerIsNeverPastedIntoTheTerminalInFront) {
     })) << context();
     shot(QStringLiteral("kept-on-clipboard"));
     EXPECT_EQ(clipboardText(), answer);
-    EXPECT_EQ(terminalInputAfterMarker(input), QByteArray("z")) << "something was typed into the terminal";
+    EXPECT_EQ(terminalInputAfterMarker(input), QStringLiteral("z")) << "something was typed into the terminal";
     EXPECT_EQ(readEditorDump(dump).line, original) << "the editor changed";
     EXPECT_EQ(corvane->activityStatuses(), (QList<QString>{stored::failed, stored::completed, stored::triggered}));
+    expectDiagnosticsKeepNoText({original, answer});
 }
 
 } // namespace
