@@ -36,6 +36,7 @@
 #include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPainter>
 #include <QSystemTrayIcon>
 #include <QTextStream>
 #include <QTimer>
@@ -45,6 +46,24 @@
 using namespace corvane;
 
 namespace {
+
+// The tray mark: a plain accent disc with the initial, drawn here so no icon theme is needed.
+QIcon trayIcon() {
+    QPixmap pixmap(64, 64);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(QColor(0x5B, 0x5B, 0xF0));
+    painter.setPen(Qt::NoPen);
+    painter.drawEllipse(QRectF(4, 4, 56, 56));
+    QFont font = painter.font();
+    font.setPixelSize(38);
+    font.setBold(true);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(QRectF(0, 0, 64, 62), Qt::AlignCenter, QStringLiteral("C"));
+    return QIcon(pixmap);
+}
 
 // Starts the space-tap monitor while accessibility is usable; otherwise asks once per launch and
 // tries again every 3 s.
@@ -180,7 +199,7 @@ int main(int argc, char** argv) {
         QCoreApplication::quit();
     });
     tray.setContextMenu(&menu);
-    tray.setIcon(QApplication::windowIcon());
+    tray.setIcon(trayIcon());
     tray.setToolTip(QStringLiteral("Corvane"));
     tray.show();
 

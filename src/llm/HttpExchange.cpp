@@ -13,6 +13,10 @@ HttpExchange::HttpExchange(QNetworkAccessManager& network, Mode mode, double tim
     connect(&m_idle, &QTimer::timeout, this, &HttpExchange::onIdleTimeout);
 }
 
+namespace {
+constexpr qint64 kReadBufferBytes = 1 << 20;
+}
+
 HttpExchange::~HttpExchange() { release(); }
 
 void HttpExchange::start(const QNetworkRequest& request, const QByteArray& method, const QByteArray& body) {
@@ -21,6 +25,9 @@ void HttpExchange::start(const QNetworkRequest& request, const QByteArray& metho
     m_body.clear();
     m_lines = LineSplitter(m_maxBytes);
     m_reply = m_network.sendCustomRequest(request, method, body);
+    // Without a bound, Qt's network thread reads as fast as the peer sends and queues everything
+    // for us: a fast endless body would eat memory long before our own caps see it.
+    m_reply->setReadBufferSize(kReadBufferBytes);
     connect(m_reply, &QNetworkReply::metaDataChanged, this, &HttpExchange::onMetaData);
     connect(m_reply, &QNetworkReply::readyRead, this, &HttpExchange::onReadyRead);
     connect(m_reply, &QNetworkReply::finished, this, &HttpExchange::onFinished);

@@ -72,9 +72,10 @@ void LLMClient::setRelayConfig(const RelayConfig& config) {
 }
 
 QCoro::Task<QString> LLMClient::resolveBuiltInEndpoint() {
-    platform::Clock& clock = platform::Clock::shared();
+    // The clock is looked up at each use, never held across a suspension: a choice whose stream was
+    // stopped still finishes (and fills the cache) after its caller is gone.
     if (const std::optional<RelayChoice>& cached = cachedEndpoint();
-        cached && clock.uptimeMs() - cached->atMs < kChoiceLifetimeMs)
+        cached && platform::Clock::shared().uptimeMs() - cached->atMs < kChoiceLifetimeMs)
         co_return cached->url;
 
     const RelayConfig config = currentConfig();
@@ -88,7 +89,7 @@ QCoro::Task<QString> LLMClient::resolveBuiltInEndpoint() {
         if (*fallback.alive)
             choice = config.fallbackEndpoint;
     }
-    cachedEndpoint() = RelayChoice{choice, clock.uptimeMs()};
+    cachedEndpoint() = RelayChoice{choice, platform::Clock::shared().uptimeMs()};
     co_return choice; // a probe still running is cancelled with it
 }
 

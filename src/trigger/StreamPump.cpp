@@ -3,9 +3,7 @@
 namespace corvane::trigger {
 
 StreamPump::StreamPump(llm::ModelStream& stream) : m_stream(stream) {
-    // Connected by signature: the pump needs nothing of the stream's implementation but its signal.
-    QObject::connect(&stream, SIGNAL(event(corvane::llm::StreamEvent)), this,
-                     SLOT(push(corvane::llm::StreamEvent)), Qt::DirectConnection);
+    connect(&stream, &llm::ModelStream::event, this, &StreamPump::push, Qt::DirectConnection);
 }
 
 StreamPump::~StreamPump() { QObject::disconnect(&m_stream, nullptr, this, nullptr); }

@@ -29,10 +29,8 @@ public:
     // destroy the pump before close() returns; close() touches nothing of it afterwards.
     void close();
 
-private Q_SLOTS:
-    void push(const corvane::llm::StreamEvent& event);
-
 private:
+    void push(const llm::StreamEvent& event);
     std::optional<llm::StreamEvent> take();
 
     llm::ModelStream& m_stream;

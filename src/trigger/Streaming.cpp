@@ -1,7 +1,7 @@
 // Reading the model's answer into the panel, and reporting a session that cannot go on.
+#include "llm/ResponseSanitizer.h"
 #include "stores/Graphemes.h"
 #include "stores/OptimizationLogger.h"
-#include "trigger/AnswerCleaning.h"
 #include "trigger/StreamPump.h"
 #include "trigger/TriggerEngine.h"
 #include <exception>
@@ -74,7 +74,7 @@ QCoro::Task<> TriggerEngine::runStreaming(QString original, QString prompt, stor
         if (event->type == llm::StreamEvent::Type::Error) {
             streamFailed(original, recipe.name, action, event->message, event->kind, false, elapsed());
         } else {
-            const QString cleaned = cleanAnswer(accumulated);
+            const QString cleaned = llm::ResponseSanitizer::clean(accumulated);
             setState(TriggerState::result(cleaned));
             m_panel.showResult(cleaned);
             m_activity.setActivity(AppActivity::Done);
