@@ -1,6 +1,6 @@
 // The keyring backend against a real gnome-keyring, a locked keyring, an empty bus, a Secret Service
 // that never answers, and no bus at all. Each suite runs in its own private session started by
-// tests/support/keyring-session.sh (see tests/diag/CMakeLists.txt); outside one it skips.
+// tests/support/session.sh (see tests/diag/CMakeLists.txt); outside one it skips.
 #include "DiagFiles.h"
 #include "platform/fake/FakeClock.h"
 #include "platform/fake/MemorySystemLog.h"
@@ -36,7 +36,7 @@ const QString kAccount = QStringLiteral("apiKey.openai");
 
 #define REQUIRE_SESSION(mode)                                                                      \
     if (qgetenv("CORVANE_KEYRING_SESSION") != mode)                                                \
-    GTEST_SKIP() << "run through tests/support/keyring-session.sh (" mode ")"
+    GTEST_SKIP() << "run through tests/support/session.sh --no-x --bare-bus (" mode ")"
 
 // Runs f on another thread. A call that never returns is exactly the fault under test, so the run
 // ends at once instead of waiting for the test runner's time limit.
