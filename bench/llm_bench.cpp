@@ -18,6 +18,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <benchmark/benchmark.h>
+#include <functional>
 
 using corvane::llm::APIFormat;
 using corvane::llm::LLMClient;
@@ -51,6 +52,41 @@ QByteArray streamOf(APIFormat format, int n) {
         out += "data: [DONE]\n\n";
     return out;
 }
+
+// A model client on in-memory settings, pointed at a local server.
+struct LocalClient {
+    LocalClient(APIFormat format, const QString& endpoint) {
+        store.setApiFormatRaw(format.rawValue());
+        store.setApiEndpoint(endpoint);
+    }
+
+    // Runs one request to its end (30 s at most), calling onToken after each token; returns the
+    // number of tokens that came.
+    int streamTokens(const std::function<void()>& onToken = {}) {
+        int tokens = 0;
+        bool ended = false;
+        auto stream = client.optimize(QStringLiteral("p"), QStringLiteral("s"));
+        QObject::connect(stream.get(), &corvane::llm::ModelStream::event, [&](const corvane::llm::StreamEvent& e) {
+            if (e.isTerminal()) {
+                ended = true;
+                return;
+            }
+            ++tokens;
+            if (onToken)
+                onToken();
+        });
+        QDeadlineTimer deadline(30000);
+        while (!ended && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        return tokens;
+    }
+
+    corvane::platform::fake::MemoryPreferences prefs;
+    corvane::platform::fake::MemorySecretStore secrets;
+    corvane::stores::KeychainHelper keychain{secrets};
+    corvane::stores::SettingsStore store{prefs, keychain};
+    LLMClient client{store};
+};
 
 void BM_SplitAndExtract(benchmark::State& state) {
     const APIFormat format = APIFormat::allCases().at(static_cast<qsizetype>(state.range(0)));
@@ -106,28 +142,10 @@ void BM_TokenSocketToEvent(benchmark::State& state) {
     constexpr int kTokens = 2000;
     const APIFormat format = APIFormat::allCases().at(static_cast<qsizetype>(state.range(0)));
     StreamServer server(streamOf(format, kTokens));
-    corvane::platform::fake::MemoryPreferences prefs;
-    corvane::platform::fake::MemorySecretStore secrets;
-    corvane::stores::KeychainHelper keychain(secrets);
-    corvane::stores::SettingsStore store(prefs, keychain);
-    store.setApiFormatRaw(format.rawValue());
-    store.setApiEndpoint(server.url());
-    LLMClient client(store);
+    LocalClient local(format, server.url());
 
     for (auto _ : state) {
-        int tokens = 0;
-        bool ended = false;
-        auto stream = client.optimize(QStringLiteral("p"), QStringLiteral("s"));
-        QObject::connect(stream.get(), &corvane::llm::ModelStream::event, [&](const corvane::llm::StreamEvent& e) {
-            if (e.isTerminal())
-                ended = true;
-            else
-                ++tokens;
-        });
-        QDeadlineTimer deadline(30000);
-        while (!ended && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-        if (tokens != kTokens)
+        if (local.streamTokens() != kTokens)
             state.SkipWithError("the stream did not deliver every token");
     }
     state.SetItemsProcessed(state.iterations() * kTokens);
@@ -186,29 +204,10 @@ void BM_TokenRoundTrip(benchmark::State& state) {
             lines.append(event + "\n\n");
     }
     PacedServer server(lines);
-    corvane::platform::fake::MemoryPreferences prefs;
-    corvane::platform::fake::MemorySecretStore secrets;
-    corvane::stores::KeychainHelper keychain(secrets);
-    corvane::stores::SettingsStore store(prefs, keychain);
-    store.setApiEndpoint(server.url());
-    LLMClient client(store);
+    LocalClient local(APIFormat::OpenAI, server.url());
 
     for (auto _ : state) {
-        int tokens = 0;
-        bool ended = false;
-        auto stream = client.optimize(QStringLiteral("p"), QStringLiteral("s"));
-        QObject::connect(stream.get(), &corvane::llm::ModelStream::event, [&](const corvane::llm::StreamEvent& e) {
-            if (e.isTerminal()) {
-                ended = true;
-                return;
-            }
-            ++tokens;
-            server.sendNext();
-        });
-        QDeadlineTimer deadline(30000);
-        while (!ended && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-        if (tokens != kTokens)
+        if (local.streamTokens([&] { server.sendNext(); }) != kTokens)
             state.SkipWithError("the stream did not deliver every token");
     }
     state.counters["time_per_token"] = benchmark::Counter(static_cast<double>(state.iterations() * kTokens),

@@ -1,5 +1,6 @@
 // Reading answer text and error sentences out of what a provider sends back.
 #include "llm/FastJson.h"
+#include "llm/JsonShape.h"
 #include "llm/LLMClient.h"
 #include "llm/TextUtil.h"
 #include <QJsonArray>
@@ -27,18 +28,6 @@ std::optional<QJsonObject> parseObject(const QByteArray& bytes) {
     return doc->object();
 }
 
-// An array whose every element is an object.
-std::optional<QJsonArray> objectArray(const QJsonValue& value) {
-    if (!value.isArray())
-        return std::nullopt;
-    QJsonArray array = value.toArray();
-    for (const QJsonValue& element : array) {
-        if (!element.isObject())
-            return std::nullopt;
-    }
-    return array;
-}
-
 std::optional<QString> stringAt(const QJsonObject& object, QLatin1String key) {
     const QJsonValue value = object.value(key);
     if (!value.isString())
@@ -53,6 +42,16 @@ std::optional<QJsonObject> firstObject(const QJsonObject& object, QLatin1String 
     return array->first().toObject();
 }
 
+// The "text" strings of an object array's elements, run together; elements without one add nothing.
+QString joinedTexts(const QJsonArray& objects) {
+    QString text;
+    for (const QJsonValue& element : objects) {
+        if (std::optional<QString> piece = stringAt(element.toObject(), QLatin1String("text")))
+            text += *piece;
+    }
+    return text;
+}
+
 // The texts of candidates[0].content.parts, run together.
 std::optional<QString> geminiText(const QJsonObject& root) {
     const std::optional<QJsonObject> candidate = firstObject(root, QLatin1String("candidates"));
@@ -64,12 +63,7 @@ std::optional<QString> geminiText(const QJsonObject& root) {
     const std::optional<QJsonArray> parts = objectArray(content.toObject().value(QLatin1String("parts")));
     if (!parts)
         return std::nullopt;
-    QString text;
-    for (const QJsonValue& part : *parts) {
-        if (std::optional<QString> piece = stringAt(part.toObject(), QLatin1String("text")))
-            text += *piece;
-    }
-    return text;
+    return joinedTexts(*parts);
 }
 
 std::optional<QString> errorMessage(const QJsonValue& value, int depth) {
@@ -176,12 +170,7 @@ std::optional<QString> LLMClient::contentFromWholeBody(QByteArrayView body, APIF
         const std::optional<QJsonArray> blocks = objectArray(root->value(QLatin1String("content")));
         if (!blocks)
             return std::nullopt;
-        QString text;
-        for (const QJsonValue& block : *blocks) {
-            if (std::optional<QString> piece = stringAt(block.toObject(), QLatin1String("text")))
-                text += *piece;
-        }
-        return text;
+        return joinedTexts(*blocks);
     }
     case APIFormat::Gemini:
         return geminiText(*root);

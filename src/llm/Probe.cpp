@@ -2,6 +2,7 @@
 #include "llm/BodyText.h"
 #include "llm/HeaderSafety.h"
 #include "llm/HttpExchange.h"
+#include "llm/JsonShape.h"
 #include "llm/LLMClient.h"
 #include "llm/SsePayload.h"
 #include "llm/Tr.h"
@@ -43,14 +44,6 @@ bool codePointLess(const QString& a, const QString& b) {
 }
 
 std::optional<QStringList> idsFrom(const QJsonObject& root) {
-    auto objectArray = [](const QJsonValue& value) -> std::optional<QJsonArray> {
-        if (!value.isArray())
-            return std::nullopt;
-        const QJsonArray array = value.toArray();
-        if (!std::all_of(array.begin(), array.end(), [](const QJsonValue& v) { return v.isObject(); }))
-            return std::nullopt;
-        return array;
-    };
     QStringList ids;
     if (const std::optional<QJsonArray> data = objectArray(root.value(QLatin1String("data")))) {
         for (const QJsonValue& entry : *data) {

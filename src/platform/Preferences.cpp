@@ -3,9 +3,33 @@
 
 namespace corvane::platform {
 
-std::optional<QString> Preferences::string(const QString& key) const {
-    auto v = value(key);
+namespace {
+
+// The stored value when the key holds a usable one.
+std::optional<QVariant> present(const Preferences& prefs, const QString& key) {
+    std::optional<QVariant> v = prefs.value(key);
     if (!v || !v->isValid())
+        return std::nullopt;
+    return v;
+}
+
+bool isWholeNumber(const QVariant& v) {
+    switch (v.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::UInt:
+    case QMetaType::ULongLong:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+std::optional<QString> Preferences::string(const QString& key) const {
+    const std::optional<QVariant> v = present(*this, key);
+    if (!v)
         return std::nullopt;
     if (v->typeId() == QMetaType::QByteArray)
         return QString::fromUtf8(v->toByteArray());
@@ -15,15 +39,12 @@ std::optional<QString> Preferences::string(const QString& key) const {
 }
 
 std::optional<qint64> Preferences::integer(const QString& key) const {
-    auto v = value(key);
-    if (!v || !v->isValid())
+    const std::optional<QVariant> v = present(*this, key);
+    if (!v)
         return std::nullopt;
-    switch (v->typeId()) {
-    case QMetaType::Int:
-    case QMetaType::LongLong:
-    case QMetaType::UInt:
-    case QMetaType::ULongLong:
+    if (isWholeNumber(*v))
         return v->toLongLong();
+    switch (v->typeId()) {
     case QMetaType::Bool:
         return v->toBool() ? 1 : 0;
     case QMetaType::Double: {
@@ -51,14 +72,12 @@ std::optional<qint64> Preferences::integer(const QString& key) const {
 }
 
 std::optional<double> Preferences::number(const QString& key) const {
-    auto v = value(key);
-    if (!v || !v->isValid())
+    const std::optional<QVariant> v = present(*this, key);
+    if (!v)
         return std::nullopt;
+    if (isWholeNumber(*v))
+        return v->toDouble();
     switch (v->typeId()) {
-    case QMetaType::Int:
-    case QMetaType::LongLong:
-    case QMetaType::UInt:
-    case QMetaType::ULongLong:
     case QMetaType::Double:
     case QMetaType::Float:
         return v->toDouble();
@@ -75,17 +94,14 @@ std::optional<double> Preferences::number(const QString& key) const {
 }
 
 std::optional<bool> Preferences::boolean(const QString& key) const {
-    auto v = value(key);
-    if (!v || !v->isValid())
+    const std::optional<QVariant> v = present(*this, key);
+    if (!v)
         return std::nullopt;
+    if (isWholeNumber(*v))
+        return v->toLongLong() != 0;
     switch (v->typeId()) {
     case QMetaType::Bool:
         return v->toBool();
-    case QMetaType::Int:
-    case QMetaType::LongLong:
-    case QMetaType::UInt:
-    case QMetaType::ULongLong:
-        return v->toLongLong() != 0;
     case QMetaType::Double:
         return v->toDouble() != 0.0;
     default: {
@@ -104,8 +120,8 @@ std::optional<bool> Preferences::boolean(const QString& key) const {
 }
 
 std::optional<QByteArray> Preferences::bytes(const QString& key) const {
-    auto v = value(key);
-    if (!v || !v->isValid())
+    const std::optional<QVariant> v = present(*this, key);
+    if (!v)
         return std::nullopt;
     if (v->typeId() == QMetaType::QByteArray)
         return v->toByteArray();

@@ -2,6 +2,7 @@
 // system log, throttled keys on the virtual clock, and the tail of the file.
 // Local time is pinned to Asia/Kolkata (UTC+05:30, no daylight saving), so the conversion from UTC
 // is checked too.
+#include "DiagFiles.h"
 #include "platform/fake/FakeClock.h"
 #include "platform/fake/MemorySystemLog.h"
 #include "stores/DiagLog.h"
@@ -20,6 +21,8 @@
 using corvane::platform::fake::FakeClock;
 using corvane::platform::fake::MemorySystemLog;
 using corvane::stores::DiagLog;
+using corvane::diagtest::readAll;
+using corvane::diagtest::writeAll;
 
 namespace {
 
@@ -32,18 +35,6 @@ const bool kZonePinned = [] {
 // 2026-03-07 08:35:09.042 UTC is 14:05:09.042 in Kolkata.
 const QDateTime kStart(QDate(2026, 3, 7), QTime(8, 35, 9, 42), Qt::UTC);
 const QString kStamp = QStringLiteral("03-07 14:05:09.042");
-
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeAll(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(file.write(bytes), bytes.size());
-}
 
 class DiagLogTest : public ::testing::Test {
 protected:

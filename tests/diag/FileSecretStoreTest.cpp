@@ -1,5 +1,6 @@
 // The owner-only secrets file that stands in for the keyring: round trips, rights, failed writes
 // and undecodable files.
+#include "DiagFiles.h"
 #include "platform/linux/FileSecretStore.h"
 
 #include <QDir>
@@ -14,29 +15,11 @@
 #include <sys/stat.h>
 
 using corvane::platform::linux_::FileSecretStore;
+using namespace corvane::diagtest;
 
 namespace {
 
 const QString kService = QStringLiteral("com.corvane.app");
-
-unsigned modeOf(const QString& path) {
-    struct stat st {};
-    if (stat(QFile::encodeName(path).constData(), &st) != 0)
-        return 0;
-    return st.st_mode & 07777;
-}
-
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeAll(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(file.write(bytes), bytes.size());
-}
 
 class FileSecretStoreTest : public ::testing::Test {
 protected:

@@ -1,6 +1,7 @@
 // The keyring backend against a real gnome-keyring, a locked keyring, an empty bus, a Secret Service
 // that never answers, and no bus at all. Each suite runs in its own private session started by
-// tests/support/keyring-session.sh (see tests/diag/CMakeLists.txt); outside one it skips.
+// tests/support/session.sh (see tests/diag/CMakeLists.txt); outside one it skips.
+#include "DiagFiles.h"
 #include "platform/fake/FakeClock.h"
 #include "platform/fake/MemorySystemLog.h"
 #include "platform/linux/AutoSecretStore.h"
@@ -25,6 +26,7 @@
 using namespace corvane::platform;
 using namespace corvane::platform::linux_;
 using corvane::stores::DiagLog;
+using corvane::diagtest::modeOf;
 using namespace std::chrono_literals;
 
 namespace {
@@ -34,7 +36,7 @@ const QString kAccount = QStringLiteral("apiKey.openai");
 
 #define REQUIRE_SESSION(mode)                                                                      \
     if (qgetenv("CORVANE_KEYRING_SESSION") != mode)                                                \
-    GTEST_SKIP() << "run through tests/support/keyring-session.sh (" mode ")"
+    GTEST_SKIP() << "run through tests/support/session.sh --no-x --bare-bus (" mode ")"
 
 // Runs f on another thread. A call that never returns is exactly the fault under test, so the run
 // ends at once instead of waiting for the test runner's time limit.
@@ -73,11 +75,6 @@ int itemCount(const QString& service, const QString& account) {
     return count;
 }
 
-unsigned modeOf(const QString& path) {
-    struct stat st {};
-    return stat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 07777) : 0;
-}
-
 // The diagnostics log in a temp folder, as main wires it.
 struct DiagFile {
     QTemporaryDir dir;
@@ -91,10 +88,7 @@ struct DiagFile {
     }
     QStringList lines() {
         DiagLog::flushForTesting();
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        return QString::fromUtf8(corvane::diagtest::readAll(path)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     }
 };
 

@@ -1,6 +1,7 @@
 // The keyboard backends on a real X server (run inside the headless test session): keys typed
 // with xdotool through XTEST, applications that really receive them, the real clipboard.
 #include "platform/SystemClock.h"
+#include "support/DesktopProcess.h"
 #include "platform/linux/X11Connection.h"
 #include "platform/linux/X11HotkeyGrabber.h"
 #include "platform/linux/XInputKeyTap.h"
@@ -10,48 +11,20 @@
 #include "trigger/EventMonitor.h"
 #include "trigger/HotkeyCenter.h"
 #include "trigger/HotkeyDescription.h"
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QProcess>
-#include <QThread>
 #include <cstdlib>
 #include <gtest/gtest.h>
 
 using namespace corvane;
 using namespace corvane::platform::linux_;
+using namespace corvane::testsupport;
 
 namespace {
 
 constexpr qint64 kCtrlAlt = 0x40000 | 0x80000;
 
-// Lets the loop run until pred holds or the time is up; the result is pred's last value.
-bool waitFor(const std::function<bool()>& pred, int timeoutMs = 10000) {
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
-    return true;
-}
-
-void settle(int ms) {
-    waitFor([] { return false; }, ms);
-}
-
-QString run(const QString& program, const QStringList& args, const QByteArray& input = {}) {
-    QProcess p;
-    p.start(program, args);
-    if (!input.isNull()) {
-        p.write(input);
-        p.closeWriteChannel();
-    }
-    if (!p.waitForFinished(10000))
-        p.kill();
-    return QString::fromUtf8(p.readAllStandardOutput());
-}
+// How long a step may take before the test gives up on it.
+constexpr int kPatienceMs = 10000;
 
 void xdotool(const QStringList& args) { run(QStringLiteral("xdotool"), args); }
 
@@ -133,9 +106,9 @@ TEST_F(InputDesktopTest, TripleSpaceInAnotherAppFiresOnceAndRespectsTheCooldown)
     ASSERT_NE(entry.window(), 0u);
     xdotool({QStringLiteral("type"), QStringLiteral("ab")});
     xdotool({QStringLiteral("key"), QStringLiteral("space"), QStringLiteral("space"), QStringLiteral("space")});
-    ASSERT_TRUE(waitFor([&] { return fired == 1; }));
+    ASSERT_TRUE(waitFor([&] { return fired == 1; }, kPatienceMs));
     xdotool({QStringLiteral("key"), QStringLiteral("space"), QStringLiteral("space"), QStringLiteral("space")});
-    ASSERT_TRUE(waitFor([&] { return spaces == 6; }));
+    ASSERT_TRUE(waitFor([&] { return spaces == 6; }, kPatienceMs));
     settle(100);
     EXPECT_EQ(fired, 1) << "three more spaces inside the cooldown";
 
@@ -159,9 +132,9 @@ TEST_F(InputDesktopTest, AHotkeyWorksWithNumLockOnAndRepeatsAreIgnored) {
     ASSERT_EQ(grabber.grab(7, 40, kCtrlAlt), platform::GrabStatus::Grabbed); // Ctrl+Alt+K
 
     xdotool({QStringLiteral("key"), QStringLiteral("Num_Lock")});
-    ASSERT_TRUE(waitFor([&] { return (modifierState(*conn) & conn->keyboard()->numLockMask()) != 0; }));
+    ASSERT_TRUE(waitFor([&] { return (modifierState(*conn) & conn->keyboard()->numLockMask()) != 0; }, kPatienceMs));
     xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+k")});
-    EXPECT_TRUE(waitFor([&] { return events.size() == 2; }));
+    EXPECT_TRUE(waitFor([&] { return events.size() == 2; }, kPatienceMs));
     EXPECT_EQ(events, (QList<QPair<quint32, bool>>{{7, true}, {7, false}}));
 
     events.clear();
@@ -169,14 +142,14 @@ TEST_F(InputDesktopTest, AHotkeyWorksWithNumLockOnAndRepeatsAreIgnored) {
     xdotool({QStringLiteral("key"), QStringLiteral("Caps_Lock")});
     xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+k")});
     xdotool({QStringLiteral("key"), QStringLiteral("Caps_Lock")});
-    EXPECT_TRUE(waitFor([&] { return events.size() == 2; })) << "with Caps Lock on";
+    EXPECT_TRUE(waitFor([&] { return events.size() == 2; }, kPatienceMs)) << "with Caps Lock on";
 
     // Held for a second: the server repeats the key, the grab reports one press and one release.
     events.clear();
     xdotool({QStringLiteral("keydown"), QStringLiteral("ctrl+alt+k")});
     settle(1000);
     xdotool({QStringLiteral("keyup"), QStringLiteral("ctrl+alt+k")});
-    EXPECT_TRUE(waitFor([&] { return events.size() >= 2; }));
+    EXPECT_TRUE(waitFor([&] { return events.size() >= 2; }, kPatienceMs));
     settle(100);
     EXPECT_EQ(events, (QList<QPair<quint32, bool>>{{7, true}, {7, false}}));
 
@@ -204,7 +177,7 @@ TEST_F(InputDesktopTest, AHotkeyAnotherClientHoldsIsReported) {
     EXPECT_EQ(center.lastErrors()[0].id, QStringLiteral("global"));
     EXPECT_EQ(center.lastErrors()[0].reason, trigger::HotkeyError::Reason::Taken);
     xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+k")});
-    EXPECT_TRUE(waitFor([&] { return !pressed.isEmpty(); }));
+    EXPECT_TRUE(waitFor([&] { return !pressed.isEmpty(); }, kPatienceMs));
     EXPECT_EQ(pressed, QStringList{QStringLiteral("org.example.app")}) << "the other shortcut still works";
 
     // The window manager of the test session owns Alt+Space, as most do.
@@ -227,7 +200,7 @@ TEST_F(InputDesktopTest, LabelsFollowTheLayout) {
         SCOPED_TRACE(std::string(c.layout) + " " + std::to_string(c.keyCode));
         run(QStringLiteral("setxkbmap"), {QString::fromLatin1(c.layout)});
         const QString expected = QString::fromUtf8(c.label);
-        EXPECT_TRUE(waitFor([&] { return trigger::HotkeyDescription::keyName(c.keyCode, layout) == expected; }))
+        EXPECT_TRUE(waitFor([&] { return trigger::HotkeyDescription::keyName(c.keyCode, layout) == expected; }, kPatienceMs))
             << trigger::HotkeyDescription::keyName(c.keyCode, layout).toStdString();
     }
     EXPECT_EQ(trigger::HotkeyDescription::string(49, 0x80000, layout), QStringLiteral("Alt+Space"));
@@ -240,25 +213,25 @@ TEST_F(InputDesktopTest, HeldKeysAreSeen) {
     for (const char* key : {"ctrl", "alt", "shift", "super"}) {
         SCOPED_TRACE(key);
         xdotool({QStringLiteral("keydown"), QString::fromLatin1(key)});
-        EXPECT_TRUE(waitFor([&] { return synth.modifiersHeld(); }));
+        EXPECT_TRUE(waitFor([&] { return synth.modifiersHeld(); }, kPatienceMs));
         xdotool({QStringLiteral("keyup"), QString::fromLatin1(key)});
-        EXPECT_TRUE(waitFor([&] { return !synth.modifiersHeld(); }));
+        EXPECT_TRUE(waitFor([&] { return !synth.modifiersHeld(); }, kPatienceMs));
     }
     // The key of a shortcut still down after its modifiers came up keeps the keyboard grabbed.
     X11HotkeyGrabber grabber(*conn);
     ASSERT_EQ(grabber.grab(3, 40, kCtrlAlt), platform::GrabStatus::Grabbed);
     xdotool({QStringLiteral("keydown"), QStringLiteral("ctrl+alt+k")});
     xdotool({QStringLiteral("keyup"), QStringLiteral("ctrl"), QStringLiteral("alt")});
-    ASSERT_TRUE(waitFor([&] { return (modifierState(*conn) & (XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1)) == 0; }));
+    ASSERT_TRUE(waitFor([&] { return (modifierState(*conn) & (XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1)) == 0; }, kPatienceMs));
     EXPECT_TRUE(synth.modifiersHeld());
     xdotool({QStringLiteral("keyup"), QStringLiteral("k")});
-    EXPECT_TRUE(waitFor([&] { return !synth.modifiersHeld(); }));
+    EXPECT_TRUE(waitFor([&] { return !synth.modifiersHeld(); }, kPatienceMs));
 
     xdotool({QStringLiteral("key"), QStringLiteral("Num_Lock")});
-    ASSERT_TRUE(waitFor([&] { return (modifierState(*conn) & conn->keyboard()->numLockMask()) != 0; }));
+    ASSERT_TRUE(waitFor([&] { return (modifierState(*conn) & conn->keyboard()->numLockMask()) != 0; }, kPatienceMs));
     EXPECT_FALSE(synth.modifiersHeld()) << "a lock that is on is not a held key";
     xdotool({QStringLiteral("key"), QStringLiteral("Num_Lock")});
-    EXPECT_TRUE(waitFor([&] { return (modifierState(*conn) & conn->keyboard()->numLockMask()) == 0; }));
+    EXPECT_TRUE(waitFor([&] { return (modifierState(*conn) & conn->keyboard()->numLockMask()) == 0; }, kPatienceMs));
 }
 
 TEST_F(InputDesktopTest, SelectAllCopyAndPasteReachAGtkEntry) {
@@ -273,7 +246,7 @@ TEST_F(InputDesktopTest, SelectAllCopyAndPasteReachAGtkEntry) {
 
     ASSERT_TRUE(synth.send(platform::KeyCommand::SelectAll, target));
     ASSERT_TRUE(synth.send(platform::KeyCommand::Copy, target));
-    EXPECT_TRUE(waitFor([] { return clipboard() == QStringLiteral("hello world"); }));
+    EXPECT_TRUE(waitFor([] { return clipboard() == QStringLiteral("hello world"); }, kPatienceMs));
 
     ASSERT_TRUE(synth.send(platform::KeyCommand::CollapseSelection, target));
     xdotool({QStringLiteral("type"), QStringLiteral("!")});
@@ -283,10 +256,10 @@ TEST_F(InputDesktopTest, SelectAllCopyAndPasteReachAGtkEntry) {
                                           QStringLiteral("-selection"), QStringLiteral("clipboard")});
     owner.write("replaced");
     owner.closeWriteChannel();
-    ASSERT_TRUE(waitFor([] { return clipboard() == QStringLiteral("replaced"); }));
+    ASSERT_TRUE(waitFor([] { return clipboard() == QStringLiteral("replaced"); }, kPatienceMs));
     xdotool({QStringLiteral("type"), QStringLiteral("?")});
     ASSERT_TRUE(synth.send(platform::KeyCommand::Paste, target));
-    EXPECT_TRUE(waitFor([&] { return owner.state() == QProcess::NotRunning; })) << "the entry fetched the paste";
+    EXPECT_TRUE(waitFor([&] { return owner.state() == QProcess::NotRunning; }, kPatienceMs)) << "the entry fetched the paste";
     settle(100);
     const QString expected = QStringLiteral("hello world!?replaced");
     EXPECT_EQ(entry.finish(), expected) << "the selection collapsed to its end, and the paste landed after it";

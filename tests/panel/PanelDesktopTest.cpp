@@ -8,6 +8,7 @@
 #include "panel/PanelWindow.h"
 #include "platform/SystemClock.h"
 #include "platform/fake/MemoryPreferences.h"
+#include "support/DesktopProcess.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -15,41 +16,21 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QProcess>
-#include <QThread>
 #include <gtest/gtest.h>
 
 using namespace corvane;
 using namespace corvane::panel;
 using namespace corvane::panel::testing;
+using namespace corvane::testsupport;
 
 namespace {
 
-bool waitFor(const std::function<bool()>& pred, int timeoutMs = 5000) {
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(10);
-    }
-    return true;
-}
+// How long a step may take before the test gives up on it.
+constexpr int kPatienceMs = 5000;
 
-void settle(int ms) { waitFor([] { return false; }, ms); }
-
-QString run(const QString& program, const QStringList& args) {
-    QProcess p;
-    p.start(program, args);
-    if (!p.waitForFinished(10000))
-        p.kill();
-    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-}
-
-QString xdotool(const QStringList& args) { return run(QStringLiteral("xdotool"), args); }
+QString xdotool(const QStringList& args) { return run(QStringLiteral("xdotool"), args).trimmed(); }
 
 quint64 activeWindow() { return xdotool({QStringLiteral("getactivewindow")}).toULongLong(); }
 quint64 focusWindow() { return xdotool({QStringLiteral("getwindowfocus"), QStringLiteral("-f")}).toULongLong(); }
@@ -72,7 +53,7 @@ public:
         window = id.toULongLong();
         if (window) {
             xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), id});
-            waitFor([this] { return activeWindow() == window; });
+            waitFor([this] { return activeWindow() == window; }, kPatienceMs);
             focus = focusWindow(); // GTK puts the input focus on a child of its top-level window
         }
     }
@@ -133,7 +114,7 @@ TEST_F(PanelOnDesktop, ShowingAndClickingThePanelLeavesTheFocusOnTheApplication)
     ASSERT_NE(entry.focus, 0u);
 
     controller.show(QStringLiteral("typing here"), QPointF(300, 420), QSizeF(300, 28), QStringLiteral("optimize"));
-    ASSERT_TRUE(waitFor([this] { return panelMapped(); })) << "the panel never appeared";
+    ASSERT_TRUE(waitFor([this] { return panelMapped(); }, kPatienceMs)) << "the panel never appeared";
     expectEntryKeepsFocus(entry, "after show");
 
     controller.updateResult(QStringLiteral("Typing here, "));
@@ -163,13 +144,13 @@ TEST_F(PanelOnDesktop, ShowingAndClickingThePanelLeavesTheFocusOnTheApplication)
     auto* menu = qobject_cast<QComboBox*>(picker);
     engine.calls.clear();
     clickAt(menu);
-    ASSERT_TRUE(waitFor([menu] { return menu->view()->isVisible(); })) << "the recipe menu did not open";
+    ASSERT_TRUE(waitFor([menu] { return menu->view()->isVisible(); }, kPatienceMs)) << "the recipe menu did not open";
     const QModelIndex second = menu->model()->index(1, 0);
     const QRect item = menu->view()->visualRect(second);
     const QPoint itemAt = menu->view()->viewport()->mapToGlobal(item.center());
     xdotool({QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(itemAt.x()), QString::number(itemAt.y())});
     xdotool({QStringLiteral("click"), QStringLiteral("1")});
-    EXPECT_TRUE(waitFor([this] { return !engine.calls.isEmpty(); })) << "the pick did not register";
+    EXPECT_TRUE(waitFor([this] { return !engine.calls.isEmpty(); }, kPatienceMs)) << "the pick did not register";
     EXPECT_EQ(engine.calls, QStringList{QStringLiteral("rerun(none)")});
     EXPECT_EQ(recipes.selected, QStringLiteral("concise"));
     expectEntryKeepsFocus(entry, "after a pick in the recipe menu");
@@ -180,7 +161,7 @@ TEST_F(PanelOnDesktop, ShowingAndClickingThePanelLeavesTheFocusOnTheApplication)
     run(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), dir + QStringLiteral("/desktop-done.png")});
 
     clickButton("closeButton");
-    EXPECT_TRUE(waitFor([this] { return !controller.isPanelVisible(); }));
+    EXPECT_TRUE(waitFor([this] { return !controller.isPanelVisible(); }, kPatienceMs));
     EXPECT_EQ(engine.calls.last(), QStringLiteral("abandon(false)"));
     expectEntryKeepsFocus(entry, "after closing the panel");
 }
@@ -190,22 +171,22 @@ TEST_F(PanelOnDesktop, TheDraftEditorTakesTheKeyboardOnlyUntilGenerate) {
     ASSERT_NE(entry.window, 0u) << "zenity did not come up";
 
     controller.showDraft(QPointF(300, 420), QSizeF(300, 28), QStringLiteral("optimize"));
-    ASSERT_TRUE(waitFor([this] { return panelMapped(); }));
+    ASSERT_TRUE(waitFor([this] { return panelMapped(); }, kPatienceMs));
     expectEntryKeepsFocus(entry, "a draft panel shows without taking the focus");
 
     auto* editor = controller.view()->findChild<QPlainTextEdit*>(QStringLiteral("draftEditor"));
     clickAt(editor->viewport());
-    ASSERT_TRUE(waitFor([this] { return controller.holdsFocus(); })) << "the editor could not be typed in";
+    ASSERT_TRUE(waitFor([this] { return controller.holdsFocus(); }, kPatienceMs)) << "the editor could not be typed in";
     xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("20"), QStringLiteral("a thank-you note")});
-    ASSERT_TRUE(waitFor([this] { return controller.state().draftInput() == QLatin1String("a thank-you note"); }))
+    ASSERT_TRUE(waitFor([this] { return controller.state().draftInput() == QLatin1String("a thank-you note"); }, kPatienceMs))
         << controller.state().draftInput().toStdString();
 
     clickButton("generateButton");
-    ASSERT_TRUE(waitFor([this] { return !engine.calls.isEmpty(); })) << "Generate did not register";
+    ASSERT_TRUE(waitFor([this] { return !engine.calls.isEmpty(); }, kPatienceMs)) << "Generate did not register";
     EXPECT_EQ(engine.calls, QStringList{QStringLiteral("finishDraft(a thank-you note)")});
     controller.beginStreamingResult(QStringLiteral("optimize"));
-    EXPECT_TRUE(waitFor([&] { return activeWindow() == entry.window; })) << "the focus did not come back";
-    EXPECT_TRUE(waitFor([&] { return focusWindow() == entry.focus; }));
+    EXPECT_TRUE(waitFor([&] { return activeWindow() == entry.window; }, kPatienceMs)) << "the focus did not come back";
+    EXPECT_TRUE(waitFor([&] { return focusWindow() == entry.focus; }, kPatienceMs));
     EXPECT_FALSE(controller.holdsFocus());
     EXPECT_TRUE(controller.isPanelVisible()) << "the panel stays up for the answer";
 }

@@ -22,6 +22,10 @@ using stores::OptimizationLog;
 using Status = stores::OptimizationLog::LogStatus;
 using trigger::AppActivity;
 
+// The application most scenarios type in, and the sentence its field holds.
+inline const QString kEditor = QStringLiteral("org.gnome.TextEditor");
+inline const QString kSentence = QStringLiteral("Please fix teh grammer in this sentense");
+
 // The properties of the one usage event a step is expected to send.
 inline std::vector<QVariantMap> oneEvent(const QVariantMap& properties) { return {properties}; }
 

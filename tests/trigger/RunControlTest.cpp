@@ -9,9 +9,6 @@ using Kind = trigger::TriggerState::Kind;
 
 namespace {
 
-const QString kEditor = QStringLiteral("org.gnome.TextEditor");
-const QString kOriginal = QStringLiteral("Please fix teh grammer in this sentense");
-
 const platform::ClipboardSnapshot kUserClipboard = {
     {QStringLiteral("text/plain;charset=utf-8"), QByteArray("invoice #4411")},
     {QStringLiteral("text/html"), QByteArray("<a href=\"x\">invoice #4411</a>")},
@@ -27,7 +24,7 @@ QStringList formats(const platform::ClipboardSnapshot& items) {
 
 std::shared_ptr<FakeField> editorField(EngineHarness& h, bool throughClipboard) {
     auto& w = h.app(kEditor, QStringLiteral("Text Editor"));
-    auto f = h.field(w, kOriginal);
+    auto f = h.field(w, kSentence);
     f->readable = !throughClipboard;
     h.desktop.clipboard().userCopies(kUserClipboard);
     return f;
@@ -65,7 +62,7 @@ TEST(RunControl, EndedRunsStreamNeverReachesTheNextRun) {
 
         EXPECT_TRUE(first->stopped);  // the request is aborted
         EXPECT_EQ(h.statuses(), c.statusesAfterEnd);
-        EXPECT_EQ(h.lastRecord().originalPreview, kOriginal);
+        EXPECT_EQ(h.lastRecord().originalPreview, kSentence);
         EXPECT_EQ(h.panel.calls.value(0) == QStringLiteral("hide()"), c.hidesPanel);
         if (c.endsIdle) {
             // Back to idle, with the last recipe's name kept for the next run's record.
@@ -138,7 +135,7 @@ TEST(RunControl, UserClipboardComesBackExactly) {
         const auto writes = h.desktop.clipboard().writeCount();
         h.trigger();
         if (c.throughClipboard) {
-            EXPECT_EQ(h.desktop.clipboard().text(), kOriginal);  // our copy, while the run goes on
+            EXPECT_EQ(h.desktop.clipboard().text(), kSentence);  // our copy, while the run goes on
         }
         c.op(h);
         if (c.restored) {

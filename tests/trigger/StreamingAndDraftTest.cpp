@@ -8,9 +8,6 @@ using Kind = trigger::TriggerState::Kind;
 
 namespace {
 
-const QString kEditor = QStringLiteral("org.gnome.TextEditor");
-const QString kSentence = QStringLiteral("Please fix teh grammer in this sentense");
-
 // An editor window whose field holds the sentence, triggered; the panel log starts after show().
 void startRun(EngineHarness& h, const QString& text = kSentence) {
     auto& w = h.app(kEditor, QStringLiteral("Text Editor"));

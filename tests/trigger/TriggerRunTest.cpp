@@ -5,13 +5,6 @@
 using namespace corvane;
 using namespace corvane::testkit;
 
-namespace {
-
-const QString kEditor = QStringLiteral("org.gnome.TextEditor");
-const QString kSentence = QStringLiteral("Please fix teh grammer in this sentense");
-
-} // namespace
-
 TEST(TriggerRun, ReadsThroughAccessibilityAndStreamsIntoThePanel) {
     EngineHarness h;
     auto& w = h.app(kEditor, QStringLiteral("Text Editor"));

@@ -7,8 +7,6 @@ using namespace corvane::testkit;
 
 namespace {
 
-const QString kEditor = QStringLiteral("org.gnome.TextEditor");
-const QString kOriginal = QStringLiteral("Please fix teh grammer in this sentense");
 const QString kResult = QStringLiteral("Please fix the grammar in this sentence.");
 const QString kVerifyFailed = QStringLiteral(
     "Couldn't confirm the replacement automatically. Check the field for correctness or duplicates. The content is on "
@@ -44,7 +42,7 @@ TEST(WriteBack, EachPathWritesAndRecordsTheOutcome) {
          QStringLiteral("AX write-back had no effect; fell back to select-all + Ctrl+V paste"), kResult},
         {"clipboard read of a selection: pasted over it, unchecked",
          [](FakeField& f) { f.readable = false; f.selection = {7, 32}; }, [](FakeField& f) { f.acceptsPaste = false; },
-         {QStringLiteral("Ctrl+C"), QStringLiteral("Ctrl+V")}, kOriginal,
+         {QStringLiteral("Ctrl+C"), QStringLiteral("Ctrl+V")}, kSentence,
          {Status::Triggered, Status::Completed, Status::Replaced}, std::nullopt, kResult},
         {"clipboard read after select-all: pasted over everything, verified",
          [](FakeField& f) { f.readable = false; }, [](FakeField& f) { f.readable = true; },
@@ -57,7 +55,7 @@ TEST(WriteBack, EachPathWritesAndRecordsTheOutcome) {
          kResult, {Status::Triggered, Status::Completed, Status::Replaced}, std::nullopt, kResult},
         {"paste check fails", nothing,
          [](FakeField& f) { f.writable = false; f.acceptsPaste = false; },
-         {QStringLiteral("Ctrl+A"), QStringLiteral("Ctrl+V")}, kOriginal,
+         {QStringLiteral("Ctrl+A"), QStringLiteral("Ctrl+V")}, kSentence,
          {Status::Triggered, Status::Completed, Status::Replaced, Status::Failed},
          QStringLiteral("AX write-back had no effect; fell back to select-all + Ctrl+V paste"), kResult},
     };
@@ -66,7 +64,7 @@ TEST(WriteBack, EachPathWritesAndRecordsTheOutcome) {
         EngineHarness h;
         auto& w = h.app(kEditor, QStringLiteral("Text Editor"));
         FakeField initial;
-        initial.text = kOriginal;
+        initial.text = kSentence;
         c.before(initial);
         auto f = h.desktop.addField(w, initial);
         h.desktop.clipboard().userCopiesText(QStringLiteral("user clipboard"));
@@ -93,7 +91,7 @@ TEST(WriteBack, EachPathWritesAndRecordsTheOutcome) {
         if (c.statuses.back() == Status::Failed) {
             EXPECT_EQ(h.panel.calls.last(), QStringLiteral("showErrorMessage(%1)").arg(kVerifyFailed));
             EXPECT_TRUE(h.lastRecord().detail->startsWith(QStringLiteral("paste verification failed; read length=")));
-            EXPECT_EQ(h.lastRecord().originalPreview, kOriginal);
+            EXPECT_EQ(h.lastRecord().originalPreview, kSentence);
             EXPECT_EQ(h.lastRecord().recipeName, QStringLiteral("Optimize Prompt"));
         }
     }
@@ -181,7 +179,7 @@ TEST(WriteBack, NothingIsTypedWhenTheRunsWindowIsNotInFront) {
         SCOPED_TRACE(c.name);
         EngineHarness h;
         auto& w = h.app(kEditor, QStringLiteral("Text Editor"));
-        auto f = h.field(w, kOriginal, {0, 39});
+        auto f = h.field(w, kSentence, {0, 39});
         f->readable = false;
         h.trigger();
         h.answer(kResult);
@@ -202,7 +200,7 @@ TEST(WriteBack, NothingIsTypedWhenTheRunsWindowIsNotInFront) {
 TEST(WriteBack, WindowLostDuringThePasteStopsTheKeys) {
     EngineHarness h;
     auto& w = h.app(kEditor, QStringLiteral("Text Editor"));
-    auto f = h.field(w, kOriginal);
+    auto f = h.field(w, kSentence);
     f->readable = false;
     h.trigger();
     h.answer(kResult);
@@ -221,12 +219,12 @@ TEST(WriteBack, EmptyAnswerNeverErasesTheField) {
     for (const QString& answer : {QString(), QStringLiteral(" \n\t ")}) {
         EngineHarness h;
         auto& w = h.app(kEditor, QStringLiteral("Text Editor"));
-        auto f = h.field(w, kOriginal);
+        auto f = h.field(w, kSentence);
         h.trigger();
         h.model.last().token(answer);
         h.model.last().done();
         h.replace();
-        EXPECT_EQ(f->text, kOriginal);
+        EXPECT_EQ(f->text, kSentence);
         EXPECT_EQ(f->writes, 0);
         EXPECT_TRUE(w.keysReceived.isEmpty());
         EXPECT_EQ(h.lastRecord().status, Status::Failed);
@@ -239,7 +237,7 @@ TEST(WriteBack, EmptyAnswerNeverErasesTheField) {
 TEST(WriteBack, ReplaceOutsideAResultDoesNothing) {
     EngineHarness h;
     auto& w = h.app(kEditor, QStringLiteral("Text Editor"));
-    auto f = h.field(w, kOriginal);
+    auto f = h.field(w, kSentence);
     h.replace();  // idle
     h.trigger();
     h.replace();  // optimizing
@@ -253,7 +251,7 @@ TEST(WriteBack, ReplaceOutsideAResultDoesNothing) {
 TEST(WriteBack, EngineIsBusyUntilThePasteIsDone) {
     EngineHarness h;
     auto& w = h.app(kEditor, QStringLiteral("Text Editor"));
-    auto f = h.field(w, kOriginal);
+    auto f = h.field(w, kSentence);
     f->readable = false;
     h.trigger();
     h.answer(kResult);

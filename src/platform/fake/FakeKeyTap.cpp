@@ -19,25 +19,28 @@ void FakeKeyTap::stop() {
     m_handler = nullptr;
 }
 
-void FakeKeyTap::press(qint64 keyCode) {
+namespace {
+// The event for a key position, with the X keycode it has on a standard keyboard.
+KeyEvent keyEvent(qint64 keyCode, bool pressed) {
     KeyEvent e;
-    e.pressed = true;
+    e.pressed = pressed;
     e.keyCode = keyCode;
     e.nativeCode = quint32(keyCode + 8);
-    e.isModifier = isModifierPosition(keyCode);
+    e.isModifier = FakeKeyTap::isModifierPosition(keyCode);
+    return e;
+}
+} // namespace
+
+void FakeKeyTap::press(qint64 keyCode) {
+    KeyEvent e = keyEvent(keyCode, true);
     e.autoRepeat = m_down.contains(keyCode);
     m_down.insert(keyCode);
     deliver(e);
 }
 
 void FakeKeyTap::release(qint64 keyCode) {
-    KeyEvent e;
-    e.pressed = false;
-    e.keyCode = keyCode;
-    e.nativeCode = quint32(keyCode + 8);
-    e.isModifier = isModifierPosition(keyCode);
     m_down.remove(keyCode);
-    deliver(e);
+    deliver(keyEvent(keyCode, false));
 }
 
 void FakeKeyTap::tap(qint64 keyCode) {
