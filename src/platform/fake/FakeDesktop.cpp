@@ -199,7 +199,9 @@ bool FakeDesktop::send(KeyCommand command, const KeyTarget& target) {
         m_keyLog << QString::number(target.windowId) + QStringLiteral(":refused");
         return false;
     }
-    // The same mapping as the X11 backend: terminals copy and paste with Shift and have no select-all.
+    // Terminals copy and paste with Shift and have no select-all. (The X11 backend is stricter: it
+    // refuses to copy in any terminal, since Ctrl+Shift+C is Ctrl+C in xterm; these scenarios keep
+    // the copy so the engine's terminal read path stays covered.)
     QString keys;
     switch (command) {
     case KeyCommand::SelectAll:
