@@ -4,6 +4,7 @@
 // asserts how long anything took.
 #include "platform/linux/AtspiAccessibility.h"
 #include "platform/linux/X11ActiveApp.h"
+#include "support/DesktopProcess.h"
 #include <QProcess>
 #include <QStringList>
 #include <functional>
@@ -11,31 +12,29 @@
 
 namespace corvane::desktoptest {
 
-// Waits (running the event loop) until cond holds or timeoutMs passed; returns cond's last value.
-bool waitUntil(const std::function<bool()>& cond, int timeoutMs = 10000);
+// Waits (running the event loop) until cond holds or timeoutMs passed; true when it held.
+inline bool waitUntil(const std::function<bool()>& cond, int timeoutMs = 10000) {
+    return testsupport::waitFor(cond, timeoutMs);
+}
 
-// Runs xdotool with args and waits for it; true on exit status 0.
-bool xdotool(const QStringList& args);
+using testsupport::xdotool;
 // Runs a command to completion, feeding input, while our event loop keeps running (it may be
 // reading the clipboard from us); returns its standard output.
-QByteArray run(const QString& program, const QStringList& args, const QByteArray& input = {}, int* status = nullptr);
+inline QByteArray run(const QString& program, const QStringList& args, const QByteArray& input = {},
+                      int* status = nullptr) {
+    return testsupport::runTool(program, args, input, status);
+}
 
 // A program started for one test and stopped at its end.
-class TestApp {
+class TestApp : public testsupport::TestProcess {
 public:
-    TestApp(const QString& program, const QStringList& args);
-    ~TestApp();
-    qint64 pid() const { return m_process->processId(); }
-    QProcess& process() { return *m_process; }
+    using TestProcess::TestProcess;
     // Waits until the app's window is the active one; true when it is.
     bool waitActive(platform::linux_::X11ActiveApp& activeApp, int timeoutMs = 15000);
     // Waits until the app's focused element shows on the accessibility bus.
     platform::ElementRef waitFocused(platform::linux_::AtspiAccessibility& a11y, int timeoutMs = 15000);
     // Closes the app and collects its standard output.
-    QByteArray finish(int timeoutMs = 5000);
-
-private:
-    std::unique_ptr<QProcess> m_process;
+    QByteArray finish(int timeoutMs = 5000) { return TestProcess::finish(timeoutMs); }
 };
 
 // Limits for a loaded test machine: apps that just started may answer slowly. A call that would

@@ -5,33 +5,8 @@
 
 namespace corvane::e2e {
 
-bool waitUntil(const std::function<bool()>& cond, int timeoutMs) { return QTest::qWaitFor(cond, timeoutMs); }
-
 QByteArray run(const QString& program, const QStringList& args, int* status) {
-    QProcess p;
-    p.setProcessEnvironment(desktopEnvironment());
-    p.start(program, args);
-    if (!p.waitForStarted(10000)) {
-        if (status)
-            *status = -1;
-        return {};
-    }
-    p.closeWriteChannel();
-    // The event loop keeps running: the program may be asking us for something meanwhile.
-    waitUntil([&] { return p.state() == QProcess::NotRunning; }, kPatienceMs);
-    if (p.state() != QProcess::NotRunning) {
-        p.kill();
-        p.waitForFinished(3000);
-    }
-    if (status)
-        *status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    return p.readAllStandardOutput();
-}
-
-bool xdotool(const QStringList& args) {
-    int status = -1;
-    run(QStringLiteral("xdotool"), args, &status);
-    return status == 0;
+    return testsupport::runTool(program, args, {}, status, desktopEnvironment(), kPatienceMs);
 }
 
 bool pressKeys(const QStringList& keys) { return xdotool(QStringList{QStringLiteral("key")} + keys); }
@@ -66,35 +41,8 @@ QProcessEnvironment desktopEnvironment() {
     return env;
 }
 
-App::App(const QString& program, const QStringList& args, const QProcessEnvironment& env)
-    : m_process(std::make_unique<QProcess>()) {
-    m_process->setProcessEnvironment(env);
-    m_process->setProcessChannelMode(QProcess::SeparateChannels);
-    m_process->start(program, args);
-    m_process->waitForStarted(10000);
-}
-
-App::~App() {
-    if (m_process->state() == QProcess::NotRunning)
-        return;
-    m_process->terminate();
-    if (!m_process->waitForFinished(3000)) {
-        m_process->kill();
-        m_process->waitForFinished(3000);
-    }
-}
-
-qint64 App::pid() const { return m_process->processId(); }
-
-bool App::running() const { return m_process->state() == QProcess::Running; }
-
 bool App::waitActive(int timeoutMs) {
     return waitUntil([this] { return running() && activeWindowPid() == pid(); }, timeoutMs);
-}
-
-QByteArray App::finish(int timeoutMs) {
-    waitUntil([this] { return m_process->state() == QProcess::NotRunning; }, timeoutMs);
-    return m_process->readAllStandardOutput();
 }
 
 std::unique_ptr<App> startGtkEntry(const QString& text) {

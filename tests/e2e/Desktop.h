@@ -7,6 +7,7 @@
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+#include "support/DesktopProcess.h"
 #include <functional>
 #include <memory>
 
@@ -15,13 +16,14 @@ namespace corvane::e2e {
 // The bound of every wait: generous, for a machine busy with other test sessions.
 inline constexpr int kPatienceMs = 25000;
 
-// Runs the event loop until cond holds or timeoutMs passed; returns cond's last value.
-bool waitUntil(const std::function<bool()>& cond, int timeoutMs = kPatienceMs);
+// Runs the event loop until cond holds or timeoutMs passed; true when it held.
+inline bool waitUntil(const std::function<bool()>& cond, int timeoutMs = kPatienceMs) {
+    return testsupport::waitFor(cond, timeoutMs);
+}
 
 // Runs a program to completion (event loop running meanwhile); its standard output.
 QByteArray run(const QString& program, const QStringList& args, int* status = nullptr);
-// xdotool with args; true on exit status 0. Keys go through XTest, as a user's would.
-bool xdotool(const QStringList& args);
+using testsupport::xdotool;
 // Presses the keys one after the other ("space", "ctrl+a", ...).
 bool pressKeys(const QStringList& keys);
 // Moves the real pointer to (x, y) and clicks the left button there.
@@ -39,22 +41,14 @@ void screenshot(const QString& name);
 QProcessEnvironment desktopEnvironment();
 
 // A program started for one scenario and stopped at its end.
-class App {
+class App : public testsupport::TestProcess {
 public:
-    App(const QString& program, const QStringList& args, const QProcessEnvironment& env = desktopEnvironment());
-    ~App();
-    App(const App&) = delete;
-    App& operator=(const App&) = delete;
-
-    qint64 pid() const;
-    bool running() const;
+    App(const QString& program, const QStringList& args, const QProcessEnvironment& env = desktopEnvironment())
+        : TestProcess(program, args, env) {}
     // Waits until one of the app's windows is the active one.
     bool waitActive(int timeoutMs = kPatienceMs);
     // Waits for the app to exit by itself; its standard output.
-    QByteArray finish(int timeoutMs = kPatienceMs);
-
-private:
-    std::unique_ptr<QProcess> m_process;
+    QByteArray finish(int timeoutMs = kPatienceMs) { return TestProcess::finish(timeoutMs); }
 };
 
 // A GTK text entry (zenity --entry). It prints the entry's text when the user presses Return.

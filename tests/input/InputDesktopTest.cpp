@@ -26,7 +26,6 @@ constexpr qint64 kCtrlAlt = 0x40000 | 0x80000;
 // How long a step may take before the test gives up on it.
 constexpr int kPatienceMs = 10000;
 
-void xdotool(const QStringList& args) { run(QStringLiteral("xdotool"), args); }
 
 // A GTK entry dialog; its text is printed when the user presses Return.
 class Zenity {

@@ -30,10 +30,11 @@ namespace {
 // How long a step may take before the test gives up on it.
 constexpr int kPatienceMs = 5000;
 
-QString xdotool(const QStringList& args) { return run(QStringLiteral("xdotool"), args).trimmed(); }
+// xdotool's answer (a window id, a pid...), trimmed.
+QString xdotoolOutput(const QStringList& args) { return run(QStringLiteral("xdotool"), args).trimmed(); }
 
-quint64 activeWindow() { return xdotool({QStringLiteral("getactivewindow")}).toULongLong(); }
-quint64 focusWindow() { return xdotool({QStringLiteral("getwindowfocus"), QStringLiteral("-f")}).toULongLong(); }
+quint64 activeWindow() { return xdotoolOutput({QStringLiteral("getactivewindow")}).toULongLong(); }
+quint64 focusWindow() { return xdotoolOutput({QStringLiteral("getwindowfocus"), QStringLiteral("-f")}).toULongLong(); }
 
 // A GTK entry dialog standing for the application the user types in.
 class Entry {
@@ -44,7 +45,7 @@ public:
         // Polled rather than --sync: a search that meets a window being destroyed fails outright.
         QString id;
         waitFor([&id] {
-            id = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+            id = xdotoolOutput({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
                           QStringLiteral("corvane-panel-test")})
                      .split(QLatin1Char('\n'))
                      .value(0);
@@ -52,7 +53,7 @@ public:
         }, 10000);
         window = id.toULongLong();
         if (window) {
-            xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), id});
+            xdotoolOutput({QStringLiteral("windowactivate"), QStringLiteral("--sync"), id});
             waitFor([this] { return activeWindow() == window; }, kPatienceMs);
             focus = focusWindow(); // GTK puts the input focus on a child of its top-level window
         }
@@ -83,8 +84,8 @@ protected:
     }
     void clickAt(QWidget* w) {
         const QPoint p = w->mapToGlobal(w->rect().center());
-        xdotool({QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(p.x()), QString::number(p.y())});
-        xdotool({QStringLiteral("click"), QStringLiteral("1")});
+        xdotoolOutput({QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(p.x()), QString::number(p.y())});
+        xdotoolOutput({QStringLiteral("click"), QStringLiteral("1")});
     }
     // The entry still owns the keyboard: it is the active window and the input focus is in it.
     void expectEntryKeepsFocus(const Entry& entry, const char* step) {
@@ -136,8 +137,8 @@ TEST_F(PanelOnDesktop, ShowingAndClickingThePanelLeavesTheFocusOnTheApplication)
     QWidget* picker = controller.view()->findChild<QWidget*>(QStringLiteral("recipePicker"));
     const int gapX = (title->mapToGlobal(QPoint(title->width(), 0)).x() + picker->mapToGlobal(QPoint(0, 0)).x()) / 2;
     const int gapY = title->mapToGlobal(title->rect().center()).y();
-    xdotool({QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(gapX), QString::number(gapY)});
-    xdotool({QStringLiteral("click"), QStringLiteral("1")});
+    xdotoolOutput({QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(gapX), QString::number(gapY)});
+    xdotoolOutput({QStringLiteral("click"), QStringLiteral("1")});
     expectEntryKeepsFocus(entry, "after a click on the panel's background");
 
     // The recipe menu opens and takes a pick by click; the entry keeps its focus.
@@ -148,8 +149,8 @@ TEST_F(PanelOnDesktop, ShowingAndClickingThePanelLeavesTheFocusOnTheApplication)
     const QModelIndex second = menu->model()->index(1, 0);
     const QRect item = menu->view()->visualRect(second);
     const QPoint itemAt = menu->view()->viewport()->mapToGlobal(item.center());
-    xdotool({QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(itemAt.x()), QString::number(itemAt.y())});
-    xdotool({QStringLiteral("click"), QStringLiteral("1")});
+    xdotoolOutput({QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(itemAt.x()), QString::number(itemAt.y())});
+    xdotoolOutput({QStringLiteral("click"), QStringLiteral("1")});
     EXPECT_TRUE(waitFor([this] { return !engine.calls.isEmpty(); }, kPatienceMs)) << "the pick did not register";
     EXPECT_EQ(engine.calls, QStringList{QStringLiteral("rerun(none)")});
     EXPECT_EQ(recipes.selected, QStringLiteral("concise"));
@@ -177,7 +178,7 @@ TEST_F(PanelOnDesktop, TheDraftEditorTakesTheKeyboardOnlyUntilGenerate) {
     auto* editor = controller.view()->findChild<QPlainTextEdit*>(QStringLiteral("draftEditor"));
     clickAt(editor->viewport());
     ASSERT_TRUE(waitFor([this] { return controller.holdsFocus(); }, kPatienceMs)) << "the editor could not be typed in";
-    xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("20"), QStringLiteral("a thank-you note")});
+    xdotoolOutput({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("20"), QStringLiteral("a thank-you note")});
     ASSERT_TRUE(waitFor([this] { return controller.state().draftInput() == QLatin1String("a thank-you note"); }, kPatienceMs))
         << controller.state().draftInput().toStdString();
 
