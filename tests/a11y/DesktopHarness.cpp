@@ -1,7 +1,6 @@
 #include "DesktopHarness.h"
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QTest>
 
 namespace corvane::desktoptest {
 

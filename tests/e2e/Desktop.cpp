@@ -1,7 +1,6 @@
 #include "e2e/Desktop.h"
 #include <QDir>
 #include <QFile>
-#include <QTest>
 
 namespace corvane::e2e {
 
