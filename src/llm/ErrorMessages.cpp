@@ -24,6 +24,8 @@ QString LLMClient::humanizedError(int status, const QString& body) {
     return base + suffix;
 }
 
+// The network layer here never refuses a plain-HTTP address on its own (there is no platform-wide
+// transport-security policy), so there is no sentence for that case.
 QString LLMClient::humanizedURLError(const TransportError& error) {
     using Code = TransportError::Code;
     switch (error.code) {
