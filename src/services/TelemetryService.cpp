@@ -25,13 +25,22 @@ void TelemetryService::setShared(TelemetryService* service) { g_shared = service
 
 bool TelemetryService::hasConsented() const { return m_preferences.boolean(QString::fromLatin1(consentKey)).value_or(false); }
 
-QList<QVariantMap> TelemetryService::queuedEvents() const {
-    QList<QVariantMap> out;
+// The stored queue, oldest first; an unreadable one reads as empty (usage events are not user data).
+QJsonArray TelemetryService::storedQueue() const {
     const auto raw = m_preferences.bytes(QString::fromLatin1(queueKey));
     if (!raw)
-        return out;
+        return {};
     const QJsonDocument doc = QJsonDocument::fromJson(*raw);
-    for (const QJsonValue& v : doc.array())
+    if (!doc.isArray()) {
+        stores::DiagLog::event(QStringLiteral("telemetry: unreadable queue dropped"));
+        return {};
+    }
+    return doc.array();
+}
+
+QList<QVariantMap> TelemetryService::queuedEvents() const {
+    QList<QVariantMap> out;
+    for (const QJsonValue& v : storedQueue())
         if (v.isObject())
             out << v.toObject().toVariantMap();
     return out;
@@ -43,15 +52,7 @@ void TelemetryService::track(const QString& event, const QVariantMap& properties
     QJsonObject object = QJsonObject::fromVariantMap(properties);
     object.insert(QStringLiteral("event"), event);
     object.insert(QStringLiteral("ts"), double(m_clock.now().toMSecsSinceEpoch()));
-    QJsonArray queue;
-    const auto raw = m_preferences.bytes(QString::fromLatin1(queueKey));
-    if (raw) {
-        const QJsonDocument doc = QJsonDocument::fromJson(*raw);
-        if (doc.isArray())
-            queue = doc.array();
-        else
-            stores::DiagLog::event(QStringLiteral("telemetry: unreadable queue dropped"));
-    }
+    QJsonArray queue = storedQueue();
     queue.append(object);
     while (queue.size() > queueLimit)
         queue.removeFirst();

@@ -2,6 +2,7 @@
 // Anonymous usage events. Nothing leaves the machine and nothing is queued unless the user has
 // consented ("telemetryConsent"); consented events wait in "telemetryQueue" (the newest 120).
 #include "trigger/UsageEvents.h"
+#include <QJsonArray>
 #include <QObject>
 #include <QVariantMap>
 
@@ -29,6 +30,8 @@ public:
     QList<QVariantMap> queuedEvents() const;
 
 private:
+    QJsonArray storedQueue() const;
+
     platform::Preferences& m_preferences;
     platform::Clock& m_clock;
 };
