@@ -20,6 +20,7 @@
 #include "platform/linux/XTestKeySynth.h"
 #include "platform/linux/XkbKeyboardLayout.h"
 #include "services/TelemetryService.h"
+#include "settings/SettingsWindowController.h"
 #include "services/UpdateService.h"
 #include "stores/AppProfileStore.h"
 #include "stores/DiagLog.h"
@@ -177,6 +178,9 @@ int main(int argc, char** argv) {
                                    appState, telemetry, updates, settings, recipes, appRules, activityLog});
     trigger::TriggerEngine::setShared(&engine);
     panelController.setEngine(engine);
+
+    settings::SettingsWindowController settingsWindow;
+    settings::SettingsWindowController::setShared(&settingsWindow);
 
     // Trigger sources.
     trigger::HotkeyCenter hotkeys(grabber, clock);

@@ -23,7 +23,19 @@ TelemetryService& TelemetryService::shared() {
 
 void TelemetryService::setShared(TelemetryService* service) { g_shared = service; }
 
-bool TelemetryService::hasConsented() const { return m_preferences.boolean(QString::fromLatin1(consentKey)).value_or(false); }
+bool TelemetryService::hasConsented() const { return consentAnswer().value_or(false); }
+
+std::optional<bool> TelemetryService::consentAnswer() const {
+    return m_preferences.boolean(QString::fromLatin1(consentKey));
+}
+
+void TelemetryService::setConsent(bool consented) { m_preferences.setValue(QString::fromLatin1(consentKey), consented); }
+
+void TelemetryService::start() {}
+
+QCoro::Task<TelemetryService::FeedbackResult> TelemetryService::submitFeedback(QString, QString, QString, bool) {
+    co_return FeedbackResult{false, tr("Couldn't reach the feedback server. Check your network and try again")};
+}
 
 // The stored queue, oldest first; an unreadable one reads as empty (usage events are not user data).
 QJsonArray TelemetryService::storedQueue() const {

@@ -5,6 +5,9 @@
 #include <QJsonArray>
 #include <QObject>
 #include <QVariantMap>
+#include <functional>
+#include <optional>
+#include <qcoro/qcorotask.h>
 
 namespace corvane::platform {
 class Preferences;
@@ -24,7 +27,22 @@ public:
     static TelemetryService& shared();
     static void setShared(TelemetryService* service);
 
+    // The outcome of a feedback submission; ok only for HTTP 200.
+    struct FeedbackResult {
+        bool ok = false;
+        QString message;
+    };
+
+    // Counts the launch, reports it, schedules the flushes and, when due, the consent question.
+    void start();
+    QCoro::Task<FeedbackResult> submitFeedback(QString kind, QString message, QString contact, bool includeDiag);
+
     bool hasConsented() const;
+    // The user's answer to the consent question; nothing when it was never answered.
+    std::optional<bool> consentAnswer() const;
+    void setConsent(bool consented);
+    // The UI layer asks the consent question (a window that does not take the keyboard focus).
+    void setConsentPresenter(std::function<void()> presenter) { m_consentPresenter = std::move(presenter); }
     void track(const QString& event, const QVariantMap& properties = {}) override;
     // The queued events, oldest first.
     QList<QVariantMap> queuedEvents() const;
@@ -34,6 +52,7 @@ private:
 
     platform::Preferences& m_preferences;
     platform::Clock& m_clock;
+    std::function<void()> m_consentPresenter;
 };
 
 } // namespace corvane::services

@@ -41,6 +41,12 @@ bool UpdateService::isUpdateRequired() const {
     return !minimum.isEmpty() && compareVersions(minimum, m_currentVersion) > 0;
 }
 
+void UpdateService::cleanupStaleStaging() {}
+
+void UpdateService::startAutoChecks() {}
+
+QCoro::Task<> UpdateService::checkAndInstall(bool) { co_return; }
+
 void UpdateService::showForcedUpdateWindow() {
     if (m_presenter)
         m_presenter();
