@@ -220,8 +220,10 @@ QCoro::Task<TelemetryService::FeedbackResult> TelemetryService::submitFeedback(Q
     }
 
     const QString base = baseAddress();
-    if (sendsNothing(base))
+    if (sendsNothing(base)) {
+        stores::DiagLog::event(QStringLiteral("telemetry: no feedback server is configured; nothing was sent"));
         co_return unreachable;
+    }
     const std::optional<QNetworkRequest> feedback = request(base, QStringLiteral("/api/feedback"));
     if (!feedback)
         co_return unreachable;

@@ -262,7 +262,7 @@ TEST(Telemetry, ConsentIsAskedAt20sFromTheSecondLaunchWhileUnanswered) {
 TEST(Feedback, OutcomesReadAsTheUserSeesThem) {
     const struct {
         const char* message;
-        int status; // -1: no request expected; 0: nobody listens
+        int status; // -1: no request expected; 0: nobody listens; -2: the placeholder address
         QByteArray contentType;
         QByteArray body;
         bool ok;
@@ -276,9 +276,11 @@ TEST(Feedback, OutcomesReadAsTheUserSeesThem) {
         {"Great app", 503, "application/json", R"({"error":{}})", false, QStringLiteral("HTTP 503")},
         {"Great app", 0, "", "", false,
          QStringLiteral("Couldn't reach the feedback server. Check your network and try again")},
+        {"Great app", -2, "", "", false,
+         QStringLiteral("Couldn't reach the feedback server. Check your network and try again")},
     };
     for (const auto& c : cases) {
-        Rig rig(true);
+        Rig rig(c.status != -2);
         rig.server.route("/api/feedback", ScriptedResponse::text(std::max(c.status, 200), c.contentType, c.body));
         if (c.status == 0)
             rig.server.close();
