@@ -1,6 +1,6 @@
 // The consent question on a real X server with a window manager (inside the headless test session):
-// while a GTK entry has the focus, the question appears and is answered with the real pointer, and
-// the entry keeps _NET_ACTIVE_WINDOW and the input focus throughout.
+// while a GTK entry has the focus, the question appears, a Space goes to the entry, and the answer
+// is clicked with the real pointer; the entry keeps _NET_ACTIVE_WINDOW and the input focus throughout.
 #include "app/ConsentWindow.h"
 #include "platform/SystemClock.h"
 #include "platform/fake/MemoryPreferences.h"
@@ -19,30 +19,25 @@ using namespace corvane::testsupport;
 
 namespace {
 
-constexpr int kPatienceMs = 5000;
-
 QString xdo(const QStringList& args) { return run(QStringLiteral("xdotool"), args).trimmed(); }
-quint64 activeWindow() { return xdo({QStringLiteral("getactivewindow")}).toULongLong(); }
-quint64 focusWindow() { return xdo({QStringLiteral("getwindowfocus"), QStringLiteral("-f")}).toULongLong(); }
 
 TEST(ConsentOnDesktop, TheQuestionLeavesTheFocusOnTheApplication) {
     if (qEnvironmentVariableIsEmpty("DISPLAY") || QGuiApplication::platformName() != QLatin1String("xcb"))
         GTEST_SKIP() << "needs the X11 test session";
-    TestProcess zenity(QStringLiteral("zenity"), {QStringLiteral("--entry"), QStringLiteral("--title=corvane-consent-test"),
-                                                  QStringLiteral("--entry-text=typing here")});
-    QString id;
-    ASSERT_TRUE(waitFor([&id] {
-        id = xdo({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                  QStringLiteral("corvane-consent-test")}).section(QLatin1Char('\n'), 0, 0);
-        return !id.isEmpty();
+    TestProcess zenity(QStringLiteral("zenity"), {QStringLiteral("--entry"), QStringLiteral("--title=corvane-consent")});
+    QString entry;
+    ASSERT_TRUE(waitFor([&entry] {
+        entry = xdo({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                     QStringLiteral("corvane-consent")}).section(QLatin1Char('\n'), 0, 0);
+        return !entry.isEmpty();
     }, 10000)) << "zenity did not come up";
-    xdo({QStringLiteral("windowactivate"), QStringLiteral("--sync"), id});
-    ASSERT_TRUE(waitFor([&id] { return activeWindow() == id.toULongLong(); }, kPatienceMs));
-    const quint64 entryFocus = focusWindow();
+    xdo({QStringLiteral("windowactivate"), QStringLiteral("--sync"), entry});
+    ASSERT_TRUE(waitFor([&entry] { return xdo({QStringLiteral("getactivewindow")}) == entry; }, 5000));
+    const QString entryFocus = xdo({QStringLiteral("getwindowfocus"), QStringLiteral("-f")});
     const auto expectEntryKeepsFocus = [&](const char* step) {
         settle(150);
-        EXPECT_EQ(activeWindow(), id.toULongLong()) << step;
-        EXPECT_EQ(focusWindow(), entryFocus) << step;
+        EXPECT_EQ(xdo({QStringLiteral("getactivewindow")}), entry) << step;
+        EXPECT_EQ(xdo({QStringLiteral("getwindowfocus"), QStringLiteral("-f")}), entryFocus) << step;
     };
 
     platform::fake::MemoryPreferences prefs;
@@ -56,7 +51,7 @@ TEST(ConsentOnDesktop, TheQuestionLeavesTheFocusOnTheApplication) {
     ASSERT_TRUE(waitFor([&window] {
         return run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(window.winId())})
             .contains(QLatin1String("IsViewable"));
-    }, kPatienceMs)) << "the question never appeared";
+    }, 5000)) << "the question never appeared";
     expectEntryKeepsFocus("after the question appeared");
     QDir().mkpath(QStringLiteral(CORVANE_CONSENT_ARTIFACTS));
     run(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"),
@@ -64,15 +59,13 @@ TEST(ConsentOnDesktop, TheQuestionLeavesTheFocusOnTheApplication) {
 
     xdo({QStringLiteral("key"), QStringLiteral("space")});
     expectEntryKeepsFocus("after a Space");
-    EXPECT_FALSE(telemetry.consentAnswer()) << "the Space went to the entry";
+    EXPECT_FALSE(telemetry.consentAnswer()) << "the Space answered the question";
 
-    auto* allow = window.findChild<QPushButton*>(QStringLiteral("consentAllowButton"));
+    const auto* allow = window.findChild<QPushButton*>(QStringLiteral("consentAllowButton"));
     const QPoint p = allow->mapToGlobal(allow->rect().center());
     xdo({QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(p.x()), QString::number(p.y())});
     xdo({QStringLiteral("click"), QStringLiteral("1")});
-    EXPECT_TRUE(waitFor([&telemetry] { return telemetry.consentAnswer().has_value(); }, kPatienceMs));
-    EXPECT_EQ(telemetry.consentAnswer(), true);
-    EXPECT_TRUE(waitFor([&window] { return !window.isVisible(); }, kPatienceMs));
+    EXPECT_TRUE(waitFor([&] { return telemetry.consentAnswer() == true && !window.isVisible(); }, 5000));
     expectEntryKeepsFocus("after the answer");
 }
 

@@ -32,7 +32,7 @@ const QByteArray kSignKey = "0123456789abcdef0123456789abcdef0123456789abcdef012
 
 // One installation: preferences, install id, a virtual clock and (when asked) a real server.
 struct Rig {
-    explicit Rig(bool withServer = false) {
+    explicit Rig(bool withServer = false, bool consented = false) {
         QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
         secrets.save(QStringLiteral("com.corvane.app"), QStringLiteral("deviceID"), kDevice);
         settings.setApiKey(QStringLiteral("sk-never-sent"), settings.apiVendorID());
@@ -40,29 +40,26 @@ struct Rig {
         for (int i = 0; i < 8; ++i)
             config.signSecretParts[i] = kSignKey.mid(i * 8, 8);
         llm::LLMClient::setRelayConfig(config);
-        if (withServer) {
-            EXPECT_TRUE(server.listen());
+        if (withServer && server.listen())
             prefs.setValue(QStringLiteral("telemetryDebugHost"), server.baseUrl() + QStringLiteral("/"));
-        }
+        if (consented)
+            prefs.setValue(QStringLiteral("telemetryConsent"), true);
     }
     ~Rig() { llm::LLMClient::setRelayConfig(llm::RelayConfig::defaults()); }
     // A fresh service over the same stored state (a restart when one existed).
     TelemetryService& make() {
         service.reset();
-        service = std::make_unique<TelemetryService>(prefs, clock, settings,
-                                                     TelemetryService::BuildInfo{42, QStringLiteral("1.2.3")});
+        service.reset(new TelemetryService(prefs, clock, settings, {42, QStringLiteral("1.2.3")}));
         return *service;
     }
     // Moves the virtual clock, then lets a flush it started finish on the real loop.
-    void advance(TelemetryService& t, qint64 ms) {
+    void advance(qint64 ms) {
         clock.advance(ms);
-        QDeadlineTimer bound(10000);
-        while (t.isFlushing() && !bound.hasExpired())
+        for (QDeadlineTimer bound(10000); service->isFlushing() && !bound.hasExpired();)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-        QCoreApplication::processEvents();
     }
     QJsonArray sentEvents(int i) const {
-        return QJsonDocument::fromJson(server.requests().at(i).body).object().value(QStringLiteral("events")).toArray();
+        return QJsonDocument::fromJson(server.requests().at(i).body)[QStringLiteral("events")].toArray();
     }
 
     MemoryPreferences prefs;
@@ -108,40 +105,34 @@ TEST(Telemetry, WithoutConsentNothingIsSentNotEvenTheLaunch) {
         Rig rig(true);
         if (*stored)
             rig.prefs.setValue(QStringLiteral("telemetryConsent"), QString::fromLatin1(stored));
-        TelemetryService& telemetry = rig.make();
-        telemetry.start();
-        telemetry.track(QStringLiteral("result"));
-        rig.advance(telemetry, 200 * 1000);
+        rig.make().start();
+        rig.service->track(QStringLiteral("result"));
+        rig.advance(200 * 1000);
         EXPECT_TRUE(rig.server.requests().isEmpty()) << stored;
         EXPECT_FALSE(rig.prefs.contains(QStringLiteral("telemetryQueue"))) << stored;
-        EXPECT_EQ(rig.prefs.integer(QStringLiteral("appLaunchCount")), 1) << stored;
     }
 }
 
 TEST(Telemetry, FlushSendsTheQueueSignedAndWithoutAnyKey) {
-    Rig rig(true);
-    rig.prefs.setValue(QStringLiteral("telemetryConsent"), true);
+    Rig rig(true, true);
     rig.server.route("/api/collect", ScriptedResponse::json(200, "{}"));
-    TelemetryService& telemetry = rig.make();
-    telemetry.start();
-    telemetry.track(QStringLiteral("result"), {{QStringLiteral("ok"), true}});
-    rig.advance(telemetry, 11999);
+    rig.make().start();
+    rig.service->track(QStringLiteral("result"), {{QStringLiteral("ok"), true}});
+    rig.advance(11999);
     EXPECT_TRUE(rig.server.requests().isEmpty()) << "the first flush waits 12 s";
-    rig.advance(telemetry, 1);
+    rig.advance(1);
     ASSERT_EQ(rig.server.requests().size(), 1);
     const test::RecordedRequest& r = rig.server.requests().first();
-    EXPECT_EQ(r.method, "POST");
-    EXPECT_EQ(r.target, "/api/collect");
+    EXPECT_EQ(r.method + ' ' + r.target, "POST /api/collect");
     EXPECT_EQ(r.header("content-type"), "application/json");
     EXPECT_EQ(r.header("x-device-id"), kDevice.toUtf8());
     EXPECT_EQ(r.header("x-ts"), QByteArray::number(rig.clock.now().toMSecsSinceEpoch()));
     EXPECT_EQ(r.header("x-sign"), QMessageAuthenticationCode::hash(kDevice.toUtf8() + ':' + r.header("x-ts"), kSignKey,
                                                                   QCryptographicHash::Sha256).toHex());
-    for (const char* h : {"authorization", "x-api-key", "x-goog-api-key", "cookie"})
-        EXPECT_FALSE(r.hasHeader(h)) << h;
+    QByteArray everything = r.body;
     for (const auto& [name, value] : r.headers)
-        EXPECT_FALSE(value.contains("sk-never-sent")) << name.constData();
-    EXPECT_FALSE(r.body.contains("sk-never-sent"));
+        everything += name + ": " + value + '\n';
+    EXPECT_FALSE(everything.contains("sk-never-sent") || r.hasHeader("authorization")) << everything.constData();
 
     const QJsonArray events = rig.sentEvents(0);
     ASSERT_EQ(events.size(), 2);
@@ -151,78 +142,55 @@ TEST(Telemetry, FlushSendsTheQueueSignedAndWithoutAnyKey) {
                                    {QStringLiteral("launch_count"), 1},
                                    {QStringLiteral("built_in_quota"), false}}));
     EXPECT_EQ(events.at(1)[QStringLiteral("event")], QStringLiteral("result"));
-    EXPECT_TRUE(telemetry.queuedEvents().isEmpty());
+    EXPECT_TRUE(rig.service->queuedEvents().isEmpty());
 
     rig.prefs.setValue(QStringLiteral("telemetryQueue"), QByteArray(R"([{"event":"x","ts":1}])"));
-    rig.advance(telemetry, 90 * 1000 - 12000 - 1);
-    EXPECT_EQ(rig.server.requests().size(), 1);
-    rig.advance(telemetry, 1);
+    rig.advance(90 * 1000 - 12000);
     EXPECT_EQ(rig.server.requests().size(), 2) << "the repeating flush at 90 s";
 }
 
-TEST(Telemetry, OnlyA2xxAnswerRemovesWhatWasSent) {
+TEST(Telemetry, OnlyA2xxRemovesAndOnlyWhatWasSent) {
     const struct {
-        int status; // 0: the connection is refused
+        int status;  // 0: the connection is refused
+        int queuedMeanwhile;
         int left;
-    } cases[] = {{200, 0}, {204, 0}, {500, 2}, {404, 2}, {0, 2}};
+        const char* oldestLeft;
+    } cases[] = {{200, 0, 0, ""}, {204, 0, 0, ""},   {500, 0, 2, "a"},
+                 {0, 0, 2, "a"},  {200, 3, 3, "d0"}, {200, 125, 120, "d5"}};
     for (const auto& c : cases) {
-        Rig rig(true);
-        rig.prefs.setValue(QStringLiteral("telemetryConsent"), true);
+        Rig rig(true, true);
         rig.server.respond(ScriptedResponse::text(c.status ? c.status : 200, "text/plain", ""));
         if (!c.status)
             rig.server.close();
         TelemetryService& telemetry = rig.make();
         telemetry.track(QStringLiteral("a"));
         telemetry.track(QStringLiteral("b"));
-        rig.advance(telemetry, 12000);
-        EXPECT_EQ(rig.server.requests().size(), c.status ? 1 : 0) << c.status;
-        EXPECT_EQ(telemetry.queuedEvents().size(), c.left) << c.status;
-    }
-}
-
-TEST(Telemetry, EventsQueuedDuringAFlushStayAndOneFlushRunsAtATime) {
-    // {events queued while the first two are on their way, events left after the 200}
-    const struct {
-        int during;
-        int left;
-        const char* firstLeft;
-    } cases[] = {{3, 3, "d0"}, {125, 120, "d5"}};
-    for (const auto& c : cases) {
-        Rig rig(true);
-        rig.prefs.setValue(QStringLiteral("telemetryConsent"), true);
-        rig.server.respond(ScriptedResponse::json(200, "{}"));
-        TelemetryService& telemetry = rig.make();
-        telemetry.track(QStringLiteral("a"));
-        telemetry.track(QStringLiteral("b"));
         rig.clock.advance(12000);
         ASSERT_TRUE(telemetry.isFlushing());
-        for (int i = 0; i < c.during; ++i)
+        for (int i = 0; i < c.queuedMeanwhile; ++i)
             telemetry.track(QStringLiteral("d%1").arg(i));
-        telemetry.flush(); // ignored: one is running
-        rig.advance(telemetry, 0);
-        EXPECT_EQ(rig.server.requests().size(), 1);
-        EXPECT_EQ(rig.sentEvents(0).size(), 2);
+        telemetry.flush(); // ignored: one runs at a time
+        rig.advance(0);
+        EXPECT_EQ(rig.server.requests().size(), c.status ? 1 : 0);
         const auto left = telemetry.queuedEvents();
-        ASSERT_EQ(left.size(), c.left) << c.during;
-        EXPECT_EQ(left.first().value(QStringLiteral("event")).toString(), QLatin1String(c.firstLeft));
+        ASSERT_EQ(left.size(), c.left) << c.status << " " << c.queuedMeanwhile;
+        EXPECT_EQ(left.value(0).value(QStringLiteral("event")).toString(), QLatin1String(c.oldestLeft));
     }
 }
 
 TEST(Telemetry, QueueStaysCappedAcrossRestartsWhileNothingGetsThrough) {
     for (bool placeholder : {true, false}) {
-        Rig rig(!placeholder);
+        Rig rig(!placeholder, true);
         rig.server.close();
         if (placeholder)
             rig.prefs.setValue(QStringLiteral("telemetryDebugHost"), QStringLiteral("ftp://127.0.0.1/"));
-        rig.prefs.setValue(QStringLiteral("telemetryConsent"), true);
         for (int launch = 0; launch < 3; ++launch) {
-            TelemetryService& telemetry = rig.make();
-            telemetry.start();
+            rig.make().start();
             for (int i = 0; i < 50; ++i)
-                telemetry.track(QStringLiteral("e%1.%2").arg(launch).arg(i));
+                rig.service->track(QStringLiteral("e%1.%2").arg(launch).arg(i));
             rig.clock.advance(12000);
-            EXPECT_EQ(telemetry.isFlushing(), !placeholder) << "the placeholder address is never contacted";
-            rig.advance(telemetry, 200 * 1000);
+            EXPECT_EQ(rig.service->isFlushing(), !placeholder) << "the placeholder address is never contacted";
+            rig.advance(200 * 1000);
         }
         const auto queue = rig.make().queuedEvents();
         ASSERT_EQ(queue.size(), 120);
@@ -233,10 +201,10 @@ TEST(Telemetry, QueueStaysCappedAcrossRestartsWhileNothingGetsThrough) {
 TEST(Telemetry, ConsentIsAskedAt20sFromTheSecondLaunchWhileUnanswered) {
     const struct {
         int earlierLaunches;
-        const char* stored;   // "" = never answered
+        const char* stored; // "" = never answered
         bool answeredMeanwhile;
         bool asked;
-    } cases[] = {{0, "", false, false}, {1, "", false, true},   {7, "", false, true},
+    } cases[] = {{0, "", false, false},      {1, "", false, true},       {7, "", false, true},
                  {1, "false", false, false}, {1, "true", false, false}, {1, "", true, false}};
     for (const auto& c : cases) {
         Rig rig;
@@ -250,41 +218,38 @@ TEST(Telemetry, ConsentIsAskedAt20sFromTheSecondLaunchWhileUnanswered) {
         telemetry.start(); // only the first call counts
         EXPECT_EQ(rig.prefs.integer(QStringLiteral("appLaunchCount")), c.earlierLaunches + 1);
         rig.clock.advance(19999);
-        EXPECT_EQ(asked, 0);
         if (c.answeredMeanwhile)
             telemetry.setConsent(false);
-        rig.clock.advance(1);
-        rig.clock.advance(300 * 1000);
+        EXPECT_EQ(asked, 0);
+        rig.clock.advance(300 * 1000 + 1);
         EXPECT_EQ(asked, c.asked ? 1 : 0) << c.earlierLaunches << c.stored << c.answeredMeanwhile;
     }
 }
 
 TEST(Feedback, OutcomesReadAsTheUserSeesThem) {
+    const QString unreachable = QStringLiteral("Couldn't reach the feedback server. Check your network and try again");
     const struct {
         const char* message;
-        int status; // -1: no request expected; 0: nobody listens; -2: the placeholder address
-        QByteArray contentType;
+        int status; // -1: nothing is asked; 0: nobody listens; -2: the placeholder address
         QByteArray body;
         bool ok;
         QString text;
     } cases[] = {
-        {" \n\t\r\n ", -1, "", "", false, QStringLiteral("Please write your feedback first")},
-        {"Great app", 200, "application/json", "{}", true, QStringLiteral("Feedback sent — thank you!")},
-        {"Great app", 422, "application/json", R"({"error":{"message":"Contact is not an address"}})", false,
+        {" \n\t\r\n ", -1, "", false, QStringLiteral("Please write your feedback first")},
+        {"Great", 200, "{}", true, QStringLiteral("Feedback sent — thank you!")},
+        {"Great", 422, R"({"error":{"message":"Contact is not an address"}})", false,
          QStringLiteral("Contact is not an address")},
-        {"Great app", 500, "text/html", "<html>\n<b>Oops</b></html>\n", false, QStringLiteral("<html> <b>Oops</b></html>")},
-        {"Great app", 503, "application/json", R"({"error":{}})", false, QStringLiteral("HTTP 503")},
-        {"Great app", 0, "", "", false,
-         QStringLiteral("Couldn't reach the feedback server. Check your network and try again")},
-        {"Great app", -2, "", "", false,
-         QStringLiteral("Couldn't reach the feedback server. Check your network and try again")},
+        {"Great", 500, "<html>\n<b>Oops</b></html>\n", false, QStringLiteral("<html> <b>Oops</b></html>")},
+        {"Great", 503, R"({"error":{}})", false, QStringLiteral("HTTP 503")},
+        {"Great", 0, "", false, unreachable},
+        {"Great", -2, "", false, unreachable},
     };
     for (const auto& c : cases) {
         Rig rig(c.status != -2);
-        rig.server.route("/api/feedback", ScriptedResponse::text(std::max(c.status, 200), c.contentType, c.body));
+        rig.server.route("/api/feedback", ScriptedResponse::text(std::max(c.status, 200), "text/html", c.body));
         if (c.status == 0)
             rig.server.close();
-        const TelemetryService::FeedbackResult result = QCoro::waitFor(
+        const auto result = QCoro::waitFor(
             rig.make().submitFeedback(QStringLiteral("bug"), QString::fromUtf8(c.message), QString(), false));
         EXPECT_EQ(result.ok, c.ok) << c.status;
         EXPECT_EQ(result.message, c.text) << c.status;
@@ -299,16 +264,13 @@ TEST(Feedback, BodyIsValidJsonWithItsKeysAndCaps) {
     stores::DiagLog::event(QStringLiteral("trigger BEGIN frontApp=org.example.Édit"));
     stores::DiagLog::flushForTesting();
     rig.server.route("/api/feedback", ScriptedResponse::json(200, "{}"));
-    TelemetryService& telemetry = rig.make();
 
     QString message = QStringLiteral("  Line one\r\nNUL:") + QChar(0) + QChar(0xD800) + QStringLiteral("end\n");
     for (int i = 0; i < 5000; ++i)
         message += QStringLiteral("e\u0301"); // one character, two code units
     const QString contact = QStringLiteral(" \tme@example.org") + QString(200, u'x') + QStringLiteral("\t ");
-    for (bool includeDiag : {true, false}) {
-        const auto result = QCoro::waitFor(telemetry.submitFeedback(QStringLiteral("idea"), message, contact, includeDiag));
-        EXPECT_TRUE(result.ok) << result.message.toStdString();
-    }
+    for (bool includeDiag : {true, false})
+        EXPECT_TRUE(QCoro::waitFor(rig.make().submitFeedback(QStringLiteral("idea"), message, contact, includeDiag)).ok);
     stores::DiagLog::configure(nullptr, nullptr, QString());
     ASSERT_EQ(rig.server.requests().size(), 2);
 
@@ -318,19 +280,17 @@ TEST(Feedback, BodyIsValidJsonWithItsKeysAndCaps) {
     EXPECT_EQ(r.header("x-sign").size(), 64);
     QStringDecoder utf8(QStringDecoder::Utf8);
     const QString decoded = utf8(r.body);
-    EXPECT_FALSE(utf8.hasError()) << "the body is valid UTF-8";
+    EXPECT_FALSE(utf8.hasError() || decoded.isEmpty()) << "the body is valid UTF-8";
     QJsonParseError error;
     const QJsonObject body = QJsonDocument::fromJson(r.body, &error).object();
     ASSERT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
     EXPECT_EQ(body.keys(), (QStringList{"build", "contact", "diag", "kind", "message", "os", "version"}));
-    EXPECT_EQ(body[QStringLiteral("kind")], QStringLiteral("idea"));
     const QString sent = body[QStringLiteral("message")].toString();
     EXPECT_TRUE(sent.startsWith(QStringLiteral("Line one\r\nNUL:") + QChar(0) + QChar(0xFFFD) + QStringLiteral("end\ne\u0301")));
     EXPECT_EQ(sent.size(), 20 + 2 * (4000 - 19)) << "4000 characters: 19 in 20 code units, then two units each";
     EXPECT_EQ(body[QStringLiteral("contact")].toString(), QStringLiteral("me@example.org") + QString(106, u'x'));
     EXPECT_EQ(body[QStringLiteral("build")], 42);
     EXPECT_EQ(body[QStringLiteral("version")], QStringLiteral("1.2.3"));
-    EXPECT_EQ(body[QStringLiteral("os")], TelemetryService::osDescription());
     EXPECT_TRUE(body[QStringLiteral("os")].toString().startsWith(QStringLiteral("Linux ")));
     EXPECT_TRUE(body[QStringLiteral("diag")].toString().endsWith(QStringLiteral("trigger BEGIN frontApp=org.example.Édit\n")));
     EXPECT_FALSE(QJsonDocument::fromJson(rig.server.requests().at(1).body).object().contains(QStringLiteral("diag")));
