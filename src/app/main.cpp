@@ -1,6 +1,7 @@
 // Composition root: builds the real platform once, wires every shared instance, and starts the
 // trigger sources (space taps, hotkeys, the tray menu).
 #include "app/AppState.h"
+#include "app/ConsentWindow.h"
 #include "app/TriggerDispatch.h"
 #include "llm/LLMClient.h"
 #include "panel/DesktopGeometry.h"
@@ -159,8 +160,10 @@ int main(int argc, char** argv) {
     // Services, model, panel, engine.
     app::AppState appState(clock);
     app::AppState::setShared(&appState);
-    services::TelemetryService telemetry(preferences, clock);
+    services::TelemetryService telemetry(preferences, clock, settings, {CORVANE_BUILD, QStringLiteral(CORVANE_VERSION)});
     services::TelemetryService::setShared(&telemetry);
+    app::ConsentWindow consentWindow(telemetry);
+    telemetry.setConsentPresenter([&consentWindow] { consentWindow.present(); });
     services::UpdateService updates(preferences, QStringLiteral(CORVANE_VERSION));
     services::UpdateService::setShared(&updates);
     updates.setForcedUpdatePresenter([] {
@@ -216,6 +219,7 @@ int main(int argc, char** argv) {
     QObject::connect(&refresh, &QTimer::timeout, &dispatch, [&dispatch] { dispatch.refreshHotkeysIfNeeded(); });
     refresh.start();
     dispatch.refreshHotkeysIfNeeded();
+    telemetry.start();
 
     std::signal(SIGTERM, [](int) { QCoreApplication::quit(); });
     std::signal(SIGINT, [](int) { QCoreApplication::quit(); });

@@ -1,10 +1,10 @@
 // The built-in relay: which of its two servers to use, and how its requests are signed.
 #include "llm/HttpExchange.h"
 #include "llm/LLMClient.h"
+#include "llm/RequestSigning.h"
 #include "llm/Wakeup.h"
 #include "platform/Clock.h"
 #include <QDateTime>
-#include <QMessageAuthenticationCode>
 #include <memory>
 
 namespace corvane::llm {
@@ -94,16 +94,7 @@ QCoro::Task<QString> LLMClient::resolveBuiltInEndpoint() {
 }
 
 QMap<QString, QString> LLMClient::signedHeaders(const QString& deviceID) {
-    // Whole milliseconds since 1970; the clock already drops any fraction of a millisecond.
-    const QString timestamp = QString::number(platform::Clock::shared().now().toMSecsSinceEpoch());
-
-    QByteArray key;
-    for (const QByteArray& part : currentConfig().signSecretParts)
-        key += part;
-    const QByteArray mac = QMessageAuthenticationCode::hash((deviceID + u':' + timestamp).toUtf8(), key,
-                                                           QCryptographicHash::Sha256);
-    key.fill('\0');
-    return {{QStringLiteral("x-ts"), timestamp}, {QStringLiteral("x-sign"), QString::fromLatin1(mac.toHex())}};
+    return llm::signedHeaders(deviceID, platform::Clock::shared().now());
 }
 
 } // namespace corvane::llm

@@ -26,7 +26,9 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
         co_return;
     }
     if (m_state.kind != TriggerState::Kind::Idle) {
-        DiagLog::event(QStringLiteral("trigger IGNORED: engine not idle (state=") + m_state.description() +
+        // The case name only: the text a result or error carries is the user's and stays out of the log.
+        DiagLog::event(QStringLiteral("trigger IGNORED: engine not idle (state=") +
+                       m_state.description().section(QLatin1Char('('), 0, 0) +
                        QLatin1Char(')'));
         co_return;
     }
