@@ -1,5 +1,8 @@
 #include "StoresFixture.h"
+#include "platform/linux/SettingsPreferences.h"
 #include "stores/RecipeStore.h"
+#include <QFile>
+#include <QTemporaryDir>
 #include <QCryptographicHash>
 #include <QSignalSpy>
 #include <memory>
@@ -134,16 +137,58 @@ TEST_F(RecipeStoreTest, LegacySystemPromptMigratesOnce) {
     }
 }
 
-TEST_F(RecipeStoreTest, MigrationReplacesAStoredOptimizeOverrideButNotAfterTheFlag) {
-    store("recipes_builtin_overrides", R"({"optimize":"mine","brief":"b"})");
+// A file restored in part can hold an override of "optimize" without the migration's flag: the
+// override is the user's newer text and stays; the old single prompt is kept aside, never dropped.
+TEST_F(RecipeStoreTest, MigrationKeepsAStoredOptimizeOverrideAndSetsTheOldPromptAside) {
+    struct Case {
+        const char* name;
+        QByteArray overrides;
+        QString optimize;       // the override after the start
+        bool legacyKeptAside;
+    };
+    const Case cases[] = {
+        {"own override kept", R"({"optimize":"mine","brief":"b"})", QStringLiteral("mine"), true},
+        {"same text: nothing to keep", R"({"optimize":"legacy"})", QStringLiteral("legacy"), false},
+        {"other overrides only", R"({"brief":"b"})", QStringLiteral("legacy"), false},
+    };
+    QTemporaryDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = dir.filePath(QString::fromLatin1(c.name) + QStringLiteral(".conf"));
+        {
+            // A file restored without the flag.
+            corvane::platform::linux_::SettingsPreferences ini(path);
+            ini.setValue(QStringLiteral("systemPrompt"), QStringLiteral("legacy"));
+            ini.setValue(QStringLiteral("recipes_builtin_overrides"), c.overrides);
+        }
+        {
+            corvane::platform::linux_::SettingsPreferences ini(path);
+            RecipeStore first(ini, clock, kEnglish);
+            EXPECT_EQ(first.overrides().value(QStringLiteral("optimize")), c.optimize);
+            ini.sync();
+        }
+        corvane::platform::linux_::SettingsPreferences ini(path);
+        RecipeStore again(ini, clock, kEnglish);
+        EXPECT_EQ(again.overrides().value(QStringLiteral("optimize")), c.optimize);
+        EXPECT_EQ(ini.boolean(QStringLiteral("recipes_migrated_v1")), true);
+        EXPECT_EQ(ini.string(QStringLiteral("systemPrompt")), QStringLiteral("legacy")) << "never removed";
+        QStringList aside;
+        for (const QString& k : ini.keys())
+            if (k.startsWith(QStringLiteral("systemPrompt.corrupt-")))
+                aside << k;
+        ASSERT_EQ(aside.size(), c.legacyKeptAside ? 1 : 0);
+        if (c.legacyKeptAside) {
+            EXPECT_EQ(ini.string(aside.first()), QStringLiteral("legacy"));
+        }
+        if (c.optimize != QLatin1String("legacy")) {
+            EXPECT_EQ(again.overrides().value(QStringLiteral("brief")), QStringLiteral("b"));
+        }
+    }
+    // Once the flag is set, the legacy prompt is left alone whatever the overrides say.
+    store("recipes_builtin_overrides", R"({"optimize":"edited"})");
     prefs.setValue(QStringLiteral("systemPrompt"), QStringLiteral("legacy"));
-    auto s = start();
-    EXPECT_EQ(s->overrides().value(QStringLiteral("optimize")), QStringLiteral("legacy"));
-    EXPECT_EQ(s->overrides().value(QStringLiteral("brief")), QStringLiteral("b"));
-
-    s->updateSystemPrompt(QStringLiteral("optimize"), QStringLiteral("edited"));
-    s = start();
-    EXPECT_EQ(s->overrides().value(QStringLiteral("optimize")), QStringLiteral("edited")) << "flag already set";
+    prefs.setValue(QStringLiteral("recipes_migrated_v1"), true);
+    EXPECT_EQ(start()->overrides().value(QStringLiteral("optimize")), QStringLiteral("edited"));
 }
 
 TEST_F(RecipeStoreTest, StoredFormsAreCompactJsonInFieldOrder) {
