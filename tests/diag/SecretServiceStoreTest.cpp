@@ -9,9 +9,11 @@
 #include "platform/linux/SecretServiceStore.h"
 #include "stores/DiagLog.h"
 
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QDBusVariant>
 #include <QDBusVirtualObject>
 #include <QFile>
 #include <QProcess>
@@ -226,6 +228,78 @@ TEST(LockedKeyring, IsNeverPromptedForAndCountsAsNoKeyring) {
     auto fallback = bounded([&] { return std::make_unique<AutoSecretStore>(toDiagLog(), 3s, path); });
     EXPECT_FALSE(fallback->usesSecretService());
     EXPECT_EQ(expectFallbackLine(diag.lines(), path), QStringLiteral("the default keyring is locked"));
+}
+
+// The login keyring's password, as tests/support/session.sh unlocks it.
+const QByteArray kKeyringPassword = "corvane-test-session";
+
+QDBusMessage secretsCall(const QString& path, const QString& interface, const QString& method, const QVariantList& args) {
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.secrets"), path, interface, method);
+    call.setArguments(args);
+    return QDBusConnection::sessionBus().call(call);
+}
+
+QDBusObjectPath defaultCollection() {
+    const QDBusMessage reply = secretsCall(QStringLiteral("/org/freedesktop/secrets"), QStringLiteral("org.freedesktop.Secret.Service"),
+                                           QStringLiteral("ReadAlias"), {QStringLiteral("default")});
+    return reply.arguments().value(0).value<QDBusObjectPath>();
+}
+
+// Locks the default keyring, or unlocks it with its password the way a login does (no prompt).
+bool setKeyringLocked(bool locked) {
+    const QDBusObjectPath collection = defaultCollection();
+    if (locked) {
+        return secretsCall(QStringLiteral("/org/freedesktop/secrets"), QStringLiteral("org.freedesktop.Secret.Service"),
+                           QStringLiteral("Lock"), {QVariant::fromValue(QList<QDBusObjectPath>{collection})})
+                   .type() == QDBusMessage::ReplyMessage;
+    }
+    const QDBusMessage opened = secretsCall(QStringLiteral("/org/freedesktop/secrets"), QStringLiteral("org.freedesktop.Secret.Service"),
+                                            QStringLiteral("OpenSession"),
+                                            {QStringLiteral("plain"), QVariant::fromValue(QDBusVariant(QString()))});
+    if (opened.type() != QDBusMessage::ReplyMessage)
+        return false;
+    QDBusArgument secret;
+    secret.beginStructure();
+    secret << opened.arguments().value(1).value<QDBusObjectPath>() << QByteArray() << kKeyringPassword
+           << QStringLiteral("text/plain");
+    secret.endStructure();
+    const QDBusMessage reply = secretsCall(QStringLiteral("/org/freedesktop/secrets"),
+                                           QStringLiteral("org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface"),
+                                           QStringLiteral("UnlockWithMasterPassword"),
+                                           {QVariant::fromValue(collection), QVariant::fromValue(secret)});
+    EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    return reply.type() == QDBusMessage::ReplyMessage;
+}
+
+// A keyring that is locked when the app starts (the login has not unlocked it yet) is used as soon as
+// it is unlocked, without a restart; keys kept in the file meanwhile stay.
+TEST(LockedKeyring, UnlockedLaterIsUsedWithoutARestart) {
+    REQUIRE_SESSION("keyring");
+    ASSERT_TRUE(setKeyringLocked(false));
+    ASSERT_TRUE(SecretServiceStore().save(kService, QStringLiteral("apiKey.openai"), QStringLiteral("sk-in-keyring")).ok);
+    ASSERT_TRUE(SecretServiceStore().save(kService, QStringLiteral("apiKey.groq"), QStringLiteral("sk-old")).ok);
+    ASSERT_TRUE(setKeyringLocked(true));
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("corvane/secrets.json"));
+    DiagFile diag;
+    auto store = bounded([&] { return std::make_unique<AutoSecretStore>(toDiagLog(), 3s, path); });
+    EXPECT_FALSE(store->usesSecretService());
+    EXPECT_EQ(bounded([&] { return store->load(kService, QStringLiteral("apiKey.openai")); }), std::nullopt);
+    // Entered while locked: kept in the file.
+    ASSERT_TRUE(bounded([&] { return store->save(kService, QStringLiteral("apiKey.groq"), QStringLiteral("sk-new")); }).ok);
+
+    ASSERT_TRUE(setKeyringLocked(false));
+    EXPECT_EQ(bounded([&] { return store->load(kService, QStringLiteral("apiKey.openai")); }), QStringLiteral("sk-in-keyring"));
+    EXPECT_TRUE(store->usesSecretService());
+    EXPECT_EQ(store->load(kService, QStringLiteral("apiKey.groq")), QStringLiteral("sk-new"))
+        << "the key entered while locked is newer than the keyring's";
+    ASSERT_TRUE(store->save(kService, QStringLiteral("apiKey.groq"), QStringLiteral("sk-newest")).ok);
+    EXPECT_EQ(SecretServiceStore().load(kService, QStringLiteral("apiKey.groq")), QStringLiteral("sk-newest"));
+    EXPECT_EQ(FileSecretStore(path).load(kService, QStringLiteral("apiKey.groq")), std::nullopt);
+    const QStringList lines = diag.lines();
+    ASSERT_EQ(lines.size(), 2) << lines.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(lines[1].endsWith(QStringLiteral("Keychain: the Secret Service's default keyring is unlocked now; using it")));
 }
 
 // ---- an empty session bus: nothing provides org.freedesktop.secrets ----
