@@ -64,6 +64,7 @@ std::optional<AccessibilityService::FocusedProbe> AccessibilityService::probeFoc
     if (!element)
         return std::nullopt;
     FocusedProbe probe;
+    probe.element = element;
     probe.role = m_a11y.role(element);
     probe.kind = classify(probe.role, m_a11y.states(element));
     if (const auto range = m_a11y.selection(element)) {
@@ -92,6 +93,13 @@ std::optional<QString> AccessibilityService::focusedElementValue() {
     if (!element || isPassword(element))
         return std::nullopt;
     return getText(element);
+}
+
+bool AccessibilityService::focusMovedFrom(const platform::ElementRef& element) {
+    if (!element)
+        return false;
+    const auto now = focusedElement();
+    return now && !now->sameAs(*element);
 }
 
 void AccessibilityService::selectAll(const platform::ElementRef& element) {

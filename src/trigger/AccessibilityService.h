@@ -30,6 +30,7 @@ public:
         FieldKind kind = FieldKind::Other;
         bool hasSelection = false;    // a readable selection of at least one character
         bool selectionKnown = false;  // the selection could be read at all
+        platform::ElementRef element; // the focused element that was probed
     };
 
     explicit AccessibilityService(platform::Accessibility& accessibility);
@@ -44,6 +45,9 @@ public:
     int replaceText(const platform::ElementRef& element, const QString& text);
     // The focused field's value as text; nothing for a password field or an unreadable value.
     std::optional<QString> focusedElementValue();
+    // True when the bus shows another element focused than element; false when it shows element,
+    // or shows nothing at all (focus unknown).
+    bool focusMovedFrom(const platform::ElementRef& element);
     void selectAll(const platform::ElementRef& element);
     platform::ElementRef focusedElement();
 

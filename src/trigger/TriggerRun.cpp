@@ -93,6 +93,8 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
     m_originalText = input;
     if (!read.fromClipboard)
         m_currentElement = read.info->element;
+    else
+        m_copiedFromElement = read.probedElement;
     setState(TriggerState::optimizing());
     m_activity.setActivity(AppActivity::Triggered);
     startSession(app, read.terminal);
@@ -147,6 +149,8 @@ QCoro::Task<TriggerEngine::FieldRead> TriggerEngine::readFocusedField(QString bu
     read.probeDescription = probe ? QStringLiteral("role=") + probe->role.value_or(QStringLiteral("nil")) +
                                         QStringLiteral(" hasSelection=") + flag(probe->hasSelection)
                                   : QStringLiteral("probe unavailable (focused element not reachable)");
+    if (probe)
+        read.probedElement = probe->element;
     if (probe && probe->kind == FieldKind::Password) {
         read.password = true;
         co_return read;
