@@ -278,6 +278,7 @@ TEST(LockedKeyring, UnlockedLaterIsUsedWithoutARestart) {
     ASSERT_TRUE(setKeyringLocked(false));
     ASSERT_TRUE(SecretServiceStore().save(kService, QStringLiteral("apiKey.openai"), QStringLiteral("sk-in-keyring")).ok);
     ASSERT_TRUE(SecretServiceStore().save(kService, QStringLiteral("apiKey.groq"), QStringLiteral("sk-old")).ok);
+    ASSERT_TRUE(SecretServiceStore().save(kService, QStringLiteral("apiKey.mistral"), QStringLiteral("sk-removed")).ok);
     ASSERT_TRUE(setKeyringLocked(true));
 
     QTemporaryDir dir;
@@ -288,10 +289,13 @@ TEST(LockedKeyring, UnlockedLaterIsUsedWithoutARestart) {
     EXPECT_EQ(bounded([&] { return store->load(kService, QStringLiteral("apiKey.openai")); }), std::nullopt);
     // Entered while locked: kept in the file.
     ASSERT_TRUE(bounded([&] { return store->save(kService, QStringLiteral("apiKey.groq"), QStringLiteral("sk-new")); }).ok);
+    // Removed while locked: it must not come back once the keyring opens.
+    ASSERT_TRUE(bounded([&] { return store->remove(kService, QStringLiteral("apiKey.mistral")); }).ok);
 
     ASSERT_TRUE(setKeyringLocked(false));
     EXPECT_EQ(bounded([&] { return store->load(kService, QStringLiteral("apiKey.openai")); }), QStringLiteral("sk-in-keyring"));
     EXPECT_TRUE(store->usesSecretService());
+    EXPECT_EQ(store->load(kService, QStringLiteral("apiKey.mistral")), std::nullopt);
     EXPECT_EQ(store->load(kService, QStringLiteral("apiKey.groq")), QStringLiteral("sk-new"))
         << "the key entered while locked is newer than the keyring's";
     ASSERT_TRUE(store->save(kService, QStringLiteral("apiKey.groq"), QStringLiteral("sk-newest")).ok);

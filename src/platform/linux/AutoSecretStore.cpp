@@ -40,6 +40,10 @@ bool AutoSecretStore::keyringUsableNow() {
     m_reason.clear();
     if (m_notice)
         m_notice(QStringLiteral("Keychain: the Secret Service's default keyring is unlocked now; using it"));
+    // Items removed while the keyring was locked must not come back from it.
+    for (const auto& [service, account] : std::as_const(m_removedWhileLocked))
+        m_service->remove(service, account);
+    m_removedWhileLocked.clear();
     return true;
 }
 
@@ -54,8 +58,13 @@ std::optional<QString> AutoSecretStore::load(const QString& service, const QStri
 }
 
 SecretResult AutoSecretStore::save(const QString& service, const QString& account, const QString& secret) {
-    if (!keyringUsableNow())
+    if (!keyringUsableNow()) {
+        {
+            std::lock_guard lock(m_stateMutex);
+            m_removedWhileLocked.removeAll(std::pair(service, account));
+        }
         return m_file.save(service, account, secret);
+    }
     SecretResult result = m_service->save(service, account, secret);
     // The keyring holds the newer value now; an older copy in the file must not resurface.
     if (result.ok && m_file.exists())
@@ -64,8 +73,14 @@ SecretResult AutoSecretStore::save(const QString& service, const QString& accoun
 }
 
 SecretResult AutoSecretStore::remove(const QString& service, const QString& account) {
-    if (!keyringUsableNow())
+    if (!keyringUsableNow()) {
+        {
+            std::lock_guard lock(m_stateMutex);
+            if (m_lookAgain && !m_removedWhileLocked.contains(std::pair(service, account)))
+                m_removedWhileLocked.append(std::pair(service, account));
+        }
         return m_file.remove(service, account);
+    }
     SecretResult result = m_service->remove(service, account);
     if (result.ok && m_file.exists())
         result = m_file.remove(service, account);

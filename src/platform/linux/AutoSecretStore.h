@@ -2,6 +2,7 @@
 #include "platform/SecretStore.h"
 #include "platform/linux/FileSecretStore.h"
 #include "platform/linux/SecretServiceStore.h"
+#include <QList>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -13,7 +14,8 @@ namespace corvane::platform::linux_ {
 // diagnostics log). A keyring that was locked at start is looked at again whenever a lookup finds
 // nothing in the file and before every write, and is used from the moment it is unlocked. Secrets
 // kept in the file (by an earlier run, or while the keyring was locked) are newer than the
-// keyring's copy: they are read first and stay until they are saved again or removed.
+// keyring's copy: they are read first and stay until they are saved again or removed. Items removed
+// while it was locked are removed from it once it unlocks.
 class AutoSecretStore final : public SecretStore {
 public:
     using Notice = FileSecretStore::Notice;
@@ -39,6 +41,7 @@ private:
     std::atomic<bool> m_useService{false};
     mutable std::mutex m_stateMutex;
     bool m_lookAgain = false; // the service answered at the last look, with its keyring locked
+    QList<std::pair<QString, QString>> m_removedWhileLocked; // (service, account), removed once it unlocks
     QString m_reason;
 };
 
