@@ -96,19 +96,14 @@ TEST_F(FileSecretStoreTest, FileAndFolderAreOwnerOnly) {
 // Every file that holds the user's data, new or left wider by an earlier version, ends up 0600 in a
 // 0700 folder under the usual umask 022.
 TEST(UserDataFiles, AreOwnerOnlyWhateverTheUmask) {
-    struct Backend {
-        const char* name;
-        QString relative;
-        std::function<void(const QString&)> write;
-    };
-    const std::vector<Backend> backends = {
-        {"preferences", QStringLiteral("config/corvane/corvane.conf"),
+    const std::pair<QString, std::function<void(const QString&)>> backends[] = {
+        {QStringLiteral("config/corvane/corvane.conf"),
          [](const QString& path) {
              corvane::platform::linux_::SettingsPreferences prefs(path);
              prefs.setValue(QStringLiteral("optimization_logs"), QByteArray("[]"));
              prefs.sync();
          }},
-        {"diagnostics log", QStringLiteral("state/corvane/corvane-diag.log"),
+        {QStringLiteral("state/corvane/corvane-diag.log"),
          [](const QString& path) {
              corvane::platform::fake::FakeClock clock;
              DiagLog::configure(nullptr, &clock, path);
@@ -116,26 +111,23 @@ TEST(UserDataFiles, AreOwnerOnlyWhateverTheUmask) {
              DiagLog::flushForTesting();
              DiagLog::configure(nullptr, nullptr, QString());
          }},
-        {"secrets file", QStringLiteral("data/corvane/secrets.json"),
-         [](const QString& path) { ASSERT_TRUE(FileSecretStore(path).save(kService, QStringLiteral("k"), QStringLiteral("s")).ok); }},
+        {QStringLiteral("data/corvane/secrets.json"),
+         [](const QString& path) { EXPECT_TRUE(FileSecretStore(path).save(kService, QStringLiteral("k"), QStringLiteral("s")).ok); }},
     };
     const mode_t previous = umask(022);
-    for (const Backend& b : backends) {
-        for (const bool existing : {false, true}) {
-            SCOPED_TRACE(std::string(b.name) + (existing ? ", left 0644 in a 0755 folder" : ", new"));
+    for (const auto& [relative, write] : backends) {
+        for (const bool leftWide : {false, true}) {
+            SCOPED_TRACE(relative.toStdString() + (leftWide ? ", left 0644 in a 0755 folder" : ", new"));
             QTemporaryDir dir;
-            const QString path = dir.filePath(b.relative);
+            const QString path = dir.filePath(relative);
             const QString folder = QFileInfo(path).absolutePath();
-            if (existing) {
-                writeAll(path, b.name == std::string("secrets file") ? QByteArray("{}") : QByteArray());
-                ASSERT_EQ(chmod(QFile::encodeName(path).constData(), 0644), 0);
-                ASSERT_EQ(chmod(QFile::encodeName(folder).constData(), 0755), 0);
+            if (leftWide) {
+                writeAll(path, {});
+                ASSERT_EQ(chmod(QFile::encodeName(path).constData(), 0644) | chmod(QFile::encodeName(folder).constData(), 0755), 0);
             }
-            b.write(path);
+            write(path);
             EXPECT_EQ(modeOf(path), 0600u);
             EXPECT_EQ(modeOf(folder), 0700u);
-            b.write(path);  // a second write keeps it so
-            EXPECT_EQ(modeOf(path), 0600u);
         }
     }
     umask(previous);

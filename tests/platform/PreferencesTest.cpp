@@ -1,8 +1,6 @@
 #include "platform/fake/MemoryPreferences.h"
 #include "platform/linux/SettingsPreferences.h"
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QTemporaryDir>
 #include <limits>
 #include <gtest/gtest.h>
@@ -43,50 +41,23 @@ TEST(Preferences, UnparsableValuesReadAsAbsent) {
     EXPECT_EQ(prefs.integer(QStringLiteral("n")), 7);
 }
 
-namespace {
-// Writes the INI file by hand, as a user editing it would.
-void writeIni(const QString& path, const QByteArray& text) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write("[General]\n" + text);
-}
-} // namespace
-
+// Hand-edited numbers that do not fit in 64 bits read as absent (their cast would be undefined).
 TEST(Preferences, NumbersOutsideTheIntegerRangeReadAsAbsent) {
-    struct Case {
-        const char* line;
-        std::optional<qint64> integer;
-    };
-    const Case cases[] = {
-        {"9.3e18", std::nullopt},
-        {"1e300", std::nullopt},
-        {"-1e300", std::nullopt},
-        {"9223372036854775808", std::nullopt},  // 2^63
-        {"-9223372036854775809", std::nullopt},
-        {"18446744073709551615", std::nullopt},
-        {"inf", std::nullopt},
-        {"nan", std::nullopt},
-        {"9223372036854775807", std::numeric_limits<qint64>::max()},
-        {"-9.2e18", qint64(-9200000000000000000LL)},
-        {"12.7", 12},
-        {"-3", -3},
-    };
+    const std::pair<const char*, std::optional<qint64>> cases[] = {
+        {"9.3e18", std::nullopt}, {"-1e300", std::nullopt}, {"9223372036854775808", std::nullopt},
+        {"-9223372036854775809", std::nullopt}, {"nan", std::nullopt}, {"12.7", 12}, {"-9.2e18", qint64(-92e17)}};
     QTemporaryDir dir;
-    int n = 0;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.line);
-        // One file each: the INI reader caches files it has read.
-        const QString path = dir.filePath(QStringLiteral("corvane/%1.conf").arg(++n));
-        writeIni(path, QByteArray("minTextLength=") + c.line + '\n');
-        linux_::SettingsPreferences prefs(path);
-        EXPECT_EQ(prefs.integer(QStringLiteral("minTextLength")), c.integer);
+    for (const auto& [line, integer] : cases) {
+        const QString path = dir.filePath(QString::fromLatin1(line) + QStringLiteral(".conf")); // the reader caches files
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray("[General]\nminTextLength=") + line + '\n');
+        file.close();
+        EXPECT_EQ(linux_::SettingsPreferences(path).integer(QStringLiteral("minTextLength")), integer) << line;
     }
-    // The same through typed values a backend may hand over.
     fake::MemoryPreferences memory;
-    for (const QVariant& v : {QVariant(9.3e18), QVariant(-1e300), QVariant(float(1e30f)),
-                              QVariant(quint64(std::numeric_limits<quint64>::max()))}) {
+    for (const QVariant& v : {QVariant(1e300), QVariant(std::numeric_limits<quint64>::max())}) {
         memory.setValue(QStringLiteral("n"), v);
-        EXPECT_FALSE(memory.integer(QStringLiteral("n")).has_value()) << v.toString().toStdString();
+        EXPECT_FALSE(memory.integer(QStringLiteral("n")).has_value());
     }
 }

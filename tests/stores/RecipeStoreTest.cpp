@@ -1,7 +1,6 @@
 #include "StoresFixture.h"
 #include "platform/linux/SettingsPreferences.h"
 #include "stores/RecipeStore.h"
-#include <QFile>
 #include <QTemporaryDir>
 #include <QCryptographicHash>
 #include <QSignalSpy>
@@ -140,51 +139,24 @@ TEST_F(RecipeStoreTest, LegacySystemPromptMigratesOnce) {
 // A file restored in part can hold an override of "optimize" without the migration's flag: the
 // override is the user's newer text and stays; the old single prompt is kept aside, never dropped.
 TEST_F(RecipeStoreTest, MigrationKeepsAStoredOptimizeOverrideAndSetsTheOldPromptAside) {
-    struct Case {
-        const char* name;
-        QByteArray overrides;
-        QString optimize;       // the override after the start
-        bool legacyKeptAside;
-    };
-    const Case cases[] = {
-        {"own override kept", R"({"optimize":"mine","brief":"b"})", QStringLiteral("mine"), true},
-        {"same text: nothing to keep", R"({"optimize":"legacy"})", QStringLiteral("legacy"), false},
-        {"other overrides only", R"({"brief":"b"})", QStringLiteral("legacy"), false},
-    };
     QTemporaryDir dir;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const QString path = dir.filePath(QString::fromLatin1(c.name) + QStringLiteral(".conf"));
+    for (const QString& override : {QStringLiteral("mine"), QStringLiteral("legacy")}) {
+        const QString path = dir.filePath(override + QStringLiteral(".conf")); // the INI reader caches files
         {
-            // A file restored without the flag.
             corvane::platform::linux_::SettingsPreferences ini(path);
             ini.setValue(QStringLiteral("systemPrompt"), QStringLiteral("legacy"));
-            ini.setValue(QStringLiteral("recipes_builtin_overrides"), c.overrides);
-        }
-        {
-            corvane::platform::linux_::SettingsPreferences ini(path);
-            RecipeStore first(ini, clock, kEnglish);
-            EXPECT_EQ(first.overrides().value(QStringLiteral("optimize")), c.optimize);
-            ini.sync();
+            ini.setValue(QStringLiteral("recipes_builtin_overrides"), QByteArray(R"({"optimize":")" + override.toUtf8() + R"(","brief":"b"})"));
+            RecipeStore(ini, clock, kEnglish);
         }
         corvane::platform::linux_::SettingsPreferences ini(path);
-        RecipeStore again(ini, clock, kEnglish);
-        EXPECT_EQ(again.overrides().value(QStringLiteral("optimize")), c.optimize);
-        EXPECT_EQ(ini.boolean(QStringLiteral("recipes_migrated_v1")), true);
+        EXPECT_EQ(RecipeStore(ini, clock, kEnglish).overrides(),
+                  (QMap<QString, QString>{{QStringLiteral("optimize"), override}, {QStringLiteral("brief"), QStringLiteral("b")}}));
+        QStringList aside = ini.keys().filter(QStringLiteral("systemPrompt.corrupt-"));
+        EXPECT_EQ(aside.size(), override == QLatin1String("mine") ? 1 : 0) << "nothing to keep when the texts agree";
+        EXPECT_EQ(ini.string(aside.value(0)).value_or(QStringLiteral("legacy")), QStringLiteral("legacy"));
         EXPECT_EQ(ini.string(QStringLiteral("systemPrompt")), QStringLiteral("legacy")) << "never removed";
-        QStringList aside;
-        for (const QString& k : ini.keys())
-            if (k.startsWith(QStringLiteral("systemPrompt.corrupt-")))
-                aside << k;
-        ASSERT_EQ(aside.size(), c.legacyKeptAside ? 1 : 0);
-        if (c.legacyKeptAside) {
-            EXPECT_EQ(ini.string(aside.first()), QStringLiteral("legacy"));
-        }
-        if (c.optimize != QLatin1String("legacy")) {
-            EXPECT_EQ(again.overrides().value(QStringLiteral("brief")), QStringLiteral("b"));
-        }
     }
-    // Once the flag is set, the legacy prompt is left alone whatever the overrides say.
+    // Once the flag is set, the legacy prompt is left alone.
     store("recipes_builtin_overrides", R"({"optimize":"edited"})");
     prefs.setValue(QStringLiteral("systemPrompt"), QStringLiteral("legacy"));
     prefs.setValue(QStringLiteral("recipes_migrated_v1"), true);
