@@ -64,7 +64,6 @@ std::optional<AccessibilityService::FocusedProbe> AccessibilityService::probeFoc
     if (!element)
         return std::nullopt;
     FocusedProbe probe;
-    probe.element = element;
     probe.role = m_a11y.role(element);
     probe.kind = classify(probe.role, m_a11y.states(element));
     if (const auto range = m_a11y.selection(element)) {

@@ -30,7 +30,6 @@ public:
         FieldKind kind = FieldKind::Other;
         bool hasSelection = false;    // a readable selection of at least one character
         bool selectionKnown = false;  // the selection could be read at all
-        platform::ElementRef element; // the focused element that was probed
     };
 
     explicit AccessibilityService(platform::Accessibility& accessibility);

@@ -111,7 +111,7 @@ private:
         bool terminal = false;
         bool ended = false;  // the session was ended while the field was being read
         QString probeDescription;
-        platform::ElementRef probedElement;  // the focused element the bus showed for a clipboard read
+        platform::ElementRef copiedFrom;  // the focused element the bus showed after a clipboard read
     };
     // A paste that starts once the write-back has reset the engine.
     struct PendingPaste {

@@ -94,7 +94,7 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
     if (!read.fromClipboard)
         m_currentElement = read.info->element;
     else
-        m_copiedFromElement = read.probedElement;
+        m_copiedFromElement = read.copiedFrom;
     setState(TriggerState::optimizing());
     m_activity.setActivity(AppActivity::Triggered);
     startSession(app, read.terminal);
@@ -149,8 +149,6 @@ QCoro::Task<TriggerEngine::FieldRead> TriggerEngine::readFocusedField(QString bu
     read.probeDescription = probe ? QStringLiteral("role=") + probe->role.value_or(QStringLiteral("nil")) +
                                         QStringLiteral(" hasSelection=") + flag(probe->hasSelection)
                                   : QStringLiteral("probe unavailable (focused element not reachable)");
-    if (probe)
-        read.probedElement = probe->element;
     if (probe && probe->kind == FieldKind::Password) {
         read.password = true;
         co_return read;
@@ -197,6 +195,9 @@ QCoro::Task<TriggerEngine::FieldRead> TriggerEngine::readFocusedField(QString bu
         co_return read;
     }
     if (copied) {
+        // The element focused once the copy is done (the caret has moved to its end): a later
+        // select-all paste goes only into this field. Our clipboard is not being fetched now.
+        read.copiedFrom = m_accessibilityService.focusedElement();
         read.text = copied;
         read.fromClipboard = true;
         read.info.reset();
