@@ -17,10 +17,14 @@ constexpr mode_t kFileMode = 0600;
 
 QByteArray native(const QString& path) { return QFile::encodeName(path); }
 
-// Keeps only the owner's own bits of an existing object; ok when nothing else was set.
+// Keeps only the owner's own bits of an existing regular file or folder of ours; ok when nothing else
+// was set. Shared places (a sticky folder such as /tmp, a device, someone else's folder) are left alone.
 bool narrow(const struct stat& st, auto&& change) {
     if ((st.st_mode & 07077) == 0)
         return true;
+    const bool ours = st.st_uid == ::geteuid() && !(st.st_mode & S_ISVTX);
+    if (!ours || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
+        return false;
     return change(st.st_mode & 0700) == 0;
 }
 

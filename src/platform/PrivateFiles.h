@@ -1,7 +1,7 @@
 #pragma once
 // Files that hold the user's data (preferences with previews of their texts, the diagnostics log,
 // secrets) are readable by the user alone: folders 0700 and files 0600, whatever the umask, and
-// existing ones with wider rights are narrowed.
+// existing ones of ours with wider rights are narrowed (shared places such as /tmp or a device never are).
 #include <QString>
 
 namespace corvane::platform::privatefiles {
