@@ -79,7 +79,7 @@ std::optional<TriggerEngine::PendingPaste> TriggerEngine::attemptClipboardReplac
     // Terminals have no select-all: the text goes in at the prompt.
     const bool selectAll = selectAllFirst && !terminal;
     // The field the text came from: the accessibility element, or the element the bus showed focused
-    // while the text was copied.
+    // once the text was copied.
     const platform::ElementRef field = m_currentElement ? m_currentElement : m_copiedFromElement;
     if (selectAll && m_accessibilityService.focusMovedFrom(field)) {
         keepOnClipboard(text, kFieldChangedDetail, fieldChangedMessage());
