@@ -10,10 +10,12 @@
 
 namespace corvane::platform {
 
-// An opaque handle on an accessible element. Backends subclass it; equality is identity.
+// An opaque handle on an accessible element. Backends subclass it and say when two handles are one element.
 class AccessibleElement {
 public:
     virtual ~AccessibleElement() = default;
+    // Whether both handles stand for the same element (two lookups of one field give two handles).
+    virtual bool sameAs(const AccessibleElement& other) const { return this == &other; }
 };
 using ElementRef = std::shared_ptr<AccessibleElement>;
 

@@ -1,5 +1,7 @@
 #include "platform/Preferences.h"
+#include <QRegularExpression>
 #include <cmath>
+#include <limits>
 
 namespace corvane::platform {
 
@@ -11,6 +13,15 @@ std::optional<QVariant> present(const Preferences& prefs, const QString& key) {
     if (!v || !v->isValid())
         return std::nullopt;
     return v;
+}
+
+// A finite number truncated toward zero when the result fits in 64 bits; nothing otherwise (the
+// cast of an out-of-range double is undefined).
+std::optional<qint64> truncatedInteger(double d) {
+    constexpr double kLimit = 9223372036854775808.0; // 2^63
+    if (!std::isfinite(d) || d >= kLimit || d < -kLimit)
+        return std::nullopt;
+    return qint64(d);
 }
 
 bool isWholeNumber(const QVariant& v) {
@@ -42,26 +53,29 @@ std::optional<qint64> Preferences::integer(const QString& key) const {
     const std::optional<QVariant> v = present(*this, key);
     if (!v)
         return std::nullopt;
+    if (v->typeId() == QMetaType::ULongLong && v->toULongLong() > quint64(std::numeric_limits<qint64>::max()))
+        return std::nullopt;
     if (isWholeNumber(*v))
         return v->toLongLong();
     switch (v->typeId()) {
     case QMetaType::Bool:
         return v->toBool() ? 1 : 0;
-    case QMetaType::Double: {
-        double d = v->toDouble();
-        if (!std::isfinite(d))
-            return std::nullopt;
-        return qint64(d);
-    }
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return truncatedInteger(v->toDouble());
     default: {
         const QString s = v->toString().trimmed();
         bool ok = false;
         qint64 i = s.toLongLong(&ok);
         if (ok)
             return i;
-        double d = s.toDouble(&ok);
-        if (ok && std::isfinite(d))
-            return qint64(d);
+        // Whole-number text that does not fit in 64 bits is out of range, even where the nearest
+        // double would fit.
+        static const QRegularExpression wholeNumber(QStringLiteral("^[+-]?[0-9]+$"));
+        if (wholeNumber.match(s).hasMatch())
+            return std::nullopt;
+        if (const double d = s.toDouble(&ok); ok)
+            return truncatedInteger(d);
         if (s == QLatin1String("true"))
             return 1;
         if (s == QLatin1String("false"))

@@ -1,5 +1,6 @@
 #include "stores/DiagLog.h"
 #include "platform/Clock.h"
+#include "platform/PrivateFiles.h"
 #include "platform/SystemLog.h"
 
 #include <QDateTime>
@@ -118,13 +119,16 @@ bool DiagLogWriter::append(const QString& path, const QByteArray& bytes) {
         return false;
     QFile file(path);
     constexpr auto mode = QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered;
-    if (!file.open(mode)) {
+    // The log quotes what the user does: it is theirs alone, whatever the umask.
+    constexpr auto ownerOnly = QFile::ReadOwner | QFile::WriteOwner;
+    if (!file.open(mode, ownerOnly)) {
         // Most likely the folder is missing; create it and try once more. Never fall back to a
         // mode that replaces what the file holds.
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        if (!file.open(mode))
+        platform::privatefiles::ensureFolder(QFileInfo(path).absolutePath());
+        if (!file.open(mode, ownerOnly))
             return false;
     }
+    platform::privatefiles::narrowFile(file.handle());
     qint64 written = 0;
     while (written < bytes.size()) {
         const qint64 n = file.write(bytes.constData() + written, bytes.size() - written);
@@ -178,6 +182,9 @@ qint64 uptimeMs(const platform::Clock* clock) {
 } // namespace
 
 void DiagLog::configure(platform::SystemLog* systemLog, platform::Clock* clock, const QString& filePath) {
+    // A folder left from an earlier version with wider rights is narrowed once, here.
+    if (!filePath.isEmpty() && QFileInfo::exists(QFileInfo(filePath).absolutePath()))
+        platform::privatefiles::ensureFolder(QFileInfo(filePath).absolutePath());
     {
         std::lock_guard lock(g_configMutex);
         g_config = Config{systemLog, clock, filePath};

@@ -1,5 +1,6 @@
 #include "stores/RecipeStore.h"
 #include "platform/Preferences.h"
+#include "stores/DiagLog.h"
 #include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -70,8 +71,19 @@ RecipeStore::RecipeStore(platform::Preferences& preferences, platform::Clock& cl
     if (!m_prefs.boolean(key(migratedKey)).value_or(false)) {
         const auto legacy = m_prefs.string(key(legacyPromptKey));
         if (legacy && *legacy != legacyDefaultPrompt() && !legacy->trimmed().isEmpty()) {
-            m_overrides.insert(key(defaultRecipeID), *legacy);
-            saveOverrides();
+            const auto existing = m_overrides.constFind(key(defaultRecipeID));
+            if (existing == m_overrides.constEnd()) {
+                m_overrides.insert(key(defaultRecipeID), *legacy);
+                saveOverrides();
+            } else if (*existing != *legacy) {
+                // The flag went missing (a partly restored file) while the user's own override is
+                // there: that override is newer. Keep it, and keep the old prompt aside as well.
+                StoredJson legacySlot(m_prefs, clock, key(legacyPromptKey));
+                const QString aside = legacySlot.keepAside(*legacy);
+                DiagLog::event(QStringLiteral("stores: the earlier single prompt was not moved over the existing "
+                                              "override of \"%1\"; it is kept under \"%2\"")
+                                   .arg(key(defaultRecipeID), aside));
+            }
         }
         m_prefs.setValue(key(migratedKey), true);
     }

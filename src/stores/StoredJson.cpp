@@ -110,26 +110,43 @@ QByteArray JsonObjectWriter::finish() const { return '{' + m_body + '}'; }
 StoredJson::StoredJson(platform::Preferences& preferences, platform::Clock& clock, QString key)
     : m_prefs(preferences), m_clock(clock), m_key(std::move(key)) {}
 
-std::optional<QByteArray> StoredJson::read() const { return m_prefs.bytes(m_key); }
+std::optional<QByteArray> StoredJson::read() const {
+    if (!m_prefs.contains(m_key))
+        return std::nullopt;
+    // A value the backend does not hand back as text (an INI line it parsed as a list, a rectangle or
+    // an invalid variant) is still something stored: it reads as bytes that decode as nothing, so the
+    // caller marks it unreadable and it is set aside in its own form before the first write.
+    return m_prefs.bytes(m_key).value_or(QByteArray());
+}
 
 void StoredJson::markUnreadable(const QByteArray& raw, const QString& reason) {
     // Keep the value in the backend's own form (a hand-edited INI line may come back as a list).
     m_unreadable = m_prefs.value(m_key).value_or(QVariant(raw));
+    const int type = m_unreadable->typeId();
+    const QString why = type == QMetaType::QByteArray || type == QMetaType::QString
+                            ? reason
+                            : reason + QStringLiteral("; stored as ") +
+                                  QString::fromLatin1(m_unreadable->isValid() ? m_unreadable->typeName() : "an invalid value");
     DiagLog::event(QStringLiteral("stores: the value under \"%1\" cannot be read (%2); it is kept until it is set "
                                   "aside at the next save")
-                       .arg(m_key, reason));
+                       .arg(m_key, why));
+}
+
+QString StoredJson::keepAside(const QVariant& value) {
+    const auto stamp = qint64(std::floor(storedjson::secondsSince2001(m_clock.now())));
+    const QString base = m_key + QStringLiteral(".corrupt-") + QString::number(stamp);
+    QString aside = base;
+    for (int n = 2; m_prefs.contains(aside); ++n)
+        aside = base + QLatin1Char('-') + QString::number(n);
+    m_prefs.setValue(aside, value);
+    m_keptAsideKey = aside;
+    return aside;
 }
 
 void StoredJson::write(const QByteArray& json) {
     if (m_unreadable) {
-        const auto stamp = qint64(std::floor(storedjson::secondsSince2001(m_clock.now())));
-        const QString base = m_key + QStringLiteral(".corrupt-") + QString::number(stamp);
-        QString aside = base;
-        for (int n = 2; m_prefs.contains(aside); ++n)
-            aside = base + QLatin1Char('-') + QString::number(n);
-        m_prefs.setValue(aside, *m_unreadable);
         const QString size = QString::number(m_unreadable->toByteArray().size());
-        m_keptAsideKey = aside;
+        const QString aside = keepAside(*m_unreadable);
         m_unreadable.reset();
         DiagLog::event(QStringLiteral("stores: unreadable value of \"%1\" (%2 bytes) kept aside under \"%3\"")
                            .arg(m_key, size, aside));

@@ -91,13 +91,16 @@ public:
     StoredJson(platform::Preferences& preferences, platform::Clock& clock, QString key);
 
     const QString& key() const { return m_key; }
-    // The stored bytes, or nothing when the key holds nothing.
+    // The stored bytes, or nothing when the key is absent. A value that is not text reads as no bytes.
     std::optional<QByteArray> read() const;
     // Reports that the bytes read could not be decoded; remembered for the next write.
     void markUnreadable(const QByteArray& raw, const QString& reason);
     // The key the unreadable bytes were kept under, once they have been.
     const QString& keptAsideKey() const { return m_keptAsideKey; }
     void write(const QByteArray& json);
+    // Stores value under "<key>.corrupt-<seconds since 2001>" (with "-2", "-3"... when taken) and
+    // returns that key.
+    QString keepAside(const QVariant& value);
 
 private:
     platform::Preferences& m_prefs;

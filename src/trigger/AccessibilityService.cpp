@@ -94,6 +94,13 @@ std::optional<QString> AccessibilityService::focusedElementValue() {
     return getText(element);
 }
 
+bool AccessibilityService::focusMovedFrom(const platform::ElementRef& element) {
+    if (!element)
+        return false;
+    const auto now = focusedElement();
+    return now && !now->sameAs(*element);
+}
+
 void AccessibilityService::selectAll(const platform::ElementRef& element) {
     if (!element)
         return;

@@ -44,6 +44,9 @@ public:
     int replaceText(const platform::ElementRef& element, const QString& text);
     // The focused field's value as text; nothing for a password field or an unreadable value.
     std::optional<QString> focusedElementValue();
+    // True when the bus shows another element focused than element; false when it shows element,
+    // or shows nothing at all (focus unknown).
+    bool focusMovedFrom(const platform::ElementRef& element);
     void selectAll(const platform::ElementRef& element);
     platform::ElementRef focusedElement();
 

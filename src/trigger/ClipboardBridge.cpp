@@ -38,7 +38,15 @@ QCoro::Task<bool> ClipboardBridge::postKey(KeyCommand command, platform::KeyTarg
     co_return sent;
 }
 
+bool ClipboardBridge::holdsOurCopy() const {
+    if (!m_pending)
+        return false;
+    // A clipboard manager takes over what was copied a moment later: a new owner with the same text.
+    return m_clipboard.changeCount() == m_copiedChangeCount || m_clipboard.text() == m_copiedText;
+}
+
 QCoro::Task<std::optional<QString>> ClipboardBridge::readSelectedText(bool autoSelectAll, platform::KeyTarget target) {
+    const bool heldOurCopy = holdsOurCopy();
     const Snapshot snapshot = takeSnapshot();
     if (autoSelectAll) {
         const bool selected = co_await postKey(KeyCommand::SelectAll, target);
@@ -61,25 +69,33 @@ QCoro::Task<std::optional<QString>> ClipboardBridge::readSelectedText(bool autoS
     }
     // While the clipboard still holds our previous copy, the user's own clipboard is the one saved
     // before that copy: keep it rather than saving our copied text.
-    const bool stillOurCopy = m_pending && snapshot.changeCount == m_copiedChangeCount;
-    if (!stillOurCopy)
+    if (!heldOurCopy)
         m_pending = snapshot;
     m_copiedChangeCount = m_clipboard.changeCount();
+    m_copiedText = copied;
     if (autoSelectAll)
         co_await postKey(KeyCommand::CollapseSelection, target);
     co_return copied;
 }
 
 QCoro::Task<ClipboardBridge::PasteOutcome> ClipboardBridge::pasteText(QString text, bool selectAllFirst,
-                                                                      platform::KeyTarget target) {
+                                                                      platform::KeyTarget target,
+                                                                      platform::ElementRef field) {
     write(text);
     m_pending.reset();
     co_await m_clock.sleep(kAfterWriteMs);
+    // Select-all + paste replaces a whole field: never another one than the field the run read.
+    // Both looks come before Ctrl+V, while the target is not fetching our clipboard.
+    const auto focusMoved = [&] { return selectAllFirst && AccessibilityService(m_a11y).focusMovedFrom(field); };
     if (selectAllFirst) {
+        if (focusMoved())
+            co_return PasteOutcome::FieldChanged;
         const bool selected = co_await postKey(KeyCommand::SelectAll, target);
         if (!selected)
             co_return PasteOutcome::TargetUnavailable;
         co_await m_clock.sleep(kAfterSelectAllMs);
+        if (focusMoved())
+            co_return PasteOutcome::FieldChanged;
     }
     const quint64 fetchesBefore = m_clipboard.fetchCount();
     const bool pasted = co_await postKey(KeyCommand::Paste, target);
@@ -121,11 +137,11 @@ void ClipboardBridge::restoreOriginal() {
     if (!m_pending)
         return;
     const Snapshot saved = std::move(*m_pending);
-    m_pending.reset();
     // Never overwrite what the user copied after our copy.
-    if (m_clipboard.changeCount() != m_copiedChangeCount)
-        return;
-    restore(saved);
+    const bool ours = holdsOurCopy();
+    m_pending.reset();
+    if (ours)
+        restore(saved);
 }
 
 void ClipboardBridge::putOnClipboard(const QString& text) {

@@ -22,6 +22,7 @@ public:
         Done,                // pasted (and, after a select-all, verified or not verifiable)
         VerificationFailed,  // the field does not show the text after two looks
         TargetUnavailable,   // the run's window is gone or not in front: nothing was typed
+        FieldChanged,        // another field than the one read has the focus: nothing was pasted
     };
 
     static constexpr qint64 kKeyPauseMs = 20;
@@ -41,10 +42,12 @@ public:
     // field. The copied text, or nothing; the user's clipboard is back when nothing is returned.
     QCoro::Task<std::optional<QString>> readSelectedText(bool autoSelectAll, platform::KeyTarget target);
     // Pastes text into the target window's focused field, over the whole field with selectAllFirst
-    // (then verified). The text stays on the clipboard on every outcome.
-    QCoro::Task<PasteOutcome> pasteText(QString text, bool selectAllFirst, platform::KeyTarget target);
+    // (then verified). With a field, a select-all paste goes on only while the bus shows that field
+    // focused (or nothing). The text stays on the clipboard on every outcome.
+    QCoro::Task<PasteOutcome> pasteText(QString text, bool selectAllFirst, platform::KeyTarget target,
+                                        platform::ElementRef field = nullptr);
     // Puts back the clipboard saved by the last successful copy, unless the user has copied
-    // something else since.
+    // something else since (a new owner that offers the text we copied is still our copy).
     void restoreOriginal();
     // Leaves text on the clipboard for the user; the saved clipboard is dropped.
     void putOnClipboard(const QString& text);
@@ -56,6 +59,8 @@ public:
     static QString normalized(const QString& s);
 
 private:
+    // A saved clipboard is pending and the clipboard still holds the text of our last copy.
+    bool holdsOurCopy() const;
     Snapshot takeSnapshot() const;
     void restore(const Snapshot& snapshot);
     void write(const QString& text);
@@ -68,6 +73,7 @@ private:
     platform::Clock& m_clock;
     std::optional<Snapshot> m_pending;
     quint64 m_copiedChangeCount = 0;  // the clipboard's change count right after our last copy
+    QString m_copiedText;             // the text of that copy
     std::optional<QString> m_lastVerifySnapshot;
 };
 

@@ -64,6 +64,7 @@ QString TriggerEngine::busyName() const {
 void TriggerEngine::reset() {
     setState(TriggerState::idle());
     m_currentElement.reset();
+    m_copiedFromElement.reset();
     m_originalText.clear();
     m_usesClipboardFallback = false;
     m_usedSelectAllRead = false;

@@ -111,12 +111,14 @@ private:
         bool terminal = false;
         bool ended = false;  // the session was ended while the field was being read
         QString probeDescription;
+        platform::ElementRef copiedFrom;  // the focused element the bus showed after a clipboard read
     };
     // A paste that starts once the write-back has reset the engine.
     struct PendingPaste {
         QString text;
         bool selectAllFirst = false;
         platform::KeyTarget target;
+        platform::ElementRef field;  // the element the run read from, when known: the paste goes there only
         QString originalText;
         QString recipeName;
     };
@@ -165,6 +167,7 @@ private:
     // Session fields.
     TriggerState m_state;
     platform::ElementRef m_currentElement;
+    platform::ElementRef m_copiedFromElement;  // a clipboard read's focused element, when the bus showed it
     QString m_originalText;
     QString m_currentRecipeName;
     bool m_usesClipboardFallback = false;

@@ -95,6 +95,8 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
     m_originalText = input;
     if (!read.fromClipboard)
         m_currentElement = read.info->element;
+    else
+        m_copiedFromElement = read.copiedFrom;
     setState(TriggerState::optimizing());
     m_activity.setActivity(AppActivity::Triggered);
     startSession(app, read.terminal);
@@ -195,6 +197,9 @@ QCoro::Task<TriggerEngine::FieldRead> TriggerEngine::readFocusedField(QString bu
         co_return read;
     }
     if (copied) {
+        // The element focused once the copy is done (the caret has moved to its end): a later
+        // select-all paste goes only into this field. Our clipboard is not being fetched now.
+        read.copiedFrom = m_accessibilityService.focusedElement();
         read.text = copied;
         read.fromClipboard = true;
         read.info.reset();

@@ -18,6 +18,13 @@ QString windowGoneMessage() {
 
 const QString kWindowGoneDetail = QStringLiteral("target window gone or not in front; kept on clipboard");
 
+QString fieldChangedMessage() {
+    return TriggerEngine::tr("Another field has the focus now, so the result was not pasted over it. The result is on "
+                             "your clipboard — paste it where you need it.");
+}
+
+const QString kFieldChangedDetail = QStringLiteral("focus moved to another field; kept on clipboard");
+
 } // namespace
 
 void TriggerEngine::replaceText() {
@@ -69,10 +76,18 @@ std::optional<TriggerEngine::PendingPaste> TriggerEngine::attemptClipboardReplac
         keepOnClipboard(text, kWindowGoneDetail, windowGoneMessage());
         return std::nullopt;
     }
+    // Terminals have no select-all: the text goes in at the prompt.
+    const bool selectAll = selectAllFirst && !terminal;
+    // The field the text came from: the accessibility element, or the element the bus showed focused
+    // once the text was copied.
+    const platform::ElementRef field = m_currentElement ? m_currentElement : m_copiedFromElement;
+    if (selectAll && m_accessibilityService.focusMovedFrom(field)) {
+        keepOnClipboard(text, kFieldChangedDetail, fieldChangedMessage());
+        return std::nullopt;
+    }
     m_panel.hide();
     m_logger.log(OptimizationLog::LogStatus::Replaced, m_originalText, text, note, m_currentRecipeName);
-    // Terminals have no select-all: the text goes in at the prompt.
-    return PendingPaste{text, selectAllFirst && !terminal, target, m_originalText, m_currentRecipeName};
+    return PendingPaste{text, selectAll, target, field, m_originalText, m_currentRecipeName};
 }
 
 void TriggerEngine::keepOnClipboard(const QString& text, const QString& detail, const QString& message) {
@@ -84,7 +99,7 @@ void TriggerEngine::keepOnClipboard(const QString& text, const QString& detail, 
 
 QCoro::Task<> TriggerEngine::runPaste(PendingPaste paste) {
     m_busy = Busy::WritingBack;
-    const auto outcome = co_await m_clipboardBridge.pasteText(paste.text, paste.selectAllFirst, paste.target);
+    const auto outcome = co_await m_clipboardBridge.pasteText(paste.text, paste.selectAllFirst, paste.target, paste.field);
     m_busy = Busy::None;
     switch (outcome) {
     case ClipboardBridge::PasteOutcome::Done:
@@ -103,6 +118,11 @@ QCoro::Task<> TriggerEngine::runPaste(PendingPaste paste) {
         m_logger.log(OptimizationLog::LogStatus::Failed, paste.originalText, paste.text, kWindowGoneDetail,
                      paste.recipeName);
         m_panel.showErrorMessage(windowGoneMessage());
+        break;
+    case ClipboardBridge::PasteOutcome::FieldChanged:
+        m_logger.log(OptimizationLog::LogStatus::Failed, paste.originalText, paste.text, kFieldChangedDetail,
+                     paste.recipeName);
+        m_panel.showErrorMessage(fieldChangedMessage());
         break;
     }
 }

@@ -136,6 +136,8 @@ TEST_P(FieldTest, ReadsTextRoleStatesExtentsAndSelection) {
         << window.x() << "," << window.y() << " " << window.width() << "x" << window.height();
 
     EXPECT_EQ(a11y.processId(element), app->pid());
+    const ElementRef again = a11y.focusedElement();  // another handle on the same field
+    EXPECT_TRUE(again && again->sameAs(*element) && element->sameAs(*again));
 
     ASSERT_TRUE(a11y.setSelection(element, TextRange{2, 3}));
     auto selected = a11y.selection(element);

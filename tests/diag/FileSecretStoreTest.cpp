@@ -1,7 +1,10 @@
 // The owner-only secrets file that stands in for the keyring: round trips, rights, failed writes
 // and undecodable files.
 #include "DiagFiles.h"
+#include "platform/fake/FakeClock.h"
 #include "platform/linux/FileSecretStore.h"
+#include "platform/linux/SettingsPreferences.h"
+#include "stores/DiagLog.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,11 +14,13 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
 using corvane::platform::linux_::FileSecretStore;
 using namespace corvane::diagtest;
+using corvane::stores::DiagLog;
 
 namespace {
 
@@ -86,6 +91,46 @@ TEST_F(FileSecretStoreTest, FileAndFolderAreOwnerOnly) {
     ASSERT_EQ(chmod(QFile::encodeName(path).constData(), 0664), 0);
     ASSERT_TRUE(store.save(kService, QStringLiteral("apiKey.openai"), QStringLiteral("sk2")).ok);
     EXPECT_EQ(modeOf(path), 0600u);
+}
+
+// Every file that holds the user's data, new or left wider by an earlier version, ends up 0600 in a
+// 0700 folder under the usual umask 022.
+TEST(UserDataFiles, AreOwnerOnlyWhateverTheUmask) {
+    const std::pair<QString, std::function<void(const QString&)>> backends[] = {
+        {QStringLiteral("config/corvane/corvane.conf"),
+         [](const QString& path) {
+             corvane::platform::linux_::SettingsPreferences prefs(path);
+             prefs.setValue(QStringLiteral("optimization_logs"), QByteArray("[]"));
+             prefs.sync();
+         }},
+        {QStringLiteral("state/corvane/corvane-diag.log"),
+         [](const QString& path) {
+             corvane::platform::fake::FakeClock clock;
+             DiagLog::configure(nullptr, &clock, path);
+             DiagLog::event(QStringLiteral("trigger AX read: OK len=12"));
+             DiagLog::flushForTesting();
+             DiagLog::configure(nullptr, nullptr, QString());
+         }},
+        {QStringLiteral("data/corvane/secrets.json"),
+         [](const QString& path) { EXPECT_TRUE(FileSecretStore(path).save(kService, QStringLiteral("k"), QStringLiteral("s")).ok); }},
+    };
+    const mode_t previous = umask(022);
+    for (const auto& [relative, write] : backends) {
+        for (const bool leftWide : {false, true}) {
+            SCOPED_TRACE(relative.toStdString() + (leftWide ? ", left 0644 in a 0755 folder" : ", new"));
+            QTemporaryDir dir;
+            const QString path = dir.filePath(relative);
+            const QString folder = QFileInfo(path).absolutePath();
+            if (leftWide) {
+                writeAll(path, {});
+                ASSERT_EQ(chmod(QFile::encodeName(path).constData(), 0644) | chmod(QFile::encodeName(folder).constData(), 0755), 0);
+            }
+            write(path);
+            EXPECT_EQ(modeOf(path), 0600u);
+            EXPECT_EQ(modeOf(folder), 0700u);
+        }
+    }
+    umask(previous);
 }
 
 TEST_F(FileSecretStoreTest, FailedWriteKeepsThePreviousSecret) {

@@ -9,9 +9,11 @@
 #include "platform/linux/SecretServiceStore.h"
 #include "stores/DiagLog.h"
 
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QDBusVariant>
 #include <QDBusVirtualObject>
 #include <QFile>
 #include <QProcess>
@@ -193,23 +195,41 @@ TEST(Keyring, AutoStoreUsesTheKeyringAndKeepsSecretsAnEarlierRunLeftInTheFile) {
 
 // ---- a keyring whose default collection is locked ----
 
+// A call to the keyring daemon's service object.
+QDBusMessage secrets(const QString& interface, const QString& method, const QVariantList& args) {
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.secrets"),
+                                                       QStringLiteral("/org/freedesktop/secrets"), interface, method);
+    call.setArguments(args);
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(call);
+    EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    return reply;
+}
+
+// Locks the default keyring, or unlocks it with the password session.sh gave it, as a login does.
+void setKeyringLocked(bool locked) {
+    const QString service = QStringLiteral("org.freedesktop.Secret.Service");
+    const QVariant collection = secrets(service, QStringLiteral("ReadAlias"), {QStringLiteral("default")}).arguments().value(0);
+    if (locked) {
+        secrets(service, QStringLiteral("Lock"), {QVariant::fromValue(QList<QDBusObjectPath>{collection.value<QDBusObjectPath>()})});
+        return;
+    }
+    const QDBusMessage session =
+        secrets(service, QStringLiteral("OpenSession"), {QStringLiteral("plain"), QVariant::fromValue(QDBusVariant(QString()))});
+    QDBusArgument password;
+    password.beginStructure();
+    password << session.arguments().value(1).value<QDBusObjectPath>() << QByteArray() << QByteArray("corvane-test-session")
+             << QStringLiteral("text/plain");
+    password.endStructure();
+    secrets(QStringLiteral("org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface"),
+            QStringLiteral("UnlockWithMasterPassword"), {collection, QVariant::fromValue(password)});
+}
+
 TEST(LockedKeyring, IsNeverPromptedForAndCountsAsNoKeyring) {
     REQUIRE_SESSION("keyring");
     SecretServiceStore store(3s);
     ASSERT_TRUE(store.save(kService, kAccount, QStringLiteral("sk-before-lock")).ok);
 
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    QDBusMessage alias = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.secrets"), QStringLiteral("/org/freedesktop/secrets"),
-                                                        QStringLiteral("org.freedesktop.Secret.Service"), QStringLiteral("ReadAlias"));
-    alias << QStringLiteral("default");
-    const QDBusMessage aliasReply = bus.call(alias);
-    ASSERT_EQ(aliasReply.type(), QDBusMessage::ReplyMessage) << aliasReply.errorMessage().toStdString();
-    const QDBusObjectPath collection = aliasReply.arguments().value(0).value<QDBusObjectPath>();
-    QDBusMessage lock = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.secrets"), QStringLiteral("/org/freedesktop/secrets"),
-                                                       QStringLiteral("org.freedesktop.Secret.Service"), QStringLiteral("Lock"));
-    lock << QVariant::fromValue(QList<QDBusObjectPath>{collection});
-    const QDBusMessage lockReply = bus.call(lock);
-    ASSERT_EQ(lockReply.type(), QDBusMessage::ReplyMessage) << lockReply.errorMessage().toStdString();
+    setKeyringLocked(true);
 
     const auto availability = bounded([&] { return store.probe(); });
     EXPECT_FALSE(availability.available);
@@ -226,6 +246,38 @@ TEST(LockedKeyring, IsNeverPromptedForAndCountsAsNoKeyring) {
     auto fallback = bounded([&] { return std::make_unique<AutoSecretStore>(toDiagLog(), 3s, path); });
     EXPECT_FALSE(fallback->usesSecretService());
     EXPECT_EQ(expectFallbackLine(diag.lines(), path), QStringLiteral("the default keyring is locked"));
+}
+
+// A keyring that is locked when the app starts (the login has not unlocked it yet) is used as soon as
+// it is unlocked, without a restart; keys kept in the file meanwhile stay.
+TEST(LockedKeyring, UnlockedLaterIsUsedWithoutARestart) {
+    REQUIRE_SESSION("keyring");
+    setKeyringLocked(false);
+    ASSERT_TRUE(SecretServiceStore().save(kService, QStringLiteral("apiKey.openai"), QStringLiteral("sk-in-keyring")).ok);
+    ASSERT_TRUE(SecretServiceStore().save(kService, QStringLiteral("apiKey.groq"), QStringLiteral("sk-old")).ok);
+    ASSERT_TRUE(SecretServiceStore().save(kService, QStringLiteral("apiKey.mistral"), QStringLiteral("sk-removed")).ok);
+    setKeyringLocked(true);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("corvane/secrets.json"));
+    DiagFile diag;
+    auto store = bounded([&] { return std::make_unique<AutoSecretStore>(toDiagLog(), 3s, path); });
+    EXPECT_FALSE(store->usesSecretService());
+    EXPECT_EQ(bounded([&] { return store->load(kService, QStringLiteral("apiKey.openai")); }), std::nullopt);
+    // Entered while locked: kept in the file.
+    ASSERT_TRUE(bounded([&] { return store->save(kService, QStringLiteral("apiKey.groq"), QStringLiteral("sk-new")); }).ok);
+    // Removed while locked: it must not come back once the keyring opens.
+    ASSERT_TRUE(bounded([&] { return store->remove(kService, QStringLiteral("apiKey.mistral")); }).ok);
+
+    setKeyringLocked(false);
+    EXPECT_EQ(bounded([&] { return store->load(kService, QStringLiteral("apiKey.openai")); }), QStringLiteral("sk-in-keyring"));
+    EXPECT_TRUE(store->usesSecretService());
+    EXPECT_EQ(store->load(kService, QStringLiteral("apiKey.mistral")), std::nullopt);
+    EXPECT_EQ(store->load(kService, QStringLiteral("apiKey.groq")), QStringLiteral("sk-new"))
+        << "the key entered while locked is newer than the keyring's";
+    const QStringList lines = diag.lines();
+    ASSERT_EQ(lines.size(), 2) << lines.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(lines[1].endsWith(QStringLiteral("Keychain: the Secret Service's default keyring is unlocked now; using it")));
 }
 
 // ---- an empty session bus: nothing provides org.freedesktop.secrets ----

@@ -1,6 +1,8 @@
 #include "platform/fake/MemoryPreferences.h"
 #include "platform/linux/SettingsPreferences.h"
+#include <QFile>
 #include <QTemporaryDir>
+#include <limits>
 #include <gtest/gtest.h>
 
 using namespace corvane::platform;
@@ -37,4 +39,25 @@ TEST(Preferences, UnparsableValuesReadAsAbsent) {
     EXPECT_FALSE(prefs.boolean(QStringLiteral("b")).has_value());
     prefs.setValue(QStringLiteral("n"), QStringLiteral(" 7 "));
     EXPECT_EQ(prefs.integer(QStringLiteral("n")), 7);
+}
+
+// Hand-edited numbers that do not fit in 64 bits read as absent (their cast would be undefined).
+TEST(Preferences, NumbersOutsideTheIntegerRangeReadAsAbsent) {
+    const std::pair<const char*, std::optional<qint64>> cases[] = {
+        {"9.3e18", std::nullopt}, {"-1e300", std::nullopt}, {"9223372036854775808", std::nullopt},
+        {"-9223372036854775809", std::nullopt}, {"nan", std::nullopt}, {"12.7", 12}, {"-9.2e18", qint64(-92e17)}};
+    QTemporaryDir dir;
+    for (const auto& [line, integer] : cases) {
+        const QString path = dir.filePath(QString::fromLatin1(line) + QStringLiteral(".conf")); // the reader caches files
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray("[General]\nminTextLength=") + line + '\n');
+        file.close();
+        EXPECT_EQ(linux_::SettingsPreferences(path).integer(QStringLiteral("minTextLength")), integer) << line;
+    }
+    fake::MemoryPreferences memory;
+    for (const QVariant& v : {QVariant(1e300), QVariant(std::numeric_limits<quint64>::max())}) {
+        memory.setValue(QStringLiteral("n"), v);
+        EXPECT_FALSE(memory.integer(QStringLiteral("n")).has_value());
+    }
 }

@@ -2,10 +2,14 @@
 // aside under "<key>.corrupt-<seconds since 2001>" and the store carries on from a clean state.
 #include "StoresFixture.h"
 #include "platform/fake/MemorySystemLog.h"
+#include "platform/linux/SettingsPreferences.h"
 #include "stores/AppProfileStore.h"
 #include "stores/DiagLog.h"
 #include "stores/OptimizationLogger.h"
 #include "stores/RecipeStore.h"
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <functional>
 
 using namespace corvane::stores;
@@ -30,7 +34,7 @@ QList<Damage> damages(const QByteArray& recordMissingAKey) {
 struct Subject {
     const char* key;
     QByteArray recordMissingAKey;
-    std::function<QString(test::StoresTest&)> startAndRead; // what the fresh store shows
+    std::function<QString(corvane::platform::Preferences&)> startAndRead; // what the fresh store shows
     std::function<void()> write;                            // makes the store save
     std::function<QString()> readAfterWrite;
     QString expectedRead;
@@ -47,29 +51,29 @@ protected:
         const QStringList langs{QStringLiteral("en")};
         return {
             {"recipes_user", R"([{"id":"user-1","name":"Kept"}])",
-             [this, langs](test::StoresTest&) {
-                 recipes = std::make_unique<RecipeStore>(prefs, clock, langs);
+             [this, langs](corvane::platform::Preferences& p) {
+                 recipes = std::make_unique<RecipeStore>(p, clock, langs);
                  return QString::number(recipes->userRecipes().size());
              },
              [this] { recipes->addUserRecipe(QStringLiteral("New"), QStringLiteral("p")); },
              [this] { return QString::number(recipes->userRecipes().size()); }, QStringLiteral("0"), false},
             {"recipes_builtin_overrides", R"({"optimize":"mine","brief":7})",
-             [this, langs](test::StoresTest&) {
-                 recipes = std::make_unique<RecipeStore>(prefs, clock, langs);
+             [this, langs](corvane::platform::Preferences& p) {
+                 recipes = std::make_unique<RecipeStore>(p, clock, langs);
                  return QString::number(recipes->overrides().size());
              },
              [this] { recipes->updateSystemPrompt(QStringLiteral("brief"), QStringLiteral("b")); },
              [this] { return QString::number(recipes->overrides().size()); }, QStringLiteral("0"), false},
             {"app_recipe_rules", R"([{"bundleID":"org.kde.kate","appName":"Kate"}])",
-             [this, langs](test::StoresTest&) {
-                 rules = std::make_unique<AppProfileStore>(prefs, clock, langs);
+             [this, langs](corvane::platform::Preferences& p) {
+                 rules = std::make_unique<AppProfileStore>(p, clock, langs);
                  return QString::number(rules->rules().size());
              },
              [this] { rules->remove(QStringLiteral("code")); },
              [this] { return QString::number(rules->rules().size()); }, QStringLiteral("17"), true},
             {"optimization_logs", R"([{"id":"6F9619FF-8B86-D011-B42D-00CF4FC964FF","timestamp":1,"status":"完成"}])",
-             [this](test::StoresTest&) {
-                 logger = std::make_unique<OptimizationLogger>(prefs, clock);
+             [this](corvane::platform::Preferences& p) {
+                 logger = std::make_unique<OptimizationLogger>(p, clock);
                  return QString::number(logger->entries().size());
              },
              [this] { logger->log(OptimizationLog::LogStatus::Triggered, QStringLiteral("x")); },
@@ -88,7 +92,7 @@ TEST_F(CorruptDataTest, UnreadableDataIsSetAsideBeforeTheFirstWrite) {
             clock.setNow(now);
             store(subject.key, damage.bytes);
 
-            EXPECT_EQ(subject.startAndRead(*this), subject.expectedRead);
+            EXPECT_EQ(subject.startAndRead(prefs), subject.expectedRead);
             if (!subject.writesAtStart) {
                 EXPECT_EQ(stored(subject.key), damage.bytes) << "nothing is written until the store must save";
                 EXPECT_TRUE(keptAside(subject.key).isEmpty());
@@ -108,8 +112,41 @@ TEST_F(CorruptDataTest, UnreadableDataIsSetAsideBeforeTheFirstWrite) {
 
             // The new data reads back after a restart, and nothing more is set aside.
             const QString afterWrite = subject.readAfterWrite();
-            EXPECT_EQ(subject.startAndRead(*this), afterWrite);
+            EXPECT_EQ(subject.startAndRead(prefs), afterWrite);
             EXPECT_EQ(keptAside(subject.key).size(), 1);
+        }
+    }
+}
+
+// Hand-edited lines that the INI reader does not hand back as text: lists, typed values, invalid
+// variants. They are something stored all the same, and are kept aside in the form the file gives.
+TEST_F(CorruptDataTest, ValuesTheIniFileDoesNotReturnAsTextAreSetAsideToo) {
+    const QByteArray lines[] = {"@,", "@Rect(0 0 1 1)", "@Size(1 2)", "@Invalid()", "a, b", "[1, 2, 3]",
+                                "[{\"id\":\"user-1\", \"name\":\"Kept\"}]", ""};
+    QTemporaryDir dir;
+    int n = 0;
+    for (const Subject& subject : subjects()) {
+        for (const QByteArray& line : lines) {
+            SCOPED_TRACE(std::string(subject.key) + "=" + line.toStdString());
+            // One file each: the INI reader caches files it has read.
+            const QString path = dir.filePath(QStringLiteral("corvane/%1.conf").arg(++n));
+            {
+                QDir().mkpath(dir.filePath(QStringLiteral("corvane")));
+                QFile file(path);
+                ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+                file.write("[General]\n" + QByteArray(subject.key) + '=' + line + '\n');
+            }
+            corvane::platform::linux_::SettingsPreferences ini(path);
+            const std::optional<QVariant> original = ini.value(QString::fromLatin1(subject.key));
+            ASSERT_TRUE(original.has_value());
+            EXPECT_EQ(subject.startAndRead(ini), subject.expectedRead);
+            if (!subject.writesAtStart)
+                subject.write();
+            const QStringList aside = ini.keys().filter(QString::fromLatin1(subject.key) + QStringLiteral(".corrupt-"));
+            ASSERT_EQ(aside.size(), 1);
+            EXPECT_EQ(ini.value(aside.first()), original) << "kept in the form the file gave";
+            const QString afterWrite = subject.readAfterWrite();
+            EXPECT_EQ(subject.startAndRead(ini), afterWrite) << "the new value reads back";
         }
     }
 }

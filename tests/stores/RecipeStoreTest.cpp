@@ -1,5 +1,7 @@
 #include "StoresFixture.h"
+#include "platform/linux/SettingsPreferences.h"
 #include "stores/RecipeStore.h"
+#include <QTemporaryDir>
 #include <QCryptographicHash>
 #include <QSignalSpy>
 #include <memory>
@@ -134,16 +136,31 @@ TEST_F(RecipeStoreTest, LegacySystemPromptMigratesOnce) {
     }
 }
 
-TEST_F(RecipeStoreTest, MigrationReplacesAStoredOptimizeOverrideButNotAfterTheFlag) {
-    store("recipes_builtin_overrides", R"({"optimize":"mine","brief":"b"})");
+// A file restored in part can hold an override of "optimize" without the migration's flag: the
+// override is the user's newer text and stays; the old single prompt is kept aside, never dropped.
+TEST_F(RecipeStoreTest, MigrationKeepsAStoredOptimizeOverrideAndSetsTheOldPromptAside) {
+    QTemporaryDir dir;
+    for (const QString& override : {QStringLiteral("mine"), QStringLiteral("legacy")}) {
+        const QString path = dir.filePath(override + QStringLiteral(".conf")); // the INI reader caches files
+        {
+            corvane::platform::linux_::SettingsPreferences ini(path);
+            ini.setValue(QStringLiteral("systemPrompt"), QStringLiteral("legacy"));
+            ini.setValue(QStringLiteral("recipes_builtin_overrides"), QByteArray(R"({"optimize":")" + override.toUtf8() + R"(","brief":"b"})"));
+            RecipeStore(ini, clock, kEnglish);
+        }
+        corvane::platform::linux_::SettingsPreferences ini(path);
+        EXPECT_EQ(RecipeStore(ini, clock, kEnglish).overrides(),
+                  (QMap<QString, QString>{{QStringLiteral("optimize"), override}, {QStringLiteral("brief"), QStringLiteral("b")}}));
+        QStringList aside = ini.keys().filter(QStringLiteral("systemPrompt.corrupt-"));
+        EXPECT_EQ(aside.size(), override == QLatin1String("mine") ? 1 : 0) << "nothing to keep when the texts agree";
+        EXPECT_EQ(ini.string(aside.value(0)).value_or(QStringLiteral("legacy")), QStringLiteral("legacy"));
+        EXPECT_EQ(ini.string(QStringLiteral("systemPrompt")), QStringLiteral("legacy")) << "never removed";
+    }
+    // Once the flag is set, the legacy prompt is left alone.
+    store("recipes_builtin_overrides", R"({"optimize":"edited"})");
     prefs.setValue(QStringLiteral("systemPrompt"), QStringLiteral("legacy"));
-    auto s = start();
-    EXPECT_EQ(s->overrides().value(QStringLiteral("optimize")), QStringLiteral("legacy"));
-    EXPECT_EQ(s->overrides().value(QStringLiteral("brief")), QStringLiteral("b"));
-
-    s->updateSystemPrompt(QStringLiteral("optimize"), QStringLiteral("edited"));
-    s = start();
-    EXPECT_EQ(s->overrides().value(QStringLiteral("optimize")), QStringLiteral("edited")) << "flag already set";
+    prefs.setValue(QStringLiteral("recipes_migrated_v1"), true);
+    EXPECT_EQ(start()->overrides().value(QStringLiteral("optimize")), QStringLiteral("edited"));
 }
 
 TEST_F(RecipeStoreTest, StoredFormsAreCompactJsonInFieldOrder) {

@@ -115,6 +115,7 @@ TEST(RunControl, UserClipboardComesBackExactly) {
         bool throughClipboard;
         std::function<void(EngineHarness&)> op;
         bool restored;
+        std::optional<qint64> clipboardManager = std::nullopt;  // re-owns every new content this much later
     };
     const std::vector<Case> cases = {
         {"cancel of a clipboard run", true, [](EngineHarness& h) { h.engine.cancel(); }, true},
@@ -127,17 +128,35 @@ TEST(RunControl, UserClipboardComesBackExactly) {
          },
          false},
         {"accessibility run leaves the clipboard alone", false, [](EngineHarness& h) { h.engine.cancel(); }, true},
+        // A clipboard manager that takes over our copy is not the user copying something new.
+        {"cancel after a clipboard manager took our copy", true, [](EngineHarness& h) { h.engine.cancel(); }, true, 100},
+        {"close after a clipboard manager took our copy", true, [](EngineHarness& h) { h.engine.abandon(false); }, true,
+         500},
+        {"user copied something meanwhile, with a clipboard manager", true,
+         [](EngineHarness& h) {
+             h.desktop.clipboard().userCopiesText(QStringLiteral("newer copy"));
+             h.clock.runAll();
+             h.engine.cancel();
+         },
+         false, 300},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EngineHarness h;
+        h.desktop.setClipboardManager(c.clipboardManager);
         editorField(h, c.throughClipboard);
+        h.clock.runAll();
         const auto writes = h.desktop.clipboard().writeCount();
+        const auto changes = h.desktop.clipboard().changeCount();
         h.trigger();
         if (c.throughClipboard) {
             EXPECT_EQ(h.desktop.clipboard().text(), kSentence);  // our copy, while the run goes on
         }
+        if (c.clipboardManager) {
+            EXPECT_EQ(h.desktop.clipboard().changeCount(), changes + 2) << "our copy, then the manager's";
+        }
         c.op(h);
+        h.clock.runAll();
         if (c.restored) {
             EXPECT_EQ(formats(h.desktop.clipboard().snapshot()), formats(kUserClipboard));
         } else {

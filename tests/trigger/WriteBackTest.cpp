@@ -197,6 +197,53 @@ TEST(WriteBack, NothingIsTypedWhenTheRunsWindowIsNotInFront) {
     }
 }
 
+// Select-all + paste replaces a whole field: when the user has moved to another field of the same
+// window, nothing is pasted over it and the result waits on the clipboard.
+TEST(WriteBack, SelectAllPasteNeverLandsInAnotherField) {
+    struct Case {
+        const char* name;
+        bool readThroughClipboard;
+        qint64 focusMovesAfterReplaceMs;  // -1: before Replace
+        QStringList keysAfterRead;
+    };
+    const QString a = QStringLiteral("Ctrl+A");
+    const std::vector<Case> cases = {
+        {"accessibility write without effect, moved before Replace", false, -1, {}},
+        {"clipboard read, moved before Replace", true, -1, {}},
+        {"clipboard read, moved before the select-all", true, 10, {}},
+        {"clipboard read, moved before Ctrl+V", true, 100, {a}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EngineHarness h;
+        auto& w = h.app(kEditor, QStringLiteral("Text Editor"));
+        auto first = h.field(w, kSentence);
+        first->readable = !c.readThroughClipboard;
+        h.trigger();
+        h.answer(kResult);
+        first->writeWithoutEffect = true;
+        const bool movedFirst = c.focusMovesAfterReplaceMs < 0;
+        if (!movedFirst) {
+            h.engine.replaceText();
+            h.clock.advance(c.focusMovesAfterReplaceMs);
+        }
+        auto second = h.field(w, QStringLiteral("Subject: quarterly numbers"), {0, 5});
+        if (movedFirst)
+            h.engine.replaceText();
+        h.clock.runAll();
+
+        const QStringList read = c.readThroughClipboard ? QStringList{a, QStringLiteral("Ctrl+C"), QStringLiteral("Right")}
+                                                        : QStringList{};
+        EXPECT_EQ(w.keysReceived, read + c.keysAfterRead);
+        EXPECT_EQ(second->text, QStringLiteral("Subject: quarterly numbers"));
+        EXPECT_EQ(first->text, kSentence);
+        EXPECT_EQ(h.desktop.clipboard().text(), kResult);
+        EXPECT_EQ(h.statuses().back(), Status::Failed);
+        EXPECT_EQ(h.lastRecord().detail, QStringLiteral("focus moved to another field; kept on clipboard"));
+        EXPECT_TRUE(h.panel.calls.last().startsWith(QStringLiteral("showErrorMessage(Another field has the focus now")));
+    }
+}
+
 TEST(WriteBack, WindowLostDuringThePasteStopsTheKeys) {
     EngineHarness h;
     auto& w = h.app(kEditor, QStringLiteral("Text Editor"));

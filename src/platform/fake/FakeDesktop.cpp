@@ -7,6 +7,10 @@ namespace {
 class FakeElement final : public AccessibleElement {
 public:
     FakeElement(std::weak_ptr<FakeField> f, qint64 p, quint64 w) : field(std::move(f)), pid(p), window(w) {}
+    bool sameAs(const AccessibleElement& other) const override {
+        const auto* e = dynamic_cast<const FakeElement*>(&other);
+        return e && !field.expired() && e->window == window && e->field.lock() == field.lock();
+    }
     std::weak_ptr<FakeField> field;
     qint64 pid;
     quint64 window;
@@ -44,7 +48,21 @@ QString currentLine(const FakeField& f) {
 
 } // namespace
 
-FakeDesktop::FakeDesktop(FakeClock& clock) : m_clock(clock) {}
+FakeDesktop::FakeDesktop(FakeClock& clock) : m_clock(clock) {
+    QObject::connect(&m_clipboard, &Clipboard::changed, &m_timerContext, [this] {
+        if (!m_managerDelay || m_managerOwning)
+            return;
+        const quint64 change = m_clipboard.changeCount();
+        m_clock.schedule(*m_managerDelay, &m_timerContext, [this, change] {
+            // Only what is still on the clipboard is taken over, every format of it.
+            if (m_clipboard.changeCount() != change || m_clipboard.snapshot().isEmpty())
+                return;
+            m_managerOwning = true;
+            m_clipboard.userCopies(m_clipboard.snapshot());
+            m_managerOwning = false;
+        });
+    });
+}
 
 FakeDesktop::~FakeDesktop() = default;
 

@@ -73,6 +73,9 @@ public:
     void setAccessibilityAvailable(bool available) { m_a11yAvailable = available; }
     void setCopyDelay(std::optional<qint64> ms) { m_copyDelay = ms; }  // nothing: copies never land
     void setPasteDelay(qint64 ms) { m_pasteDelay = ms; }
+    // A clipboard manager: this long after every change it becomes the clipboard's owner with the
+    // same content (a new change). Nothing: no manager.
+    void setClipboardManager(std::optional<qint64> delayMs) { m_managerDelay = delayMs; }
     // The user holds a modifier (Alt) for this long from now.
     void holdModifiersFor(qint64 ms);
     QStringList keyLog() const { return m_keyLog; }  // "<window id>:<keys>", refused sends included as "refused"
@@ -114,6 +117,8 @@ private:
     bool m_a11yAvailable = true;
     std::optional<qint64> m_copyDelay = 10;
     qint64 m_pasteDelay = 5;
+    std::optional<qint64> m_managerDelay;
+    bool m_managerOwning = false;
     qint64 m_modifiersReleasedAt = 0;
     QStringList m_keyLog;
     quint64 m_fetchingWindow = 0;

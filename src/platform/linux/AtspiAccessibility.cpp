@@ -45,6 +45,10 @@ QList<atspi::ScreenGeometry> screenGeometries() {
 class AtspiAccessibility::Element final : public AccessibleElement {
 public:
     Element(QString service, QString path) : node{std::move(service), std::move(path)} {}
+    bool sameAs(const AccessibleElement& other) const override {
+        const auto* e = dynamic_cast<const Element*>(&other);
+        return e && e->node.service == node.service && e->node.path == node.path;
+    }
     Node node;
     std::optional<QStringList> interfaces;
 };

@@ -2,14 +2,20 @@
 #include "platform/SecretStore.h"
 #include "platform/linux/FileSecretStore.h"
 #include "platform/linux/SecretServiceStore.h"
+#include <QList>
+#include <atomic>
 #include <memory>
+#include <mutex>
 
 namespace corvane::platform::linux_ {
 
-// The process's secret store, chosen once at construction: the desktop keyring when a Secret
-// Service answers with an unlocked default keyring, else the owner-only file. Without a keyring it
-// says so once through notice (the diagnostics log). With a keyring, secrets that an earlier run
-// kept in the file stay readable until they are saved again or removed.
+// The process's secret store: the desktop keyring when a Secret Service answers with an unlocked
+// default keyring, else the owner-only file. Without a keyring it says so once through notice (the
+// diagnostics log). A keyring that was locked at start is looked at again whenever a lookup finds
+// nothing in the file and before every write, and is used from the moment it is unlocked. Secrets
+// kept in the file (by an earlier run, or while the keyring was locked) are newer than the
+// keyring's copy: they are read first and stay until they are saved again or removed. Items removed
+// while it was locked are removed from it once it unlocks.
 class AutoSecretStore final : public SecretStore {
 public:
     using Notice = FileSecretStore::Notice;
@@ -17,8 +23,8 @@ public:
     explicit AutoSecretStore(Notice notice = {}, std::chrono::milliseconds timeout = std::chrono::seconds(5),
                              const QString& fallbackPath = FileSecretStore::defaultPath());
 
-    bool usesSecretService() const { return m_service != nullptr; }
-    QString fallbackReason() const { return m_reason; }
+    bool usesSecretService() const { return m_useService.load(); }
+    QString fallbackReason() const;
     QString fallbackPath() const { return m_file.filePath(); }
 
     std::optional<QString> load(const QString& service, const QString& account) override;
@@ -26,8 +32,16 @@ public:
     SecretResult remove(const QString& service, const QString& account) override;
 
 private:
-    std::unique_ptr<SecretServiceStore> m_service; // null: no usable Secret Service at start
+    // Looks again at a keyring that answered but was locked; true when it is usable now.
+    bool keyringUsableNow();
+
+    std::unique_ptr<SecretServiceStore> m_service;
     FileSecretStore m_file;
+    Notice m_notice;
+    std::atomic<bool> m_useService{false};
+    mutable std::mutex m_stateMutex;
+    bool m_lookAgain = false; // the service answered at the last look, with its keyring locked
+    QList<std::pair<QString, QString>> m_removedWhileLocked; // (service, account), removed once it unlocks
     QString m_reason;
 };
 

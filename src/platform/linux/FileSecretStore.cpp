@@ -1,5 +1,6 @@
 #include "platform/linux/FileSecretStore.h"
 
+#include "platform/PrivateFiles.h"
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -41,8 +42,8 @@ FileSecretStore::Snapshot FileSecretStore::read() const {
         return snapshot;
     snapshot.exists = true;
     // A copy made by hand may have looser rights; secrets stay the owner's alone.
-    if (file.permissions() & ~(kOwnerOnly | QFile::ReadUser | QFile::WriteUser))
-        file.setPermissions(kOwnerOnly);
+    privatefiles::narrowFile(m_path);
+    privatefiles::ensureFolder(QFileInfo(m_path).absolutePath());
     if (!file.open(QIODevice::ReadOnly)) {
         snapshot.readable = false;
         snapshot.problem = file.errorString();
@@ -164,11 +165,8 @@ SecretResult FileSecretStore::setAside(const Snapshot& snapshot) {
 
 SecretResult FileSecretStore::write(const QJsonObject& root) {
     const QString folder = QFileInfo(m_path).absolutePath();
-    if (!QFileInfo::exists(folder)) {
-        if (!QDir().mkpath(folder))
-            return failure(QStringLiteral("The folder %1 cannot be created.").arg(folder));
-        QFile::setPermissions(folder, kOwnerOnly | QFile::ExeOwner);
-    }
+    if (!privatefiles::ensureFolder(folder) && !QFileInfo(folder).isDir())
+        return failure(QStringLiteral("The folder %1 cannot be created.").arg(folder));
     // Create the file owner-only first: a new file written by QSaveFile would get the umask's
     // rights, while an existing one lends its rights to the replacement from the first byte.
     if (!QFileInfo::exists(m_path)) {

@@ -163,6 +163,7 @@ SecretServiceStore::Availability SecretServiceStore::probe() {
     Ref<SecretService> service{openService(deadline, m_timeout, &result.reason)};
     if (!service)
         return result;
+    result.answered = true;
     result.available = defaultKeyringUnlocked(service.ptr, deadline, m_timeout, &result.reason);
     return result;
 }

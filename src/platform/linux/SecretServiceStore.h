@@ -18,6 +18,7 @@ public:
     struct Availability {
         bool available = false;
         QString reason; // why not, as a plain phrase
+        bool answered = false; // a Secret Service answered (its keyring may still be locked)
     };
     // Whether a Secret Service answers and its default keyring is unlocked.
     Availability probe();

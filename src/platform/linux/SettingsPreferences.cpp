@@ -1,6 +1,6 @@
 #include "platform/linux/SettingsPreferences.h"
+#include "platform/PrivateFiles.h"
 #include <QDir>
-#include <QFileInfo>
 
 namespace corvane::platform::linux_ {
 
@@ -11,9 +11,11 @@ QString SettingsPreferences::defaultPath() {
     return base + QStringLiteral("/corvane/corvane.conf");
 }
 
-SettingsPreferences::SettingsPreferences(const QString& filePath)
-    : m_settings(std::make_unique<QSettings>(filePath, QSettings::IniFormat)) {
-    QDir().mkpath(QFileInfo(filePath).absolutePath());
+SettingsPreferences::SettingsPreferences(const QString& filePath) {
+    // The file holds previews of the user's texts: made owner-only before anything is written to it
+    // (a rewrite keeps the rights of the file it replaces).
+    privatefiles::ensureFile(filePath);
+    m_settings = std::make_unique<QSettings>(filePath, QSettings::IniFormat);
 }
 
 bool SettingsPreferences::contains(const QString& key) const { return m_settings->contains(key); }
@@ -30,7 +32,10 @@ void SettingsPreferences::remove(const QString& key) { m_settings->remove(key); 
 
 QStringList SettingsPreferences::keys() const { return m_settings->allKeys(); }
 
-void SettingsPreferences::sync() { m_settings->sync(); }
+void SettingsPreferences::sync() {
+    m_settings->sync();
+    privatefiles::narrowFile(m_settings->fileName());
+}
 
 QString SettingsPreferences::filePath() const { return m_settings->fileName(); }
 

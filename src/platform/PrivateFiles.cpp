@@ -1,0 +1,75 @@
+#include "platform/PrivateFiles.h"
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace corvane::platform::privatefiles {
+
+namespace {
+
+constexpr mode_t kFolderMode = 0700;
+constexpr mode_t kFileMode = 0600;
+
+QByteArray native(const QString& path) { return QFile::encodeName(path); }
+
+// Keeps only the owner's own bits of an existing regular file or folder of ours; ok when nothing else
+// was set. Shared places (a sticky folder such as /tmp, a device, someone else's folder) are left alone.
+bool narrow(const struct stat& st, auto&& change) {
+    if ((st.st_mode & 07077) == 0)
+        return true;
+    const bool ours = st.st_uid == ::geteuid() && !(st.st_mode & S_ISVTX);
+    if (!ours || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
+        return false;
+    return change(st.st_mode & 0700) == 0;
+}
+
+} // namespace
+
+bool ensureFolder(const QString& folder) {
+    const QString clean = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    struct stat st {};
+    if (::stat(native(clean).constData(), &st) == 0) {
+        if (!S_ISDIR(st.st_mode))
+            return false;
+        return narrow(st, [&](mode_t m) { return ::chmod(native(clean).constData(), m); });
+    }
+    const QString parent = QFileInfo(clean).path();
+    if (parent != clean && !QFileInfo::exists(parent) && !ensureFolder(parent))
+        return false;
+    // mkdir applies the umask; chmod afterwards makes the mode exact.
+    if (::mkdir(native(clean).constData(), kFolderMode) != 0 && errno != EEXIST)
+        return false;
+    return ::chmod(native(clean).constData(), kFolderMode) == 0;
+}
+
+bool narrowFile(const QString& path) {
+    struct stat st {};
+    if (::stat(native(path).constData(), &st) != 0)
+        return errno == ENOENT;
+    return narrow(st, [&](mode_t m) { return ::chmod(native(path).constData(), m); });
+}
+
+bool narrowFile(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return false;
+    return narrow(st, [&](mode_t m) { return ::fchmod(fd, m); });
+}
+
+bool ensureFile(const QString& path) {
+    if (!ensureFolder(QFileInfo(path).absolutePath()))
+        return false;
+    const int fd = ::open(native(path).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, kFileMode);
+    if (fd < 0)
+        return false;
+    const bool ok = narrowFile(fd);
+    ::close(fd);
+    return ok;
+}
+
+} // namespace corvane::platform::privatefiles

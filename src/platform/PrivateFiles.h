@@ -1,0 +1,21 @@
+#pragma once
+// Files that hold the user's data (preferences with previews of their texts, the diagnostics log,
+// secrets) are readable by the user alone: folders 0700 and files 0600, whatever the umask, and
+// existing ones of ours with wider rights are narrowed (shared places such as /tmp or a device never are).
+#include <QString>
+
+namespace corvane::platform::privatefiles {
+
+// Creates folder and any missing parents with mode 0700; an existing folder that grants anything to
+// group or others is narrowed to 0700 (its parents are left as they are). False when it cannot exist.
+bool ensureFolder(const QString& folder);
+// Narrows an existing file that grants anything to group or others to 0600. False when it exists
+// and cannot be narrowed.
+bool narrowFile(const QString& path);
+// The same for an open file descriptor.
+bool narrowFile(int fd);
+// Makes sure path's folder is private and the file exists with mode 0600 (an empty file is made
+// when missing, an existing one is narrowed).
+bool ensureFile(const QString& path);
+
+} // namespace corvane::platform::privatefiles
