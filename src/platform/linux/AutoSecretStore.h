@@ -1,5 +1,6 @@
 #pragma once
 #include "platform/SecretStore.h"
+#include "platform/SecretStoreLocation.h"
 #include "platform/linux/FileSecretStore.h"
 #include "platform/linux/SecretServiceStore.h"
 #include <memory>
@@ -10,16 +11,16 @@ namespace corvane::platform::linux_ {
 // Service answers with an unlocked default keyring, else the owner-only file. Without a keyring it
 // says so once through notice (the diagnostics log). With a keyring, secrets that an earlier run
 // kept in the file stay readable until they are saved again or removed.
-class AutoSecretStore final : public SecretStore {
+class AutoSecretStore final : public SecretStore, public SecretStoreLocation {
 public:
     using Notice = FileSecretStore::Notice;
 
     explicit AutoSecretStore(Notice notice = {}, std::chrono::milliseconds timeout = std::chrono::seconds(5),
                              const QString& fallbackPath = FileSecretStore::defaultPath());
 
-    bool usesSecretService() const { return m_service != nullptr; }
-    QString fallbackReason() const { return m_reason; }
-    QString fallbackPath() const { return m_file.filePath(); }
+    bool usesSecretService() const override { return m_service != nullptr; }
+    QString fallbackReason() const override { return m_reason; }
+    QString fallbackPath() const override { return m_file.filePath(); }
 
     std::optional<QString> load(const QString& service, const QString& account) override;
     SecretResult save(const QString& service, const QString& account, const QString& secret) override;
