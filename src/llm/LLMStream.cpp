@@ -42,7 +42,7 @@ void LLMStream::begin() {
 }
 
 void LLMStream::send(const QString& baseURL) {
-    const double configured = m_store.apiTimeout();
+    const double configured = m_params.timeout;
     ChatRequestOptions options;
     options.endpoint = baseURL;
     options.format = m_params.format;
@@ -120,7 +120,7 @@ void LLMStream::handleEnd(const HttpExchange::End& end) {
         return;
     case Kind::Transport:
         if (end.transport.code == TransportError::Code::TimedOut)
-            finish(StreamEvent::error(LLMClient::timeoutMessage(m_store.apiTimeout()), QStringLiteral("timeout")));
+            finish(StreamEvent::error(LLMClient::timeoutMessage(m_params.timeout), QStringLiteral("timeout")));
         else
             finish(StreamEvent::error(LLMClient::humanizedURLError(end.transport), QStringLiteral("network")));
         return;

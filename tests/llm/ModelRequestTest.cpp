@@ -142,7 +142,14 @@ TEST_F(ModelRequest, TimeoutMessageShowsTheConfiguredSeconds) {
     ScriptedResponse silent;
     silent.headDelayMs = 60000;
     server.respond(silent);
-    const StreamRun result = run();
+    StreamRun result;
+    std::unique_ptr<llm::ModelStream> stream = client.optimize(QStringLiteral("p"), QStringLiteral("s"));
+    store.setApiTimeout(600); // an edit in the settings window while the run waits changes nothing of it
+    QObject::connect(stream.get(), &llm::ModelStream::event, [&](const StreamEvent& e) {
+        result.events.append(e);
+        result.ended = e.isTerminal();
+    });
+    spinUntil([&] { return result.ended; });
     expectWellFormed(result);
     EXPECT_EQ(result.terminal().kind, QStringLiteral("timeout"));
     EXPECT_EQ(result.terminal().message,
