@@ -159,6 +159,15 @@ void LLMStream::finish(const StreamEvent& terminal) {
         return;
     m_finished = true;
     dropExchange();
+    // A provider's error may quote the key it was sent; the sentence goes to the panel and the
+    // logs, so the key never travels with it.
+    if (terminal.type == StreamEvent::Type::Error && m_params.apiKey.size() >= 4 &&
+        terminal.message.contains(m_params.apiKey)) {
+        StreamEvent masked = terminal;
+        masked.message.replace(m_params.apiKey, QStringLiteral("••••"));
+        Q_EMIT event(masked);
+        return;
+    }
     Q_EMIT event(terminal);
 }
 

@@ -94,6 +94,19 @@ TEST_F(ModelRequest, KeyWithLineBreakIsRefusedNamingTheKey) {
     EXPECT_TRUE(server.requests().isEmpty());
 }
 
+TEST_F(ModelRequest, AProviderErrorQuotingTheKeyNeverCarriesIt) {
+    const QString key = QStringLiteral("sk-live-7f3a9c21");
+    for (const QByteArray& body : {QByteArray(R"({"error":{"message":"Incorrect API key provided: sk-live-7f3a9c21."}})"),
+                                   QByteArray("data: {\"error\":{\"message\":\"bad key sk-live-7f3a9c21\"}}\n\n")}) {
+        configure(QStringLiteral("openai"), server.baseUrl(), key);
+        server.respond(body.startsWith("data:") ? ScriptedResponse::sse(body) : ScriptedResponse::json(401, body));
+        const StreamRun result = run();
+        expectWellFormed(result);
+        EXPECT_EQ(result.terminal().type, StreamEvent::Type::Error);
+        EXPECT_FALSE(result.terminal().message.contains(key)) << result.terminal().message.toStdString();
+    }
+}
+
 TEST_F(ModelRequest, UnreachableServerIsANetworkError) {
     const QString endpoint = server.baseUrl();
     server.close(); // nothing listens on that port any more
