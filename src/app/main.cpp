@@ -202,6 +202,8 @@ int main(int argc, char** argv) {
                                                        .openFeedback = {},
                                                        .version = QStringLiteral(CORVANE_VERSION)});
     settings::SettingsWindowController::setShared(&settingsWindow);
+    if (qEnvironmentVariableIsSet("CORVANE_SHOW_SETTINGS_AT_START")) // desktop tests open it this way
+        QTimer::singleShot(0, &settingsWindow, &settings::SettingsWindowController::show);
     app::TriggerDispatch dispatch(
         engine, [&engine](std::optional<QString> forced) { return engine.trigger(std::move(forced)); },
         panelController, telemetry, hotkeys, settings, appRules);
