@@ -170,6 +170,12 @@ void ApiTab::chooseVendor(const QString& vendorId) {
     reload();
 }
 
+void ApiTab::commitEdits() {
+    commitKey();
+    if (m_endpoint->text().trimmed() != m_deps.settings.apiEndpoint())
+        m_deps.settings.setApiEndpoint(m_endpoint->text().trimmed());
+}
+
 void ApiTab::loadKeyField() {
     // The field holds the provider's key behind password dots; it is written back only when the
     // user typed, so a key inherited from an older version is never copied over by a focus change.

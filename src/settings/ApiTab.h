@@ -20,6 +20,8 @@ public:
 
     // Reads every control again from the store.
     void reload();
+    // Writes what is typed but not yet confirmed (the key, the endpoint), as leaving a field does.
+    void commitEdits();
     // Forgets the probe and the model list still running; their results will be dropped.
     void dropPending();
 

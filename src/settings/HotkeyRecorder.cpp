@@ -152,8 +152,8 @@ void HotkeyRecorder::keyPressEvent(QKeyEvent* event) {
 }
 
 void HotkeyRecorder::focusOutEvent(QFocusEvent* event) {
-    // A keyboard grab keeps the focus; losing it means the window went away mid-recording.
-    if (m_recording && !QWidget::keyboardGrabber())
+    // Focus moving elsewhere (a click on another control, the window going away) ends recording.
+    if (m_recording && event->reason() != Qt::PopupFocusReason)
         stopRecording();
     QPushButton::focusOutEvent(event);
 }

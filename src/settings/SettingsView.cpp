@@ -59,7 +59,9 @@ void SettingsView::changeEvent(QEvent* event) {
 }
 
 void SettingsView::hideEvent(QHideEvent* event) {
-    // Late answers of a closed window are dropped, and a recorder gives the shortcuts back.
+    // What was typed is kept, late answers of a closed window are dropped, and a recorder gives
+    // the shortcuts back.
+    m_api->commitEdits();
     m_api->dropPending();
     m_rules->stopCapture();
     for (HotkeyRecorder* recorder : findChildren<HotkeyRecorder*>())

@@ -143,6 +143,13 @@ TEST_F(SettingsTest, EachProviderKeepsItsOwnKeyAndAnEmptyFieldDeletesOnlyThatOne
     EXPECT_TRUE(noteOf(find<QLabel>("keyStorageNote")).contains(QLatin1String("could not be saved")));
     EXPECT_FALSE(fileValue(QStringLiteral("apiVendor")).contains(QLatin1String("sk-")));
     EXPECT_FALSE(view().windowTitle().contains(QLatin1String("sk-")));
+
+    // Closing the window keeps a key that was typed but never confirmed by leaving the field.
+    secrets.failSaves = false;
+    key->setText(QStringLiteral("sk-typed-then-closed"));
+    Q_EMIT key->textEdited(key->text());
+    view().close();
+    EXPECT_EQ(settings.apiKey(QStringLiteral("openai")), QStringLiteral("sk-typed-then-closed"));
 }
 
 TEST_F(SettingsTest, ConnectionTestShowsLatencyOrTheErrorWithoutTheKey) {
