@@ -7,6 +7,7 @@
 #include "settings/RecipesTab.h"
 #include "settings/TriggerTab.h"
 #include <QEvent>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -40,6 +41,10 @@ SettingsView::SettingsView(SettingsDependencies& deps, QWidget* parent) : QWidge
     m_tabs->addTab(m_trigger, tr("Trigger"));
     m_tabs->addTab(m_about, tr("About"));
     layout->addWidget(m_tabs);
+    // Plain buttons inside the cards get room around their text.
+    for (QPushButton* button : findChildren<QPushButton*>())
+        if (!button->property("cvRole").isValid() && !qobject_cast<HotkeyRecorder*>(button))
+            button->setMinimumWidth(button->sizeHint().width() + 2 * CVDesign::space3);
     resize(660, 600);
     setMinimumSize(560, 480);
 }
