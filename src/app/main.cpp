@@ -199,7 +199,7 @@ int main(int argc, char** argv) {
                                                        .keyStorage = &secrets,
                                                        .telemetry = &telemetry,
                                                        .updates = &updates,
-                                                       .openFeedback = {},
+                                                       .openFeedback = {}, // the feedback window hooks in here
                                                        .version = QStringLiteral(CORVANE_VERSION)});
     settings::SettingsWindowController::setShared(&settingsWindow);
     if (qEnvironmentVariableIsSet("CORVANE_SHOW_SETTINGS_AT_START")) // desktop tests open it this way
