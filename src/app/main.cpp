@@ -10,6 +10,7 @@
 #include "platform/SystemClock.h"
 #include "platform/linux/AtspiAccessibility.h"
 #include "platform/linux/AutoSecretStore.h"
+#include "platform/linux/DesktopInstalledApps.h"
 #include "platform/linux/JournalLog.h"
 #include "platform/linux/QtClipboard.h"
 #include "platform/linux/SessionAccessibilityStatus.h"
@@ -182,12 +183,30 @@ int main(int argc, char** argv) {
     trigger::TriggerEngine::setShared(&engine);
     panelController.setEngine(engine);
 
-    settings::SettingsWindowController settingsWindow;
-    settings::SettingsWindowController::setShared(&settingsWindow);
-
     // Trigger sources.
     trigger::HotkeyCenter hotkeys(grabber, clock);
     trigger::HotkeyCenter::setShared(&hotkeys);
+
+    // Settings window: built on its first show().
+    platform::linux_::DesktopInstalledApps installedApps;
+    settings::SettingsWindowController settingsWindow({.settings = settings,
+                                                       .recipes = recipes,
+                                                       .appRules = appRules,
+                                                       .preferences = preferences,
+                                                       .hotkeys = hotkeys,
+                                                       .permission = permission,
+                                                       .activeApp = activeApp,
+                                                       .layout = layout,
+                                                       .clock = clock,
+                                                       .installedApps = &installedApps,
+                                                       .keyStorage = &secrets,
+                                                       .telemetry = &telemetry,
+                                                       .updates = &updates,
+                                                       .openFeedback = {}, // the feedback window hooks in here
+                                                       .version = QStringLiteral(CORVANE_VERSION)});
+    settings::SettingsWindowController::setShared(&settingsWindow);
+    if (qEnvironmentVariableIsSet("CORVANE_SHOW_SETTINGS_AT_START")) // desktop tests open it this way
+        QTimer::singleShot(0, &settingsWindow, &settings::SettingsWindowController::show);
     app::TriggerDispatch dispatch(
         engine, [&engine](std::optional<QString> forced) { return engine.trigger(std::move(forced)); },
         panelController, telemetry, hotkeys, settings, appRules);

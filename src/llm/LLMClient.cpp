@@ -29,6 +29,7 @@ std::unique_ptr<ModelStream> LLMClient::optimize(const QString& prompt, const QS
     const QString vendorID = m_store.apiVendorID();
     params.apiKey = m_store.apiKey(vendorID);
     params.model = params.useBuiltIn ? QString::fromLatin1(builtInModel) : m_store.apiModel();
+    params.timeout = m_store.apiTimeout();
     params.prompt = prompt;
     params.systemPrompt = systemPrompt;
     params.history = history;

@@ -42,7 +42,7 @@ void LLMStream::begin() {
 }
 
 void LLMStream::send(const QString& baseURL) {
-    const double configured = m_store.apiTimeout();
+    const double configured = m_params.timeout;
     ChatRequestOptions options;
     options.endpoint = baseURL;
     options.format = m_params.format;
@@ -120,7 +120,7 @@ void LLMStream::handleEnd(const HttpExchange::End& end) {
         return;
     case Kind::Transport:
         if (end.transport.code == TransportError::Code::TimedOut)
-            finish(StreamEvent::error(LLMClient::timeoutMessage(m_store.apiTimeout()), QStringLiteral("timeout")));
+            finish(StreamEvent::error(LLMClient::timeoutMessage(m_params.timeout), QStringLiteral("timeout")));
         else
             finish(StreamEvent::error(LLMClient::humanizedURLError(end.transport), QStringLiteral("network")));
         return;
@@ -159,6 +159,15 @@ void LLMStream::finish(const StreamEvent& terminal) {
         return;
     m_finished = true;
     dropExchange();
+    // A provider's error may quote the key it was sent; the sentence goes to the panel and the
+    // logs, so the key never travels with it.
+    if (terminal.type == StreamEvent::Type::Error && m_params.apiKey.size() >= 4 &&
+        terminal.message.contains(m_params.apiKey)) {
+        StreamEvent masked = terminal;
+        masked.message.replace(m_params.apiKey, QStringLiteral("••••"));
+        Q_EMIT event(masked);
+        return;
+    }
     Q_EMIT event(terminal);
 }
 

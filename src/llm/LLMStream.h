@@ -26,6 +26,7 @@ public:
         QString model;
         QString prompt;
         QString systemPrompt;
+        double timeout = 30; // the stored setting as it was when the run started
         QList<ChatMessage> history;
     };
 

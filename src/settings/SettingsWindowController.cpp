@@ -1,4 +1,5 @@
 #include "settings/SettingsWindowController.h"
+#include "settings/SettingsView.h"
 
 namespace corvane::settings {
 
@@ -6,8 +7,10 @@ namespace {
 SettingsWindowController* g_shared = nullptr;
 }
 
-SettingsWindowController::SettingsWindowController(QObject* parent) : QObject(parent) {}
-SettingsWindowController::~SettingsWindowController() = default;
+SettingsWindowController::SettingsWindowController(SettingsDependencies deps, QObject* parent)
+    : QObject(parent), m_deps(std::move(deps)) {}
+
+SettingsWindowController::~SettingsWindowController() { delete m_view; }
 
 SettingsWindowController& SettingsWindowController::shared() {
     if (!g_shared)
@@ -17,6 +20,14 @@ SettingsWindowController& SettingsWindowController::shared() {
 
 void SettingsWindowController::setShared(SettingsWindowController* controller) { g_shared = controller; }
 
-void SettingsWindowController::show() {}
+void SettingsWindowController::show() {
+    if (!m_view)
+        m_view = new SettingsView(m_deps);
+    else if (!m_view->isVisible())
+        m_view->reload();
+    m_view->show();
+    m_view->raise();
+    m_view->activateWindow();
+}
 
 } // namespace corvane::settings

@@ -77,6 +77,9 @@ void HotkeyCenter::sync(const QList<HotkeyRegistration>& registrations,
                         std::function<void(const QString&)> dispatcher) {
     Q_ASSERT(QThread::currentThread() == thread());
     m_dispatcher = std::move(dispatcher);
+    m_lastRegistrations = registrations;
+    if (m_suspended)
+        return;
     removeAll();
     ensureInstalled();
     const QList<HotkeyError> before = m_errors;
@@ -90,6 +93,20 @@ void HotkeyCenter::sync(const QList<HotkeyRegistration>& registrations,
                          });
     if (changed)
         Q_EMIT errorsChanged();
+}
+
+void HotkeyCenter::suspend() {
+    if (m_suspended)
+        return;
+    m_suspended = true;
+    removeAll();
+}
+
+void HotkeyCenter::resume() {
+    if (!m_suspended)
+        return;
+    m_suspended = false;
+    sync(m_lastRegistrations, m_dispatcher);
 }
 
 void HotkeyCenter::removeAll() {

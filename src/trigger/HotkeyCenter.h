@@ -45,6 +45,12 @@ public:
     // receiver of all presses. Main thread only.
     void sync(const QList<HotkeyRegistration>& registrations, std::function<void(const QString&)> dispatcher);
 
+    // While a shortcut is being recorded every grab is released, so that the press reaches the
+    // recorder; sync() calls meanwhile are kept and applied by resume().
+    void suspend();
+    void resume();
+    bool isSuspended() const { return m_suspended; }
+
     // The shortcuts of the last sync that are not active, in list order.
     QList<HotkeyError> lastErrors() const { return m_errors; }
     // Signatures of the live registrations, ascending.
@@ -72,6 +78,8 @@ private:
     quint32 m_nextSignature = kFirstSignature;
     std::function<void(const QString&)> m_dispatcher;
     QList<HotkeyError> m_errors;
+    QList<HotkeyRegistration> m_lastRegistrations;
+    bool m_suspended = false;
 };
 
 } // namespace corvane::trigger

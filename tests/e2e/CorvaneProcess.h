@@ -31,6 +31,7 @@ public:
         QString endpoint;             // the model server (OpenAI-compatible)
         double apiTimeoutSeconds = 20;
         bool ctrlAltSpaceHotkey = false; // else the default hotkey, which the window manager owns
+        bool showSettings = false;       // the settings window opens at start
     };
     static constexpr const char* apiKey = "sk-e2e-test-key";
 
@@ -46,6 +47,8 @@ public:
     bool running() const { return m_process.state() == QProcess::Running; }
 
     QString diagLog() const;
+    // A preference as the binary stored it (the text of the INI value).
+    QString preference(const QString& key) const;
     bool diagHas(const QString& fragment) const { return diagLog().contains(fragment); }
     // The activity log, newest first, as it is stored right now.
     QList<ActivityRecord> activity() const;

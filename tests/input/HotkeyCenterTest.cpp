@@ -186,4 +186,21 @@ TEST_F(HotkeyCenterTest, WithoutADesktopEveryShortcutIsReportedUnavailable) {
     EXPECT_EQ(fallback.lastErrors()[0].reason, HotkeyError::Reason::Unavailable);
 }
 
+TEST_F(HotkeyCenterTest, WhileSuspendedNothingIsGrabbedAndResumeAppliesTheLatestSync) {
+    sync({{QStringLiteral("global"), keys::Space, kOption}});
+    center.suspend();
+    EXPECT_TRUE(grabber.grabs().isEmpty()) << "a recorder must see the press of a grabbed combination";
+    press(keys::Space, kOption);
+    EXPECT_TRUE(pressed.isEmpty());
+
+    // The shell's refresh keeps syncing while the recorder runs; the new list waits for resume().
+    sync({{QStringLiteral("global"), kKeyK, kCtrlAlt}});
+    EXPECT_TRUE(grabber.grabs().isEmpty());
+    center.resume();
+    ASSERT_EQ(grabber.grabs().size(), 1);
+    EXPECT_EQ(grabber.grabs()[0].keyCode, kKeyK);
+    press(kKeyK, kCtrlAlt);
+    EXPECT_EQ(pressed, QStringList{QStringLiteral("global")});
+}
+
 } // namespace

@@ -94,6 +94,19 @@ TEST_F(ModelRequest, KeyWithLineBreakIsRefusedNamingTheKey) {
     EXPECT_TRUE(server.requests().isEmpty());
 }
 
+TEST_F(ModelRequest, AProviderErrorQuotingTheKeyNeverCarriesIt) {
+    const QString key = QStringLiteral("sk-live-7f3a9c21");
+    for (const QByteArray& body : {QByteArray(R"({"error":{"message":"Incorrect API key provided: sk-live-7f3a9c21."}})"),
+                                   QByteArray("data: {\"error\":{\"message\":\"bad key sk-live-7f3a9c21\"}}\n\n")}) {
+        configure(QStringLiteral("openai"), server.baseUrl(), key);
+        server.respond(body.startsWith("data:") ? ScriptedResponse::sse(body) : ScriptedResponse::json(401, body));
+        const StreamRun result = run();
+        expectWellFormed(result);
+        EXPECT_EQ(result.terminal().type, StreamEvent::Type::Error);
+        EXPECT_FALSE(result.terminal().message.contains(key)) << result.terminal().message.toStdString();
+    }
+}
+
 TEST_F(ModelRequest, UnreachableServerIsANetworkError) {
     const QString endpoint = server.baseUrl();
     server.close(); // nothing listens on that port any more
@@ -142,7 +155,14 @@ TEST_F(ModelRequest, TimeoutMessageShowsTheConfiguredSeconds) {
     ScriptedResponse silent;
     silent.headDelayMs = 60000;
     server.respond(silent);
-    const StreamRun result = run();
+    StreamRun result;
+    std::unique_ptr<llm::ModelStream> stream = client.optimize(QStringLiteral("p"), QStringLiteral("s"));
+    store.setApiTimeout(600); // an edit in the settings window while the run waits changes nothing of it
+    QObject::connect(stream.get(), &llm::ModelStream::event, [&](const StreamEvent& e) {
+        result.events.append(e);
+        result.ended = e.isTerminal();
+    });
+    spinUntil([&] { return result.ended; });
     expectWellFormed(result);
     EXPECT_EQ(result.terminal().kind, QStringLiteral("timeout"));
     EXPECT_EQ(result.terminal().message,

@@ -1,5 +1,6 @@
 #pragma once
 #include "platform/SecretStore.h"
+#include "platform/SecretStoreLocation.h"
 #include "platform/linux/FileSecretStore.h"
 #include "platform/linux/SecretServiceStore.h"
 #include <QList>
@@ -16,16 +17,16 @@ namespace corvane::platform::linux_ {
 // kept in the file (by an earlier run, or while the keyring was locked) are newer than the
 // keyring's copy: they are read first and stay until they are saved again or removed. Items removed
 // while it was locked are removed from it once it unlocks.
-class AutoSecretStore final : public SecretStore {
+class AutoSecretStore final : public SecretStore, public SecretStoreLocation {
 public:
     using Notice = FileSecretStore::Notice;
 
     explicit AutoSecretStore(Notice notice = {}, std::chrono::milliseconds timeout = std::chrono::seconds(5),
                              const QString& fallbackPath = FileSecretStore::defaultPath());
 
-    bool usesSecretService() const { return m_useService.load(); }
-    QString fallbackReason() const;
-    QString fallbackPath() const { return m_file.filePath(); }
+    bool usesSecretService() const override { return m_useService.load(); }
+    QString fallbackReason() const override;
+    QString fallbackPath() const override { return m_file.filePath(); }
 
     std::optional<QString> load(const QString& service, const QString& account) override;
     SecretResult save(const QString& service, const QString& account, const QString& secret) override;

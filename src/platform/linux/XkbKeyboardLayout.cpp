@@ -18,4 +18,14 @@ std::optional<QString> XkbKeyboardLayout::keyText(qint64 keyCode) {
     return text;
 }
 
+std::optional<qint64> XkbKeyboardLayout::keyCodeForNative(quint32 nativeKeyCode) {
+    XkbKeyboard* kb = m_conn.isOpen() ? m_conn.keyboard() : nullptr;
+    if (!kb || nativeKeyCode == 0 || nativeKeyCode > 255)
+        return std::nullopt;
+    const qint64 keyCode = keyCodeForXkbName(kb->nameForKeycode(xcb_keycode_t(nativeKeyCode)));
+    if (keyCode < 0)
+        return std::nullopt;
+    return keyCode;
+}
+
 } // namespace corvane::platform::linux_

@@ -11,6 +11,7 @@ class XkbKeyboardLayout final : public KeyboardLayout {
 public:
     explicit XkbKeyboardLayout(X11Connection& connection) : m_conn(connection) {}
     std::optional<QString> keyText(qint64 keyCode) override;
+    std::optional<qint64> keyCodeForNative(quint32 nativeKeyCode) override;
 
 private:
     X11Connection& m_conn;

@@ -1,0 +1,284 @@
+#include "settings/ApiTab.h"
+#include "panel/CVDesign.h"
+#include "platform/SecretStoreLocation.h"
+#include "settings/SettingsForm.h"
+#include "stores/SettingsStore.h"
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace corvane::settings {
+
+using llm::APIFormat;
+using llm::APIVendor;
+using llm::LLMClient;
+using panel::CVDesign;
+
+namespace {
+
+// The first few words of a model's answer, for the connection result.
+QString firstWords(const QString& text) {
+    const QStringList words = text.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    QString out = words.mid(0, 8).join(QLatin1Char(' '));
+    if (out.size() > 60)
+        out = out.left(60);
+    if (words.size() > 8 || out.size() < text.simplified().size())
+        out += QStringLiteral("…");
+    return out;
+}
+
+} // namespace
+
+ApiTab::ApiTab(SettingsDependencies& deps, QWidget* parent) : QWidget(parent), m_deps(deps) {
+    const Page page = makePage(this);
+
+    const Card provider = addCard(page.column, tr("Provider"));
+    m_provider = new QComboBox;
+    m_provider->setObjectName(QStringLiteral("providerPicker"));
+    for (const APIVendor& vendor : APIVendor::all())
+        m_provider->addItem(vendor.name, vendor.id);
+    provider.form->addRow(tr("Provider"), m_provider);
+
+    m_format = new QComboBox;
+    m_format->setObjectName(QStringLiteral("formatPicker"));
+    for (const APIFormat& format : APIFormat::allCases())
+        m_format->addItem(format.displayName(), format.rawValue());
+    provider.form->addRow(tr("Interface format"), m_format);
+
+    m_endpoint = new QLineEdit;
+    m_endpoint->setObjectName(QStringLiteral("endpointField"));
+    m_endpoint->setPlaceholderText(QStringLiteral("https://api.example.com/v1"));
+    provider.form->addRow(tr("Endpoint"), m_endpoint);
+
+    m_model = new QComboBox;
+    m_model->setObjectName(QStringLiteral("modelField"));
+    m_model->setEditable(true);
+    m_model->setInsertPolicy(QComboBox::NoInsert);
+    m_model->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    m_fetch = new QPushButton(tr("Fetch models"));
+    m_fetch->setObjectName(QStringLiteral("fetchModelsButton"));
+    auto* modelRow = new QHBoxLayout;
+    modelRow->setSpacing(CVDesign::space2);
+    modelRow->addWidget(m_model, 1);
+    modelRow->addWidget(m_fetch);
+    provider.form->addRow(tr("Model"), modelRow);
+    m_modelStatus = makeNote(QStringLiteral("modelStatus"));
+    provider.form->addRow(static_cast<QWidget*>(nullptr), m_modelStatus);
+
+    m_key = new QLineEdit;
+    m_key->setObjectName(QStringLiteral("apiKeyField"));
+    m_key->setEchoMode(QLineEdit::Password);
+    m_key->setInputMethodHints(Qt::ImhHiddenText | Qt::ImhSensitiveData | Qt::ImhNoPredictiveText);
+    m_key->setPlaceholderText(tr("Paste the provider's API key"));
+    provider.form->addRow(tr("API key"), m_key);
+    m_keyNote = makeNote(QStringLiteral("keyStorageNote"));
+    provider.form->addRow(static_cast<QWidget*>(nullptr), m_keyNote);
+
+    const Card request = addCard(page.column, tr("Requests"));
+    m_timeout = new QDoubleSpinBox;
+    m_timeout->setObjectName(QStringLiteral("timeoutField"));
+    m_timeout->setRange(5, 300);
+    m_timeout->setDecimals(0);
+    m_timeout->setSingleStep(5);
+    m_timeout->setSuffix(tr(" s"));
+    m_timeout->setMinimumWidth(150);
+    request.form->addRow(tr("Time-out"), leftAligned({m_timeout}));
+    m_language = new QComboBox;
+    m_language->setObjectName(QStringLiteral("outputLanguagePicker"));
+    for (const stores::OutputLanguage& language : stores::OutputLanguage::allCases())
+        m_language->addItem(language.displayName(), language.rawValue());
+    request.form->addRow(tr("Output language"), m_language);
+
+    const Card connection = addCard(page.column, tr("Connection"));
+    m_test = new QPushButton(tr("Test connection"));
+    m_test->setObjectName(QStringLiteral("testConnectionButton"));
+    CVDesign::cvProminentButton(m_test);
+    m_test->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    m_testResult = makeNote(QStringLiteral("testResult"));
+    auto* testRow = new QHBoxLayout;
+    testRow->setSpacing(CVDesign::space3);
+    testRow->addWidget(m_test, 0, Qt::AlignTop);
+    testRow->addWidget(m_testResult, 1);
+    connection.form->addRow(testRow);
+    page.column->addStretch(1);
+
+    connect(m_provider, &QComboBox::activated, this, [this](int index) {
+        chooseVendor(m_provider->itemData(index).toString());
+    });
+    connect(m_format, &QComboBox::activated, this, [this](int index) {
+        m_deps.settings.setApiFormatRaw(m_format->itemData(index).toString());
+    });
+    connect(m_endpoint, &QLineEdit::editingFinished, this, [this] {
+        if (!m_loading && m_endpoint->text().trimmed() != m_deps.settings.apiEndpoint())
+            m_deps.settings.setApiEndpoint(m_endpoint->text().trimmed());
+    });
+    connect(m_model, &QComboBox::currentTextChanged, this, [this](const QString& text) {
+        if (!m_loading && text.trimmed() != m_deps.settings.apiModel())
+            m_deps.settings.setApiModel(text.trimmed());
+    });
+    connect(m_key, &QLineEdit::textEdited, this, [this] { m_keyEdited = true; });
+    connect(m_key, &QLineEdit::editingFinished, this, [this] { commitKey(); });
+    connect(m_timeout, &QDoubleSpinBox::valueChanged, this, [this](double seconds) {
+        if (!m_loading)
+            m_deps.settings.setApiTimeout(seconds);
+    });
+    connect(m_language, &QComboBox::activated, this, [this](int index) {
+        m_deps.settings.setOutputLanguageRaw(m_language->itemData(index).toString());
+    });
+    connect(m_test, &QPushButton::clicked, this, [this] { testConnection(); });
+    connect(m_fetch, &QPushButton::clicked, this, [this] { fetchModels(); });
+
+    reload();
+}
+
+void ApiTab::reload() {
+    m_loading = true;
+    stores::SettingsStore& s = m_deps.settings;
+    const int vendorRow = m_provider->findData(s.apiVendorID());
+    m_provider->setCurrentIndex(vendorRow < 0 ? 0 : vendorRow);
+    m_format->setCurrentIndex(m_format->findData(s.format().rawValue()));
+    m_endpoint->setText(s.apiEndpoint());
+    fillModelSuggestions({});
+    m_model->setCurrentText(s.apiModel());
+    m_timeout->setValue(LLMClient::sanitizedTimeout(s.apiTimeout()));
+    m_language->setCurrentIndex(m_language->findData(s.outputLanguage().rawValue()));
+    m_loading = false;
+    loadKeyField();
+}
+
+void ApiTab::chooseVendor(const QString& vendorId) {
+    stores::SettingsStore& s = m_deps.settings;
+    if (vendorId == s.apiVendorID())
+        return;
+    commitKey(); // a key typed for the previous provider stays with it
+    dropPending();
+    setNote(m_testResult, QString(), false);
+    setNote(m_modelStatus, QString(), false);
+    const APIVendor vendor = APIVendor::by(vendorId);
+    s.setApiVendorID(vendor.id);
+    if (vendor.id != QLatin1String("custom"))
+        s.setApiEndpoint(vendor.endpoint);
+    s.setApiFormatRaw(vendor.format.rawValue());
+    const QStringList models = vendor.knownModels();
+    if (!models.isEmpty())
+        s.setApiModel(models.first());
+    reload();
+}
+
+void ApiTab::commitEdits() {
+    commitKey();
+    if (m_endpoint->text().trimmed() != m_deps.settings.apiEndpoint())
+        m_deps.settings.setApiEndpoint(m_endpoint->text().trimmed());
+}
+
+void ApiTab::loadKeyField() {
+    // The field holds the provider's key behind password dots; it is written back only when the
+    // user typed, so a key inherited from an older version is never copied over by a focus change.
+    m_key->setText(m_deps.settings.apiKey(m_deps.settings.apiVendorID()));
+    m_keyEdited = false;
+    const platform::SecretStoreLocation* where = m_deps.keyStorage;
+    if (where && !where->usesSecretService())
+        setNote(m_keyNote,
+                tr("No keyring is available (%1), so the key is kept in the file %2, readable only by you.")
+                    .arg(where->fallbackReason(), where->fallbackPath()),
+                false);
+    else
+        setNote(m_keyNote, tr("The key is kept in your desktop keyring, separately for each provider."), false);
+}
+
+void ApiTab::commitKey() {
+    if (!m_keyEdited)
+        return;
+    m_keyEdited = false;
+    const QString vendorId = m_deps.settings.apiVendorID();
+    const QString key = m_key->text().trimmed();
+    m_deps.settings.setApiKey(key, vendorId);
+    // The store reports no failure; reading back tells whether the keyring took the key.
+    if (!key.isEmpty() && m_deps.settings.apiKey(vendorId) != key)
+        setNote(m_keyNote, tr("The key could not be saved. Check that your keyring is unlocked, then try again."),
+                true);
+    else
+        loadKeyField();
+}
+
+QString ApiTab::currentKey() const {
+    return m_keyEdited ? m_key->text().trimmed() : m_deps.settings.apiKey(m_deps.settings.apiVendorID());
+}
+
+void ApiTab::fillModelSuggestions(const QStringList& extra) {
+    QStringList models = APIVendor::by(m_deps.settings.apiVendorID()).knownModels();
+    for (const QString& id : extra)
+        if (!models.contains(id))
+            models.append(id);
+    const bool wasLoading = m_loading;
+    m_loading = true;
+    const QString current = m_model->currentText();
+    m_model->clear();
+    m_model->addItems(models);
+    m_model->setCurrentText(current);
+    m_loading = wasLoading;
+}
+
+void ApiTab::dropPending() {
+    ++m_probeTicket;
+    ++m_fetchTicket;
+    m_test->setEnabled(true);
+    m_fetch->setEnabled(true);
+}
+
+QCoro::Task<> ApiTab::testConnection() {
+    commitKey();
+    const quint64 ticket = ++m_probeTicket;
+    const QString key = currentKey();
+    m_test->setEnabled(false);
+    setNote(m_testResult, tr("Testing…"), false);
+    QPointer<ApiTab> self(this);
+    const stores::SettingsStore& s = m_deps.settings;
+    const auto outcome = co_await m_deps.probe(LLMClient::normalizeEndpoint(s.apiEndpoint()), s.format(),
+                                               s.apiModel(), key, LLMClient::sanitizedTimeout(s.apiTimeout()));
+    if (!self || self->m_probeTicket != ticket)
+        co_return; // the provider changed or the window closed meanwhile
+    self->m_test->setEnabled(true);
+    if (outcome.ok()) {
+        const llm::ProbeResult& r = *outcome.value;
+        const QString sample = withoutSecret(firstWords(r.sample), key);
+        setNote(self->m_testResult,
+                      sample.isEmpty() ? tr("Connected in %1 ms, but the model returned no content.").arg(r.latencyMs)
+                                       : tr("Connected in %1 ms — “%2”").arg(r.latencyMs).arg(sample),
+                      false);
+    } else {
+        const QString why = outcome.error ? outcome.error->errorDescription() : tr("The connection failed.");
+        setNote(self->m_testResult, withoutSecret(why, key), true);
+    }
+}
+
+QCoro::Task<> ApiTab::fetchModels() {
+    commitKey();
+    const quint64 ticket = ++m_fetchTicket;
+    m_fetch->setEnabled(false);
+    setNote(m_modelStatus, tr("Fetching the model list…"), false);
+    QPointer<ApiTab> self(this);
+    const stores::SettingsStore& s = m_deps.settings;
+    const auto outcome = co_await m_deps.fetchModels(s.apiEndpoint(), s.format(), currentKey());
+    if (!self || self->m_fetchTicket != ticket)
+        co_return;
+    self->m_fetch->setEnabled(true);
+    if (!outcome.ok()) {
+        setNote(self->m_modelStatus,
+                tr("Couldn't fetch the model list. Check the endpoint and the key, or enter a model manually."), true);
+    } else if (outcome.value->isEmpty()) {
+        setNote(self->m_modelStatus, tr("The model list is empty — enter a model manually"), false);
+    } else {
+        self->fillModelSuggestions(*outcome.value);
+        setNote(self->m_modelStatus, tr("%n model(s) found; pick one from the list.", nullptr,
+                                        int(outcome.value->size())),
+                false);
+    }
+}
+
+} // namespace corvane::settings

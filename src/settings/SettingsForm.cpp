@@ -1,0 +1,100 @@
+#include "settings/SettingsForm.h"
+#include "panel/CVDesign.h"
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+namespace corvane::settings {
+
+using panel::CVDesign;
+
+Page makePage(QWidget* owner) {
+    auto* outer = new QVBoxLayout(owner);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* scroll = new QScrollArea(owner);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    auto* content = new QWidget(scroll);
+    auto* column = new QVBoxLayout(content);
+    column->setContentsMargins(CVDesign::space4, CVDesign::space4, CVDesign::space4, CVDesign::space4);
+    column->setSpacing(CVDesign::space3);
+    scroll->setWidget(content);
+    outer->addWidget(scroll);
+    return {scroll, column};
+}
+
+Card addCard(QVBoxLayout* column, const QString& title) {
+    auto* frame = new QFrame;
+    CVDesign::cvCard(frame);
+    auto* box = new QVBoxLayout(frame);
+    box->setContentsMargins(0, 0, 0, 0); // the card's own padding frames the content
+    box->setSpacing(CVDesign::space2);
+    if (!title.isEmpty()) {
+        auto* heading = new QLabel(title, frame);
+        CVDesign::cvCardTitle(heading);
+        box->addWidget(heading);
+    }
+    auto* form = new QFormLayout;
+    form->setHorizontalSpacing(CVDesign::space3);
+    form->setVerticalSpacing(CVDesign::space2);
+    form->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    box->addLayout(form);
+    column->addWidget(frame);
+    return {frame, form};
+}
+
+QHBoxLayout* leftAligned(std::initializer_list<QWidget*> widgets) {
+    auto* row = new QHBoxLayout;
+    row->setSpacing(CVDesign::space2);
+    for (QWidget* w : widgets)
+        row->addWidget(w);
+    row->addStretch(1);
+    return row;
+}
+
+QLabel* makeNote(const QString& objectName, QWidget* parent) {
+    auto* note = new QLabel(parent);
+    note->setObjectName(objectName);
+    note->setWordWrap(true);
+    note->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // Wrapped text is measured at the layout's narrowest width; a sensible floor keeps the
+    // reserved height close to what the text needs.
+    note->setMinimumWidth(320);
+    note->setVisible(false); // until it has something to say
+    note->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    CVDesign::cvMicroNote(note);
+    return note;
+}
+
+void setNote(QLabel* note, const QString& text, bool isError) {
+    note->setText(text);
+    // An empty note takes no row at all, so the card keeps its rhythm.
+    bool inForm = false;
+    if (QWidget* parent = note->parentWidget()) {
+        for (QFormLayout* form : parent->findChildren<QFormLayout*>()) {
+            int row = -1;
+            QFormLayout::ItemRole role;
+            form->getWidgetPosition(note, &row, &role);
+            if (row >= 0) {
+                form->setRowVisible(row, !text.isEmpty());
+                inForm = true;
+            }
+        }
+    }
+    if (!inForm)
+        note->setVisible(!text.isEmpty());
+    QPalette p = note->palette();
+    const QPalette base = note->window()->palette();
+    const QColor color = isError ? CVDesign::red(base) : CVDesign::secondary(base);
+    p.setColor(QPalette::WindowText, color);
+    p.setColor(QPalette::Text, color);
+    note->setPalette(p);
+}
+
+QString withoutSecret(QString text, const QString& secret) {
+    if (secret.size() >= 4)
+        text.replace(secret, QStringLiteral("••••"));
+    return text;
+}
+
+} // namespace corvane::settings

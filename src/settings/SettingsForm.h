@@ -1,0 +1,42 @@
+#pragma once
+// Building blocks shared by the tabs: a scrolling page of cards, a card with a title and a form,
+// notes in the secondary colour, and keeping a key out of any text the window shows.
+#include <QFormLayout>
+#include <QFrame>
+#include <QLabel>
+#include <QString>
+#include <initializer_list>
+
+class QHBoxLayout;
+class QVBoxLayout;
+class QScrollArea;
+
+namespace corvane::settings {
+
+// A page: a scroll area whose content stacks cards with the standard spacing.
+struct Page {
+    QScrollArea* scroll = nullptr;
+    QVBoxLayout* column = nullptr;
+};
+Page makePage(QWidget* owner);
+
+// A card with a title (optional) and a form layout for its rows.
+struct Card {
+    QFrame* frame = nullptr;
+    QFormLayout* form = nullptr;
+};
+Card addCard(QVBoxLayout* column, const QString& title);
+
+// The widgets side by side at their natural width, left-aligned.
+QHBoxLayout* leftAligned(std::initializer_list<QWidget*> widgets);
+
+// A note in the secondary colour that wraps.
+QLabel* makeNote(const QString& objectName, QWidget* parent = nullptr);
+// Shows text in a note in the red of the design, or in the secondary colour.
+void setNote(QLabel* note, const QString& text, bool isError);
+
+// The text with every occurrence of secret replaced by dots. Errors of a provider may quote the
+// key they were sent; the window never shows it.
+QString withoutSecret(QString text, const QString& secret);
+
+} // namespace corvane::settings

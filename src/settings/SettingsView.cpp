@@ -1,0 +1,77 @@
+#include "settings/SettingsView.h"
+#include "panel/CVDesign.h"
+#include "settings/AboutTab.h"
+#include "settings/ApiTab.h"
+#include "settings/AppRulesTab.h"
+#include "settings/HotkeyRecorder.h"
+#include "settings/RecipesTab.h"
+#include "settings/TriggerTab.h"
+#include <QEvent>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace corvane::settings {
+
+using panel::CVDesign;
+
+SettingsView::SettingsView(SettingsDependencies& deps, QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("settingsWindow"));
+    setWindowTitle(tr("Corvane Settings"));
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(CVDesign::space3, CVDesign::space3, CVDesign::space3, CVDesign::space3);
+    m_tabs = new QTabWidget(this);
+    m_tabs->setObjectName(QStringLiteral("settingsTabs"));
+    m_tabs->setDocumentMode(true);
+    CVDesign::cvBrandTint(m_tabs);
+    m_api = new ApiTab(deps);
+    m_api->setObjectName(QStringLiteral("apiTab"));
+    m_recipes = new RecipesTab(deps);
+    m_recipes->setObjectName(QStringLiteral("recipesTab"));
+    m_rules = new AppRulesTab(deps);
+    m_rules->setObjectName(QStringLiteral("appRulesTab"));
+    m_trigger = new TriggerTab(deps);
+    m_trigger->setObjectName(QStringLiteral("triggerTab"));
+    m_about = new AboutTab(deps);
+    m_about->setObjectName(QStringLiteral("aboutTab"));
+    m_tabs->addTab(m_api, tr("API"));
+    m_tabs->addTab(m_recipes, tr("Recipes"));
+    m_tabs->addTab(m_rules, tr("App Rules"));
+    m_tabs->addTab(m_trigger, tr("Trigger"));
+    m_tabs->addTab(m_about, tr("About"));
+    layout->addWidget(m_tabs);
+    // Plain buttons inside the cards get room around their text.
+    for (QPushButton* button : findChildren<QPushButton*>())
+        if (!button->property("cvRole").isValid() && !qobject_cast<HotkeyRecorder*>(button))
+            button->setMinimumWidth(button->sizeHint().width() + 2 * CVDesign::space3);
+    resize(660, 600);
+    setMinimumSize(560, 480);
+}
+
+void SettingsView::reload() {
+    m_api->reload();
+    m_recipes->reload();
+    m_rules->reload();
+    m_trigger->reload();
+    m_about->reload();
+}
+
+void SettingsView::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::PaletteChange)
+        CVDesign::refresh(this);
+    QWidget::changeEvent(event);
+}
+
+void SettingsView::hideEvent(QHideEvent* event) {
+    // What was typed is kept, late answers of a closed window are dropped, and a recorder gives
+    // the shortcuts back.
+    m_api->commitEdits();
+    m_api->dropPending();
+    m_rules->stopCapture();
+    for (HotkeyRecorder* recorder : findChildren<HotkeyRecorder*>())
+        recorder->cancelRecording();
+    QWidget::hideEvent(event);
+}
+
+} // namespace corvane::settings

@@ -1,0 +1,39 @@
+#pragma once
+// The settings window: five tabs (API, Recipes, App Rules, Trigger, About) editing the stores
+// directly; every change is written at once and read by its users at their next use.
+#include "settings/SettingsDependencies.h"
+#include <QWidget>
+
+class QTabWidget;
+
+namespace corvane::settings {
+
+class AboutTab;
+class ApiTab;
+class AppRulesTab;
+class RecipesTab;
+class TriggerTab;
+
+class SettingsView final : public QWidget {
+    Q_OBJECT
+public:
+    explicit SettingsView(SettingsDependencies& deps, QWidget* parent = nullptr);
+
+    QTabWidget* tabs() const { return m_tabs; }
+    // Every tab reads its store again (done on each show()).
+    void reload();
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    QTabWidget* m_tabs;
+    ApiTab* m_api;
+    RecipesTab* m_recipes;
+    AppRulesTab* m_rules;
+    TriggerTab* m_trigger;
+    AboutTab* m_about;
+};
+
+} // namespace corvane::settings

@@ -1,0 +1,319 @@
+// Every tab's controls, found by object name, write the stores; what they write is read back
+// through the store and from the preferences file.
+#include "SettingsFixture.h"
+#include "settings/HotkeyRecorder.h"
+#include "settings/SettingsWindowController.h"
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTest>
+#include <functional>
+
+using namespace corvane;
+using namespace corvane::settings;
+using namespace corvane::settings::testing;
+using llm::APIVendor;
+
+namespace {
+
+void choose(QComboBox* box, const QString& data) {
+    const int index = box->findData(data);
+    ASSERT_GE(index, 0) << data.toStdString();
+    box->setCurrentIndex(index);
+    Q_EMIT box->activated(index);
+}
+
+void typeInto(QLineEdit* field, const QString& text) {
+    field->setText(text);
+    Q_EMIT field->textEdited(text);
+    Q_EMIT field->editingFinished();
+}
+
+QString noteOf(QLabel* label) { return label->isHidden() ? QString() : label->text(); }
+
+TEST_F(SettingsTest, EveryControlWritesItsSettingThrough) {
+    struct Row {
+        const char* what;
+        std::function<void(SettingsTest&)> edit;
+        QString key;
+        QString stored;
+        std::function<bool(SettingsTest&)> readBack;
+    };
+    const QList<Row> rows = {
+        {"format", [](SettingsTest& t) { choose(t.find<QComboBox>("formatPicker"), QStringLiteral("gemini")); },
+         "apiFormat", "gemini", [](SettingsTest& t) { return t.settings.format() == llm::APIFormat::Gemini; }},
+        {"endpoint",
+         [](SettingsTest& t) { typeInto(t.find<QLineEdit>("endpointField"), QStringLiteral(" http://127.0.0.1:9/v1 ")); },
+         "apiEndpoint", "http://127.0.0.1:9/v1",
+         [](SettingsTest& t) { return t.settings.apiEndpoint() == QLatin1String("http://127.0.0.1:9/v1"); }},
+        {"model", [](SettingsTest& t) { t.find<QComboBox>("modelField")->setCurrentText(QStringLiteral("my-model")); },
+         "apiModel", "my-model", [](SettingsTest& t) { return t.settings.apiModel() == QLatin1String("my-model"); }},
+        {"timeout", [](SettingsTest& t) { t.find<QDoubleSpinBox>("timeoutField")->setValue(45); }, "apiTimeout", "45",
+         [](SettingsTest& t) { return t.settings.apiTimeout() == 45.0; }},
+        {"language", [](SettingsTest& t) { choose(t.find<QComboBox>("outputLanguagePicker"), QStringLiteral("ja")); },
+         "outputLanguage", "ja",
+         [](SettingsTest& t) { return t.settings.outputLanguage() == stores::OutputLanguage::Japanese; }},
+        {"taps", [](SettingsTest& t) { t.find<QSpinBox>("tapCountField")->setValue(4); }, "triggerSpaceCount", "4",
+         [](SettingsTest& t) { return t.settings.triggerSpaceCount() == 4; }},
+        {"interval", [](SettingsTest& t) { t.find<QSpinBox>("tapIntervalField")->setValue(650); }, "triggerIntervalMs",
+         "650", [](SettingsTest& t) { return t.settings.triggerIntervalMs() == 650.0; }},
+        {"cooldown", [](SettingsTest& t) { t.find<QDoubleSpinBox>("cooldownField")->setValue(3.5); }, "cooldownSeconds",
+         "3.5", [](SettingsTest& t) { return t.settings.cooldownSeconds() == 3.5; }},
+        {"min length", [](SettingsTest& t) { t.find<QSpinBox>("minTextLengthField")->setValue(25); }, "minTextLength",
+         "25", [](SettingsTest& t) { return t.settings.minTextLength() == 25; }},
+        {"hotkey off", [](SettingsTest& t) { t.find<QCheckBox>("hotkeyEnabledSwitch")->setChecked(false); },
+         "hotkeyEnabled", "false", [](SettingsTest& t) { return !t.settings.hotkeyEnabled(); }},
+        {"default recipe",
+         [](SettingsTest& t) { choose(t.find<QComboBox>("defaultRecipePicker"), t.recipes.all().at(2).id); },
+         "recipes_selected_id", "",
+         [](SettingsTest& t) { return t.recipes.selectedRecipeID() == t.recipes.all().at(2).id; }},
+        {"consent", [](SettingsTest& t) { t.find<QCheckBox>("telemetryConsentSwitch")->setChecked(true); },
+         "telemetryConsent", "true", [](SettingsTest& t) { return t.telemetry.consentAnswer() == true; }},
+        {"auto check", [](SettingsTest& t) { t.find<QCheckBox>("updateAutoCheckSwitch")->setChecked(false); },
+         "updateAutoCheck", "false", [](SettingsTest&) { return true; }},
+        {"auto install", [](SettingsTest& t) { t.find<QCheckBox>("updateAutoInstallSwitch")->setChecked(true); },
+         "updateAutoInstall", "true", [](SettingsTest&) { return true; }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        row.edit(*this);
+        EXPECT_TRUE(row.readBack(*this));
+        if (!row.stored.isEmpty())
+            EXPECT_EQ(fileValue(row.key), row.stored);
+        else
+            EXPECT_FALSE(fileValue(row.key).isEmpty());
+    }
+}
+
+TEST_F(SettingsTest, PickingAProviderAppliesItsEndpointFormatAndFirstModel) {
+    const struct {
+        const char* vendor;
+        bool endpointCopied;
+    } cases[] = {{"deepseek", true}, {"anthropic", true}, {"gemini", true}, {"custom", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.vendor);
+        settings.setApiEndpoint(QStringLiteral("http://mine.example/v1"));
+        view().reload();
+        const APIVendor vendor = APIVendor::by(QString::fromLatin1(c.vendor));
+        choose(find<QComboBox>("providerPicker"), vendor.id);
+        EXPECT_EQ(fileValue(QStringLiteral("apiVendor")), vendor.id);
+        EXPECT_EQ(settings.apiEndpoint(), c.endpointCopied ? vendor.endpoint : QStringLiteral("http://mine.example/v1"));
+        EXPECT_EQ(settings.format(), vendor.format);
+        if (!vendor.knownModels().isEmpty()) {
+            EXPECT_EQ(settings.apiModel(), vendor.knownModels().first());
+        }
+        EXPECT_EQ(find<QLineEdit>("endpointField")->text(), settings.apiEndpoint());
+        EXPECT_EQ(find<QComboBox>("formatPicker")->currentData().toString(), vendor.format.rawValue());
+        EXPECT_EQ(find<QComboBox>("modelField")->currentText(), settings.apiModel());
+    }
+}
+
+TEST_F(SettingsTest, EachProviderKeepsItsOwnKeyAndAnEmptyFieldDeletesOnlyThatOne) {
+    settings.setLegacyApiKey(QStringLiteral("sk-old-single-key"));
+    auto* key = find<QLineEdit>("apiKeyField");
+    EXPECT_EQ(key->echoMode(), QLineEdit::Password);
+    EXPECT_TRUE(noteOf(find<QLabel>("keyStorageNote")).contains(QLatin1String("readable only by you")));
+
+    // Leaving the field untouched never copies the inherited key over.
+    Q_EMIT key->editingFinished();
+    EXPECT_TRUE(secrets.has(QLatin1String(stores::KeychainHelper::service), QStringLiteral("apiKey")));
+
+    typeInto(key, QStringLiteral("sk-openai-111"));
+    choose(find<QComboBox>("providerPicker"), QStringLiteral("anthropic"));
+    EXPECT_EQ(key->text(), QStringLiteral("sk-old-single-key")) << "the older key still serves the others";
+    typeInto(key, QStringLiteral("sk-ant-222"));
+    choose(find<QComboBox>("providerPicker"), QStringLiteral("openai"));
+    EXPECT_EQ(key->text(), QStringLiteral("sk-openai-111"));
+
+    typeInto(key, QString());
+    EXPECT_EQ(settings.apiKey(QStringLiteral("anthropic")), QStringLiteral("sk-ant-222"));
+    EXPECT_EQ(settings.apiKey(QStringLiteral("openai")), QStringLiteral("sk-old-single-key"));
+    EXPECT_FALSE(secrets.has(QLatin1String(stores::KeychainHelper::service), QStringLiteral("apiKey.openai")));
+
+    // A keyring that refuses the write is said so, not reported as saved.
+    secrets.failSaves = true;
+    typeInto(key, QStringLiteral("sk-openai-333"));
+    EXPECT_TRUE(noteOf(find<QLabel>("keyStorageNote")).contains(QLatin1String("could not be saved")));
+    EXPECT_FALSE(fileValue(QStringLiteral("apiVendor")).contains(QLatin1String("sk-")));
+    EXPECT_FALSE(view().windowTitle().contains(QLatin1String("sk-")));
+
+    // Closing the window keeps a key that was typed but never confirmed by leaving the field.
+    secrets.failSaves = false;
+    key->setText(QStringLiteral("sk-typed-then-closed"));
+    Q_EMIT key->textEdited(key->text());
+    view().close();
+    EXPECT_EQ(settings.apiKey(QStringLiteral("openai")), QStringLiteral("sk-typed-then-closed"));
+}
+
+TEST_F(SettingsTest, ConnectionTestShowsLatencyOrTheErrorWithoutTheKey) {
+    typeInto(find<QLineEdit>("apiKeyField"), QStringLiteral("sk-secret-4242"));
+    auto* test = find<QPushButton>("testConnectionButton");
+    auto* result = find<QLabel>("testResult");
+
+    test->click();
+    EXPECT_FALSE(test->isEnabled()) << "one probe at a time";
+    clock.advance(100);
+    EXPECT_TRUE(test->isEnabled());
+    ASSERT_EQ(probeCalls.size(), 1);
+    EXPECT_EQ(probeCalls[0].key, QStringLiteral("sk-secret-4242"));
+    EXPECT_EQ(probeCalls[0].endpoint, llm::LLMClient::normalizeEndpoint(settings.apiEndpoint()));
+    EXPECT_TRUE(noteOf(result).contains(QLatin1String("42 ms"))) << noteOf(result).toStdString();
+    EXPECT_TRUE(noteOf(result).contains(QLatin1String("Hello! How can I help?")));
+
+    probeAnswer = {std::nullopt, llm::UpdateProbeError::providerMessage(
+                                     QStringLiteral("Incorrect API key provided: sk-secret-4242."))};
+    test->click();
+    clock.advance(100);
+    EXPECT_TRUE(noteOf(result).startsWith(QLatin1String("Incorrect API key provided")));
+    EXPECT_FALSE(noteOf(result).contains(QLatin1String("sk-secret-4242")));
+
+    // A late answer for a provider the user has left, or for a closed window, is dropped.
+    probeAnswer = {llm::ProbeResult{7, QStringLiteral("late")}, {}};
+    test->click();
+    choose(find<QComboBox>("providerPicker"), QStringLiteral("deepseek"));
+    EXPECT_TRUE(test->isEnabled());
+    clock.advance(100);
+    EXPECT_FALSE(noteOf(result).contains(QLatin1String("late")));
+    test->click();
+    view().hide();
+    clock.advance(100);
+    EXPECT_FALSE(result->text().contains(QLatin1String("late")));
+}
+
+TEST_F(SettingsTest, FetchedModelsBecomeSuggestionsAndAnEmptyListIsSaid) {
+    auto* fetch = find<QPushButton>("fetchModelsButton");
+    fetch->click();
+    EXPECT_FALSE(fetch->isEnabled());
+    clock.advance(100);
+    EXPECT_EQ(noteOf(find<QLabel>("modelStatus")), QStringLiteral("The model list is empty — enter a model manually"));
+
+    modelsAnswer = {QStringList{QStringLiteral("zeta-1"), QStringLiteral("zeta-2")}, {}};
+    fetch->click();
+    clock.advance(100);
+    auto* model = find<QComboBox>("modelField");
+    EXPECT_GE(model->findText(QStringLiteral("zeta-2")), 0);
+    EXPECT_EQ(model->currentText(), settings.apiModel()) << "suggestions never change the model by themselves";
+}
+
+TEST_F(SettingsTest, RecipesAreAddedRenamedOverriddenResetAndDeleted) {
+    auto* list = find<QListWidget>("recipeList");
+    auto* prompt = find<QPlainTextEdit>("promptEditor");
+    auto* reset = find<QPushButton>("resetRecipeButton");
+    const stores::PromptRecipe builtIn = recipes.builtIn().at(1);
+
+    list->setCurrentRow(1);
+    EXPECT_TRUE(find<QLineEdit>("recipeNameField")->isReadOnly());
+    EXPECT_FALSE(find<QPushButton>("deleteRecipeButton")->isEnabled());
+    prompt->setPlainText(QStringLiteral("Be brief."));
+    EXPECT_EQ(recipes.effective(builtIn.id)->systemPrompt, QStringLiteral("Be brief."));
+    EXPECT_TRUE(fileValue(QStringLiteral("recipes_builtin_overrides")).contains(QLatin1String("Be brief.")));
+    EXPECT_FALSE(reset->isHidden());
+    reset->click();
+    EXPECT_EQ(recipes.effective(builtIn.id)->systemPrompt, builtIn.systemPrompt);
+    EXPECT_TRUE(reset->isHidden());
+
+    find<QPushButton>("addRecipeButton")->click();
+    ASSERT_EQ(recipes.userRecipes().size(), 1);
+    const QString id = recipes.userRecipes().at(0).id;
+    typeInto(find<QLineEdit>("recipeNameField"), QStringLiteral("Haiku"));
+    prompt->setPlainText(QStringLiteral("Answer as a haiku."));
+    EXPECT_EQ(recipes.effective(id)->name, QStringLiteral("Haiku"));
+    EXPECT_EQ(recipes.effective(id)->systemPrompt, QStringLiteral("Answer as a haiku."));
+    EXPECT_TRUE(fileValue(QStringLiteral("recipes_user")).contains(QLatin1String("Haiku")));
+    typeInto(find<QLineEdit>("recipeNameField"), QStringLiteral("  "));
+    EXPECT_EQ(recipes.effective(id)->name, QStringLiteral("Haiku")) << "an empty name is refused";
+
+    find<QPushButton>("deleteRecipeButton")->click();
+    EXPECT_TRUE(recipes.userRecipes().isEmpty());
+    EXPECT_EQ(list->count(), recipes.builtIn().size());
+}
+
+TEST_F(SettingsTest, AppRulesAreAddedChangedGivenAHotkeyAndRemoved) {
+    const auto countFor = [this](const QString& id) {
+        return std::count_if(rules.rules().begin(), rules.rules().end(), [&](const auto& r) { return r.bundleID == id; });
+    };
+    const QString editor = QStringLiteral("org.gnome.TextEditor");
+    rules.remove(editor);
+    typeInto(find<QLineEdit>("appIdField"), editor);
+    find<QPushButton>("addRuleButton")->click();
+    ASSERT_EQ(countFor(editor), 1);
+    EXPECT_EQ(rules.rules().last().appName, QStringLiteral("Text Editor")) << "named from its desktop entry";
+    EXPECT_EQ(rules.rules().last().recipeID, recipes.selectedRecipe().id);
+    find<QPushButton>("addRuleButton")->click();
+    EXPECT_EQ(countFor(editor), 1);
+
+    const QString other = recipes.all().at(3).id;
+    choose(find<QComboBox>("ruleRecipePicker"), other);
+    EXPECT_EQ(rules.recipeID(editor), other);
+    EXPECT_TRUE(fileValue(QStringLiteral("app_recipe_rules")).contains(other));
+
+    auto* recorder = find<HotkeyRecorder>("ruleHotkeyRecorder");
+    recorder->click();
+    QTest::keyClick(recorder, Qt::Key_K, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_EQ(rules.rules().last().hotkeyKeyCode, 40);
+    EXPECT_EQ(rules.rules().last().hotkeyModifiers, 0xC0000);
+    find<QPushButton>("clearRuleHotkeyButton")->click();
+    EXPECT_FALSE(rules.rules().last().hotkeyKeyCode.has_value());
+
+    // Capture: our own window is in front when the button is clicked; the app the user brings
+    // forward during the countdown gets the rule.
+    auto* capture = find<QPushButton>("captureAppButton");
+    capture->click();
+    EXPECT_TRUE(capture->text().contains(QLatin1String("3")));
+    desktop.openWindow(7, QStringLiteral("org.mozilla.firefox"), QStringLiteral("Firefox"), 4711);
+    desktop.activate(7);
+    clock.advance(3000);
+    EXPECT_EQ(countFor(QStringLiteral("org.mozilla.firefox")), 1);
+    EXPECT_TRUE(capture->isEnabled());
+
+    find<QPushButton>("removeRuleButton")->click();
+    EXPECT_EQ(countFor(QStringLiteral("org.mozilla.firefox")), 0);
+    EXPECT_EQ(countFor(editor), 1);
+}
+
+TEST_F(SettingsTest, RefusedShortcutsShowTheirSentenceBesideTheRecorder) {
+    grabber.takenByOtherApp(49, 0x80000);
+    hotkeys.sync({{QStringLiteral("global"), settings.hotkeyKeyCode(), settings.hotkeyModifiers()}}, {});
+    EXPECT_EQ(noteOf(find<QLabel>("hotkeyError")),
+              trigger::HotkeyCenter::message(trigger::HotkeyError::Reason::Taken));
+    hotkeys.sync({}, {});
+    EXPECT_EQ(noteOf(find<QLabel>("hotkeyError")), QString());
+}
+
+TEST_F(SettingsTest, AboutTabButtonsReachThePermissionAndTheFeedbackWindow) {
+    status.current.enabled = false;
+    view().reload();
+    EXPECT_TRUE(find<QLabel>("permissionStatus")->text().contains(permission.reason()));
+    find<QPushButton>("cleanupAuthorizationButton")->click();
+    auto* alert = view().findChild<QMessageBox*>(QStringLiteral("cleanupAlert"));
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(alert->text(), QStringLiteral("Couldn't clean up authorization entries"));
+    EXPECT_EQ(alert->informativeText(), *permission.runCleanupFlow());
+    alert->close();
+    find<QPushButton>("sendFeedbackButton")->click();
+    EXPECT_EQ(feedbackOpened, 1);
+    EXPECT_EQ(find<QLabel>("versionLabel")->text(), QStringLiteral("Version 1.4.2"));
+}
+
+TEST_F(SettingsTest, TheControllerBuildsTheWindowOnceOnFirstShow) {
+    SettingsWindowController controller(deps);
+    EXPECT_EQ(controller.view(), nullptr);
+    controller.show();
+    SettingsView* first = controller.view();
+    ASSERT_NE(first, nullptr);
+    first->hide();
+    settings.setTriggerSpaceCount(5);
+    controller.show();
+    EXPECT_EQ(controller.view(), first);
+    EXPECT_TRUE(first->isVisible());
+    EXPECT_EQ(first->findChild<QSpinBox*>(QStringLiteral("tapCountField"))->value(), 5) << "shown again, read again";
+}
+
+} // namespace
