@@ -1,338 +1,181 @@
 #include "llm/FastJson.h"
-#include <cctype>
+#include <simdjson.h>
+#include <cmath>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 namespace corvane::llm::fastjson {
 
 namespace {
 
-struct Node {
-    enum class Type : quint8 { Null, Bool, Number, String, Array, Object };
-    Type type = Type::Null;
-    bool escaped = false;    // string value holds escapes
-    bool keyEscaped = false; // member key holds escapes
-    int begin = 0, end = 0;  // string contents (without quotes)
-    int keyBegin = 0, keyEnd = 0;
-    int firstChild = -1, lastChild = -1, next = -1;
-    int count = 0;
-};
+using simdjson::dom::element;
+using simdjson::dom::element_type;
+using simdjson::dom::object;
 
-constexpr int kMaxDepth = 64;
-
-class Reader {
-public:
-    Reader(QByteArrayView text, std::vector<Node>& nodes) : s(text.data()), n(text.size()), nodes(nodes) {}
-
-    // Index of the root, or -1 when the text is not strictly valid JSON with an object or array on top.
-    int readDocument() {
-        skipBlanks();
-        if (pos >= n || (s[pos] != '{' && s[pos] != '['))
-            return -1;
-        const int root = readValue(0);
-        skipBlanks();
-        return root >= 0 && pos == n ? root : -1;
-    }
-
-    const char* s;
-    qsizetype n;
-    qsizetype pos = 0;
-    std::vector<Node>& nodes;
-
-private:
-    void skipBlanks() {
-        while (pos < n && (s[pos] == ' ' || s[pos] == '\t' || s[pos] == '\n' || s[pos] == '\r'))
-            ++pos;
-    }
-
-    bool literal(const char* word) {
-        const size_t len = std::strlen(word);
-        if (n - pos < static_cast<qsizetype>(len) || std::memcmp(s + pos, word, len) != 0)
-            return false;
-        pos += static_cast<qsizetype>(len);
-        return true;
-    }
-
-    // Strict string: no raw control characters, only the standard escapes, valid UTF-8.
-    bool readString(int& begin, int& end, bool& escaped) {
-        ++pos; // opening quote
-        begin = static_cast<int>(pos);
-        escaped = false;
-        bool ascii = true;
-        while (pos < n) {
-            const auto c = static_cast<unsigned char>(s[pos]);
-            if (c == '"') {
-                end = static_cast<int>(pos++);
-                return ascii || QByteArrayView(s + begin, end - begin).isValidUtf8();
-            }
-            if (c < 0x20)
-                return false;
-            if (c >= 0x80)
-                ascii = false;
-            if (c == '\\') {
-                escaped = true;
-                if (++pos >= n)
-                    return false;
-                const char e = s[pos];
-                if (e == 'u') {
-                    for (int i = 1; i <= 4; ++i) {
-                        if (pos + i >= n || !std::isxdigit(static_cast<unsigned char>(s[pos + i])))
-                            return false;
-                    }
-                    pos += 4;
-                } else if (!std::strchr("\"\\/bfnrt", e) || e == '\0') {
-                    return false;
-                }
-            }
-            ++pos;
-        }
-        return false;
-    }
-
-    // Strict number; exponents are left to the full reader (it refuses values out of range).
-    bool readNumber() {
-        if (s[pos] == '-')
-            ++pos;
-        if (pos >= n || !std::isdigit(static_cast<unsigned char>(s[pos])))
-            return false;
-        if (s[pos] == '0')
-            ++pos;
-        else
-            while (pos < n && std::isdigit(static_cast<unsigned char>(s[pos])))
-                ++pos;
-        if (pos < n && s[pos] == '.') {
-            ++pos;
-            if (pos >= n || !std::isdigit(static_cast<unsigned char>(s[pos])))
-                return false;
-            while (pos < n && std::isdigit(static_cast<unsigned char>(s[pos])))
-                ++pos;
-        }
-        return !(pos < n && (s[pos] == 'e' || s[pos] == 'E'));
-    }
-
-    int add(Node node) {
-        nodes.push_back(node);
-        return static_cast<int>(nodes.size() - 1);
-    }
-
-    void append(int parent, int child) {
-        Node& p = nodes[parent];
-        if (p.lastChild >= 0)
-            nodes[p.lastChild].next = child;
-        else
-            p.firstChild = child;
-        p.lastChild = child;
-        ++p.count;
-    }
-
-    int readValue(int depth) {
-        if (depth > kMaxDepth || pos >= n)
-            return -1;
-        Node node;
-        switch (s[pos]) {
-        case '{':
-        case '[':
-            return readContainer(depth);
-        case '"':
-            node.type = Node::Type::String;
-            if (!readString(node.begin, node.end, node.escaped))
-                return -1;
-            return add(node);
-        case 't':
-            node.type = Node::Type::Bool;
-            return literal("true") ? add(node) : -1;
-        case 'f':
-            node.type = Node::Type::Bool;
-            return literal("false") ? add(node) : -1;
-        case 'n':
-            return literal("null") ? add(node) : -1;
-        default:
-            node.type = Node::Type::Number;
-            return readNumber() ? add(node) : -1;
-        }
-    }
-
-    int readContainer(int depth) {
-        const bool isObject = s[pos] == '{';
-        Node container;
-        container.type = isObject ? Node::Type::Object : Node::Type::Array;
-        const int self = add(container);
-        ++pos;
-        skipBlanks();
-        const char close = isObject ? '}' : ']';
-        if (pos < n && s[pos] == close) {
-            ++pos;
-            return self;
-        }
-        while (true) {
-            int keyBegin = 0, keyEnd = 0;
-            bool keyEscaped = false;
-            if (isObject) {
-                if (pos >= n || s[pos] != '"' || !readString(keyBegin, keyEnd, keyEscaped))
-                    return -1;
-                skipBlanks();
-                if (pos >= n || s[pos] != ':')
-                    return -1;
-                ++pos;
-                skipBlanks();
-            }
-            const int child = readValue(depth + 1);
-            if (child < 0)
-                return -1;
-            nodes[child].keyBegin = keyBegin;
-            nodes[child].keyEnd = keyEnd;
-            nodes[child].keyEscaped = keyEscaped;
-            append(self, child);
-            skipBlanks();
-            if (pos >= n)
-                return -1;
-            if (s[pos] == ',') {
-                ++pos;
-                skipBlanks();
-                continue;
-            }
-            if (s[pos] != close)
-                return -1;
-            ++pos;
-            return self;
-        }
-    }
-};
-
-// Decodes a strictly valid string's contents the way the full reader does (\u as UTF-16 units).
-QString decode(const char* s, int begin, int end, bool escaped) {
-    if (!escaped)
-        return QString::fromUtf8(s + begin, end - begin);
-    QString out;
-    out.reserve(end - begin);
-    int run = begin;
-    for (int i = begin; i < end; ++i) {
-        if (s[i] != '\\')
-            continue;
-        out += QString::fromUtf8(s + run, i - run);
-        const char e = s[++i];
-        switch (e) {
-        case 'b': out += QChar(u'\b'); break;
-        case 'f': out += QChar(u'\f'); break;
-        case 'n': out += QChar(u'\n'); break;
-        case 'r': out += QChar(u'\r'); break;
-        case 't': out += QChar(u'\t'); break;
-        case 'u':
-            out += QChar(static_cast<char16_t>(QByteArrayView(s + i + 1, 4).toUShort(nullptr, 16)));
-            i += 4;
-            break;
-        default: out += QLatin1Char(e); break;
-        }
-        run = i + 1;
-    }
-    out += QString::fromUtf8(s + run, end - run);
-    return out;
+// Typed views of an element whose type was checked (copies: the results they come in are temporaries).
+simdjson::dom::array arrayOf(element e) {
+    simdjson::dom::array a;
+    const simdjson::error_code error = e.get_array().get(a);
+    (void)error;
+    return a;
 }
 
-struct Doc {
-    const char* s;
-    const std::vector<Node>& nodes;
+object objectOf(element e) {
+    object o;
+    const simdjson::error_code error = e.get_object().get(o);
+    (void)error;
+    return o;
+}
 
-    const Node& at(int i) const { return nodes[static_cast<size_t>(i)]; }
+// Deeper documents go to the full reader, which has its own nesting limit.
+constexpr size_t kMaxDepth = 64;
+constexpr qsizetype kMaxQuickBytes = 64 * 1024;
 
-    bool keyIs(const Node& node, const char* key) const {
-        const size_t len = std::strlen(key);
-        if (!node.keyEscaped)
-            return static_cast<size_t>(node.keyEnd - node.keyBegin) == len && std::memcmp(s + node.keyBegin, key, len) == 0;
-        return decode(s, node.keyBegin, node.keyEnd, true) == QLatin1String(key);
+// Whether every value in the tree is one the full reader takes the same way. The full reader
+// refuses a number that rounds to zero or to a subnormal from non-zero digits (simdjson takes it);
+// a zero written as a decimal ("0.0") cannot be told apart here and is left to it too.
+bool numbersAgree(element e) {
+    switch (e.type()) {
+    case element_type::DOUBLE: {
+        double d = 0;
+        return e.get_double().get(d) == simdjson::SUCCESS && std::isnormal(d);
     }
-
-    // The member's node when it has the type asked for; the last of duplicate keys wins.
-    int member(int object, const char* key, Node::Type type) const {
-        int found = -1;
-        for (int c = at(object).firstChild; c >= 0; c = at(c).next) {
-            if (keyIs(at(c), key))
-                found = c;
+    case element_type::ARRAY:
+        for (element child : arrayOf(e)) {
+            if (!numbersAgree(child))
+                return false;
         }
-        return found >= 0 && at(found).type == type ? found : -1;
-    }
-
-    // The first element of an array whose every element is an object.
-    int firstOfObjects(int array) const {
-        if (array < 0 || at(array).count == 0)
-            return -1;
-        for (int c = at(array).firstChild; c >= 0; c = at(c).next) {
-            if (at(c).type != Node::Type::Object)
-                return -1;
+        return true;
+    case element_type::OBJECT:
+        for (auto field : objectOf(e)) {
+            if (!numbersAgree(field.value))
+                return false;
         }
-        return at(array).firstChild;
+        return true;
+    default:
+        return true;
     }
+}
 
-    std::optional<QString> string(int node) const {
-        if (node < 0)
-            return std::nullopt;
-        return decode(s, at(node).begin, at(node).end, at(node).escaped);
+// The member's value when it has the type asked for; the last of duplicate keys wins, as in the
+// full reader.
+std::optional<element> member(object o, std::string_view key, element_type type) {
+    std::optional<element> found;
+    for (auto field : o) {
+        if (field.key == key)
+            found = field.value;
     }
-};
-
-std::optional<QString> openAIText(const Doc& d, int root) {
-    const int choice = d.firstOfObjects(d.member(root, "choices", Node::Type::Array));
-    if (choice < 0)
+    if (!found || found->type() != type)
         return std::nullopt;
-    for (const char* holder : {"delta", "message"}) {
-        const int part = d.member(choice, holder, Node::Type::Object);
-        if (part >= 0) {
-            if (std::optional<QString> text = d.string(d.member(part, "content", Node::Type::String)))
-                return text;
+    return found;
+}
+
+QString text(element e) {
+    const std::string_view s = e.get_string().value_unsafe();
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+std::optional<QString> stringMember(object o, std::string_view key) {
+    if (const std::optional<element> e = member(o, key, element_type::STRING))
+        return text(*e);
+    return std::nullopt;
+}
+
+// The first element of an array whose every element is an object.
+std::optional<object> firstOfObjects(object o, std::string_view key) {
+    const std::optional<element> array = member(o, key, element_type::ARRAY);
+    if (!array)
+        return std::nullopt;
+    std::optional<object> first;
+    for (element child : arrayOf(*array)) {
+        if (child.type() != element_type::OBJECT)
+            return std::nullopt;
+        if (!first)
+            first = objectOf(child);
+    }
+    return first;
+}
+
+std::optional<QString> openAIText(object root) {
+    const std::optional<object> choice = firstOfObjects(root, "choices");
+    if (!choice)
+        return std::nullopt;
+    for (std::string_view holder : {std::string_view("delta"), std::string_view("message")}) {
+        if (const std::optional<element> part = member(*choice, holder, element_type::OBJECT)) {
+            if (std::optional<QString> t = stringMember(objectOf(*part), "content"))
+                return t;
         }
     }
     return std::nullopt;
 }
 
-std::optional<QString> anthropicText(const Doc& d, int root) {
-    const std::optional<QString> type = d.string(d.member(root, "type", Node::Type::String));
-    if (type != QLatin1String("content_block_delta"))
+std::optional<QString> anthropicText(object root) {
+    if (stringMember(root, "type") != QLatin1String("content_block_delta"))
         return std::nullopt;
-    const int delta = d.member(root, "delta", Node::Type::Object);
-    return delta < 0 ? std::nullopt : d.string(d.member(delta, "text", Node::Type::String));
+    const std::optional<element> delta = member(root, "delta", element_type::OBJECT);
+    return delta ? stringMember(objectOf(*delta), "text") : std::nullopt;
 }
 
-std::optional<QString> geminiText(const Doc& d, int root) {
-    const int candidate = d.firstOfObjects(d.member(root, "candidates", Node::Type::Array));
-    if (candidate < 0)
+std::optional<QString> geminiText(object root) {
+    const std::optional<object> candidate = firstOfObjects(root, "candidates");
+    if (!candidate)
         return std::nullopt;
-    const int content = d.member(candidate, "content", Node::Type::Object);
-    if (content < 0)
+    const std::optional<element> content = member(*candidate, "content", element_type::OBJECT);
+    if (!content)
         return std::nullopt;
-    const int parts = d.member(content, "parts", Node::Type::Array);
-    if (parts < 0)
+    const std::optional<element> parts = member(objectOf(*content), "parts", element_type::ARRAY);
+    if (!parts)
         return std::nullopt;
-    for (int c = d.at(parts).firstChild; c >= 0; c = d.at(c).next) {
-        if (d.at(c).type != Node::Type::Object)
+    for (element part : arrayOf(*parts)) {
+        if (part.type() != element_type::OBJECT)
             return std::nullopt;
     }
-    QString text;
-    for (int c = d.at(parts).firstChild; c >= 0; c = d.at(c).next) {
-        if (std::optional<QString> piece = d.string(d.member(c, "text", Node::Type::String)))
-            text += *piece;
+    QString joined;
+    for (element part : arrayOf(*parts)) {
+        if (std::optional<QString> piece = stringMember(objectOf(part), "text"))
+            joined += *piece;
     }
-    return text;
+    return joined;
 }
 
 } // namespace
 
 std::optional<std::optional<QString>> eventText(QByteArrayView payload, APIFormat format) {
-    thread_local std::vector<Node> nodes;
-    nodes.clear();
-    Reader reader(payload, nodes);
-    const int root = reader.readDocument();
-    if (root < 0)
+    // The reader keeps buffers sized for the largest document it has read: a rare huge event goes
+    // to the full reader, whose memory is given back at once.
+    if (payload.size() > kMaxQuickBytes)
+        return std::nullopt;
+    thread_local simdjson::dom::parser parser = [] {
+        simdjson::dom::parser p;
+        const simdjson::error_code error = p.allocate(static_cast<size_t>(kMaxQuickBytes), kMaxDepth);
+        (void)error; // without the room made now, the first parse makes it
+        return p;
+    }();
+    // simdjson reads a little past the end of its input: give it a padded copy.
+    thread_local std::vector<char> padded;
+    const auto size = static_cast<size_t>(payload.size());
+    if (padded.size() < size + simdjson::SIMDJSON_PADDING)
+        padded.resize(size + simdjson::SIMDJSON_PADDING);
+    if (size > 0)
+        std::memcpy(padded.data(), payload.data(), size);
+    std::memset(padded.data() + size, 0, simdjson::SIMDJSON_PADDING);
+
+    element root;
+    if (parser.parse(padded.data(), size, false).get(root) != simdjson::SUCCESS)
         return std::nullopt; // undecided
-    const Doc doc{payload.data(), nodes};
-    if (doc.at(root).type != Node::Type::Object)
-        return std::optional<QString>(); // an array on top holds no text
+    if (root.type() == element_type::ARRAY)
+        return std::optional<QString>(); // an array on top holds no text for either reader
+    if (root.type() != element_type::OBJECT || !numbersAgree(root))
+        return std::nullopt;
+    const object o = objectOf(root);
     switch (format.value()) {
     case APIFormat::OpenAI:
-        return openAIText(doc, root);
+        return openAIText(o);
     case APIFormat::Anthropic:
-        return anthropicText(doc, root);
+        return anthropicText(o);
     case APIFormat::Gemini:
-        return geminiText(doc, root);
+        return geminiText(o);
     }
     return std::nullopt;
 }

@@ -123,6 +123,63 @@ TEST_F(ModelRequest, ServerThatClosesWithoutAnswerIsANetworkError) {
     EXPECT_EQ(result.terminal().kind, QStringLiteral("network"));
 }
 
+// A chunked answer cut off before its last chunk is never a complete one, however the close lands.
+TEST_F(ModelRequest, ChunkedAnswerCutShortIsANetworkErrorEveryTime) {
+    for (ScriptedResponse::Cut cut : {ScriptedResponse::Cut::MidChunk, ScriptedResponse::Cut::BeforeLastChunk}) {
+        ScriptedResponse r = ScriptedResponse::sse(providers::openAIStream({QStringLiteral("Hi")}, false));
+        r.then("data: {\"choices\":[{\"delta\":{\"content\":\" there, and more\"}}]}\n\n");
+        r.cut = cut;
+        server.respond(r);
+        for (int i = 0; i < 20; ++i) {
+            const StreamRun result = run();
+            expectWellFormed(result);
+            EXPECT_EQ(result.terminal().kind, QStringLiteral("network")) << int(cut) << " run " << i;
+            EXPECT_EQ(result.terminal().message, QStringLiteral("The connection closed before the answer was complete"));
+            EXPECT_TRUE(result.text().startsWith(QStringLiteral("Hi")));
+        }
+    }
+}
+
+// Whatever a server sends without end, the client stops at its cap with a clear error and hangs
+// up: the server gets to send little more than the cap (its socket buffers), never the flood.
+TEST_F(ModelRequest, EndlessBodiesStopAtTheCapAndCloseTheConnection) {
+    struct Endless {
+        const char* name;
+        int status;
+        QByteArray start, repeat;
+        const char* kind;
+        QString message;
+    };
+    const QString tooLarge = QStringLiteral("larger than 8 MiB");
+    const Endless cases[] = {
+        {"error_body", 500, "Internal failure: ", QByteArray("again and again ").repeated(4096), "http_500",
+         QStringLiteral("Provider temporarily unavailable (500)")},
+        {"one_line", 200, "data: ", QByteArray(65536, 'y'), "invalid_response", tooLarge},
+        {"comments", 200, ": hi", QByteArray(": keep-alive\n").repeated(4096), "invalid_response", tooLarge},
+        {"valid_tokens", 200, "data: {}\n",
+         QByteArray("data: {\"choices\":[{\"delta\":{\"content\":\"tok \"}}]}\n\n").repeated(1024), "invalid_response",
+         QStringLiteral("The server's answer is larger than 8 MiB; the text so far is incomplete")},
+    };
+    for (const Endless& c : cases) {
+        TestHttpServer flood;
+        ASSERT_TRUE(flood.listen());
+        configure(QStringLiteral("openai"), flood.baseUrl(), QStringLiteral("key-1"), 60);
+        ScriptedResponse r = ScriptedResponse::text(c.status, "text/event-stream", c.start);
+        r.framing = ScriptedResponse::Framing::Chunked;
+        r.endless = c.repeat;
+        flood.respond(r);
+        const StreamRun result = run();
+        expectWellFormed(result);
+        EXPECT_EQ(result.terminal().kind.toStdString(), c.kind) << c.name;
+        EXPECT_TRUE(result.terminal().message.contains(c.message)) << c.name << ": " << result.terminal().message.toStdString();
+        spinUntil([&] { return flood.openConnections() == 0; }, 10000);
+        EXPECT_EQ(flood.openConnections(), 0) << c.name << ": the connection is still open";
+        EXPECT_LT(flood.bodyBytesSent(), qint64(40) << 20) << c.name;
+        if (QByteArrayView(c.name) == "valid_tokens")
+            EXPECT_GT(result.tokenCount(), 100000);
+    }
+}
+
 // Zero, negative and NaN time-outs mean the default, never "wait forever" or "fail at once".
 TEST_F(ModelRequest, UnusableTimeoutStillAnswers) {
     for (double timeout : {0.0, -1.0, std::nan("")}) {
