@@ -2,6 +2,7 @@
 // (bytes per second), what one token costs from the socket to the consumer's event on loopback, and
 // the client's peak memory against servers that never stop sending (one child process per case).
 // Prints figures only.
+#include "llm/FastJson.h"
 #include "llm/LLMClient.h"
 #include "llm/LineSplitter.h"
 #include "llm/SsePayload.h"
@@ -101,15 +102,19 @@ struct LocalClient {
     LLMClient client{store};
 };
 
+// range(1) == 1: Qt's JSON reader alone, for comparison.
 void BM_SplitAndExtract(benchmark::State& state) {
     const APIFormat format = APIFormat::allCases().at(static_cast<qsizetype>(state.range(0)));
+    const bool fullReaderOnly = state.range(1) == 1;
     const QByteArray body = streamOf(format, 2000);
     qint64 chars = 0;
     for (auto _ : state) {
         corvane::llm::LineSplitter splitter(LLMClient::maxBodyBytes);
         auto sink = [&](QByteArrayView line) {
             if (const auto payload = corvane::llm::ssePayload(line); payload && !corvane::llm::isDoneMarker(*payload)) {
-                if (const auto text = LLMClient::content(*payload, format))
+                const auto text = fullReaderOnly ? corvane::llm::eventTextFullReader(*payload, format)
+                                                 : LLMClient::content(*payload, format);
+                if (text)
                     chars += text->size();
             }
             return true;
@@ -121,9 +126,9 @@ void BM_SplitAndExtract(benchmark::State& state) {
     }
     benchmark::DoNotOptimize(chars);
     state.SetBytesProcessed(state.iterations() * body.size());
-    state.SetLabel(format.rawValue().toStdString());
+    state.SetLabel(format.rawValue().toStdString() + (fullReaderOnly ? " (Qt reader only)" : ""));
 }
-BENCHMARK(BM_SplitAndExtract)->DenseRange(0, 2);
+BENCHMARK(BM_SplitAndExtract)->ArgsProduct({{0, 1, 2}, {0, 1}});
 
 // A server that answers every connection with the same stream and closes.
 class StreamServer : public QObject {

@@ -9,133 +9,154 @@ namespace corvane::llm::fastjson {
 
 namespace {
 
-using simdjson::dom::element;
-using simdjson::dom::element_type;
-using simdjson::dom::object;
-
-// Typed views of an element whose type was checked (copies: the results they come in are temporaries).
-simdjson::dom::array arrayOf(element e) {
-    simdjson::dom::array a;
-    const simdjson::error_code error = e.get_array().get(a);
-    (void)error;
-    return a;
-}
-
-object objectOf(element e) {
-    object o;
-    const simdjson::error_code error = e.get_object().get(o);
-    (void)error;
-    return o;
-}
-
 // Deeper documents go to the full reader, which has its own nesting limit.
 constexpr size_t kMaxDepth = 64;
 constexpr qsizetype kMaxQuickBytes = 64 * 1024;
 
-// Whether every value in the tree is one the full reader takes the same way. The full reader
-// refuses a number that rounds to zero or to a subnormal from non-zero digits (simdjson takes it);
-// a zero written as a decimal ("0.0") cannot be told apart here and is left to it too.
-bool numbersAgree(element e) {
-    switch (e.type()) {
-    case element_type::DOUBLE: {
-        double d = 0;
-        return e.get_double().get(d) == simdjson::SUCCESS && std::isnormal(d);
+// The parsed document as simdjson lays it out: one 64-bit word per value (two for a number), the
+// type in the top byte. A container's word points past its end, a string's into the string buffer
+// (a 32-bit length, then the bytes). Walking it directly costs a fraction of the element API.
+class Tape {
+public:
+    explicit Tape(const simdjson::dom::document& doc) : m_words(doc.tape.get()), m_strings(doc.string_buf.get()) {}
+
+    static constexpr size_t root = 1; // word 0 frames the document
+
+    char type(size_t i) const { return static_cast<char>(m_words[i] >> 56); }
+
+    // The word just past the value at i.
+    size_t after(size_t i) const {
+        switch (type(i)) {
+        case '{':
+        case '[':
+            return static_cast<uint32_t>(m_words[i]);
+        case 'l':
+        case 'u':
+        case 'd':
+            return i + 2;
+        default:
+            return i + 1;
+        }
     }
-    case element_type::ARRAY:
-        for (element child : arrayOf(e)) {
-            if (!numbersAgree(child))
+
+    std::string_view string(size_t i) const {
+        const uint8_t* at = m_strings + (m_words[i] & 0x00FFFFFFFFFFFFFFull);
+        uint32_t length;
+        std::memcpy(&length, at, sizeof length);
+        return {reinterpret_cast<const char*>(at + sizeof length), length};
+    }
+
+    QString text(size_t i) const {
+        const std::string_view s = string(i);
+        return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+    }
+
+    // The value of the object's member when it has the type asked for, else 0. The last of
+    // duplicate keys wins, as in the full reader.
+    size_t member(size_t object, std::string_view key, char wanted) const {
+        if (object == 0 || type(object) != '{')
+            return 0;
+        size_t found = 0;
+        const size_t end = after(object) - 1; // the closing word
+        for (size_t k = object + 1; k < end;) {
+            const size_t value = k + 1;
+            if (string(k) == key)
+                found = value;
+            k = after(value);
+        }
+        return found != 0 && type(found) == wanted ? found : 0;
+    }
+
+    // Calls f for each element of the array at i; stops early when f returns false.
+    template <typename F>
+    bool eachElement(size_t array, F&& f) const {
+        const size_t end = after(array) - 1;
+        for (size_t e = array + 1; e < end; e = after(e)) {
+            if (!f(e))
                 return false;
         }
         return true;
-    case element_type::OBJECT:
-        for (auto field : objectOf(e)) {
-            if (!numbersAgree(field.value))
-                return false;
+    }
+
+    // The first element of an array whose every element is an object, else 0.
+    size_t firstOfObjects(size_t array) const {
+        if (array == 0)
+            return 0;
+        size_t first = 0;
+        const bool allObjects = eachElement(array, [&](size_t e) {
+            if (first == 0)
+                first = e;
+            return type(e) == '{';
+        });
+        return allObjects ? first : 0;
+    }
+
+    // Whether every number is one the full reader takes the same way. The full reader refuses a
+    // number that rounds to zero or to a subnormal from non-zero digits, which simdjson takes; a
+    // zero written as a decimal ("0.0") cannot be told apart here and is left to it too.
+    bool numbersAgree() const {
+        const size_t end = static_cast<uint32_t>(m_words[0]) - 1;
+        // Most events hold no decimal number at all: a pass without branches finds no word that
+        // could be one (a number's value word may look like one; the walk below then decides).
+        bool maybeDouble = false;
+        for (size_t i = root; i < end; ++i)
+            maybeDouble |= (m_words[i] >> 56) == 'd';
+        if (!maybeDouble)
+            return true;
+        bool agree = true;
+        for (size_t i = root; i < end;) {
+            const char t = type(i);
+            const bool isDouble = t == 'd';
+            double d;
+            std::memcpy(&d, &m_words[i + 1], sizeof d); // the closing word is always there to read
+            agree &= !isDouble || std::isnormal(d);
+            i += 1 + static_cast<size_t>(isDouble | (t == 'l') | (t == 'u'));
         }
-        return true;
-    default:
-        return true;
+        return agree;
     }
+
+private:
+    const uint64_t* m_words;
+    const uint8_t* m_strings;
+};
+
+std::optional<QString> stringMember(const Tape& t, size_t object, std::string_view key) {
+    const size_t value = t.member(object, key, '"');
+    return value ? std::optional<QString>(t.text(value)) : std::nullopt;
 }
 
-// The member's value when it has the type asked for; the last of duplicate keys wins, as in the
-// full reader.
-std::optional<element> member(object o, std::string_view key, element_type type) {
-    std::optional<element> found;
-    for (auto field : o) {
-        if (field.key == key)
-            found = field.value;
-    }
-    if (!found || found->type() != type)
-        return std::nullopt;
-    return found;
-}
-
-QString text(element e) {
-    const std::string_view s = e.get_string().value_unsafe();
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-std::optional<QString> stringMember(object o, std::string_view key) {
-    if (const std::optional<element> e = member(o, key, element_type::STRING))
-        return text(*e);
-    return std::nullopt;
-}
-
-// The first element of an array whose every element is an object.
-std::optional<object> firstOfObjects(object o, std::string_view key) {
-    const std::optional<element> array = member(o, key, element_type::ARRAY);
-    if (!array)
-        return std::nullopt;
-    std::optional<object> first;
-    for (element child : arrayOf(*array)) {
-        if (child.type() != element_type::OBJECT)
-            return std::nullopt;
-        if (!first)
-            first = objectOf(child);
-    }
-    return first;
-}
-
-std::optional<QString> openAIText(object root) {
-    const std::optional<object> choice = firstOfObjects(root, "choices");
-    if (!choice)
+std::optional<QString> openAIText(const Tape& t) {
+    const size_t choice = t.firstOfObjects(t.member(Tape::root, "choices", '['));
+    if (choice == 0)
         return std::nullopt;
     for (std::string_view holder : {std::string_view("delta"), std::string_view("message")}) {
-        if (const std::optional<element> part = member(*choice, holder, element_type::OBJECT)) {
-            if (std::optional<QString> t = stringMember(objectOf(*part), "content"))
-                return t;
+        if (const size_t part = t.member(choice, holder, '{')) {
+            if (std::optional<QString> text = stringMember(t, part, "content"))
+                return text;
         }
     }
     return std::nullopt;
 }
 
-std::optional<QString> anthropicText(object root) {
-    if (stringMember(root, "type") != QLatin1String("content_block_delta"))
+std::optional<QString> anthropicText(const Tape& t) {
+    const size_t type = t.member(Tape::root, "type", '"');
+    if (type == 0 || t.string(type) != "content_block_delta")
         return std::nullopt;
-    const std::optional<element> delta = member(root, "delta", element_type::OBJECT);
-    return delta ? stringMember(objectOf(*delta), "text") : std::nullopt;
+    return stringMember(t, t.member(Tape::root, "delta", '{'), "text");
 }
 
-std::optional<QString> geminiText(object root) {
-    const std::optional<object> candidate = firstOfObjects(root, "candidates");
-    if (!candidate)
+std::optional<QString> geminiText(const Tape& t) {
+    const size_t candidate = t.firstOfObjects(t.member(Tape::root, "candidates", '['));
+    const size_t content = t.member(candidate, "content", '{');
+    const size_t parts = t.member(content, "parts", '[');
+    if (parts == 0 || !t.eachElement(parts, [&](size_t part) { return t.type(part) == '{'; }))
         return std::nullopt;
-    const std::optional<element> content = member(*candidate, "content", element_type::OBJECT);
-    if (!content)
-        return std::nullopt;
-    const std::optional<element> parts = member(objectOf(*content), "parts", element_type::ARRAY);
-    if (!parts)
-        return std::nullopt;
-    for (element part : arrayOf(*parts)) {
-        if (part.type() != element_type::OBJECT)
-            return std::nullopt;
-    }
     QString joined;
-    for (element part : arrayOf(*parts)) {
-        if (std::optional<QString> piece = stringMember(objectOf(part), "text"))
+    t.eachElement(parts, [&](size_t part) {
+        if (std::optional<QString> piece = stringMember(t, part, "text"))
             joined += *piece;
-    }
+        return true;
+    });
     return joined;
 }
 
@@ -153,29 +174,27 @@ std::optional<std::optional<QString>> eventText(QByteArrayView payload, APIForma
         return p;
     }();
     // simdjson reads a little past the end of its input: give it a padded copy.
-    thread_local std::vector<char> padded;
+    thread_local std::vector<char> padded(static_cast<size_t>(kMaxQuickBytes) + simdjson::SIMDJSON_PADDING);
     const auto size = static_cast<size_t>(payload.size());
-    if (padded.size() < size + simdjson::SIMDJSON_PADDING)
-        padded.resize(size + simdjson::SIMDJSON_PADDING);
     if (size > 0)
         std::memcpy(padded.data(), payload.data(), size);
-    std::memset(padded.data() + size, 0, simdjson::SIMDJSON_PADDING);
 
-    element root;
+    simdjson::dom::element root;
     if (parser.parse(padded.data(), size, false).get(root) != simdjson::SUCCESS)
         return std::nullopt; // undecided
-    if (root.type() == element_type::ARRAY)
+    const Tape tape(parser.doc);
+    const char top = tape.type(Tape::root);
+    if (top == '[')
         return std::optional<QString>(); // an array on top holds no text for either reader
-    if (root.type() != element_type::OBJECT || !numbersAgree(root))
+    if (top != '{' || !tape.numbersAgree())
         return std::nullopt;
-    const object o = objectOf(root);
     switch (format.value()) {
     case APIFormat::OpenAI:
-        return openAIText(o);
+        return openAIText(tape);
     case APIFormat::Anthropic:
-        return anthropicText(o);
+        return anthropicText(tape);
     case APIFormat::Gemini:
-        return geminiText(o);
+        return geminiText(tape);
     }
     return std::nullopt;
 }
