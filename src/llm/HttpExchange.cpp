@@ -382,6 +382,10 @@ bool HttpExchange::headComplete() {
     }
     if (isRedirect(m_status) && !m_location.isEmpty())
         return followRedirect();
+    if (m_status == 407 && m_absoluteTarget) { // the proxy's answer, not the server's
+        failTransport(QNetworkReply::ProxyAuthenticationRequiredError, tr("The proxy requires authentication"));
+        return false;
+    }
     if (m_mode == Mode::HeadOnly) {
         finish({End::Kind::Complete, m_status, {}, false, {}});
         return false;
