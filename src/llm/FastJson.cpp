@@ -52,15 +52,18 @@ public:
     }
 
     // The value of the object's member when it has the type asked for, else 0. The last of
-    // duplicate keys wins, as in the full reader.
-    size_t member(size_t object, std::string_view key, char wanted) const {
+    // duplicate keys wins, as in the full reader. (The key's length is known when compiling, so
+    // the comparison is a few instructions.)
+    template <size_t N>
+    size_t member(size_t object, const char (&key)[N], char wanted) const {
         if (object == 0 || type(object) != '{')
             return 0;
         size_t found = 0;
         const size_t end = after(object) - 1; // the closing word
         for (size_t k = object + 1; k < end;) {
             const size_t value = k + 1;
-            if (string(k) == key)
+            const std::string_view name = string(k);
+            if (name.size() == N - 1 && std::memcmp(name.data(), key, N - 1) == 0)
                 found = value;
             k = after(value);
         }
@@ -120,7 +123,8 @@ private:
     const uint8_t* m_strings;
 };
 
-std::optional<QString> stringMember(const Tape& t, size_t object, std::string_view key) {
+template <size_t N>
+std::optional<QString> stringMember(const Tape& t, size_t object, const char (&key)[N]) {
     const size_t value = t.member(object, key, '"');
     return value ? std::optional<QString>(t.text(value)) : std::nullopt;
 }
@@ -129,12 +133,12 @@ std::optional<QString> openAIText(const Tape& t) {
     const size_t choice = t.firstOfObjects(t.member(Tape::root, "choices", '['));
     if (choice == 0)
         return std::nullopt;
-    for (std::string_view holder : {std::string_view("delta"), std::string_view("message")}) {
-        if (const size_t part = t.member(choice, holder, '{')) {
-            if (std::optional<QString> text = stringMember(t, part, "content"))
-                return text;
-        }
+    if (const size_t delta = t.member(choice, "delta", '{')) {
+        if (std::optional<QString> text = stringMember(t, delta, "content"))
+            return text;
     }
+    if (const size_t message = t.member(choice, "message", '{'))
+        return stringMember(t, message, "content");
     return std::nullopt;
 }
 
