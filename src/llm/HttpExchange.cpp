@@ -154,7 +154,8 @@ void HttpExchange::connectSocket() {
                                 m_proxy.type() == QNetworkProxy::HttpCachingProxy);
     if (tls && !QSslSocket::supportsSsl()) {
         QMetaObject::invokeMethod(this, [this] {
-            failTransport(QNetworkReply::SslHandshakeFailedError, tr("TLS is not available on this system"));
+            if (m_socket) // not aborted meanwhile
+                failTransport(QNetworkReply::SslHandshakeFailedError, tr("TLS is not available on this system"));
         }, Qt::QueuedConnection);
         m_socket = new QTcpSocket(this); // marks the exchange as running until the failure is reported
         return;
