@@ -171,20 +171,24 @@ std::optional<std::optional<QString>> eventText(QByteArrayView payload, APIForma
     // to the full reader, whose memory is given back at once.
     if (payload.size() > kMaxQuickBytes)
         return std::nullopt;
-    thread_local simdjson::dom::parser parser = [] {
-        simdjson::dom::parser p;
-        const simdjson::error_code error = p.allocate(static_cast<size_t>(kMaxQuickBytes), kMaxDepth);
-        (void)error; // without the room made now, the first parse makes it
-        return p;
-    }();
-    // simdjson reads a little past the end of its input: give it a padded copy.
-    thread_local std::vector<char> padded(static_cast<size_t>(kMaxQuickBytes) + simdjson::SIMDJSON_PADDING);
+    // One per thread, made once: the parser's buffers and a padded copy of the input (simdjson
+    // reads a little past the end of what it is given).
+    struct Reader {
+        Reader() : padded(static_cast<size_t>(kMaxQuickBytes) + simdjson::SIMDJSON_PADDING) {
+            const simdjson::error_code error = parser.allocate(static_cast<size_t>(kMaxQuickBytes), kMaxDepth);
+            (void)error; // without the room made now, the first parse makes it
+        }
+        simdjson::dom::parser parser;
+        std::vector<char> padded;
+    };
+    thread_local Reader reader;
     const auto size = static_cast<size_t>(payload.size());
     if (size > 0)
-        std::memcpy(padded.data(), payload.data(), size);
+        std::memcpy(reader.padded.data(), payload.data(), size);
+    simdjson::dom::parser& parser = reader.parser;
 
     simdjson::dom::element root;
-    if (parser.parse(padded.data(), size, false).get(root) != simdjson::SUCCESS)
+    if (parser.parse(reader.padded.data(), size, false).get(root) != simdjson::SUCCESS)
         return std::nullopt; // undecided
     const Tape tape(parser.doc);
     const char top = tape.type(Tape::root);
