@@ -31,6 +31,7 @@
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <thread>
 #include <unistd.h>
 
@@ -276,6 +277,7 @@ public:
         ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&addr), &len);
         m_port = ntohs(addr.sin_port);
         ::listen(m_listener, 1);
+        bound(m_listener); // a child that never connects does not hold the run up
         m_thread = std::thread([this] { serve(); });
     }
     ~FloodServer() {
@@ -305,10 +307,17 @@ private:
         }
         return true;
     }
+    // Every blocking call on fd gives up after a few seconds.
+    static void bound(int fd) {
+        const timeval limit{10, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    }
     void serve() {
         const int fd = ::accept(m_listener, nullptr, nullptr);
         if (fd < 0)
             return;
+        bound(fd);
         QByteArray request;
         char buffer[65536];
         while (!request.contains("\r\n\r\n")) {
