@@ -1,6 +1,8 @@
 // Figures for the model client: how fast answer streams are split into lines and read per format
-// (bytes per second), and what one token costs from the socket to the consumer's event on loopback.
+// (bytes per second), what one token costs from the socket to the consumer's event on loopback, and
+// the client's peak memory against servers that never stop sending (one child process per case).
 // Prints figures only.
+#include "llm/FastJson.h"
 #include "llm/LLMClient.h"
 #include "llm/LineSplitter.h"
 #include "llm/SsePayload.h"
@@ -17,8 +19,21 @@
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QProcess>
 #include <benchmark/benchmark.h>
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <functional>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <thread>
+#include <unistd.h>
 
 using corvane::llm::APIFormat;
 using corvane::llm::LLMClient;
@@ -88,15 +103,19 @@ struct LocalClient {
     LLMClient client{store};
 };
 
+// range(1) == 1: Qt's JSON reader alone, for comparison.
 void BM_SplitAndExtract(benchmark::State& state) {
     const APIFormat format = APIFormat::allCases().at(static_cast<qsizetype>(state.range(0)));
+    const bool fullReaderOnly = state.range(1) == 1;
     const QByteArray body = streamOf(format, 2000);
     qint64 chars = 0;
     for (auto _ : state) {
         corvane::llm::LineSplitter splitter(LLMClient::maxBodyBytes);
         auto sink = [&](QByteArrayView line) {
             if (const auto payload = corvane::llm::ssePayload(line); payload && !corvane::llm::isDoneMarker(*payload)) {
-                if (const auto text = LLMClient::content(*payload, format))
+                const auto text = fullReaderOnly ? corvane::llm::eventTextFullReader(*payload, format)
+                                                 : LLMClient::content(*payload, format);
+                if (text)
                     chars += text->size();
             }
             return true;
@@ -108,9 +127,9 @@ void BM_SplitAndExtract(benchmark::State& state) {
     }
     benchmark::DoNotOptimize(chars);
     state.SetBytesProcessed(state.iterations() * body.size());
-    state.SetLabel(format.rawValue().toStdString());
+    state.SetLabel(format.rawValue().toStdString() + (fullReaderOnly ? " (Qt reader only)" : ""));
 }
-BENCHMARK(BM_SplitAndExtract)->DenseRange(0, 2);
+BENCHMARK(BM_SplitAndExtract)->ArgsProduct({{0, 1, 2}, {0, 1}});
 
 // A server that answers every connection with the same stream and closes.
 class StreamServer : public QObject {
@@ -215,13 +234,180 @@ void BM_TokenRoundTrip(benchmark::State& state) {
 }
 BENCHMARK(BM_TokenRoundTrip)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// ---- Peak memory against endless bodies ----
+
+// A value of /proc/self/status in KiB ("VmRSS", "VmHWM").
+long statusKiB(const char* field) {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    const std::string prefix = std::string(field) + ":";
+    while (std::getline(in, line)) {
+        if (line.rfind(prefix, 0) == 0)
+            return std::stol(line.substr(prefix.size()));
+    }
+    return -1;
+}
+
+struct EndlessCase {
+    const char* name;
+    int status;
+    QByteArray start;  // sent once after the head
+    QByteArray repeat; // then sent over and over, chunked
+};
+
+const EndlessCase kEndlessCases[] = {
+    {"error_body", 500, "Internal failure: ", QByteArray("again and again ").repeated(4096)},
+    {"one_line", 200, "data: ", QByteArray(65536, 'y')},
+    {"comments", 200, "", QByteArray(": keep-alive, nothing to see here\n").repeated(2048)},
+    {"valid_tokens", 200, "",
+     QByteArray("data: {\"choices\":[{\"delta\":{\"content\":\"tok \"}}]}\n\n").repeated(1024)},
+};
+
+// A server on its own thread that writes as fast as the client takes it, until the client closes,
+// 4 GiB went out or 30 s passed. Blocking sockets, one connection.
+class FloodServer {
+public:
+    explicit FloodServer(const EndlessCase& c) : m_case(c) {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        socklen_t len = sizeof addr;
+        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&addr), &len);
+        m_port = ntohs(addr.sin_port);
+        ::listen(m_listener, 1);
+        bound(m_listener); // a child that never connects does not hold the run up
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~FloodServer() {
+        wait();
+        ::close(m_listener);
+    }
+    // Until the connection is over.
+    void wait() {
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    int port() const { return m_port; }
+    qint64 sent() const { return m_sent; }
+    double secondsToClose() const { return m_seconds; }
+
+private:
+    static QByteArray chunk(const QByteArray& bytes) {
+        return QByteArray::number(bytes.size(), 16) + "\r\n" + bytes + "\r\n";
+    }
+    bool sendAll(int fd, const QByteArray& bytes) {
+        for (qsizetype at = 0; at < bytes.size();) {
+            const ssize_t n = ::send(fd, bytes.constData() + at, static_cast<size_t>(bytes.size() - at), MSG_NOSIGNAL);
+            if (n <= 0)
+                return false;
+            at += n;
+            m_sent += n;
+        }
+        return true;
+    }
+    // Every blocking call on fd gives up after a few seconds.
+    static void bound(int fd) {
+        const timeval limit{10, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    }
+    void serve() {
+        const int fd = ::accept(m_listener, nullptr, nullptr);
+        if (fd < 0)
+            return;
+        bound(fd);
+        QByteArray request;
+        char buffer[65536];
+        while (!request.contains("\r\n\r\n")) {
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                break;
+            request.append(buffer, n);
+        }
+        const auto begin = std::chrono::steady_clock::now();
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(m_case.status) +
+                          " Status\r\nContent-Type: text/event-stream\r\nTransfer-Encoding: chunked\r\n\r\n";
+        if (!m_case.start.isEmpty())
+            head += chunk(m_case.start);
+        const QByteArray piece = chunk(m_case.repeat);
+        bool open = sendAll(fd, head);
+        while (open && m_sent < (qint64(4) << 30) && std::chrono::steady_clock::now() - begin < std::chrono::seconds(30))
+            open = sendAll(fd, piece);
+        m_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        ::close(fd);
+    }
+
+    const EndlessCase& m_case;
+    int m_listener = -1;
+    int m_port = 0;
+    std::atomic<qint64> m_sent{0};
+    double m_seconds = 0;
+    std::thread m_thread;
+};
+
+// In the child: one request against the flood server; prints the end and the memory figures.
+int runEndlessChild(int port) {
+    LocalClient local(APIFormat::OpenAI, QStringLiteral("http://127.0.0.1:%1").arg(port));
+    local.store.setApiTimeout(30);
+    const long idle = statusKiB("VmHWM");
+    QString end;
+    int tokens = 0;
+    bool ended = false;
+    auto stream = local.client.optimize(QStringLiteral("p"), QStringLiteral("s"));
+    QObject::connect(stream.get(), &corvane::llm::ModelStream::event, [&](const corvane::llm::StreamEvent& e) {
+        if (!e.isTerminal()) {
+            ++tokens;
+            return;
+        }
+        ended = true;
+        end = e.type == corvane::llm::StreamEvent::Type::Done ? QStringLiteral("done") : e.kind;
+    });
+    QDeadlineTimer deadline(60000);
+    while (!ended && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    std::printf("end=%s tokens=%d idle_kib=%ld peak_kib=%ld\n", qPrintable(end), tokens, idle, statusKiB("VmHWM"));
+    return 0;
+}
+
+void printEndlessPeaks(const char* self) {
+    std::printf("\nPeak memory of the client against endless bodies (child process per case)\n");
+    std::printf("%-14s %-18s %10s %10s %10s %12s %8s\n", "body", "end", "idle MiB", "peak MiB", "above MiB",
+                "sent MiB", "close s");
+    for (const EndlessCase& c : kEndlessCases) {
+        FloodServer server(c);
+        QProcess child;
+        child.start(QString::fromLocal8Bit(self), {QStringLiteral("--endless_child=%1").arg(server.port())});
+        child.waitForFinished(90000);
+        const QByteArray out = child.readAllStandardOutput().trimmed();
+        char end[64] = "?";
+        int tokens = 0;
+        long idle = 0, peak = 0;
+        std::sscanf(out.constData(), "end=%63s tokens=%d idle_kib=%ld peak_kib=%ld", end, &tokens, &idle, &peak);
+        server.wait();
+        std::printf("%-14s %-18s %10.1f %10.1f %10.1f %12.1f %8.2f\n", c.name, end, idle / 1024.0, peak / 1024.0,
+                    (peak - idle) / 1024.0, server.sent() / 1048576.0, server.secondsToClose());
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--endless_child=", 16) == 0)
+            return runEndlessChild(std::atoi(argv[i] + 16));
+    }
+    bool peaksOnly = false;
+    for (int i = 1; i < argc; ++i)
+        peaksOnly |= std::strcmp(argv[i], "--peaks_only") == 0;
+    if (!peaksOnly) {
+        benchmark::Initialize(&argc, argv);
+        benchmark::RunSpecifiedBenchmarks();
+        benchmark::Shutdown();
+    }
+    printEndlessPeaks(argv[0]);
     return 0;
 }

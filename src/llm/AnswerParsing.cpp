@@ -142,7 +142,7 @@ std::optional<QString> LLMClient::content(QByteArrayView ssePayload, APIFormat f
     // Nearly every event is plain, strictly valid JSON: read it quickly; the full reader decides
     // the rest.
     if (std::optional<std::optional<QString>> quick = fastjson::eventText(ssePayload, format))
-        return *quick;
+        return std::move(*quick);
     return eventTextFullReader(ssePayload, format);
 }
 

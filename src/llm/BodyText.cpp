@@ -1,40 +1,78 @@
 #include "llm/BodyText.h"
 #include "llm/LLMClient.h"
 #include "llm/Tr.h"
-#include <QStringDecoder>
 
 namespace corvane::llm {
 
 namespace {
 
-bool decodeUtf8(QByteArrayView bytes, QString* out) {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError())
-        return false;
-    *out = std::move(text);
-    return true;
+// The length of the well-formed UTF-8 sequence at p (shortest form, no surrogates, at most
+// U+10FFFF); 0 when the bytes there are not one, -1 when they are its start cut off by the end.
+int utf8Length(const unsigned char* p, const unsigned char* end) {
+    const unsigned char lead = *p;
+    int length;
+    unsigned char low = 0x80, high = 0xBF; // the range of the second byte
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0)
+            low = 0xA0; // no overlong forms
+        else if (lead == 0xED)
+            high = 0x9F; // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0)
+            low = 0x90;
+        else if (lead == 0xF4)
+            high = 0x8F; // nothing above U+10FFFF
+    } else {
+        return 0;
+    }
+    for (int i = 1; i < length; ++i) {
+        if (p + i >= end)
+            return -1;
+        const unsigned char c = p[i];
+        if (c < (i == 1 ? low : 0x80) || c > (i == 1 ? high : 0xBF))
+            return 0;
+    }
+    return length;
 }
 
 } // namespace
 
 QString decodeErrorBody(const QByteArray& bytes) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
+    const auto* const end = p + bytes.size();
     QString text;
-    if (decodeUtf8(bytes, &text))
-        return text;
-    // A cap may have cut the last character in two: at most three bytes of it remain.
-    for (qsizetype cut = 1; cut <= 3 && cut < bytes.size(); ++cut) {
-        const auto lead = static_cast<unsigned char>(bytes[bytes.size() - cut]);
-        if ((lead & 0xC0) == 0x80)
-            continue; // a continuation byte; look further back for the lead byte
-        if (lead >= 0xC0 && decodeUtf8(QByteArrayView(bytes).chopped(cut), &text))
+    text.reserve(bytes.size());
+    const unsigned char* run = p; // start of the well-formed UTF-8 not yet decoded
+    auto flush = [&](const unsigned char* upTo) {
+        if (upTo > run)
+            text += QString::fromUtf8(reinterpret_cast<const char*>(run), upTo - run);
+    };
+    while (p < end) {
+        const int length = utf8Length(p, end);
+        if (length > 0) {
+            p += length;
+            continue;
+        }
+        flush(p);
+        if (length < 0) // a character the cap cut in two: dropped
             return text;
-        break;
+        text += QChar(static_cast<char16_t>(*p)); // not UTF-8: the byte as its Latin-1 character
+        run = ++p;
     }
-    return QString::fromLatin1(bytes);
+    flush(p);
+    return text;
 }
 
-QString oversizedAnswerMessage() {
+QString oversizedAnswerMessage(bool afterText) {
+    if (afterText)
+        return tr("The server's answer is larger than %1 MiB; the text so far is incomplete")
+            .arg(LLMClient::maxBodyBytes / (1024 * 1024));
     return tr("The server's answer is larger than %1 MiB without any model text. Check that the API endpoint is correct")
         .arg(LLMClient::maxBodyBytes / (1024 * 1024));
 }

@@ -5,11 +5,12 @@
 
 namespace corvane::llm {
 
-// UTF-8 when the bytes are UTF-8 (a sequence cut off at the very end, as a size cap leaves it, is
-// dropped); otherwise each byte as one Latin-1 character, so that nothing is lost.
+// UTF-8, where a byte that is not part of a well-formed UTF-8 sequence stands for its Latin-1
+// character, so that neither the valid text around it nor the byte is lost. A sequence cut off at
+// the very end, as a size cap leaves it, is dropped.
 QString decodeErrorBody(const QByteArray& bytes);
 
-// The sentence for an answer that grew past the size cap before any model text came.
-QString oversizedAnswerMessage();
+// The sentence for an answer that grew past the size cap, before or after model text came.
+QString oversizedAnswerMessage(bool afterText = false);
 
 } // namespace corvane::llm

@@ -1,338 +1,208 @@
 #include "llm/FastJson.h"
-#include <cctype>
+#include <simdjson.h>
+#include <cmath>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 namespace corvane::llm::fastjson {
 
 namespace {
 
-struct Node {
-    enum class Type : quint8 { Null, Bool, Number, String, Array, Object };
-    Type type = Type::Null;
-    bool escaped = false;    // string value holds escapes
-    bool keyEscaped = false; // member key holds escapes
-    int begin = 0, end = 0;  // string contents (without quotes)
-    int keyBegin = 0, keyEnd = 0;
-    int firstChild = -1, lastChild = -1, next = -1;
-    int count = 0;
-};
+// Deeper documents go to the full reader, which has its own nesting limit.
+constexpr size_t kMaxDepth = 64;
+constexpr qsizetype kMaxQuickBytes = 64 * 1024;
 
-constexpr int kMaxDepth = 64;
-
-class Reader {
+// The parsed document as simdjson lays it out: one 64-bit word per value (two for a number), the
+// type in the top byte. A container's word points past its end, a string's into the string buffer
+// (a 32-bit length, then the bytes). Walking it directly costs a fraction of the element API.
+class Tape {
 public:
-    Reader(QByteArrayView text, std::vector<Node>& nodes) : s(text.data()), n(text.size()), nodes(nodes) {}
+    explicit Tape(const simdjson::dom::document& doc) : m_words(doc.tape.get()), m_strings(doc.string_buf.get()) {}
 
-    // Index of the root, or -1 when the text is not strictly valid JSON with an object or array on top.
-    int readDocument() {
-        skipBlanks();
-        if (pos >= n || (s[pos] != '{' && s[pos] != '['))
-            return -1;
-        const int root = readValue(0);
-        skipBlanks();
-        return root >= 0 && pos == n ? root : -1;
+    static constexpr size_t root = 1; // word 0 frames the document
+
+    char type(size_t i) const { return static_cast<char>(m_words[i] >> 56); }
+
+    // The word just past the value at i.
+    size_t after(size_t i) const {
+        switch (type(i)) {
+        case '{':
+        case '[':
+            return static_cast<uint32_t>(m_words[i]);
+        case 'l':
+        case 'u':
+        case 'd':
+            return i + 2;
+        default:
+            return i + 1;
+        }
     }
 
-    const char* s;
-    qsizetype n;
-    qsizetype pos = 0;
-    std::vector<Node>& nodes;
-
-private:
-    void skipBlanks() {
-        while (pos < n && (s[pos] == ' ' || s[pos] == '\t' || s[pos] == '\n' || s[pos] == '\r'))
-            ++pos;
+    std::string_view string(size_t i) const {
+        const uint8_t* at = m_strings + (m_words[i] & 0x00FFFFFFFFFFFFFFull);
+        uint32_t length;
+        std::memcpy(&length, at, sizeof length);
+        return {reinterpret_cast<const char*>(at + sizeof length), length};
     }
 
-    bool literal(const char* word) {
-        const size_t len = std::strlen(word);
-        if (n - pos < static_cast<qsizetype>(len) || std::memcmp(s + pos, word, len) != 0)
-            return false;
-        pos += static_cast<qsizetype>(len);
+    QString text(size_t i) const {
+        const std::string_view s = string(i);
+        return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+    }
+
+    // The value of the object's member when it has the type asked for, else 0. The last of
+    // duplicate keys wins, as in the full reader. (The key's length is known when compiling, so
+    // the comparison is a few instructions.)
+    template <size_t N>
+    size_t member(size_t object, const char (&key)[N], char wanted) const {
+        if (object == 0 || type(object) != '{')
+            return 0;
+        size_t found = 0;
+        const size_t end = after(object) - 1; // the closing word
+        for (size_t k = object + 1; k < end;) {
+            const size_t value = k + 1;
+            const std::string_view name = string(k);
+            if (name.size() == N - 1 && std::memcmp(name.data(), key, N - 1) == 0)
+                found = value;
+            k = after(value);
+        }
+        return found != 0 && type(found) == wanted ? found : 0;
+    }
+
+    // Calls f for each element of the array at i; stops early when f returns false.
+    template <typename F>
+    bool eachElement(size_t array, F&& f) const {
+        const size_t end = after(array) - 1;
+        for (size_t e = array + 1; e < end; e = after(e)) {
+            if (!f(e))
+                return false;
+        }
         return true;
     }
 
-    // Strict string: no raw control characters, only the standard escapes, valid UTF-8.
-    bool readString(int& begin, int& end, bool& escaped) {
-        ++pos; // opening quote
-        begin = static_cast<int>(pos);
-        escaped = false;
-        bool ascii = true;
-        while (pos < n) {
-            const auto c = static_cast<unsigned char>(s[pos]);
-            if (c == '"') {
-                end = static_cast<int>(pos++);
-                return ascii || QByteArrayView(s + begin, end - begin).isValidUtf8();
-            }
-            if (c < 0x20)
-                return false;
-            if (c >= 0x80)
-                ascii = false;
-            if (c == '\\') {
-                escaped = true;
-                if (++pos >= n)
-                    return false;
-                const char e = s[pos];
-                if (e == 'u') {
-                    for (int i = 1; i <= 4; ++i) {
-                        if (pos + i >= n || !std::isxdigit(static_cast<unsigned char>(s[pos + i])))
-                            return false;
-                    }
-                    pos += 4;
-                } else if (!std::strchr("\"\\/bfnrt", e) || e == '\0') {
-                    return false;
-                }
-            }
-            ++pos;
-        }
-        return false;
+    // The first element of an array whose every element is an object, else 0.
+    size_t firstOfObjects(size_t array) const {
+        if (array == 0)
+            return 0;
+        size_t first = 0;
+        const bool allObjects = eachElement(array, [&](size_t e) {
+            if (first == 0)
+                first = e;
+            return type(e) == '{';
+        });
+        return allObjects ? first : 0;
     }
 
-    // Strict number; exponents are left to the full reader (it refuses values out of range).
-    bool readNumber() {
-        if (s[pos] == '-')
-            ++pos;
-        if (pos >= n || !std::isdigit(static_cast<unsigned char>(s[pos])))
-            return false;
-        if (s[pos] == '0')
-            ++pos;
-        else
-            while (pos < n && std::isdigit(static_cast<unsigned char>(s[pos])))
-                ++pos;
-        if (pos < n && s[pos] == '.') {
-            ++pos;
-            if (pos >= n || !std::isdigit(static_cast<unsigned char>(s[pos])))
-                return false;
-            while (pos < n && std::isdigit(static_cast<unsigned char>(s[pos])))
-                ++pos;
+    // Whether every number is one the full reader takes the same way. The full reader refuses a
+    // number that rounds to zero or to a subnormal from non-zero digits, which simdjson takes; a
+    // zero written as a decimal ("0.0") cannot be told apart here and is left to it too.
+    bool numbersAgree() const {
+        const size_t end = static_cast<uint32_t>(m_words[0]) - 1;
+        // Most events hold no decimal number at all: a pass without branches finds no word that
+        // could be one (a number's value word may look like one; the walk below then decides).
+        bool maybeDouble = false;
+        for (size_t i = root; i < end; ++i)
+            maybeDouble |= (m_words[i] >> 56) == 'd';
+        if (!maybeDouble)
+            return true;
+        bool agree = true;
+        for (size_t i = root; i < end;) {
+            const char t = type(i);
+            const bool isDouble = t == 'd';
+            double d;
+            std::memcpy(&d, &m_words[i + 1], sizeof d); // the closing word is always there to read
+            agree &= !isDouble || std::isnormal(d);
+            i += 1 + static_cast<size_t>(isDouble | (t == 'l') | (t == 'u'));
         }
-        return !(pos < n && (s[pos] == 'e' || s[pos] == 'E'));
+        return agree;
     }
 
-    int add(Node node) {
-        nodes.push_back(node);
-        return static_cast<int>(nodes.size() - 1);
-    }
-
-    void append(int parent, int child) {
-        Node& p = nodes[parent];
-        if (p.lastChild >= 0)
-            nodes[p.lastChild].next = child;
-        else
-            p.firstChild = child;
-        p.lastChild = child;
-        ++p.count;
-    }
-
-    int readValue(int depth) {
-        if (depth > kMaxDepth || pos >= n)
-            return -1;
-        Node node;
-        switch (s[pos]) {
-        case '{':
-        case '[':
-            return readContainer(depth);
-        case '"':
-            node.type = Node::Type::String;
-            if (!readString(node.begin, node.end, node.escaped))
-                return -1;
-            return add(node);
-        case 't':
-            node.type = Node::Type::Bool;
-            return literal("true") ? add(node) : -1;
-        case 'f':
-            node.type = Node::Type::Bool;
-            return literal("false") ? add(node) : -1;
-        case 'n':
-            return literal("null") ? add(node) : -1;
-        default:
-            node.type = Node::Type::Number;
-            return readNumber() ? add(node) : -1;
-        }
-    }
-
-    int readContainer(int depth) {
-        const bool isObject = s[pos] == '{';
-        Node container;
-        container.type = isObject ? Node::Type::Object : Node::Type::Array;
-        const int self = add(container);
-        ++pos;
-        skipBlanks();
-        const char close = isObject ? '}' : ']';
-        if (pos < n && s[pos] == close) {
-            ++pos;
-            return self;
-        }
-        while (true) {
-            int keyBegin = 0, keyEnd = 0;
-            bool keyEscaped = false;
-            if (isObject) {
-                if (pos >= n || s[pos] != '"' || !readString(keyBegin, keyEnd, keyEscaped))
-                    return -1;
-                skipBlanks();
-                if (pos >= n || s[pos] != ':')
-                    return -1;
-                ++pos;
-                skipBlanks();
-            }
-            const int child = readValue(depth + 1);
-            if (child < 0)
-                return -1;
-            nodes[child].keyBegin = keyBegin;
-            nodes[child].keyEnd = keyEnd;
-            nodes[child].keyEscaped = keyEscaped;
-            append(self, child);
-            skipBlanks();
-            if (pos >= n)
-                return -1;
-            if (s[pos] == ',') {
-                ++pos;
-                skipBlanks();
-                continue;
-            }
-            if (s[pos] != close)
-                return -1;
-            ++pos;
-            return self;
-        }
-    }
+private:
+    const uint64_t* m_words;
+    const uint8_t* m_strings;
 };
 
-// Decodes a strictly valid string's contents the way the full reader does (\u as UTF-16 units).
-QString decode(const char* s, int begin, int end, bool escaped) {
-    if (!escaped)
-        return QString::fromUtf8(s + begin, end - begin);
-    QString out;
-    out.reserve(end - begin);
-    int run = begin;
-    for (int i = begin; i < end; ++i) {
-        if (s[i] != '\\')
-            continue;
-        out += QString::fromUtf8(s + run, i - run);
-        const char e = s[++i];
-        switch (e) {
-        case 'b': out += QChar(u'\b'); break;
-        case 'f': out += QChar(u'\f'); break;
-        case 'n': out += QChar(u'\n'); break;
-        case 'r': out += QChar(u'\r'); break;
-        case 't': out += QChar(u'\t'); break;
-        case 'u':
-            out += QChar(static_cast<char16_t>(QByteArrayView(s + i + 1, 4).toUShort(nullptr, 16)));
-            i += 4;
-            break;
-        default: out += QLatin1Char(e); break;
-        }
-        run = i + 1;
-    }
-    out += QString::fromUtf8(s + run, end - run);
-    return out;
+template <size_t N>
+std::optional<QString> stringMember(const Tape& t, size_t object, const char (&key)[N]) {
+    const size_t value = t.member(object, key, '"');
+    return value ? std::optional<QString>(t.text(value)) : std::nullopt;
 }
 
-struct Doc {
-    const char* s;
-    const std::vector<Node>& nodes;
-
-    const Node& at(int i) const { return nodes[static_cast<size_t>(i)]; }
-
-    bool keyIs(const Node& node, const char* key) const {
-        const size_t len = std::strlen(key);
-        if (!node.keyEscaped)
-            return static_cast<size_t>(node.keyEnd - node.keyBegin) == len && std::memcmp(s + node.keyBegin, key, len) == 0;
-        return decode(s, node.keyBegin, node.keyEnd, true) == QLatin1String(key);
-    }
-
-    // The member's node when it has the type asked for; the last of duplicate keys wins.
-    int member(int object, const char* key, Node::Type type) const {
-        int found = -1;
-        for (int c = at(object).firstChild; c >= 0; c = at(c).next) {
-            if (keyIs(at(c), key))
-                found = c;
-        }
-        return found >= 0 && at(found).type == type ? found : -1;
-    }
-
-    // The first element of an array whose every element is an object.
-    int firstOfObjects(int array) const {
-        if (array < 0 || at(array).count == 0)
-            return -1;
-        for (int c = at(array).firstChild; c >= 0; c = at(c).next) {
-            if (at(c).type != Node::Type::Object)
-                return -1;
-        }
-        return at(array).firstChild;
-    }
-
-    std::optional<QString> string(int node) const {
-        if (node < 0)
-            return std::nullopt;
-        return decode(s, at(node).begin, at(node).end, at(node).escaped);
-    }
-};
-
-std::optional<QString> openAIText(const Doc& d, int root) {
-    const int choice = d.firstOfObjects(d.member(root, "choices", Node::Type::Array));
-    if (choice < 0)
+std::optional<QString> openAIText(const Tape& t) {
+    const size_t choice = t.firstOfObjects(t.member(Tape::root, "choices", '['));
+    if (choice == 0)
         return std::nullopt;
-    for (const char* holder : {"delta", "message"}) {
-        const int part = d.member(choice, holder, Node::Type::Object);
-        if (part >= 0) {
-            if (std::optional<QString> text = d.string(d.member(part, "content", Node::Type::String)))
-                return text;
-        }
+    if (const size_t delta = t.member(choice, "delta", '{')) {
+        if (std::optional<QString> text = stringMember(t, delta, "content"))
+            return text;
     }
+    if (const size_t message = t.member(choice, "message", '{'))
+        return stringMember(t, message, "content");
     return std::nullopt;
 }
 
-std::optional<QString> anthropicText(const Doc& d, int root) {
-    const std::optional<QString> type = d.string(d.member(root, "type", Node::Type::String));
-    if (type != QLatin1String("content_block_delta"))
+std::optional<QString> anthropicText(const Tape& t) {
+    const size_t type = t.member(Tape::root, "type", '"');
+    if (type == 0 || t.string(type) != "content_block_delta")
         return std::nullopt;
-    const int delta = d.member(root, "delta", Node::Type::Object);
-    return delta < 0 ? std::nullopt : d.string(d.member(delta, "text", Node::Type::String));
+    return stringMember(t, t.member(Tape::root, "delta", '{'), "text");
 }
 
-std::optional<QString> geminiText(const Doc& d, int root) {
-    const int candidate = d.firstOfObjects(d.member(root, "candidates", Node::Type::Array));
-    if (candidate < 0)
+std::optional<QString> geminiText(const Tape& t) {
+    const size_t candidate = t.firstOfObjects(t.member(Tape::root, "candidates", '['));
+    const size_t content = t.member(candidate, "content", '{');
+    const size_t parts = t.member(content, "parts", '[');
+    if (parts == 0 || !t.eachElement(parts, [&](size_t part) { return t.type(part) == '{'; }))
         return std::nullopt;
-    const int content = d.member(candidate, "content", Node::Type::Object);
-    if (content < 0)
-        return std::nullopt;
-    const int parts = d.member(content, "parts", Node::Type::Array);
-    if (parts < 0)
-        return std::nullopt;
-    for (int c = d.at(parts).firstChild; c >= 0; c = d.at(c).next) {
-        if (d.at(c).type != Node::Type::Object)
-            return std::nullopt;
-    }
-    QString text;
-    for (int c = d.at(parts).firstChild; c >= 0; c = d.at(c).next) {
-        if (std::optional<QString> piece = d.string(d.member(c, "text", Node::Type::String)))
-            text += *piece;
-    }
-    return text;
+    QString joined;
+    t.eachElement(parts, [&](size_t part) {
+        if (std::optional<QString> piece = stringMember(t, part, "text"))
+            joined += *piece;
+        return true;
+    });
+    return joined;
 }
 
 } // namespace
 
 std::optional<std::optional<QString>> eventText(QByteArrayView payload, APIFormat format) {
-    thread_local std::vector<Node> nodes;
-    nodes.clear();
-    Reader reader(payload, nodes);
-    const int root = reader.readDocument();
-    if (root < 0)
+    // The reader keeps buffers sized for the largest document it has read: a rare huge event goes
+    // to the full reader, whose memory is given back at once.
+    if (payload.size() > kMaxQuickBytes)
+        return std::nullopt;
+    // One per thread, made once: the parser's buffers and a padded copy of the input (simdjson
+    // reads a little past the end of what it is given).
+    struct Reader {
+        Reader() : padded(static_cast<size_t>(kMaxQuickBytes) + simdjson::SIMDJSON_PADDING) {
+            const simdjson::error_code error = parser.allocate(static_cast<size_t>(kMaxQuickBytes), kMaxDepth);
+            (void)error; // without the room made now, the first parse makes it
+        }
+        simdjson::dom::parser parser;
+        std::vector<char> padded;
+    };
+    thread_local Reader reader;
+    const auto size = static_cast<size_t>(payload.size());
+    if (size > 0)
+        std::memcpy(reader.padded.data(), payload.data(), size);
+    simdjson::dom::parser& parser = reader.parser;
+
+    simdjson::dom::element root;
+    if (parser.parse(reader.padded.data(), size, false).get(root) != simdjson::SUCCESS)
         return std::nullopt; // undecided
-    const Doc doc{payload.data(), nodes};
-    if (doc.at(root).type != Node::Type::Object)
-        return std::optional<QString>(); // an array on top holds no text
+    const Tape tape(parser.doc);
+    const char top = tape.type(Tape::root);
+    if (top == '[')
+        return std::optional<QString>(); // an array on top holds no text for either reader
+    if (top != '{' || !tape.numbersAgree())
+        return std::nullopt;
     switch (format.value()) {
     case APIFormat::OpenAI:
-        return openAIText(doc, root);
+        return openAIText(tape);
     case APIFormat::Anthropic:
-        return anthropicText(doc, root);
+        return anthropicText(tape);
     case APIFormat::Gemini:
-        return geminiText(doc, root);
+        return geminiText(tape);
     }
     return std::nullopt;
 }

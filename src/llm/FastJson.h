@@ -1,8 +1,8 @@
 #pragma once
-// A quick reader for the answer text of one event payload. It reads only strictly valid JSON into
-// a flat, reused node list, with the same values the full JSON reader would produce. Anything it is
-// not sure about (lax syntax the full reader tolerates, numbers with exponents, deep nesting) is
-// left to the full reader: the answer is then "undecided".
+// A quick reader for the answer text of one event payload, on simdjson. It answers only when it is
+// sure to give the full reader's answer: anything the two readers might judge differently (numbers
+// that under- or overflow, lone surrogates, lax syntax, scalars on top, deep nesting) is left to the
+// full reader: the answer is then "undecided".
 #include "llm/APIVendor.h"
 #include <QByteArrayView>
 #include <QString>

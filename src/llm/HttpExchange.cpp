@@ -1,9 +1,101 @@
 #include "llm/HttpExchange.h"
+#include "llm/Tr.h"
 #include <QNetworkAccessManager>
-#include <QNetworkReply>
+#include <QNetworkProxyFactory>
+#include <QSslSocket>
+#include <QTcpSocket>
 #include <cmath>
+#include <cstring>
 
 namespace corvane::llm {
+
+namespace {
+
+constexpr qsizetype kMaxHeadBytes = 64 * 1024; // status line, headers and chunk lines together
+constexpr int kMaxRedirects = 20;
+
+QNetworkReply::NetworkError replyErrorFor(QAbstractSocket::SocketError error) {
+    using S = QAbstractSocket::SocketError;
+    using R = QNetworkReply::NetworkError;
+    switch (error) {
+    case S::ConnectionRefusedError: return R::ConnectionRefusedError;
+    case S::RemoteHostClosedError: return R::RemoteHostClosedError;
+    case S::HostNotFoundError: return R::HostNotFoundError;
+    case S::SocketTimeoutError: return R::TimeoutError;
+    case S::SslHandshakeFailedError:
+    case S::SslInternalError:
+    case S::SslInvalidUserDataError: return R::SslHandshakeFailedError;
+    case S::ProxyConnectionRefusedError: return R::ProxyConnectionRefusedError;
+    case S::ProxyConnectionClosedError: return R::ProxyConnectionClosedError;
+    case S::ProxyConnectionTimeoutError: return R::ProxyTimeoutError;
+    case S::ProxyNotFoundError: return R::ProxyNotFoundError;
+    case S::ProxyAuthenticationRequiredError: return R::ProxyAuthenticationRequiredError;
+    case S::ProxyProtocolError: return R::UnknownProxyError;
+    default: return R::UnknownNetworkError;
+    }
+}
+
+bool isRedirect(int status) { return status == 301 || status == 302 || status == 303 || status == 307 || status == 308; }
+
+QByteArrayView trimmed(QByteArrayView v) {
+    while (!v.isEmpty() && (v.front() == ' ' || v.front() == '\t'))
+        v = v.sliced(1);
+    while (!v.isEmpty() && (v.back() == ' ' || v.back() == '\t' || v.back() == '\r'))
+        v.chop(1);
+    return v;
+}
+
+// A chunk-size line: hex digits, then optional extensions after ';'. -1 when garbled.
+qint64 chunkSize(QByteArrayView line) {
+    const qsizetype semicolon = line.indexOf(';');
+    const QByteArrayView digits = trimmed(semicolon >= 0 ? line.first(semicolon) : line);
+    if (digits.isEmpty() || digits.size() > 15)
+        return -1;
+    qint64 size = 0;
+    for (char c : digits) {
+        int v;
+        if (c >= '0' && c <= '9')
+            v = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            v = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            v = c - 'A' + 10;
+        else
+            return -1;
+        size = size * 16 + v;
+    }
+    return size;
+}
+
+// The proxy this request takes, as the access manager would choose it.
+QNetworkProxy proxyFor(QNetworkAccessManager& network, const QUrl& url) {
+    const QNetworkProxy configured = network.proxy();
+    if (configured.type() != QNetworkProxy::DefaultProxy)
+        return configured;
+    const QNetworkProxyQuery query(url);
+    const QList<QNetworkProxy> proxies = network.proxyFactory() ? network.proxyFactory()->queryProxy(query)
+                                                                : QNetworkProxyFactory::proxyForQuery(query);
+    const bool tls = url.scheme() == QLatin1String("https");
+    for (const QNetworkProxy& proxy : proxies) {
+        switch (proxy.type()) {
+        case QNetworkProxy::NoProxy:
+        case QNetworkProxy::DefaultProxy:
+            return QNetworkProxy(QNetworkProxy::NoProxy);
+        case QNetworkProxy::Socks5Proxy:
+        case QNetworkProxy::HttpProxy:
+            return proxy;
+        case QNetworkProxy::HttpCachingProxy:
+            if (!tls)
+                return proxy;
+            break;
+        case QNetworkProxy::FtpCachingProxy:
+            break;
+        }
+    }
+    return QNetworkProxy(QNetworkProxy::NoProxy);
+}
+
+} // namespace
 
 HttpExchange::HttpExchange(QNetworkAccessManager& network, Mode mode, double timeoutSeconds, qsizetype maxBytes,
                            QObject* parent)
@@ -13,138 +105,438 @@ HttpExchange::HttpExchange(QNetworkAccessManager& network, Mode mode, double tim
     connect(&m_idle, &QTimer::timeout, this, &HttpExchange::onIdleTimeout);
 }
 
-namespace {
-constexpr qint64 kReadBufferBytes = 1 << 20;
-}
-
 HttpExchange::~HttpExchange() { release(); }
 
 void HttpExchange::start(const QNetworkRequest& request, const QByteArray& method, const QByteArray& body) {
     release();
-    m_status = -1;
-    m_body.clear();
-    m_lines = LineSplitter(m_maxBytes);
-    m_reply = m_network.sendCustomRequest(request, method, body);
-    // Without a bound, Qt's network thread reads as fast as the peer sends and queues everything
-    // for us: a fast endless body would eat memory long before our own caps see it.
-    m_reply->setReadBufferSize(kReadBufferBytes);
-    connect(m_reply, &QNetworkReply::metaDataChanged, this, &HttpExchange::onMetaData);
-    connect(m_reply, &QNetworkReply::readyRead, this, &HttpExchange::onReadyRead);
-    connect(m_reply, &QNetworkReply::finished, this, &HttpExchange::onFinished);
-    connect(m_reply, &QNetworkReply::uploadProgress, &m_idle, qOverload<>(&QTimer::start));
-    connect(m_reply, &QNetworkReply::downloadProgress, &m_idle, qOverload<>(&QTimer::start));
+    m_request = request;
+    m_url = request.url();
+    m_method = method;
+    m_requestBody = body;
+    m_redirects = 0;
     m_idle.start();
+    connectSocket();
 }
 
 void HttpExchange::abort() { release(); }
 
 void HttpExchange::release() {
     m_idle.stop();
-    if (!m_reply)
+    if (!m_socket)
         return;
-    QNetworkReply* reply = m_reply;
-    m_reply = nullptr;
-    disconnect(reply, nullptr, this, nullptr);
-    disconnect(reply, nullptr, &m_idle, nullptr);
-    // Aborted from the event loop: this may run inside one of the reply's own signals, which the
-    // network layer does not expect to be aborted from.
-    if (reply->isRunning())
-        QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
-    reply->deleteLater();
+    QTcpSocket* socket = m_socket;
+    m_socket = nullptr;
+    disconnect(socket, nullptr, this, nullptr);
+    disconnect(socket, nullptr, &m_idle, nullptr);
+    socket->setParent(nullptr); // may be inside one of its own signals: deleted from the event loop
+    socket->abort();
+    socket->deleteLater();
 }
 
-bool HttpExchange::readStatus() {
-    if (m_status == -1 && m_reply) {
-        const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-        if (status.isValid())
-            m_status = status.toInt();
+void HttpExchange::connectSocket() {
+    m_phase = Phase::StatusLine;
+    m_lineBuffer.clear();
+    m_headBytes = 0;
+    m_status = -1;
+    m_contentLength = -1;
+    m_chunked = false;
+    m_chunkLeft = 0;
+    m_location.clear();
+    m_sawResponseByte = false;
+    m_body.clear();
+    m_lines = LineSplitter(m_maxBytes);
+
+    const bool tls = m_url.scheme() == QLatin1String("https");
+    m_proxy = proxyFor(m_network, m_url);
+    // A plain request through an HTTP proxy goes to the proxy with the full address as its target;
+    // everything else (TLS through a proxy, SOCKS) is tunnelled by the socket.
+    m_absoluteTarget = !tls && (m_proxy.type() == QNetworkProxy::HttpProxy ||
+                                m_proxy.type() == QNetworkProxy::HttpCachingProxy);
+    if (tls && !QSslSocket::supportsSsl()) {
+        QMetaObject::invokeMethod(this, [this] {
+            if (m_socket) // not aborted meanwhile
+                failTransport(QNetworkReply::SslHandshakeFailedError, tr("TLS is not available on this system"));
+        }, Qt::QueuedConnection);
+        m_socket = new QTcpSocket(this); // marks the exchange as running until the failure is reported
+        return;
     }
-    return m_status > 0;
+    QTcpSocket* socket = tls ? new QSslSocket(this) : new QTcpSocket(this);
+    m_socket = socket;
+    socket->setReadBufferSize(socketReadBufferBytes);
+    connect(socket, &QTcpSocket::readyRead, this, &HttpExchange::onReadyRead);
+    connect(socket, &QTcpSocket::disconnected, this, &HttpExchange::onDisconnected);
+    connect(socket, &QTcpSocket::errorOccurred, this, &HttpExchange::onSocketError);
+    connect(socket, &QTcpSocket::bytesWritten, &m_idle, qOverload<>(&QTimer::start));
+    const quint16 defaultPort = tls ? 443 : 80;
+    if (m_absoluteTarget) {
+        socket->setProxy(QNetworkProxy::NoProxy);
+        connect(socket, &QTcpSocket::connected, this, &HttpExchange::onConnected);
+        socket->connectToHost(m_proxy.hostName(), m_proxy.port());
+    } else if (tls) {
+        auto* ssl = static_cast<QSslSocket*>(socket);
+        ssl->setProxy(m_proxy);
+        ssl->setSslConfiguration(m_request.sslConfiguration());
+        connect(ssl, &QSslSocket::encrypted, this, &HttpExchange::onConnected);
+        ssl->connectToHostEncrypted(m_url.host(), static_cast<quint16>(m_url.port(defaultPort)));
+    } else {
+        socket->setProxy(m_proxy);
+        connect(socket, &QTcpSocket::connected, this, &HttpExchange::onConnected);
+        socket->connectToHost(m_url.host(), static_cast<quint16>(m_url.port(defaultPort)));
+    }
 }
 
-void HttpExchange::onMetaData() {
+void HttpExchange::onConnected() {
+    if (!m_socket)
+        return;
     m_idle.start();
-    if (m_mode == Mode::HeadOnly && readStatus())
-        finish({End::Kind::Complete, m_status, {}, false, {}});
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    QByteArray target;
+    if (m_absoluteTarget) {
+        target = m_url.toEncoded(QUrl::RemoveUserInfo | QUrl::RemoveFragment);
+    } else {
+        target = m_url.path(QUrl::FullyEncoded).toLatin1();
+        if (target.isEmpty())
+            target = "/";
+        if (m_url.hasQuery())
+            target += '?' + m_url.query(QUrl::FullyEncoded).toLatin1();
+    }
+    QByteArray head = m_method + ' ' + target + " HTTP/1.1\r\nHost: " +
+                      m_url.adjusted(QUrl::RemoveUserInfo).authority(QUrl::FullyEncoded).toLatin1() + "\r\n";
+    bool userAgent = false;
+    for (const QByteArray& name : m_request.rawHeaderList()) {
+        const QByteArray lower = name.toLower();
+        if (lower == "host" || lower == "content-length" || lower == "connection" || lower == "transfer-encoding")
+            continue;
+        userAgent |= lower == "user-agent";
+        head += name + ": " + m_request.rawHeader(name) + "\r\n";
+    }
+    if (!userAgent)
+        head += "User-Agent: Corvane\r\n";
+    if (m_absoluteTarget && !m_proxy.user().isEmpty())
+        head += "Proxy-Authorization: Basic " + (m_proxy.user() + u':' + m_proxy.password()).toUtf8().toBase64() + "\r\n";
+    if (!m_requestBody.isEmpty() || m_method == "POST" || m_method == "PUT" || m_method == "PATCH")
+        head += "Content-Length: " + QByteArray::number(m_requestBody.size()) + "\r\n";
+    // One request per connection: the answer ends at the latest when the connection does.
+    head += "Connection: close\r\n\r\n";
+    m_socket->write(head + m_requestBody);
 }
 
 void HttpExchange::onReadyRead() {
-    m_idle.start();
-    if (!m_reply || !readStatus())
-        return; // the status decides how to read; wait for it
+    QPointer<HttpExchange> self(this);
+    while (self && m_socket && m_socket->bytesAvailable() > 0) {
+        m_idle.start();
+        const QByteArray data = m_socket->read(socketReadBufferBytes);
+        if (!consume(data))
+            return;
+    }
+}
+
+bool HttpExchange::consume(QByteArrayView data) {
+    QPointer<HttpExchange> self(this);
+    if (!data.isEmpty())
+        m_sawResponseByte = true;
+    const char* p = data.data();
+    const char* const end = p + data.size();
+    while (p < end) {
+        if (!m_socket)
+            return false;
+        switch (m_phase) {
+        case Phase::Body:
+        case Phase::ChunkData: {
+            qint64 n = end - p;
+            if (m_phase == Phase::ChunkData)
+                n = std::min(n, m_chunkLeft);
+            else if (m_contentLength >= 0)
+                n = std::min(n, m_contentLength);
+            const QByteArrayView bytes(p, static_cast<qsizetype>(n));
+            p += n;
+            if (m_phase == Phase::ChunkData) {
+                m_chunkLeft -= n;
+                if (m_chunkLeft == 0)
+                    m_phase = Phase::ChunkDataEnd;
+            } else if (m_contentLength >= 0) {
+                m_contentLength -= n;
+            }
+            if (!bodyBytes(bytes) || !self)
+                return false;
+            if (m_phase == Phase::Body && m_contentLength == 0)
+                return bodyComplete();
+            break;
+        }
+        case Phase::Done:
+            return false;
+        default: {
+            // Line-framed parts: the head, chunk sizes and trailers.
+            if (m_phase == Phase::StatusLine && m_lineBuffer.size() < 5) {
+                // Not HTTP at all: say so without waiting for a line end that may never come.
+                const qsizetype have = std::min<qsizetype>(5 - m_lineBuffer.size(), end - p);
+                const QByteArray start = m_lineBuffer + QByteArray(p, have);
+                if (!QByteArrayView("HTTP/").startsWith(start)) {
+                    finish({End::Kind::NotHttp, 0, {}, false, {}});
+                    return false;
+                }
+            }
+            const char* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+            const char* stop = lf ? lf : end;
+            m_headBytes += stop - p;
+            if (m_headBytes > kMaxHeadBytes) {
+                failTransport(QNetworkReply::ProtocolFailure, tr("The server's answer has an oversized header"));
+                return false;
+            }
+            m_lineBuffer.append(p, stop - p);
+            p = lf ? lf + 1 : end;
+            if (!lf)
+                break;
+            QByteArrayView line(m_lineBuffer);
+            if (line.endsWith('\r'))
+                line.chop(1);
+            // The head and the trailers are capped as a whole, a chunk's framing line by line.
+            if (m_phase == Phase::ChunkSize || m_phase == Phase::ChunkDataEnd)
+                m_headBytes = 0;
+            const bool go = headerLine(line);
+            if (!self)
+                return false;
+            m_lineBuffer.clear();
+            if (!go)
+                return false;
+            break;
+        }
+        }
+    }
+    return m_socket != nullptr;
+}
+
+bool HttpExchange::headerLine(QByteArrayView line) {
+    switch (m_phase) {
+    case Phase::StatusLine: {
+        // "HTTP/1.x 200 OK"
+        const qsizetype space = line.indexOf(' ');
+        const QByteArrayView code = space > 0 ? line.sliced(space + 1).first(std::min<qsizetype>(3, line.size() - space - 1))
+                                              : QByteArrayView();
+        bool ok = code.size() == 3;
+        const int status = ok ? QByteArray(code.data(), 3).toInt(&ok) : 0;
+        if (!line.startsWith("HTTP/1.") || !ok || status < 100 || status > 999) {
+            finish({End::Kind::NotHttp, 0, {}, false, {}});
+            return false;
+        }
+        m_status = status;
+        m_phase = Phase::Headers;
+        return true;
+    }
+    case Phase::Headers: {
+        if (line.isEmpty())
+            return headComplete();
+        const qsizetype colon = line.indexOf(':');
+        if (colon <= 0)
+            return true; // not a header; tolerated like other clients do
+        const QByteArray name = line.first(colon).toByteArray().toLower();
+        const QByteArrayView value = trimmed(line.sliced(colon + 1));
+        if (name == "content-length") {
+            bool ok = false;
+            const qint64 length = value.toLongLong(&ok);
+            if (!ok || length < 0 || (m_contentLength >= 0 && m_contentLength != length)) {
+                failTransport(QNetworkReply::ProtocolFailure, tr("The server's answer has an invalid length"));
+                return false;
+            }
+            m_contentLength = length;
+        } else if (name == "transfer-encoding") {
+            m_chunked = value.toByteArray().toLower().trimmed().endsWith("chunked");
+        } else if (name == "location") {
+            m_location = value.toByteArray();
+        }
+        return true;
+    }
+    case Phase::ChunkSize: {
+        const qint64 size = chunkSize(line);
+        if (size < 0) {
+            failTransport(QNetworkReply::ProtocolFailure, tr("The server's answer is garbled"));
+            return false;
+        }
+        m_chunkLeft = size;
+        m_phase = size == 0 ? Phase::Trailers : Phase::ChunkData;
+        return true;
+    }
+    case Phase::ChunkDataEnd:
+        if (!line.isEmpty()) {
+            failTransport(QNetworkReply::ProtocolFailure, tr("The server's answer is garbled"));
+            return false;
+        }
+        m_phase = Phase::ChunkSize;
+        return true;
+    case Phase::Trailers:
+        if (line.isEmpty())
+            return bodyComplete();
+        return true;
+    default:
+        return true;
+    }
+}
+
+bool HttpExchange::headComplete() {
+    if (m_status >= 100 && m_status < 200 && m_status != 101) {
+        m_phase = Phase::StatusLine; // an interim answer; the real one follows
+        m_status = -1;
+        m_contentLength = -1;
+        m_chunked = false;
+        m_location.clear();
+        return true;
+    }
+    if (isRedirect(m_status) && !m_location.isEmpty())
+        return followRedirect();
+    if (m_status == 407 && m_absoluteTarget) { // the proxy's answer, not the server's
+        failTransport(QNetworkReply::ProxyAuthenticationRequiredError, tr("The proxy requires authentication"));
+        return false;
+    }
     if (m_mode == Mode::HeadOnly) {
         finish({End::Kind::Complete, m_status, {}, false, {}});
-        return;
+        return false;
     }
-    const QByteArray chunk = m_reply->readAll();
+    m_headBytes = 0;
+    if (m_method == "HEAD" || m_status == 204 || m_status == 304 || m_status < 200)
+        return bodyComplete();
+    if (m_chunked) {
+        m_contentLength = -1;
+        m_phase = Phase::ChunkSize;
+        return true;
+    }
+    m_phase = Phase::Body;
+    if (m_contentLength == 0)
+        return bodyComplete();
+    return true;
+}
+
+bool HttpExchange::followRedirect() {
+    if (m_redirects >= kMaxRedirects) {
+        failTransport(QNetworkReply::TooManyRedirectsError, tr("Too many redirects"));
+        return false;
+    }
+    const QUrl next = m_url.resolved(QUrl::fromEncoded(m_location));
+    const QString scheme = next.scheme();
+    if (!next.isValid() || next.host().isEmpty() || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
+        failTransport(QNetworkReply::ProtocolUnknownError, tr("The server redirected to an address that is not HTTP"));
+        return false;
+    }
+    if (m_url.scheme() == QLatin1String("https") && scheme == QLatin1String("http")) {
+        failTransport(QNetworkReply::InsecureRedirectError, tr("The server redirected from HTTPS to plain HTTP"));
+        return false;
+    }
+    ++m_redirects;
+    // As browsers do: 303 always, and 301/302 after a POST, go on with a GET without a body.
+    if ((m_status == 303 && m_method != "HEAD") || ((m_status == 301 || m_status == 302) && m_method == "POST")) {
+        m_method = "GET";
+        m_requestBody.clear();
+        m_request.setRawHeader("Content-Type", QByteArray());
+    }
+    m_url = next;
+    m_request.setUrl(next);
+    release();
+    m_idle.start();
+    connectSocket();
+    return false;
+}
+
+bool HttpExchange::bodyBytes(QByteArrayView bytes) {
+    if (bytes.isEmpty())
+        return true;
     if (m_status != 200 || m_mode == Mode::WholeBody) {
-        if (m_body.size() + chunk.size() > m_maxBytes) {
-            m_body.append(chunk.constData(), m_maxBytes - m_body.size());
+        const qsizetype cap = m_status == 200 ? m_maxBytes : std::min(m_maxBytes, maxErrorBodyBytes);
+        if (m_body.size() + bytes.size() > cap) {
+            m_body.append(bytes.data(), cap - m_body.size());
             if (m_status == 200)
                 finish({End::Kind::TooLarge, m_status, {}, false, {}});
             else
                 finish({End::Kind::HttpStatus, m_status, std::exchange(m_body, {}), true, {}});
-            return;
+            return false;
         }
-        m_body.append(chunk);
-        return;
+        m_body.append(bytes.data(), bytes.size());
+        return true;
     }
     QPointer<HttpExchange> self(this);
-    const bool more = m_lines.feed(chunk, [&](QByteArrayView line) { return onLine(line) && self; });
+    const bool more = m_lines.feed(bytes, [&](QByteArrayView line) { return onLine(line) && self; });
     if (!self)
-        return;
-    if (m_lines.overflowed())
+        return false;
+    if (m_lines.overflowed()) {
         finish({End::Kind::TooLarge, m_status, {}, false, {}});
-    else if (!more)
+        return false;
+    }
+    if (!more) {
         release();
+        return false;
+    }
+    return true;
 }
 
-void HttpExchange::onFinished() {
-    if (!m_reply)
-        return;
-    m_idle.stop();
-    const QNetworkReply::NetworkError error = m_reply->error();
-    if (TransportError::isTransport(error)) {
-        finish({End::Kind::Transport, m_status, {}, false, TransportError::fromReply(error, m_reply->errorString())});
-        return;
-    }
-    if (!readStatus()) {
-        End end{End::Kind::NotHttp, 0, {}, false, {}};
-        if (error != QNetworkReply::NoError) // e.g. an unknown protocol: nothing was exchanged
-            end = {End::Kind::Transport, 0, {}, false, TransportError::fromReply(error, m_reply->errorString())};
-        finish(end);
-        return;
-    }
-    QPointer<HttpExchange> self(this);
-    if (m_reply->bytesAvailable() > 0) {
-        onReadyRead();
-        if (!self || !m_reply)
-            return;
-    }
-    if (m_mode == Mode::HeadOnly) {
-        finish({End::Kind::Complete, m_status, {}, false, {}});
-    } else if (m_status != 200) {
+bool HttpExchange::bodyComplete() {
+    m_phase = Phase::Done;
+    if (m_status != 200) {
         finish({End::Kind::HttpStatus, m_status, std::exchange(m_body, {}), false, {}});
     } else if (m_mode == Mode::WholeBody) {
         finish({End::Kind::Complete, m_status, std::exchange(m_body, {}), false, {}});
     } else {
+        QPointer<HttpExchange> self(this);
         const bool more = m_lines.finish([&](QByteArrayView line) { return onLine(line) && self; });
         if (!self)
-            return;
+            return false;
         if (more)
             finish({End::Kind::Complete, m_status, {}, false, {}});
         else
             release();
     }
+    return false;
+}
+
+void HttpExchange::onDisconnected() {
+    if (!m_socket)
+        return;
+    QPointer<HttpExchange> self(this);
+    onReadyRead(); // what arrived before the close still counts
+    if (!self || !m_socket)
+        return;
+    switch (m_phase) {
+    case Phase::Body:
+        if (m_contentLength < 0) { // the body runs until the connection closes
+            bodyComplete();
+            return;
+        }
+        break;
+    case Phase::Trailers: // every chunk arrived; only the closing blank line is missing
+        bodyComplete();
+        return;
+    case Phase::StatusLine:
+        if (!m_sawResponseByte) {
+            failTransport(QNetworkReply::RemoteHostClosedError, tr("The server closed the connection without answering"));
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    failTransport(QNetworkReply::RemoteHostClosedError, tr("The connection closed before the answer was complete"));
+}
+
+void HttpExchange::onSocketError() {
+    if (!m_socket)
+        return;
+    const QAbstractSocket::SocketError error = m_socket->error();
+    if (error == QAbstractSocket::RemoteHostClosedError) {
+        onDisconnected();
+        return;
+    }
+    failTransport(replyErrorFor(error), m_socket->errorString());
+}
+
+void HttpExchange::failTransport(QNetworkReply::NetworkError error, const QString& description) {
+    finish({End::Kind::Transport, m_status, {}, false, TransportError::fromReply(error, description)});
 }
 
 void HttpExchange::onIdleTimeout() {
-    if (m_reply)
+    if (m_socket)
         finish({End::Kind::Transport, m_status, {}, false, TransportError::timedOut()});
 }
 
 void HttpExchange::finish(End end) {
     release();
+    m_phase = Phase::Done;
     if (end.status < 0)
         end.status = 0;
     if (onEnd)

@@ -1,19 +1,28 @@
 #pragma once
-// One HTTP exchange with an idle time-out and size caps. A 200 answer is handed over line by line
-// as it arrives (or whole); any other status ends the exchange with its (capped) body. Callbacks
-// may destroy the exchange; after abort() nothing is called any more.
+// One HTTP/1.1 exchange with an idle time-out and size caps. A 200 answer is handed over line by
+// line as it arrives (or whole); any other status ends the exchange with its (capped) body.
+// Callbacks may destroy the exchange; after abort() nothing is called any more.
+//
+// The exchange speaks HTTP on a socket of its own rather than through QNetworkAccessManager: that
+// one reads on its own thread as fast as the peer sends, whatever read buffer it is given, so an
+// endless body fills memory before any cap here sees it. On our socket the read buffer is small and
+// nothing is read until the previous piece is handled, so a fast peer is held back by TCP itself.
+// The body's framing (content length, chunked, until close) is checked here: a body cut short ends
+// as a transport failure, never as a complete answer.
 #include "llm/LineSplitter.h"
 #include "llm/NetworkErrors.h"
 #include <QByteArray>
+#include <QNetworkProxy>
 #include <QNetworkRequest>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
+#include <QUrl>
 #include <functional>
 #include <memory>
 
 class QNetworkAccessManager;
-class QNetworkReply;
+class QTcpSocket;
 
 namespace corvane::llm {
 
@@ -41,6 +50,7 @@ public:
         TransportError transport;
     };
 
+    // The access manager lends its proxy settings; the exchange makes its own connection.
     HttpExchange(QNetworkAccessManager& network, Mode mode, double timeoutSeconds, qsizetype maxBytes,
                  QObject* parent = nullptr);
     ~HttpExchange() override;
@@ -48,30 +58,66 @@ public:
     void start(const QNetworkRequest& request, const QByteArray& method, const QByteArray& body = {});
     // Stops the transfer silently.
     void abort();
-    bool isRunning() const { return m_reply != nullptr; }
+    bool isRunning() const { return m_socket != nullptr; }
 
     // 200 lines (StreamLines). Returning false stops the exchange silently.
     std::function<bool(QByteArrayView line)> onLine;
     std::function<void(const End& end)> onEnd;
 
+    // What the socket holds at most before it stops reading from the network.
+    static constexpr qint64 socketReadBufferBytes = 256 * 1024;
+    // The body of an answer other than 200 is kept up to this size (and the exchange's own cap):
+    // only its first sentences reach the user.
+    static constexpr qsizetype maxErrorBodyBytes = 1024 * 1024;
+
 private:
-    void onMetaData();
+    enum class Phase { StatusLine, Headers, Body, ChunkSize, ChunkData, ChunkDataEnd, Trailers, Done };
+
+    void connectSocket();
+    void onConnected();
     void onReadyRead();
-    void onFinished();
+    void onDisconnected();
+    void onSocketError();
     void onIdleTimeout();
-    bool readStatus();
-    // Ends the exchange, releases the reply, then reports.
+    // Parses what arrived; false when the exchange ended (or was destroyed) meanwhile.
+    bool consume(QByteArrayView data);
+    bool headerLine(QByteArrayView line);
+    bool headComplete();
+    bool bodyBytes(QByteArrayView bytes);
+    bool bodyComplete();
+    bool followRedirect();
+    void failTransport(QNetworkReply::NetworkError error, const QString& description);
+    // Ends the exchange, releases the socket, then reports.
     void finish(End end);
     void release();
 
     QNetworkAccessManager& m_network;
     Mode m_mode;
     qsizetype m_maxBytes;
-    QPointer<QNetworkReply> m_reply;
+    QPointer<QTcpSocket> m_socket;
     QTimer m_idle;
     LineSplitter m_lines;
     QByteArray m_body;
-    int m_status = -1; // -1: not known yet; 0: not an HTTP answer
+
+    // The request, as it goes out (redirects change it).
+    QNetworkRequest m_request;
+    QUrl m_url;
+    QByteArray m_method;
+    QByteArray m_requestBody;
+    QNetworkProxy m_proxy;
+    bool m_absoluteTarget = false; // through a plain HTTP proxy: the full URL as the target
+    int m_redirects = 0;
+
+    // The answer, as it arrives.
+    Phase m_phase = Phase::StatusLine;
+    QByteArray m_lineBuffer; // a head or chunk line not yet complete
+    qsizetype m_headBytes = 0;
+    int m_status = -1; // -1: not known yet
+    qint64 m_contentLength = -1;
+    bool m_chunked = false;
+    qint64 m_chunkLeft = 0;
+    QByteArray m_location;
+    bool m_sawResponseByte = false;
 };
 
 // Owns an exchange that must outlive the callback it may be inside of: aborted now, deleted later.

@@ -73,28 +73,32 @@ void LLMStream::send(const QString& baseURL) {
 }
 
 bool LLMStream::handleLine(QByteArrayView line) {
+    // Every line counts toward the cap, event lines included: an answer that never ends is cut.
+    m_receivedBytes += line.size() + 1;
+    if (m_receivedBytes > LLMClient::maxBodyBytes) {
+        finish(StreamEvent::error(oversizedAnswerMessage(m_sawText), QStringLiteral("invalid_response")));
+        return false;
+    }
     if (!m_sawEventLine) {
-        m_heldBytes += line.size() + 1;
-        if (m_heldBytes > LLMClient::maxBodyBytes) {
-            finish(StreamEvent::error(oversizedAnswerMessage(), QStringLiteral("invalid_response")));
-            return false;
-        }
-        m_held.append(line.toByteArray());
+        if (m_heldLines++ > 0)
+            m_held.append('\n');
+        m_held.append(line.data(), line.size());
     }
     const std::optional<QByteArrayView> payload = ssePayload(line);
     if (!payload)
         return true;
     if (!m_sawEventLine) {
         m_sawEventLine = true; // from here on the plain-body fallback cannot apply
-        m_held.clear();
-        m_heldBytes = 0;
+        m_held = QByteArray();
     }
     if (isDoneMarker(*payload)) {
         finish(StreamEvent::done());
         return false;
     }
-    if (std::optional<QString> text = LLMClient::content(*payload, m_params.format))
+    if (std::optional<QString> text = LLMClient::content(*payload, m_params.format)) {
+        m_sawText = true;
         return deliver(StreamEvent::token(std::move(*text)));
+    }
     if (std::optional<QString> message = LLMClient::extractErrorMessage(QString::fromUtf8(*payload))) {
         finish(StreamEvent::error(*message, QStringLiteral("provider")));
         return false;
@@ -125,13 +129,13 @@ void LLMStream::handleEnd(const HttpExchange::End& end) {
             finish(StreamEvent::error(LLMClient::humanizedURLError(end.transport), QStringLiteral("network")));
         return;
     case Kind::TooLarge:
-        finish(StreamEvent::error(oversizedAnswerMessage(), QStringLiteral("invalid_response")));
+        finish(StreamEvent::error(oversizedAnswerMessage(m_sawText), QStringLiteral("invalid_response")));
         return;
     }
 }
 
 void LLMStream::handleWholeBody() {
-    const QByteArray body = std::exchange(m_held, {}).join('\n');
+    const QByteArray body = std::exchange(m_held, {});
     if (std::optional<QString> text = LLMClient::contentFromWholeBody(QByteArrayView(body), m_params.format)) {
         if (deliver(StreamEvent::token(std::move(*text))))
             finish(StreamEvent::done());

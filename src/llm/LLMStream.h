@@ -53,9 +53,13 @@ private:
     HttpExchangePtr m_exchange;
     bool m_finished = false;
     bool m_sawEventLine = false;
-    // Every line until the first event line, for a server that answers with a plain body.
-    QByteArrayList m_held;
-    qsizetype m_heldBytes = 0;
+    bool m_sawText = false;
+    // Every line until the first event line, joined with "\n", for a server that answers with a
+    // plain body. One array: a list of many short lines would cost several times their size.
+    QByteArray m_held;
+    qsizetype m_heldLines = 0;
+    qsizetype m_receivedBytes = 0; // every line so far, held or not
+
 };
 
 } // namespace corvane::llm

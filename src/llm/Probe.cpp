@@ -139,7 +139,8 @@ QCoro::Task<ProbeOutcome<ProbeResult>> LLMClient::probe(QString endpoint, APIFor
         co_return Outcome{std::nullopt, UpdateProbeError::invalidRequest(requestError.description)};
 
     QString sample;
-    QByteArrayList lines;
+    QByteArray lines; // joined with "\n"
+    qsizetype lineCount = 0;
     qsizetype heldBytes = 0;
     std::optional<UpdateProbeError> failure;
     std::optional<HttpExchange::End> end;
@@ -153,7 +154,9 @@ QCoro::Task<ProbeOutcome<ProbeResult>> LLMClient::probe(QString endpoint, APIFor
             stopped.fire();
             return false;
         }
-        lines.append(line.toByteArray());
+        if (lineCount++ > 0)
+            lines.append('\n');
+        lines.append(line.data(), line.size());
         const std::optional<QByteArrayView> payload = ssePayload(line);
         if (!payload)
             return true;
@@ -190,7 +193,7 @@ QCoro::Task<ProbeOutcome<ProbeResult>> LLMClient::probe(QString endpoint, APIFor
     }
     if (!sample.isEmpty())
         co_return success(sample);
-    const QByteArray joined = lines.join('\n');
+    const QByteArray joined = std::exchange(lines, {});
     if (std::optional<QString> text = contentFromWholeBody(QByteArrayView(joined), format))
         co_return success(*text);
     if (std::optional<QString> message = extractErrorMessage(QString::fromUtf8(joined)))

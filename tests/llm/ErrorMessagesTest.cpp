@@ -123,6 +123,11 @@ TEST(ErrorBodyText, DecodesUtf8AndKeepsEverythingElse) {
     EXPECT_EQ(decodeErrorBody(QByteArray("{\"error\":\"cl\xc3\xa9 invalide \xe2\x80\x94 \xe5\xaf\x86\xe9\x92\xa5\"}")),
               QStringLiteral("{\"error\":\"clé invalide — 密钥\"}"));
     EXPECT_EQ(decodeErrorBody(QByteArray("caf\xe9 cr\xe8me")), QStringLiteral("café crème"));
+    // Only the bytes that are not UTF-8 become Latin-1: the valid text around them stays intact.
+    EXPECT_EQ(decodeErrorBody(QByteArray("Cl\xc3\xa9 invalide \xe9t\xe9 \xe5\xaf\x86")), QStringLiteral("Clé invalide été 密"));
+    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8 either.
+    EXPECT_EQ(decodeErrorBody(QByteArray("\xc0\xaf|\xed\xa0\x80|\xf4\x90\x80\x80|\xf0\x9f\x98\x80")),
+              QString::fromUtf8("\xc3\x80\xc2\xaf|\xc3\xad\xc2\xa0\xc2\x80|\xc3\xb4\xc2\x90\xc2\x80\xc2\x80|\xf0\x9f\x98\x80"));
     // A cap that cut the last character in two loses only that character.
     EXPECT_EQ(decodeErrorBody(QByteArray("\xe5\xaf\x86\xe9\x92")), QStringLiteral("密"));
     EXPECT_EQ(decodeErrorBody(QByteArray("ok\xf0\x9f\x98")), QStringLiteral("ok"));

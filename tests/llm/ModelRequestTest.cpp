@@ -2,6 +2,8 @@
 #include "LoopbackFixture.h"
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTcpServer>
+#include <QTcpSocket>
 
 namespace corvane::test {
 namespace {
@@ -134,6 +136,127 @@ TEST_F(ModelRequest, ServerThatClosesWithoutAnswerIsANetworkError) {
     expectWellFormed(result);
     EXPECT_EQ(result.text(), QStringLiteral("Hi"));
     EXPECT_EQ(result.terminal().kind, QStringLiteral("network"));
+}
+
+// A chunked answer cut off before its last chunk is never a complete one, however the close lands.
+TEST_F(ModelRequest, ChunkedAnswerCutShortIsANetworkErrorEveryTime) {
+    for (ScriptedResponse::Cut cut : {ScriptedResponse::Cut::MidChunk, ScriptedResponse::Cut::BeforeLastChunk}) {
+        ScriptedResponse r = ScriptedResponse::sse(providers::openAIStream({QStringLiteral("Hi")}, false));
+        r.then("data: {\"choices\":[{\"delta\":{\"content\":\" there, and more\"}}]}\n\n");
+        r.cut = cut;
+        server.respond(r);
+        for (int i = 0; i < 20; ++i) {
+            const StreamRun result = run();
+            expectWellFormed(result);
+            EXPECT_EQ(result.terminal().kind, QStringLiteral("network")) << int(cut) << " run " << i;
+            EXPECT_EQ(result.terminal().message, QStringLiteral("The connection closed before the answer was complete"));
+            EXPECT_TRUE(result.text().startsWith(QStringLiteral("Hi")));
+        }
+    }
+}
+
+// Redirects are followed as browsers do: 307 and 308 repeat the POST with its body, 303 (and 301
+// or 302 after a POST) go on with a GET; a loop ends with an error instead of going on for ever.
+TEST_F(ModelRequest, RedirectsAreFollowedLikeABrowser) {
+    const struct {
+        int status;
+        QByteArray method;
+        bool withBody;
+    } cases[] = {{307, "POST", true}, {308, "POST", true}, {301, "GET", false}, {303, "GET", false}};
+    server.route("/moved/chat/completions", ScriptedResponse::sse(providers::openAIStream({QStringLiteral("there")})));
+    for (const auto& c : cases) {
+        ScriptedResponse moved = ScriptedResponse::text(c.status, "text/plain", "moved");
+        moved.header("Location", "/moved/chat/completions");
+        server.route("/v1/chat/completions", moved);
+        const qsizetype before = server.requests().size();
+        const StreamRun result = run();
+        expectWellFormed(result);
+        EXPECT_EQ(result.text(), QStringLiteral("there")) << c.status;
+        ASSERT_EQ(server.requests().size(), before + 2);
+        const RecordedRequest& second = server.requests().last();
+        EXPECT_EQ(second.method, c.method) << c.status;
+        EXPECT_EQ(second.body.isEmpty(), !c.withBody) << c.status;
+        EXPECT_EQ(second.header("Authorization"), "Bearer sk-test");
+    }
+    ScriptedResponse loop = ScriptedResponse::text(307, "text/plain", "");
+    loop.header("Location", "/v1/chat/completions");
+    server.route("/v1/chat/completions", loop);
+    const StreamRun looped = run();
+    expectWellFormed(looped);
+    EXPECT_EQ(looped.terminal().kind, QStringLiteral("network"));
+    EXPECT_EQ(looped.terminal().message, QStringLiteral("Too many redirects"));
+}
+
+// Through a plain HTTP proxy the request goes to the proxy, with the full address as its target.
+TEST_F(ModelRequest, PlainHttpGoesThroughTheConfiguredProxy) {
+    configure(QStringLiteral("openai"), QStringLiteral("http://api.example.test/v1"), QStringLiteral("key-1"));
+    server.respond(ScriptedResponse::sse(providers::openAIStream({QStringLiteral("proxied")})));
+    QNetworkProxy::setApplicationProxy(
+        QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), server.port(), QStringLiteral("u"), QStringLiteral("pw")));
+    const StreamRun result = run();
+    QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+    expectWellFormed(result);
+    EXPECT_EQ(result.text(), QStringLiteral("proxied"));
+    ASSERT_EQ(server.requests().size(), 1);
+    EXPECT_EQ(server.requests().first().target, "http://api.example.test/v1/chat/completions");
+    EXPECT_EQ(server.requests().first().header("Host"), "api.example.test");
+    EXPECT_EQ(server.requests().first().header("Proxy-Authorization"), "Basic " + QByteArray("u:pw").toBase64());
+}
+
+TEST_F(ModelRequest, AnswerThatIsNotHttpIsAnInvalidResponse) {
+    QTcpServer raw;
+    ASSERT_TRUE(raw.listen(QHostAddress::LocalHost));
+    QObject::connect(&raw, &QTcpServer::newConnection, [&] {
+        QTcpSocket* socket = raw.nextPendingConnection();
+        socket->write("SSH-2.0-OpenSSH_9.2\r\n");
+        socket->disconnectFromHost();
+    });
+    configure(QStringLiteral("openai"), QStringLiteral("http://127.0.0.1:%1").arg(raw.serverPort()), QStringLiteral("key-1"));
+    const StreamRun result = run();
+    expectWellFormed(result);
+    EXPECT_EQ(result.terminal().kind, QStringLiteral("invalid_response"));
+    EXPECT_EQ(result.terminal().message, QStringLiteral("Invalid response"));
+}
+
+// Whatever a server sends without end, the client stops at its cap with a clear error and hangs
+// up: the server gets to send little more than the cap (its socket buffers), never the flood.
+TEST_F(ModelRequest, EndlessBodiesStopAtTheCapAndCloseTheConnection) {
+    struct Endless {
+        const char* name;
+        int status;
+        QByteArray start, repeat;
+        const char* kind;
+        QString message;
+    };
+    const QString tooLarge = QStringLiteral("larger than 8 MiB");
+    const Endless cases[] = {
+        {"error_body", 500, "Internal failure: ", QByteArray("again and again ").repeated(4096), "http_500",
+         QStringLiteral("Provider temporarily unavailable (500)")},
+        {"one_line", 200, "data: ", QByteArray(65536, 'y'), "invalid_response", tooLarge},
+        {"comments", 200, ": hi", QByteArray(": keep-alive\n").repeated(4096), "invalid_response", tooLarge},
+        {"valid_tokens", 200, "data: {}\n",
+         QByteArray("data: {\"choices\":[{\"delta\":{\"content\":\"tok \"}}]}\n\n").repeated(1024), "invalid_response",
+         QStringLiteral("The server's answer is larger than 8 MiB; the text so far is incomplete")},
+    };
+    for (const Endless& c : cases) {
+        TestHttpServer flood;
+        ASSERT_TRUE(flood.listen());
+        configure(QStringLiteral("openai"), flood.baseUrl(), QStringLiteral("key-1"), 60);
+        ScriptedResponse r = ScriptedResponse::text(c.status, "text/event-stream", c.start);
+        r.framing = ScriptedResponse::Framing::Chunked;
+        r.endless = c.repeat;
+        flood.respond(r);
+        const StreamRun result = run();
+        expectWellFormed(result);
+        EXPECT_EQ(result.terminal().kind.toStdString(), c.kind) << c.name;
+        EXPECT_TRUE(result.terminal().message.contains(c.message)) << c.name << ": " << result.terminal().message.toStdString();
+        spinUntil([&] { return flood.openConnections() == 0; }, 10000);
+        EXPECT_EQ(flood.openConnections(), 0) << c.name << ": the connection is still open";
+        EXPECT_LT(flood.bodyBytesSent(), qint64(40) << 20) << c.name;
+        if (QByteArrayView(c.name) == "valid_tokens") {
+            EXPECT_GT(result.tokenCount(), 100000); // the tokens before the cap all arrived
+        }
+    }
 }
 
 // Zero, negative and NaN time-outs mean the default, never "wait forever" or "fail at once".

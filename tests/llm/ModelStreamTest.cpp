@@ -115,10 +115,11 @@ std::vector<StreamCase> casesFor(const QString& format) {
     const QList<QPair<const char*, QByteArray>> bodies{
         {"json", R"({"error":{"message":"Model not found: model-x"}})"},
         {"html", "<html><body><h1>Bad Gateway</h1></body></html>"},
-        {"utf8", "{\"error\":{\"message\":\"\xe5\xaf\x86\xe9\x92\xa5\xe6\x97\xa0\xe6\x95\x88 \xe2\x80\x94 cl\xc3\xa9 invalide\"}}"}};
+        {"utf8", "{\"error\":{\"message\":\"\xe5\xaf\x86\xe9\x92\xa5\xe6\x97\xa0\xe6\x95\x88 \xe2\x80\x94 cl\xc3\xa9 invalide\"}}"},
+        {"utf8_with_stray_bytes", "{\"error\":{\"message\":\"Cl\xc3\xa9 invalide \xff\xe9t\xe9\"}}"}};
     const QStringList expected{QStringLiteral("Model not found: model-x"),
                                QStringLiteral("<html><body><h1>Bad Gateway</h1></body></html>"),
-                               QStringLiteral("密钥无效 — clé invalide")};
+                               QStringLiteral("密钥无效 — clé invalide"), QStringLiteral("Clé invalide ÿété")};
     for (int status : {201, 400, 401, 404, 429, 500, 502, 503}) {
         for (qsizetype b = 0; b < bodies.size(); ++b) {
             const QByteArray kind = "http_" + QByteArray::number(status);

@@ -179,7 +179,13 @@ private:
         }
         m_endless = bodyless ? QByteArray() : r.endless;
         m_finalize = !r.keepOpen && m_endless.isEmpty();
-        if (m_finalize && !bodyless && r.framing == ScriptedResponse::Framing::Chunked)
+        const bool chunked = !bodyless && r.framing == ScriptedResponse::Framing::Chunked;
+        if (chunked && r.cut == ScriptedResponse::Cut::MidChunk && m_ops.size() > 1) {
+            QByteArray& last = m_ops.back().bytes; // "<size>\r\n<bytes>\r\n": keep the size line and half
+            const qsizetype dataStart = last.indexOf("\r\n") + 2;
+            last.truncate(dataStart + (last.size() - 2 - dataStart) / 2);
+        }
+        if (m_finalize && chunked && r.cut == ScriptedResponse::Cut::None)
             m_ops.push_back({0, "0\r\n\r\n"});
         step();
     }
@@ -200,6 +206,9 @@ private:
             }
             m_socket->write(op.bytes);
             m_socket->flush();
+            if (m_headSent)
+                m_server->m_bodyBytesSent += op.bytes.size();
+            m_headSent = true;
             m_ops.pop_front();
         }
         if (m_gone)
@@ -237,6 +246,7 @@ private:
             if (m_socket->write(piece) != piece.size())
                 return;
             m_endlessSent += piece.size();
+            m_server->m_bodyBytesSent += piece.size();
         }
     }
 
@@ -246,6 +256,7 @@ private:
     bool m_answered = false;
     bool m_gone = false;
     bool m_played = false;
+    bool m_headSent = false;
     bool m_feedScheduled = false;
     bool m_finalize = true;
     ScriptedResponse m_response;

@@ -43,6 +43,10 @@ struct ScriptedResponse {
     bool keepOpen = false;  // never ends the body or closes after the last piece
     QByteArray endless;     // non-empty: repeated forever after the pieces
     int headDelayMs = 0;    // pause before the status line
+    // Chunked answers that hang up early: MidChunk announces the last piece's full size but sends
+    // half of it; BeforeLastChunk sends every piece whole but never the terminating empty chunk.
+    enum class Cut { None, MidChunk, BeforeLastChunk };
+    Cut cut = Cut::None;
 
     ScriptedResponse& then(QByteArray bytes, int delayMs = 0);
     ScriptedResponse& header(QByteArray name, QByteArray value);
@@ -72,6 +76,8 @@ public:
     const QList<RecordedRequest>& requests() const { return m_requests; }
     int requestCount(const QByteArray& path) const;
     int openConnections() const { return m_open; }
+    // Body bytes written so far to every connection, framing included.
+    qint64 bodyBytesSent() const { return m_bodyBytesSent; }
     // Spins the event loop until n requests arrived (or the bound passed).
     bool waitForRequests(int n, int boundMs = 10000);
     // Closes the listening socket and drops every connection.
@@ -91,6 +97,7 @@ private:
     QList<RecordedRequest> m_requests;
     QList<QPointer<QObject>> m_connections;
     int m_open = 0;
+    qint64 m_bodyBytesSent = 0;
 };
 
 // Answers shaped the way each provider streams them.
