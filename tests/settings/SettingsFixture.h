@@ -99,7 +99,7 @@ public:
     trigger::AccessibilityPermission permission{status};
     platform::fake::FakeDesktop desktop{clock};
     platform::fake::FakeKeyboardLayout layout;
-    services::TelemetryService telemetry{prefs, clock};
+    services::TelemetryService telemetry{prefs, clock, settings, {}};
     FakeApps apps;
     FileKeys fileKeys;
     int feedbackOpened = 0;
