@@ -2,6 +2,7 @@
 // trigger sources (space taps, hotkeys, the tray menu).
 #include "app/AppState.h"
 #include "app/TriggerDispatch.h"
+#include "app/UpdateWindows.h"
 #include "llm/LLMClient.h"
 #include "panel/DesktopGeometry.h"
 #include "panel/FloatingPanelController.h"
@@ -161,12 +162,11 @@ int main(int argc, char** argv) {
     app::AppState::setShared(&appState);
     services::TelemetryService telemetry(preferences, clock);
     services::TelemetryService::setShared(&telemetry);
-    services::UpdateService updates(preferences, QStringLiteral(CORVANE_VERSION));
+    services::UpdateService updates(preferences, clock, QStringLiteral(CORVANE_VERSION),
+                                    services::UpdateService::Config::forRunningApp());
     services::UpdateService::setShared(&updates);
-    updates.setForcedUpdatePresenter([] {
-        QMessageBox::warning(nullptr, QObject::tr("Update required"),
-                             QObject::tr("This version of Corvane is no longer supported. Please update."));
-    });
+    app::UpdateWindows updateWindows([&updates] { updates.checkAndInstall(true); });
+    updates.setPresenter(&updateWindows);
     llm::LLMClient model(settings);
 
     panel::QtDesktopGeometry geometry;
@@ -178,6 +178,8 @@ int main(int argc, char** argv) {
                                    appState, telemetry, updates, settings, recipes, appRules, activityLog});
     trigger::TriggerEngine::setShared(&engine);
     panelController.setEngine(engine);
+    updates.setHost({[&engine] { return engine.isIdle(); }, [&panelController] { return panelController.isPanelVisible(); },
+                     [&panelController] { panelController.persistSnapshotForRestore(); }, {}});
 
     settings::SettingsWindowController settingsWindow;
     settings::SettingsWindowController::setShared(&settingsWindow);
@@ -210,6 +212,8 @@ int main(int argc, char** argv) {
     // Start-up: the tap, the panel restored after an update, hotkeys and their 2 s refresh.
     starter.attempt();
     QObject::connect(&permission, &trigger::AccessibilityPermission::changed, &starter, [&starter] { starter.attempt(); });
+    updates.cleanupStaleStaging();
+    updates.startAutoChecks();
     panelController.restoreSnapshotIfFresh();
     QTimer refresh;
     refresh.setInterval(2000);
