@@ -43,8 +43,11 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (args.value(0) != QLatin1String("--update")) {
-        QFile started(root + QStringLiteral("/../started"));
-        return started.open(QIODevice::WriteOnly) && started.write(version.toLatin1()) > 0 ? 0 : 4;
+        // Written whole, then renamed, so the test never reads half a report.
+        QFile started(root + QStringLiteral("/../started.part"));
+        const bool written = started.open(QIODevice::WriteOnly) && started.write(version.toLatin1()) > 0;
+        started.close();
+        return written && started.rename(root + QStringLiteral("/../started")) ? 0 : 4;
     }
     QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
     config.baseUrl = args.value(1);
