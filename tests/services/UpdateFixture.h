@@ -49,34 +49,36 @@ struct TarEntry {
     int mode = 0644;
 };
 
-inline QByteArray makeTarGz(const QList<TarEntry>& entries, const QString& scratch) {
+inline QByteArray makeTarGz(const QList<TarEntry>& entries) {
     archive* a = archive_write_new();
     archive_write_add_filter_gzip(a);
     archive_write_set_format_pax_restricted(a);
-    archive_write_open_filename(a, QFile::encodeName(scratch).constData());
+    qsizetype room = 1 << 20;
+    for (const TarEntry& e : entries)
+        room += e.data.size() + 1024;
+    QByteArray out(room, '\0');
+    size_t used = 0;
+    archive_write_open_memory(a, out.data(), size_t(out.size()), &used);
     for (const TarEntry& e : entries) {
         archive_entry* entry = archive_entry_new();
         archive_entry_set_pathname(entry, e.path.constData());
-        archive_entry_set_perm(entry, e.type == TarEntry::Dir ? 0755 : e.mode);
-        if (e.type == TarEntry::File) {
-            archive_entry_set_filetype(entry, AE_IFREG);
-            archive_entry_set_size(entry, e.data.size());
-        } else if (e.type == TarEntry::Dir) {
-            archive_entry_set_filetype(entry, AE_IFDIR);
-        } else {
-            archive_entry_set_filetype(entry, AE_IFLNK);
+        archive_entry_set_perm(entry, e.mode);
+        archive_entry_set_filetype(entry, e.type == TarEntry::File ? AE_IFREG : e.type == TarEntry::Dir ? AE_IFDIR : AE_IFLNK);
+        archive_entry_set_size(entry, e.type == TarEntry::File ? e.data.size() : 0);
+        if (e.type == TarEntry::Link)
             archive_entry_set_symlink(entry, e.data.constData());
-        }
         archive_write_header(a, entry);
-        if (e.type == TarEntry::File)
-            archive_write_data(a, e.data.constData(), size_t(e.data.size()));
+        archive_write_data(a, e.data.constData(), e.type == TarEntry::File ? size_t(e.data.size()) : 0);
         archive_entry_free(entry);
     }
     archive_write_close(a);
     archive_write_free(a);
-    QFile file(scratch);
-    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
-    return file.readAll();
+    out.truncate(qsizetype(used));
+    return out;
+}
+
+inline QString sha256Hex(const QByteArray& data) {
+    return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex());
 }
 
 // Every file, folder and link under root with its content, link target and permissions.
@@ -86,23 +88,13 @@ inline QMap<QString, QString> snapshotTree(const QString& root) {
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QFileInfo info(it.next());
-        QString value = QString::number(int(info.permissions()), 16) + QLatin1Char(' ');
-        if (info.isSymLink())
-            value += QStringLiteral("link ") + info.symLinkTarget();
-        else if (info.isDir())
-            value += QStringLiteral("dir");
-        else {
-            QFile f(info.filePath());
-            f.open(QIODevice::ReadOnly);
-            value += QString::fromLatin1(QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex());
-        }
-        tree.insert(QDir(root).relativeFilePath(info.filePath()), value);
+        QFile f(info.filePath());
+        const QByteArray content = info.isSymLink() ? QFile::encodeName(info.symLinkTarget())
+                                   : f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("dir");
+        tree.insert(QDir(root).relativeFilePath(info.filePath()),
+                    QString::number(int(info.permissions()), 16) + QLatin1Char(' ') + sha256Hex(content));
     }
     return tree;
-}
-
-inline QString sha256Hex(const QByteArray& data) {
-    return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex());
 }
 
 class RecordingPresenter : public services::UpdatePresenter {
@@ -184,9 +176,7 @@ protected:
                 {"./.corvane-install", TarEntry::File, "marker\n", 0644},
                 {"./share/data.txt", TarEntry::File, "new data\n", 0644}};
     }
-    QByteArray tarGz(const QList<TarEntry>& entries) {
-        return makeTarGz(entries, tmp.filePath(QStringLiteral("scratch-%1.tar.gz").arg(++m_scratch)));
-    }
+    static QByteArray tarGz(const QList<TarEntry>& entries) { return makeTarGz(entries); }
 
     static QCoro::Task<> markDone(QCoro::Task<> task, std::shared_ptr<bool> done) {
         co_await std::move(task);
@@ -218,9 +208,6 @@ protected:
     QMap<QString, QString> before;
     bool engineIdle = true, panelVisible = false;
     int snapshots = 0, quits = 0;
-
-private:
-    int m_scratch = 0;
 };
 
 } // namespace corvane::test
