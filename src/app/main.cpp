@@ -163,7 +163,8 @@ int main(int argc, char** argv) {
     services::TelemetryService telemetry(preferences, clock);
     services::TelemetryService::setShared(&telemetry);
     services::UpdateService updates(preferences, clock, QStringLiteral(CORVANE_VERSION),
-                                    services::UpdateService::Config::forRunningApp());
+                                    services::UpdateService::Config::forRunningApp(
+                                        QStringLiteral(CORVANE_UPDATE_BASE_URL), QStringLiteral(CORVANE_UPDATE_PUBKEY)));
     services::UpdateService::setShared(&updates);
     app::UpdateWindows updateWindows([&updates] { updates.checkAndInstall(true); });
     updates.setPresenter(&updateWindows);

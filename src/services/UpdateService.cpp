@@ -20,13 +20,6 @@
 #include <cstdlib>
 #include <unistd.h>
 
-#ifndef CORVANE_UPDATE_BASE_URL
-#define CORVANE_UPDATE_BASE_URL "https://updates.corvane.invalid"
-#endif
-#ifndef CORVANE_UPDATE_PUBKEY
-#define CORVANE_UPDATE_PUBKEY ""
-#endif
-
 namespace corvane::services {
 
 using stores::DiagLog;
@@ -75,10 +68,10 @@ struct BusyScope {
 
 // --- configuration ---------------------------------------------------------------------------
 
-UpdateService::Config UpdateService::Config::forRunningApp() {
+UpdateService::Config UpdateService::Config::forRunningApp(const QString& baseUrl, const QString& publicKey) {
     Config config;
-    config.baseUrl = QStringLiteral(CORVANE_UPDATE_BASE_URL);
-    config.publicKey = updatepkg::decodePublicKey(QStringLiteral(CORVANE_UPDATE_PUBKEY));
+    config.baseUrl = baseUrl;
+    config.publicKey = updatepkg::decodePublicKey(publicKey);
     config.installDir = locateInstall(QCoreApplication::applicationDirPath());
     config.launchPath = QStringLiteral("bin/") + QFileInfo(QCoreApplication::applicationFilePath()).fileName();
     config.logFile = DiagLog::filePath();

@@ -47,8 +47,8 @@ public:
         qint64 maxPackageBytes = 256LL * 1024 * 1024;
         qint64 maxUnpackedBytes = 1024LL * 1024 * 1024;
 
-        // The built-in server and key, and the install this process runs from when it is one.
-        static Config forRunningApp();
+        // The given server and key (base64 or hex), and the install this process runs from when it is one.
+        static Config forRunningApp(const QString& baseUrl, const QString& publicKey);
         // The install folder holding the running binary, or empty when this is not one (a build
         // tree, a distribution package, a folder the user cannot write).
         static QString locateInstall(const QString& applicationDir);
