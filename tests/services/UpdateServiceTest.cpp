@@ -1,9 +1,6 @@
 #include "UpdateFixture.h"
 #include "app/UpdateWindows.h"
-#include "platform/SystemClock.h"
-#include <QAbstractButton>
 #include <QLabel>
-#include <QProcess>
 #include <QPushButton>
 
 using namespace corvane;
@@ -306,44 +303,4 @@ TEST(UpdateWindows, ForcedWindowIsBuiltOnceAndNeverTakesTheFocus) {
     window->findChild<QPushButton*>(QStringLiteral("forcedUpdateNow"))->click();
     EXPECT_EQ(updates, 1);
     EXPECT_FALSE(window->isVisible());
-}
-
-// The real swap: a small program stands in for the app (it runs the real updater and swap script,
-// and, started again, reports which version it is).
-TEST_F(UpdateInstall, TheSwapScriptReplacesTheInstallAndStartsTheNewVersion) {
-    const QString probe = QStringLiteral(UPDATE_PROBE);
-    QFile binary(probe);
-    ASSERT_TRUE(binary.open(QIODevice::ReadOnly));
-    const QByteArray probeBytes = binary.readAll();
-    QDir(install).removeRecursively();
-    writeFile(install + QStringLiteral("/bin/update_probe"), probeBytes, 0755);
-    writeFile(install + QStringLiteral("/.corvane-install"), "marker\n", 0644);
-    writeFile(install + QStringLiteral("/VERSION"), "1.0", 0644);
-    const QByteArray package = tarGz({{"./bin/update_probe", TarEntry::File, probeBytes, 0755},
-                                      {"./.corvane-install", TarEntry::File, "marker\n", 0644},
-                                      {"./VERSION", TarEntry::File, "2.0", 0644}});
-    serveManifest(manifest("2.0", sha256Hex(package)));
-    server.route("/pkg.tar.gz", ScriptedResponse::text(200, "application/gzip", package));
-    server.route("/pkg.tar.gz.sig", ScriptedResponse::text(200, "text/plain", keys.sign(package)));
-
-    QProcess old;
-    old.start(install + QStringLiteral("/bin/update_probe"),
-              {QStringLiteral("--update"), server.baseUrl(), QString::fromLatin1(keys.publicKey.toBase64())});
-    spinUntil([&] { return old.state() == QProcess::NotRunning; }, 60000);
-    EXPECT_EQ(old.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(old.exitCode(), 0) << old.readAllStandardError().constData();
-
-    const QString started = tmp.filePath(QStringLiteral("started"));
-    spinUntil([&] { return QFileInfo::exists(started); }, 60000);
-    QFile report(started);
-    ASSERT_TRUE(report.open(QIODevice::ReadOnly)) << "the new version never started";
-    EXPECT_EQ(report.readAll(), "2.0");
-    EXPECT_TRUE(QFileInfo::exists(install + QStringLiteral(".cv-old/VERSION")));
-
-    QProcess next; // the next start removes what the swap left
-    next.start(install + QStringLiteral("/bin/update_probe"), {QStringLiteral("--cleanup")});
-    spinUntil([&] { return next.state() == QProcess::NotRunning; }, 60000);
-    EXPECT_EQ(next.exitCode(), 0);
-    EXPECT_FALSE(QFileInfo::exists(install + QStringLiteral(".cv-old")));
-    EXPECT_TRUE(QFileInfo::exists(install + QStringLiteral("/bin/update_probe")));
 }
