@@ -97,6 +97,15 @@ inline QMap<QString, QString> snapshotTree(const QString& root) {
     return tree;
 }
 
+inline void writeFile(const QString& path, const QByteArray& data, int mode) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(data);
+    f.close();
+    ::chmod(QFile::encodeName(path).constData(), mode_t(mode));
+}
+
 class RecordingPresenter : public services::UpdatePresenter {
 public:
     void showForcedUpdate(const QString& detail) override { forced << detail; }
@@ -123,15 +132,6 @@ protected:
         writeFile(install + QStringLiteral("/.corvane-install"), "marker\n", 0644);
         writeFile(install + QStringLiteral("/share/data.txt"), "old data\n", 0644);
         before = snapshotTree(install);
-    }
-
-    static void writeFile(const QString& path, const QByteArray& data, int mode) {
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(data);
-        f.close();
-        ::chmod(QFile::encodeName(path).constData(), mode_t(mode));
     }
 
     services::UpdateService::Config config(bool installable = true) const {

@@ -1,6 +1,7 @@
 #include "UpdateFixture.h"
 #include "app/UpdateWindows.h"
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 
 using namespace corvane;
@@ -303,4 +304,38 @@ TEST(UpdateWindows, ForcedWindowIsBuiltOnceAndNeverTakesTheFocus) {
     window->findChild<QPushButton*>(QStringLiteral("forcedUpdateNow"))->click();
     EXPECT_EQ(updates, 1);
     EXPECT_FALSE(window->isVisible());
+}
+
+TEST(UpdateSwapScript, SwapsTheStagedCopyInOrPutsThePreviousOneBack) {
+    const struct {
+        bool staged; // false: the second rename fails
+        const char* running;
+    } cases[] = {{true, "new"}, {false, "old"}};
+    for (const auto& c : cases) {
+        QTemporaryDir tmp;
+        const QString app = tmp.filePath(QStringLiteral("app")), work = tmp.filePath(QStringLiteral("work"));
+        const QString started = tmp.filePath(QStringLiteral("started"));
+        for (const QString& root : {app, c.staged ? app + QStringLiteral(".cv-new") : QString()}) {
+            if (root.isEmpty())
+                continue;
+            const QByteArray which = root == app ? "old" : "new";
+            writeFile(root + QStringLiteral("/bin/corvane"),
+                                     "#!/bin/sh\nprintf " + which + " > '" + started.toUtf8() + ".part' && mv '" +
+                                         started.toUtf8() + ".part' '" + started.toUtf8() + "'\n",
+                                     0755);
+        }
+        writeFile(work + QStringLiteral("/cv-update.sh"), services::updatepkg::swapScript(), 0644);
+        QProcess script;
+        script.start(QStringLiteral("/bin/sh"), {work + QStringLiteral("/cv-update.sh"), QStringLiteral("2147483647"), app,
+                                                 app + QStringLiteral(".cv-new"), app + QStringLiteral(".cv-old"),
+                                                 QStringLiteral("bin/corvane"), work});
+        ASSERT_TRUE(script.waitForFinished(30000));
+        spinUntil([&] { return QFileInfo::exists(started); });
+        QFile report(started);
+        ASSERT_TRUE(report.open(QIODevice::ReadOnly)) << c.running;
+        EXPECT_EQ(report.readAll(), QByteArray(c.running));
+        EXPECT_EQ(QFileInfo::exists(app + QStringLiteral(".cv-old")), c.staged);
+        EXPECT_FALSE(QFileInfo::exists(app + QStringLiteral(".cv-new")));
+        EXPECT_FALSE(QFileInfo::exists(work)) << "the work folder goes once the swap is over";
+    }
 }
