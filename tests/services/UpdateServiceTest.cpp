@@ -269,23 +269,6 @@ TEST(UpdateStaging, CleanupRemovesOnlyLeftoversBesideTheInstall) {
     EXPECT_EQ(services::UpdateService::Config::locateInstall(tmp.filePath(QStringLiteral("app"))), QString());
 }
 
-TEST(UpdateMenu, TitleFollowsTheStatus) {
-    using S = services::UpdateService::Status;
-    const struct {
-        S status;
-        const char* title;
-    } cases[] = {
-        {{Kind::Idle, {}, {}, 0, {}}, "Check for Updates…"},
-        {{Kind::UpToDate, {}, {}, 0, {}}, "Check for Updates…"},
-        {{Kind::Checking, {}, {}, 0, {}}, "Checking for updates…"},
-        {{Kind::Available, QStringLiteral("2.1"), {}, 0, {}}, "New version v2.1 — click to install…"},
-        {{Kind::Downloading, {}, {}, 0.456, {}}, "Downloading update 45%…"},
-        {{Kind::Failed, {}, {}, 0, QStringLiteral("x")}, "Update failed — click to retry"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(services::UpdateService::menuTitle(c.status), QString::fromUtf8(c.title));
-}
-
 TEST(UpdateWindows, ForcedWindowIsBuiltOnceAndNeverTakesTheFocus) {
     int updates = 0;
     app::UpdateWindows windows([&] { ++updates; });
