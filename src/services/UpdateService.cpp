@@ -431,7 +431,7 @@ QCoro::Task<> UpdateService::install(Manifest manifest, bool manual) {
     setStatus(makeStatus(Kind::Downloading, {}, {}, 0.0));
     DiagLog::event(QStringLiteral("update: installing v") + manifest.version);
 
-    auto work = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/corvane-update-XXXXXX"));
+    auto work = std::make_unique<QTemporaryDir>(m_config.workRoot + QStringLiteral("/corvane-update-XXXXXX"));
     if (!work->isValid()) {
         fail(tr("The update could not be prepared (%1).").arg(work->errorString()), manual, failTitle);
         co_return;

@@ -4,6 +4,7 @@
 // the last manifest, is newer than the running version).
 #include "trigger/UpdateGate.h"
 #include <QByteArray>
+#include <QDir>
 #include <QJsonObject>
 #include <QObject>
 #include <QUrl>
@@ -42,6 +43,7 @@ public:
         QString installDir;    // the self-updatable install; empty: checks only
         QString launchPath = QStringLiteral("bin/corvane"); // started after the swap, relative to the install
         QString shell = QStringLiteral("/bin/sh");
+        QString workRoot = QDir::tempPath(); // downloads and the swap script, in a private folder
         QString logFile;       // where the swap script reports; empty: nowhere
         qint64 maxManifestBytes = 64 * 1024;
         qint64 maxPackageBytes = 256LL * 1024 * 1024;

@@ -140,6 +140,7 @@ protected:
         c.publicKey = keys.publicKey;
         c.installDir = installable ? install : QString();
         c.shell = QStringLiteral("/bin/true"); // the swap itself is tested with the real shell elsewhere
+        c.workRoot = tmp.path();
         c.maxPackageBytes = 64 * 1024;
         return c;
     }
