@@ -3,6 +3,7 @@
 #include "app/AppState.h"
 #include "app/ConsentWindow.h"
 #include "app/TriggerDispatch.h"
+#include "app/UpdateWindows.h"
 #include "llm/LLMClient.h"
 #include "panel/DesktopGeometry.h"
 #include "panel/FloatingPanelController.h"
@@ -165,12 +166,12 @@ int main(int argc, char** argv) {
     services::TelemetryService::setShared(&telemetry);
     app::ConsentWindow consentWindow(telemetry);
     telemetry.setConsentPresenter([&consentWindow] { consentWindow.present(); });
-    services::UpdateService updates(preferences, QStringLiteral(CORVANE_VERSION));
+    services::UpdateService updates(preferences, clock, QStringLiteral(CORVANE_VERSION),
+                                    services::UpdateService::Config::forRunningApp(
+                                        QStringLiteral(CORVANE_UPDATE_BASE_URL), QStringLiteral(CORVANE_UPDATE_PUBKEY)));
     services::UpdateService::setShared(&updates);
-    updates.setForcedUpdatePresenter([] {
-        QMessageBox::warning(nullptr, QObject::tr("Update required"),
-                             QObject::tr("This version of Corvane is no longer supported. Please update."));
-    });
+    app::UpdateWindows updateWindows([&updates] { updates.checkAndInstall(true); });
+    updates.setPresenter(&updateWindows);
     llm::LLMClient model(settings);
 
     panel::QtDesktopGeometry geometry;
@@ -182,6 +183,8 @@ int main(int argc, char** argv) {
                                    appState, telemetry, updates, settings, recipes, appRules, activityLog});
     trigger::TriggerEngine::setShared(&engine);
     panelController.setEngine(engine);
+    updates.setHost({[&engine] { return engine.isIdle(); }, [&panelController] { return panelController.isPanelVisible(); },
+                     [&panelController] { panelController.persistSnapshotForRestore(); }, {}});
 
     // Trigger sources.
     trigger::HotkeyCenter hotkeys(grabber, clock);
@@ -232,6 +235,8 @@ int main(int argc, char** argv) {
     // Start-up: the tap, the panel restored after an update, hotkeys and their 2 s refresh.
     starter.attempt();
     QObject::connect(&permission, &trigger::AccessibilityPermission::changed, &starter, [&starter] { starter.attempt(); });
+    updates.cleanupStaleStaging();
+    updates.startAutoChecks();
     panelController.restoreSnapshotIfFresh();
     QTimer refresh;
     refresh.setInterval(2000);

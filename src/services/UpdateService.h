@@ -1,23 +1,74 @@
 #pragma once
-// The update gate: a run is refused while the stored minimum version ("updateMinVersion", from the
-// last update manifest) is newer than the running version.
+// The self-updater: scheduled and manual manifest checks, a verified download, the staged swap,
+// and the update gate (a run is refused while the stored minimum version, "updateMinVersion" from
+// the last manifest, is newer than the running version).
 #include "trigger/UpdateGate.h"
+#include <QByteArray>
+#include <QDir>
+#include <QJsonObject>
 #include <QObject>
+#include <QUrl>
 #include <functional>
+#include <optional>
 #include <qcoro/qcorotask.h>
 
+class QNetworkAccessManager;
+
 namespace corvane::platform {
+class Clock;
 class Preferences;
-}
+} // namespace corvane::platform
 
 namespace corvane::services {
+
+class UpdatePresenter;
 
 class UpdateService final : public QObject, public trigger::UpdateGate {
     Q_OBJECT
 public:
     static constexpr const char* minVersionKey = "updateMinVersion";
+    static constexpr const char* autoCheckKey = "updateAutoCheck";
+    static constexpr const char* autoInstallKey = "updateAutoInstall";
+    static constexpr const char* lastErrorKey = "updateLastError";
+    static constexpr const char* debugHostKey = "updateDebugHost";
+    static constexpr qint64 firstCheckDelayMs = 15'000;
+    static constexpr qint64 checkIntervalMs = 21'600'000;
+    // The file `cmake --install` writes at the top of a self-updatable install.
+    static constexpr const char* installMarker = ".corvane-install";
 
-    UpdateService(platform::Preferences& preferences, QString currentVersion, QObject* parent = nullptr);
+    // Where updates come from and where they go.
+    struct Config {
+        QString baseUrl;       // the update server; "updateDebugHost" overrides it
+        QByteArray publicKey;  // Ed25519, 32 bytes; empty: nothing verifies, so nothing installs
+        QString installDir;    // the self-updatable install; empty: checks only
+        QString launchPath = QStringLiteral("bin/corvane"); // started after the swap, relative to the install
+        QString shell = QStringLiteral("/bin/sh");
+        QString workRoot = QDir::tempPath(); // downloads and the swap script, in a private folder
+        QString logFile;       // where the swap script reports; empty: nowhere
+        qint64 maxManifestBytes = 64 * 1024;
+        qint64 maxPackageBytes = 256LL * 1024 * 1024;
+        qint64 maxUnpackedBytes = 1024LL * 1024 * 1024;
+
+        // The given server and key (base64 or hex), and the install this process runs from when it is one.
+        static Config forRunningApp(const QString& baseUrl, const QString& publicKey);
+        // The install folder holding the running binary, or empty when this is not one (a build
+        // tree, a distribution package, a folder the user cannot write).
+        static QString locateInstall(const QString& applicationDir);
+    };
+
+    // What the updater asks of the rest of the application.
+    struct Host {
+        std::function<bool()> engineIdle;      // automatic installs wait for an idle engine...
+        std::function<bool()> panelVisible;    // ...and a hidden panel
+        std::function<void()> saveSnapshot;    // the panel's content, shown again after the swap
+        std::function<void()> quit;            // ends the process (default: exit 0, no clean-up)
+    };
+
+    UpdateService(platform::Preferences& preferences, platform::Clock& clock, QString currentVersion, Config config,
+                  QObject* parent = nullptr);
+    // Checks only: no server, no key and no install until configured.
+    UpdateService(platform::Preferences& preferences, platform::Clock& clock, QString currentVersion);
+    ~UpdateService() override;
     static UpdateService& shared();
     static void setShared(UpdateService* service);
 
@@ -32,18 +83,25 @@ public:
     };
 
     Status status() const { return m_status; }
+    // The tray menu's update item for a status ("Check for Updates…", "Downloading update 45%…", …).
+    static QString menuTitle(const Status& status);
     // Removes leftover staging folders beside the install (never the install itself).
     void cleanupStaleStaging();
     // A check 15 s from now, then every 6 h, each only while "updateAutoCheck" is on.
     void startAutoChecks();
     // Returns at once while a check or a download runs.
     QCoro::Task<> checkAndInstall(bool manual);
+    // True when this copy can replace itself (a verified install folder of its own).
+    bool canInstall() const;
 
     QString currentVersion() const { return m_currentVersion; }
     bool isUpdateRequired() const override;
     void showForcedUpdateWindow() override;
-    // The UI layer shows the blocking window; without one the request goes to the diagnostics log.
-    void setForcedUpdatePresenter(std::function<void()> presenter) { m_presenter = std::move(presenter); }
+    // Without a presenter, alerts and the forced-update request go to the diagnostics log.
+    void setPresenter(UpdatePresenter* presenter) { m_presenter = presenter; }
+    void setHost(Host host);
+    // The server the next check asks: the debug host when set, else the configured one.
+    QString baseUrl() const;
 
     // -1, 0 or 1 as a is older than, equal to or newer than b ("1.10" > "1.9"; missing parts are 0).
     static int compareVersions(const QString& a, const QString& b);
@@ -52,10 +110,34 @@ Q_SIGNALS:
     void statusChanged();
 
 private:
+    struct Manifest {
+        QString version, notes, sha256, minVersion;
+        QList<QUrl> packages; // "zip", then "dmg"
+    };
+    struct Fetched {
+        QByteArray body;
+        QString error; // empty on success
+    };
+
+    QCoro::Task<> check(bool manual);
+    QCoro::Task<std::optional<Manifest>> fetchManifest(QString* error);
+    QCoro::Task<> install(Manifest manifest, bool manual);
+    QCoro::Task<Fetched> fetch(QUrl url, qint64 maxBytes, QString savePath, bool reportProgress);
+    std::optional<Manifest> parseManifest(const QByteArray& bytes, QString* error) const;
+    void fail(const QString& message, bool manual, const QString& alertTitle);
+    void setStatus(Status status);
+    void scheduleNext(quint64 generation, qint64 delayMs);
+
     platform::Preferences& m_preferences;
-    Status m_status;
+    platform::Clock& m_clock;
     QString m_currentVersion;
-    std::function<void()> m_presenter;
+    Config m_config;
+    Host m_host;
+    UpdatePresenter* m_presenter = nullptr;
+    QNetworkAccessManager* m_network = nullptr;
+    Status m_status;
+    bool m_busy = false;
+    quint64 m_scheduleGeneration = 0;
 };
 
 } // namespace corvane::services

@@ -303,7 +303,8 @@ TEST(UpdateGate, RequiredOnlyWhenTheStoredMinimumIsNewer) {
         MemoryPreferences prefs;
         if (*c.minimum)
             prefs.setValue(QStringLiteral("updateMinVersion"), QString::fromLatin1(c.minimum));
-        services::UpdateService updates(prefs, QString::fromLatin1(c.running));
+        FakeClock clock;
+        services::UpdateService updates(prefs, clock, QString::fromLatin1(c.running));
         EXPECT_EQ(updates.isUpdateRequired(), c.required) << c.minimum << " vs " << c.running;
     }
 }

@@ -1,0 +1,324 @@
+#include "UpdateFixture.h"
+#include "app/UpdateWindows.h"
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+
+using namespace corvane;
+using namespace corvane::test;
+using Kind = services::UpdateService::Status::Kind;
+
+using UpdateCheck = UpdateFixture;
+using UpdateInstall = UpdateFixture;
+
+TEST_F(UpdateCheck, ManifestOutcomesSetTheStatusAndAlertOnlyWhenAsked) {
+    KeyPair stranger;
+    const struct {
+        const char* name;
+        QByteArray body;         // empty: the server is unreachable
+        const KeyPair* signer;   // null: the app's own key
+        bool manual;
+        bool installable;
+        Kind kind;
+        const char* alert;       // "" for silence
+        bool asked, toldHow;
+    } cases[] = {
+        {"newer, asked", manifest("1.3", QString(64, 'a')), nullptr, true, true, Kind::Available, "", true, false},
+        {"newer, automatic", manifest("1.3", QString(64, 'a')), nullptr, false, true, Kind::Available, "", false, false},
+        {"newer, not an install", manifest("2.0", QString(64, 'a')), nullptr, true, false, Kind::Available, "", false, true},
+        {"equal, asked", manifest("1.2", QString(64, 'a')), nullptr, true, true, Kind::UpToDate,
+         "You're up to date | Current version v1.2.0 — no updates available.", false, false},
+        {"older, automatic", manifest("1.1.9", QString(64, 'a')), nullptr, false, true, Kind::UpToDate, "", false, false},
+        {"not JSON, asked", "<html>oops</html>", nullptr, true, true, Kind::Failed,
+         "Update check failed | The update manifest is not valid JSON.", false, false},
+        {"not JSON, automatic", "{\"version\":", nullptr, false, true, Kind::Failed, "", false, false},
+        {"no package address", manifest("1.3", QString(64, 'a'), {}, {}), nullptr, true, true, Kind::Failed,
+         "Update check failed | The update manifest has no valid \"zip\".", false, false},
+        {"forged signature", manifest("1.3", QString(64, 'a')), &stranger, true, true, Kind::Failed,
+         "Update check failed | The update manifest's signature is not valid.", false, false},
+        {"unreachable, asked", {}, nullptr, true, true, Kind::Failed, "Update check failed | Couldn't reach", false, false},
+        {"unreachable, automatic", {}, nullptr, false, true, Kind::Failed, "", false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        prefs.clear();
+        presenter = RecordingPresenter();
+        if (c.body.isEmpty())
+            prefs.setValue(QStringLiteral("updateDebugHost"), QStringLiteral("http://127.0.0.1:1"));
+        else
+            serveManifest(c.body, c.signer);
+        auto service = makeService(c.installable);
+        ASSERT_TRUE(run(*service, c.manual));
+        EXPECT_EQ(service->status().kind, c.kind);
+        const QString alert = presenter.alerts.value(0);
+        if (*c.alert) {
+            EXPECT_TRUE(alert.startsWith(QString::fromUtf8(c.alert))) << alert.toStdString();
+        } else {
+            EXPECT_TRUE(presenter.alerts.isEmpty()) << alert.toStdString();
+        }
+        EXPECT_EQ(!presenter.asked.isEmpty(), c.asked);
+        EXPECT_EQ(!presenter.manual.isEmpty(), c.toldHow);
+        EXPECT_EQ(lastError().isEmpty(), c.kind != Kind::Failed) << lastError().toStdString();
+        if (c.kind == Kind::Available) {
+            EXPECT_EQ(service->status().notes, QStringLiteral("Fixes."));
+        }
+    }
+    EXPECT_EQ(server.requestCount("/pkg.tar.gz"), 0) << "nothing is downloaded without a yes";
+}
+
+TEST_F(UpdateCheck, MinimumVersionComesOnlyFromVerifiedManifestsAndIsLiftedByALowerOne) {
+    KeyPair stranger;
+    auto service = makeService();
+    const struct {
+        QByteArray body;
+        const KeyPair* signer;
+        bool required;
+    } steps[] = {
+        {manifest("2.0", QString(64, 'a'), QStringLiteral("2.0")), nullptr, true},
+        {manifest("2.0", QString(64, 'a'), QStringLiteral("0.1")), &stranger, true}, // forged: ignored
+        {manifest("2.0", QString(64, 'a'), QStringLiteral("1.0")), nullptr, false},
+        {manifest("2.1", QString(64, 'a'), QStringLiteral("3.0")), nullptr, true},
+        {manifest("2.1", QString(64, 'a')), nullptr, false}, // no minimum at all
+    };
+    for (const auto& s : steps) {
+        serveManifest(s.body, s.signer);
+        ASSERT_TRUE(run(*service, false));
+        EXPECT_EQ(service->isUpdateRequired(), s.required) << s.body.constData();
+    }
+    serveManifest(manifest("2.1", QString(64, 'a'), QStringLiteral("3.0")));
+    ASSERT_TRUE(run(*service, false));
+    service->showForcedUpdateWindow();
+    ASSERT_EQ(presenter.forced.size(), 1);
+    EXPECT_TRUE(presenter.forced[0].contains(QStringLiteral("v3.0"))) << presenter.forced[0].toStdString();
+}
+
+TEST_F(UpdateCheck, OneCheckAtATimeAndNoneWhileADownloadRuns) {
+    const QByteArray package = tarGz(goodEntries());
+    serveManifest(manifest("2.0", sha256Hex(package)));
+    ScriptedResponse stalled;
+    stalled.keepOpen = true; // a download that never ends
+    stalled.then(package.left(100));
+    server.route("/pkg.tar.gz", stalled);
+    prefs.setValue(QStringLiteral("updateAutoInstall"), true);
+    auto service = makeService();
+
+    auto first = start(*service, false);
+    auto second = start(*service, true);
+    EXPECT_TRUE(*second) << "a second check returns at once";
+    spinUntil([&] { return service->status().kind == Kind::Downloading && server.requestCount("/pkg.tar.gz") == 1; });
+    ASSERT_EQ(service->status().kind, Kind::Downloading);
+    auto during = start(*service, true);
+    EXPECT_TRUE(*during);
+    EXPECT_EQ(server.requestCount("/latest.json"), 1);
+    server.close();
+    spinUntil([&] { return *first; });
+    EXPECT_EQ(service->status().kind, Kind::Failed);
+    EXPECT_EQ(snapshotTree(install), before);
+}
+
+TEST_F(UpdateCheck, AutomaticChecksFollowTheScheduleAndTheSwitch) {
+    serveManifest(manifest("1.0", QString(64, 'a')));
+    auto service = makeService();
+    service->startAutoChecks();
+    service->startAutoChecks(); // replaces the first schedule: still one check at 15 s
+    clock.advance(14'999);
+    EXPECT_EQ(service->status().kind, Kind::Idle);
+    clock.advance(1);
+    EXPECT_EQ(service->status().kind, Kind::Checking);
+    spinUntil([&] { return service->status().kind != Kind::Checking; });
+    EXPECT_EQ(server.requestCount("/latest.json"), 1);
+
+    prefs.setValue(QStringLiteral("updateAutoCheck"), QStringLiteral("false"));
+    clock.advance(21'600'000);
+    EXPECT_EQ(service->status().kind, Kind::UpToDate) << "switched off: no check";
+    prefs.setValue(QStringLiteral("updateAutoCheck"), true);
+    clock.advance(21'600'000);
+    EXPECT_EQ(service->status().kind, Kind::Checking);
+    spinUntil([&] { return service->status().kind != Kind::Checking; });
+    EXPECT_EQ(server.requestCount("/latest.json"), 2);
+}
+
+TEST_F(UpdateInstall, RefusedPackagesLeaveTheInstallUntouched) {
+    KeyPair stranger;
+    const QByteArray good = tarGz(goodEntries());
+    QByteArray tampered = good;
+    tampered[tampered.size() / 2] = char(tampered[tampered.size() / 2] ^ 0x55);
+    auto withExtra = [&](TarEntry extra) {
+        QList<TarEntry> entries = goodEntries();
+        entries.insert(2, extra);
+        return tarGz(entries);
+    };
+    QList<TarEntry> noBinary = goodEntries();
+    noBinary.removeAt(2);
+
+    ScriptedResponse truncated;
+    truncated.framing = ScriptedResponse::Framing::UntilClose;
+    truncated.header("Content-Length", QByteArray::number(good.size()));
+    truncated.then(good.left(good.size() / 2));
+    ScriptedResponse endless;
+    endless.endless = QByteArray(4096, 'x');
+
+    const struct {
+        const char* name;
+        QByteArray served;        // the package bytes served and signed
+        std::optional<ScriptedResponse> response; // instead of serving the bytes
+        QString sha;              // the manifest's checksum; empty: that of served
+        const KeyPair* signer;    // null: the app's key
+        const char* error;
+    } cases[] = {
+        {"truncated", good, truncated, {}, nullptr, "broke off"},
+        {"oversized", good, endless, {}, nullptr, "larger than"},
+        {"tampered", tampered, std::nullopt, sha256Hex(good), nullptr, "does not match its published checksum"},
+        {"wrong hash", good, std::nullopt, sha256Hex("other"), nullptr, "does not match its published checksum"},
+        {"wrong signature", good, std::nullopt, {}, &stranger, "signature is not valid"},
+        {"dot-dot entry", withExtra({"./../escaped", TarEntry::File, "x"}), std::nullopt, {}, nullptr, "points outside"},
+        {"absolute entry", withExtra({"/tmp/cv-absolute", TarEntry::File, "x"}), std::nullopt, {}, nullptr,
+         "points outside"},
+        {"link out", withExtra({"./bin/out", TarEntry::Link, "../../.."}), std::nullopt, {}, nullptr, "points outside"},
+        {"absolute link", withExtra({"./bin/etc", TarEntry::Link, "/etc"}), std::nullopt, {}, nullptr, "points outside"},
+        {"not an install", tarGz(noBinary), std::nullopt, {}, nullptr, "holds no Corvane install"},
+        {"garbage", QByteArray(3000, 'g'), std::nullopt, {}, nullptr, "damaged"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        prefs.clear();
+        presenter = RecordingPresenter();
+        presenter.answer = true;
+        snapshots = quits = 0;
+        serveManifest(manifest("2.0", c.sha.isEmpty() ? sha256Hex(c.served) : c.sha));
+        server.route("/pkg.tar.gz", c.response ? *c.response : ScriptedResponse::text(200, "application/gzip", c.served));
+        server.route("/pkg.tar.gz.sig",
+                     ScriptedResponse::text(200, "text/plain", (c.signer ? *c.signer : keys).sign(c.served)));
+        auto service = makeService();
+        ASSERT_TRUE(run(*service, true));
+        EXPECT_EQ(service->status().kind, Kind::Failed);
+        EXPECT_TRUE(lastError().contains(QLatin1String(c.error))) << lastError().toStdString();
+        EXPECT_TRUE(presenter.alerts.value(0).startsWith(QStringLiteral("Update failed | "))) << presenter.alerts.value(0).toStdString();
+        EXPECT_EQ(snapshotTree(install), before);
+        EXPECT_FALSE(QFileInfo::exists(install + QStringLiteral(".cv-new")));
+        EXPECT_EQ(snapshots + quits, 0);
+    }
+    EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/tmp/cv-absolute")));
+}
+
+TEST_F(UpdateInstall, AVerifiedPackageIsStagedFromTheSecondAddressWhenTheFirstFails) {
+    const QByteArray good = tarGz(goodEntries());
+    serveManifest(manifest("2.0", sha256Hex(good), {}, QStringLiteral("/missing.tar.gz"),
+                           server.baseUrl() + QStringLiteral("/mirror/pkg.tar.gz")));
+    server.route("/mirror/pkg.tar.gz", ScriptedResponse::text(200, "application/gzip", good));
+    server.route("/mirror/pkg.tar.gz.sig", ScriptedResponse::text(200, "text/plain", keys.sign(good)));
+    presenter.answer = true;
+    auto service = makeService();
+    ASSERT_TRUE(run(*service, true));
+    EXPECT_EQ(server.requestCount("/missing.tar.gz"), 1);
+    EXPECT_EQ(snapshots, 1);
+    EXPECT_EQ(quits, 1);
+    EXPECT_EQ(snapshotTree(install), before) << "the install changes only in the swap";
+    QFile staged(install + QStringLiteral(".cv-new/share/data.txt"));
+    ASSERT_TRUE(staged.open(QIODevice::ReadOnly));
+    EXPECT_EQ(staged.readAll(), "new data\n");
+    EXPECT_TRUE(QFileInfo(install + QStringLiteral(".cv-new/bin/corvane")).isExecutable());
+}
+
+TEST_F(UpdateInstall, AutomaticInstallOnlyWhenSwitchedOnWithAnIdleEngineAndNoPanel) {
+    const QByteArray good = tarGz(goodEntries());
+    serveManifest(manifest("2.0", sha256Hex(good)));
+    server.route("/pkg.tar.gz", ScriptedResponse::text(200, "application/gzip", good));
+    server.route("/pkg.tar.gz.sig", ScriptedResponse::text(200, "text/plain", keys.sign(good)));
+    const struct {
+        const char* autoInstall;
+        bool idle, panel, installable, installs;
+    } cases[] = {
+        {nullptr, true, false, true, false}, {"false", true, false, true, false}, {"true", false, false, true, false},
+        {"true", true, true, true, false},   {"true", true, false, false, false}, {"true", true, false, true, true},
+    };
+    for (const auto& c : cases) {
+        prefs.clear();
+        if (c.autoInstall)
+            prefs.setValue(QStringLiteral("updateAutoInstall"), QString::fromLatin1(c.autoInstall));
+        engineIdle = c.idle;
+        panelVisible = c.panel;
+        quits = 0;
+        QDir(install + QStringLiteral(".cv-new")).removeRecursively();
+        auto service = makeService(c.installable);
+        ASSERT_TRUE(run(*service, false));
+        EXPECT_EQ(quits, c.installs ? 1 : 0) << (c.autoInstall ? c.autoInstall : "unset") << c.idle << c.panel;
+        EXPECT_TRUE(presenter.alerts.isEmpty() && presenter.asked.isEmpty());
+    }
+}
+
+TEST(UpdateStaging, CleanupRemovesOnlyLeftoversBesideTheInstall) {
+    QTemporaryDir tmp;
+    for (const char* dir : {"app/bin", "app.cv-new/bin", "app.cv-old/bin", "app.other"})
+        QDir().mkpath(tmp.filePath(QString::fromLatin1(dir)));
+    platform::fake::MemoryPreferences prefs;
+    platform::fake::FakeClock clock;
+    services::UpdateService::Config config;
+    config.installDir = tmp.filePath(QStringLiteral("app"));
+    services::UpdateService(prefs, clock, QStringLiteral("1.0"), config).cleanupStaleStaging();
+    EXPECT_EQ(QDir(tmp.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+              QStringList({QStringLiteral("app"), QStringLiteral("app.other")}));
+    EXPECT_TRUE(QFileInfo::exists(tmp.filePath(QStringLiteral("app/bin"))));
+
+    // Only a marked install in a folder the user can change updates itself.
+    QDir().mkpath(tmp.filePath(QStringLiteral("unmarked/bin")));
+    QFile(tmp.filePath(QStringLiteral("app/.corvane-install"))).open(QIODevice::WriteOnly);
+    EXPECT_EQ(services::UpdateService::Config::locateInstall(tmp.filePath(QStringLiteral("app/bin"))),
+              QDir(tmp.filePath(QStringLiteral("app"))).canonicalPath());
+    EXPECT_EQ(services::UpdateService::Config::locateInstall(tmp.filePath(QStringLiteral("unmarked/bin"))), QString());
+    EXPECT_EQ(services::UpdateService::Config::locateInstall(tmp.filePath(QStringLiteral("app"))), QString());
+}
+
+TEST(UpdateWindows, ForcedWindowIsBuiltOnceAndNeverTakesTheFocus) {
+    int updates = 0;
+    app::UpdateWindows windows([&] { ++updates; });
+    windows.showForcedUpdate(QStringLiteral("first"));
+    QWidget* window = windows.forcedWindow();
+    ASSERT_NE(window, nullptr);
+    windows.showForcedUpdate(QStringLiteral("second"));
+    EXPECT_EQ(windows.forcedWindow(), window);
+    EXPECT_EQ(window->findChild<QLabel*>(QStringLiteral("forcedUpdateDetail"))->text(), QStringLiteral("second"));
+    EXPECT_TRUE(window->windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus));
+    EXPECT_TRUE(window->testAttribute(Qt::WA_ShowWithoutActivating));
+    for (QPushButton* button : window->findChildren<QPushButton*>()) {
+        EXPECT_FALSE(button->isDefault() || button->autoDefault()) << button->text().toStdString();
+        EXPECT_EQ(button->focusPolicy(), Qt::NoFocus);
+    }
+    window->findChild<QPushButton*>(QStringLiteral("forcedUpdateNow"))->click();
+    EXPECT_EQ(updates, 1);
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST(UpdateSwapScript, SwapsTheStagedCopyInOrPutsThePreviousOneBack) {
+    const struct {
+        bool staged; // false: the second rename fails
+        const char* running;
+    } cases[] = {{true, "new"}, {false, "old"}};
+    for (const auto& c : cases) {
+        QTemporaryDir tmp;
+        const QString app = tmp.filePath(QStringLiteral("app")), work = tmp.filePath(QStringLiteral("work"));
+        const QString started = tmp.filePath(QStringLiteral("started"));
+        for (const QString& root : {app, c.staged ? app + QStringLiteral(".cv-new") : QString()}) {
+            if (root.isEmpty())
+                continue;
+            const QByteArray which = root == app ? "old" : "new";
+            writeFile(root + QStringLiteral("/bin/corvane"),
+                                     "#!/bin/sh\nprintf " + which + " > '" + started.toUtf8() + ".part' && mv '" +
+                                         started.toUtf8() + ".part' '" + started.toUtf8() + "'\n",
+                                     0755);
+        }
+        writeFile(work + QStringLiteral("/cv-update.sh"), services::updatepkg::swapScript(), 0644);
+        QProcess script;
+        script.start(QStringLiteral("/bin/sh"), {work + QStringLiteral("/cv-update.sh"), QStringLiteral("2147483647"), app,
+                                                 app + QStringLiteral(".cv-new"), app + QStringLiteral(".cv-old"),
+                                                 QStringLiteral("bin/corvane"), work});
+        ASSERT_TRUE(script.waitForFinished(30000));
+        spinUntil([&] { return QFileInfo::exists(started); });
+        QFile report(started);
+        ASSERT_TRUE(report.open(QIODevice::ReadOnly)) << c.running;
+        EXPECT_EQ(report.readAll(), QByteArray(c.running));
+        EXPECT_EQ(QFileInfo::exists(app + QStringLiteral(".cv-old")), c.staged);
+        EXPECT_FALSE(QFileInfo::exists(app + QStringLiteral(".cv-new")));
+        EXPECT_FALSE(QFileInfo::exists(work)) << "the work folder goes once the swap is over";
+    }
+}
