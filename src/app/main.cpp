@@ -1,6 +1,11 @@
 // Composition root: builds the real platform once, wires every shared instance, and starts the
 // trigger sources (space taps, hotkeys, the tray menu).
+#include "app/AppDelegate.h"
 #include "app/AppState.h"
+#include "app/FeedbackWindow.h"
+#include "app/LogViewer.h"
+#include "app/QuitSignals.h"
+#include "app/SingleInstance.h"
 #include "app/TriggerDispatch.h"
 #include "llm/LLMClient.h"
 #include "panel/DesktopGeometry.h"
@@ -35,77 +40,13 @@
 
 #include <QApplication>
 #include <QLocale>
-#include <QMenu>
 #include <QMessageBox>
-#include <QPainter>
 #include <QSystemTrayIcon>
 #include <QTextStream>
 #include <QTimer>
-
-#include <csignal>
+#include <QWidget>
 
 using namespace corvane;
-
-namespace {
-
-// The tray mark: a plain accent disc with the initial, drawn here so no icon theme is needed.
-QIcon trayIcon() {
-    QPixmap pixmap(64, 64);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setBrush(QColor(0x5B, 0x5B, 0xF0));
-    painter.setPen(Qt::NoPen);
-    painter.drawEllipse(QRectF(4, 4, 56, 56));
-    QFont font = painter.font();
-    font.setPixelSize(38);
-    font.setBold(true);
-    painter.setFont(font);
-    painter.setPen(Qt::white);
-    painter.drawText(QRectF(0, 0, 64, 62), Qt::AlignCenter, QStringLiteral("C"));
-    return QIcon(pixmap);
-}
-
-// Starts the space-tap monitor while accessibility is usable; otherwise asks once per launch and
-// tries again every 3 s.
-class MonitorStarter : public QObject {
-public:
-    MonitorStarter(trigger::EventMonitor& monitor, trigger::AccessibilityPermission& permission, app::AppState& state)
-        : m_monitor(monitor), m_permission(permission), m_state(state) {
-        m_retry.setSingleShot(true);
-        m_retry.setInterval(3000);
-        connect(&m_retry, &QTimer::timeout, this, [this] { attempt(); });
-    }
-    void attempt() {
-        m_retry.stop();
-        m_monitor.stop();
-        if (!m_permission.isTrusted()) {
-            m_state.setMonitorRunning(false);
-            stores::DiagLog::throttled(QStringLiteral("monitor-no-trust"), 60.0,
-                                       QStringLiteral("attemptStartMonitor: AX NOT trusted, will retry in 3s (") +
-                                           m_permission.reason() + QLatin1Char(')'));
-            if (!m_prompted) {
-                m_prompted = true;
-                m_permission.prompt();
-            }
-            m_retry.start();
-            return;
-        }
-        const bool started = m_monitor.start();
-        m_state.setMonitorRunning(started);
-        if (!started)
-            m_retry.start();
-    }
-
-private:
-    trigger::EventMonitor& m_monitor;
-    trigger::AccessibilityPermission& m_permission;
-    app::AppState& m_state;
-    QTimer m_retry;
-    bool m_prompted = false;
-};
-
-} // namespace
 
 int main(int argc, char** argv) {
     QApplication::setAttribute(Qt::AA_DontUseNativeMenuBar);
@@ -124,6 +65,16 @@ int main(int argc, char** argv) {
     platform::Clock::setShared(&clock);
     platform::linux_::JournalLog journal;
     stores::DiagLog::configure(&journal, &clock, stores::DiagLog::defaultFilePath());
+
+    // One instance per session: a second start opens the first one's settings and ends here.
+    app::SingleInstance instance;
+    const app::SingleInstance::Claim claim = instance.claim();
+    if (claim == app::SingleInstance::Claim::RunningElsewhere) {
+        stores::DiagLog::flushForTesting();
+        return 0;
+    }
+    if (claim == app::SingleInstance::Claim::NoBus)
+        stores::DiagLog::event(QStringLiteral("No session bus: running without the one-instance guard"));
     platform::linux_::SettingsPreferences preferences;
     platform::linux_::AutoSecretStore secrets([](const QString& line) { stores::DiagLog::event(line); });
 
@@ -153,9 +104,6 @@ int main(int argc, char** argv) {
     stores::OptimizationLogger activityLog(preferences, clock);
     stores::OptimizationLogger::setShared(&activityLog);
 
-    stores::DiagLog::event(QStringLiteral("App launching, AXIsProcessTrusted=") +
-                           QString::fromLatin1(permission.isTrusted() ? "true" : "false"));
-
     // Services, model, panel, engine.
     app::AppState appState(clock);
     app::AppState::setShared(&appState);
@@ -163,9 +111,17 @@ int main(int argc, char** argv) {
     services::TelemetryService::setShared(&telemetry);
     services::UpdateService updates(preferences, QStringLiteral(CORVANE_VERSION));
     services::UpdateService::setShared(&updates);
+    // Never modal and never inside the engine's run: shown on the next loop turn, without the focus.
     updates.setForcedUpdatePresenter([] {
-        QMessageBox::warning(nullptr, QObject::tr("Update required"),
-                             QObject::tr("This version of Corvane is no longer supported. Please update."));
+        QTimer::singleShot(0, [] {
+            auto* box = new QMessageBox(QMessageBox::Warning, QObject::tr("Update required"),
+                                        QObject::tr("This version of Corvane is no longer supported. Please update."),
+                                        QMessageBox::NoButton);
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->setAttribute(Qt::WA_ShowWithoutActivating);
+            box->setWindowModality(Qt::NonModal);
+            box->show();
+        });
     });
     llm::LLMClient model(settings);
 
@@ -188,40 +144,66 @@ int main(int argc, char** argv) {
     app::TriggerDispatch dispatch(
         engine, [&engine](std::optional<QString> forced) { return engine.trigger(std::move(forced)); },
         panelController, telemetry, hotkeys, settings, appRules);
+    dispatch.setOwnWindowCheck([&activeApp] {
+        const auto front = activeApp.frontmost();
+        if (!front)
+            return false;
+        if (front->pid == QCoreApplication::applicationPid())
+            return true;
+        for (const QWidget* window : QApplication::topLevelWidgets())
+            if (window->isVisible() && window->internalWinId() && quint64(window->internalWinId()) == front->windowId)
+                return true;
+        return false;
+    });
     trigger::EventMonitor monitor(keyTap, clock, trigger::TapSettings::fromSettingsStore(),
                                   [&permission] { return permission.isTrusted(); });
-    monitor.onTrigger = [&dispatch] { dispatch.triggerFromMonitor(); };
-    MonitorStarter starter(monitor, permission, appState);
 
-    // Tray.
-    QSystemTrayIcon tray;
-    QMenu menu;
-    menu.addAction(QObject::tr("Process Selected Text"), &dispatch, &app::TriggerDispatch::triggerSelected);
-    menu.addSeparator();
-    menu.addAction(QObject::tr("Quit Corvane"), &app, [&monitor] {
-        monitor.stop();
-        QCoreApplication::quit();
+    // Windows of the shell, built on first use.
+    app::LogViewerController logViewer(activityLog);
+    app::LogViewerController::setShared(&logViewer);
+    app::FeedbackWindowController feedback(
+        [&telemetry](QString kind, QString message, QString contact, bool includeDiag) {
+            return telemetry.submitFeedback(std::move(kind), std::move(message), std::move(contact), includeDiag);
+        },
+        clock);
+    app::FeedbackWindowController::setShared(&feedback);
+
+    app::AppDelegate delegate({
+        .clock = clock,
+        .state = appState,
+        .monitor = monitor,
+        .permission = permission,
+        .version = updates.currentVersion(),
+        .performSpaceTrigger = [&dispatch] { dispatch.performTrigger(std::nullopt, QStringLiteral("space")); },
+        .triggerSelected = [&dispatch] { dispatch.triggerSelected(); },
+        .refreshHotkeys = [&dispatch] { dispatch.refreshHotkeysIfNeeded(); },
+        .updateStatus = [&updates] { return updates.status(); },
+        .checkForUpdates =
+            [&updates] { QTimer::singleShot(0, &updates, [&updates] { updates.checkAndInstall(true); }); },
+        .cleanupStaleStaging = [&updates] { updates.cleanupStaleStaging(); },
+        .startAutoChecks = [&updates] { updates.startAutoChecks(); },
+        .restorePanelSnapshot = [&panelController] { panelController.restoreSnapshotIfFresh(); },
+        .startTelemetry = [&telemetry] { telemetry.start(); },
+        .openSettings = [] { settings::SettingsWindowController::shared().show(); },
+        .openLogViewer = [&logViewer] { logViewer.show(); },
+        .openFeedback = [&feedback] { feedback.show(); },
+        .trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); },
     });
-    tray.setContextMenu(&menu);
-    tray.setIcon(trayIcon());
-    tray.setToolTip(QStringLiteral("Corvane"));
-    tray.show();
+    QObject::connect(&hotkeys, &trigger::HotkeyCenter::errorsChanged, &delegate,
+                     [&delegate, &hotkeys] { delegate.showHotkeyErrors(hotkeys.lastErrors()); });
+    instance.setShowSettingsHandler([] { settings::SettingsWindowController::shared().show(); });
+    app::QuitSignals quitSignals([&delegate](int signal) {
+        stores::DiagLog::event(QStringLiteral("Signal %1: quitting").arg(signal));
+        delegate.quitApp();
+    });
 
-    // Start-up: the tap, the panel restored after an update, hotkeys and their 2 s refresh.
-    starter.attempt();
-    QObject::connect(&permission, &trigger::AccessibilityPermission::changed, &starter, [&starter] { starter.attempt(); });
-    panelController.restoreSnapshotIfFresh();
-    QTimer refresh;
-    refresh.setInterval(2000);
-    QObject::connect(&refresh, &QTimer::timeout, &dispatch, [&dispatch] { dispatch.refreshHotkeysIfNeeded(); });
-    refresh.start();
-    dispatch.refreshHotkeysIfNeeded();
+    delegate.applicationDidFinishLaunching();
 
-    std::signal(SIGTERM, [](int) { QCoreApplication::quit(); });
-    std::signal(SIGINT, [](int) { QCoreApplication::quit(); });
     if (qEnvironmentVariableIsSet("CORVANE_EXIT_AFTER_START"))
         return 0;
-    const int status = app.exec();
-    monitor.stop();
-    return status;
+    app.exec();
+    delegate.applicationWillTerminate();
+    preferences.sync();
+    stores::DiagLog::flushForTesting();
+    return 0;
 }
