@@ -5,6 +5,7 @@
 #include "stores/DiagLog.h"
 #include "trigger/AccessibilityPermission.h"
 #include "trigger/EventMonitor.h"
+#include "trigger/HotkeyDescription.h"
 #include <QAction>
 #include <QApplication>
 #include <QCursor>
@@ -306,7 +307,8 @@ void AppDelegate::showNoTrayNotice() {
 void AppDelegate::showHotkeyErrors(const QList<trigger::HotkeyError>& errors) {
     QStringList lines;
     for (const auto& error : errors)
-        lines << error.message;
+        lines << trigger::HotkeyDescription::string(error.keyCode, error.modifiers) + QStringLiteral(": ") +
+                     error.message;
     const QString text = lines.join(QLatin1Char('\n'));
     if (text == m_lastHotkeyErrors)
         return;

@@ -92,6 +92,26 @@ bool CorvaneProcess::start(QString* why) {
     return true;
 }
 
+int CorvaneProcess::terminateAndWait() {
+    m_process.terminate();
+    if (!waitUntil([this] { return !running(); }))
+        return -1;
+    return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+}
+
+int CorvaneProcess::startSecondInstance() {
+    QProcess second;
+    second.setProcessEnvironment(m_process.processEnvironment());
+    second.setProcessChannelMode(QProcess::ForwardedChannels);
+    second.start(QStringLiteral(CORVANE_E2E_BINARY), {});
+    if (!second.waitForStarted(10000) || !waitUntil([&] { return second.state() == QProcess::NotRunning; })) {
+        second.kill();
+        second.waitForFinished(3000);
+        return -1;
+    }
+    return second.exitStatus() == QProcess::NormalExit ? second.exitCode() : -1;
+}
+
 QString CorvaneProcess::diagLog() const {
     return QString::fromUtf8(readFile(path(QStringLiteral("state/corvane/corvane-diag.log"))));
 }

@@ -45,6 +45,11 @@ public:
     qint64 pid() const { return m_process.processId(); }
     bool running() const { return m_process.state() == QProcess::Running; }
 
+    // Sends SIGTERM and waits for the end; the exit status, or -1 when it crashed or did not end.
+    int terminateAndWait();
+    // Starts the binary a second time with the same home and waits for it to end; its exit status.
+    int startSecondInstance();
+
     QString diagLog() const;
     bool diagHas(const QString& fragment) const { return diagLog().contains(fragment); }
     // The activity log, newest first, as it is stored right now.

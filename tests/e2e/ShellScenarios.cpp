@@ -1,0 +1,184 @@
+// The shell in a private session: the tray menu as a StatusNotifierItem host reads it over D-Bus,
+// the status line across an accessibility switch, one instance per session, SIGTERM, and the menu
+// opened by a left click on an XEmbed tray icon.
+#include "e2e/CorvaneProcess.h"
+#include "e2e/Desktop.h"
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <gtest/gtest.h>
+
+namespace corvane::e2e {
+
+// A test-side StatusNotifierWatcher with a host: tray items register here, as on a KDE or
+// AppIndicator desktop.
+class TestWatcher : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
+    Q_PROPERTY(int ProtocolVersion READ protocolVersion)
+public:
+    bool publish() {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        return bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), this,
+                                  QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties |
+                                      QDBusConnection::ExportAllSignals) &&
+               bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+    }
+    ~TestWatcher() override {
+        QDBusConnection::sessionBus().unregisterService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+        QDBusConnection::sessionBus().unregisterObject(QStringLiteral("/StatusNotifierWatcher"));
+    }
+    QStringList items() const { return m_items; }
+    bool hostRegistered() const { return true; }
+    int protocolVersion() const { return 0; }
+
+public Q_SLOTS:
+    void RegisterStatusNotifierItem(const QString& service) {
+        m_items << service;
+        Q_EMIT StatusNotifierItemRegistered(service);
+    }
+    void RegisterStatusNotifierHost(const QString&) {}
+
+Q_SIGNALS:
+    void StatusNotifierItemRegistered(const QString& service);
+    void StatusNotifierItemUnregistered(const QString& service);
+    void StatusNotifierHostRegistered();
+
+private:
+    QStringList m_items;
+};
+
+namespace {
+
+// One exported menu entry: "title|visible|enabled", separators as "-".
+void readEntries(const QDBusArgument& arg, QStringList& out, bool root) {
+    int id = 0;
+    QVariantMap props;
+    arg.beginStructure();
+    arg >> id >> props;
+    if (!root) {
+        if (props.value(QStringLiteral("type")).toString() == QLatin1String("separator"))
+            out << QStringLiteral("-");
+        else
+            out << QStringLiteral("%1|%2|%3")
+                       .arg(props.value(QStringLiteral("label")).toString())
+                       .arg(props.value(QStringLiteral("visible"), true).toBool())
+                       .arg(props.value(QStringLiteral("enabled"), true).toBool());
+    }
+    arg.beginArray();
+    while (!arg.atEnd()) {
+        QDBusVariant child;
+        arg >> child;
+        if (root)
+            readEntries(child.variant().value<QDBusArgument>(), out, false);
+    }
+    arg.endArray();
+    arg.endStructure();
+}
+
+// The menu layout that the first registered item exports.
+QStringList exportedMenu(const TestWatcher& watcher) {
+    if (watcher.items().isEmpty())
+        return {};
+    QString service = watcher.items().first();
+    QString itemPath = QStringLiteral("/StatusNotifierItem");
+    if (const qsizetype slash = service.indexOf(QLatin1Char('/')); slash > 0) {
+        itemPath = service.mid(slash);
+        service = service.left(slash);
+    }
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusMessage get = QDBusMessage::createMethodCall(service, itemPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                      QStringLiteral("Get"));
+    get.setArguments({QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("Menu")});
+    const QDBusMessage menuPath = bus.call(get, QDBus::Block, 3000);
+    if (menuPath.type() != QDBusMessage::ReplyMessage)
+        return {};
+    const QString path = menuPath.arguments().value(0).value<QDBusVariant>().variant().value<QDBusObjectPath>().path();
+    QDBusMessage layout = QDBusMessage::createMethodCall(service, path, QStringLiteral("com.canonical.dbusmenu"),
+                                                         QStringLiteral("GetLayout"));
+    layout.setArguments({0, -1, QStringList()});
+    const QDBusMessage reply = bus.call(layout, QDBus::Block, 3000);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() < 2)
+        return {};
+    QStringList out;
+    readEntries(reply.arguments().at(1).value<QDBusArgument>(), out, true);
+    return out;
+}
+
+void setAccessibility(bool on) {
+    QDBusMessage set = QDBusMessage::createMethodCall(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
+                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                      QStringLiteral("Set"));
+    set.setArguments({QStringLiteral("org.a11y.Status"), QStringLiteral("IsEnabled"),
+                      QVariant::fromValue(QDBusVariant(on))});
+    QDBusConnection::sessionBus().call(set, QDBus::Block, 3000);
+}
+
+const QString kListening = QStringLiteral("Status: Listening ✓|1|0");
+const QString kNotGranted = QStringLiteral("⚠️ Accessibility not granted — click to grant|1|1");
+
+} // namespace
+
+TEST(ShellDesktop, MenuOverStatusNotifierFollowsTheAccessibilitySwitch) {
+    TestWatcher watcher;
+    ASSERT_TRUE(watcher.publish());
+    CorvaneProcess corvane({});
+    QString why;
+    ASSERT_TRUE(corvane.start(&why)) << why.toStdString();
+    ASSERT_TRUE(waitUntil([&] { return exportedMenu(watcher).value(0) == kListening; }))
+        << exportedMenu(watcher).join(QLatin1Char('\n')).toStdString();
+    const QStringList listening = exportedMenu(watcher);
+    EXPECT_EQ(listening.mid(1),
+              (QStringList{QStringLiteral("-"), QStringLiteral("Re-open Permission Prompt|0|0"),
+                           QStringLiteral("Clean Up Stale Authorization Entries…|0|0"),
+                           QStringLiteral("Process Selected Text|1|1"), QStringLiteral("Activity Log|1|1"),
+                           QStringLiteral("Send Feedback…|1|1"), QStringLiteral("Version " CORVANE_VERSION "|1|0"),
+                           QStringLiteral("Check for Updates…|1|1"), QStringLiteral("Open Settings…|1|1"),
+                           QStringLiteral("-"), QStringLiteral("Quit Corvane|1|1")}))
+        << listening.join(QLatin1Char('\n')).toStdString();
+
+    // The first loss of accessibility prompts once, which switches it back on by itself.
+    setAccessibility(false);
+    ASSERT_TRUE(waitUntil([&] { return corvane.diagHas(QStringLiteral("AX NOT trusted")); }));
+    ASSERT_TRUE(waitUntil([&] { return exportedMenu(watcher).value(0) == kListening; }));
+    // Off again: no second prompt, so the menu says so and offers the permission items.
+    setAccessibility(false);
+    ASSERT_TRUE(waitUntil([&] { return exportedMenu(watcher).value(0) == kNotGranted; }))
+        << exportedMenu(watcher).join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(exportedMenu(watcher).value(2), QStringLiteral("Re-open Permission Prompt|1|1"));
+    const qsizetype startsBefore = corvane.diagLog().count(QStringLiteral("monitor STARTED"));
+    setAccessibility(true);
+    ASSERT_TRUE(waitUntil([&] { return exportedMenu(watcher).value(0) == kListening; }));
+    EXPECT_EQ(corvane.diagLog().count(QStringLiteral("monitor STARTED")), startsBefore + 1); // one attempt
+    EXPECT_EQ(corvane.terminateAndWait(), 0);
+}
+
+TEST(ShellDesktop, OneInstanceLeftClickMenuAndSigterm) {
+    CorvaneProcess corvane({});
+    QString why;
+    ASSERT_TRUE(corvane.start(&why)) << why.toStdString();
+    EXPECT_EQ(corvane.startSecondInstance(), 0);
+    EXPECT_TRUE(waitUntil([&] { return corvane.diagHas(QStringLiteral("Second start asked for the settings window")); }));
+    EXPECT_TRUE(corvane.running());
+    EXPECT_EQ(corvane.diagLog().count(QStringLiteral("App launching")), 1);
+
+    // The XEmbed tray of the session (trayer, top right, icons docked at its right end): a left
+    // click opens the menu.
+    const QStringList screen = QString::fromUtf8(run(QStringLiteral("xdotool"), {QStringLiteral("getdisplaygeometry")}))
+                                   .split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    ASSERT_EQ(screen.size(), 2);
+    clickAt(screen[0].toInt() - 12, 12);
+    testsupport::settle(800);
+    screenshot(QStringLiteral("shell-tray-menu-xembed"));
+    pressKeys({QStringLiteral("Escape")});
+    EXPECT_EQ(corvane.terminateAndWait(), 0);
+    EXPECT_TRUE(corvane.diagHas(QStringLiteral("Signal 15: quitting")));
+}
+
+} // namespace corvane::e2e
+
+#include "ShellScenarios.moc"
