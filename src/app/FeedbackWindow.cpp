@@ -1,5 +1,4 @@
 #include "app/FeedbackWindow.h"
-#include "panel/CVDesign.h"
 #include "platform/Clock.h"
 #include <QCheckBox>
 #include <QDialog>
@@ -28,7 +27,7 @@ QLabel* makeLabel(const QString& text, int px, bool secondary, int maxWidth, QWi
         label->setFixedWidth(maxWidth);
     }
     if (secondary)
-        label->setStyleSheet(QStringLiteral("color: %1").arg(panel::CVDesign::secondary(label->palette()).name()));
+        label->setForegroundRole(QPalette::PlaceholderText);
     return label;
 }
 
@@ -91,7 +90,7 @@ QWidget* FeedbackWindowController::makeWindow() {
     m_sendButton->setObjectName(QStringLiteral("feedbackSend"));
     m_sendButton->setDefault(true);
     connect(m_sendButton, &QPushButton::clicked, this, &FeedbackWindowController::sendClicked);
-    stack->addWidget(m_sendButton);
+    stack->addWidget(m_sendButton, 0, Qt::AlignLeft);
     stack->addStretch();
 
     if (QScreen* screen = QGuiApplication::primaryScreen())

@@ -5,6 +5,7 @@
 #include <QAbstractListModel>
 #include <QApplication>
 #include <QButtonGroup>
+#include <QEvent>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -264,7 +265,7 @@ LogViewerView::LogViewerView(stores::OptimizationLogger& logger, QWidget* parent
     auto* segmentsBox = new QWidget(this);
     segmentsBox->setObjectName(QStringLiteral("filter"));
     segmentsBox->setAccessibleName(tr("Filter"));
-    segmentsBox->setFixedWidth(320);
+    segmentsBox->setMinimumWidth(320);
     auto* segmentsLayout = new QHBoxLayout(segmentsBox);
     segmentsLayout->setContentsMargins(0, 0, 0, 0);
     segmentsLayout->setSpacing(0);
@@ -277,15 +278,14 @@ LogViewerView::LogViewerView(stores::OptimizationLogger& logger, QWidget* parent
         button->setCheckable(true);
         button->setChecked(i == 0);
         button->setAutoDefault(false);
+        button->setFocusPolicy(Qt::TabFocus);
         button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-        QFont font = button->font();
-        font.setPixelSize(11);
-        button->setFont(font);
         m_segments->addButton(button, i);
         segmentsLayout->addWidget(button);
     }
     connect(m_segments, &QButtonGroup::idClicked, this, [this](int id) { setFilter(filterSegments().value(id)); });
     header->addWidget(segmentsBox);
+    m_segmentsBox = segmentsBox;
     root->addLayout(header);
     root->addWidget(divider(this));
 
@@ -295,24 +295,19 @@ LogViewerView::LogViewerView(stores::OptimizationLogger& logger, QWidget* parent
     auto* emptyLayout = new QVBoxLayout(empty);
     emptyLayout->setSpacing(8);
     emptyLayout->addStretch();
-    const QPalette pal = palette();
-    QColor iconColor = panel::CVDesign::secondary(pal);
-    iconColor.setAlphaF(0.5f);
     auto* icon = new QLabel(empty);
-    icon->setPixmap(StatusIcons::icon(QStringLiteral("tray"), iconColor).pixmap(32, 32));
+    m_emptyIcon = icon;
     icon->setAlignment(Qt::AlignCenter);
     emptyLayout->addWidget(icon);
     auto* none = new QLabel(tr("No activity yet"), empty);
     none->setAlignment(Qt::AlignCenter);
-    none->setStyleSheet(QStringLiteral("color: %1").arg(panel::CVDesign::secondary(pal).name()));
+    none->setForegroundRole(QPalette::PlaceholderText);
     emptyLayout->addWidget(none);
     auto* hint = new QLabel(tr("Once your API key is set up, double-tap space in any field to trigger"), empty);
     hint->setAlignment(Qt::AlignCenter);
     hint->setWordWrap(true);
     hint->setFont(sizedFont(11));
-    QColor hintColor = panel::CVDesign::secondary(pal);
-    hintColor.setAlphaF(0.6f);
-    hint->setStyleSheet(QStringLiteral("color: %1").arg(hintColor.name(QColor::HexArgb)));
+    hint->setForegroundRole(QPalette::PlaceholderText);
     emptyLayout->addWidget(hint);
     emptyLayout->addStretch();
     m_stack->addWidget(empty);
@@ -338,7 +333,7 @@ LogViewerView::LogViewerView(stores::OptimizationLogger& logger, QWidget* parent
     m_count = new QLabel(this);
     m_count->setObjectName(QStringLiteral("count"));
     m_count->setFont(sizedFont(11));
-    m_count->setStyleSheet(QStringLiteral("color: %1").arg(panel::CVDesign::secondary(pal).name()));
+    m_count->setForegroundRole(QPalette::PlaceholderText);
     bottom->addWidget(m_count);
     bottom->addStretch();
     auto* clear = new QPushButton(tr("Clear Log"), this);
@@ -350,7 +345,29 @@ LogViewerView::LogViewerView(stores::OptimizationLogger& logger, QWidget* parent
     root->addLayout(bottom);
 
     connect(&m_logger, &stores::OptimizationLogger::entriesChanged, this, &LogViewerView::reload);
+    applyColours();
     reload();
+}
+
+// The few colours not taken from a palette role; again after every light/dark switch.
+void LogViewerView::applyColours() {
+    const QPalette pal = palette();
+    QColor iconColor = panel::CVDesign::secondary(pal);
+    iconColor.setAlphaF(0.5f);
+    m_emptyIcon->setPixmap(StatusIcons::icon(QStringLiteral("tray"), iconColor).pixmap(32, 32));
+    const QColor accent = panel::CVDesign::accent(pal);
+    m_segmentsBox->setStyleSheet(
+        QStringLiteral("QPushButton { font-size: 11px; padding: 3px 6px; border: 1px solid %1; border-radius: 0px;"
+                       " background: %2; color: %3; }"
+                       "QPushButton:checked { background: %4; border-color: %4; color: white; }")
+            .arg(panel::CVDesign::hairline(pal).name(), pal.color(QPalette::Button).name(),
+                 pal.color(QPalette::ButtonText).name(), accent.name()));
+}
+
+void LogViewerView::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && m_segmentsBox)
+        applyColours();
 }
 
 LogViewerView::~LogViewerView() = default;

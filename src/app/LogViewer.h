@@ -42,8 +42,12 @@ public:
     static QStringList rowLines(const stores::OptimizationLog& entry, int width);
     static QColor statusColor(stores::OptimizationLog::LogStatus status, const QPalette& palette);
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     void reload();
+    void applyColours();
 
     stores::OptimizationLogger& m_logger;
     std::optional<stores::OptimizationLog::LogStatus> m_filterStatus;
@@ -52,6 +56,8 @@ private:
     QStackedWidget* m_stack = nullptr;
     QLabel* m_count = nullptr;
     QButtonGroup* m_segments = nullptr;
+    QWidget* m_segmentsBox = nullptr;
+    QLabel* m_emptyIcon = nullptr;
 };
 
 class LogViewerController final : public QObject {

@@ -2,12 +2,21 @@
 // fake session (accessibility switch, key tap) and a virtual clock.
 #include "app/AppDelegate.h"
 #include "app/AppState.h"
+#include "app/FeedbackWindow.h"
+#include "app/LogViewer.h"
+#include "platform/fake/MemoryPreferences.h"
+#include "stores/OptimizationLogger.h"
 #include "platform/fake/FakeAccessibilityStatus.h"
 #include "platform/fake/FakeClock.h"
 #include "platform/fake/FakeKeyTap.h"
 #include "trigger/AccessibilityPermission.h"
 #include "trigger/EventMonitor.h"
 #include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QPlainTextEdit>
+#include <QStyle>
+#include <QStyleFactory>
 #include <QMenu>
 #include <QMessageBox>
 #include <QSystemTrayIcon>
@@ -237,4 +246,69 @@ TEST(ShellMenu, IconFollowsTheActivityAndFallsBackToIdle) {
         shell.clock.advance(1);
         EXPECT_EQ(shell.delegate->iconSymbol(), QStringLiteral("idle"));
     }
+}
+
+// Pictures of the menu and both windows in a light and a dark palette, saved as test artifacts
+// for a person to look at (build/artifacts/shell).
+TEST(ShellScreenshots, MenuAndWindowsLightAndDark) {
+    const QPalette original = QApplication::palette();
+    for (const bool dark : {false, true}) {
+        std::unique_ptr<QStyle> fusion(QStyleFactory::create(QStringLiteral("Fusion")));
+        QPalette palette = fusion->standardPalette();
+        if (dark) {
+            palette.setColor(QPalette::Window, QColor(45, 45, 48));
+            palette.setColor(QPalette::WindowText, QColor(235, 235, 235));
+            palette.setColor(QPalette::Base, QColor(30, 30, 32));
+            palette.setColor(QPalette::Text, QColor(235, 235, 235));
+            palette.setColor(QPalette::Button, QColor(60, 60, 64));
+            palette.setColor(QPalette::ButtonText, QColor(235, 235, 235));
+            palette.setColor(QPalette::Disabled, QPalette::Text, QColor(130, 130, 130));
+            palette.setColor(QPalette::Disabled, QPalette::WindowText, QColor(130, 130, 130));
+            palette.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(130, 130, 130));
+            palette.setColor(QPalette::PlaceholderText, QColor(150, 150, 155));
+            palette.setColor(QPalette::Light, QColor(70, 70, 74));
+            palette.setColor(QPalette::Midlight, QColor(60, 60, 64));
+            palette.setColor(QPalette::Mid, QColor(90, 90, 96));
+            palette.setColor(QPalette::Dark, QColor(25, 25, 27));
+            palette.setColor(QPalette::Disabled, QPalette::Light, QColor(45, 45, 48));
+        }
+        QApplication::setPalette(palette);
+        const QString suffix = dark ? QStringLiteral("-dark.png") : QStringLiteral("-light.png");
+        const QString dir = QStringLiteral(CORVANE_SHELL_ARTIFACTS);
+        QDir().mkpath(dir);
+
+        Shell shell(false);
+        shell.delegate->menu()->adjustSize();
+        EXPECT_TRUE(shell.delegate->menu()->grab().save(dir + QStringLiteral("/menu-not-granted") + suffix));
+
+        platform::fake::MemoryPreferences prefs;
+        stores::OptimizationLogger logger(prefs, shell.clock);
+        using S = stores::OptimizationLog::LogStatus;
+        logger.log(S::Cancelled, QStringLiteral("Draft the weekly update for the team"), {}, {},
+                   QStringLiteral("Polish"));
+        logger.log(S::Replaced, QStringLiteral("teh quick brown fox"), QStringLiteral("The quick brown fox."), {},
+                   QStringLiteral("Fix grammar"), QStringLiteral("Text Editor"));
+        logger.log(S::Failed, QStringLiteral("<img src=x> hello there"), {},
+                   QStringLiteral("The model server answered HTTP 503 (Service Unavailable)."),
+                   QStringLiteral("Polish"), QStringLiteral("Firefox"));
+        logger.log(S::Completed, QStringLiteral("can u send me the report by friday pls, need it for the meeting"),
+                   QStringLiteral("Could you send me the report by Friday? I need it for the meeting."), {},
+                   QStringLiteral("Polish"), QString(300, QLatin1Char('c')));
+        logger.log(S::Optimizing, QStringLiteral("meeting notes"), {}, {}, QStringLiteral("Summarize"));
+        logger.log(S::Triggered, QStringLiteral("hi"), {}, {}, {}, QStringLiteral("Terminal"));
+        app::LogViewerController log(logger);
+        log.show();
+        EXPECT_TRUE(log.window()->grab().save(dir + QStringLiteral("/activity-log") + suffix));
+
+        app::FeedbackWindowController feedback(
+            [](QString, QString, QString, bool) -> QCoro::Task<app::FeedbackWindowController::Result> {
+                co_return app::FeedbackWindowController::Result{false, QStringLiteral("HTTP 503")};
+            },
+            shell.clock);
+        feedback.show();
+        feedback.window()->findChild<QPlainTextEdit*>()->setPlainText(QStringLiteral("The panel opened on the wrong screen."));
+        feedback.sendClicked();
+        EXPECT_TRUE(feedback.window()->grab().save(dir + QStringLiteral("/feedback") + suffix));
+    }
+    QApplication::setPalette(original);
 }
