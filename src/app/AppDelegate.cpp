@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QVBoxLayout>
+#include <malloc.h>
 
 namespace corvane::app {
 
@@ -25,6 +26,7 @@ using stores::DiagLog;
 namespace {
 constexpr qint64 kRetryMs = 3000;
 constexpr qint64 kMenuRefreshMs = 2000;
+constexpr qint64 kTrimDelayMs = 1000;
 } // namespace
 
 AppDelegate::AppDelegate(Parts parts, QObject* parent) : QObject(parent), m_parts(std::move(parts)) {}
@@ -122,6 +124,17 @@ void AppDelegate::scheduleMenuRefresh() {
     });
 }
 
+// A run leaves freed heap behind (the answer's text, the network buffers, the panel's layouts);
+// once things are quiet again, hand it back to the system instead of keeping it mapped.
+void AppDelegate::scheduleMemoryTrim() {
+    const quint64 ticket = ++m_trimTicket;
+    QPointer<AppDelegate> self(this);
+    m_parts.clock.schedule(kTrimDelayMs, this, [self, ticket] {
+        if (self && self->m_trimTicket == ticket && self->m_parts.state.activity() == trigger::AppActivity::Idle)
+            ::malloc_trim(0);
+    });
+}
+
 void AppDelegate::quitApp() {
     m_parts.monitor.stop();
     QCoreApplication::quit();
@@ -197,6 +210,8 @@ void AppDelegate::observeActivity() {
 }
 
 void AppDelegate::updateStatusIcon(trigger::AppActivity activity) {
+    if (activity == trigger::AppActivity::Idle)
+        scheduleMemoryTrim();
     if (!m_statusItem)
         return;
     m_iconSymbol = StatusIcons::symbol(activity);

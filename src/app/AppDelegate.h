@@ -92,6 +92,7 @@ private:
     void updateStatusIcon(trigger::AppActivity activity);
     void scheduleRetry();
     void scheduleMenuRefresh();
+    void scheduleMemoryTrim();
     void showNoTrayNotice();
     void showAlert(const QString& text, const QString& informative);
 
@@ -112,6 +113,7 @@ private:
     bool m_hasPromptedForAccessibility = false;
     quint64 m_retryTicket = 0;  // the pending retry; 0 when none
     quint64 m_nextTicket = 0;
+    quint64 m_trimTicket = 0;
     QString m_lastHotkeyErrors;
 };
 

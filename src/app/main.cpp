@@ -3,6 +3,7 @@
 #include "app/AppDelegate.h"
 #include "app/AppState.h"
 #include "app/FeedbackWindow.h"
+#include "app/LazySecretStore.h"
 #include "app/LogViewer.h"
 #include "app/QuitSignals.h"
 #include "app/SingleInstance.h"
@@ -76,7 +77,10 @@ int main(int argc, char** argv) {
     if (claim == app::SingleInstance::Claim::NoBus)
         stores::DiagLog::event(QStringLiteral("No session bus: running without the one-instance guard"));
     platform::linux_::SettingsPreferences preferences;
-    platform::linux_::AutoSecretStore secrets([](const QString& line) { stores::DiagLog::event(line); });
+    app::LazySecretStore secrets([] {
+        return std::make_unique<platform::linux_::AutoSecretStore>(
+            [](const QString& line) { stores::DiagLog::event(line); });
+    });
 
     // Platform: the desktop.
     platform::linux_::X11Connection x11;

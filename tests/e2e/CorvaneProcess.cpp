@@ -1,6 +1,7 @@
 #include "e2e/CorvaneProcess.h"
 #include "e2e/Desktop.h"
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -78,6 +79,8 @@ bool CorvaneProcess::start(QString* why) {
     m_process.setProcessEnvironment(env);
     m_process.setStandardOutputFile(path(QStringLiteral("output.txt")));
     m_process.setStandardErrorFile(path(QStringLiteral("output.txt")), QIODevice::Append);
+    QElapsedTimer clock;
+    clock.start();
     m_process.start(QStringLiteral(CORVANE_E2E_BINARY), {});
     if (!m_process.waitForStarted(10000)) {
         *why = QStringLiteral("corvane did not start: ") + m_process.errorString();
@@ -89,6 +92,7 @@ bool CorvaneProcess::start(QString* why) {
                QStringLiteral("\nOutput:\n") + output();
         return false;
     }
+    m_startToListeningMs = clock.elapsed();
     return true;
 }
 
