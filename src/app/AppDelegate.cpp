@@ -298,8 +298,8 @@ void AppDelegate::showNoTrayNotice() {
     auto* layout = new QVBoxLayout(notice);
     auto* label = new QLabel(tr("Corvane is running, but this desktop shows no tray icons, so its menu is out of "
                                 "reach. Add a system tray or a StatusNotifier (AppIndicator) extension to your "
-                                "panel: the Corvane icon appears there as soon as one is available. The space-tap "
-                                "trigger and the hotkey work meanwhile."),
+                                "panel: the Corvane icon appears there as soon as one is available. Meanwhile the "
+                                "space-tap trigger works, and starting Corvane again opens its settings."),
                              notice);
     label->setWordWrap(true);
     label->setTextFormat(Qt::PlainText);

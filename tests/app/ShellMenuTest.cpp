@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QMenu>
@@ -45,7 +46,7 @@ struct Shell {
     QStringList calls;
     std::unique_ptr<app::AppDelegate> delegate;
 
-    explicit Shell(bool accessibilityOn = true) {
+    explicit Shell(bool accessibilityOn = true, bool trayHost = true) {
         session.current.enabled = accessibilityOn;
         session.enableWorks = false;
         auto hook = [this](const char* name) { return [this, name] { calls << QString::fromLatin1(name); }; };
@@ -53,7 +54,7 @@ struct Shell {
             clock, state, monitor, permission, QStringLiteral("1.4.2"), hook("space"), hook("selected"),
             hook("hotkeys"), [this] { return update; }, hook("checkForUpdates"), hook("cleanupStaleStaging"),
             hook("startAutoChecks"), hook("restorePanel"), hook("telemetry"), hook("settings"), hook("logViewer"),
-            hook("feedback"), [] { return true; }});
+            hook("feedback"), [trayHost] { return trayHost; }});
         delegate->applicationDidFinishLaunching();
     }
     QList<QAction*> actions() const { return delegate->menu()->actions(); }
@@ -221,6 +222,23 @@ TEST(ShellMenu, PermissionActionsAlwaysShowSomething) {
     EXPECT_EQ(shell.delegate->lastAlert()->informativeText(), *shell.permission.runCleanupFlow());
     shell.actions().at(2)->trigger(); // Re-open Permission Prompt
     EXPECT_EQ(shell.session.enableCalls, 2);
+}
+
+TEST(ShellMenu, WithoutATrayHostANoticeSaysSoWithoutTakingTheKeyboard) {
+    for (const bool host : {true, false}) {
+        Shell shell(true, host);
+        QWidget* notice = shell.delegate->noTrayNotice();
+        ASSERT_EQ(notice != nullptr, !host);
+        if (!notice)
+            continue;
+        EXPECT_TRUE(notice->windowFlags() & Qt::WindowDoesNotAcceptFocus);
+        EXPECT_TRUE(notice->testAttribute(Qt::WA_ShowWithoutActivating));
+        auto* ok = notice->findChild<QPushButton*>(QStringLiteral("noTrayNoticeOk"));
+        ASSERT_NE(ok, nullptr);
+        EXPECT_FALSE(ok->isDefault() || ok->autoDefault()); // Space or Return typed elsewhere never lands here
+        EXPECT_EQ(ok->focusPolicy(), Qt::NoFocus);
+        EXPECT_TRUE(shell.delegate->statusItem()->isVisible()); // kept for a host that comes later
+    }
 }
 
 TEST(ShellMenu, IconFollowsTheActivityAndFallsBackToIdle) {
