@@ -3,12 +3,14 @@
 // opened by a left click on an XEmbed tray icon.
 #include "e2e/CorvaneProcess.h"
 #include "e2e/Desktop.h"
+#include "e2e/ScenarioFixture.h"
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace corvane::e2e {
 
@@ -54,13 +56,15 @@ private:
 
 namespace {
 
-// One exported menu entry: "title|visible|enabled", separators as "-".
-void readEntries(const QDBusArgument& arg, QStringList& out, bool root) {
+// One exported menu entry: "title|visible|enabled", separators as "-"; ids, when asked, in the same order.
+void readEntries(const QDBusArgument& arg, QStringList& out, bool root, QList<int>* ids = nullptr) {
     int id = 0;
     QVariantMap props;
     arg.beginStructure();
     arg >> id >> props;
     if (!root) {
+        if (ids)
+            ids->append(id);
         if (props.value(QStringLiteral("type")).toString() == QLatin1String("separator"))
             out << QStringLiteral("-");
         else
@@ -74,16 +78,21 @@ void readEntries(const QDBusArgument& arg, QStringList& out, bool root) {
         QDBusVariant child;
         arg >> child;
         if (root)
-            readEntries(child.variant().value<QDBusArgument>(), out, false);
+            readEntries(child.variant().value<QDBusArgument>(), out, false, ids);
     }
     arg.endArray();
     arg.endStructure();
 }
 
-// The menu layout that the first registered item exports.
-QStringList exportedMenu(const TestWatcher& watcher) {
+struct MenuAddress {
+    QString service;
+    QString path;
+};
+
+// Where the first registered item exports its menu.
+std::optional<MenuAddress> menuAddress(const TestWatcher& watcher) {
     if (watcher.items().isEmpty())
-        return {};
+        return std::nullopt;
     QString service = watcher.items().first();
     QString itemPath = QStringLiteral("/StatusNotifierItem");
     if (const qsizetype slash = service.indexOf(QLatin1Char('/')); slash > 0) {
@@ -96,17 +105,44 @@ QStringList exportedMenu(const TestWatcher& watcher) {
     get.setArguments({QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("Menu")});
     const QDBusMessage menuPath = bus.call(get, QDBus::Block, 3000);
     if (menuPath.type() != QDBusMessage::ReplyMessage)
+        return std::nullopt;
+    return MenuAddress{service,
+                       menuPath.arguments().value(0).value<QDBusVariant>().variant().value<QDBusObjectPath>().path()};
+}
+
+// The menu layout that the first registered item exports.
+QStringList exportedMenu(const TestWatcher& watcher, QList<int>* ids = nullptr) {
+    const auto address = menuAddress(watcher);
+    if (!address)
         return {};
-    const QString path = menuPath.arguments().value(0).value<QDBusVariant>().variant().value<QDBusObjectPath>().path();
-    QDBusMessage layout = QDBusMessage::createMethodCall(service, path, QStringLiteral("com.canonical.dbusmenu"),
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusMessage layout = QDBusMessage::createMethodCall(address->service, address->path,
+                                                         QStringLiteral("com.canonical.dbusmenu"),
                                                          QStringLiteral("GetLayout"));
     layout.setArguments({0, -1, QStringList()});
     const QDBusMessage reply = bus.call(layout, QDBus::Block, 3000);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() < 2)
         return {};
     QStringList out;
-    readEntries(reply.arguments().at(1).value<QDBusArgument>(), out, true);
+    readEntries(reply.arguments().at(1).value<QDBusArgument>(), out, true, ids);
     return out;
+}
+
+// Chooses the entry with this title, as a tray host does when the user clicks it.
+bool clickExportedEntry(const TestWatcher& watcher, const QString& title) {
+    QList<int> ids;
+    const QStringList entries = exportedMenu(watcher, &ids);
+    const auto address = menuAddress(watcher);
+    for (int i = 0; i < entries.size() && address; ++i) {
+        if (entries[i].section(QLatin1Char('|'), 0, 0) != title)
+            continue;
+        QDBusMessage event = QDBusMessage::createMethodCall(address->service, address->path,
+                                                            QStringLiteral("com.canonical.dbusmenu"),
+                                                            QStringLiteral("Event"));
+        event.setArguments({ids[i], QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(QString())), 0u});
+        return QDBusConnection::sessionBus().call(event, QDBus::Block, 3000).type() == QDBusMessage::ReplyMessage;
+    }
+    return false;
 }
 
 void setAccessibility(bool on) {
@@ -177,6 +213,36 @@ TEST(ShellDesktop, OneInstanceLeftClickMenuAndSigterm) {
     pressKeys({QStringLiteral("Escape")});
     EXPECT_EQ(corvane.terminateAndWait(), 0);
     EXPECT_TRUE(corvane.diagHas(QStringLiteral("Signal 15: quitting")));
+}
+
+class ShellRun : public Scenario {};
+
+TEST_F(ShellRun, TheActivityLogWindowShowsARunWhileOpen) {
+    TestWatcher watcher;
+    ASSERT_TRUE(watcher.publish());
+    server.respond(streamedAnswer({QStringLiteral("Polished "), QStringLiteral("text.")}, 50));
+    startCorvane();
+    ASSERT_TRUE(waitUntil([&] { return !exportedMenu(watcher).isEmpty(); }));
+    auto entry = startGtkEntry(QStringLiteral("some text to polish"));
+    ASSERT_TRUE(entry->waitActive()) << "zenity did not come up";
+
+    ASSERT_TRUE(clickExportedEntry(watcher, QStringLiteral("Activity Log")));
+    ASSERT_TRUE(waitUntil([&] { return panel->shows(QStringLiteral("0 entries")); })) << context();
+    ASSERT_TRUE(xdotool({QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral("Corvane e2e entry"),
+                         QStringLiteral("windowactivate"), QStringLiteral("--sync")}));
+    ASSERT_TRUE(entry->waitActive());
+    ASSERT_TRUE(pressKeys({QStringLiteral("End")}));
+    tripleSpace();
+    ASSERT_TRUE(waitForRecord(stored::completed)) << context();
+    // The run's two records (triggered, completed) are rows of the open window, newest first.
+    EXPECT_TRUE(waitUntil([&] { return panel->shows(QStringLiteral("2 entries")); })) << context();
+    QStringList rows;
+    for (const PanelProbe::Item& item : panel->showing())
+        if (item.name.endsWith(QStringLiteral(": some text to polish")))
+            rows << item.name;
+    EXPECT_EQ(rows, (QStringList{QStringLiteral("Completed: some text to polish"),
+                                 QStringLiteral("Triggered: some text to polish")}));
+    shot(QStringLiteral("activity-log-live"));
 }
 
 } // namespace corvane::e2e
