@@ -228,6 +228,11 @@ TEST_F(ShellRun, TheActivityLogWindowShowsARunWhileOpen) {
 
     ASSERT_TRUE(clickExportedEntry(watcher, QStringLiteral("Activity Log")));
     ASSERT_TRUE(waitUntil([&] { return panel->shows(QStringLiteral("0 entries")); })) << context();
+    // A triple space typed in Corvane's own window starts no run against Corvane itself.
+    ASSERT_TRUE(waitUntil([&] { return activeWindowPid() == corvane->pid(); }));
+    tripleSpace();
+    EXPECT_TRUE(waitUntil([&] { return corvane->diagHas(QStringLiteral("IGNORED: Corvane's own window is frontmost")); }))
+        << context();
     ASSERT_TRUE(xdotool({QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral("Corvane e2e entry"),
                          QStringLiteral("windowactivate"), QStringLiteral("--sync")}));
     ASSERT_TRUE(entry->waitActive());
