@@ -115,17 +115,9 @@ int main(int argc, char** argv) {
     services::TelemetryService::setShared(&telemetry);
     services::UpdateService updates(preferences, QStringLiteral(CORVANE_VERSION));
     services::UpdateService::setShared(&updates);
-    // Never modal and never inside the engine's run: shown on the next loop turn, without the focus.
     updates.setForcedUpdatePresenter([] {
-        QTimer::singleShot(0, [] {
-            auto* box = new QMessageBox(QMessageBox::Warning, QObject::tr("Update required"),
-                                        QObject::tr("This version of Corvane is no longer supported. Please update."),
-                                        QMessageBox::NoButton);
-            box->setAttribute(Qt::WA_DeleteOnClose);
-            box->setAttribute(Qt::WA_ShowWithoutActivating);
-            box->setWindowModality(Qt::NonModal);
-            box->show();
-        });
+        QMessageBox::warning(nullptr, QObject::tr("Update required"),
+                             QObject::tr("This version of Corvane is no longer supported. Please update."));
     });
     llm::LLMClient model(settings);
 
