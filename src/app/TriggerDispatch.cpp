@@ -43,6 +43,11 @@ void TriggerDispatch::performTrigger(std::optional<QString> forcedRecipeID, cons
 }
 
 QCoro::Task<> TriggerDispatch::gate(std::optional<QString> forcedRecipeID, QString source) {
+    if (m_isOwnWindowFrontmost && m_isOwnWindowFrontmost()) {
+        DiagLog::event(QStringLiteral("performTrigger IGNORED: Corvane's own window is frontmost (source=") + source +
+                       QLatin1Char(')'));
+        co_return;
+    }
     if (!m_engine.isIdle()) {
         if (m_panel.isPanelVisible()) {
             DiagLog::event(QStringLiteral("performTrigger IGNORED: engine busy, panel visible"));

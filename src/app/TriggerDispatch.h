@@ -33,6 +33,10 @@ public:
     void triggerSelected();
     void dispatchHotkey(const QString& id);
 
+    // Tells whether the frontmost window is one of Corvane's own (settings, activity log, feedback):
+    // a trigger typed there is ignored, since a run would read and write our own process.
+    void setOwnWindowCheck(std::function<bool()> isOwnWindowFrontmost) { m_isOwnWindowFrontmost = std::move(isOwnWindowFrontmost); }
+
     // Re-registers every hotkey when the configuration's signature changed since the last time.
     void refreshHotkeysIfNeeded();
     QString hotkeySignature() const;
@@ -49,6 +53,7 @@ private:
     stores::SettingsStore& m_settings;
     stores::AppProfileStore& m_appRules;
     QString m_lastHotkeySignature = QStringLiteral("none");
+    std::function<bool()> m_isOwnWindowFrontmost;
 };
 
 } // namespace corvane::app

@@ -1,7 +1,13 @@
 // Composition root: builds the real platform once, wires every shared instance, and starts the
 // trigger sources (space taps, hotkeys, the tray menu).
+#include "app/AppDelegate.h"
 #include "app/AppState.h"
 #include "app/ConsentWindow.h"
+#include "app/FeedbackWindow.h"
+#include "app/LazySecretStore.h"
+#include "app/LogViewer.h"
+#include "app/QuitSignals.h"
+#include "app/SingleInstance.h"
 #include "app/TriggerDispatch.h"
 #include "app/UpdateWindows.h"
 #include "llm/LLMClient.h"
@@ -23,8 +29,8 @@
 #include "platform/linux/XTestKeySynth.h"
 #include "platform/linux/XkbKeyboardLayout.h"
 #include "services/TelemetryService.h"
-#include "settings/SettingsWindowController.h"
 #include "services/UpdateService.h"
+#include "settings/SettingsWindowController.h"
 #include "stores/AppProfileStore.h"
 #include "stores/DiagLog.h"
 #include "stores/KeychainHelper.h"
@@ -38,77 +44,12 @@
 
 #include <QApplication>
 #include <QLocale>
-#include <QMenu>
-#include <QMessageBox>
-#include <QPainter>
 #include <QSystemTrayIcon>
 #include <QTextStream>
 #include <QTimer>
-
-#include <csignal>
+#include <QWidget>
 
 using namespace corvane;
-
-namespace {
-
-// The tray mark: a plain accent disc with the initial, drawn here so no icon theme is needed.
-QIcon trayIcon() {
-    QPixmap pixmap(64, 64);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setBrush(QColor(0x5B, 0x5B, 0xF0));
-    painter.setPen(Qt::NoPen);
-    painter.drawEllipse(QRectF(4, 4, 56, 56));
-    QFont font = painter.font();
-    font.setPixelSize(38);
-    font.setBold(true);
-    painter.setFont(font);
-    painter.setPen(Qt::white);
-    painter.drawText(QRectF(0, 0, 64, 62), Qt::AlignCenter, QStringLiteral("C"));
-    return QIcon(pixmap);
-}
-
-// Starts the space-tap monitor while accessibility is usable; otherwise asks once per launch and
-// tries again every 3 s.
-class MonitorStarter : public QObject {
-public:
-    MonitorStarter(trigger::EventMonitor& monitor, trigger::AccessibilityPermission& permission, app::AppState& state)
-        : m_monitor(monitor), m_permission(permission), m_state(state) {
-        m_retry.setSingleShot(true);
-        m_retry.setInterval(3000);
-        connect(&m_retry, &QTimer::timeout, this, [this] { attempt(); });
-    }
-    void attempt() {
-        m_retry.stop();
-        m_monitor.stop();
-        if (!m_permission.isTrusted()) {
-            m_state.setMonitorRunning(false);
-            stores::DiagLog::throttled(QStringLiteral("monitor-no-trust"), 60.0,
-                                       QStringLiteral("attemptStartMonitor: AX NOT trusted, will retry in 3s (") +
-                                           m_permission.reason() + QLatin1Char(')'));
-            if (!m_prompted) {
-                m_prompted = true;
-                m_permission.prompt();
-            }
-            m_retry.start();
-            return;
-        }
-        const bool started = m_monitor.start();
-        m_state.setMonitorRunning(started);
-        if (!started)
-            m_retry.start();
-    }
-
-private:
-    trigger::EventMonitor& m_monitor;
-    trigger::AccessibilityPermission& m_permission;
-    app::AppState& m_state;
-    QTimer m_retry;
-    bool m_prompted = false;
-};
-
-} // namespace
 
 int main(int argc, char** argv) {
     QApplication::setAttribute(Qt::AA_DontUseNativeMenuBar);
@@ -127,8 +68,21 @@ int main(int argc, char** argv) {
     platform::Clock::setShared(&clock);
     platform::linux_::JournalLog journal;
     stores::DiagLog::configure(&journal, &clock, stores::DiagLog::defaultFilePath());
+
+    // One instance per session: a second start opens the first one's settings and ends here.
+    app::SingleInstance instance;
+    const app::SingleInstance::Claim claim = instance.claim();
+    if (claim == app::SingleInstance::Claim::RunningElsewhere) {
+        stores::DiagLog::flushForTesting();
+        return 0;
+    }
+    if (claim == app::SingleInstance::Claim::NoBus)
+        stores::DiagLog::event(QStringLiteral("No session bus: running without the one-instance guard"));
     platform::linux_::SettingsPreferences preferences;
-    platform::linux_::AutoSecretStore secrets([](const QString& line) { stores::DiagLog::event(line); });
+    app::LazySecretStore secrets([] {
+        return std::make_unique<platform::linux_::AutoSecretStore>(
+            [](const QString& line) { stores::DiagLog::event(line); });
+    });
 
     // Platform: the desktop.
     platform::linux_::X11Connection x11;
@@ -155,9 +109,6 @@ int main(int argc, char** argv) {
     stores::AppProfileStore::setShared(&appRules);
     stores::OptimizationLogger activityLog(preferences, clock);
     stores::OptimizationLogger::setShared(&activityLog);
-
-    stores::DiagLog::event(QStringLiteral("App launching, AXIsProcessTrusted=") +
-                           QString::fromLatin1(permission.isTrusted() ? "true" : "false"));
 
     // Services, model, panel, engine.
     app::AppState appState(clock);
@@ -189,6 +140,32 @@ int main(int argc, char** argv) {
     // Trigger sources.
     trigger::HotkeyCenter hotkeys(grabber, clock);
     trigger::HotkeyCenter::setShared(&hotkeys);
+    app::TriggerDispatch dispatch(
+        engine, [&engine](std::optional<QString> forced) { return engine.trigger(std::move(forced)); },
+        panelController, telemetry, hotkeys, settings, appRules);
+    dispatch.setOwnWindowCheck([&activeApp] {
+        const auto front = activeApp.frontmost();
+        if (!front)
+            return false;
+        if (front->pid == QCoreApplication::applicationPid())
+            return true;
+        for (const QWidget* window : QApplication::topLevelWidgets())
+            if (window->isVisible() && window->internalWinId() && quint64(window->internalWinId()) == front->windowId)
+                return true;
+        return false;
+    });
+    trigger::EventMonitor monitor(keyTap, clock, trigger::TapSettings::fromSettingsStore(),
+                                  [&permission] { return permission.isTrusted(); });
+
+    // Windows of the shell, built on first use.
+    app::LogViewerController logViewer(activityLog);
+    app::LogViewerController::setShared(&logViewer);
+    app::FeedbackWindowController feedback(
+        [&telemetry](QString kind, QString message, QString contact, bool includeDiag) {
+            return telemetry.submitFeedback(std::move(kind), std::move(message), std::move(contact), includeDiag);
+        },
+        clock);
+    app::FeedbackWindowController::setShared(&feedback);
 
     // Settings window: built on its first show().
     platform::linux_::DesktopInstalledApps installedApps;
@@ -205,51 +182,48 @@ int main(int argc, char** argv) {
                                                        .keyStorage = &secrets,
                                                        .telemetry = &telemetry,
                                                        .updates = &updates,
-                                                       .openFeedback = {}, // the feedback window hooks in here
+                                                       .openFeedback = [&feedback] { feedback.show(); },
                                                        .version = QStringLiteral(CORVANE_VERSION)});
     settings::SettingsWindowController::setShared(&settingsWindow);
     if (qEnvironmentVariableIsSet("CORVANE_SHOW_SETTINGS_AT_START")) // desktop tests open it this way
         QTimer::singleShot(0, &settingsWindow, &settings::SettingsWindowController::show);
-    app::TriggerDispatch dispatch(
-        engine, [&engine](std::optional<QString> forced) { return engine.trigger(std::move(forced)); },
-        panelController, telemetry, hotkeys, settings, appRules);
-    trigger::EventMonitor monitor(keyTap, clock, trigger::TapSettings::fromSettingsStore(),
-                                  [&permission] { return permission.isTrusted(); });
-    monitor.onTrigger = [&dispatch] { dispatch.triggerFromMonitor(); };
-    MonitorStarter starter(monitor, permission, appState);
 
-    // Tray.
-    QSystemTrayIcon tray;
-    QMenu menu;
-    menu.addAction(QObject::tr("Process Selected Text"), &dispatch, &app::TriggerDispatch::triggerSelected);
-    menu.addSeparator();
-    menu.addAction(QObject::tr("Quit Corvane"), &app, [&monitor] {
-        monitor.stop();
-        QCoreApplication::quit();
+    app::AppDelegate delegate({
+        .clock = clock,
+        .state = appState,
+        .monitor = monitor,
+        .permission = permission,
+        .version = updates.currentVersion(),
+        .performSpaceTrigger = [&dispatch] { dispatch.performTrigger(std::nullopt, QStringLiteral("space")); },
+        .triggerSelected = [&dispatch] { dispatch.triggerSelected(); },
+        .refreshHotkeys = [&dispatch] { dispatch.refreshHotkeysIfNeeded(); },
+        .updateStatus = [&updates] { return updates.status(); },
+        .checkForUpdates =
+            [&updates] { QTimer::singleShot(0, &updates, [&updates] { updates.checkAndInstall(true); }); },
+        .cleanupStaleStaging = [&updates] { updates.cleanupStaleStaging(); },
+        .startAutoChecks = [&updates] { updates.startAutoChecks(); },
+        .restorePanelSnapshot = [&panelController] { panelController.restoreSnapshotIfFresh(); },
+        .startTelemetry = [&telemetry] { telemetry.start(); },
+        .openSettings = [] { settings::SettingsWindowController::shared().show(); },
+        .openLogViewer = [&logViewer] { logViewer.show(); },
+        .openFeedback = [&feedback] { feedback.show(); },
+        .trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); },
     });
-    tray.setContextMenu(&menu);
-    tray.setIcon(trayIcon());
-    tray.setToolTip(QStringLiteral("Corvane"));
-    tray.show();
+    QObject::connect(&hotkeys, &trigger::HotkeyCenter::errorsChanged, &delegate,
+                     [&delegate, &hotkeys] { delegate.showHotkeyErrors(hotkeys.lastErrors()); });
+    instance.setShowSettingsHandler([] { settings::SettingsWindowController::shared().show(); });
+    app::QuitSignals quitSignals([&delegate](int signal) {
+        stores::DiagLog::event(QStringLiteral("Signal %1: quitting").arg(signal));
+        delegate.quitApp();
+    });
 
-    // Start-up: the tap, the panel restored after an update, hotkeys and their 2 s refresh.
-    starter.attempt();
-    QObject::connect(&permission, &trigger::AccessibilityPermission::changed, &starter, [&starter] { starter.attempt(); });
-    updates.cleanupStaleStaging();
-    updates.startAutoChecks();
-    panelController.restoreSnapshotIfFresh();
-    QTimer refresh;
-    refresh.setInterval(2000);
-    QObject::connect(&refresh, &QTimer::timeout, &dispatch, [&dispatch] { dispatch.refreshHotkeysIfNeeded(); });
-    refresh.start();
-    dispatch.refreshHotkeysIfNeeded();
-    telemetry.start();
+    delegate.applicationDidFinishLaunching();
 
-    std::signal(SIGTERM, [](int) { QCoreApplication::quit(); });
-    std::signal(SIGINT, [](int) { QCoreApplication::quit(); });
     if (qEnvironmentVariableIsSet("CORVANE_EXIT_AFTER_START"))
         return 0;
-    const int status = app.exec();
-    monitor.stop();
-    return status;
+    app.exec();
+    delegate.applicationWillTerminate();
+    preferences.sync();
+    stores::DiagLog::flushForTesting();
+    return 0;
 }

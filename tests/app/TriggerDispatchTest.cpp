@@ -89,16 +89,20 @@ TEST(TriggerDispatch, GateAgainstTheEngineAndThePanel) {
         bool panelVisible;
         bool started;
         bool abandoned;
+        bool ownWindowFrontmost = false;
     } cases[] = {
         {true, false, true, false},
         {true, true, true, false},
         {false, true, false, false}, // busy run on screen: ignored, nothing reported
         {false, false, true, true},  // busy with nothing on screen: stale run dropped silently
+        {true, false, false, false, true},  // typed in Corvane's own window: never a run against ourselves
+        {false, false, false, false, true}, // ... and no stale run is dropped for it either
     };
     for (const auto& c : cases) {
         Fixture f;
         f.engine.idle = c.idle;
         f.panel.visible = c.panelVisible;
+        f.dispatch.setOwnWindowCheck([&c] { return c.ownWindowFrontmost; });
         f.dispatch.triggerFromMonitor();
         f.settle();
         EXPECT_EQ(f.triggers.size(), c.started ? 1 : 0);

@@ -1,6 +1,7 @@
 #include "e2e/CorvaneProcess.h"
 #include "e2e/Desktop.h"
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -80,6 +81,8 @@ bool CorvaneProcess::start(QString* why) {
     m_process.setProcessEnvironment(env);
     m_process.setStandardOutputFile(path(QStringLiteral("output.txt")));
     m_process.setStandardErrorFile(path(QStringLiteral("output.txt")), QIODevice::Append);
+    QElapsedTimer clock;
+    clock.start();
     m_process.start(QStringLiteral(CORVANE_E2E_BINARY), {});
     if (!m_process.waitForStarted(10000)) {
         *why = QStringLiteral("corvane did not start: ") + m_process.errorString();
@@ -91,7 +94,28 @@ bool CorvaneProcess::start(QString* why) {
                QStringLiteral("\nOutput:\n") + output();
         return false;
     }
+    m_startToListeningMs = clock.elapsed();
     return true;
+}
+
+int CorvaneProcess::terminateAndWait() {
+    m_process.terminate();
+    if (!waitUntil([this] { return !running(); }))
+        return -1;
+    return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+}
+
+int CorvaneProcess::startSecondInstance() {
+    QProcess second;
+    second.setProcessEnvironment(m_process.processEnvironment());
+    second.setProcessChannelMode(QProcess::ForwardedChannels);
+    second.start(QStringLiteral(CORVANE_E2E_BINARY), {});
+    if (!second.waitForStarted(10000) || !waitUntil([&] { return second.state() == QProcess::NotRunning; })) {
+        second.kill();
+        second.waitForFinished(3000);
+        return -1;
+    }
+    return second.exitStatus() == QProcess::NormalExit ? second.exitCode() : -1;
 }
 
 QString CorvaneProcess::diagLog() const {

@@ -44,7 +44,14 @@ public:
     // monitor runs. On failure, why says what went wrong.
     bool start(QString* why);
     qint64 pid() const { return m_process.processId(); }
+    // From the process start to its monitor running, as the last start() saw it.
+    qint64 startToListeningMs() const { return m_startToListeningMs; }
     bool running() const { return m_process.state() == QProcess::Running; }
+
+    // Sends SIGTERM and waits for the end; the exit status, or -1 when it crashed or did not end.
+    int terminateAndWait();
+    // Starts the binary a second time with the same home and waits for it to end; its exit status.
+    int startSecondInstance();
 
     QString diagLog() const;
     // A preference as the binary stored it (the text of the INI value).
@@ -62,6 +69,7 @@ private:
     Settings m_settings;
     QTemporaryDir m_home;
     QProcess m_process;
+    qint64 m_startToListeningMs = -1;
 };
 
 } // namespace corvane::e2e

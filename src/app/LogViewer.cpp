@@ -1,0 +1,463 @@
+#include "app/LogViewer.h"
+#include "app/StatusIcons.h"
+#include "panel/CVDesign.h"
+#include "stores/OptimizationLogger.h"
+#include <QAbstractListModel>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QEvent>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListView>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QScreen>
+#include <QStackedWidget>
+#include <QStyledItemDelegate>
+#include <QTextLayout>
+#include <QVBoxLayout>
+
+namespace corvane::app {
+
+using stores::OptimizationLog;
+using Status = OptimizationLog::LogStatus;
+
+namespace {
+
+LogViewerController* g_shared = nullptr;
+
+// A row never lays out more than this much of a stored text: it shows two lines at most, and a
+// record edited by hand may hold anything.
+constexpr qsizetype kShownChars = 1000;
+constexpr int kPadH = 16, kPadV = 8, kLineGap = 6;
+
+QFont sizedFont(int px, QFont::Weight weight = QFont::Normal) {
+    QFont font = QApplication::font();
+    font.setPixelSize(px);
+    font.setWeight(weight);
+    return font;
+}
+
+QFont monoFont(int px) {
+    QFont font = sizedFont(px);
+    font.setFamily(QStringLiteral("monospace"));
+    font.setStyleHint(QFont::Monospace);
+    return font;
+}
+
+// Control characters other than line breaks would draw as boxes or move the text around.
+QString shownText(const QString& text) {
+    QString out = text.left(kShownChars);
+    for (QChar& c : out) {
+        if (c == QLatin1Char('\n') || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+            c = QChar::LineSeparator;
+        else if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+            c = QLatin1Char(' ');
+    }
+    return out;
+}
+
+// The text wrapped to width in at most maxLines lines, the last one elided when more follows.
+QStringList wrapLines(const QString& raw, const QFont& font, int width, int maxLines) {
+    const QString text = shownText(raw);
+    QStringList lines;
+    if (text.isEmpty())
+        return {QString()};
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    int consumed = 0, lastStart = 0;
+    while (lines.size() < maxLines) {
+        QTextLine line = layout.createLine();
+        if (!line.isValid())
+            break;
+        line.setLineWidth(width);
+        lastStart = line.textStart();
+        consumed = line.textStart() + line.textLength();
+        lines << text.mid(line.textStart(), line.textLength());
+    }
+    layout.endLayout();
+    if (consumed < text.size() && !lines.isEmpty()) {
+        QString rest = text.mid(lastStart);
+        rest.replace(QChar::LineSeparator, QLatin1Char(' '));
+        lines.last() = QFontMetrics(font).elidedText(rest + QStringLiteral("…"), Qt::ElideRight, width);
+    }
+    for (QString& line : lines)
+        line.remove(QChar::LineSeparator);
+    return lines;
+}
+
+struct Piece {
+    QString text;
+    QFont font;
+    QColor color;
+    QRect rect;
+    bool badge = false;
+};
+
+struct RowLayout {
+    QList<Piece> pieces;
+    int height = 0;
+};
+
+RowLayout layoutRow(const OptimizationLog& entry, int width, const QPalette& palette) {
+    RowLayout row;
+    const int inner = qMax(40, width - 2 * kPadH);
+    const QColor secondary = panel::CVDesign::secondary(palette);
+    auto faded = [&](double opacity) {
+        QColor c = secondary;
+        c.setAlphaF(float(opacity));
+        return c;
+    };
+
+    // Top line: badge, recipe, context, spacer, time.
+    const QFont badgeFont = sizedFont(10, QFont::DemiBold);
+    const QString badgeText = OptimizationLog::displayName(entry.status);
+    const QFontMetrics badgeMetrics(badgeFont);
+    const QSize badgeSize(badgeMetrics.horizontalAdvance(badgeText) + 12, badgeMetrics.height() + 4);
+    const QFont timeFont = monoFont(11);
+    const QString time = entry.timestamp.toLocalTime().toString(QStringLiteral("HH:mm:ss"));
+    const QFontMetrics timeMetrics(timeFont);
+    const int timeWidth = timeMetrics.horizontalAdvance(time);
+    const int topHeight = qMax(badgeSize.height(), timeMetrics.height());
+    int x = kPadH;
+    const int y = kPadV;
+    row.pieces << Piece{badgeText, badgeFont, LogViewerView::statusColor(entry.status, palette),
+                        QRect(QPoint(x, y + (topHeight - badgeSize.height()) / 2), badgeSize), true};
+    x += badgeSize.width() + 8;
+    const int timeX = kPadH + inner - timeWidth;
+    auto addTopText = [&](const QString& text, const QFont& font, const QColor& color) {
+        const QFontMetrics fm(font);
+        const int room = timeX - 8 - x;
+        if (room <= 0)
+            return;
+        const QString elided = fm.elidedText(shownText(text).replace(QChar::LineSeparator, QLatin1Char(' ')),
+                                             Qt::ElideRight, room);
+        const int w = fm.horizontalAdvance(elided);
+        row.pieces << Piece{elided, font, color, QRect(x, y + (topHeight - fm.height()) / 2, w, fm.height())};
+        x += w + 8;
+    };
+    if (entry.recipeName)
+        addTopText(*entry.recipeName, sizedFont(10), faded(0.8));
+    if (entry.context)
+        addTopText(*entry.context, sizedFont(9), faded(0.55));
+    row.pieces << Piece{time, timeFont, secondary,
+                        QRect(timeX, y + (topHeight - timeMetrics.height()) / 2, timeWidth, timeMetrics.height())};
+    int bottom = y + topHeight;
+
+    auto addBlock = [&](const QString& text, const QFont& font, const QColor& color, int maxLines) {
+        const QFontMetrics fm(font);
+        bottom += kLineGap;
+        for (const QString& line : wrapLines(text, font, inner, maxLines)) {
+            row.pieces << Piece{line, font, color, QRect(kPadH, bottom, inner, fm.height())};
+            bottom += fm.height();
+        }
+    };
+    addBlock(entry.originalPreview, sizedFont(12), panel::CVDesign::primary(palette), 2);
+    if (entry.optimizedPreview)
+        addBlock(QStringLiteral("→ ") + *entry.optimizedPreview, sizedFont(12), StatusIcons::green(palette), 2);
+    if (entry.detail)
+        addBlock(*entry.detail, sizedFont(11), panel::CVDesign::red(palette), 2);
+    row.height = bottom + kPadV;
+    return row;
+}
+
+} // namespace
+
+// ---- the list model and its row painter ----
+
+class LogEntryModel final : public QAbstractListModel {
+public:
+    using QAbstractListModel::QAbstractListModel;
+    int rowCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : int(m_entries.size()); }
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (!index.isValid() || index.row() >= m_entries.size())
+            return {};
+        if (role == Qt::AccessibleTextRole || role == Qt::ToolTipRole) {
+            const auto& e = m_entries[index.row()];
+            return OptimizationLog::displayName(e.status) + QStringLiteral(": ") + e.originalPreview.left(200);
+        }
+        return {};
+    }
+    void setEntries(QList<OptimizationLog> entries) {
+        beginResetModel();
+        m_entries = std::move(entries);
+        endResetModel();
+    }
+    const OptimizationLog& entry(int row) const { return m_entries[row]; }
+
+private:
+    QList<OptimizationLog> m_entries;
+};
+
+namespace {
+
+class LogEntryDelegate final : public QStyledItemDelegate {
+public:
+    LogEntryDelegate(LogEntryModel* model, QListView* view) : QStyledItemDelegate(view), m_model(model), m_view(view) {}
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        const int width = m_view->viewport()->width();
+        return {width, layoutRow(m_model->entry(index.row()), width, option.palette).height};
+    }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        const RowLayout row = layoutRow(m_model->entry(index.row()), option.rect.width(), option.palette);
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->translate(option.rect.topLeft());
+        for (const Piece& piece : row.pieces) {
+            painter->setFont(piece.font);
+            if (piece.badge) {
+                QColor fill = piece.color;
+                fill.setAlphaF(0.15f);
+                QPainterPath path;
+                path.addRoundedRect(QRectF(piece.rect), 4, 4);
+                painter->fillPath(path, fill);
+                painter->setPen(piece.color);
+                painter->drawText(piece.rect, Qt::AlignCenter, piece.text);
+            } else {
+                painter->setPen(piece.color);
+                painter->drawText(piece.rect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, piece.text);
+            }
+        }
+        // The divider below each row, inset on its leading side.
+        painter->setPen(panel::CVDesign::hairline(option.palette));
+        painter->drawLine(12, option.rect.height() - 1, option.rect.width(), option.rect.height() - 1);
+        painter->restore();
+    }
+
+private:
+    LogEntryModel* m_model;
+    QListView* m_view;
+};
+
+QFrame* divider(QWidget* parent) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Plain);
+    line->setFixedHeight(1);
+    return line;
+}
+
+} // namespace
+
+// ---- the window's root view ----
+
+LogViewerView::LogViewerView(stores::OptimizationLogger& logger, QWidget* parent)
+    : QWidget(parent), m_logger(logger) {
+    setObjectName(QStringLiteral("activityLog"));
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
+    root->setSpacing(0);
+
+    auto* header = new QHBoxLayout;
+    header->setContentsMargins(16, 10, 16, 10);
+    auto* title = new QLabel(tr("Activity Log"), this);
+    title->setFont(panel::CVDesign::TypeScale::headline());
+    header->addWidget(title);
+    header->addStretch();
+    auto* segmentsBox = new QWidget(this);
+    segmentsBox->setObjectName(QStringLiteral("filter"));
+    segmentsBox->setAccessibleName(tr("Filter"));
+    segmentsBox->setMinimumWidth(320);
+    auto* segmentsLayout = new QHBoxLayout(segmentsBox);
+    segmentsLayout->setContentsMargins(0, 0, 0, 0);
+    segmentsLayout->setSpacing(0);
+    m_segments = new QButtonGroup(this);
+    m_segments->setExclusive(true);
+    const auto segments = filterSegments();
+    for (int i = 0; i < segments.size(); ++i) {
+        auto* button = new QPushButton(segments[i] ? OptimizationLog::displayName(*segments[i]) : tr("All"), segmentsBox);
+        button->setObjectName(QStringLiteral("filter%1").arg(i));
+        button->setCheckable(true);
+        button->setChecked(i == 0);
+        button->setAutoDefault(false);
+        button->setFocusPolicy(Qt::TabFocus);
+        button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        m_segments->addButton(button, i);
+        segmentsLayout->addWidget(button);
+    }
+    connect(m_segments, &QButtonGroup::idClicked, this, [this](int id) { setFilter(filterSegments().value(id)); });
+    header->addWidget(segmentsBox);
+    m_segmentsBox = segmentsBox;
+    root->addLayout(header);
+    root->addWidget(divider(this));
+
+    m_stack = new QStackedWidget(this);
+    auto* empty = new QWidget(m_stack);
+    empty->setObjectName(QStringLiteral("emptyState"));
+    auto* emptyLayout = new QVBoxLayout(empty);
+    emptyLayout->setSpacing(8);
+    emptyLayout->addStretch();
+    auto* icon = new QLabel(empty);
+    m_emptyIcon = icon;
+    icon->setAlignment(Qt::AlignCenter);
+    emptyLayout->addWidget(icon);
+    auto* none = new QLabel(tr("No activity yet"), empty);
+    none->setAlignment(Qt::AlignCenter);
+    none->setForegroundRole(QPalette::PlaceholderText);
+    emptyLayout->addWidget(none);
+    auto* hint = new QLabel(tr("Once your API key is set up, double-tap space in any field to trigger"), empty);
+    hint->setAlignment(Qt::AlignCenter);
+    hint->setWordWrap(true);
+    hint->setFont(sizedFont(11));
+    hint->setForegroundRole(QPalette::PlaceholderText);
+    emptyLayout->addWidget(hint);
+    emptyLayout->addStretch();
+    m_stack->addWidget(empty);
+
+    m_list = new QListView(m_stack);
+    m_list->setObjectName(QStringLiteral("logList"));
+    m_list->setFrameShape(QFrame::NoFrame);
+    m_list->setSelectionMode(QAbstractItemView::NoSelection);
+    m_list->setFocusPolicy(Qt::NoFocus);
+    m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_list->setResizeMode(QListView::Adjust);
+    m_list->setUniformItemSizes(false);
+    m_model = new LogEntryModel(this);
+    m_list->setModel(m_model);
+    m_list->setItemDelegate(new LogEntryDelegate(m_model, m_list));
+    m_stack->addWidget(m_list);
+    root->addWidget(m_stack, 1);
+    root->addWidget(divider(this));
+
+    auto* bottom = new QHBoxLayout;
+    bottom->setContentsMargins(16, 8, 16, 8);
+    m_count = new QLabel(this);
+    m_count->setObjectName(QStringLiteral("count"));
+    m_count->setFont(sizedFont(11));
+    m_count->setForegroundRole(QPalette::PlaceholderText);
+    bottom->addWidget(m_count);
+    bottom->addStretch();
+    auto* clear = new QPushButton(tr("Clear Log"), this);
+    clear->setObjectName(QStringLiteral("clearLog"));
+    clear->setAutoDefault(false);
+    clear->setFont(sizedFont(12));
+    connect(clear, &QPushButton::clicked, this, [this] { m_logger.clearAll(); });
+    bottom->addWidget(clear);
+    root->addLayout(bottom);
+
+    connect(&m_logger, &stores::OptimizationLogger::entriesChanged, this, &LogViewerView::reload);
+    applyColours();
+    reload();
+}
+
+// The few colours not taken from a palette role; again after every light/dark switch.
+void LogViewerView::applyColours() {
+    const QPalette pal = palette();
+    QColor iconColor = panel::CVDesign::secondary(pal);
+    iconColor.setAlphaF(0.5f);
+    m_emptyIcon->setPixmap(StatusIcons::icon(QStringLiteral("tray"), iconColor).pixmap(32, 32));
+    const QColor accent = panel::CVDesign::accent(pal);
+    m_segmentsBox->setStyleSheet(
+        QStringLiteral("QPushButton { font-size: 11px; padding: 3px 6px; border: 1px solid %1; border-radius: 0px;"
+                       " background: %2; color: %3; }"
+                       "QPushButton:checked { background: %4; border-color: %4; color: white; }")
+            .arg(panel::CVDesign::hairline(pal).name(), pal.color(QPalette::Button).name(),
+                 pal.color(QPalette::ButtonText).name(), accent.name()));
+}
+
+void LogViewerView::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && m_segmentsBox)
+        applyColours();
+}
+
+LogViewerView::~LogViewerView() = default;
+
+QList<std::optional<Status>> LogViewerView::filterSegments() {
+    return {std::nullopt, Status::Triggered, Status::Completed, Status::Failed, Status::Replaced, Status::Cancelled};
+}
+
+void LogViewerView::setFilter(std::optional<Status> status) {
+    m_filterStatus = status;
+    const int id = int(filterSegments().indexOf(status));
+    if (QAbstractButton* button = m_segments->button(id))
+        button->setChecked(true);
+    reload();
+}
+
+QList<OptimizationLog> LogViewerView::filteredEntries() const {
+    if (!m_filterStatus)
+        return m_logger.entries();
+    QList<OptimizationLog> out;
+    for (const auto& entry : m_logger.entries())
+        if (entry.status == *m_filterStatus)
+            out << entry;
+    return out;
+}
+
+void LogViewerView::reload() {
+    QList<OptimizationLog> entries = filteredEntries();
+    const bool empty = entries.isEmpty();
+    m_model->setEntries(std::move(entries));
+    m_stack->setCurrentIndex(empty ? 0 : 1);
+    m_count->setText(tr("%1 entries").arg(m_logger.entries().size()));
+}
+
+bool LogViewerView::showsEmptyState() const { return m_stack->currentIndex() == 0; }
+QString LogViewerView::countText() const { return m_count->text(); }
+
+QStringList LogViewerView::rowLines(const OptimizationLog& entry, int width) {
+    QStringList out;
+    for (const Piece& piece : layoutRow(entry, width, QApplication::palette()).pieces)
+        out << piece.text;
+    return out;
+}
+
+QColor LogViewerView::statusColor(Status status, const QPalette& palette) {
+    const bool dark = panel::CVDesign::isDark(palette);
+    switch (status) {
+    case Status::Triggered:
+        return dark ? QColor(10, 132, 255) : QColor(0, 110, 230);
+    case Status::Optimizing:
+        return dark ? QColor(255, 159, 10) : QColor(201, 110, 0);
+    case Status::Completed:
+        return StatusIcons::green(palette);
+    case Status::Failed:
+        return panel::CVDesign::red(palette);
+    case Status::Replaced:
+        return dark ? QColor(191, 90, 242) : QColor(148, 60, 200);
+    case Status::Cancelled:
+        break;
+    }
+    return panel::CVDesign::secondary(palette);
+}
+
+// ---- the controller ----
+
+LogViewerController::LogViewerController(stores::OptimizationLogger& logger, QObject* parent)
+    : QObject(parent), m_logger(logger) {}
+
+LogViewerController::~LogViewerController() { delete m_window.data(); }
+
+LogViewerController& LogViewerController::shared() {
+    if (!g_shared)
+        qFatal("LogViewerController::shared() used before the application wired it");
+    return *g_shared;
+}
+
+void LogViewerController::setShared(LogViewerController* controller) { g_shared = controller; }
+
+void LogViewerController::show() {
+    if (!m_window) {
+        m_window = new LogViewerView(m_logger);
+        m_window->setWindowTitle(tr("Activity Log"));
+        m_window->setMinimumSize(400, 300);
+        m_window->resize(600, 440);
+        if (QScreen* screen = QGuiApplication::primaryScreen())
+            m_window->move(screen->availableGeometry().center() - m_window->rect().center());
+    }
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+}
+
+} // namespace corvane::app

@@ -1,0 +1,26 @@
+#pragma once
+// The tray icon for each activity: bundled SVG symbols, drawn in the accent colour, done in green
+// and error in red, all taken from the palette's light or dark variant.
+#include "trigger/AppActivity.h"
+#include <QColor>
+#include <QIcon>
+#include <QPalette>
+#include <QString>
+
+namespace corvane::app {
+
+class StatusIcons {
+public:
+    StatusIcons() = delete;
+
+    // The bundled symbol ("idle", "optimizing", "done", "error") an activity shows.
+    static QString symbol(trigger::AppActivity activity);
+    // Its colour under the palette.
+    static QColor tint(trigger::AppActivity activity, const QPalette& palette);
+    static QColor green(const QPalette& palette);
+    // A bundled symbol drawn in one colour at the sizes trays ask for.
+    static QIcon icon(const QString& symbol, const QColor& color);
+    static QIcon icon(trigger::AppActivity activity, const QPalette& palette);
+};
+
+} // namespace corvane::app

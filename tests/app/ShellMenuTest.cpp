@@ -1,0 +1,332 @@
+// The tray menu, its icon and the monitor start-up, read from the live QMenu offscreen, over a
+// fake session (accessibility switch, key tap) and a virtual clock.
+#include "app/AppDelegate.h"
+#include "app/AppState.h"
+#include "app/FeedbackWindow.h"
+#include "app/LogViewer.h"
+#include "platform/fake/MemoryPreferences.h"
+#include "stores/OptimizationLogger.h"
+#include "platform/fake/FakeAccessibilityStatus.h"
+#include "platform/fake/FakeClock.h"
+#include "platform/fake/FakeKeyTap.h"
+#include "trigger/AccessibilityPermission.h"
+#include "trigger/EventMonitor.h"
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QMenu>
+#include <QMessageBox>
+#include <QSystemTrayIcon>
+#include <gtest/gtest.h>
+
+using namespace corvane;
+using Kind = services::UpdateService::Status::Kind;
+
+namespace {
+
+struct FixedTapSettings : trigger::TapSettings {
+    qint64 triggerSpaceCount() const override { return 3; }
+    double triggerIntervalMs() const override { return 500; }
+    double cooldownSeconds() const override { return 0; }
+};
+
+struct Shell {
+    platform::fake::FakeClock clock;
+    platform::fake::FakeAccessibilityStatus session;
+    platform::fake::FakeKeyTap tap;
+    FixedTapSettings tapSettings;
+    trigger::AccessibilityPermission permission{session};
+    trigger::EventMonitor monitor{tap, clock, tapSettings, [this] { return permission.isTrusted(); }};
+    app::AppState state{clock};
+    services::UpdateService::Status update;
+    QStringList calls;
+    std::unique_ptr<app::AppDelegate> delegate;
+
+    explicit Shell(bool accessibilityOn = true, bool trayHost = true) {
+        session.current.enabled = accessibilityOn;
+        session.enableWorks = false;
+        auto hook = [this](const char* name) { return [this, name] { calls << QString::fromLatin1(name); }; };
+        delegate = std::make_unique<app::AppDelegate>(app::AppDelegate::Parts{
+            clock, state, monitor, permission, QStringLiteral("1.4.2"), hook("space"), hook("selected"),
+            hook("hotkeys"), [this] { return update; }, hook("checkForUpdates"), hook("cleanupStaleStaging"),
+            hook("startAutoChecks"), hook("restorePanel"), hook("telemetry"), hook("settings"), hook("logViewer"),
+            hook("feedback"), [trayHost] { return trayHost; }});
+        delegate->applicationDidFinishLaunching();
+    }
+    QList<QAction*> actions() const { return delegate->menu()->actions(); }
+    // "title|visible|enabled" per entry, separators as "-" (a hidden action counts as disabled).
+    QStringList rows() const {
+        QStringList out;
+        for (QAction* a : actions())
+            if (a->isSeparator())
+                out << QStringLiteral("-");
+            else
+                out << QStringLiteral("%1|%2|%3").arg(a->text()).arg(a->isVisible()).arg(a->isEnabled());
+        return out;
+    }
+    QAction* find(const QString& title) const {
+        for (QAction* a : actions())
+            if (a->text() == title)
+                return a;
+        return nullptr;
+    }
+};
+
+services::UpdateService::Status updater(Kind kind, const QString& version = {}, double progress = 0) {
+    services::UpdateService::Status status;
+    status.kind = kind;
+    status.version = version;
+    status.progress = progress;
+    return status;
+}
+
+const QString kListening = QStringLiteral("Status: Listening ✓");
+const QString kNotGranted = QStringLiteral("⚠️ Accessibility not granted — click to grant");
+
+} // namespace
+
+TEST(ShellMenu, EntriesInOrderForEachMonitorState) {
+    const struct {
+        bool accessibilityOn;
+        bool tapWorks;
+        QString statusLine;
+        bool permissionItems;
+    } cases[] = {
+        {true, true, kListening, false},
+        {false, true, kNotGranted, true},
+        {true, false, kNotGranted, true}, // trusted, but the tap could not start
+    };
+    for (const auto& c : cases) {
+        Shell shell(c.accessibilityOn);
+        if (!c.tapWorks) {
+            shell.tap.setUnavailable(QStringLiteral("no XInput2"));
+            shell.delegate->attemptStartMonitor();
+        }
+        const QString p = QString::number(c.permissionItems);
+        EXPECT_EQ(shell.rows(), (QStringList{c.statusLine + QStringLiteral("|1|") + p, QStringLiteral("-"),
+                                             QStringLiteral("Re-open Permission Prompt|") + p + QLatin1Char('|') + p,
+                                             QStringLiteral("Clean Up Stale Authorization Entries…|") + p +
+                                                 QLatin1Char('|') + p,
+                                             QStringLiteral("Process Selected Text|1|1"),
+                                             QStringLiteral("Activity Log|1|1"), QStringLiteral("Send Feedback…|1|1"),
+                                             QStringLiteral("Version 1.4.2|1|0"),
+                                             QStringLiteral("Check for Updates…|1|1"),
+                                             QStringLiteral("Open Settings…|1|1"), QStringLiteral("-"),
+                                             QStringLiteral("Quit Corvane|1|1")}))
+            << c.statusLine.toStdString();
+        EXPECT_EQ(shell.state.isMonitorRunning(), c.statusLine == kListening);
+        EXPECT_EQ(shell.delegate->retryPending(), c.statusLine != kListening);
+    }
+    Shell shell;
+    EXPECT_EQ(shell.find(QStringLiteral("Open Settings…"))->shortcut(), QKeySequence(QStringLiteral("Ctrl+,")));
+    EXPECT_EQ(shell.find(QStringLiteral("Quit Corvane"))->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
+}
+
+TEST(ShellMenu, UpdateTitleFollowsTheUpdaterWithinOneRefresh) {
+    const struct {
+        services::UpdateService::Status status;
+        QString title;
+    } cases[] = {
+        {updater(Kind::Idle), QStringLiteral("Check for Updates…")},
+        {updater(Kind::UpToDate), QStringLiteral("Check for Updates…")},
+        {updater(Kind::Checking), QStringLiteral("Checking for updates…")},
+        {updater(Kind::Available, QStringLiteral("2.0.1")), QStringLiteral("New version v2.0.1 — click to install…")},
+        {updater(Kind::Downloading, {}, 0.456), QStringLiteral("Downloading update 45%…")},
+        {updater(Kind::Downloading, {}, 0.999), QStringLiteral("Downloading update 99%…")},
+        {updater(Kind::Failed), QStringLiteral("Update failed — click to retry")},
+    };
+    Shell shell;
+    QAction* item = shell.actions().at(8);
+    for (const auto& c : cases) {
+        shell.update = c.status;
+        shell.clock.advance(2000);
+        EXPECT_EQ(item->text(), c.title);
+        EXPECT_TRUE(item->isEnabled());
+        item->trigger();
+        EXPECT_EQ(shell.calls.last(), QStringLiteral("checkForUpdates"));
+    }
+}
+
+TEST(ShellMenu, StartUpRunsInOrderAndRefreshesEveryTwoSeconds) {
+    Shell shell;
+    EXPECT_EQ(shell.calls, (QStringList{QStringLiteral("cleanupStaleStaging"), QStringLiteral("startAutoChecks"),
+                                        QStringLiteral("restorePanel"), QStringLiteral("telemetry"),
+                                        QStringLiteral("hotkeys")}));
+    EXPECT_EQ(shell.tap.startCount(), 1);
+    shell.calls.clear();
+    shell.clock.advance(1999);
+    EXPECT_TRUE(shell.calls.isEmpty());
+    shell.clock.advance(1);
+    EXPECT_EQ(shell.calls, QStringList{QStringLiteral("hotkeys")});
+    shell.clock.advance(4000);
+    EXPECT_EQ(shell.calls.size(), 3);
+
+    // Menu actions reach their owners.
+    const struct {
+        int entry;
+        const char* hook;
+    } actions[] = {{4, "selected"}, {5, "logViewer"}, {6, "feedback"}, {9, "settings"}};
+    for (const auto& a : actions) {
+        shell.actions().at(a.entry)->trigger();
+        EXPECT_EQ(shell.calls.last(), QString::fromLatin1(a.hook));
+    }
+}
+
+TEST(ShellMenu, AccessibilityOffThenOnListensWithinOneAttempt) {
+    Shell shell(false);
+    QAction* status = shell.actions().first();
+    EXPECT_EQ(status->text(), kNotGranted);
+    EXPECT_EQ(shell.session.enableCalls, 1); // prompted once per launch
+    shell.clock.advance(9000);               // three retries, no further prompt
+    EXPECT_EQ(shell.session.enableCalls, 1);
+    EXPECT_FALSE(shell.tap.isRunning());
+
+    // The switch comes on: the change notice starts the attempt at once.
+    auto facts = shell.session.current;
+    facts.enabled = true;
+    shell.session.set(facts);
+    EXPECT_EQ(status->text(), kListening);
+    EXPECT_FALSE(status->isEnabled());
+    EXPECT_TRUE(shell.tap.isRunning());
+    EXPECT_FALSE(shell.delegate->retryPending());
+
+    // Switched off again: the next notice stops the tap and the retry loop begins.
+    facts.enabled = false;
+    shell.session.set(facts);
+    EXPECT_EQ(status->text(), kNotGranted);
+    EXPECT_FALSE(shell.tap.isRunning());
+    EXPECT_TRUE(shell.delegate->retryPending());
+    EXPECT_EQ(shell.session.enableCalls, 1);
+}
+
+TEST(ShellMenu, PermissionActionsAlwaysShowSomething) {
+    Shell shell(false);
+    shell.session.settingsToolKnown = false;
+    const struct {
+        int entry;
+        QString alert;
+    } cases[] = {
+        {0, QStringLiteral("Couldn't open the accessibility settings")},
+        {3, QStringLiteral("Couldn't clean up authorization entries")},
+    };
+    for (const auto& c : cases) {
+        shell.actions().at(c.entry)->trigger();
+        ASSERT_NE(shell.delegate->lastAlert(), nullptr);
+        EXPECT_EQ(shell.delegate->lastAlert()->text(), c.alert);
+        EXPECT_FALSE(shell.delegate->lastAlert()->informativeText().isEmpty());
+    }
+    EXPECT_EQ(shell.delegate->lastAlert()->informativeText(), *shell.permission.runCleanupFlow());
+    shell.actions().at(2)->trigger(); // Re-open Permission Prompt
+    EXPECT_EQ(shell.session.enableCalls, 2);
+}
+
+TEST(ShellMenu, WithoutATrayHostANoticeSaysSoWithoutTakingTheKeyboard) {
+    for (const bool host : {true, false}) {
+        Shell shell(true, host);
+        QWidget* notice = shell.delegate->noTrayNotice();
+        ASSERT_EQ(notice != nullptr, !host);
+        if (!notice)
+            continue;
+        EXPECT_TRUE(notice->windowFlags() & Qt::WindowDoesNotAcceptFocus);
+        EXPECT_TRUE(notice->testAttribute(Qt::WA_ShowWithoutActivating));
+        auto* ok = notice->findChild<QPushButton*>(QStringLiteral("noTrayNoticeOk"));
+        ASSERT_NE(ok, nullptr);
+        EXPECT_FALSE(ok->isDefault() || ok->autoDefault()); // Space or Return typed elsewhere never lands here
+        EXPECT_EQ(ok->focusPolicy(), Qt::NoFocus);
+        EXPECT_TRUE(shell.delegate->statusItem()->isVisible()); // kept for a host that comes later
+    }
+}
+
+TEST(ShellMenu, IconFollowsTheActivityAndFallsBackToIdle) {
+    Shell shell;
+    const struct {
+        trigger::AppActivity activity;
+        QString symbol;
+        qint64 backToIdleMs; // 0: stays
+    } cases[] = {
+        {trigger::AppActivity::Triggered, QStringLiteral("idle"), 0},
+        {trigger::AppActivity::Optimizing, QStringLiteral("optimizing"), 0},
+        {trigger::AppActivity::Done, QStringLiteral("done"), 2000},
+        {trigger::AppActivity::Error, QStringLiteral("error"), 3000},
+    };
+    for (const auto& c : cases) {
+        shell.state.setActivity(c.activity);
+        EXPECT_EQ(shell.delegate->iconSymbol(), c.symbol);
+        EXPECT_FALSE(shell.delegate->statusItem()->icon().isNull());
+        if (!c.backToIdleMs)
+            continue;
+        shell.clock.advance(c.backToIdleMs - 1);
+        EXPECT_EQ(shell.delegate->iconSymbol(), c.symbol);
+        shell.clock.advance(1);
+        EXPECT_EQ(shell.delegate->iconSymbol(), QStringLiteral("idle"));
+    }
+}
+
+// Pictures of the menu and both windows in a light and a dark palette, saved as test artifacts
+// for a person to look at (build/artifacts/shell).
+TEST(ShellScreenshots, MenuAndWindowsLightAndDark) {
+    const QPalette original = QApplication::palette();
+    for (const bool dark : {false, true}) {
+        std::unique_ptr<QStyle> fusion(QStyleFactory::create(QStringLiteral("Fusion")));
+        QPalette palette = fusion->standardPalette();
+        if (dark) {
+            palette.setColor(QPalette::Window, QColor(45, 45, 48));
+            palette.setColor(QPalette::WindowText, QColor(235, 235, 235));
+            palette.setColor(QPalette::Base, QColor(30, 30, 32));
+            palette.setColor(QPalette::Text, QColor(235, 235, 235));
+            palette.setColor(QPalette::Button, QColor(60, 60, 64));
+            palette.setColor(QPalette::ButtonText, QColor(235, 235, 235));
+            palette.setColor(QPalette::Disabled, QPalette::Text, QColor(130, 130, 130));
+            palette.setColor(QPalette::Disabled, QPalette::WindowText, QColor(130, 130, 130));
+            palette.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(130, 130, 130));
+            palette.setColor(QPalette::PlaceholderText, QColor(150, 150, 155));
+            palette.setColor(QPalette::Light, QColor(70, 70, 74));
+            palette.setColor(QPalette::Midlight, QColor(60, 60, 64));
+            palette.setColor(QPalette::Mid, QColor(90, 90, 96));
+            palette.setColor(QPalette::Dark, QColor(25, 25, 27));
+            palette.setColor(QPalette::Disabled, QPalette::Light, QColor(45, 45, 48));
+        }
+        QApplication::setPalette(palette);
+        const QString suffix = dark ? QStringLiteral("-dark.png") : QStringLiteral("-light.png");
+        const QString dir = QStringLiteral(CORVANE_SHELL_ARTIFACTS);
+        QDir().mkpath(dir);
+
+        Shell shell(false);
+        shell.delegate->menu()->adjustSize();
+        EXPECT_TRUE(shell.delegate->menu()->grab().save(dir + QStringLiteral("/menu-not-granted") + suffix));
+
+        platform::fake::MemoryPreferences prefs;
+        stores::OptimizationLogger logger(prefs, shell.clock);
+        using S = stores::OptimizationLog::LogStatus;
+        logger.log(S::Cancelled, QStringLiteral("Draft the weekly update for the team"), {}, {},
+                   QStringLiteral("Polish"));
+        logger.log(S::Replaced, QStringLiteral("teh quick brown fox"), QStringLiteral("The quick brown fox."), {},
+                   QStringLiteral("Fix grammar"), QStringLiteral("Text Editor"));
+        logger.log(S::Failed, QStringLiteral("<img src=x> hello there"), {},
+                   QStringLiteral("The model server answered HTTP 503 (Service Unavailable)."),
+                   QStringLiteral("Polish"), QStringLiteral("Firefox"));
+        logger.log(S::Completed, QStringLiteral("can u send me the report by friday pls, need it for the meeting"),
+                   QStringLiteral("Could you send me the report by Friday? I need it for the meeting."), {},
+                   QStringLiteral("Polish"), QString(300, QLatin1Char('c')));
+        logger.log(S::Optimizing, QStringLiteral("meeting notes"), {}, {}, QStringLiteral("Summarize"));
+        logger.log(S::Triggered, QStringLiteral("hi"), {}, {}, {}, QStringLiteral("Terminal"));
+        app::LogViewerController log(logger);
+        log.show();
+        EXPECT_TRUE(log.window()->grab().save(dir + QStringLiteral("/activity-log") + suffix));
+
+        app::FeedbackWindowController feedback(
+            [](QString, QString, QString, bool) -> QCoro::Task<app::FeedbackWindowController::Result> {
+                co_return app::FeedbackWindowController::Result{false, QStringLiteral("HTTP 503")};
+            },
+            shell.clock);
+        feedback.show();
+        feedback.window()->findChild<QPlainTextEdit*>()->setPlainText(QStringLiteral("The panel opened on the wrong screen."));
+        feedback.sendClicked();
+        EXPECT_TRUE(feedback.window()->grab().save(dir + QStringLiteral("/feedback") + suffix));
+    }
+    QApplication::setPalette(original);
+}
