@@ -81,8 +81,14 @@ FloatingPanelView::FloatingPanelView(FloatingPanelState& state, ActionHandler on
 
     D::cvBrandTint(this);
 
+    connect(&m_state, &FloatingPanelState::optimizedTextAppended, this, [this](const QString& piece) {
+        m_pendingResult += piece;
+        m_appended = true;
+    });
     connect(&m_state, &FloatingPanelState::optimizedTextChanged, this, [this] { m_scrollPending = true; });
-    connect(&m_state, &FloatingPanelState::changed, this, &FloatingPanelView::render);
+    connect(&m_state, &FloatingPanelState::changed, this, &FloatingPanelView::onStateChanged);
+    m_frame.setSingleShot(true);
+    connect(&m_frame, &QTimer::timeout, this, &FloatingPanelView::drawPendingResult);
     restyle();
     render();
 }
@@ -311,6 +317,43 @@ QString FloatingPanelView::resultPlaceholder() const {
     return m_state.optimizedText();
 }
 
+// A streamed piece only waits for the next frame; every other change is drawn at once, together
+// with the pieces still waiting.
+void FloatingPanelView::onStateChanged() {
+    if (std::exchange(m_appended, false))
+        scheduleFrame();
+    else
+        render();
+}
+
+void FloatingPanelView::scheduleFrame() {
+    if (m_frame.isActive())
+        return;
+    const qint64 since = m_sinceFrame.isValid() ? m_sinceFrame.elapsed() : frameMs;
+    m_frame.start(int(std::max<qint64>(0, frameMs - since)));
+}
+
+void FloatingPanelView::drawPendingResult() {
+    m_sinceFrame.restart();
+    if (m_pendingResult.isEmpty())
+        return;
+    // The pieces continue what the result shows, unless that is the placeholder.
+    if (m_resultText->text().size() + m_pendingResult.size() == m_state.optimizedText().size())
+        m_resultText->appendText(std::exchange(m_pendingResult, QString()));
+    else
+        renderResult();
+    if (m_scrollPending) {
+        m_scrollPending = false;
+        m_resultText->scrollToBottom();
+    }
+}
+
+void FloatingPanelView::renderResult() {
+    m_pendingResult.clear();
+    m_frame.stop();
+    m_resultText->setText(resultPlaceholder());
+}
+
 void FloatingPanelView::render() {
     const FloatingPanelStatus status = m_state.status();
     const bool drafting = status == FloatingPanelStatus::Drafting;
@@ -333,7 +376,7 @@ void FloatingPanelView::render() {
     m_copy->setVisible(done && !(restored && m_state.optimizedText().isEmpty()));
     m_resultArea->setVisible(!error);
     m_errorArea->setVisible(error);
-    m_resultText->setText(resultPlaceholder());
+    renderResult();
     m_errorText->setText(m_state.errorMessage());
     if (m_draftEditor->toPlainText() != m_state.draftInput())
         m_draftEditor->setPlainText(m_state.draftInput());

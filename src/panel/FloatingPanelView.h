@@ -6,6 +6,8 @@
 // Texts from the model are always shown as plain text.
 #include "panel/FloatingPanelAction.h"
 #include "panel/FloatingPanelState.h"
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QWidget>
 #include <functional>
 
@@ -33,6 +35,9 @@ public:
     // nothing while optimizing. Returns whether a button was pressed.
     bool pressPrimaryButton();
 
+    // The longest a streamed piece waits before it is drawn.
+    static constexpr int frameMs = 16;
+
     // The header title of a status.
     static QString statusTitle(FloatingPanelStatus status);
 
@@ -54,6 +59,10 @@ private:
     QFrame* makeDivider(const QString& name);
 
     void render();
+    void onStateChanged();
+    void scheduleFrame();
+    void drawPendingResult();
+    void renderResult();
     void renderPicker();
     void renderStatusIcon();
     void restyle();
@@ -65,6 +74,11 @@ private:
     FloatingPanelState& m_state;
     ActionHandler m_onAction;
     bool m_scrollPending = false;
+    // Streamed pieces not yet in the result text; drawn at most once per frame.
+    QString m_pendingResult;
+    bool m_appended = false;  // the change being announced is a streamed piece
+    QTimer m_frame;
+    QElapsedTimer m_sinceFrame;
     bool m_restyling = false;
     QList<RecipeChoice> m_shownRecipes;
 

@@ -49,23 +49,42 @@ private:
 
 // Read-only plain text that wraps at word boundaries or anywhere, so no text widens the panel.
 // With a fit limit, its preferred height follows the text up to that limit and it scrolls beyond.
+// A long text is laid out in parts, one per frame, so that no single step holds the main thread
+// for long: text() is the whole text at once, the document catches up within a few frames.
 class PlainTextBox : public QTextEdit {
     Q_OBJECT
 public:
     explicit PlainTextBox(QWidget* parent = nullptr);
-    // Replaces the text; a text that extends the current one is appended, so a streaming answer
-    // keeps the reader's selection.
+    // Replaces the text. Only what differs from the current text after their common beginning is
+    // rewritten, so a streaming answer keeps the reader's selection and a long text is not laid out
+    // again.
     void setText(const QString& text);
+    // Adds text at the end.
+    void appendText(const QString& text);
     QString text() const { return m_text; }
+    // Whether the document holds the whole text yet.
+    bool isComplete() const { return m_shown == m_text.size(); }
+    // The most characters laid out in one step, and the pause between steps. A new text longer than
+    // wholeChars starts with a smaller part: about what a panel shows at once.
+    static constexpr qsizetype sliceChars = 16 * 1024;
+    static constexpr qsizetype wholeChars = 32 * 1024;
+    static constexpr qsizetype firstSliceChars = 2 * 1024;
+    static constexpr int slicePauseMs = 16;
     void setFitLimit(int maxHeight);
     // The text's colour. The box is drawn through a style sheet, which ignores palette colours.
     void setTextColor(const QColor& color);
+    // Scrolls to the end of the text, also as the parts still to come are laid out.
     void scrollToBottom();
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
 private:
+    void showMore();
+
     QString m_text;
+    qsizetype m_shown = 0;  // the document holds m_text's first m_shown characters
+    bool m_followEnd = false;
+    QTimer m_more;
     int m_fitLimit = 0;
 };
 

@@ -112,6 +112,20 @@ private:
         bool ended = false;  // the session was ended while the field was being read
         QString probeDescription;
     };
+    // Stops a stream that is dropped and lets the event loop delete it: it may be in the middle of
+    // emitting the event that led here.
+    struct StreamDisposer {
+        void operator()(llm::ModelStream* stream) const {
+            stream->stop();
+            stream->deleteLater();
+        }
+    };
+    // A model request that has been sent off, or why it could not be.
+    struct StartedStream {
+        std::unique_ptr<llm::ModelStream, StreamDisposer> stream;
+        QString raisedMessage;  // set when there is no stream
+        qint64 startedMs = 0;   // uptime when the request was asked for
+    };
     // A paste that starts once the write-back has reset the engine.
     struct PendingPaste {
         QString text;
@@ -136,6 +150,8 @@ private:
     void fail(const QString& message, const std::optional<QString>& detail, const QString& original,
               const QString& kind);
     QCoro::Task<> runStreaming(QString original, QString prompt, stores::PromptRecipe recipe, QString action);
+    StartedStream startStream(const QString& prompt, const stores::PromptRecipe& recipe);
+    QCoro::Task<> readStream(QString original, StartedStream started, QString recipeName, QString action);
     void streamFailed(const QString& original, const QString& recipeName, const QString& action,
                       const QString& message, const QString& kind, bool raised, qint64 latencyMs);
 
