@@ -8,6 +8,7 @@
 #include "panel/FloatingPanelView.h"
 #include "panel/PanelWidgets.h"
 #include "panel/StoreRecipeCatalog.h"
+#include "platform/SystemClock.h"
 #include "platform/fake/FakeDesktop.h"
 #include "platform/fake/MemoryPreferences.h"
 #include "platform/fake/MemorySecretStore.h"
@@ -106,7 +107,8 @@ struct Session {
     stores::OptimizationLogger logger{prefs, clock};
     panel::StoreRecipeCatalog catalog{recipes, profiles};
     OneScreen screens;
-    panel::FloatingPanelController controller{catalog, prefs, clock, screens};
+    platform::SystemClock realClock;  // the panel paces its drawing in real time
+    panel::FloatingPanelController controller{catalog, prefs, realClock, screens};
     NoActivity activity;
     NoUsage usage;
     NoUpdate updates;

@@ -2,6 +2,7 @@
 
 #include "panel/CVDesign.h"
 #include "panel/PanelWidgets.h"
+#include "platform/Clock.h"
 
 #include <QClipboard>
 #include <QComboBox>
@@ -14,7 +15,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QToolButton>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <chrono>
 
 namespace corvane::panel {
 
@@ -87,8 +90,6 @@ FloatingPanelView::FloatingPanelView(FloatingPanelState& state, ActionHandler on
     });
     connect(&m_state, &FloatingPanelState::optimizedTextChanged, this, [this] { m_scrollPending = true; });
     connect(&m_state, &FloatingPanelState::changed, this, &FloatingPanelView::onStateChanged);
-    m_frame.setSingleShot(true);
-    connect(&m_frame, &QTimer::timeout, this, &FloatingPanelView::drawPendingResult);
     restyle();
     render();
 }
@@ -326,15 +327,35 @@ void FloatingPanelView::onStateChanged() {
         render();
 }
 
+void FloatingPanelView::setClock(platform::Clock* clock) {
+    m_clock = clock;
+    for (PlainTextBox* box : {m_originalText, m_resultText, m_errorText})
+        box->setClock(clock);
+}
+
+qint64 FloatingPanelView::nowMs() const {
+    if (m_clock)
+        return m_clock->uptimeMs();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 void FloatingPanelView::scheduleFrame() {
-    if (m_frame.isActive())
+    if (std::exchange(m_frameScheduled, true))
         return;
-    const qint64 since = m_sinceFrame.isValid() ? m_sinceFrame.elapsed() : frameMs;
-    m_frame.start(int(std::max<qint64>(0, frameMs - since)));
+    const qint64 delay = std::max<qint64>(0, m_lastFrameMs + frameMs - nowMs());
+    auto draw = [this] {
+        m_frameScheduled = false;
+        drawPendingResult();
+    };
+    if (m_clock)
+        m_clock->schedule(delay, this, draw);
+    else
+        QTimer::singleShot(std::chrono::milliseconds(delay), this, draw);
 }
 
 void FloatingPanelView::drawPendingResult() {
-    m_sinceFrame.restart();
+    m_lastFrameMs = nowMs();
     if (m_pendingResult.isEmpty())
         return;
     // The pieces continue what the result shows, unless that is the placeholder.
@@ -350,7 +371,6 @@ void FloatingPanelView::drawPendingResult() {
 
 void FloatingPanelView::renderResult() {
     m_pendingResult.clear();
-    m_frame.stop();
     m_resultText->setText(resultPlaceholder());
 }
 

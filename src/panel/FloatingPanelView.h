@@ -6,8 +6,6 @@
 // Texts from the model are always shown as plain text.
 #include "panel/FloatingPanelAction.h"
 #include "panel/FloatingPanelState.h"
-#include <QElapsedTimer>
-#include <QTimer>
 #include <QWidget>
 #include <functional>
 
@@ -17,6 +15,10 @@ class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 class QToolButton;
+
+namespace corvane::platform {
+class Clock;
+}
 
 namespace corvane::panel {
 
@@ -30,6 +32,8 @@ public:
     using ActionHandler = std::function<void(const FloatingPanelAction&)>;
 
     FloatingPanelView(FloatingPanelState& state, ActionHandler onAction, QWidget* parent = nullptr);
+    // The clock that paces the drawing of a streamed answer (Qt's timers without one).
+    void setClock(platform::Clock* clock);
 
     // Ctrl+Return: presses "Generate" while drafting, "Retry" on an error and "Replace" when done;
     // nothing while optimizing. Returns whether a button was pressed.
@@ -61,6 +65,7 @@ private:
     void render();
     void onStateChanged();
     void scheduleFrame();
+    qint64 nowMs() const;
     void drawPendingResult();
     void renderResult();
     void renderPicker();
@@ -77,8 +82,9 @@ private:
     // Streamed pieces not yet in the result text; drawn at most once per frame.
     QString m_pendingResult;
     bool m_appended = false;  // the change being announced is a streamed piece
-    QTimer m_frame;
-    QElapsedTimer m_sinceFrame;
+    bool m_frameScheduled = false;
+    qint64 m_lastFrameMs = -frameMs;
+    platform::Clock* m_clock = nullptr;
     bool m_restyling = false;
     QList<RecipeChoice> m_shownRecipes;
 

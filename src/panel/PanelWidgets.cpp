@@ -1,4 +1,5 @@
 #include "panel/PanelWidgets.h"
+#include "platform/Clock.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QEvent>
@@ -111,8 +112,6 @@ PlainTextBox::PlainTextBox(QWidget* parent) : QTextEdit(parent) {
     viewport()->setAutoFillBackground(false);
     setAutoFillBackground(false);
     setStyleSheet(QStringLiteral("QTextEdit { background: transparent; }"));
-    m_more.setSingleShot(true);
-    connect(&m_more, &QTimer::timeout, this, &PlainTextBox::showMore);
     connect(document()->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged, this,
             [this] { if (m_fitLimit > 0) updateGeometry(); });
 }
@@ -149,7 +148,7 @@ void PlainTextBox::setText(const QString& text) {
             --m_shown;
         setPlainText(text.first(m_shown));
         if (m_shown < text.size())
-            m_more.start(slicePauseMs);
+            scheduleMore();
         return;
     }
     m_shown = same;
@@ -160,7 +159,7 @@ void PlainTextBox::appendText(const QString& text) {
     if (text.isEmpty())
         return;
     m_text += text;
-    if (!m_more.isActive())
+    if (!m_moreScheduled)
         showMore();
 }
 
@@ -179,11 +178,24 @@ void PlainTextBox::showMore() {
     cursor.insertText(m_text.sliced(m_shown, n));
     m_shown += n;
     if (m_shown < m_text.size())
-        m_more.start(slicePauseMs);
+        scheduleMore();
     if (m_followEnd) {
         m_followEnd = m_shown < m_text.size();
         verticalScrollBar()->setValue(verticalScrollBar()->maximum());
     }
+}
+
+void PlainTextBox::scheduleMore() {
+    if (std::exchange(m_moreScheduled, true))
+        return;
+    auto next = [this] {
+        m_moreScheduled = false;
+        showMore();
+    };
+    if (m_clock)
+        m_clock->schedule(slicePauseMs, this, next);
+    else
+        QTimer::singleShot(slicePauseMs, this, next);
 }
 
 void PlainTextBox::setTextColor(const QColor& color) {

@@ -5,6 +5,11 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <QWidget>
+#include <functional>
+
+namespace corvane::platform {
+class Clock;
+}
 
 namespace corvane::panel {
 
@@ -61,12 +66,14 @@ public:
     void setText(const QString& text);
     // Adds text at the end.
     void appendText(const QString& text);
+    // The clock the parts of a long text are paced by (Qt's timers without one).
+    void setClock(platform::Clock* clock) { m_clock = clock; }
     QString text() const { return m_text; }
     // Whether the document holds the whole text yet.
     bool isComplete() const { return m_shown == m_text.size(); }
     // The most characters laid out in one step, and the pause between steps. A new text longer than
     // wholeChars starts with a smaller part: about what a panel shows at once.
-    static constexpr qsizetype sliceChars = 16 * 1024;
+    static constexpr qsizetype sliceChars = 48 * 1024;
     static constexpr qsizetype wholeChars = 32 * 1024;
     static constexpr qsizetype firstSliceChars = 2 * 1024;
     static constexpr int slicePauseMs = 16;
@@ -80,11 +87,13 @@ public:
 
 private:
     void showMore();
+    void scheduleMore();
 
     QString m_text;
     qsizetype m_shown = 0;  // the document holds m_text's first m_shown characters
     bool m_followEnd = false;
-    QTimer m_more;
+    bool m_moreScheduled = false;
+    platform::Clock* m_clock = nullptr;
     int m_fitLimit = 0;
 };
 
