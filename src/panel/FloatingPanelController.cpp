@@ -183,8 +183,8 @@ void FloatingPanelController::createPanel() {
 }
 
 void FloatingPanelController::installView() {
-    auto* view = new FloatingPanelView(m_state, [this](const FloatingPanelAction& action) { handleAction(action); });
-    view->setClock(&m_clock);
+    auto* view = new FloatingPanelView(
+        m_state, [this](const FloatingPanelAction& action) { handleAction(action); }, nullptr, &m_clock);
     connect(view, &FloatingPanelView::closeRequested, m_panel, &QWidget::close);
     m_panel->setContentView(view);
 }

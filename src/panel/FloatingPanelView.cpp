@@ -56,8 +56,9 @@ QLabel* makeLabel(const QString& name, const QString& text) {
 
 } // namespace
 
-FloatingPanelView::FloatingPanelView(FloatingPanelState& state, ActionHandler onAction, QWidget* parent)
-    : QWidget(parent), m_state(state), m_onAction(std::move(onAction)) {
+FloatingPanelView::FloatingPanelView(FloatingPanelState& state, ActionHandler onAction, QWidget* parent,
+                                     platform::Clock* clock)
+    : QWidget(parent), m_state(state), m_onAction(std::move(onAction)), m_clock(clock) {
     setObjectName(QStringLiteral("floatingPanelView"));
     setMaximumWidth(420);
 
@@ -208,6 +209,7 @@ QWidget* FloatingPanelView::buildOriginalSection() {
     column->addWidget(padded(title, D::space3, D::space2, D::space3, 0));
 
     m_originalText = new PlainTextBox;
+    m_originalText->setClock(m_clock);
     m_originalText->setObjectName(QStringLiteral("originalText"));
     m_originalText->setFont(D::TypeScale::body());
     m_originalText->setFitLimit(72);
@@ -237,6 +239,7 @@ QWidget* FloatingPanelView::buildResultSection() {
     column->addWidget(titleRowBox);
 
     m_resultText = new PlainTextBox;
+    m_resultText->setClock(m_clock);
     m_resultText->setObjectName(QStringLiteral("resultText"));
     m_resultText->setFont(D::TypeScale::body());
     m_resultText->setMinimumHeight(48);
@@ -245,6 +248,7 @@ QWidget* FloatingPanelView::buildResultSection() {
     column->addWidget(m_resultArea, 1);
 
     m_errorText = new PlainTextBox;
+    m_errorText->setClock(m_clock);
     m_errorText->setObjectName(QStringLiteral("errorText"));
     m_errorText->setFont(D::TypeScale::body());
     m_errorText->setFitLimit(QWIDGETSIZE_MAX);
@@ -325,12 +329,6 @@ void FloatingPanelView::onStateChanged() {
         scheduleFrame();
     else
         render();
-}
-
-void FloatingPanelView::setClock(platform::Clock* clock) {
-    m_clock = clock;
-    for (PlainTextBox* box : {m_originalText, m_resultText, m_errorText})
-        box->setClock(clock);
 }
 
 qint64 FloatingPanelView::nowMs() const {

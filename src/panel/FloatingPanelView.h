@@ -31,9 +31,9 @@ class FloatingPanelView : public QWidget {
 public:
     using ActionHandler = std::function<void(const FloatingPanelAction&)>;
 
-    FloatingPanelView(FloatingPanelState& state, ActionHandler onAction, QWidget* parent = nullptr);
-    // The clock that paces the drawing of a streamed answer (Qt's timers without one).
-    void setClock(platform::Clock* clock);
+    // clock paces the drawing of a streamed answer and of long texts (Qt's timers without one).
+    FloatingPanelView(FloatingPanelState& state, ActionHandler onAction, QWidget* parent = nullptr,
+                      platform::Clock* clock = nullptr);
 
     // Ctrl+Return: presses "Generate" while drafting, "Retry" on an error and "Replace" when done;
     // nothing while optimizing. Returns whether a button was pressed.

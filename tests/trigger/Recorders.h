@@ -8,6 +8,7 @@
 #include "trigger/UsageEvents.h"
 #include <QPointer>
 #include <QStringList>
+#include <functional>
 #include <stdexcept>
 #include <vector>
 
@@ -114,6 +115,8 @@ public:
 
     std::unique_ptr<llm::ModelStream> optimize(const QString& prompt, const QString& systemPrompt,
                                                const QList<llm::ChatMessage>&) override {
+        if (onRequest)
+            onRequest();
         if (failure == Failure::Throws)
             throw std::runtime_error("connection pool exhausted");
         auto stream = failure == Failure::NoStream ? nullptr : std::make_unique<ScriptedStream>();
@@ -124,6 +127,7 @@ public:
 
     std::vector<Request> requests;
     Failure failure = Failure::None;
+    std::function<void()> onRequest;  // runs as each request is started
 };
 
 } // namespace corvane::testkit
