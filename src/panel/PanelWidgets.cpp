@@ -212,7 +212,7 @@ void PlainTextBox::setFitLimit(int maxHeight) {
 void PlainTextBox::scrollToBottom() {
     QScrollBar* bar = verticalScrollBar();
     bar->setValue(bar->maximum());
-    m_followEnd = !isComplete();  // the parts still to come are followed too
+    m_followEnd = !isComplete();  // the steps still to come are followed too
 }
 
 QSize PlainTextBox::sizeHint() const {

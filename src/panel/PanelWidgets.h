@@ -54,7 +54,7 @@ private:
 
 // Read-only plain text that wraps at word boundaries or anywhere, so no text widens the panel.
 // With a fit limit, its preferred height follows the text up to that limit and it scrolls beyond.
-// A long text is laid out in parts, one per frame, so that no single step holds the main thread
+// A long text is laid out in steps, one per frame, so that no single step holds the main thread
 // for long: text() is the whole text at once, the document catches up within a few frames.
 class PlainTextBox : public QTextEdit {
     Q_OBJECT
@@ -66,7 +66,7 @@ public:
     void setText(const QString& text);
     // Adds text at the end.
     void appendText(const QString& text);
-    // The clock the parts of a long text are paced by (Qt's timers without one).
+    // The clock the steps of a long text are paced by (Qt's timers without one).
     void setClock(platform::Clock* clock) { m_clock = clock; }
     QString text() const { return m_text; }
     // Whether the document holds the whole text yet.
@@ -80,7 +80,7 @@ public:
     void setFitLimit(int maxHeight);
     // The text's colour. The box is drawn through a style sheet, which ignores palette colours.
     void setTextColor(const QColor& color);
-    // Scrolls to the end of the text, also as the parts still to come are laid out.
+    // Scrolls to the end of the text, also as the rest is laid out.
     void scrollToBottom();
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;

@@ -27,12 +27,6 @@ void TriggerEngine::fail(const QString& message, const std::optional<QString>& d
                                              {QStringLiteral("error_kind"), kind}});
 }
 
-QCoro::Task<> TriggerEngine::runStreaming(QString original, QString prompt, stores::PromptRecipe recipe,
-                                          QString action) {
-    StartedStream started = startStream(prompt, recipe);
-    co_await readStream(std::move(original), std::move(started), recipe.name, std::move(action));
-}
-
 TriggerEngine::StartedStream TriggerEngine::startStream(const QString& prompt, const stores::PromptRecipe& recipe) {
     StartedStream started;
     started.startedMs = m_clock.uptimeMs();

@@ -144,12 +144,12 @@ private:
 
     // Draft.cpp
     void enterDraft(const AccessibilityService::ElementInfo& info);
-    QCoro::Task<> runDraft(QString description, stores::PromptRecipe recipe);
 
     // Streaming.cpp
     void fail(const QString& message, const std::optional<QString>& detail, const QString& original,
               const QString& kind);
-    QCoro::Task<> runStreaming(QString original, QString prompt, stores::PromptRecipe recipe, QString action);
+    // Sends the request. The caller records and shows the run right after, in the same turn, then
+    // reads the answer with readStream(); the stream delivers nothing before that.
     StartedStream startStream(const QString& prompt, const stores::PromptRecipe& recipe);
     QCoro::Task<> readStream(QString original, StartedStream started, QString recipeName, QString action);
     void streamFailed(const QString& original, const QString& recipeName, const QString& action,

@@ -156,7 +156,7 @@ TEST_F(View, StreamedPiecesAreDrawnOncePerFrameAndTheResultEndsExact) {
     EXPECT_EQ(find<PlainTextBox>("resultText")->toPlainText(), QStringLiteral("earlier text more"));
 }
 
-TEST_F(View, ALongTextIsLaidOutInPartsAndEndsExact) {
+TEST_F(View, ALongTextIsLaidOutInStepsAndEndsExact) {
     enterOptimizing();
     auto* box = find<PlainTextBox>("resultText");
     QString text;

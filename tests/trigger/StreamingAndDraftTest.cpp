@@ -140,8 +140,11 @@ TEST(Draft, EmptyFieldOpensDraftModeAndTheDescriptionIsRun) {
     EXPECT_TRUE(h.usage.events.empty());
     EXPECT_EQ(h.diag().last(), QStringLiteral("trigger → DRAFT mode (empty input)"));
 
+    qsizetype recordsAtRequest = -1;
+    h.model.onRequest = [&] { recordsAtRequest = h.logger.entries().size(); };
     h.engine.finishDraft(QStringLiteral("\n  a polite note declining the invitation  \n"));
     h.engine.finishDraft(QStringLiteral("a second submission is ignored"));
+    EXPECT_EQ(recordsAtRequest, 0) << "the request goes out before the record";
 
     EXPECT_EQ(h.engine.state().kind, Kind::Optimizing);
     EXPECT_EQ(h.panel.calls.last(), QStringLiteral("beginStreamingResult(optimize)"));
