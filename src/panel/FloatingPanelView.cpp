@@ -6,6 +6,7 @@
 
 #include <QClipboard>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QFrame>
 #include <QGuiApplication>
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -341,7 +343,10 @@ qint64 FloatingPanelView::nowMs() const {
 void FloatingPanelView::scheduleFrame() {
     if (std::exchange(m_frameScheduled, true))
         return;
-    const qint64 delay = std::max<qint64>(0, m_lastFrameMs + frameMs - nowMs());
+    // A frame that took long (an endless paragraph is laid out whole each time it grows) spaces the
+    // next ones out, so that the loop keeps most of its time for everything else.
+    const qint64 interval = std::max<qint64>(frameMs, 2 * m_lastFrameCostMs);
+    const qint64 delay = std::max<qint64>(0, m_lastFrameMs + interval - nowMs());
     auto draw = [this] {
         m_frameScheduled = false;
         drawPendingResult();
@@ -356,6 +361,9 @@ void FloatingPanelView::drawPendingResult() {
     m_lastFrameMs = nowMs();
     if (m_pendingResult.isEmpty())
         return;
+    QElapsedTimer cost;
+    cost.start();
+    const auto measured = qScopeGuard([&] { m_lastFrameCostMs = cost.elapsed(); });
     // The pieces continue what the result shows, unless that is the placeholder.
     if (m_resultText->text().size() + m_pendingResult.size() == m_state.optimizedText().size())
         m_resultText->appendText(std::exchange(m_pendingResult, QString()));

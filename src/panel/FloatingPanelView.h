@@ -84,6 +84,7 @@ private:
     bool m_appended = false;  // the change being announced is a streamed piece
     bool m_frameScheduled = false;
     qint64 m_lastFrameMs = -frameMs;
+    qint64 m_lastFrameCostMs = 0;
     platform::Clock* m_clock = nullptr;
     bool m_restyling = false;
     QList<RecipeChoice> m_shownRecipes;
