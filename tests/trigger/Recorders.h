@@ -32,6 +32,11 @@ public:
         calls << QStringLiteral("beginStreamingResult(%1)").arg(recipeId);
     }
     void updateResult(const QString& text) override { calls << QStringLiteral("updateResult(%1)").arg(text); }
+    // Recorded as the whole text (updateResult); the pieces are kept aside.
+    void appendResult(const QString& piece, const QString& textSoFar) override {
+        pieces << piece;
+        updateResult(textSoFar);
+    }
     void showResult(const QString& text) override { calls << QStringLiteral("showResult(%1)").arg(text); }
     void showError(const QString& message) override { calls << QStringLiteral("showError(%1)").arg(message); }
     void showErrorMessage(const QString& message) override {
@@ -45,6 +50,7 @@ public:
     bool isPanelVisible() const override { return visible; }
 
     QStringList calls;
+    QStringList pieces;
     bool visible = false;
 
 private:

@@ -33,6 +33,8 @@ TEST(Streaming, TokensGrowThePanelAndTheEndShowsTheCleanedResult) {
                                           QStringLiteral("updateResult(Please fix )"),
                                           QStringLiteral("updateResult(Please fix the grammar.\n)"),
                                           QStringLiteral("showResult(Please fix the grammar.)")}));
+    EXPECT_EQ(h.panel.pieces, (QStringList{QStringLiteral("Please fix "), QString(), QStringLiteral("the grammar.\n")}))
+        << "each token also comes as the piece it adds";
     EXPECT_EQ(h.engine.state(), trigger::TriggerState::result(QStringLiteral("Please fix the grammar.")));
     EXPECT_EQ(h.activity.changes, std::vector{AppActivity::Done});
     EXPECT_EQ(h.statuses(), (std::vector{Status::Triggered, Status::Completed}));
