@@ -1,5 +1,6 @@
-// Figures for the stores' per-call costs: one activity-log record with a full list (re-encodes and
-// rewrites all 200 records), the 80-character preview cut, and a recipe lookup.
+// Figures for the stores' per-call costs: one activity-log record with a full list (the new record
+// is encoded, the stored list rebuilt from the others' kept encodings), the 80-character preview
+// cut, and a recipe lookup.
 #include "platform/fake/FakeClock.h"
 #include "platform/fake/MemoryPreferences.h"
 #include "stores/Graphemes.h"

@@ -132,6 +132,14 @@ void FloatingPanelController::beginStreamingResult(const QString& recipeId) {
 
 void FloatingPanelController::updateResult(const QString& textSoFar) { m_state.setOptimizedText(textSoFar); }
 
+void FloatingPanelController::appendResult(const QString& piece, const QString& textSoFar) {
+    // Only the piece is taken when the model already holds the rest (a size check, not a compare).
+    if (m_state.optimizedText().size() + piece.size() == textSoFar.size())
+        m_state.appendOptimizedText(piece);
+    else
+        m_state.setOptimizedText(textSoFar);
+}
+
 void FloatingPanelController::showResult(const QString& finalText) {
     m_state.setOptimizedText(finalText);
     m_state.setStatus(FloatingPanelStatus::Done);
@@ -175,7 +183,8 @@ void FloatingPanelController::createPanel() {
 }
 
 void FloatingPanelController::installView() {
-    auto* view = new FloatingPanelView(m_state, [this](const FloatingPanelAction& action) { handleAction(action); });
+    auto* view = new FloatingPanelView(
+        m_state, [this](const FloatingPanelAction& action) { handleAction(action); }, nullptr, &m_clock);
     connect(view, &FloatingPanelView::closeRequested, m_panel, &QWidget::close);
     m_panel->setContentView(view);
 }

@@ -48,6 +48,7 @@ public:
     void showDraft(std::optional<QPointF> elementTopLeft, QSizeF elementSize, const QString& recipeId) override;
     void beginStreamingResult(const QString& recipeId) override;
     void updateResult(const QString& textSoFar) override;
+    void appendResult(const QString& piece, const QString& textSoFar) override;
     void showResult(const QString& finalText) override;
     void showError(const QString& message) override;
     void showErrorMessage(const QString& message) override;

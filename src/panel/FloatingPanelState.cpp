@@ -16,6 +16,13 @@ void FloatingPanelState::setOptimizedText(const QString& value) {
     Q_EMIT changed();
 }
 
+void FloatingPanelState::appendOptimizedText(const QString& piece) {
+    m_optimizedText += piece;
+    Q_EMIT optimizedTextAppended(piece);
+    Q_EMIT optimizedTextChanged(m_optimizedText);
+    Q_EMIT changed();
+}
+
 void FloatingPanelState::setStatus(FloatingPanelStatus value) {
     m_status = value;
     Q_EMIT statusChanged(value);

@@ -30,6 +30,9 @@ public:
 
     void setOriginalText(const QString& value);
     void setOptimizedText(const QString& value);
+    // optimizedText grows by piece. Announced as an assignment of the whole text, preceded by
+    // optimizedTextAppended, so that a view can take just the piece.
+    void appendOptimizedText(const QString& piece);
     void setStatus(FloatingPanelStatus value);
     void setErrorMessage(const QString& value);
     void setRecipes(const QList<RecipeChoice>& value);
@@ -42,6 +45,7 @@ public:
 Q_SIGNALS:
     void originalTextChanged(const QString& value);
     void optimizedTextChanged(const QString& value);
+    void optimizedTextAppended(const QString& piece);
     void statusChanged(corvane::panel::FloatingPanelStatus value);
     void errorMessageChanged(const QString& value);
     void recipesChanged();

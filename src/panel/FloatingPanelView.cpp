@@ -2,9 +2,11 @@
 
 #include "panel/CVDesign.h"
 #include "panel/PanelWidgets.h"
+#include "platform/Clock.h"
 
 #include <QClipboard>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QFrame>
 #include <QGuiApplication>
@@ -13,8 +15,11 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <chrono>
 
 namespace corvane::panel {
 
@@ -53,8 +58,9 @@ QLabel* makeLabel(const QString& name, const QString& text) {
 
 } // namespace
 
-FloatingPanelView::FloatingPanelView(FloatingPanelState& state, ActionHandler onAction, QWidget* parent)
-    : QWidget(parent), m_state(state), m_onAction(std::move(onAction)) {
+FloatingPanelView::FloatingPanelView(FloatingPanelState& state, ActionHandler onAction, QWidget* parent,
+                                     platform::Clock* clock)
+    : QWidget(parent), m_state(state), m_onAction(std::move(onAction)), m_clock(clock) {
     setObjectName(QStringLiteral("floatingPanelView"));
     setMaximumWidth(420);
 
@@ -81,8 +87,12 @@ FloatingPanelView::FloatingPanelView(FloatingPanelState& state, ActionHandler on
 
     D::cvBrandTint(this);
 
+    connect(&m_state, &FloatingPanelState::optimizedTextAppended, this, [this](const QString& piece) {
+        m_pendingResult += piece;
+        m_appended = true;
+    });
     connect(&m_state, &FloatingPanelState::optimizedTextChanged, this, [this] { m_scrollPending = true; });
-    connect(&m_state, &FloatingPanelState::changed, this, &FloatingPanelView::render);
+    connect(&m_state, &FloatingPanelState::changed, this, &FloatingPanelView::onStateChanged);
     restyle();
     render();
 }
@@ -201,6 +211,7 @@ QWidget* FloatingPanelView::buildOriginalSection() {
     column->addWidget(padded(title, D::space3, D::space2, D::space3, 0));
 
     m_originalText = new PlainTextBox;
+    m_originalText->setClock(m_clock);
     m_originalText->setObjectName(QStringLiteral("originalText"));
     m_originalText->setFont(D::TypeScale::body());
     m_originalText->setFitLimit(72);
@@ -230,6 +241,7 @@ QWidget* FloatingPanelView::buildResultSection() {
     column->addWidget(titleRowBox);
 
     m_resultText = new PlainTextBox;
+    m_resultText->setClock(m_clock);
     m_resultText->setObjectName(QStringLiteral("resultText"));
     m_resultText->setFont(D::TypeScale::body());
     m_resultText->setMinimumHeight(48);
@@ -238,6 +250,7 @@ QWidget* FloatingPanelView::buildResultSection() {
     column->addWidget(m_resultArea, 1);
 
     m_errorText = new PlainTextBox;
+    m_errorText->setClock(m_clock);
     m_errorText->setObjectName(QStringLiteral("errorText"));
     m_errorText->setFont(D::TypeScale::body());
     m_errorText->setFitLimit(QWIDGETSIZE_MAX);
@@ -311,6 +324,62 @@ QString FloatingPanelView::resultPlaceholder() const {
     return m_state.optimizedText();
 }
 
+// A streamed piece only waits for the next frame; every other change is drawn at once, together
+// with the pieces still waiting.
+void FloatingPanelView::onStateChanged() {
+    if (std::exchange(m_appended, false))
+        scheduleFrame();
+    else
+        render();
+}
+
+qint64 FloatingPanelView::nowMs() const {
+    if (m_clock)
+        return m_clock->uptimeMs();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void FloatingPanelView::scheduleFrame() {
+    if (std::exchange(m_frameScheduled, true))
+        return;
+    // A frame that took long (an endless paragraph is laid out whole each time it grows) spaces the
+    // next ones out, so that the loop keeps most of its time for everything else.
+    const qint64 interval = std::max<qint64>(frameMs, 2 * m_lastFrameCostMs);
+    const qint64 delay = std::max<qint64>(0, m_lastFrameMs + interval - nowMs());
+    auto draw = [this] {
+        m_frameScheduled = false;
+        drawPendingResult();
+    };
+    if (m_clock)
+        m_clock->schedule(delay, this, draw);
+    else
+        QTimer::singleShot(std::chrono::milliseconds(delay), this, draw);
+}
+
+void FloatingPanelView::drawPendingResult() {
+    m_lastFrameMs = nowMs();
+    if (m_pendingResult.isEmpty())
+        return;
+    QElapsedTimer cost;
+    cost.start();
+    const auto measured = qScopeGuard([&] { m_lastFrameCostMs = cost.elapsed(); });
+    // The pieces continue what the result shows, unless that is the placeholder.
+    if (m_resultText->text().size() + m_pendingResult.size() == m_state.optimizedText().size())
+        m_resultText->appendText(std::exchange(m_pendingResult, QString()));
+    else
+        renderResult();
+    if (m_scrollPending) {
+        m_scrollPending = false;
+        m_resultText->scrollToBottom();
+    }
+}
+
+void FloatingPanelView::renderResult() {
+    m_pendingResult.clear();
+    m_resultText->setText(resultPlaceholder());
+}
+
 void FloatingPanelView::render() {
     const FloatingPanelStatus status = m_state.status();
     const bool drafting = status == FloatingPanelStatus::Drafting;
@@ -333,7 +402,7 @@ void FloatingPanelView::render() {
     m_copy->setVisible(done && !(restored && m_state.optimizedText().isEmpty()));
     m_resultArea->setVisible(!error);
     m_errorArea->setVisible(error);
-    m_resultText->setText(resultPlaceholder());
+    renderResult();
     m_errorText->setText(m_state.errorMessage());
     if (m_draftEditor->toPlainText() != m_state.draftInput())
         m_draftEditor->setPlainText(m_state.draftInput());

@@ -16,6 +16,10 @@ class QPlainTextEdit;
 class QPushButton;
 class QToolButton;
 
+namespace corvane::platform {
+class Clock;
+}
+
 namespace corvane::panel {
 
 class BusySpinner;
@@ -27,11 +31,16 @@ class FloatingPanelView : public QWidget {
 public:
     using ActionHandler = std::function<void(const FloatingPanelAction&)>;
 
-    FloatingPanelView(FloatingPanelState& state, ActionHandler onAction, QWidget* parent = nullptr);
+    // clock paces the drawing of a streamed answer and of long texts (Qt's timers without one).
+    FloatingPanelView(FloatingPanelState& state, ActionHandler onAction, QWidget* parent = nullptr,
+                      platform::Clock* clock = nullptr);
 
     // Ctrl+Return: presses "Generate" while drafting, "Retry" on an error and "Replace" when done;
     // nothing while optimizing. Returns whether a button was pressed.
     bool pressPrimaryButton();
+
+    // The longest a streamed piece waits before it is drawn.
+    static constexpr int frameMs = 16;
 
     // The header title of a status.
     static QString statusTitle(FloatingPanelStatus status);
@@ -54,6 +63,11 @@ private:
     QFrame* makeDivider(const QString& name);
 
     void render();
+    void onStateChanged();
+    void scheduleFrame();
+    qint64 nowMs() const;
+    void drawPendingResult();
+    void renderResult();
     void renderPicker();
     void renderStatusIcon();
     void restyle();
@@ -65,6 +79,13 @@ private:
     FloatingPanelState& m_state;
     ActionHandler m_onAction;
     bool m_scrollPending = false;
+    // Streamed pieces not yet in the result text; drawn at most once per frame.
+    QString m_pendingResult;
+    bool m_appended = false;  // the change being announced is a streamed piece
+    bool m_frameScheduled = false;
+    qint64 m_lastFrameMs = -frameMs;
+    qint64 m_lastFrameCostMs = 0;
+    platform::Clock* m_clock = nullptr;
     bool m_restyling = false;
     QList<RecipeChoice> m_shownRecipes;
 

@@ -20,10 +20,12 @@ double distanceTo(const QRectF& r, QPointF p) {
     return std::hypot(dx, dy);
 }
 
-int graphemeCount(const QString& text) {
+// The number of characters of text, counted no further than limit: the walk stops there, so a
+// long text costs no more than the lines that can be shown.
+qsizetype graphemeCount(const QString& text, qsizetype limit) {
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    int count = 0;
-    while (finder.toNextBoundary() != -1)
+    qsizetype count = 0;
+    while (count < limit && finder.toNextBoundary() != -1)
         ++count;
     return count;
 }
@@ -82,7 +84,9 @@ QRectF frameNearPointer(const QRectF& area, QPointF pointer, QSizeF panelSize) {
 double estimatedLines(const QString& text, double cap) {
     if (text.isEmpty())
         return 0;
-    const double wrapped = std::ceil(graphemeCount(text) / charsPerLine);
+    // Past cap lines the exact count makes no difference.
+    const auto limit = qsizetype(std::ceil(cap * charsPerLine));
+    const double wrapped = std::ceil(double(graphemeCount(text, limit)) / charsPerLine);
     const double breaks = text.count(QLatin1Char('\n'));
     return std::min(std::max(wrapped, breaks), cap);
 }

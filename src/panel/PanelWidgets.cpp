@@ -1,4 +1,5 @@
 #include "panel/PanelWidgets.h"
+#include "platform/Clock.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QEvent>
@@ -7,6 +8,7 @@
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <algorithm>
 #include <cmath>
 
 namespace corvane::panel {
@@ -117,14 +119,83 @@ PlainTextBox::PlainTextBox(QWidget* parent) : QTextEdit(parent) {
 void PlainTextBox::setText(const QString& text) {
     if (text == m_text)
         return;
-    if (!m_text.isEmpty() && text.startsWith(m_text)) {
-        QTextCursor cursor(document());
-        cursor.movePosition(QTextCursor::End);
-        cursor.insertText(text.mid(m_text.size()));
-    } else {
-        setPlainText(text);
+    m_followEnd = false;
+    // What the document already holds of the new text: the common beginning.
+    const QStringView shown = QStringView(m_text).first(m_shown);
+    qsizetype same = shown.size();
+    if (!QStringView(text).startsWith(shown)) {
+        const auto mismatch = std::mismatch(shown.cbegin(), shown.cend(), text.cbegin(), text.cend());
+        same = mismatch.first - shown.cbegin();
+    }
+    // The document holds one position per character, except that a CR LF pair is one paragraph
+    // break: a tail is cut in place only when no CR is involved.
+    const QStringView tail = shown.sliced(same);
+    const bool cuttable = same > 0 && !tail.contains(QLatin1Char('\r')) && shown.at(same - 1) != QLatin1Char('\r');
+    if (same < shown.size()) {
+        if (cuttable) {
+            QTextCursor cursor(document());
+            cursor.movePosition(QTextCursor::End);
+            cursor.setPosition(cursor.position() - int(tail.size()), QTextCursor::KeepAnchor);
+            cursor.removeSelectedText();
+        } else {
+            same = 0;
+        }
     }
     m_text = text;
+    if (same == 0) {
+        m_shown = text.size() <= wholeChars ? text.size() : firstSliceChars;
+        if (m_shown < text.size() && (text.at(m_shown - 1).isHighSurrogate() || text.at(m_shown - 1) == QLatin1Char('\r')))
+            --m_shown;
+        setPlainText(text.first(m_shown));
+        if (m_shown < text.size())
+            scheduleMore();
+        return;
+    }
+    m_shown = same;
+    showMore();
+}
+
+void PlainTextBox::appendText(const QString& text) {
+    if (text.isEmpty())
+        return;
+    m_text += text;
+    if (!m_moreScheduled)
+        showMore();
+}
+
+void PlainTextBox::showMore() {
+    const qsizetype left = m_text.size() - m_shown;
+    if (left <= 0)
+        return;
+    // A part ends at a line break: the paragraph it ends in is laid out whole each time it grows.
+    qsizetype n = left;
+    if (left > wholeChars) {
+        const qsizetype brk = m_text.indexOf(QLatin1Char('\n'), m_shown + sliceChars - 1);
+        n = brk < 0 ? left : brk + 1 - m_shown;
+    }
+    QTextCursor cursor(document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(m_text.sliced(m_shown, n));
+    m_shown += n;
+    if (m_shown < m_text.size())
+        scheduleMore();
+    if (m_followEnd) {
+        m_followEnd = m_shown < m_text.size();
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    }
+}
+
+void PlainTextBox::scheduleMore() {
+    if (std::exchange(m_moreScheduled, true))
+        return;
+    auto next = [this] {
+        m_moreScheduled = false;
+        showMore();
+    };
+    if (m_clock)
+        m_clock->schedule(slicePauseMs, this, next);
+    else
+        QTimer::singleShot(slicePauseMs, this, next);
 }
 
 void PlainTextBox::setTextColor(const QColor& color) {
@@ -141,6 +212,7 @@ void PlainTextBox::setFitLimit(int maxHeight) {
 void PlainTextBox::scrollToBottom() {
     QScrollBar* bar = verticalScrollBar();
     bar->setValue(bar->maximum());
+    m_followEnd = !isComplete();  // the steps still to come are followed too
 }
 
 QSize PlainTextBox::sizeHint() const {

@@ -5,6 +5,11 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <QWidget>
+#include <functional>
+
+namespace corvane::platform {
+class Clock;
+}
 
 namespace corvane::panel {
 
@@ -49,23 +54,46 @@ private:
 
 // Read-only plain text that wraps at word boundaries or anywhere, so no text widens the panel.
 // With a fit limit, its preferred height follows the text up to that limit and it scrolls beyond.
+// A long text is laid out in steps, one per frame, so that no single step holds the main thread
+// for long: text() is the whole text at once, the document catches up within a few frames.
 class PlainTextBox : public QTextEdit {
     Q_OBJECT
 public:
     explicit PlainTextBox(QWidget* parent = nullptr);
-    // Replaces the text; a text that extends the current one is appended, so a streaming answer
-    // keeps the reader's selection.
+    // Replaces the text. Only what differs from the current text after their common beginning is
+    // rewritten, so a streaming answer keeps the reader's selection and a long text is not laid out
+    // again.
     void setText(const QString& text);
+    // Adds text at the end.
+    void appendText(const QString& text);
+    // The clock the steps of a long text are paced by (Qt's timers without one).
+    void setClock(platform::Clock* clock) { m_clock = clock; }
     QString text() const { return m_text; }
+    // Whether the document holds the whole text yet.
+    bool isComplete() const { return m_shown == m_text.size(); }
+    // The most characters laid out in one step, and the pause between steps. A new text longer than
+    // wholeChars starts with a smaller part: about what a panel shows at once.
+    static constexpr qsizetype sliceChars = 48 * 1024;
+    static constexpr qsizetype wholeChars = 32 * 1024;
+    static constexpr qsizetype firstSliceChars = 2 * 1024;
+    static constexpr int slicePauseMs = 16;
     void setFitLimit(int maxHeight);
     // The text's colour. The box is drawn through a style sheet, which ignores palette colours.
     void setTextColor(const QColor& color);
+    // Scrolls to the end of the text, also as the rest is laid out.
     void scrollToBottom();
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
 private:
+    void showMore();
+    void scheduleMore();
+
     QString m_text;
+    qsizetype m_shown = 0;  // the document holds m_text's first m_shown characters
+    bool m_followEnd = false;
+    bool m_moreScheduled = false;
+    platform::Clock* m_clock = nullptr;
     int m_fitLimit = 0;
 };
 

@@ -13,6 +13,19 @@ qsizetype count(const QString& text) {
     return n;
 }
 
+bool hasAtLeast(const QString& text, qsizetype n) {
+    if (n <= 0)
+        return true;
+    // A cluster takes at least one UTF-16 unit.
+    if (text.size() < n)
+        return false;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    for (qsizetype seen = 0; seen < n; ++seen)
+        if (finder.toNextBoundary() == -1)
+            return false;
+    return true;
+}
+
 QString prefix(const QString& text, qsizetype n) {
     if (n <= 0)
         return {};

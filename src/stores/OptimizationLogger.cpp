@@ -1,5 +1,6 @@
 #include "stores/OptimizationLogger.h"
 #include "platform/Clock.h"
+#include "platform/Preferences.h"
 #include "stores/Graphemes.h"
 #include <QtGlobal>
 #include <atomic>
@@ -20,13 +21,17 @@ OptimizationLogger& OptimizationLogger::shared() {
 void OptimizationLogger::setShared(OptimizationLogger* logger) { g_shared.store(logger); }
 
 OptimizationLogger::OptimizationLogger(platform::Preferences& preferences, platform::Clock& clock, QObject* parent)
-    : QObject(parent), m_clock(clock), m_slot(preferences, clock, QString::fromLatin1(storageKey)) {
+    : QObject(parent), m_prefs(preferences), m_clock(clock),
+      m_slot(preferences, clock, QString::fromLatin1(storageKey)) {
     const auto stored = m_slot.read();
     if (!stored)
         return;
-    if (auto records = OptimizationLog::listFromJson(*stored))
+    if (auto records = OptimizationLog::listFromJson(*stored)) {
         m_entries = std::move(*records);
-    else
+        m_encoded.reserve(m_entries.size());
+        for (const OptimizationLog& record : std::as_const(m_entries))
+            m_encoded.append(record.toJson());
+    } else
         m_slot.markUnreadable(*stored, QStringLiteral("not a JSON array of activity records"));
 }
 
@@ -44,19 +49,49 @@ void OptimizationLogger::log(OptimizationLog::LogStatus status, const QString& o
     record.recipeName = std::move(recipe);
     record.context = std::move(context);
 
+    m_encoded.prepend(record.toJson());
     m_entries.prepend(std::move(record));
-    if (m_entries.size() > maxEntries)
+    if (m_entries.size() > maxEntries) {
         m_entries.resize(maxEntries);
+        m_encoded.resize(maxEntries);
+    }
     save();
     Q_EMIT entriesChanged();
 }
 
 void OptimizationLogger::clearAll() {
     m_entries.clear();
+    m_encoded.clear();
     save();
     Q_EMIT entriesChanged();
 }
 
-void OptimizationLogger::save() { m_slot.write(OptimizationLog::listToJson(m_entries)); }
+OptimizationLogger::~OptimizationLogger() { flush(); }
+
+void OptimizationLogger::save() {
+    qsizetype size = 2 + m_encoded.size();
+    for (const QByteArray& json : std::as_const(m_encoded))
+        size += json.size();
+    QByteArray list;
+    list.reserve(size);
+    list += '[';
+    for (qsizetype i = 0; i < m_encoded.size(); ++i) {
+        if (i)
+            list += ',';
+        list += m_encoded.at(i);
+    }
+    list += ']';
+    m_slot.write(list);
+    // One push to storage for every change of this turn; a run's records are on disk before the
+    // loop goes on to anything else.
+    if (!std::exchange(m_flushPending, true))
+        QMetaObject::invokeMethod(this, &OptimizationLogger::flush, Qt::QueuedConnection);
+}
+
+void OptimizationLogger::flush() {
+    if (!std::exchange(m_flushPending, false))
+        return;
+    m_prefs.sync();
+}
 
 } // namespace corvane::stores

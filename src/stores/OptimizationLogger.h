@@ -1,5 +1,8 @@
 #pragma once
 // The user-visible activity log: newest first, at most 200 records, stored under "optimization_logs".
+// Each change sets the stored value at once (only the new record is encoded); the preferences are
+// pushed to storage once at the end of the event-loop turn, however many records it logged, and
+// whenever flush() is called.
 #include "stores/OptimizationLog.h"
 #include "stores/StoredJson.h"
 #include <QObject>
@@ -31,6 +34,9 @@ public:
              std::optional<QString> context = {});
     // Removes every record and stores "[]".
     void clearAll();
+    // Pushes the stored list to storage now, if a change is still pending.
+    void flush();
+    ~OptimizationLogger() override;
 
 Q_SIGNALS:
     void entriesChanged();
@@ -38,8 +44,11 @@ Q_SIGNALS:
 private:
     void save();
 
+    platform::Preferences& m_prefs;
     platform::Clock& m_clock;
     QList<OptimizationLog> m_entries;
+    QList<QByteArray> m_encoded;  // each entry's stored JSON, in the same order
+    bool m_flushPending = false;
     StoredJson m_slot;
 };
 

@@ -41,24 +41,22 @@ void TriggerEngine::finishDraft(const QString& instruction) {
         return;
     }
     m_originalText = description;
-    setState(TriggerState::optimizing());
-    m_activity.setActivity(AppActivity::Optimizing);
-    m_usage.track(QStringLiteral("draft_submit"));
     // The session's application was taken when the draft began and stays the one written to.
     const RecipeChoice choice = resolveRecipe(m_currentBundleID, std::nullopt);
     m_currentRecipeName = choice.recipe.name;
     m_currentRecipeSource = choice.source;
+    // As for a run: the request goes out first, the record and the panel follow in the same turn.
+    StartedStream started = startStream(
+        composedUserMessage(description, choice.recipe.name, frontmostAppName(), QStringLiteral("draft")),
+        choice.recipe);
+    setState(TriggerState::optimizing());
+    m_activity.setActivity(AppActivity::Optimizing);
+    m_usage.track(QStringLiteral("draft_submit"));
     m_logger.log(OptimizationLog::LogStatus::Triggered, description, std::nullopt, std::nullopt, choice.recipe.name,
                  QStringLiteral("app=") + m_currentBundleID + QStringLiteral(" read=draft recipe=") +
                      choice.source.logName());
     m_panel.beginStreamingResult(choice.recipe.id);
-    auto run = runDraft(description, choice.recipe);
-}
-
-QCoro::Task<> TriggerEngine::runDraft(QString description, stores::PromptRecipe recipe) {
-    const QString prompt =
-        composedUserMessage(description, recipe.name, frontmostAppName(), QStringLiteral("draft"));
-    co_await runStreaming(description, prompt, recipe, QStringLiteral("draft"));
+    auto run = readStream(description, std::move(started), choice.recipe.name, QStringLiteral("draft"));
 }
 
 } // namespace corvane::trigger

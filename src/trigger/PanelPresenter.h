@@ -20,6 +20,13 @@ public:
     // Draft submitted: switch the panel to optimizing with the recipe that will run.
     virtual void beginStreamingResult(const QString& recipeId) = 0;
     virtual void updateResult(const QString& textSoFar) = 0;
+    // A streamed piece: the answer so far grew by `piece` and is now `textSoFar`. A panel that keeps
+    // the text itself takes only the piece, so that a long answer costs no more per token than a
+    // short one; the default hands over the whole text.
+    virtual void appendResult(const QString& piece, const QString& textSoFar) {
+        Q_UNUSED(piece);
+        updateResult(textSoFar);
+    }
     virtual void showResult(const QString& finalText) = 0;
     virtual void showError(const QString& message) = 0;
     virtual void showErrorMessage(const QString& message) = 0;

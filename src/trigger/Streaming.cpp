@@ -12,16 +12,6 @@ using stores::OptimizationLog;
 
 namespace {
 
-// Stops a stream that is dropped and lets the event loop delete it: it may be in the middle of
-// emitting the event that led here.
-struct StreamDisposer {
-    void operator()(llm::ModelStream* stream) const {
-        stream->stop();
-        stream->deleteLater();
-    }
-};
-using StreamHandle = std::unique_ptr<llm::ModelStream, StreamDisposer>;
-
 constexpr qsizetype kNoteLength = 110;
 
 } // namespace
@@ -37,29 +27,34 @@ void TriggerEngine::fail(const QString& message, const std::optional<QString>& d
                                              {QStringLiteral("error_kind"), kind}});
 }
 
-QCoro::Task<> TriggerEngine::runStreaming(QString original, QString prompt, stores::PromptRecipe recipe,
-                                          QString action) {
-    const quint64 generation = m_generation;
-    const qint64 started = m_clock.uptimeMs();
-    const auto elapsed = [&] { return m_clock.uptimeMs() - started; };
-
-    StreamHandle stream;
-    QString raisedMessage;
+TriggerEngine::StartedStream TriggerEngine::startStream(const QString& prompt, const stores::PromptRecipe& recipe) {
+    StartedStream started;
+    started.startedMs = m_clock.uptimeMs();
     try {
-        stream.reset(m_model.optimize(prompt, recipe.systemPrompt, {}).release());
+        started.stream.reset(m_model.optimize(prompt, recipe.systemPrompt, {}).release());
     } catch (const std::exception& e) {
-        raisedMessage = QString::fromUtf8(e.what());
+        started.raisedMessage = QString::fromUtf8(e.what());
     } catch (...) {
-        raisedMessage = tr("The model request failed unexpectedly.");
+        started.raisedMessage = tr("The model request failed unexpectedly.");
     }
-    if (!stream) {
-        if (raisedMessage.isEmpty())
-            raisedMessage = tr("The model request could not be started.");
-        streamFailed(original, recipe.name, action, raisedMessage, QStringLiteral("exception"), true, elapsed());
+    if (!started.stream && started.raisedMessage.isEmpty())
+        started.raisedMessage = tr("The model request could not be started.");
+    return started;
+}
+
+QCoro::Task<> TriggerEngine::readStream(QString original, StartedStream started, QString recipeName,
+                                        QString action) {
+    const quint64 generation = m_generation;
+    const qint64 startedMs = started.startedMs;
+    const auto elapsed = [&] { return m_clock.uptimeMs() - startedMs; };
+    if (!started.stream) {
+        streamFailed(original, recipeName, action, started.raisedMessage, QStringLiteral("exception"), true,
+                     elapsed());
         co_return;
     }
+    llm::ModelStream& stream = *started.stream;
 
-    StreamPump pump(*stream);
+    StreamPump pump(stream);
     m_pump = &pump;
     QString accumulated;
     while (true) {
@@ -68,17 +63,17 @@ QCoro::Task<> TriggerEngine::runStreaming(QString original, QString prompt, stor
             break;  // the session ended: its remaining events are dropped
         if (event->type == llm::StreamEvent::Type::Token) {
             accumulated += event->text;
-            m_panel.updateResult(accumulated);
+            m_panel.appendResult(event->text, accumulated);
             continue;
         }
         if (event->type == llm::StreamEvent::Type::Error) {
-            streamFailed(original, recipe.name, action, event->message, event->kind, false, elapsed());
+            streamFailed(original, recipeName, action, event->message, event->kind, false, elapsed());
         } else {
             const QString cleaned = llm::ResponseSanitizer::clean(accumulated);
             setState(TriggerState::result(cleaned));
             m_panel.showResult(cleaned);
             m_activity.setActivity(AppActivity::Done);
-            m_logger.log(OptimizationLog::LogStatus::Completed, original, cleaned, std::nullopt, recipe.name,
+            m_logger.log(OptimizationLog::LogStatus::Completed, original, cleaned, std::nullopt, recipeName,
                          QStringLiteral("app=") + m_currentBundleID);
             m_usage.track(QStringLiteral("result"), {{QStringLiteral("action"), action},
                                                      {QStringLiteral("ok"), true},

@@ -113,6 +113,20 @@ private:
         QString probeDescription;
         platform::ElementRef copiedFrom;  // the focused element the bus showed after a clipboard read
     };
+    // Stops a stream that is dropped and lets the event loop delete it: it may be in the middle of
+    // emitting the event that led here.
+    struct StreamDisposer {
+        void operator()(llm::ModelStream* stream) const {
+            stream->stop();
+            stream->deleteLater();
+        }
+    };
+    // A model request that has been sent off, or why it could not be.
+    struct StartedStream {
+        std::unique_ptr<llm::ModelStream, StreamDisposer> stream;
+        QString raisedMessage;  // set when there is no stream
+        qint64 startedMs = 0;   // uptime when the request was asked for
+    };
     // A paste that starts once the write-back has reset the engine.
     struct PendingPaste {
         QString text;
@@ -132,12 +146,14 @@ private:
 
     // Draft.cpp
     void enterDraft(const AccessibilityService::ElementInfo& info);
-    QCoro::Task<> runDraft(QString description, stores::PromptRecipe recipe);
 
     // Streaming.cpp
     void fail(const QString& message, const std::optional<QString>& detail, const QString& original,
               const QString& kind);
-    QCoro::Task<> runStreaming(QString original, QString prompt, stores::PromptRecipe recipe, QString action);
+    // Sends the request. The caller records and shows the run right after, in the same turn, then
+    // reads the answer with readStream(); the stream delivers nothing before that.
+    StartedStream startStream(const QString& prompt, const stores::PromptRecipe& recipe);
+    QCoro::Task<> readStream(QString original, StartedStream started, QString recipeName, QString action);
     void streamFailed(const QString& original, const QString& recipeName, const QString& action,
                       const QString& message, const QString& kind, bool raised, qint64 latencyMs);
 

@@ -80,7 +80,7 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
         co_return;
     }
     const QString input = text::trimmed(*read.text);
-    if (stores::graphemes::count(input) < m_settings.minTextLength()) {
+    if (!stores::graphemes::hasAtLeast(input, m_settings.minTextLength())) {
         fail(tr("Text is too short (at least %1 characters required)").arg(m_settings.minTextLength()), std::nullopt,
              input, QStringLiteral("text_too_short"));
         co_return;
@@ -91,14 +91,13 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
         co_return;
     }
 
-    // 6. Record the run.
+    // 6. The request goes out first. The record and the panel follow in this same turn of the event
+    // loop, before any token can arrive: a stream delivers nothing from inside the call that starts it.
     m_originalText = input;
     if (!read.fromClipboard)
         m_currentElement = read.info->element;
     else
         m_copiedFromElement = read.copiedFrom;
-    setState(TriggerState::optimizing());
-    m_activity.setActivity(AppActivity::Triggered);
     startSession(app, read.terminal);
     m_currentBundleID = bundleID;
     const RecipeChoice choice = resolveRecipe(m_currentBundleID, forcedRecipeID);
@@ -107,6 +106,10 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
     const QString readMode = !read.fromClipboard ? QStringLiteral("ax")
                              : read.selectAllRead ? QStringLiteral("clipboard+selectAll")
                                                   : QStringLiteral("clipboard");
+    StartedStream started = startStream(composedUserMessage(input, choice.recipe.name, frontmostAppName(), readMode),
+                                        choice.recipe);
+    setState(TriggerState::optimizing());
+    m_activity.setActivity(AppActivity::Triggered);
     m_logger.log(OptimizationLog::LogStatus::Triggered, input, std::nullopt, std::nullopt, choice.recipe.name,
                  QStringLiteral("app=") + m_currentBundleID + QStringLiteral(" read=") + readMode +
                      QStringLiteral(" recipe=") + choice.source.logName());
@@ -115,10 +118,9 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
     else
         m_panel.show(input, std::nullopt, QSizeF(0, 0), choice.recipe.id);
     m_activity.setActivity(AppActivity::Optimizing);
-    const QString prompt = composedUserMessage(input, choice.recipe.name, frontmostAppName(), readMode);
 
-    // 7. Hand over to the stream.
-    co_await runStreaming(input, prompt, choice.recipe, QStringLiteral("process"));
+    // 7. Read the answer.
+    co_await readStream(input, std::move(started), choice.recipe.name, QStringLiteral("process"));
 }
 
 void TriggerEngine::startSession(const std::optional<platform::AppInfo>& app, bool terminal) {

@@ -124,6 +124,10 @@ TEST(EstimatedLines, CountsWrappedLinesOrLineFeedsUpToTheCap) {
         {"35 accented letters", accented.repeated(35), 14, 2},
         {"35 CJK characters", QString(35, QChar(0x4E2D)), 14, 2},
         {"many short lines", QStringLiteral("a\n").repeated(20), 14, 14},
+        {"102 characters under a cap of 4", QString(102, QLatin1Char('a')), 4, 3},
+        {"103 characters reach a cap of 4", QString(103, QLatin1Char('a')), 4, 4},
+        {"136 emoji past a cap of 4", thumbs.repeated(136), 4, 4},
+        {"a megabyte stops at the cap", QString(1 << 20, QLatin1Char('x')), 14, 14},
     };
     for (const auto& c : cases)
         EXPECT_EQ(P::estimatedLines(c.text, c.cap), c.expected) << c.name;

@@ -120,6 +120,75 @@ TEST_F(View, EveryChangeOfTheResultScrollsToItsBottom) {
     EXPECT_EQ(bar->value(), bar->maximum()) << "even after the user scrolled up";
 }
 
+TEST_F(View, StreamedPiecesAreDrawnOncePerFrameAndTheResultEndsExact) {
+    enterOptimizing();
+    auto* result = find<PlainTextBox>("resultText");
+    QString whole;
+    const auto stream = [&](const QString& piece) {
+        whole += piece;
+        controller.appendResult(piece, whole);
+        EXPECT_EQ(state().optimizedText(), whole) << "the model holds the whole text at every point";
+    };
+    for (const char* piece : {"The", " quick", " brown"})
+        stream(QString::fromLatin1(piece));
+    EXPECT_EQ(result->text(), QStringLiteral("...")) << "pieces wait for the frame";
+    clock.advance(0);
+    EXPECT_EQ(result->toPlainText(), QStringLiteral("The quick brown")) << "one frame draws every piece";
+
+    stream(QStringLiteral(" fox"));
+    clock.advance(FloatingPanelView::frameMs - 1);
+    EXPECT_EQ(result->text(), QStringLiteral("The quick brown")) << "at most one frame per interval";
+    clock.advance(1);
+    EXPECT_EQ(result->toPlainText(), QStringLiteral("The quick brown fox"));
+
+    stream(QStringLiteral(" jumps "));
+    controller.showResult(QStringLiteral("The quick brown fox jumps."));
+    EXPECT_EQ(result->toPlainText(), QStringLiteral("The quick brown fox jumps.")) << "the final text, at once";
+    clock.runAll();
+    EXPECT_EQ(result->toPlainText(), QStringLiteral("The quick brown fox jumps."));
+
+    // A piece that does not continue the model's text (the panel was opened anew meanwhile) leaves
+    // the model with the whole text given.
+    enterOptimizing();
+    controller.appendResult(QStringLiteral(" more"), QStringLiteral("earlier text more"));
+    EXPECT_EQ(state().optimizedText(), QStringLiteral("earlier text more"));
+    clock.runAll();
+    EXPECT_EQ(find<PlainTextBox>("resultText")->toPlainText(), QStringLiteral("earlier text more"));
+}
+
+TEST_F(View, ALongTextIsLaidOutInStepsAndEndsExact) {
+    enterOptimizing();
+    auto* box = find<PlainTextBox>("resultText");
+    QString text;
+    for (int i = 0; text.size() < 3 * PlainTextBox::sliceChars; ++i)
+        text += QStringLiteral("Paragraph %1 of a long answer, with some words in it.\n").arg(i);
+    struct Step {
+        const char* name;
+        QString text;
+    };
+    const Step steps[] = {
+        {"a long text", text},
+        {"the same text cleaned: its tail cut", text.first(text.size() - 40)},
+        {"another long text", QStringLiteral("Another start. ") + text},
+        {"one long paragraph", QStringLiteral("word ").repeated(20000)},
+    };
+    for (const Step& s : steps) {
+        box->setText(s.text);
+        EXPECT_EQ(box->text(), s.text) << s.name;
+        box->scrollToBottom();
+        clock.runAll();
+        EXPECT_TRUE(box->isComplete()) << s.name;
+        EXPECT_EQ(box->toPlainText(), s.text) << s.name;
+        EXPECT_EQ(box->verticalScrollBar()->value(), box->verticalScrollBar()->maximum())
+            << s.name << ": the end is followed while it is laid out";
+    }
+    controller.show(text, std::nullopt, QSizeF(), QStringLiteral("optimize"));
+    auto* original = find<PlainTextBox>("originalText");
+    EXPECT_LE(original->toPlainText().size(), PlainTextBox::firstSliceChars) << "the panel opens with what it shows";
+    clock.runAll();
+    EXPECT_EQ(original->toPlainText(), text);
+}
+
 TEST_F(View, AMultiLineRecipeNoteShowsOnlyItsFirstLine) {
     enterDone();
     state().setRecipeNote(QStringLiteral("First line of the note\nSecond line\nThird"));

@@ -30,8 +30,12 @@ TEST(GraphemesTest, CountsUserPerceivedCharacters) {
         {kHangul, 1},            {QString::fromUtf8("漢字かな"), 4},
         {QStringLiteral("a\r\nb"), 3}, // CR LF is one character
     };
-    for (const Case& c : cases)
+    for (const Case& c : cases) {
         EXPECT_EQ(graphemes::count(c.text), c.expected) << c.text.toStdString();
+        // The early-stopping check agrees with the count on both sides of it.
+        EXPECT_TRUE(graphemes::hasAtLeast(c.text, c.expected)) << c.text.toStdString();
+        EXPECT_FALSE(graphemes::hasAtLeast(c.text, c.expected + 1)) << c.text.toStdString();
+    }
 }
 
 TEST(GraphemesTest, PrefixCutsAtClusterBoundaries) {

@@ -1,5 +1,6 @@
 #include "StoresFixture.h"
 #include "stores/OptimizationLogger.h"
+#include <QCoreApplication>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <memory>
@@ -153,6 +154,50 @@ TEST_F(OptimizationLoggerTest, AnOverlongStoredListIsShownWholeUntilTheNextLog) 
     log->log(Status::Cancelled, QStringLiteral("new"));
     EXPECT_EQ(log->entries().size(), 200);
     EXPECT_EQ(log->entries()[1].originalPreview, QStringLiteral("199"));
+    EXPECT_EQ(stored("optimization_logs"), OptimizationLog::listToJson(log->entries()))
+        << "only the new record is encoded, yet the stored list is the whole list";
+}
+
+// Preferences that count the pushes to storage.
+class SyncCountingPreferences final : public corvane::platform::Preferences {
+public:
+    bool contains(const QString& key) const override { return m_values.contains(key); }
+    std::optional<QVariant> value(const QString& key) const override {
+        return m_values.contains(key) ? std::optional<QVariant>(m_values.value(key)) : std::nullopt;
+    }
+    void setValue(const QString& key, const QVariant& value) override { m_values.insert(key, value); }
+    void remove(const QString& key) override { m_values.remove(key); }
+    QStringList keys() const override { return m_values.keys(); }
+    void sync() override { ++syncs; }
+    int syncs = 0;
+
+private:
+    QMap<QString, QVariant> m_values;
+};
+
+TEST_F(OptimizationLoggerTest, RecordsReachStorageOncePerTurnAndBeforeTheLoggerGoes) {
+    SyncCountingPreferences disk;
+    auto log = std::make_unique<OptimizationLogger>(disk, clock);
+    log->log(Status::Triggered, QStringLiteral("a"));
+    log->log(Status::Failed, QStringLiteral("a"));
+    log->clearAll();
+    log->log(Status::Cancelled, QStringLiteral("b"));
+    EXPECT_EQ(disk.syncs, 0) << "pushed at the end of the turn";
+    EXPECT_EQ(disk.bytes(QStringLiteral("optimization_logs")), OptimizationLog::listToJson(log->entries()));
+    QCoreApplication::sendPostedEvents(log.get());
+    EXPECT_EQ(disk.syncs, 1) << "one push for the whole turn";
+    QCoreApplication::sendPostedEvents(log.get());
+    EXPECT_EQ(disk.syncs, 1) << "nothing left to push";
+
+    log->log(Status::Completed, QStringLiteral("c"));
+    log->flush();
+    EXPECT_EQ(disk.syncs, 2) << "flush pushes at once";
+    QCoreApplication::sendPostedEvents(log.get());
+    EXPECT_EQ(disk.syncs, 2);
+
+    log->log(Status::Replaced, QStringLiteral("c"));
+    log.reset();
+    EXPECT_EQ(disk.syncs, 3) << "a record logged just before the end is not lost";
 }
 
 TEST_F(OptimizationLoggerTest, ClearAllStoresAnEmptyArray) {

@@ -8,6 +8,7 @@
 #include "trigger/UsageEvents.h"
 #include <QPointer>
 #include <QStringList>
+#include <functional>
 #include <stdexcept>
 #include <vector>
 
@@ -31,6 +32,11 @@ public:
         calls << QStringLiteral("beginStreamingResult(%1)").arg(recipeId);
     }
     void updateResult(const QString& text) override { calls << QStringLiteral("updateResult(%1)").arg(text); }
+    // Recorded as the whole text (updateResult); the pieces are kept aside.
+    void appendResult(const QString& piece, const QString& textSoFar) override {
+        pieces << piece;
+        updateResult(textSoFar);
+    }
     void showResult(const QString& text) override { calls << QStringLiteral("showResult(%1)").arg(text); }
     void showError(const QString& message) override { calls << QStringLiteral("showError(%1)").arg(message); }
     void showErrorMessage(const QString& message) override {
@@ -44,6 +50,7 @@ public:
     bool isPanelVisible() const override { return visible; }
 
     QStringList calls;
+    QStringList pieces;
     bool visible = false;
 
 private:
@@ -114,6 +121,8 @@ public:
 
     std::unique_ptr<llm::ModelStream> optimize(const QString& prompt, const QString& systemPrompt,
                                                const QList<llm::ChatMessage>&) override {
+        if (onRequest)
+            onRequest();
         if (failure == Failure::Throws)
             throw std::runtime_error("connection pool exhausted");
         auto stream = failure == Failure::NoStream ? nullptr : std::make_unique<ScriptedStream>();
@@ -124,6 +133,7 @@ public:
 
     std::vector<Request> requests;
     Failure failure = Failure::None;
+    std::function<void()> onRequest;  // runs as each request is started
 };
 
 } // namespace corvane::testkit

@@ -33,6 +33,8 @@ TEST(Streaming, TokensGrowThePanelAndTheEndShowsTheCleanedResult) {
                                           QStringLiteral("updateResult(Please fix )"),
                                           QStringLiteral("updateResult(Please fix the grammar.\n)"),
                                           QStringLiteral("showResult(Please fix the grammar.)")}));
+    EXPECT_EQ(h.panel.pieces, (QStringList{QStringLiteral("Please fix "), QString(), QStringLiteral("the grammar.\n")}))
+        << "each token also comes as the piece it adds";
     EXPECT_EQ(h.engine.state(), trigger::TriggerState::result(QStringLiteral("Please fix the grammar.")));
     EXPECT_EQ(h.activity.changes, std::vector{AppActivity::Done});
     EXPECT_EQ(h.statuses(), (std::vector{Status::Triggered, Status::Completed}));
@@ -140,8 +142,11 @@ TEST(Draft, EmptyFieldOpensDraftModeAndTheDescriptionIsRun) {
     EXPECT_TRUE(h.usage.events.empty());
     EXPECT_EQ(h.diag().last(), QStringLiteral("trigger → DRAFT mode (empty input)"));
 
+    qsizetype recordsAtRequest = -1;
+    h.model.onRequest = [&] { recordsAtRequest = h.logger.entries().size(); };
     h.engine.finishDraft(QStringLiteral("\n  a polite note declining the invitation  \n"));
     h.engine.finishDraft(QStringLiteral("a second submission is ignored"));
+    EXPECT_EQ(recordsAtRequest, 0) << "the request goes out before the record";
 
     EXPECT_EQ(h.engine.state().kind, Kind::Optimizing);
     EXPECT_EQ(h.panel.calls.last(), QStringLiteral("beginStreamingResult(optimize)"));

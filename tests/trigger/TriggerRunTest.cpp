@@ -12,9 +12,15 @@ TEST(TriggerRun, ReadsThroughAccessibilityAndStreamsIntoThePanel) {
     f->extents = {100, 200, 300, 40};
     h.desktop.clipboard().userCopiesText(QStringLiteral("user clipboard"));
     const auto clipboardWrites = h.desktop.clipboard().writeCount();
+    // The request goes out before anything is recorded or shown; both follow before trigger returns.
+    std::vector<qsizetype> doneAtRequest;
+    h.model.onRequest = [&] {
+        doneAtRequest = {h.logger.entries().size(), h.panel.calls.size(), qsizetype(h.activity.changes.size())};
+    };
 
     h.trigger();
 
+    EXPECT_EQ(doneAtRequest, (std::vector<qsizetype>{0, 0, 0}));
     EXPECT_EQ(h.engine.state().kind, trigger::TriggerState::Kind::Optimizing);
     EXPECT_FALSE(h.engine.isIdle());
     EXPECT_EQ(h.engine.currentBundleID(), kEditor);
