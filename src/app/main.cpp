@@ -185,8 +185,6 @@ int main(int argc, char** argv) {
                                                        .openFeedback = [&feedback] { feedback.show(); },
                                                        .version = QStringLiteral(CORVANE_VERSION)});
     settings::SettingsWindowController::setShared(&settingsWindow);
-    if (qEnvironmentVariableIsSet("CORVANE_SHOW_SETTINGS_AT_START")) // desktop tests open it this way
-        QTimer::singleShot(0, &settingsWindow, &settings::SettingsWindowController::show);
 
     app::AppDelegate delegate({
         .clock = clock,

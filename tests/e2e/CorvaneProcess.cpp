@@ -76,8 +76,6 @@ bool CorvaneProcess::start(QString* why) {
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
     env.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("data")));
     env.insert(QStringLiteral("XDG_STATE_HOME"), path(QStringLiteral("state")));
-    if (m_settings.showSettings)
-        env.insert(QStringLiteral("CORVANE_SHOW_SETTINGS_AT_START"), QStringLiteral("1"));
     m_process.setProcessEnvironment(env);
     m_process.setStandardOutputFile(path(QStringLiteral("output.txt")));
     m_process.setStandardErrorFile(path(QStringLiteral("output.txt")), QIODevice::Append);

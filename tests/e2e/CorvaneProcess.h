@@ -31,7 +31,6 @@ public:
         QString endpoint;             // the model server (OpenAI-compatible)
         double apiTimeoutSeconds = 20;
         bool ctrlAltSpaceHotkey = false; // else the default hotkey, which the window manager owns
-        bool showSettings = false;       // the settings window opens at start
     };
     static constexpr const char* apiKey = "sk-e2e-test-key";
 

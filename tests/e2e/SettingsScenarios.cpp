@@ -34,9 +34,8 @@ protected:
 TEST_F(SettingsWindow, EnteredProviderKeyAndShortcutAreWhatTheNextRunsUse) {
     const QString typedKey = QStringLiteral("sk-typed-in-the-window");
     const QString typedModel = QStringLiteral("settings-model");
-    CorvaneProcess::Settings settings;
-    settings.showSettings = true;
-    startCorvane(settings);
+    startCorvane({});
+    ASSERT_EQ(corvane->startSecondInstance(), 0) << "a second start opens the first one's settings";
     ASSERT_TRUE(waitUntil([&] { return centreOf([](const auto& i) { return i.name == QLatin1String("Test connection"); }).has_value(); }))
         << "the settings window never showed\n" << context();
 
