@@ -5,6 +5,7 @@
 #include "platform/HotkeyGrabber.h"
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <functional>
 #include <map>
@@ -69,6 +70,7 @@ private:
     bool m_installed = false;
     std::map<quint32, std::pair<qint64, qint64>> m_registrations; // signature -> combination
     std::map<quint32, QString> m_idBySignature;
+    QSet<quint32> m_held; // grabs pressed and not yet released
     quint32 m_nextSignature = kFirstSignature;
     std::function<void(const QString&)> m_dispatcher;
     QList<HotkeyError> m_errors;

@@ -4,7 +4,9 @@
 #include "platform/Accessibility.h"
 #include "platform/ActiveApp.h"
 #include "platform/linux/AtspiConnection.h"
+#include "platform/linux/AtspiTypes.h"
 #include <QHash>
+#include <memory>
 
 namespace corvane::platform::linux_ {
 
@@ -15,6 +17,13 @@ enum AtspiWriteStatus : int {
     AtspiWriteRefused = -3,     // the application answered that it did not take the text
 };
 
+class AtspiFocusEvents;
+
+// The focused element is followed the way screen readers follow it: from the bus's own focus
+// events (an element gaining focus, a container that manages its descendants naming its active
+// one). Toolkits whose windows never say they are active (GTK 4) or whose documents are too large
+// to walk (office suites) are found that way. A search of the active window's tree remains for the
+// time before any event came.
 class AtspiAccessibility final : public Accessibility {
 public:
     struct Limits {
@@ -27,6 +36,11 @@ public:
     // window (by process id), so unrelated applications are never called.
     explicit AtspiAccessibility(ActiveApp* activeApp = nullptr);
     AtspiAccessibility(ActiveApp* activeApp, Limits limits);
+    ~AtspiAccessibility() override;
+
+    // Starts listening to the bus's focus events (again after the bus came back). Events only come
+    // for changes after this, so the composition root calls it at start; every lookup calls it too.
+    void followFocus();
 
     bool available() override;
     ElementRef focusedElement() override;
@@ -53,6 +67,7 @@ private:
     std::optional<QList<uint>> stateWords(const Node& node);
     qint64 pidOf(const QString& service);
     std::optional<Node> searchWindow(const Node& window, qint64 deadline);
+    std::optional<Node> rememberedFocus(qint64 ownPid, qint64 activePid, qint64 deadline);
     QStringList interfaces(Element& element);
     bool hasInterface(const ElementRef& element, const QString& name);
     std::optional<int> intCall(const Node& node, const QString& iface, const QString& method, const QVariantList& args);
@@ -61,6 +76,10 @@ private:
     ActiveApp* m_activeApp;
     AtspiConnection m_bus;
     QHash<QString, qint64> m_pids;
+    atspi::FocusHistory m_history;
+    std::unique_ptr<AtspiFocusEvents> m_events;
+    quint64 m_followedGeneration = 0;
+    friend class AtspiFocusEvents;
 };
 
 } // namespace corvane::platform::linux_
