@@ -257,6 +257,9 @@ std::optional<AtspiAccessibility::Node> AtspiAccessibility::rememberedFocus(qint
                                                                             qint64 deadline) {
     // A copy: every call below runs the event loop, which may bring new events.
     const QList<atspi::FocusCandidate> candidates = m_history.candidates();
+    // Toolkits mark a window or document focused together with the field inside it, and tell in
+    // either order: a focused element that takes text wins over one that does not.
+    std::optional<Node> firstFocused;
     for (const atspi::FocusCandidate& c : candidates) {
         if (monotonic().elapsed() > deadline)
             break;
@@ -270,15 +273,20 @@ std::optional<AtspiAccessibility::Node> AtspiAccessibility::rememberedFocus(qint
         auto words = stateWords(node);
         if (!words || atspi::hasState(*words, atspi::Defunct))
             continue;
-        if (atspi::hasState(*words, atspi::Focused))
-            return node;
-        if (c.container.isEmpty() || !atspi::hasState(*words, atspi::Editable))
+        const bool editable = atspi::hasState(*words, atspi::Editable);
+        bool focused = atspi::hasState(*words, atspi::Focused);
+        if (!focused && editable && !c.container.isEmpty()) {
+            auto containerWords = stateWords({c.service, c.container});
+            focused = containerWords && atspi::hasState(*containerWords, atspi::Focused);
+        }
+        if (!focused)
             continue;
-        auto containerWords = stateWords({c.service, c.container});
-        if (containerWords && atspi::hasState(*containerWords, atspi::Focused))
+        if (editable)
             return node;
+        if (!firstFocused)
+            firstFocused = node;
     }
-    return std::nullopt;
+    return firstFocused;
 }
 
 std::optional<AtspiAccessibility::Node> AtspiAccessibility::searchWindow(const Node& window, qint64 deadline) {
