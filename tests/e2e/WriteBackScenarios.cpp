@@ -105,11 +105,14 @@ class DesktopAppScenario : public Scenario, public ::testing::WithParamInterface
 protected:
     const QString userClip = QStringLiteral("what the user copied before");
 
-    // Replaces the field's whole text the way a user would.
+    // Replaces the field's whole text the way a user would, and waits until the application has
+    // taken every key (a browser handles them in another process).
     bool setField(const QString& text) {
         if (!pressKeys({QStringLiteral("ctrl+a"), QStringLiteral("BackSpace")}))
             return false;
-        return text.isEmpty() || xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("15"), text});
+        return text.isEmpty() ||
+               (xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("15"), text}) &&
+                waitUntil([&] { return fieldText() == text; }, 10000));
     }
     // The field's text as the application copies it (select all, copy), then the user's clipboard back.
     QString fieldText() {
@@ -127,9 +130,15 @@ protected:
     void replaceAndCheck(const QString& answer) {
         ASSERT_TRUE(waitUntil([&] { return panel->title() == QStringLiteral("Done") && panel->texts().contains(answer); }))
             << context();
-        // The panel may still be settling into its final size.
-        ASSERT_TRUE(waitUntil([&] { return panel->click(QStringLiteral("Replace")); })) << context();
-        ASSERT_TRUE(waitForRecord(stored::replaced)) << context();
+        // The panel may still be settling into its final size and place: a click that missed is
+        // made again.
+        const bool replaced = waitUntil([&] {
+            return panel->click(QStringLiteral("Replace")) &&
+                   waitUntil([&] { return corvane->activityStatuses().value(0) == stored::replaced; }, 3000);
+        });
+        if (!replaced)
+            shot(QStringLiteral("replace-missed"));
+        ASSERT_TRUE(replaced) << context();
         ASSERT_TRUE(waitPanelHidden()) << context();
         if (GetParam().pastes) {
             ASSERT_TRUE(waitUntil([&] { return activeWindowTitle().contains(answer); })) << activeWindowTitle().toStdString();
@@ -183,13 +192,12 @@ TEST_P(DesktopAppScenario, HotkeyTripleSpaceCancelAndDraftInOneWindow) {
             << userMessage(requests - 1).toStdString();
         replaceAndCheck(answer);
     }
-    // 2. A triple space right after the hotkey run fires.
+    // 2. A triple space right after the hotkey run fires (no other space typed in between).
     {
         SCOPED_TRACE("triple space");
-        const QString original = QStringLiteral("The meeting moves to Friday at ten");
-        const QString answer = QStringLiteral("The meeting has moved to Friday at 10:00.");
-        next = [&] { return streamedAnswer({QStringLiteral("The meeting has moved "), QStringLiteral("to Friday at 10:00.")}, 50); };
-        ASSERT_TRUE(setField(original));
+        const QString original = QStringLiteral("Please make this note about the plan sound better.");
+        const QString answer = QStringLiteral("The plan note, made clearer.");
+        next = [&] { return streamedAnswer({QStringLiteral("The plan note, "), QStringLiteral("made clearer.")}, 50); };
         tripleSpace();
         ASSERT_TRUE(waitForRequests(++requests)) << context();
         EXPECT_TRUE(userMessage(requests - 1).contains(QStringLiteral("[Input text]\n") + original + QStringLiteral("\n\n")))
