@@ -180,6 +180,20 @@ INSTANTIATE_TEST_SUITE_P(Apps, FieldTest, ::testing::Range(0, int(fieldCases().s
                              return QString::fromLatin1(fieldCases().at(info.param).name).replace('-', '_').toStdString();
                          });
 
+// Started before we listen, so no focus event ever names its field: the search finds it although
+// GTK 4 marks its widgets visible and never showing.
+TEST(AtspiFocusSearch, FindsAGtk4FieldNoEventNamed) {
+    X11ActiveApp activeApp;
+    TestApp editor(QStringLiteral("gnome-text-editor"), {QStringLiteral("--standalone"), QStringLiteral("--ignore-session")});
+    ASSERT_TRUE(editor.waitActive(activeApp, 30000));
+    AtspiAccessibility a11y(&activeApp, patientLimits());
+    ElementRef element = editor.waitFocused(a11y, 30000);
+    ASSERT_TRUE(element) << "no focused element in gnome-text-editor";
+    const QString role = a11y.role(element).value_or(QString());
+    EXPECT_TRUE(role == QStringLiteral("text") || role == QStringLiteral("text box")) << role.toStdString();
+    EXPECT_TRUE(a11y.states(element).contains(QStringLiteral("editable")));
+}
+
 TEST(AtspiTerminal, XtermOffersNoFieldAndNothingHangs) {
     X11ActiveApp activeApp;
     AtspiAccessibility a11y(&activeApp, patientLimits());
