@@ -190,7 +190,11 @@ qint64 AtspiAccessibility::pidOf(const QString& service) {
     return pid;
 }
 
-ElementRef AtspiAccessibility::focusedElement() {
+ElementRef AtspiAccessibility::focusedElement() { return lookUpFocus(true); }
+
+ElementRef AtspiAccessibility::searchFocusedElement() { return lookUpFocus(false); }
+
+ElementRef AtspiAccessibility::lookUpFocus(bool fromEvents) {
     if (!available())
         return {};
     const qint64 deadline = monotonic().elapsed() + m_limits.searchBudgetMs;
@@ -200,8 +204,9 @@ ElementRef AtspiAccessibility::focusedElement() {
         if (auto app = m_activeApp->frontmost())
             activePid = app->pid;
 
-    if (auto remembered = rememberedFocus(ownPid, activePid, deadline))
-        return std::make_shared<Element>(remembered->service, remembered->path);
+    if (fromEvents)
+        if (auto remembered = rememberedFocus(ownPid, activePid, deadline))
+            return std::make_shared<Element>(remembered->service, remembered->path);
 
     // Our own process never holds the target field, and calling into it would only wait on us.
     QList<Node> apps;
@@ -292,6 +297,7 @@ std::optional<AtspiAccessibility::Node> AtspiAccessibility::rememberedFocus(qint
 std::optional<AtspiAccessibility::Node> AtspiAccessibility::searchWindow(const Node& window, qint64 deadline) {
     QList<Node> stack{window};
     QSet<QString> seen;
+    std::optional<Node> focusedContainer;
     int visited = 0;
     while (!stack.isEmpty() && visited < m_limits.maxVisited && monotonic().elapsed() <= deadline) {
         const Node node = stack.takeLast();
@@ -303,19 +309,32 @@ std::optional<AtspiAccessibility::Node> AtspiAccessibility::searchWindow(const N
         auto words = stateWords(node);
         if (!words)
             continue;
-        if (atspi::hasState(*words, atspi::Focused))
-            return node;
+        if (atspi::hasState(*words, atspi::Focused)) {
+            if (atspi::hasState(*words, atspi::Editable))
+                return node;
+            // Office suites keep a focused pane around the focused document: the field, if any,
+            // is inside it. A focused button stays the answer when nothing inside takes text.
+            if (!focusedContainer) {
+                focusedContainer = node;
+                stack.clear();
+            }
+        }
         // GTK 4 marks its widgets visible but never showing: only what is neither is hidden.
         if (node.path != window.path && !atspi::hasState(*words, atspi::Showing) &&
             !atspi::hasState(*words, atspi::Visible))
             continue;
-        if (atspi::hasState(*words, atspi::ManagesDescendants))
-            continue;
+        // A container that manages its descendants may stand for a huge list; a document that
+        // shows only its visible paragraphs as children is walked.
+        if (atspi::hasState(*words, atspi::ManagesDescendants)) {
+            auto count = m_bus.property(node.service, node.path, kAccessible, QStringLiteral("ChildCount"));
+            if (!count || count->toInt() > m_limits.maxManagedChildren)
+                continue;
+        }
         const QList<Node> kids = children(node);
         for (auto it = kids.crbegin(); it != kids.crend(); ++it)
             stack.append(*it);
     }
-    return std::nullopt;
+    return focusedContainer;
 }
 
 QStringList AtspiAccessibility::interfaces(Element& element) {

@@ -30,6 +30,7 @@ public:
         int callTimeoutMs = 500;    // one call into one application
         int searchBudgetMs = 1500;  // a whole focus search
         int maxVisited = 4000;      // elements looked at in one window
+        int maxManagedChildren = 200; // children of a container that manages its descendants, walked
     };
 
     // activeApp, when given, narrows the focus search to the application that owns the active
@@ -44,6 +45,8 @@ public:
 
     bool available() override;
     ElementRef focusedElement() override;
+    // The search of the active window's tree alone, as it answers before any focus event came.
+    ElementRef searchFocusedElement();
     std::optional<AccessibleValue> value(const ElementRef& element) override;
     std::optional<QRectF> extents(const ElementRef& element) override;
     std::optional<QString> role(const ElementRef& element) override;
@@ -66,6 +69,7 @@ private:
     QList<Node> children(const Node& node, bool* ok = nullptr);
     std::optional<QList<uint>> stateWords(const Node& node);
     qint64 pidOf(const QString& service);
+    ElementRef lookUpFocus(bool fromEvents);
     std::optional<Node> searchWindow(const Node& window, qint64 deadline);
     std::optional<Node> rememberedFocus(qint64 ownPid, qint64 activePid, qint64 deadline);
     QStringList interfaces(Element& element);
