@@ -1,6 +1,7 @@
 #pragma once
 // Global shortcuts: the settings' hotkey and the per-app hotkeys. The caller hands the full list at
-// every change; each press comes back on the main loop as the id the caller gave the shortcut.
+// every change; each use comes back on the main loop as the id the caller gave the shortcut, once
+// the combination's key is released (the end of its grab).
 // A shortcut that cannot be grabbed is skipped, logged and listed in lastErrors().
 #include "platform/HotkeyGrabber.h"
 #include <QList>

@@ -21,9 +21,9 @@ class AtspiFocusEvents;
 
 // The focused element is followed the way screen readers follow it: from the bus's own focus
 // events (an element gaining focus, a container that manages its descendants naming its active
-// one). Toolkits whose windows never say they are active (GTK 4) or whose documents are too large
-// to walk (office suites) are found that way. A search of the active window's tree remains for the
-// time before any event came.
+// one), checked live before use. A search of the active window's tree remains for the time before
+// any event came; it walks widgets that are visible without being marked showing (GTK 4) and looks
+// inside a focused pane for the focused field (office suites).
 class AtspiAccessibility final : public Accessibility {
 public:
     struct Limits {
@@ -83,7 +83,6 @@ private:
     atspi::FocusHistory m_history;
     std::unique_ptr<AtspiFocusEvents> m_events;
     quint64 m_followedGeneration = 0;
-    friend class AtspiFocusEvents;
 };
 
 } // namespace corvane::platform::linux_
