@@ -93,6 +93,7 @@ int main(int argc, char** argv) {
     platform::linux_::XTestKeySynth keySynth(x11);
     platform::linux_::X11ActiveApp activeApp;
     platform::linux_::AtspiAccessibility accessibility(&activeApp);
+    accessibility.followFocus(); // focus events come only for changes after this
     platform::linux_::QtClipboard clipboard;
     platform::linux_::SessionAccessibilityStatus accessibilityStatus;
     trigger::AccessibilityPermission permission(accessibilityStatus);

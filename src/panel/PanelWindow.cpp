@@ -39,11 +39,16 @@ void PanelWindow::setContentView(QWidget* view) {
 void PanelWindow::setAcceptsFocus(bool accepts) {
     if (acceptsFocus() == accepts)
         return;
-    const bool wasVisible = isVisible();
-    setWindowFlag(Qt::WindowDoesNotAcceptFocus, !accepts);
-    // Changing the flags of a shown window may unmap it; put it back without activating.
-    if (wasVisible && !isVisible())
-        show();
+    const Qt::WindowFlags flags = accepts ? windowFlags() & ~Qt::WindowDoesNotAcceptFocus
+                                          : windowFlags() | Qt::WindowDoesNotAcceptFocus;
+    // A shown window takes the change in place: unmapping and mapping it again races with the
+    // window manager, which may leave it unmapped while it counts as shown here.
+    if (QWindow* window = windowHandle(); window && isVisible()) {
+        overrideWindowFlags(flags);
+        window->setFlags(flags);
+        return;
+    }
+    setWindowFlags(flags);
 }
 
 bool PanelWindow::acceptsFocus() const { return !windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus); }

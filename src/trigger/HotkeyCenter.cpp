@@ -114,13 +114,20 @@ void HotkeyCenter::removeAll() {
         m_grabber.ungrab(signature);
     m_registrations.clear();
     m_idBySignature.clear();
+    m_held.clear();
 }
 
 void HotkeyCenter::ensureInstalled() {
     if (m_installed)
         return;
+    // A shortcut is used when its grab ends, at the release of its key: while the combination is
+    // held the grab keeps the keyboard, and some toolkits report no focused field until it ends.
     m_grabber.setHandler([this](quint32 signature, bool pressed) {
-        if (!pressed)
+        if (pressed) {
+            m_held.insert(signature);
+            return;
+        }
+        if (!m_held.remove(signature))
             return;
         m_clock.schedule(0, this, [this, signature] { dispatch(signature); });
     });

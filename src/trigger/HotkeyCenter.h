@@ -1,10 +1,12 @@
 #pragma once
 // Global shortcuts: the settings' hotkey and the per-app hotkeys. The caller hands the full list at
-// every change; each press comes back on the main loop as the id the caller gave the shortcut.
+// every change; each use comes back on the main loop as the id the caller gave the shortcut, once
+// the combination's key is released (the end of its grab).
 // A shortcut that cannot be grabbed is skipped, logged and listed in lastErrors().
 #include "platform/HotkeyGrabber.h"
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <functional>
 #include <map>
@@ -75,6 +77,7 @@ private:
     bool m_installed = false;
     std::map<quint32, std::pair<qint64, qint64>> m_registrations; // signature -> combination
     std::map<quint32, QString> m_idBySignature;
+    QSet<quint32> m_held; // grabs pressed and not yet released
     quint32 m_nextSignature = kFirstSignature;
     std::function<void(const QString&)> m_dispatcher;
     QList<HotkeyError> m_errors;

@@ -3,6 +3,7 @@
 #include "DesktopHarness.h"
 #include "platform/linux/AtspiAccessibility.h"
 #include "platform/linux/X11ActiveApp.h"
+#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QScreen>
@@ -181,6 +182,57 @@ INSTANTIATE_TEST_SUITE_P(Apps, FieldTest, ::testing::Range(0, int(fieldCases().s
                          [](const auto& info) {
                              return QString::fromLatin1(fieldCases().at(info.param).name).replace('-', '_').toStdString();
                          });
+
+// Before any focus event named their fields (started before we listened), the search finds them although
+// GTK 4 marks its widgets visible and never showing, and LibreOffice keeps its document, a
+// container that manages its descendants, inside a focused pane.
+TEST(AtspiFocusSearch, FindsFieldsNoEventNamed) {
+    QTemporaryDir dir;
+    QFile profile(dir.filePath(QStringLiteral("lo/user/registrymodifications.xcu")));
+    ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("lo/user"))) && profile.open(QIODevice::WriteOnly));
+    profile.write(R"(<?xml version="1.0" encoding="UTF-8"?>
+<oor:items xmlns:oor="http://openoffice.org/2001/registry" xmlns:xs="http://www.w3.org/2001/XMLSchema" xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">
+<item oor:path="/org.openoffice.Office.Common/Misc"><prop oor:name="ShowTipOfTheDay" oor:op="fuse"><value>false</value></prop></item>
+</oor:items>
+)");
+    profile.close();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("SAL_USE_VCLPLUGIN"), QStringLiteral("gtk3"));
+    const struct {
+        const char* name;
+        QString program;
+        QStringList args;
+        QString title; // of its window once it has the keyboard
+        QStringList roles;
+    } cases[] = {
+        {"gnome-text-editor", QStringLiteral("gnome-text-editor"),
+         {QStringLiteral("--standalone"), QStringLiteral("--ignore-session")}, QStringLiteral("Text Editor"),
+         {QStringLiteral("text"), QStringLiteral("text box")}},
+        {"LibreOffice Writer", QStringLiteral("soffice"),
+         {QStringLiteral("-env:UserInstallation=file://") + dir.filePath(QStringLiteral("lo")), QStringLiteral("--writer"),
+          QStringLiteral("--norestore"), QStringLiteral("--nologo")},
+         QStringLiteral("LibreOffice Writer"), {QStringLiteral("paragraph")}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        X11ActiveApp activeApp;
+        TestApp app(c.program, c.args, env);
+        // LibreOffice's window belongs to a process its launcher starts: wait by title.
+        ASSERT_TRUE(waitUntil([&] { return run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow"), QStringLiteral("getwindowname")}).contains(c.title.toUtf8()); }, 60000));
+        const auto front = activeApp.frontmost();
+        ASSERT_TRUE(front);
+        AtspiAccessibility a11y(&activeApp, patientLimits());
+        ElementRef element;
+        waitUntil([&] {
+            element = a11y.searchFocusedElement();
+            return element && a11y.processId(element) == front->pid &&
+                   c.roles.contains(a11y.role(element).value_or(QString()));
+        }, 30000);
+        ASSERT_TRUE(element) << "no focused element";
+        EXPECT_TRUE(c.roles.contains(a11y.role(element).value_or(QString()))) << a11y.role(element).value_or(QString()).toStdString();
+        EXPECT_TRUE(a11y.states(element).contains(QStringLiteral("editable")));
+    }
+}
 
 TEST(AtspiTerminal, XtermOffersNoFieldAndNothingHangs) {
     X11ActiveApp activeApp;

@@ -80,4 +80,60 @@ TEST(AccessibilitySettingsTool, PicksTheKnownToolOfTheCurrentDesktop) {
     }
 }
 
+// Focus events as toolkits send them: twice (GTK), without a loss (Qt), to buttons, as active
+// descendants of a document (office suites), and more of them than are worth keeping.
+TEST(FocusHistory, KeepsTheNewestCandidatesFirst) {
+    enum Kind { Gain, Loss, Descendant, Gone };
+    struct Event {
+        Kind kind;
+        const char* service;
+        const char* path;
+        const char* container = "";
+    };
+    using C = FocusCandidate;
+    const auto q = [](const char* s) { return QString::fromLatin1(s); };
+    const struct {
+        const char* name;
+        QList<Event> events;
+        QList<C> expected;
+    } cases[] = {
+        {"nothing seen", {}, {}},
+        {"a doubled event counts once", {{Gain, ":1.5", "/e"}, {Gain, ":1.5", "/e"}}, {{q(":1.5"), q("/e"), {}}}},
+        {"newest first", {{Gain, ":1.5", "/e"}, {Gain, ":1.7", "/b"}}, {{q(":1.7"), q("/b"), {}}, {q(":1.5"), q("/e"), {}}}},
+        {"a loss moves behind the others",
+         {{Gain, ":1.5", "/a"}, {Gain, ":1.5", "/b"}, {Loss, ":1.5", "/b"}},
+         {{q(":1.5"), q("/a"), {}}, {q(":1.5"), q("/b"), {}}}},
+        {"a loss of an unseen element is kept as a last resort", {{Loss, ":1.5", "/a"}}, {{q(":1.5"), q("/a"), {}}}},
+        {"one active descendant per container",
+         {{Descendant, ":1.9", "/p1", "/doc"}, {Gain, ":1.5", "/e"}, {Descendant, ":1.9", "/p2", "/doc"}},
+         {{q(":1.9"), q("/p2"), q("/doc")}, {q(":1.5"), q("/e"), {}}}},
+        {"focus on a descendant keeps its container",
+         {{Descendant, ":1.9", "/p1", "/doc"}, {Gain, ":1.9", "/p1"}}, {{q(":1.9"), q("/p1"), q("/doc")}}},
+        {"a descendant in another application is ignored", {{Descendant, ":1.8", "/p1", "/doc"}}, {}},
+        {"an application that left is forgotten",
+         {{Gain, ":1.5", "/e"}, {Gain, ":1.7", "/b"}, {Gone, ":1.7", ""}}, {{q(":1.5"), q("/e"), {}}}},
+        {"events without an element are ignored", {{Gain, "", "/e"}, {Gain, ":1.5", ""}}, {}},
+    };
+    for (const auto& c : cases) {
+        FocusHistory h;
+        for (const Event& e : c.events) {
+            switch (e.kind) {
+            case Gain: h.focusChanged(q(e.service), q(e.path), true); break;
+            case Loss: h.focusChanged(q(e.service), q(e.path), false); break;
+            // The descendant's service: ":1.9" for the document's own app, as the bus reports it.
+            case Descendant: h.activeDescendantChanged(q(":1.9"), q(e.container), q(e.service), q(e.path)); break;
+            case Gone: h.forgetApp(q(e.service)); break;
+            }
+        }
+        EXPECT_EQ(h.candidates(), c.expected) << c.name;
+    }
+
+    FocusHistory many;
+    for (int i = 0; i < FocusHistory::kMaxRemembered + 3; ++i)
+        many.focusChanged(QStringLiteral(":1.5"), QStringLiteral("/e%1").arg(i), true);
+    ASSERT_EQ(many.candidates().size(), FocusHistory::kMaxRemembered);
+    EXPECT_EQ(many.candidates().first().path, QStringLiteral("/e%1").arg(FocusHistory::kMaxRemembered + 2));
+    EXPECT_TRUE(many.seenAny());
+}
+
 } // namespace

@@ -1,6 +1,7 @@
 #include "e2e/Desktop.h"
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace corvane::e2e {
 
@@ -11,7 +12,11 @@ QByteArray run(const QString& program, const QStringList& args, int* status) {
 bool pressKeys(const QStringList& keys) { return xdotool(QStringList{QStringLiteral("key")} + keys); }
 
 bool clickAt(int x, int y) {
-    return xdotool({QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(x), QString::number(y)}) &&
+    // A synchronous move to where the pointer already is waits for a motion that never comes.
+    const QByteArray at = run(QStringLiteral("xdotool"), {QStringLiteral("getmouselocation")});
+    const bool there = at.startsWith(QStringLiteral("x:%1 y:%2 ").arg(x).arg(y).toLatin1());
+    return (there ||
+            xdotool({QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(x), QString::number(y)})) &&
            xdotool({QStringLiteral("click"), QStringLiteral("1")});
 }
 
@@ -25,6 +30,18 @@ qint64 activeWindowPid() {
 QString clipboardText() {
     return QString::fromUtf8(
         run(QStringLiteral("xclip"), {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")}));
+}
+
+bool setClipboardText(const QString& text) {
+    int status = -1;
+    testsupport::runTool(QStringLiteral("xclip"), {QStringLiteral("-selection"), QStringLiteral("clipboard")},
+                         text.toUtf8(), &status, desktopEnvironment(), kPatienceMs);
+    return status == 0 && waitUntil([&] { return clipboardText() == text; });
+}
+
+QString activeWindowTitle() {
+    return QString::fromUtf8(
+        run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow"), QStringLiteral("getwindowname")}).trimmed());
 }
 
 void screenshot(const QString& name) {
@@ -60,6 +77,78 @@ std::unique_ptr<App> startTerminal(const QString& inputLog) {
     return std::make_unique<App>(QStringLiteral("xterm"),
                                  QStringList{QStringLiteral("-geometry"), QStringLiteral("80x12+80+480"),
                                              QStringLiteral("-e"), QStringLiteral("sh"), QStringLiteral("-c"), reader});
+}
+
+namespace {
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+} // namespace
+
+DesktopApp textEditorApp() {
+    return {"TextEditor", "gnome-text-editor", QStringLiteral("Text Editor"), false, [](const QString&) {
+                return std::make_unique<App>(QStringLiteral("gnome-text-editor"),
+                                             QStringList{QStringLiteral("--standalone"),
+                                                         QStringLiteral("--ignore-session"),
+                                                         QStringLiteral("--new-window")});
+            }};
+}
+
+DesktopApp writerApp() {
+    return {"Writer", "LibreOffice Writer", QStringLiteral("LibreOffice Writer"), false, [](const QString& dir) {
+                // A fresh profile that starts without the tip of the day, and no word completion
+                // that would add to what the test types.
+                writeFile(dir + QStringLiteral("/user/registrymodifications.xcu"), R"(<?xml version="1.0" encoding="UTF-8"?>
+<oor:items xmlns:oor="http://openoffice.org/2001/registry" xmlns:xs="http://www.w3.org/2001/XMLSchema" xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">
+<item oor:path="/org.openoffice.Office.Common/Misc"><prop oor:name="ShowTipOfTheDay" oor:op="fuse"><value>false</value></prop></item>
+<item oor:path="/org.openoffice.Office.Common/Misc"><prop oor:name="FirstRun" oor:op="fuse"><value>false</value></prop></item>
+<item oor:path="/org.openoffice.Office.Writer/AutoFunction/Completion"><prop oor:name="Enable" oor:op="fuse"><value>false</value></prop></item>
+<item oor:path="/org.openoffice.Setup/Product"><prop oor:name="ooSetupLastVersion" oor:op="fuse"><value>99.0</value></prop></item>
+</oor:items>
+)");
+                QProcessEnvironment env = desktopEnvironment();
+                env.insert(QStringLiteral("SAL_USE_VCLPLUGIN"), QStringLiteral("gtk3")); // the one with accessibility
+                return std::make_unique<App>(QStringLiteral("soffice"),
+                                             QStringList{QStringLiteral("-env:UserInstallation=file://") + dir,
+                                                         QStringLiteral("--writer"), QStringLiteral("--norestore"),
+                                                         QStringLiteral("--nologo")},
+                                             env);
+            }};
+}
+
+DesktopApp firefoxTextAreaApp() {
+    return {"Firefox", "Firefox ESR text area", QStringLiteral("Corvane notes"), true, [](const QString& dir) {
+                writeFile(dir + QStringLiteral("/profile/user.js"), R"(user_pref("browser.shell.checkDefaultBrowser", false);
+user_pref("browser.startup.homepage_override.mstone", "ignore");
+user_pref("startup.homepage_welcome_url", "");
+user_pref("browser.aboutwelcome.enabled", false);
+user_pref("datareporting.policy.dataSubmissionEnabled", false);
+user_pref("toolkit.telemetry.reportingpolicy.firstRun", false);
+user_pref("app.update.enabled", false);
+user_pref("browser.sessionstore.resume_from_crash", false);
+)");
+                writeFile(dir + QStringLiteral("/notes.html"),
+                          "<!doctype html><html><head><meta charset=\"utf-8\"><title>Corvane notes</title></head>"
+                          "<body><textarea autofocus rows=\"8\" cols=\"70\" "
+                          "oninput=\"document.title = 'Corvane notes: ' + this.value\"></textarea></body></html>\n");
+                return std::make_unique<App>(QStringLiteral("firefox-esr"),
+                                             QStringList{QStringLiteral("--no-remote"), QStringLiteral("--profile"),
+                                                         dir + QStringLiteral("/profile"),
+                                                         QStringLiteral("file://") + dir + QStringLiteral("/notes.html")});
+            }};
+}
+
+DesktopApp gtk3TextViewApp() {
+    return {"Gtk3TextView", "GTK 3 text view", QStringLiteral("Corvane e2e text"), false, [](const QString& dir) {
+                const QString path = dir + QStringLiteral("/text.txt");
+                writeFile(path, {});
+                return std::make_unique<App>(QStringLiteral("zenity"),
+                                             QStringList{QStringLiteral("--text-info"), QStringLiteral("--editable"),
+                                                         QStringLiteral("--title=Corvane e2e text"),
+                                                         QStringLiteral("--filename=") + path});
+            }};
 }
 
 QByteArray readFile(const QString& path) {

@@ -10,6 +10,7 @@
 #include "support/DesktopProcess.h"
 #include <functional>
 #include <memory>
+#include <ostream>
 
 namespace corvane::e2e {
 
@@ -32,6 +33,10 @@ bool clickAt(int x, int y);
 qint64 activeWindowPid();
 // The text owned by the CLIPBOARD selection.
 QString clipboardText();
+// The user copies text: xclip owns the CLIPBOARD selection with it (in the background).
+bool setClipboardText(const QString& text);
+// The title of the active window ("" when none).
+QString activeWindowTitle();
 
 // Saves a picture of the whole screen as <artifacts>/<name>.png.
 void screenshot(const QString& name);
@@ -58,6 +63,25 @@ std::unique_ptr<App> startQtEditor(const QStringList& args, const QProcessEnviro
 // An xterm whose shell is replaced by a raw reader: every byte that reaches the terminal's input
 // (typed, pasted, or a control key such as Ctrl+C) is appended to inputLog as it arrives.
 std::unique_ptr<App> startTerminal(const QString& inputLog);
+
+// The applications people type in most, each with a fresh profile under dir. Their windows belong
+// to other processes than the one started (LibreOffice), so wait for them by title.
+struct DesktopApp {
+    const char* id;   // the test's name for it
+    const char* name;
+    QString title; // a part of the window title once the field has the keyboard
+    // Its bus reports writes as done that change nothing (Firefox), so Replace pastes, and the
+    // result stays on the clipboard as after every paste. Its window title shows the field's text.
+    bool pastes = false;
+    std::function<std::unique_ptr<App>(const QString& dir)> start;
+};
+inline void PrintTo(const DesktopApp& app, std::ostream* os) { *os << app.name; }
+// gnome-text-editor (GTK 4), LibreOffice Writer, a text area of a local page in Firefox ESR, and
+// a GTK 3 text view (zenity --text-info --editable).
+DesktopApp textEditorApp();
+DesktopApp writerApp();
+DesktopApp firefoxTextAreaApp();
+DesktopApp gtk3TextViewApp();
 
 // Reads a whole file ("" when it is missing).
 QByteArray readFile(const QString& path);

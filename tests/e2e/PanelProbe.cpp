@@ -165,6 +165,13 @@ bool PanelProbe::click(const QString& buttonLabel) const {
     return false;
 }
 
+bool PanelProbe::clickTextBox() const {
+    for (const Item& item : showing())
+        if (item.kind == Item::Kind::Text && !item.extents.isEmpty())
+            return clickAt(item.extents.center().x(), item.extents.center().y());
+    return false;
+}
+
 QString PanelProbe::describe() const {
     QString out;
     for (const Item& item : showing()) {

@@ -34,6 +34,8 @@ public:
     bool shows(const QString& fragment) const;
     // Clicks the showing button with this label; false when there is none.
     bool click(const QString& buttonLabel) const;
+    // Clicks into the first text box that shows (the draft editor); false when there is none.
+    bool clickTextBox() const;
     // A readable listing of what shows, for failure messages.
     QString describe() const;
 

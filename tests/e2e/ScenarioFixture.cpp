@@ -92,11 +92,14 @@ void Scenario::shot(const QString& step) const {
     const QString test = info ? QString::fromUtf8(info->test_suite_name()) + QLatin1Char('-') +
                                     QString::fromUtf8(info->name())
                               : QStringLiteral("e2e");
-    screenshot(test + QLatin1Char('-') + step);
+    screenshot(QString(test + QLatin1Char('-') + step).replace(QLatin1Char('/'), QLatin1Char('_')));
 }
 
 std::string Scenario::context() const {
     QString out = QStringLiteral("\nPanel:\n") + (panel ? panel->describe() : QStringLiteral("  (no corvane)\n"));
+    if (corvane)
+        for (const ActivityRecord& r : corvane->activity())
+            out += QStringLiteral("Record: %1 %2\n").arg(r.status, r.detail);
     if (corvane)
         out += QStringLiteral("Diagnostics:\n") + corvane->diagLog() + QStringLiteral("Output:\n") + corvane->output();
     return out.toStdString();

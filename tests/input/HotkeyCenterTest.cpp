@@ -54,7 +54,22 @@ TEST_F(HotkeyCenterTest, TheDefaultHotkeyIsGrabbedAsAltSpaceAndDispatchesItsId) 
     grabber.press(keys::Space, kOption);
     EXPECT_TRUE(pressed.isEmpty()) << "presses are dispatched from the loop, not from the grab handler";
     clock.advance(0);
-    EXPECT_EQ(pressed, QStringList{QStringLiteral("global")}) << "the release dispatches nothing";
+    EXPECT_EQ(pressed, QStringList{QStringLiteral("global")}) << "one use per press and release";
+}
+
+TEST_F(HotkeyCenterTest, AShortcutIsUsedWhenItsGrabEndsNotWhenItsKeyGoesDown) {
+    sync({{QStringLiteral("global"), keys::Space, kOption}});
+    const quint32 id = center.activeSignatures().value(0);
+    grabber.deliverRelease(id); // a release whose press came before we listened
+    clock.advance(0);
+    EXPECT_TRUE(pressed.isEmpty());
+    grabber.deliverPress(id);
+    clock.advance(0);
+    EXPECT_TRUE(pressed.isEmpty()) << "the field is read while the grab still holds the keyboard";
+    grabber.deliverRelease(id);
+    grabber.deliverRelease(id);
+    clock.advance(0);
+    EXPECT_EQ(pressed, QStringList{QStringLiteral("global")});
 }
 
 TEST_F(HotkeyCenterTest, SignaturesRiseAndAreNeverReused) {

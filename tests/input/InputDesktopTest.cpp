@@ -265,3 +265,22 @@ TEST_F(InputDesktopTest, SelectAllCopyAndPasteReachAGtkEntry) {
 }
 
 } // namespace
+
+TEST_F(InputDesktopTest, KeysReleasedDuringOurGrabAreNotTakenForRepeatsAfterIt) {
+    // While our grab holds the keyboard the raw releases of its keys never come; the tap learns
+    // from the grab's end that they are up.
+    X11HotkeyGrabber grabber(*conn);
+    ASSERT_EQ(grabber.grab(3, 40, kCtrlAlt), platform::GrabStatus::Grabbed); // Ctrl+Alt+K
+    XInputKeyTap tap(*conn);
+    QList<platform::KeyEvent> keys;
+    ASSERT_TRUE(tap.start([&](const platform::KeyEvent& e) {
+        if (e.keyCode == 40)
+            keys.append(e);
+    }));
+    xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+k")});
+    xdotool({QStringLiteral("key"), QStringLiteral("k")});
+    ASSERT_TRUE(waitFor([&] { return !keys.isEmpty() && !keys.last().pressed && keys.size() >= 3; }, kPatienceMs));
+    const platform::KeyEvent& next = keys.at(keys.size() - 2);
+    EXPECT_TRUE(next.pressed);
+    EXPECT_FALSE(next.autoRepeat) << "the press after the shortcut is a new press";
+}

@@ -76,6 +76,21 @@ TEST(RawKeyDecoder, TurnsRawEventsIntoKeyEvents) {
     EXPECT_FALSE(strayRelease->pressed);
 }
 
+TEST(RawKeyDecoder, AResyncForgetsKeysWhoseReleaseNeverCame) {
+    RawKeyDecoder d = decoder();
+    feed(d, XCB_INPUT_RAW_KEY_PRESS, kSpaceKeycode); // released during a grab: no raw release
+    feed(d, XCB_INPUT_RAW_KEY_PRESS, kShiftKeycode); // still held
+    std::bitset<256> server;
+    server.set(kShiftKeycode);
+    server.set(kKeyAKeycode); // down on the server but never seen here: stays unknown
+    d.resync(server);
+    EXPECT_FALSE(d.isDown(kSpaceKeycode));
+    EXPECT_TRUE(d.isDown(kShiftKeycode));
+    EXPECT_FALSE(d.isDown(kKeyAKeycode));
+    EXPECT_FALSE(feed(d, XCB_INPUT_RAW_KEY_PRESS, kSpaceKeycode)->autoRepeat) << "the next press is a press";
+    EXPECT_TRUE(feed(d, XCB_INPUT_RAW_KEY_PRESS, kShiftKeycode)->autoRepeat);
+}
+
 TEST(RawKeyDecoder, IgnoresEverythingElse) {
     RawKeyDecoder d = decoder();
     EXPECT_FALSE(feed(d, XCB_INPUT_RAW_KEY_PRESS, kSpaceKeycode, kOpcode + 1)) << "another extension";

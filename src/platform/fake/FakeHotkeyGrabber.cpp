@@ -48,4 +48,9 @@ void FakeHotkeyGrabber::deliverPress(quint32 grabId) {
         m_handler(grabId, true);
 }
 
+void FakeHotkeyGrabber::deliverRelease(quint32 grabId) {
+    if (m_handler)
+        m_handler(grabId, false);
+}
+
 } // namespace corvane::platform::fake

@@ -34,6 +34,8 @@ public:
     bool press(qint64 keyCode, qint64 modifiers);
     // A press event of a grab id, as if it had been queued before the grab went away.
     void deliverPress(quint32 grabId);
+    // The release of a grab id's key: the end of the grab.
+    void deliverRelease(quint32 grabId);
 
 private:
     Handler m_handler;

@@ -2,7 +2,10 @@
 #include "platform/linux/AtspiTypes.h"
 #include <QCoreApplication>
 #include <QDBusArgument>
+#include <QDBusConnection>
 #include <QDBusObjectPath>
+#include <QDBusPendingCall>
+#include <QDBusVariant>
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QScreen>
@@ -19,6 +22,9 @@ const auto kText = QStringLiteral("org.a11y.atspi.Text");
 const auto kEditableText = QStringLiteral("org.a11y.atspi.EditableText");
 const auto kValue = QStringLiteral("org.a11y.atspi.Value");
 const auto kComponent = QStringLiteral("org.a11y.atspi.Component");
+const auto kEventObject = QStringLiteral("org.a11y.atspi.Event.Object");
+const auto kRegistryPath = QStringLiteral("/org/a11y/atspi/registry");
+const auto kRegistryIface = QStringLiteral("org.a11y.atspi.Registry");
 constexpr uint kCoordTypeScreen = 0;
 
 bool isReply(const QDBusMessage& m) { return m.type() == QDBusMessage::ReplyMessage; }
@@ -42,6 +48,47 @@ QList<atspi::ScreenGeometry> screenGeometries() {
 }
 } // namespace
 
+// Receives the bus's focus signals on the main loop and hands them to the history.
+class AtspiFocusEvents final : public QObject {
+    Q_OBJECT
+public:
+    explicit AtspiFocusEvents(atspi::FocusHistory& history) : m_history(history) {}
+
+public Q_SLOTS:
+    void stateChanged(const QDBusMessage& message) {
+        const QVariantList args = message.arguments();
+        if (args.size() < 2 || args.at(0).toString() != QLatin1String("focused"))
+            return;
+        m_history.focusChanged(message.service(), message.path(), args.at(1).toInt() != 0);
+    }
+    void activeDescendantChanged(const QDBusMessage& message) {
+        const QVariantList args = message.arguments();
+        if (args.size() < 4)
+            return;
+        const QVariant any = args.at(3).value<QDBusVariant>().variant();
+        if (!any.canConvert<QDBusArgument>())
+            return;
+        const auto arg = any.value<QDBusArgument>();
+        if (arg.currentSignature() != QLatin1String("(so)"))
+            return;
+        QString service;
+        QDBusObjectPath path;
+        arg.beginStructure();
+        arg >> service >> path;
+        arg.endStructure();
+        if (path.path() == kNullPath)
+            return;
+        m_history.activeDescendantChanged(message.service(), message.path(), service, path.path());
+    }
+    void nameOwnerChanged(const QString& name, const QString& oldOwner, const QString& newOwner) {
+        if (!oldOwner.isEmpty() && newOwner.isEmpty())
+            m_history.forgetApp(name);
+    }
+
+private:
+    atspi::FocusHistory& m_history;
+};
+
 class AtspiAccessibility::Element final : public AccessibleElement {
 public:
     Element(QString service, QString path) : node{std::move(service), std::move(path)} {}
@@ -56,9 +103,41 @@ public:
 AtspiAccessibility::AtspiAccessibility(ActiveApp* activeApp) : AtspiAccessibility(activeApp, Limits{}) {}
 
 AtspiAccessibility::AtspiAccessibility(ActiveApp* activeApp, Limits limits)
-    : m_limits(limits), m_activeApp(activeApp), m_bus(limits.callTimeoutMs) {}
+    : m_limits(limits), m_activeApp(activeApp), m_bus(limits.callTimeoutMs),
+      m_events(std::make_unique<AtspiFocusEvents>(m_history)) {}
 
-bool AtspiAccessibility::available() { return m_bus.ensureConnected(); }
+AtspiAccessibility::~AtspiAccessibility() = default;
+
+bool AtspiAccessibility::available() {
+    if (!m_bus.ensureConnected())
+        return false;
+    followFocus();
+    return true;
+}
+
+void AtspiAccessibility::followFocus() {
+    if (!m_bus.ensureConnected() || m_followedGeneration == m_bus.generation())
+        return;
+    m_followedGeneration = m_bus.generation();
+    QDBusConnection conn(m_bus.connectionName());
+    // Only "focused" state changes travel to us, not every state change of the desktop.
+    conn.connect(QString(), QString(), kEventObject, QStringLiteral("StateChanged"), {QStringLiteral("focused")},
+                 QString(), m_events.get(), SLOT(stateChanged(QDBusMessage)));
+    conn.connect(QString(), QString(), kEventObject, QStringLiteral("ActiveDescendantChanged"), m_events.get(),
+                 SLOT(activeDescendantChanged(QDBusMessage)));
+    conn.connect(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                 QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameOwnerChanged"), m_events.get(),
+                 SLOT(nameOwnerChanged(QString, QString, QString)));
+    // Most toolkits send events only while a listener is registered for them. Nothing waits for
+    // the answers: the registry tells the applications by itself.
+    for (const QString& event : {QStringLiteral("object:state-changed:focused"),
+                                 QStringLiteral("object:active-descendant-changed")}) {
+        auto msg = QDBusMessage::createMethodCall(kRegistry, kRegistryPath, kRegistryIface,
+                                                  QStringLiteral("RegisterEvent"));
+        msg.setArguments({event, QStringList{}, QString()});
+        conn.asyncCall(msg, m_limits.callTimeoutMs);
+    }
+}
 
 std::optional<std::pair<QString, QString>> AtspiAccessibility::address(const ElementRef& element) {
     auto* e = dynamic_cast<Element*>(element.get());
@@ -115,7 +194,11 @@ qint64 AtspiAccessibility::pidOf(const QString& service) {
     return pid;
 }
 
-ElementRef AtspiAccessibility::focusedElement() {
+ElementRef AtspiAccessibility::focusedElement() { return lookUpFocus(true); }
+
+ElementRef AtspiAccessibility::searchFocusedElement() { return lookUpFocus(false); }
+
+ElementRef AtspiAccessibility::lookUpFocus(bool fromEvents) {
     if (!available())
         return {};
     const qint64 deadline = monotonic().elapsed() + m_limits.searchBudgetMs;
@@ -124,6 +207,10 @@ ElementRef AtspiAccessibility::focusedElement() {
     if (m_activeApp)
         if (auto app = m_activeApp->frontmost())
             activePid = app->pid;
+
+    if (fromEvents)
+        if (auto remembered = rememberedFocus(ownPid, activePid, deadline))
+            return std::make_shared<Element>(remembered->service, remembered->path);
 
     // Our own process never holds the target field, and calling into it would only wait on us.
     QList<Node> apps;
@@ -147,24 +234,74 @@ ElementRef AtspiAccessibility::focusedElement() {
         const QList<Node> windows = children(app, &ok);
         if (!ok)
             continue; // not answering: leave this app alone for the rest of the search
+        QList<Node> inactive;
+        bool anyActive = false;
         for (const Node& window : windows) {
             if (monotonic().elapsed() > deadline)
                 break;
             auto words = stateWords(window);
             if (!words)
                 break;
-            if (!atspi::hasState(*words, atspi::Active))
+            if (!atspi::hasState(*words, atspi::Active)) {
+                if (atspi::hasState(*words, atspi::Showing))
+                    inactive.append(window);
                 continue;
+            }
+            anyActive = true;
             if (auto found = searchWindow(window, deadline))
                 return std::make_shared<Element>(found->service, found->path);
         }
+        // Some toolkits never mark a window active: the owner of the active window is searched
+        // through its visible windows then.
+        if (anyActive || owners.isEmpty())
+            continue;
+        for (const Node& window : inactive)
+            if (auto found = searchWindow(window, deadline))
+                return std::make_shared<Element>(found->service, found->path);
     }
     return {};
+}
+
+std::optional<AtspiAccessibility::Node> AtspiAccessibility::rememberedFocus(qint64 ownPid, qint64 activePid,
+                                                                            qint64 deadline) {
+    // A copy: every call below runs the event loop, which may bring new events.
+    const QList<atspi::FocusCandidate> candidates = m_history.candidates();
+    // Toolkits mark a window or document focused together with the field inside it, and tell in
+    // either order: a focused element that takes text wins over one that does not.
+    std::optional<Node> firstFocused;
+    for (const atspi::FocusCandidate& c : candidates) {
+        if (monotonic().elapsed() > deadline)
+            break;
+        const qint64 pid = pidOf(c.service);
+        if (pid <= 0 || pid == ownPid || (activePid > 0 && pid != activePid))
+            continue;
+        // The event may be old: the element must still be alive and focused now (some toolkits
+        // drop focus without an event). The active descendant of a focused container counts when
+        // it takes text.
+        const Node node{c.service, c.path};
+        auto words = stateWords(node);
+        if (!words || atspi::hasState(*words, atspi::Defunct))
+            continue;
+        const bool editable = atspi::hasState(*words, atspi::Editable);
+        bool focused = atspi::hasState(*words, atspi::Focused);
+        if (!focused && editable && !c.container.isEmpty()) {
+            auto containerWords = stateWords({c.service, c.container});
+            focused = containerWords && atspi::hasState(*containerWords, atspi::Focused);
+        }
+        if (!focused)
+            continue;
+        if (editable)
+            return node;
+        if (!firstFocused)
+            firstFocused = node;
+    }
+    return firstFocused;
 }
 
 std::optional<AtspiAccessibility::Node> AtspiAccessibility::searchWindow(const Node& window, qint64 deadline) {
     QList<Node> stack{window};
     QSet<QString> seen;
+    std::optional<Node> focusedContainer;
     int visited = 0;
     while (!stack.isEmpty() && visited < m_limits.maxVisited && monotonic().elapsed() <= deadline) {
         const Node node = stack.takeLast();
@@ -176,17 +313,32 @@ std::optional<AtspiAccessibility::Node> AtspiAccessibility::searchWindow(const N
         auto words = stateWords(node);
         if (!words)
             continue;
-        if (atspi::hasState(*words, atspi::Focused))
-            return node;
-        if (node.path != window.path && !atspi::hasState(*words, atspi::Showing))
+        if (atspi::hasState(*words, atspi::Focused)) {
+            if (atspi::hasState(*words, atspi::Editable))
+                return node;
+            // Office suites keep a focused pane around the focused document: the field, if any,
+            // is inside it. A focused button stays the answer when nothing inside takes text.
+            if (!focusedContainer) {
+                focusedContainer = node;
+                stack.clear();
+            }
+        }
+        // GTK 4 marks its widgets visible but never showing: only what is neither is hidden.
+        if (node.path != window.path && !atspi::hasState(*words, atspi::Showing) &&
+            !atspi::hasState(*words, atspi::Visible))
             continue;
-        if (atspi::hasState(*words, atspi::ManagesDescendants))
-            continue;
+        // A container that manages its descendants may stand for a huge list; a document that
+        // shows only its visible paragraphs as children is walked.
+        if (atspi::hasState(*words, atspi::ManagesDescendants)) {
+            auto count = m_bus.property(node.service, node.path, kAccessible, QStringLiteral("ChildCount"));
+            if (!count || count->toInt() > m_limits.maxManagedChildren)
+                continue;
+        }
         const QList<Node> kids = children(node);
         for (auto it = kids.crbegin(); it != kids.crend(); ++it)
             stack.append(*it);
     }
-    return std::nullopt;
+    return focusedContainer;
 }
 
 QStringList AtspiAccessibility::interfaces(Element& element) {
@@ -346,3 +498,5 @@ bool AtspiAccessibility::setSelection(const ElementRef& element, const TextRange
 }
 
 } // namespace corvane::platform::linux_
+
+#include "AtspiAccessibility.moc"

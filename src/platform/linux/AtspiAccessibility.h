@@ -4,7 +4,9 @@
 #include "platform/Accessibility.h"
 #include "platform/ActiveApp.h"
 #include "platform/linux/AtspiConnection.h"
+#include "platform/linux/AtspiTypes.h"
 #include <QHash>
+#include <memory>
 
 namespace corvane::platform::linux_ {
 
@@ -15,21 +17,36 @@ enum AtspiWriteStatus : int {
     AtspiWriteRefused = -3,     // the application answered that it did not take the text
 };
 
+class AtspiFocusEvents;
+
+// The focused element is followed the way screen readers follow it: from the bus's own focus
+// events (an element gaining focus, a container that manages its descendants naming its active
+// one), checked live before use. A search of the active window's tree remains for the time before
+// any event came; it walks widgets that are visible without being marked showing (GTK 4) and looks
+// inside a focused pane for the focused field (office suites).
 class AtspiAccessibility final : public Accessibility {
 public:
     struct Limits {
         int callTimeoutMs = 500;    // one call into one application
         int searchBudgetMs = 1500;  // a whole focus search
         int maxVisited = 4000;      // elements looked at in one window
+        int maxManagedChildren = 200; // children of a container that manages its descendants, walked
     };
 
     // activeApp, when given, narrows the focus search to the application that owns the active
     // window (by process id), so unrelated applications are never called.
     explicit AtspiAccessibility(ActiveApp* activeApp = nullptr);
     AtspiAccessibility(ActiveApp* activeApp, Limits limits);
+    ~AtspiAccessibility() override;
+
+    // Starts listening to the bus's focus events (again after the bus came back). Events only come
+    // for changes after this, so the composition root calls it at start; every lookup calls it too.
+    void followFocus();
 
     bool available() override;
     ElementRef focusedElement() override;
+    // The search of the active window's tree alone, as it answers before any focus event came.
+    ElementRef searchFocusedElement();
     std::optional<AccessibleValue> value(const ElementRef& element) override;
     std::optional<QRectF> extents(const ElementRef& element) override;
     std::optional<QString> role(const ElementRef& element) override;
@@ -52,7 +69,9 @@ private:
     QList<Node> children(const Node& node, bool* ok = nullptr);
     std::optional<QList<uint>> stateWords(const Node& node);
     qint64 pidOf(const QString& service);
+    ElementRef lookUpFocus(bool fromEvents);
     std::optional<Node> searchWindow(const Node& window, qint64 deadline);
+    std::optional<Node> rememberedFocus(qint64 ownPid, qint64 activePid, qint64 deadline);
     QStringList interfaces(Element& element);
     bool hasInterface(const ElementRef& element, const QString& name);
     std::optional<int> intCall(const Node& node, const QString& iface, const QString& method, const QVariantList& args);
@@ -61,6 +80,9 @@ private:
     ActiveApp* m_activeApp;
     AtspiConnection m_bus;
     QHash<QString, qint64> m_pids;
+    atspi::FocusHistory m_history;
+    std::unique_ptr<AtspiFocusEvents> m_events;
+    quint64 m_followedGeneration = 0;
 };
 
 } // namespace corvane::platform::linux_

@@ -95,6 +95,7 @@ bool AtspiConnection::ensureConnected() {
     }
     m_address = *address;
     m_lastError.clear();
+    ++m_generation;
     return true;
 }
 

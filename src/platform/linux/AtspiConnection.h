@@ -34,6 +34,10 @@ public:
                                      const QString& name, int timeoutMs = -1);
 
     int callTimeoutMs() const { return m_callTimeoutMs; }
+    // The Qt name of the connection, and a count that rises at every successful (re)connection:
+    // signal subscriptions and registrations made on an older one are gone.
+    QString connectionName() const { return m_name; }
+    quint64 generation() const { return m_generation; }
 
     // The accessibility bus address: $AT_SPI_BUS_ADDRESS, else what the session bus hands out,
     // else nothing (reason in error).
@@ -47,6 +51,7 @@ private:
     QString m_name;
     QString m_address;
     bool m_open = false;
+    quint64 m_generation = 0;
     QString m_lastError;
 };
 

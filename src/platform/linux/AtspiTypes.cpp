@@ -50,4 +50,46 @@ QRectF toLogical(const QRect& native, const QList<ScreenGeometry>& screens) {
     return QRectF(topLeft, QSizeF(native.size()) / dpr);
 }
 
+void FocusHistory::remove(const QString& service, const QString& path) {
+    m_candidates.removeIf([&](const FocusCandidate& c) { return c.service == service && c.path == path; });
+}
+
+void FocusHistory::trim() {
+    while (m_candidates.size() > kMaxRemembered)
+        m_candidates.removeLast();
+}
+
+void FocusHistory::focusChanged(const QString& service, const QString& path, bool focused) {
+    if (service.isEmpty() || path.isEmpty())
+        return;
+    m_seenAny = true;
+    // Keep what an earlier active-descendant event said about the element's container.
+    QString container;
+    for (const FocusCandidate& c : std::as_const(m_candidates))
+        if (c.service == service && c.path == path)
+            container = c.container;
+    remove(service, path);
+    if (focused)
+        m_candidates.prepend({service, path, container});
+    else
+        m_candidates.append({service, path, container});
+    trim();
+}
+
+void FocusHistory::activeDescendantChanged(const QString& service, const QString& container,
+                                           const QString& descendantService, const QString& descendantPath) {
+    // A descendant always lives in its container's application.
+    if (service.isEmpty() || container.isEmpty() || descendantService != service || descendantPath.isEmpty())
+        return;
+    m_seenAny = true;
+    m_candidates.removeIf([&](const FocusCandidate& c) { return c.service == service && c.container == container; });
+    remove(descendantService, descendantPath);
+    m_candidates.prepend({descendantService, descendantPath, container});
+    trim();
+}
+
+void FocusHistory::forgetApp(const QString& service) {
+    m_candidates.removeIf([&](const FocusCandidate& c) { return c.service == service; });
+}
+
 } // namespace corvane::platform::linux_::atspi

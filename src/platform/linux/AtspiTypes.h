@@ -15,6 +15,7 @@ enum State : int {
     MultiLine = 17,
     Showing = 25,
     SingleLine = 26,
+    Visible = 30,
     Defunct = 6,
     ManagesDescendants = 31,
     ReadOnly = 43,
@@ -33,5 +34,39 @@ struct ScreenGeometry {
 // coordinates: the screen that holds the rectangle's top-left corner keeps its origin and
 // scales the offset from it by its device pixel ratio. Without screens the rectangle stays as is.
 QRectF toLogical(const QRect& native, const QList<ScreenGeometry>& screens);
+
+// An element that the bus's own events named as focused, newest first in a FocusHistory.
+struct FocusCandidate {
+    QString service;
+    QString path;
+    QString container; // the path of the container whose active descendant it is; empty for plain focus
+    bool operator==(const FocusCandidate&) const = default;
+};
+
+// What the focus events of the bus said, as candidates for the focused element. Events are hints:
+// they come only for changes after we listened, some toolkits send each twice, others drop focus
+// without telling. Whoever uses a candidate checks its live state first.
+class FocusHistory {
+public:
+    static constexpr int kMaxRemembered = 8;
+
+    // object:state-changed:focused. A loss moves the element behind every other candidate.
+    void focusChanged(const QString& service, const QString& path, bool focused);
+    // object:active-descendant-changed: the descendant becomes the container's only candidate.
+    void activeDescendantChanged(const QString& service, const QString& container, const QString& descendantService,
+                                 const QString& descendantPath);
+    // An application left the bus.
+    void forgetApp(const QString& service);
+
+    bool seenAny() const { return m_seenAny; }
+    const QList<FocusCandidate>& candidates() const { return m_candidates; }
+
+private:
+    void remove(const QString& service, const QString& path);
+    void trim();
+
+    QList<FocusCandidate> m_candidates;
+    bool m_seenAny = false;
+};
 
 } // namespace corvane::platform::linux_::atspi

@@ -83,6 +83,12 @@ bool XInputKeyTap::start(Handler handler) {
     m_listener = m_conn.addListener([this](const xcb_generic_event_t* event) {
         if (m_conn.keyboard() && m_conn.keyboard()->generation() != m_tableGeneration)
             refreshTable();
+        // Core key events reach this connection only through a grab of ours; a release among
+        // them may end it, and what was released during it never came as a raw event.
+        if ((event->response_type & 0x7f) == XCB_KEY_RELEASE) {
+            resyncWithServer();
+            return;
+        }
         if (auto key = m_decoder.decode(event); key && m_handler)
             m_handler(*key);
     });
@@ -116,6 +122,20 @@ bool XInputKeyTap::select(bool on) {
     free(error);
     m_conn.dispatchQueuedSoon();
     return ok;
+}
+
+void XInputKeyTap::resyncWithServer() {
+    if (!m_conn.isOpen())
+        return;
+    xcb_connection_t* c = m_conn.xcb();
+    xcb_query_keymap_reply_t* reply = xcb_query_keymap_reply(c, xcb_query_keymap(c), nullptr);
+    if (!reply)
+        return;
+    std::bitset<256> down;
+    for (size_t i = 0; i < 256; ++i)
+        down[i] = (reply->keys[i / 8] >> (i % 8)) & 1;
+    free(reply);
+    m_decoder.resync(down);
 }
 
 void XInputKeyTap::refreshTable() {

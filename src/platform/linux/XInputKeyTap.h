@@ -26,6 +26,11 @@ public:
     void setTable(const Table& table) { m_table = table; }
     // Nothing for events that are not raw key presses or releases.
     std::optional<KeyEvent> decode(const xcb_generic_event_t* event);
+    // Forgets every key held down here that the server says is up now. A release that happened
+    // while another client (or our own shortcut) grabbed the keyboard never arrives as a raw
+    // event, and the key's next press would otherwise look like a repeat.
+    void resync(const std::bitset<256>& serverDown) { m_down &= serverDown; }
+    bool isDown(uint8_t keycode) const { return m_down.test(keycode); }
 
 private:
     uint8_t m_opcode = 0;
@@ -46,6 +51,7 @@ public:
 private:
     bool select(bool on);
     void refreshTable();
+    void resyncWithServer();
 
     X11Connection& m_conn;
     RawKeyDecoder m_decoder;
