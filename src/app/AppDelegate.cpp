@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 #include "app/AppState.h"
+#include "app/QuietWindow.h"
 #include "app/StatusIcons.h"
 #include "platform/Clock.h"
 #include "stores/DiagLog.h"
@@ -289,12 +290,11 @@ void AppDelegate::showAlert(const QString& text, const QString& informative) {
 
 void AppDelegate::showNoTrayNotice() {
     DiagLog::event(QStringLiteral("No tray host: the tray icon waits for one"));
-    auto* notice = new QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus);
+    auto* notice = new QWidget(nullptr, Qt::Window | kQuietWindowFlags);
     notice->setObjectName(QStringLiteral("noTrayNotice"));
     notice->setWindowTitle(QStringLiteral("Corvane"));
-    notice->setAttribute(Qt::WA_ShowWithoutActivating);
+    makeQuiet(notice);
     notice->setAttribute(Qt::WA_DeleteOnClose);
-    notice->setFocusPolicy(Qt::NoFocus);
     auto* layout = new QVBoxLayout(notice);
     auto* label = new QLabel(tr("Corvane is running, but this desktop shows no tray icons, so its menu is out of "
                                 "reach. Add a system tray or a StatusNotifier (AppIndicator) extension to your "
@@ -307,11 +307,8 @@ void AppDelegate::showNoTrayNotice() {
     layout->addWidget(label);
     auto* row = new QHBoxLayout;
     row->addStretch();
-    auto* ok = new QPushButton(tr("OK"), notice);
+    auto* ok = quietButton(tr("OK"), notice);
     ok->setObjectName(QStringLiteral("noTrayNoticeOk"));
-    ok->setAutoDefault(false);
-    ok->setDefault(false);
-    ok->setFocusPolicy(Qt::NoFocus);
     connect(ok, &QPushButton::clicked, notice, &QWidget::close);
     row->addWidget(ok);
     layout->addLayout(row);

@@ -1,4 +1,5 @@
 #include "app/ConsentWindow.h"
+#include "app/QuietWindow.h"
 #include "services/TelemetryService.h"
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -14,11 +15,9 @@ constexpr int kScreenMargin = 24;
 }
 
 ConsentWindow::ConsentWindow(services::TelemetryService& telemetry, QWidget* parent)
-    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus),
-      m_telemetry(telemetry) {
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | kQuietWindowFlags), m_telemetry(telemetry) {
     setObjectName(QStringLiteral("consentWindow"));
-    setAttribute(Qt::WA_ShowWithoutActivating);
-    setFocusPolicy(Qt::NoFocus);
+    makeQuiet(this);
     setWindowTitle(tr("Help improve Corvane?"));
     setStyleSheet(QStringLiteral("#consentWindow { border: 1px solid palette(mid); }"));
     setAttribute(Qt::WA_StyledBackground);
@@ -33,15 +32,10 @@ ConsentWindow::ConsentWindow(services::TelemetryService& telemetry, QWidget* par
     body->setWordWrap(true);
     body->setFixedWidth(320);
 
-    auto* allow = new QPushButton(tr("Send usage events"), this);
+    auto* allow = quietButton(tr("Send usage events"), this);
     allow->setObjectName(QStringLiteral("consentAllowButton"));
-    auto* deny = new QPushButton(tr("Don't send"), this);
+    auto* deny = quietButton(tr("Don't send"), this);
     deny->setObjectName(QStringLiteral("consentDenyButton"));
-    for (QPushButton* button : {allow, deny}) {
-        button->setFocusPolicy(Qt::NoFocus);
-        button->setAutoDefault(false);
-        button->setDefault(false);
-    }
     connect(allow, &QPushButton::clicked, this, [this] { answer(true); });
     connect(deny, &QPushButton::clicked, this, [this] { answer(false); });
 

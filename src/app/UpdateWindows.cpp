@@ -1,4 +1,5 @@
 #include "app/UpdateWindows.h"
+#include "app/QuietWindow.h"
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -19,11 +20,10 @@ UpdateWindows::~UpdateWindows() {
 
 void UpdateWindows::showForcedUpdate(const QString& detail) {
     if (!m_forced) {
-        auto* window = new QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus);
+        auto* window = new QWidget(nullptr, Qt::Window | kQuietWindowFlags);
         window->setObjectName(QStringLiteral("forcedUpdateWindow"));
-        window->setAttribute(Qt::WA_ShowWithoutActivating);
+        makeQuiet(window);
         window->setAttribute(Qt::WA_DeleteOnClose, false);
-        window->setFocusPolicy(Qt::NoFocus);
         window->setWindowTitle(tr("Update required"));
         auto* layout = new QVBoxLayout(window);
         auto* heading = new QLabel(tr("Update required"), window);
@@ -37,15 +37,11 @@ void UpdateWindows::showForcedUpdate(const QString& detail) {
         m_forcedDetail->setMinimumWidth(360);
         auto* buttons = new QHBoxLayout;
         buttons->addStretch();
-        auto* later = new QPushButton(tr("Later"), window);
-        auto* update = new QPushButton(tr("Update Now"), window);
+        auto* later = quietButton(tr("Later"), window);
+        auto* update = quietButton(tr("Update Now"), window);
         update->setObjectName(QStringLiteral("forcedUpdateNow"));
-        for (QPushButton* button : {later, update}) {
-            button->setFocusPolicy(Qt::NoFocus);
-            button->setAutoDefault(false);
-            button->setDefault(false);
-            buttons->addWidget(button);
-        }
+        buttons->addWidget(later);
+        buttons->addWidget(update);
         layout->addWidget(heading);
         layout->addWidget(m_forcedDetail);
         layout->addLayout(buttons);

@@ -2,6 +2,7 @@
 // (artifacts/panel/*.png) for a person to look at. Each picture must be opaque and in its theme.
 #include "PanelFixture.h"
 #include "panel/CVDesign.h"
+#include "support/DarkPalette.h"
 
 #include <QApplication>
 #include <QDir>
@@ -11,28 +12,9 @@
 using namespace corvane::panel;
 using namespace corvane::panel::testing;
 
-namespace {
+using corvane::testsupport::darkPalette;
 
-QPalette darkPalette() {
-    QPalette p;
-    const QColor window(38, 38, 42), text(232, 232, 236), base(28, 28, 31), button(56, 56, 62);
-    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-        p.setColor(group, QPalette::Window, window);
-        p.setColor(group, QPalette::WindowText, group == QPalette::Disabled ? QColor(120, 120, 124) : text);
-        p.setColor(group, QPalette::Base, base);
-        p.setColor(group, QPalette::AlternateBase, window);
-        p.setColor(group, QPalette::Text, group == QPalette::Disabled ? QColor(120, 120, 124) : text);
-        p.setColor(group, QPalette::Button, button);
-        p.setColor(group, QPalette::ButtonText, text);
-        p.setColor(group, QPalette::Light, QColor(80, 80, 86));
-        p.setColor(group, QPalette::Midlight, QColor(66, 66, 72));
-        p.setColor(group, QPalette::Mid, QColor(46, 46, 50));
-        p.setColor(group, QPalette::Dark, QColor(20, 20, 22));
-        p.setColor(group, QPalette::Shadow, Qt::black);
-        p.setColor(group, QPalette::PlaceholderText, QColor(140, 140, 146));
-    }
-    return p;
-}
+namespace {
 
 class Screenshots : public PanelTest {
 protected:
