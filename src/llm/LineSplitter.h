@@ -81,11 +81,19 @@ private:
 #if defined(__SSE2__)
         const __m128i lf = _mm_set1_epi8('\n');
         const __m128i cr = _mm_set1_epi8('\r');
-        for (; end - p >= 16; p += 16) {
-            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-            const int hits = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, lf), _mm_cmpeq_epi8(bytes, cr)));
-            if (hits != 0)
-                return p + std::countr_zero(static_cast<unsigned>(hits));
+        auto hits = [&](const char* at) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+            return static_cast<unsigned>(
+                _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, lf), _mm_cmpeq_epi8(bytes, cr))));
+        };
+        for (; end - p >= 32; p += 32) {
+            if (const unsigned found = hits(p) | hits(p + 16) << 16)
+                return p + std::countr_zero(found);
+        }
+        if (end - p >= 16) {
+            if (const unsigned found = hits(p))
+                return p + std::countr_zero(found);
+            p += 16;
         }
 #endif
         for (; p < end; ++p) {
