@@ -237,12 +237,17 @@ std::optional<std::optional<QString>> eventText(QByteArrayView payload, APIForma
     };
     thread_local Reader reader;
     const auto size = static_cast<size_t>(payload.size());
-    if (size > 0)
+    // Spaces up to the next 64 bytes: the library then reads whole blocks and skips the copy it
+    // makes of a partial last one. Whitespace after a document neither mends nor spoils it.
+    const size_t blocks = (size + 63) & ~size_t(63);
+    if (size > 0) {
         std::memcpy(reader.padded.data(), payload.data(), size);
+        std::memset(reader.padded.data() + size, ' ', blocks - size);
+    }
     simdjson::dom::parser& parser = reader.parser;
 
     simdjson::dom::element root;
-    if (parser.parse(reader.padded.data(), size, false).get(root) != simdjson::SUCCESS)
+    if (parser.parse(reader.padded.data(), blocks, false).get(root) != simdjson::SUCCESS)
         return std::nullopt; // undecided
     const Tape tape(parser.doc);
     const char top = tape.type(Tape::root);

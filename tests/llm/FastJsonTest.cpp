@@ -58,6 +58,11 @@ const char* const kPayloads[] = {
     "{\"choices\":[{\"delta\":{\"content\":\"bad \xff utf8\"}}]}",
     "{\"choices\":[{\"delta\":{\"content\":\"surrogate \xed\xa0\x80\"}}]}",
     R"({"choices":[{"delta":{"content":"unterminated)",
+    // cut off where the blanks the quick reader adds after a payload could be taken for its end
+    R"({"choices":[{"delta":{"content":"x\)",
+    "{\"choices\":[{\"delta\":{\"content\":\"caf\xc3",
+    R"({"choices":[{"delta":{"content":"x"}}],"n":1)",
+    R"({"choices":[{"delta":{"content":"x"}}],"b":tr)",
     R"({"choices":[{"delta":{"content":"x"}}]} garbage)",
     R"({"choices":[{"delta":{"content":"x"}}]}{})",
     R"("just a string")",
