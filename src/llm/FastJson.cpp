@@ -134,22 +134,13 @@ public:
         const size_t end = static_cast<uint32_t>(m_words[0]) - 1;
         // Most events hold no decimal number at all: a pass without branches finds no word that
         // could be one (a number's value word may look like one; the walk below then decides).
-        // Four words at a time, each into its own flag, so the checks do not wait on each other.
-        constexpr uint64_t D = 'd';
-        bool d0 = false, d1 = false, d2 = false, d3 = false;
-        size_t i = root;
-        for (; i + 4 <= end; i += 4) {
-            d0 |= (m_words[i] >> 56) == D;
-            d1 |= (m_words[i + 1] >> 56) == D;
-            d2 |= (m_words[i + 2] >> 56) == D;
-            d3 |= (m_words[i + 3] >> 56) == D;
-        }
-        for (; i < end; ++i)
-            d0 |= (m_words[i] >> 56) == D;
-        if (!(d0 | d1 | d2 | d3))
+        bool maybeDouble = false;
+        for (size_t i = root; i < end; ++i)
+            maybeDouble |= (m_words[i] >> 56) == 'd';
+        if (!maybeDouble)
             return true;
         bool agree = true;
-        for (i = root; i < end;) {
+        for (size_t i = root; i < end;) {
             const char t = type(i);
             const bool isDouble = t == 'd';
             double d;
