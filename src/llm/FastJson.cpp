@@ -1,8 +1,10 @@
 #include "llm/FastJson.h"
 #include <simdjson.h>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace corvane::llm::fastjson {
@@ -12,6 +14,41 @@ namespace {
 // Deeper documents go to the full reader, which has its own nesting limit.
 constexpr size_t kMaxDepth = 64;
 constexpr qsizetype kMaxQuickBytes = 64 * 1024;
+
+// A token as text. Tokens are short and mostly ASCII: those are widened in place, which spares
+// the general decoder's call and set-up; any other byte sends the whole token to it.
+QString textOf(std::string_view s) {
+    const auto size = static_cast<qsizetype>(s.size());
+    const auto* bytes = reinterpret_cast<const unsigned char*>(s.data());
+    unsigned char high = 0;
+    for (qsizetype i = 0; i < size; ++i)
+        high |= bytes[i];
+    if (high >= 0x80)
+        return QString::fromUtf8(s.data(), size);
+    QString text(size, Qt::Uninitialized);
+    char16_t* out = reinterpret_cast<char16_t*>(text.data());
+    for (qsizetype i = 0; i < size; ++i)
+        out[i] = bytes[i];
+    return text;
+}
+
+// A key compared with a literal whose length is known when compiling: two overlapping loads
+// from each side (the keys looked for are 4 to 16 bytes long), no call.
+template <size_t N>
+bool sameKey(std::string_view name, const char (&key)[N]) {
+    constexpr size_t length = N - 1;
+    static_assert(length >= 4 && length <= 16);
+    if (name.size() != length)
+        return false;
+    using Word = std::conditional_t<(length >= 8), uint64_t, uint32_t>;
+    constexpr size_t last = length - sizeof(Word);
+    Word a, b, c, d;
+    std::memcpy(&a, name.data(), sizeof a);
+    std::memcpy(&b, name.data() + last, sizeof b);
+    std::memcpy(&c, key, sizeof c);
+    std::memcpy(&d, key + last, sizeof d);
+    return ((a ^ c) | (b ^ d)) == 0;
+}
 
 // The parsed document as simdjson lays it out: one 64-bit word per value (two for a number), the
 // type in the top byte. A container's word points past its end, a string's into the string buffer
@@ -46,10 +83,7 @@ public:
         return {reinterpret_cast<const char*>(at + sizeof length), length};
     }
 
-    QString text(size_t i) const {
-        const std::string_view s = string(i);
-        return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-    }
+    QString text(size_t i) const { return textOf(string(i)); }
 
     // The value of the object's member when it has the type asked for, else 0. The last of
     // duplicate keys wins, as in the full reader. (The key's length is known when compiling, so
@@ -62,8 +96,7 @@ public:
         const size_t end = after(object) - 1; // the closing word
         for (size_t k = object + 1; k < end;) {
             const size_t value = k + 1;
-            const std::string_view name = string(k);
-            if (name.size() == N - 1 && std::memcmp(name.data(), key, N - 1) == 0)
+            if (sameKey(string(k), key))
                 found = value;
             k = after(value);
         }
@@ -155,10 +188,22 @@ std::optional<QString> geminiText(const Tape& t) {
     const size_t parts = t.member(content, "parts", '[');
     if (parts == 0 || !t.eachElement(parts, [&](size_t part) { return t.type(part) == '{'; }))
         return std::nullopt;
+    // Nearly always one part: its text is the answer as it stands.
+    size_t only = 0;
+    int count = 0;
+    t.eachElement(parts, [&](size_t part) {
+        if (const size_t text = t.member(part, "text", '"')) {
+            only = text;
+            ++count;
+        }
+        return true;
+    });
+    if (count <= 1)
+        return only ? t.text(only) : QString();
     QString joined;
     t.eachElement(parts, [&](size_t part) {
-        if (std::optional<QString> piece = stringMember(t, part, "text"))
-            joined += *piece;
+        if (const size_t text = t.member(part, "text", '"'))
+            joined += t.text(text);
         return true;
     });
     return joined;
@@ -183,12 +228,17 @@ std::optional<std::optional<QString>> eventText(QByteArrayView payload, APIForma
     };
     thread_local Reader reader;
     const auto size = static_cast<size_t>(payload.size());
-    if (size > 0)
+    // Spaces up to the next 64 bytes: the library then reads whole blocks and skips the copy it
+    // makes of a partial last one. Whitespace after a document neither mends nor spoils it.
+    const size_t blocks = (size + 63) & ~size_t(63);
+    if (size > 0) {
         std::memcpy(reader.padded.data(), payload.data(), size);
+        std::memset(reader.padded.data() + size, ' ', blocks - size);
+    }
     simdjson::dom::parser& parser = reader.parser;
 
     simdjson::dom::element root;
-    if (parser.parse(reader.padded.data(), size, false).get(root) != simdjson::SUCCESS)
+    if (parser.parse(reader.padded.data(), blocks, false).get(root) != simdjson::SUCCESS)
         return std::nullopt; // undecided
     const Tape tape(parser.doc);
     const char top = tape.type(Tape::root);

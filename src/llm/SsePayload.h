@@ -7,7 +7,8 @@ namespace corvane::llm {
 
 // The payload of an event line with spaces and tabs trimmed, or nothing for any other line.
 inline std::optional<QByteArrayView> ssePayload(QByteArrayView line) {
-    if (!line.startsWith("data:"))
+    // Compared inline: this runs for every line of every stream.
+    if (line.size() < 5 || line[0] != 'd' || line[1] != 'a' || line[2] != 't' || line[3] != 'a' || line[4] != ':')
         return std::nullopt;
     qsizetype begin = 5;
     qsizetype end = line.size();

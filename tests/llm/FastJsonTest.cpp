@@ -14,6 +14,16 @@ const char* const kPayloads[] = {
     R"({"choices":[{"delta":{"content":null}}]})",
     R"({"choices":[{"message":{"content":"whole"}}]})",
     R"({"type":"content_block_delta","index":0,"delta":{"type":"text_delta","text":"Hi"}})",
+    // keys one letter, one byte or one case away from the ones looked for
+    R"({"choices":[{"delta":{"contenu":"x","content ":"y","Content":"z","conten":"w","contents":"v"}}]})",
+    R"({"choices":[{"delta":{"contentt":"x"},"deltA":{"content":"y"}}],"choice":[{"delta":{"content":"z"}}]})",
+    R"({"candidates":[{"content":{"parts":[{"texT":"a"},{"tex":"b"},{"text":"c"},{"texts":"d"}]}}]})",
+    R"({"candidatez":[{"content":{"parts":[{"text":"a"}]}}],"candidates":[{"contenT":{"parts":[{"text":"b"}]}}]})",
+    R"({"type":"content_block_delta","delta":{"txet":"x","TEXT":"y","text":"ok"}})",
+    R"({"type":"content_block_deltA","delta":{"text":"x"}})",
+    // one part, not ASCII; ASCII control characters written as escapes
+    R"({"candidates":[{"content":{"parts":[{"text":"\u00e9t\u00e9 \ud83d\ude00"}]}}]})",
+    R"({"type":"content_block_delta","delta":{"text":"\u0001\u001f\u007f~ "}})",
     R"({"type":"message_start","message":{"id":"m"}})",
     R"({"candidates":[{"content":{"parts":[{"text":"a"},{"inlineData":{}},{"text":"b"}],"role":"model"}}]})",
     R"({"candidates":[{"content":{"parts":[]}}]})",
@@ -48,6 +58,11 @@ const char* const kPayloads[] = {
     "{\"choices\":[{\"delta\":{\"content\":\"bad \xff utf8\"}}]}",
     "{\"choices\":[{\"delta\":{\"content\":\"surrogate \xed\xa0\x80\"}}]}",
     R"({"choices":[{"delta":{"content":"unterminated)",
+    // cut off where the blanks the quick reader adds after a payload could be taken for its end
+    R"({"choices":[{"delta":{"content":"x\)",
+    "{\"choices\":[{\"delta\":{\"content\":\"caf\xc3",
+    R"({"choices":[{"delta":{"content":"x"}}],"n":1)",
+    R"({"choices":[{"delta":{"content":"x"}}],"b":tr)",
     R"({"choices":[{"delta":{"content":"x"}}]} garbage)",
     R"({"choices":[{"delta":{"content":"x"}}]}{})",
     R"("just a string")",

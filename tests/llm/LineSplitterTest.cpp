@@ -38,9 +38,14 @@ TEST(LineSplitter, AnyChunkingGivesTheSameLines) {
         {"", {}},
         {"mixed\r\n\nend\r", {"mixed", "", "end"}},
         {"caf\xc3\xa9\n", {"caf\xc3\xa9"}},
+        // line ends on either side of the 16- and 32-byte steps of the search
+        {QByteArray(15, 'a') + "\n" + QByteArray(16, 'b') + "\r\n" + QByteArray(31, 'c') + "\r" + QByteArray(32, 'd') +
+             "\n" + QByteArray(33, 'e') + "\r\n" + QByteArray(47, 'f') + "\n" + QByteArray(64, 'g'),
+         {QByteArray(15, 'a'), QByteArray(16, 'b'), QByteArray(31, 'c'), QByteArray(32, 'd'), QByteArray(33, 'e'),
+          QByteArray(47, 'f'), QByteArray(64, 'g')}},
     };
     for (const auto& c : cases) {
-        for (qsizetype chunk : {1, 2, 3, 7, 1024})
+        for (qsizetype chunk : {1, 2, 3, 7, 40, 1024})
             EXPECT_EQ(split(c.stream, chunk), c.lines) << c.stream.constData() << " chunk " << chunk;
     }
 }
