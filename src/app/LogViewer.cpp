@@ -455,6 +455,9 @@ void LogViewerController::show() {
         if (QScreen* screen = QGuiApplication::primaryScreen())
             m_window->move(screen->availableGeometry().center() - m_window->rect().center());
     }
+    // A minimised window comes back as it was left, not only raised behind its icon.
+    if (m_window->isMinimized())
+        m_window->setWindowState(m_window->windowState() & ~Qt::WindowMinimized);
     m_window->show();
     m_window->raise();
     m_window->activateWindow();
