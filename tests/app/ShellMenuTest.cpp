@@ -322,7 +322,9 @@ TEST(ShellScreenshots, MenuAndWindowsLightAndDark) {
         logger.log(S::Completed, QStringLiteral("can u send me the report by friday pls, need it for the meeting"),
                    QStringLiteral("Could you send me the report by Friday? I need it for the meeting."), {},
                    QStringLiteral("Polish"), QString(300, QLatin1Char('c')));
-        logger.log(S::Optimizing, QStringLiteral("meeting notes"), {}, {}, QStringLiteral("Summarize"));
+        logger.log(S::Optimizing, QStringLiteral("meeting notes"), {}, {},
+                   QStringLiteral("Summarize for the weekly engineering newsletter, keeping every figure and every link"),
+                   QStringLiteral("Mail"));
         logger.log(S::Triggered, QStringLiteral("hi"), {}, {}, {}, QStringLiteral("Terminal"));
         app::LogViewerController log(logger);
         log.show();

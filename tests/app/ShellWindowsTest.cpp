@@ -91,6 +91,8 @@ TEST(ActivityLogWindow, RowsShowStoredTextPlainAndBounded) {
     entry.optimizedPreview = QString();
     entry.detail = huge;
     entry.context = huge;
+    const QString recipe = QStringLiteral("Rewrite politely ").repeated(12).trimmed();
+    entry.recipeName = recipe;
 
     QElapsedTimer timer;
     timer.start();
@@ -100,6 +102,7 @@ TEST(ActivityLogWindow, RowsShowStoredTextPlainAndBounded) {
     EXPECT_TRUE(lines.contains(markup)) << lines.join(QLatin1Char('|')).toStdString(); // shown as typed
     EXPECT_TRUE(lines.contains(QStringLiteral("second line")));
     EXPECT_TRUE(lines.contains(QStringLiteral("→ "))); // present but empty
+    EXPECT_TRUE(lines.join(QString()).contains(recipe)); // a long recipe name wraps, never cut
     qsizetype shown = 0;
     for (const QString& line : lines)
         shown += line.size();
