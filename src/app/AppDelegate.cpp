@@ -115,14 +115,22 @@ void AppDelegate::scheduleMenuRefresh() {
     m_parts.clock.schedule(kMenuRefreshMs, this, [self] {
         if (!self)
             return;
-        // Nothing changes under the user's pointer while the menu is open.
-        if (!(self->m_menu && self->m_menu->isVisible())) {
-            self->updateStatusMenu();
-            if (self->m_parts.refreshHotkeys)
-                self->m_parts.refreshHotkeys();
-        }
+        self->refreshTick();
         self->scheduleMenuRefresh();
     });
+}
+
+void AppDelegate::refreshTick() {
+    // Nothing changes under the user's pointer while the menu is open; a tick missed meanwhile
+    // runs as soon as the menu closes.
+    if (m_menu && m_menu->isVisible()) {
+        m_refreshMissed = true;
+        return;
+    }
+    m_refreshMissed = false;
+    updateStatusMenu();
+    if (m_parts.refreshHotkeys)
+        m_parts.refreshHotkeys();
 }
 
 // A run leaves freed heap behind (the answer's text, the network buffers, the panel's layouts);
@@ -191,6 +199,16 @@ void AppDelegate::setupStatusItem() {
     QAction* quit = menu->addAction(tr("Quit Corvane"), this, &AppDelegate::quitApp);
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
+    // Run a refresh the open menu held back once it has closed.
+    connect(menu, &QMenu::aboutToHide, this, [this] {
+        if (!m_refreshMissed)
+            return;
+        QPointer<AppDelegate> self(this);
+        m_parts.clock.schedule(0, this, [self] {
+            if (self && self->m_refreshMissed)
+                self->refreshTick();
+        });
+    });
     m_statusItem->setContextMenu(menu);
     // An XEmbed tray sends a left click as Trigger; StatusNotifierItem hosts call Activate: both
     // open the same menu at the pointer.

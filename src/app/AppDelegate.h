@@ -92,6 +92,7 @@ private:
     void updateStatusIcon(trigger::AppActivity activity);
     void scheduleRetry();
     void scheduleMenuRefresh();
+    void refreshTick();
     void scheduleMemoryTrim();
     void showNoTrayNotice();
     void showAlert(const QString& text, const QString& informative);
@@ -114,6 +115,7 @@ private:
     quint64 m_retryTicket = 0;  // the pending retry; 0 when none
     quint64 m_nextTicket = 0;
     quint64 m_trimTicket = 0;
+    bool m_refreshMissed = false;  // a 2 s tick came while the menu was open
     QString m_lastHotkeyErrors;
 };
 

@@ -125,6 +125,8 @@ void FeedbackWindowController::show() {
         m_sendButton->setEnabled(true);
     }
     m_unseenResult = false;
+    if (m_window->isMinimized())
+        m_window->setWindowState(m_window->windowState() & ~Qt::WindowMinimized);
     m_window->show();
     m_window->raise();
     m_window->activateWindow();

@@ -3,6 +3,7 @@
 #include "panel/CVDesign.h"
 #include "stores/OptimizationLogger.h"
 #include <QAbstractListModel>
+#include <cmath>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QEvent>
@@ -92,6 +93,23 @@ QStringList wrapLines(const QString& raw, const QFont& font, int width, int maxL
     return lines;
 }
 
+// The width a text takes on one line, measured as wrapLines() lays it out.
+int layoutWidth(const QString& text, const QFont& font) {
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::NoWrap);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    qreal width = 0;
+    if (line.isValid()) {
+        line.setLineWidth(1.0e7);
+        width = line.naturalTextWidth();
+    }
+    layout.endLayout();
+    return int(std::ceil(width)) + 1;
+}
+
 struct Piece {
     QString text;
     QFont font;
@@ -124,28 +142,48 @@ RowLayout layoutRow(const OptimizationLog& entry, int width, const QPalette& pal
     const QString time = entry.timestamp.toLocalTime().toString(QStringLiteral("HH:mm:ss"));
     const QFontMetrics timeMetrics(timeFont);
     const int timeWidth = timeMetrics.horizontalAdvance(time);
-    const int topHeight = qMax(badgeSize.height(), timeMetrics.height());
-    int x = kPadH;
-    const int y = kPadV;
-    row.pieces << Piece{badgeText, badgeFont, LogViewerView::statusColor(entry.status, palette),
-                        QRect(QPoint(x, y + (topHeight - badgeSize.height()) / 2), badgeSize), true};
-    x += badgeSize.width() + 8;
     const int timeX = kPadH + inner - timeWidth;
-    auto addTopText = [&](const QString& text, const QFont& font, const QColor& color) {
-        const QFontMetrics fm(font);
-        const int room = timeX - 8 - x;
-        if (room <= 0)
-            return;
-        const QString elided = fm.elidedText(shownText(text).replace(QChar::LineSeparator, QLatin1Char(' ')),
-                                             Qt::ElideRight, room);
-        const int w = fm.horizontalAdvance(elided);
-        row.pieces << Piece{elided, font, color, QRect(x, y + (topHeight - fm.height()) / 2, w, fm.height())};
-        x += w + 8;
-    };
-    if (entry.recipeName)
-        addTopText(*entry.recipeName, sizedFont(10), faded(0.8));
-    if (entry.context)
-        addTopText(*entry.context, sizedFont(9), faded(0.55));
+    const int y = kPadV;
+    const int afterBadge = kPadH + badgeSize.width() + 8;
+    const int room = timeX - 8 - afterBadge; // for the recipe name and the context together
+    auto oneLine = [](const QString& text) { return shownText(text).replace(QChar::LineSeparator, QLatin1Char(' ')); };
+
+    // The recipe name wraps over as many lines as it needs; the context keeps to one line and
+    // gives way first.
+    const QFont recipeFont = sizedFont(10), contextFont = sizedFont(9);
+    const QFontMetrics recipeMetrics(recipeFont), contextMetrics(contextFont);
+    QStringList recipeLines;
+    int recipeWidth = 0;
+    if (entry.recipeName && room > 0) {
+        const int natural = layoutWidth(oneLine(*entry.recipeName), recipeFont);
+        int share = qMin(natural, room);
+        if (entry.context) {
+            const int context = layoutWidth(oneLine(*entry.context), contextFont) + 1;
+            if (natural + 8 + context > room)
+                share = qMin(natural, qMax(room / 2, room - 8 - context));
+        }
+        recipeWidth = qMax(1, share);
+        recipeLines = wrapLines(*entry.recipeName, recipeFont, recipeWidth, int(kShownChars));
+    }
+    const int recipeHeight = int(recipeLines.size()) * recipeMetrics.height();
+    const int topHeight = qMax(qMax(badgeSize.height(), timeMetrics.height()), recipeHeight);
+
+    row.pieces << Piece{badgeText, badgeFont, LogViewerView::statusColor(entry.status, palette),
+                        QRect(QPoint(kPadH, y + (topHeight - badgeSize.height()) / 2), badgeSize), true};
+    int x = afterBadge;
+    int lineY = y + (topHeight - recipeHeight) / 2;
+    for (const QString& line : recipeLines) {
+        row.pieces << Piece{line, recipeFont, faded(0.8), QRect(x, lineY, recipeWidth, recipeMetrics.height())};
+        lineY += recipeMetrics.height();
+    }
+    if (!recipeLines.isEmpty())
+        x += recipeWidth + 8;
+    if (entry.context && timeX - 8 - x > 0) {
+        const QString elided = contextMetrics.elidedText(oneLine(*entry.context), Qt::ElideRight, timeX - 8 - x);
+        row.pieces << Piece{elided, contextFont, faded(0.55),
+                            QRect(x, y + (topHeight - contextMetrics.height()) / 2,
+                                  contextMetrics.horizontalAdvance(elided), contextMetrics.height())};
+    }
     row.pieces << Piece{time, timeFont, secondary,
                         QRect(timeX, y + (topHeight - timeMetrics.height()) / 2, timeWidth, timeMetrics.height())};
     int bottom = y + topHeight;
@@ -354,7 +392,7 @@ void LogViewerView::applyColours() {
     const QPalette pal = palette();
     QColor iconColor = panel::CVDesign::secondary(pal);
     iconColor.setAlphaF(0.5f);
-    m_emptyIcon->setPixmap(StatusIcons::icon(QStringLiteral("tray"), iconColor).pixmap(32, 32));
+    m_emptyIcon->setPixmap(StatusIcons::icon(QStringLiteral("tray"), iconColor).pixmap(28, 28));
     const QColor accent = panel::CVDesign::accent(pal);
     m_segmentsBox->setStyleSheet(
         QStringLiteral("QPushButton { font-size: 11px; padding: 3px 6px; border: 1px solid %1; border-radius: 0px;"
@@ -455,6 +493,9 @@ void LogViewerController::show() {
         if (QScreen* screen = QGuiApplication::primaryScreen())
             m_window->move(screen->availableGeometry().center() - m_window->rect().center());
     }
+    // A minimised window comes back as it was left, not only raised behind its icon.
+    if (m_window->isMinimized())
+        m_window->setWindowState(m_window->windowState() & ~Qt::WindowMinimized);
     m_window->show();
     m_window->raise();
     m_window->activateWindow();

@@ -165,6 +165,16 @@ TEST(ShellMenu, StartUpRunsInOrderAndRefreshesEveryTwoSeconds) {
     shell.clock.advance(4000);
     EXPECT_EQ(shell.calls.size(), 3);
 
+    // An open menu holds the refresh back; the tick it missed runs once it closes.
+    shell.delegate->menu()->popup(QPoint(10, 10));
+    shell.clock.advance(2000);
+    EXPECT_EQ(shell.calls.size(), 3);
+    shell.delegate->menu()->hide();
+    shell.clock.advance(0);
+    EXPECT_EQ(shell.calls.size(), 4);
+    shell.clock.advance(2000); // the 2 s rhythm goes on as before
+    EXPECT_EQ(shell.calls.size(), 5);
+
     // Menu actions reach their owners.
     const struct {
         int entry;
@@ -312,7 +322,9 @@ TEST(ShellScreenshots, MenuAndWindowsLightAndDark) {
         logger.log(S::Completed, QStringLiteral("can u send me the report by friday pls, need it for the meeting"),
                    QStringLiteral("Could you send me the report by Friday? I need it for the meeting."), {},
                    QStringLiteral("Polish"), QString(300, QLatin1Char('c')));
-        logger.log(S::Optimizing, QStringLiteral("meeting notes"), {}, {}, QStringLiteral("Summarize"));
+        logger.log(S::Optimizing, QStringLiteral("meeting notes"), {}, {},
+                   QStringLiteral("Summarize for the weekly engineering newsletter, keeping every figure and every link"),
+                   QStringLiteral("Mail"));
         logger.log(S::Triggered, QStringLiteral("hi"), {}, {}, {}, QStringLiteral("Terminal"));
         app::LogViewerController log(logger);
         log.show();

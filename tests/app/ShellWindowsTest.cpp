@@ -72,6 +72,9 @@ TEST(ActivityLogWindow, FilterCountClearAndLiveRows) {
     f.view()->close();
     f.controller.show();
     EXPECT_EQ(f.view()->filter(), Status::Cancelled);
+    f.view()->showMinimized(); // "Activity Log" brings a minimised window back
+    f.controller.show();
+    EXPECT_FALSE(f.view()->isMinimized());
     f.view()->findChild<QPushButton*>(QStringLiteral("clearLog"))->click();
     EXPECT_TRUE(f.logger.entries().isEmpty());
     EXPECT_TRUE(f.view()->showsEmptyState());
@@ -88,6 +91,8 @@ TEST(ActivityLogWindow, RowsShowStoredTextPlainAndBounded) {
     entry.optimizedPreview = QString();
     entry.detail = huge;
     entry.context = huge;
+    const QString recipe = QStringLiteral("Rewrite politely ").repeated(12).trimmed();
+    entry.recipeName = recipe;
 
     QElapsedTimer timer;
     timer.start();
@@ -97,6 +102,7 @@ TEST(ActivityLogWindow, RowsShowStoredTextPlainAndBounded) {
     EXPECT_TRUE(lines.contains(markup)) << lines.join(QLatin1Char('|')).toStdString(); // shown as typed
     EXPECT_TRUE(lines.contains(QStringLiteral("second line")));
     EXPECT_TRUE(lines.contains(QStringLiteral("→ "))); // present but empty
+    EXPECT_TRUE(lines.join(QString()).contains(recipe)); // a long recipe name wraps, never cut
     qsizetype shown = 0;
     for (const QString& line : lines)
         shown += line.size();
@@ -196,7 +202,9 @@ TEST(FeedbackWindow, EmptyTextAndReopeningDuringASend) {
     f.controller.show();  // ... and is shown when it opens again
     EXPECT_EQ(f.status(), QStringLiteral("HTTP 500"));
     EXPECT_EQ(f.calls.size(), 1);
-    f.controller.show(); // seen once: the next opening starts clean
+    f.controller.window()->showMinimized();
+    f.controller.show(); // seen once: the next opening starts clean, and not minimised
     EXPECT_EQ(f.status(), QString());
+    EXPECT_FALSE(f.controller.window()->isMinimized());
     EXPECT_TRUE(f.child<QCheckBox>("feedbackAttachDiag")->isChecked());
 }
