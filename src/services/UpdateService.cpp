@@ -165,23 +165,6 @@ QString UpdateService::baseUrl() const {
     return base;
 }
 
-QString UpdateService::menuTitle(const Status& status) {
-    switch (status.kind) {
-    case Status::Kind::Available:
-        return tr("New version v%1 — click to install…").arg(status.version);
-    case Status::Kind::Downloading:
-        return tr("Downloading update %1%…").arg(int(status.progress * 100));
-    case Status::Kind::Failed:
-        return tr("Update failed — click to retry");
-    case Status::Kind::Checking:
-        return tr("Checking for updates…");
-    case Status::Kind::Idle:
-    case Status::Kind::UpToDate:
-        break;
-    }
-    return tr("Check for Updates…");
-}
-
 void UpdateService::setStatus(Status status) {
     m_status = std::move(status);
     Q_EMIT statusChanged();

@@ -83,8 +83,6 @@ public:
     };
 
     Status status() const { return m_status; }
-    // The tray menu's update item for a status ("Check for Updates…", "Downloading update 45%…", …).
-    static QString menuTitle(const Status& status);
     // Removes leftover staging folders beside the install (never the install itself).
     void cleanupStaleStaging();
     // A check 15 s from now, then every 6 h, each only while "updateAutoCheck" is on.
