@@ -259,6 +259,12 @@ TEST_F(SettingsTest, AppRulesAreAddedChangedGivenAHotkeyAndRemoved) {
     QTest::keyClick(recorder, Qt::Key_K, Qt::ControlModifier | Qt::AltModifier);
     EXPECT_EQ(rules.rules().last().hotkeyKeyCode, 40);
     EXPECT_EQ(rules.rules().last().hotkeyModifiers, 0xC0000);
+    // Adding an app that has a rule maps it to the default recipe again; its shortcut stays.
+    typeInto(find<QLineEdit>("appIdField"), editor);
+    find<QPushButton>("addRuleButton")->click();
+    EXPECT_EQ(rules.recipeID(editor), recipes.selectedRecipe().id);
+    EXPECT_EQ(rules.rules().last().hotkeyKeyCode, 40);
+    EXPECT_EQ(rules.rules().last().appName, QStringLiteral("Text Editor"));
     find<QPushButton>("clearRuleHotkeyButton")->click();
     EXPECT_FALSE(rules.rules().last().hotkeyKeyCode.has_value());
 
