@@ -2,6 +2,7 @@
 #include "app/UpdateWindows.h"
 #include <QLabel>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QPushButton>
 
 using namespace corvane;
@@ -311,7 +312,7 @@ TEST(UpdateSwapScript, SwapsTheStagedCopyInOrPutsThePreviousOneBack) {
         QProcess script;
         script.start(QStringLiteral("/bin/sh"), {work + QStringLiteral("/cv-update.sh"), QStringLiteral("2147483647"), app,
                                                  app + QStringLiteral(".cv-new"), app + QStringLiteral(".cv-old"),
-                                                 QStringLiteral("bin/corvane"), work});
+                                                 QStringLiteral("bin/corvane"), work, tmp.filePath(QStringLiteral("diag.log"))});
         ASSERT_TRUE(script.waitForFinished(30000));
         spinUntil([&] { return QFileInfo::exists(started); });
         QFile report(started);
@@ -320,5 +321,11 @@ TEST(UpdateSwapScript, SwapsTheStagedCopyInOrPutsThePreviousOneBack) {
         EXPECT_EQ(QFileInfo::exists(app + QStringLiteral(".cv-old")), c.staged);
         EXPECT_FALSE(QFileInfo::exists(app + QStringLiteral(".cv-new")));
         EXPECT_FALSE(QFileInfo::exists(work)) << "the work folder goes once the swap is over";
+        QFile log(tmp.filePath(QStringLiteral("diag.log")));
+        ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+        const QString line = QString::fromUtf8(log.readLine());
+        EXPECT_TRUE(QRegularExpression(QStringLiteral(R"(^\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} cv-update: \S)"))
+                        .match(line).hasMatch())
+            << "the diagnostics log's line form: " << line.toStdString();
     }
 }
