@@ -117,6 +117,21 @@ TEST_F(UpdateCheck, OneCheckAtATimeAndNoneWhileADownloadRuns) {
     EXPECT_EQ(snapshotTree(install), before);
 }
 
+TEST_F(UpdateCheck, AManualRequestBringsAnOpenQuestionToTheFront) {
+    presenter.holdOn = &clock;
+    serveManifest(manifest("2.0", QString(64, 'a')));
+    auto asking = makeService();
+    auto answered = start(*asking, true);
+    spinUntil([&] { return !presenter.asked.isEmpty(); });
+    ASSERT_EQ(presenter.asked.size(), 1);
+    EXPECT_TRUE(*start(*asking, false));
+    EXPECT_EQ(presenter.raised, 0) << "an automatic check raises nothing";
+    EXPECT_TRUE(*start(*asking, true));
+    EXPECT_EQ(presenter.raised, 1);
+    clock.advance(1000);
+    spinUntil([&] { return *answered; });
+}
+
 TEST_F(UpdateCheck, AutomaticChecksFollowTheScheduleAndTheSwitch) {
     serveManifest(manifest("1.0", QString(64, 'a')));
     auto service = makeService();
