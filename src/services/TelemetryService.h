@@ -86,7 +86,6 @@ Q_SIGNALS:
     void consentChanged();
 
 public:
-
     // "telemetryDebugHost" when it holds an http(s) address, else the placeholder.
     QString baseAddress() const;
     // "Linux <distribution> <version>".
