@@ -38,6 +38,8 @@ ConsentWindow::ConsentWindow(services::TelemetryService& telemetry, QWidget* par
     deny->setObjectName(QStringLiteral("consentDenyButton"));
     connect(allow, &QPushButton::clicked, this, [this] { answer(true); });
     connect(deny, &QPushButton::clicked, this, [this] { answer(false); });
+    // An answer given in the settings window meanwhile settles the question too.
+    connect(&m_telemetry, &services::TelemetryService::consentChanged, this, &QWidget::hide);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();

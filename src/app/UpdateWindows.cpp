@@ -86,6 +86,13 @@ void UpdateWindows::showManualUpdate(const QString& version, const QString& note
     showAlert(tr("Corvane v%1 is available").arg(version), informative);
 }
 
+void UpdateWindows::raiseQuestion() {
+    if (!m_question || !m_question->isVisible())
+        return;
+    m_question->raise();
+    m_question->activateWindow();
+}
+
 QCoro::Task<bool> UpdateWindows::askToInstall(const QString& version, const QString& notes) {
     if (!m_question) {
         m_question = new QMessageBox(QMessageBox::Question, QString(), QString());

@@ -24,6 +24,7 @@ public:
     void showForcedUpdate(const QString& detail) override;
     void showAlert(const QString& title, const QString& text) override;
     QCoro::Task<bool> askToInstall(const QString& version, const QString& notes) override;
+    void raiseQuestion() override;
     void showManualUpdate(const QString& version, const QString& notes, const QString& howTo) override;
 
     // The forced-update window once built (for tests), else null.

@@ -90,6 +90,7 @@ void TelemetryService::setConsent(bool consented) {
         m_preferences.remove(QString::fromLatin1(queueKey));
         m_inFlight = 0;
     }
+    Q_EMIT consentChanged();
 }
 
 void TelemetryService::start() {

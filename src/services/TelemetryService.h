@@ -81,6 +81,11 @@ public:
     QCoro::Task<> flush();
     bool isFlushing() const { return m_flushing; }
 
+Q_SIGNALS:
+    // The consent answer was stored (from the consent window or the settings window).
+    void consentChanged();
+
+public:
     // "telemetryDebugHost" when it holds an http(s) address, else the placeholder.
     QString baseAddress() const;
     // "Linux <distribution> <version>".

@@ -257,7 +257,8 @@ QByteArray swapScript() {
 # Swaps a staged Corvane install into place once the running copy has ended, then starts it.
 # Arguments: pid install staged old launch workdir log
 pid=$1 app=$2 new=$3 old=$4 launch=$5 work=$6 log=${7:-/dev/null}
-say() { printf '%s cv-update: %s\n' "$(date -u +%Y-%m-%dT%H:%M:%SZ)" "$1" >>"$log" 2>/dev/null; }
+# Lines in the diagnostics log's own form: local time "MM-dd HH:mm:ss.SSS", a blank, the message.
+say() { printf '%s cv-update: %s\n' "$(date +'%m-%d %H:%M:%S.%3N')" "$1" >>"$log" 2>/dev/null; }
 start() { "$app/$launch" </dev/null >/dev/null 2>&1 & }
 n=0
 while kill -0 "$pid" 2>/dev/null; do

@@ -16,6 +16,8 @@ public:
     virtual void showAlert(const QString& title, const QString& text) = 0;
     // Asks before installing version; true installs.
     virtual QCoro::Task<bool> askToInstall(const QString& version, const QString& notes) = 0;
+    // The user asked again while that question is still open: bring it to the front.
+    virtual void raiseQuestion() {}
     // A newer version exists but this copy cannot update itself: says how to update instead.
     virtual void showManualUpdate(const QString& version, const QString& notes, const QString& howTo) = 0;
 };

@@ -210,8 +210,12 @@ void UpdateService::scheduleNext(quint64 generation, qint64 delayMs) {
 // --- checking --------------------------------------------------------------------------------
 
 QCoro::Task<> UpdateService::checkAndInstall(bool manual) {
-    if (m_busy)
+    if (m_busy) {
+        // The question does not block the desktop: a second request finds it again.
+        if (manual && m_asking && m_presenter)
+            m_presenter->raiseQuestion();
         co_return;
+    }
     BusyScope busy(m_busy);
     co_await check(manual);
 }
@@ -250,7 +254,14 @@ QCoro::Task<> UpdateService::check(bool manual) {
                        "\"cmake --install\" into a folder you own to receive updates automatically."));
             co_return;
         }
-        if (!m_presenter || !co_await m_presenter->askToInstall(manifest->version, manifest->notes))
+        if (!m_presenter)
+            co_return;
+        bool yes = false;
+        {
+            BusyScope asking(m_asking);
+            yes = co_await m_presenter->askToInstall(manifest->version, manifest->notes);
+        }
+        if (!yes)
             co_return;
         co_await install(*manifest, true);
         co_return;

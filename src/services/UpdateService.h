@@ -87,7 +87,8 @@ public:
     void cleanupStaleStaging();
     // A check 15 s from now, then every 6 h, each only while "updateAutoCheck" is on.
     void startAutoChecks();
-    // Returns at once while a check or a download runs.
+    // Returns at once while a check or a download runs (a manual request raises an open question
+    // before installing instead).
     QCoro::Task<> checkAndInstall(bool manual);
     // True when this copy can replace itself (a verified install folder of its own).
     bool canInstall() const;
@@ -135,6 +136,7 @@ private:
     QNetworkAccessManager* m_network = nullptr;
     Status m_status;
     bool m_busy = false;
+    bool m_asking = false; // the question before installing is open
     quint64 m_scheduleGeneration = 0;
 };
 

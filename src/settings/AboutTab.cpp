@@ -107,6 +107,11 @@ AboutTab::AboutTab(SettingsDependencies& deps, QWidget* parent) : QWidget(parent
             m_deps.updates->checkAndInstall(true);
     });
     connect(&m_deps.permission, &trigger::AccessibilityPermission::changed, this, [this] { showPermission(); });
+    if (m_deps.telemetry)
+        connect(m_deps.telemetry, &services::TelemetryService::consentChanged, this, [this] {
+            const QSignalBlocker blocker(m_consent);
+            m_consent->setChecked(m_deps.telemetry->hasConsented());
+        });
 
     reload();
 }

@@ -17,6 +17,8 @@ public:
     static constexpr const char* updateAutoInstallKey = "updateAutoInstall";
 
     explicit AboutTab(SettingsDependencies& deps, QWidget* parent = nullptr);
+    // Reads the switches and the permission again; safe while the window is open, since every
+    // control here writes at once.
     void reload();
 
 private:

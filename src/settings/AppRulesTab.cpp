@@ -108,10 +108,11 @@ AppRulesTab::AppRulesTab(SettingsDependencies& deps, QWidget* parent) : QWidget(
             showRule();
     });
     connect(m_recipe, &QComboBox::activated, this, [this](int index) {
+        // Changes the rule's recipe only; an empty name leaves the rule's name as it is.
         const QString id = currentId();
-        for (const AppRecipeRule& rule : m_deps.appRules.rules())
-            if (rule.bundleID == id)
-                m_deps.appRules.setMapping(id, rule.appName, m_recipe->itemData(index).toString());
+        const QString recipeID = m_recipe->itemData(index).toString();
+        if (m_deps.appRules.recipeID(id))
+            m_deps.appRules.setMapping(id, QString(), recipeID);
     });
     connect(m_recorder, &HotkeyRecorder::recorded, this, [this](Shortcut shortcut) {
         setNote(m_hotkeyError, QString(), false);
@@ -209,17 +210,15 @@ void AppRulesTab::showHotkeyError() {
 }
 
 void AppRulesTab::addRule(const QString& bundleID, const QString& appName) {
+    // The app gets the default recipe; an app that has a rule already keeps its shortcut, and its
+    // name unless a better one is known now.
     bool exists = false;
     for (const AppRecipeRule& rule : m_deps.appRules.rules())
         exists = exists || rule.bundleID == bundleID;
-    if (exists) {
-        setNote(m_addStatus, tr("%1 already has a rule; change it below.").arg(appName.isEmpty() ? bundleID : appName),
-                false);
-    } else {
-        m_deps.appRules.setMapping(bundleID, appName.isEmpty() ? bundleID : appName,
-                                   m_deps.recipes.selectedRecipe().id);
-        setNote(m_addStatus, tr("Added %1.").arg(appName.isEmpty() ? bundleID : appName), false);
-    }
+    const stores::PromptRecipe recipe = m_deps.recipes.selectedRecipe();
+    const QString shown = appName.isEmpty() ? bundleID : appName;
+    m_deps.appRules.setMapping(bundleID, exists ? appName : shown, recipe.id);
+    setNote(m_addStatus, exists ? tr("%1 now uses %2.").arg(shown, recipe.name) : tr("Added %1.").arg(shown), false);
     select(bundleID);
 }
 

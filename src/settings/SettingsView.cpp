@@ -57,6 +57,8 @@ void SettingsView::reload() {
     m_about->reload();
 }
 
+void SettingsView::refreshStatus() { m_about->reload(); }
+
 void SettingsView::changeEvent(QEvent* event) {
     if (event->type() == QEvent::PaletteChange)
         CVDesign::refresh(this);

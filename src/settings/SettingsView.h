@@ -20,8 +20,11 @@ public:
     explicit SettingsView(SettingsDependencies& deps, QWidget* parent = nullptr);
 
     QTabWidget* tabs() const { return m_tabs; }
-    // Every tab reads its store again (done on each show()).
+    // Every tab reads its store again (done on each show() of a hidden window).
     void reload();
+    // A show() of the open window: the About tab reads the permission and its switches again;
+    // what is being typed in the other tabs stays.
+    void refreshStatus();
 
 protected:
     void changeEvent(QEvent* event) override;

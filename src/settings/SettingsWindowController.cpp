@@ -25,6 +25,8 @@ void SettingsWindowController::show() {
         m_view = new SettingsView(m_deps);
     else if (!m_view->isVisible())
         m_view->reload();
+    else
+        m_view->refreshStatus();
     m_view->show();
     m_view->raise();
     m_view->activateWindow();

@@ -112,12 +112,17 @@ public:
     void showAlert(const QString& title, const QString& text) override { alerts << title + QStringLiteral(" | ") + text; }
     QCoro::Task<bool> askToInstall(const QString& version, const QString&) override {
         asked << version;
+        if (holdOn)
+            co_await holdOn->sleep(1000); // the user takes a second to answer
         co_return answer;
     }
+    void raiseQuestion() override { ++raised; }
     void showManualUpdate(const QString& version, const QString&, const QString&) override { manual << version; }
 
     QStringList forced, alerts, asked, manual;
     bool answer = false;
+    platform::fake::FakeClock* holdOn = nullptr;
+    int raised = 0;
 };
 
 // The running version is 1.2.0, installed in <tmp>/app with bin/corvane and the marker.

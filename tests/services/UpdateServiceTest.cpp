@@ -2,6 +2,7 @@
 #include "app/UpdateWindows.h"
 #include <QLabel>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QPushButton>
 
 using namespace corvane;
@@ -114,6 +115,21 @@ TEST_F(UpdateCheck, OneCheckAtATimeAndNoneWhileADownloadRuns) {
     spinUntil([&] { return *first; });
     EXPECT_EQ(service->status().kind, Kind::Failed);
     EXPECT_EQ(snapshotTree(install), before);
+}
+
+TEST_F(UpdateCheck, AManualRequestBringsAnOpenQuestionToTheFront) {
+    presenter.holdOn = &clock;
+    serveManifest(manifest("2.0", QString(64, 'a')));
+    auto asking = makeService();
+    auto answered = start(*asking, true);
+    spinUntil([&] { return !presenter.asked.isEmpty(); });
+    ASSERT_EQ(presenter.asked.size(), 1);
+    EXPECT_TRUE(*start(*asking, false));
+    EXPECT_EQ(presenter.raised, 0) << "an automatic check raises nothing";
+    EXPECT_TRUE(*start(*asking, true));
+    EXPECT_EQ(presenter.raised, 1);
+    clock.advance(1000);
+    spinUntil([&] { return *answered; });
 }
 
 TEST_F(UpdateCheck, AutomaticChecksFollowTheScheduleAndTheSwitch) {
@@ -311,7 +327,7 @@ TEST(UpdateSwapScript, SwapsTheStagedCopyInOrPutsThePreviousOneBack) {
         QProcess script;
         script.start(QStringLiteral("/bin/sh"), {work + QStringLiteral("/cv-update.sh"), QStringLiteral("2147483647"), app,
                                                  app + QStringLiteral(".cv-new"), app + QStringLiteral(".cv-old"),
-                                                 QStringLiteral("bin/corvane"), work});
+                                                 QStringLiteral("bin/corvane"), work, tmp.filePath(QStringLiteral("diag.log"))});
         ASSERT_TRUE(script.waitForFinished(30000));
         spinUntil([&] { return QFileInfo::exists(started); });
         QFile report(started);
@@ -320,5 +336,11 @@ TEST(UpdateSwapScript, SwapsTheStagedCopyInOrPutsThePreviousOneBack) {
         EXPECT_EQ(QFileInfo::exists(app + QStringLiteral(".cv-old")), c.staged);
         EXPECT_FALSE(QFileInfo::exists(app + QStringLiteral(".cv-new")));
         EXPECT_FALSE(QFileInfo::exists(work)) << "the work folder goes once the swap is over";
+        QFile log(tmp.filePath(QStringLiteral("diag.log")));
+        ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+        const QString line = QString::fromUtf8(log.readLine());
+        EXPECT_TRUE(QRegularExpression(QStringLiteral(R"(^\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} cv-update: \S)"))
+                        .match(line).hasMatch())
+            << "the diagnostics log's line form: " << line.toStdString();
     }
 }

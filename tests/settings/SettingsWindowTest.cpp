@@ -259,6 +259,12 @@ TEST_F(SettingsTest, AppRulesAreAddedChangedGivenAHotkeyAndRemoved) {
     QTest::keyClick(recorder, Qt::Key_K, Qt::ControlModifier | Qt::AltModifier);
     EXPECT_EQ(rules.rules().last().hotkeyKeyCode, 40);
     EXPECT_EQ(rules.rules().last().hotkeyModifiers, 0xC0000);
+    // Adding an app that has a rule maps it to the default recipe again; its shortcut stays.
+    typeInto(find<QLineEdit>("appIdField"), editor);
+    find<QPushButton>("addRuleButton")->click();
+    EXPECT_EQ(rules.recipeID(editor), recipes.selectedRecipe().id);
+    EXPECT_EQ(rules.rules().last().hotkeyKeyCode, 40);
+    EXPECT_EQ(rules.rules().last().appName, QStringLiteral("Text Editor"));
     find<QPushButton>("clearRuleHotkeyButton")->click();
     EXPECT_FALSE(rules.rules().last().hotkeyKeyCode.has_value());
 
@@ -314,6 +320,18 @@ TEST_F(SettingsTest, TheControllerBuildsTheWindowOnceOnFirstShow) {
     EXPECT_EQ(controller.view(), first);
     EXPECT_TRUE(first->isVisible());
     EXPECT_EQ(first->findChild<QSpinBox*>(QStringLiteral("tapCountField"))->value(), 5) << "shown again, read again";
+
+    // Shown while open: the permission and the consent are read again, nothing typed is lost.
+    status.current.enabled = false;
+    prefs.setValue(QStringLiteral("telemetryConsent"), true);
+    first->findChild<QSpinBox*>(QStringLiteral("tapCountField"))->setValue(3);
+    settings.setTriggerSpaceCount(4);
+    controller.show();
+    EXPECT_EQ(first->findChild<QLabel*>(QStringLiteral("permissionStatus"))->text(), permission.reason());
+    EXPECT_TRUE(first->findChild<QCheckBox*>(QStringLiteral("telemetryConsentSwitch"))->isChecked());
+    EXPECT_EQ(first->findChild<QSpinBox*>(QStringLiteral("tapCountField"))->value(), 3);
+    telemetry.setConsent(false); // answered in the consent window
+    EXPECT_FALSE(first->findChild<QCheckBox*>(QStringLiteral("telemetryConsentSwitch"))->isChecked());
 }
 
 } // namespace
