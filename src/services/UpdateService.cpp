@@ -221,6 +221,13 @@ QCoro::Task<> UpdateService::checkAndInstall(bool manual) {
 }
 
 QCoro::Task<> UpdateService::check(bool manual) {
+    // Until an operator runs an update server the built-in address is a placeholder: automatic
+    // checks stay quiet (the menu keeps "Check for Updates…"), a manual one says why nothing came.
+    if (QUrl(baseUrl()).host().endsWith(QLatin1String(".invalid"), Qt::CaseInsensitive)) {
+        if (manual)
+            fail(tr("No update server is set up for this build of Corvane yet."), manual, tr("Update check failed"));
+        co_return;
+    }
     setStatus(makeStatus(Kind::Checking));
     QString error;
     const std::optional<Manifest> manifest = co_await fetchManifest(&error);

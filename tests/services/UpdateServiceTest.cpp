@@ -14,6 +14,7 @@ using UpdateInstall = UpdateFixture;
 
 TEST_F(UpdateCheck, ManifestOutcomesSetTheStatusAndAlertOnlyWhenAsked) {
     KeyPair stranger;
+    const QByteArray placeholder = "(the built-in placeholder address)";
     const struct {
         const char* name;
         QByteArray body;         // empty: the server is unreachable
@@ -39,6 +40,9 @@ TEST_F(UpdateCheck, ManifestOutcomesSetTheStatusAndAlertOnlyWhenAsked) {
          "Update check failed | The update manifest's signature is not valid.", false, false},
         {"unreachable, asked", {}, nullptr, true, true, Kind::Failed, "Update check failed | Couldn't reach", false, false},
         {"unreachable, automatic", {}, nullptr, false, true, Kind::Failed, "", false, false},
+        {"no server yet, asked", placeholder, nullptr, true, true, Kind::Failed,
+         "Update check failed | No update server is set up for this build of Corvane yet.", false, false},
+        {"no server yet, automatic", placeholder, nullptr, false, true, Kind::Idle, "", false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -46,6 +50,8 @@ TEST_F(UpdateCheck, ManifestOutcomesSetTheStatusAndAlertOnlyWhenAsked) {
         presenter = RecordingPresenter();
         if (c.body.isEmpty())
             prefs.setValue(QStringLiteral("updateDebugHost"), QStringLiteral("http://127.0.0.1:1"));
+        else if (c.body == placeholder)
+            prefs.setValue(QStringLiteral("updateDebugHost"), QStringLiteral("https://updates.corvane.invalid"));
         else
             serveManifest(c.body, c.signer);
         auto service = makeService(c.installable);
