@@ -112,27 +112,44 @@ std::vector<double> corvaneStarts(const QString& endpoint) {
     return out;
 }
 
-// The largest resident mappings, for finding what a run leaves behind.
-void printMappings(qint64 pid) {
+// Resident and proportional kB by mapping (file name, or [heap], [anon], ...).
+struct Mapped {
+    qint64 rssKiB = 0, pssKiB = 0;
+};
+QMap<QString, Mapped> mappingsOf(qint64 pid) {
+    QMap<QString, Mapped> out;
     QFile f(QStringLiteral("/proc/%1/smaps").arg(pid));
     if (!f.open(QIODevice::ReadOnly))
-        return;
-    QMap<QString, qint64> rss;
+        return out;
     QString name;
     for (const QByteArray& raw : f.readAll().split('\n')) {
-        const QString line = QString::fromUtf8(raw);
-        const QStringList parts = line.simplified().split(QLatin1Char(' '));
+        const QStringList parts = QString::fromUtf8(raw).simplified().split(QLatin1Char(' '));
         if (parts.value(0).contains(QLatin1Char('-')) && parts.size() >= 5 && !parts[0].endsWith(QLatin1Char(':')))
             name = parts.size() >= 6 ? parts[5].section(QLatin1Char('/'), -1) : QStringLiteral("[anon]");
         else if (parts.value(0) == QLatin1String("Rss:"))
-            rss[name] += parts.value(1).toLongLong();
+            out[name].rssKiB += parts.value(1).toLongLong();
+        else if (parts.value(0) == QLatin1String("Pss:"))
+            out[name].pssKiB += parts.value(1).toLongLong();
     }
+    return out;
+}
+
+// The largest resident mappings after the runs beside the same mappings after start, and what the
+// runs added: for finding what a run leaves behind.
+void printMappings(const QMap<QString, Mapped>& atStart, const QMap<QString, Mapped>& afterRuns) {
     QList<QPair<qint64, QString>> sorted;
-    for (auto it = rss.cbegin(); it != rss.cend(); ++it)
-        sorted.append({it.value(), it.key()});
+    for (auto it = afterRuns.cbegin(); it != afterRuns.cend(); ++it)
+        sorted.append({it.value().rssKiB, it.key()});
     std::sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
-    for (const auto& [kb, n] : sorted.mid(0, 25))
-        std::printf("  %8lld kB  %s\n", kb, qPrintable(n));
+    std::printf("  %-34s %9s %9s %9s %9s\n", "mapping", "RSS start", "RSS runs", "PSS start", "PSS runs");
+    for (const auto& [kb, n] : sorted.mid(0, 30)) {
+        const Mapped before = atStart.value(n), after = afterRuns.value(n);
+        std::printf("  %-34s %9lld %9lld %9lld %9lld\n", qPrintable(n.left(34)), before.rssKiB, after.rssKiB,
+                    before.pssKiB, after.pssKiB);
+    }
+    for (auto it = afterRuns.cbegin(); it != afterRuns.cend(); ++it)
+        if (!atStart.contains(it.key()) && it.value().rssKiB > 0)
+            std::printf("  new after the runs: %s (%lld kB)\n", qPrintable(it.key()), it.value().rssKiB);
 }
 
 } // namespace
@@ -164,6 +181,7 @@ int main(int argc, char** argv) {
     }
     testsupport::settle(kIdleSettleMs);
     const Memory bareIdle = memoryOf(bare.pid()), shellIdle = memoryOf(corvane.pid());
+    const QMap<QString, Mapped> shellMappedAtStart = mappingsOf(corvane.pid());
     PanelProbe panel(corvane.pid());
     auto entry = startGtkEntry(QStringLiteral("some text to polish"));
     entry->waitActive();
@@ -179,7 +197,7 @@ int main(int argc, char** argv) {
     testsupport::settle(kIdleSettleMs);
     const Memory bareRuns = memoryOf(bare.pid()), shellRuns = memoryOf(corvane.pid());
     if (qEnvironmentVariableIsSet("CORVANE_BENCH_MAPPINGS"))
-        printMappings(corvane.pid());
+        printMappings(shellMappedAtStart, mappingsOf(corvane.pid()));
 
     const auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
     std::printf("%-34s %12s %12s %8s\n", "figure", "bare tray", "corvane", "ratio");
