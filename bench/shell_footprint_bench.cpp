@@ -134,22 +134,26 @@ QMap<QString, Mapped> mappingsOf(qint64 pid) {
     return out;
 }
 
-// The largest resident mappings after the runs beside the same mappings after start, and what the
-// runs added: for finding what a run leaves behind.
-void printMappings(const QMap<QString, Mapped>& atStart, const QMap<QString, Mapped>& afterRuns) {
+// The largest resident mappings after the runs beside the same mappings after start and the bare
+// app's after start: for finding what start-up and a run cost.
+void printMappings(const QMap<QString, Mapped>& bare, const QMap<QString, Mapped>& atStart,
+                   const QMap<QString, Mapped>& afterRuns) {
+    QMap<QString, Mapped> all = afterRuns;
+    for (auto it = bare.cbegin(); it != bare.cend(); ++it)
+        if (!all.contains(it.key()))
+            all.insert(it.key(), {});
     QList<QPair<qint64, QString>> sorted;
-    for (auto it = afterRuns.cbegin(); it != afterRuns.cend(); ++it)
-        sorted.append({it.value().rssKiB, it.key()});
+    for (auto it = all.cbegin(); it != all.cend(); ++it)
+        sorted.append({std::max(it.value().pssKiB, std::max(atStart.value(it.key()).pssKiB, bare.value(it.key()).pssKiB)),
+                       it.key()});
     std::sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
-    std::printf("  %-34s %9s %9s %9s %9s\n", "mapping", "RSS start", "RSS runs", "PSS start", "PSS runs");
-    for (const auto& [kb, n] : sorted.mid(0, 30)) {
-        const Mapped before = atStart.value(n), after = afterRuns.value(n);
-        std::printf("  %-34s %9lld %9lld %9lld %9lld\n", qPrintable(n.left(34)), before.rssKiB, after.rssKiB,
-                    before.pssKiB, after.pssKiB);
+    std::printf("  %-34s %20s %20s %20s\n", "kB: RSS / PSS", "bare app at start", "corvane at start",
+                "after the runs");
+    for (const auto& [kb, n] : sorted.mid(0, 40)) {
+        const Mapped b = bare.value(n), before = atStart.value(n), after = afterRuns.value(n);
+        std::printf("  %-34s %9lld / %8lld %9lld / %8lld %9lld / %8lld\n", qPrintable(n.left(34)), b.rssKiB, b.pssKiB,
+                    before.rssKiB, before.pssKiB, after.rssKiB, after.pssKiB);
     }
-    for (auto it = afterRuns.cbegin(); it != afterRuns.cend(); ++it)
-        if (!atStart.contains(it.key()) && it.value().rssKiB > 0)
-            std::printf("  new after the runs: %s (%lld kB)\n", qPrintable(it.key()), it.value().rssKiB);
 }
 
 } // namespace
@@ -181,7 +185,7 @@ int main(int argc, char** argv) {
     }
     testsupport::settle(kIdleSettleMs);
     const Memory bareIdle = memoryOf(bare.pid()), shellIdle = memoryOf(corvane.pid());
-    const QMap<QString, Mapped> shellMappedAtStart = mappingsOf(corvane.pid());
+    const QMap<QString, Mapped> bareMapped = mappingsOf(bare.pid()), shellMappedAtStart = mappingsOf(corvane.pid());
     PanelProbe panel(corvane.pid());
     auto entry = startGtkEntry(QStringLiteral("some text to polish"));
     entry->waitActive();
@@ -197,7 +201,8 @@ int main(int argc, char** argv) {
     testsupport::settle(kIdleSettleMs);
     const Memory bareRuns = memoryOf(bare.pid()), shellRuns = memoryOf(corvane.pid());
     if (qEnvironmentVariableIsSet("CORVANE_BENCH_MAPPINGS"))
-        printMappings(shellMappedAtStart, mappingsOf(corvane.pid()));
+        printMappings(bareMapped, shellMappedAtStart, mappingsOf(corvane.pid()));
+
 
     const auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
     std::printf("%-34s %12s %12s %8s\n", "figure", "bare tray", "corvane", "ratio");

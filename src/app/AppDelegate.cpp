@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPixmapCache>
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QVBoxLayout>
@@ -124,14 +125,18 @@ void AppDelegate::scheduleMenuRefresh() {
     });
 }
 
-// A run leaves freed heap behind (the answer's text, the network buffers, the panel's layouts);
-// once things are quiet again, hand it back to the system instead of keeping it mapped.
+// A run leaves freed heap behind (the answer's text, the network buffers, the panel's layouts), and
+// the style's drawings of the panel's buttons and lists in the pixmap cache (redrawn in well under
+// a millisecond when the panel shows again); once things are quiet again, drop those and hand the
+// heap back to the system instead of keeping it mapped.
 void AppDelegate::scheduleMemoryTrim() {
     const quint64 ticket = ++m_trimTicket;
     QPointer<AppDelegate> self(this);
     m_parts.clock.schedule(kTrimDelayMs, this, [self, ticket] {
-        if (self && self->m_trimTicket == ticket && self->m_parts.state.activity() == trigger::AppActivity::Idle)
+        if (self && self->m_trimTicket == ticket && self->m_parts.state.activity() == trigger::AppActivity::Idle) {
+            QPixmapCache::clear();
             ::malloc_trim(0);
+        }
     });
 }
 
