@@ -149,7 +149,9 @@ void printMappings(const QMap<QString, Mapped>& bare, const QMap<QString, Mapped
     std::sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
     std::printf("  %-34s %20s %20s %20s\n", "kB: RSS / PSS", "bare app at start", "corvane at start",
                 "after the runs");
-    for (const auto& [kb, n] : sorted.mid(0, 40)) {
+    for (const auto& [kb, n] : std::as_const(sorted)) {
+        if (kb < 16)
+            break;
         const Mapped b = bare.value(n), before = atStart.value(n), after = afterRuns.value(n);
         std::printf("  %-34s %9lld / %8lld %9lld / %8lld %9lld / %8lld\n", qPrintable(n.left(34)), b.rssKiB, b.pssKiB,
                     before.rssKiB, before.pssKiB, after.rssKiB, after.pssKiB);
