@@ -126,9 +126,9 @@ void AppDelegate::scheduleMenuRefresh() {
 }
 
 // A run leaves freed heap behind (the answer's text, the network buffers, the panel's layouts), and
-// the style's drawings of the panel's buttons and lists in the pixmap cache (redrawn in well under
-// a millisecond when the panel shows again); once things are quiet again, drop those and hand the
-// heap back to the system instead of keeping it mapped.
+// the style's drawings of the panel's buttons and lists in the pixmap cache (drawn again when the
+// panel next shows); once things are quiet again, drop those and hand the heap back to the system
+// instead of keeping it mapped.
 void AppDelegate::scheduleMemoryTrim() {
     const quint64 ticket = ++m_trimTicket;
     QPointer<AppDelegate> self(this);
