@@ -2,7 +2,9 @@
 // desktop session (run it through tests/support/session.sh): start → listening (for the bare app:
 // start → its event loop runs), and idle PSS/RSS after start and after 20 runs (for Corvane: a
 // triple space in a GTK entry, a streamed answer from a local model server, Replace). Figures are
-// printed, never asserted.
+// printed, never asserted. With CORVANE_BENCH_MAPPINGS set it also lists the resident mappings (the
+// bare app's after start, Corvane's after start and after the runs). PSS depends on what else maps
+// the same libraries at that moment (other Qt processes on the machine): compare runs made together.
 #include "e2e/CorvaneProcess.h"
 #include "e2e/Desktop.h"
 #include "e2e/PanelProbe.h"
@@ -161,13 +163,13 @@ void printMappings(const QMap<QString, Mapped>& bare, const QMap<QString, Mapped
 } // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
     if (qEnvironmentVariableIsEmpty("DISPLAY")) {
         std::printf("shell_footprint_bench needs the private desktop session: "
-                    "tests/support/session.sh --no-keyring -- env QT_QPA_PLATFORM=offscreen %s\n",
+                    "tests/support/session.sh [--no-keyring] -- env QT_QPA_PLATFORM=offscreen %s\n",
                     argv[0]);
         return 0;
     }
+    QApplication app(argc, argv);
     test::TestHttpServer server;
     if (!server.listen()) {
         std::printf("no local model server\n");
