@@ -2,7 +2,9 @@
 // desktop session (run it through tests/support/session.sh): start → listening (for the bare app:
 // start → its event loop runs), and idle PSS/RSS after start and after 20 runs (for Corvane: a
 // triple space in a GTK entry, a streamed answer from a local model server, Replace). Figures are
-// printed, never asserted.
+// printed, never asserted. With CORVANE_BENCH_MAPPINGS set it also lists the resident mappings (the
+// bare app's after start, Corvane's after start and after the runs). PSS depends on what else maps
+// the same libraries at that moment (other Qt processes on the machine): compare runs made together.
 #include "e2e/CorvaneProcess.h"
 #include "e2e/Desktop.h"
 #include "e2e/PanelProbe.h"
@@ -112,39 +114,62 @@ std::vector<double> corvaneStarts(const QString& endpoint) {
     return out;
 }
 
-// The largest resident mappings, for finding what a run leaves behind.
-void printMappings(qint64 pid) {
+// Resident and proportional kB by mapping (file name, or [heap], [anon], ...).
+struct Mapped {
+    qint64 rssKiB = 0, pssKiB = 0;
+};
+QMap<QString, Mapped> mappingsOf(qint64 pid) {
+    QMap<QString, Mapped> out;
     QFile f(QStringLiteral("/proc/%1/smaps").arg(pid));
     if (!f.open(QIODevice::ReadOnly))
-        return;
-    QMap<QString, qint64> rss;
+        return out;
     QString name;
     for (const QByteArray& raw : f.readAll().split('\n')) {
-        const QString line = QString::fromUtf8(raw);
-        const QStringList parts = line.simplified().split(QLatin1Char(' '));
+        const QStringList parts = QString::fromUtf8(raw).simplified().split(QLatin1Char(' '));
         if (parts.value(0).contains(QLatin1Char('-')) && parts.size() >= 5 && !parts[0].endsWith(QLatin1Char(':')))
             name = parts.size() >= 6 ? parts[5].section(QLatin1Char('/'), -1) : QStringLiteral("[anon]");
         else if (parts.value(0) == QLatin1String("Rss:"))
-            rss[name] += parts.value(1).toLongLong();
+            out[name].rssKiB += parts.value(1).toLongLong();
+        else if (parts.value(0) == QLatin1String("Pss:"))
+            out[name].pssKiB += parts.value(1).toLongLong();
     }
+    return out;
+}
+
+// The largest resident mappings after the runs beside the same mappings after start and the bare
+// app's after start: for finding what start-up and a run cost.
+void printMappings(const QMap<QString, Mapped>& bare, const QMap<QString, Mapped>& atStart,
+                   const QMap<QString, Mapped>& afterRuns) {
+    QMap<QString, Mapped> all = afterRuns;
+    for (auto it = bare.cbegin(); it != bare.cend(); ++it)
+        if (!all.contains(it.key()))
+            all.insert(it.key(), {});
     QList<QPair<qint64, QString>> sorted;
-    for (auto it = rss.cbegin(); it != rss.cend(); ++it)
-        sorted.append({it.value(), it.key()});
+    for (auto it = all.cbegin(); it != all.cend(); ++it)
+        sorted.append({std::max(it.value().pssKiB, std::max(atStart.value(it.key()).pssKiB, bare.value(it.key()).pssKiB)),
+                       it.key()});
     std::sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
-    for (const auto& [kb, n] : sorted.mid(0, 25))
-        std::printf("  %8lld kB  %s\n", kb, qPrintable(n));
+    std::printf("  %-34s %20s %20s %20s\n", "kB: RSS / PSS", "bare app at start", "corvane at start",
+                "after the runs");
+    for (const auto& [kb, n] : std::as_const(sorted)) {
+        if (kb < 16)
+            break;
+        const Mapped b = bare.value(n), before = atStart.value(n), after = afterRuns.value(n);
+        std::printf("  %-34s %9lld / %8lld %9lld / %8lld %9lld / %8lld\n", qPrintable(n.left(34)), b.rssKiB, b.pssKiB,
+                    before.rssKiB, before.pssKiB, after.rssKiB, after.pssKiB);
+    }
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
     if (qEnvironmentVariableIsEmpty("DISPLAY")) {
         std::printf("shell_footprint_bench needs the private desktop session: "
-                    "tests/support/session.sh --no-keyring -- env QT_QPA_PLATFORM=offscreen %s\n",
+                    "tests/support/session.sh [--no-keyring] -- env QT_QPA_PLATFORM=offscreen %s\n",
                     argv[0]);
         return 0;
     }
+    QApplication app(argc, argv);
     test::TestHttpServer server;
     if (!server.listen()) {
         std::printf("no local model server\n");
@@ -164,6 +189,7 @@ int main(int argc, char** argv) {
     }
     testsupport::settle(kIdleSettleMs);
     const Memory bareIdle = memoryOf(bare.pid()), shellIdle = memoryOf(corvane.pid());
+    const QMap<QString, Mapped> bareMapped = mappingsOf(bare.pid()), shellMappedAtStart = mappingsOf(corvane.pid());
     PanelProbe panel(corvane.pid());
     auto entry = startGtkEntry(QStringLiteral("some text to polish"));
     entry->waitActive();
@@ -179,7 +205,8 @@ int main(int argc, char** argv) {
     testsupport::settle(kIdleSettleMs);
     const Memory bareRuns = memoryOf(bare.pid()), shellRuns = memoryOf(corvane.pid());
     if (qEnvironmentVariableIsSet("CORVANE_BENCH_MAPPINGS"))
-        printMappings(corvane.pid());
+        printMappings(bareMapped, shellMappedAtStart, mappingsOf(corvane.pid()));
+
 
     const auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
     std::printf("%-34s %12s %12s %8s\n", "figure", "bare tray", "corvane", "ratio");

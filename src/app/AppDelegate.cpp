@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPixmapCache>
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QVBoxLayout>
@@ -133,14 +134,18 @@ void AppDelegate::refreshTick() {
         m_parts.refreshHotkeys();
 }
 
-// A run leaves freed heap behind (the answer's text, the network buffers, the panel's layouts);
-// once things are quiet again, hand it back to the system instead of keeping it mapped.
+// A run leaves freed heap behind (the answer's text, the network buffers, the panel's layouts), and
+// the style's drawings of the panel's buttons and lists in the pixmap cache (drawn again when the
+// panel next shows); once things are quiet again, drop those and hand the heap back to the system
+// instead of keeping it mapped.
 void AppDelegate::scheduleMemoryTrim() {
     const quint64 ticket = ++m_trimTicket;
     QPointer<AppDelegate> self(this);
     m_parts.clock.schedule(kTrimDelayMs, this, [self, ticket] {
-        if (self && self->m_trimTicket == ticket && self->m_parts.state.activity() == trigger::AppActivity::Idle)
+        if (self && self->m_trimTicket == ticket && self->m_parts.state.activity() == trigger::AppActivity::Idle) {
+            QPixmapCache::clear();
             ::malloc_trim(0);
+        }
     });
 }
 

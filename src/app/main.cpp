@@ -52,6 +52,10 @@
 using namespace corvane;
 
 int main(int argc, char** argv) {
+    // The few patterns matched on an answer run on short texts: compiling them to machine code
+    // would keep the compiler's pages and the code resident for good, for no time a user notices.
+    if (qEnvironmentVariableIsEmpty("QT_ENABLE_REGEXP_JIT"))
+        qputenv("QT_ENABLE_REGEXP_JIT", "0");
     QApplication::setAttribute(Qt::AA_DontUseNativeMenuBar);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvane"));

@@ -9,6 +9,7 @@
 #include <archive_entry.h>
 #include <sodium.h>
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <csignal>
 #include <spawn.h>
@@ -26,9 +27,61 @@ namespace {
 
 QString tr(const char* english) { return QCoreApplication::translate("UpdateService", english); }
 
-bool sodiumReady() {
-    static const bool ready = sodium_init() >= 0;
-    return ready;
+// libarchive and libsodium (with what they pull in) are opened the first time an update is checked
+// or unpacked rather than at start: every run of the app would carry them, and few runs need them.
+#define CORVANE_ARCHIVE_FUNCTIONS(F)                                                                              \
+    F(archive_read_new) F(archive_read_free) F(archive_read_support_filter_gzip) F(archive_read_support_format_tar) \
+    F(archive_read_open_filename) F(archive_error_string) F(archive_read_next_header) F(archive_read_data_skip)     \
+    F(archive_read_data_block) F(archive_entry_pathname) F(archive_entry_hardlink) F(archive_entry_filetype)       \
+    F(archive_entry_symlink) F(archive_entry_size) F(archive_entry_set_pathname) F(archive_entry_perm)             \
+    F(archive_entry_set_perm) F(archive_write_disk_new) F(archive_write_free) F(archive_write_disk_set_options)   \
+    F(archive_write_header) F(archive_write_data_block) F(archive_write_finish_entry) F(archive_write_close)
+#define CORVANE_SODIUM_FUNCTIONS(F)                                                                               \
+    F(sodium_init) F(crypto_sign_init) F(crypto_sign_update) F(crypto_sign_final_verify) F(crypto_sign_final_create)
+#define CORVANE_DECLARE(name) decltype(&::name) name = nullptr;
+#define CORVANE_SLOT(name) {#name, reinterpret_cast<void**>(&api.name)},
+
+// Opens the library for good and fills every slot; the reason when the library or a function is missing.
+QString openLibrary(const char* soname, std::initializer_list<std::pair<const char*, void**>> slots) {
+    void* handle = ::dlopen(soname, RTLD_NOW | RTLD_LOCAL);
+    if (!handle)
+        return QStringLiteral("%1 cannot be loaded").arg(QString::fromLocal8Bit(soname));
+    for (const auto& [name, slot] : slots) {
+        *slot = ::dlsym(handle, name);
+        if (!*slot)
+            return QStringLiteral("%1 lacks %2").arg(QString::fromLocal8Bit(soname), QString::fromLatin1(name));
+    }
+    return {};
+}
+
+struct ArchiveLibrary {
+    CORVANE_ARCHIVE_FUNCTIONS(CORVANE_DECLARE)
+    QString missing; // why it cannot be used; empty when it can
+};
+
+const ArchiveLibrary& archiveLibrary() {
+    static const ArchiveLibrary library = [] {
+        ArchiveLibrary api;
+        api.missing = openLibrary(CORVANE_LIBARCHIVE_SONAME, {CORVANE_ARCHIVE_FUNCTIONS(CORVANE_SLOT)});
+        return api;
+    }();
+    return library;
+}
+
+struct SodiumLibrary {
+    CORVANE_SODIUM_FUNCTIONS(CORVANE_DECLARE)
+};
+
+// Null when libsodium cannot be loaded or initialised: nothing then verifies.
+const SodiumLibrary* sodium() {
+    static const std::optional<SodiumLibrary> library = []() -> std::optional<SodiumLibrary> {
+        SodiumLibrary api;
+        if (!openLibrary(CORVANE_LIBSODIUM_SONAME, {CORVANE_SODIUM_FUNCTIONS(CORVANE_SLOT)}).isEmpty() ||
+            api.sodium_init() < 0)
+            return std::nullopt;
+        return api;
+    }();
+    return library ? &*library : nullptr;
 }
 
 QByteArray decodeSignature(const QByteArray& text) {
@@ -39,15 +92,23 @@ QByteArray decodeSignature(const QByteArray& text) {
 }
 
 struct ReadArchive {
-    archive* a = archive_read_new();
-    ~ReadArchive() { archive_read_free(a); }
+    const ArchiveLibrary& lib = archiveLibrary();
+    archive* a = lib.missing.isEmpty() ? lib.archive_read_new() : nullptr;
+    ~ReadArchive() {
+        if (a)
+            lib.archive_read_free(a);
+    }
     bool open(const QString& path) {
-        archive_read_support_filter_gzip(a);
-        archive_read_support_format_tar(a);
-        return archive_read_open_filename(a, QFile::encodeName(path).constData(), 64 * 1024) == ARCHIVE_OK;
+        if (!a)
+            return false;
+        lib.archive_read_support_filter_gzip(a);
+        lib.archive_read_support_format_tar(a);
+        return lib.archive_read_open_filename(a, QFile::encodeName(path).constData(), 64 * 1024) == ARCHIVE_OK;
     }
     QString error() const {
-        const char* text = archive_error_string(a);
+        if (!a)
+            return tr("unreadable archive");
+        const char* text = lib.archive_error_string(a);
         return text ? QString::fromLocal8Bit(text) : tr("unreadable archive");
     }
 };
@@ -92,31 +153,33 @@ bool linkStaysInside(const QStringList& linkParts, const char* rawTarget) {
 
 QString scan(const QString& archivePath, qint64 maxUnpackedBytes) {
     ReadArchive in;
+    if (!in.lib.missing.isEmpty())
+        return tr("The update could not be unpacked (%1).").arg(in.lib.missing);
     if (!in.open(archivePath))
         return tr("The update package is damaged (%1).").arg(in.error());
     archive_entry* entry = nullptr;
     qint64 total = 0;
     int count = 0;
     int r;
-    while ((r = archive_read_next_header(in.a, &entry)) == ARCHIVE_OK) {
-        const char* raw = archive_entry_pathname(entry);
+    while ((r = in.lib.archive_read_next_header(in.a, &entry)) == ARCHIVE_OK) {
+        const char* raw = in.lib.archive_entry_pathname(entry);
         const QString shown = QFile::decodeName(raw ? raw : "");
         const auto parts = relativeParts(raw);
         if (!parts)
             return tr("The update package was refused: the entry \"%1\" points outside its folder.").arg(shown);
-        if (archive_entry_hardlink(entry))
+        if (in.lib.archive_entry_hardlink(entry))
             return tr("The update package was refused: the entry \"%1\" is a hard link.").arg(shown);
-        const auto type = archive_entry_filetype(entry);
+        const auto type = in.lib.archive_entry_filetype(entry);
         if (type == AE_IFLNK) {
-            if (parts->isEmpty() || !linkStaysInside(*parts, archive_entry_symlink(entry)))
+            if (parts->isEmpty() || !linkStaysInside(*parts, in.lib.archive_entry_symlink(entry)))
                 return tr("The update package was refused: the link \"%1\" points outside its folder.").arg(shown);
         } else if (type != AE_IFREG && type != AE_IFDIR) {
             return tr("The update package was refused: the entry \"%1\" is not a file or a folder.").arg(shown);
         }
-        total += std::max<la_int64_t>(0, archive_entry_size(entry));
+        total += std::max<la_int64_t>(0, in.lib.archive_entry_size(entry));
         if (total > maxUnpackedBytes || ++count > 100000)
             return tr("The update package was refused: it unpacks to more than allowed.");
-        if (archive_read_data_skip(in.a) != ARCHIVE_OK)
+        if (in.lib.archive_read_data_skip(in.a) != ARCHIVE_OK)
             return tr("The update package is damaged (%1).").arg(in.error());
     }
     if (r != ARCHIVE_EOF)
@@ -128,48 +191,53 @@ QString scan(const QString& archivePath, qint64 maxUnpackedBytes) {
 
 QString extract(const QString& archivePath, const QString& target, qint64 maxUnpackedBytes) {
     ReadArchive in;
+    if (!in.lib.missing.isEmpty())
+        return tr("The update could not be unpacked (%1).").arg(in.lib.missing);
     if (!in.open(archivePath))
         return tr("The update package is damaged (%1).").arg(in.error());
-    std::unique_ptr<archive, int (*)(archive*)> out(archive_write_disk_new(), archive_write_free);
-    archive_write_disk_set_options(out.get(), ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_PERM |
-                                                  ARCHIVE_EXTRACT_SECURE_SYMLINKS |
-                                                  ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_NO_OVERWRITE);
+    std::unique_ptr<archive, int (*)(archive*)> out(in.lib.archive_write_disk_new(), in.lib.archive_write_free);
+    const auto writeFailed = [&] {
+        return tr("The update could not be unpacked (%1).")
+            .arg(QString::fromLocal8Bit(in.lib.archive_error_string(out.get())));
+    };
+    in.lib.archive_write_disk_set_options(out.get(), ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_PERM |
+                                                         ARCHIVE_EXTRACT_SECURE_SYMLINKS |
+                                                         ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_NO_OVERWRITE);
     // Links above the staging folder are the user's own business; only those inside are checked.
     const QFileInfo info(target);
     const QByteArray root = QFile::encodeName(QDir(info.absolutePath()).canonicalPath() + QLatin1Char('/') + info.fileName());
     archive_entry* entry = nullptr;
     qint64 written = 0;
     int r;
-    while ((r = archive_read_next_header(in.a, &entry)) == ARCHIVE_OK) {
-        const auto parts = relativeParts(archive_entry_pathname(entry));
+    while ((r = in.lib.archive_read_next_header(in.a, &entry)) == ARCHIVE_OK) {
+        const auto parts = relativeParts(in.lib.archive_entry_pathname(entry));
         if (!parts || parts->isEmpty())
             continue; // the root itself (already made); escapes were refused by the scan
         const QByteArray path = root + '/' + QFile::encodeName(parts->join(QLatin1Char('/')));
-        archive_entry_set_pathname(entry, path.constData());
-        archive_entry_set_perm(entry, archive_entry_perm(entry) & 0777);
-        if (archive_write_header(out.get(), entry) != ARCHIVE_OK)
-            return tr("The update could not be unpacked (%1).").arg(QString::fromLocal8Bit(archive_error_string(out.get())));
+        in.lib.archive_entry_set_pathname(entry, path.constData());
+        in.lib.archive_entry_set_perm(entry, in.lib.archive_entry_perm(entry) & 0777);
+        if (in.lib.archive_write_header(out.get(), entry) != ARCHIVE_OK)
+            return writeFailed();
         const void* block = nullptr;
         size_t size = 0;
         la_int64_t offset = 0;
         int d;
-        while ((d = archive_read_data_block(in.a, &block, &size, &offset)) == ARCHIVE_OK) {
+        while ((d = in.lib.archive_read_data_block(in.a, &block, &size, &offset)) == ARCHIVE_OK) {
             written += qint64(size);
             if (written > maxUnpackedBytes)
                 return tr("The update package was refused: it unpacks to more than allowed.");
-            if (archive_write_data_block(out.get(), block, size, offset) != ARCHIVE_OK)
-                return tr("The update could not be unpacked (%1).")
-                    .arg(QString::fromLocal8Bit(archive_error_string(out.get())));
+            if (in.lib.archive_write_data_block(out.get(), block, size, offset) != ARCHIVE_OK)
+                return writeFailed();
         }
         if (d != ARCHIVE_EOF)
             return tr("The update package is damaged (%1).").arg(in.error());
-        if (archive_write_finish_entry(out.get()) != ARCHIVE_OK)
-            return tr("The update could not be unpacked (%1).").arg(QString::fromLocal8Bit(archive_error_string(out.get())));
+        if (in.lib.archive_write_finish_entry(out.get()) != ARCHIVE_OK)
+            return writeFailed();
     }
     if (r != ARCHIVE_EOF)
         return tr("The update package is damaged (%1).").arg(in.error());
-    if (archive_write_close(out.get()) != ARCHIVE_OK)
-        return tr("The update could not be unpacked (%1).").arg(QString::fromLocal8Bit(archive_error_string(out.get())));
+    if (in.lib.archive_write_close(out.get()) != ARCHIVE_OK)
+        return writeFailed();
     return {};
 }
 
@@ -190,42 +258,45 @@ QByteArray decodePublicKey(const QString& text) {
 
 bool verifyBytes(const QByteArray& data, const QByteArray& signatureText, const QByteArray& publicKey) {
     const QByteArray signature = decodeSignature(signatureText);
-    if (!sodiumReady() || signature.isEmpty() || publicKey.size() != crypto_sign_PUBLICKEYBYTES)
+    const SodiumLibrary* lib = sodium();
+    if (!lib || signature.isEmpty() || publicKey.size() != crypto_sign_PUBLICKEYBYTES)
         return false;
     crypto_sign_state state;
-    crypto_sign_init(&state);
-    crypto_sign_update(&state, reinterpret_cast<const unsigned char*>(data.constData()), size_t(data.size()));
-    return crypto_sign_final_verify(&state, reinterpret_cast<const unsigned char*>(signature.constData()),
+    lib->crypto_sign_init(&state);
+    lib->crypto_sign_update(&state, reinterpret_cast<const unsigned char*>(data.constData()), size_t(data.size()));
+    return lib->crypto_sign_final_verify(&state, reinterpret_cast<const unsigned char*>(signature.constData()),
                                     reinterpret_cast<const unsigned char*>(publicKey.constData())) == 0;
 }
 
 bool verifyFile(const QString& path, const QByteArray& signatureText, const QByteArray& publicKey) {
     const QByteArray signature = decodeSignature(signatureText);
-    if (!sodiumReady() || signature.isEmpty() || publicKey.size() != crypto_sign_PUBLICKEYBYTES)
+    const SodiumLibrary* lib = sodium();
+    if (!lib || signature.isEmpty() || publicKey.size() != crypto_sign_PUBLICKEYBYTES)
         return false;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
     crypto_sign_state state;
-    crypto_sign_init(&state);
+    lib->crypto_sign_init(&state);
     std::vector<char> buffer(1 << 16);
     qint64 n;
     while ((n = file.read(buffer.data(), qint64(buffer.size()))) > 0)
-        crypto_sign_update(&state, reinterpret_cast<const unsigned char*>(buffer.data()), size_t(n));
+        lib->crypto_sign_update(&state, reinterpret_cast<const unsigned char*>(buffer.data()), size_t(n));
     if (n < 0)
         return false;
-    return crypto_sign_final_verify(&state, reinterpret_cast<const unsigned char*>(signature.constData()),
+    return lib->crypto_sign_final_verify(&state, reinterpret_cast<const unsigned char*>(signature.constData()),
                                     reinterpret_cast<const unsigned char*>(publicKey.constData())) == 0;
 }
 
 QByteArray signBytes(const QByteArray& data, const QByteArray& secretKey) {
-    if (!sodiumReady() || secretKey.size() != crypto_sign_SECRETKEYBYTES)
+    const SodiumLibrary* lib = sodium();
+    if (!lib || secretKey.size() != crypto_sign_SECRETKEYBYTES)
         return {};
     crypto_sign_state state;
-    crypto_sign_init(&state);
-    crypto_sign_update(&state, reinterpret_cast<const unsigned char*>(data.constData()), size_t(data.size()));
+    lib->crypto_sign_init(&state);
+    lib->crypto_sign_update(&state, reinterpret_cast<const unsigned char*>(data.constData()), size_t(data.size()));
     QByteArray signature(crypto_sign_BYTES, '\0');
-    crypto_sign_final_create(&state, reinterpret_cast<unsigned char*>(signature.data()), nullptr,
+    lib->crypto_sign_final_create(&state, reinterpret_cast<unsigned char*>(signature.data()), nullptr,
                              reinterpret_cast<const unsigned char*>(secretKey.constData()));
     return signature.toBase64() + '\n';
 }

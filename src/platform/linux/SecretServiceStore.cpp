@@ -1,110 +1,45 @@
 #include "platform/linux/SecretServiceStore.h"
 
+#include <QAtomicInteger>
 #include <QByteArray>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
+#include <QMap>
 #include <QStringDecoder>
-#include <condition_variable>
-#include <thread>
-
-#include <libsecret/secret.h>
 
 namespace corvane::platform::linux_ {
 
 namespace {
 
-const SecretSchema* schema() {
-    static const SecretSchema instance = [] {
-        SecretSchema s{};
-        s.name = SecretServiceStore::schemaName;
-        s.flags = SECRET_SCHEMA_NONE;
-        s.attributes[0] = {"service", SECRET_SCHEMA_ATTRIBUTE_STRING};
-        s.attributes[1] = {"account", SECRET_SCHEMA_ATTRIBUTE_STRING};
-        return s;
-    }();
-    return &instance;
+using Clock = std::chrono::steady_clock;
+using StringMap = QMap<QString, QString>;
+
+const QString kBusName = QStringLiteral("org.freedesktop.secrets");
+const QString kServicePath = QStringLiteral("/org/freedesktop/secrets");
+const QString kServiceInterface = QStringLiteral("org.freedesktop.Secret.Service");
+const QString kCollectionInterface = QStringLiteral("org.freedesktop.Secret.Collection");
+const QString kItemInterface = QStringLiteral("org.freedesktop.Secret.Item");
+const QString kSessionInterface = QStringLiteral("org.freedesktop.Secret.Session");
+const QString kPromptInterface = QStringLiteral("org.freedesktop.Secret.Prompt");
+const QString kNoObject = QStringLiteral("/"); // "no prompt needed" and "no such alias"
+
+// The attributes of our items. "xdg:schema" names the schema, as every keyring client writes it, so
+// the items of earlier versions are found and another application's look-alikes are not.
+StringMap attributesOf(const QString& service, const QString& account) {
+    return {{QStringLiteral("xdg:schema"), QString::fromLatin1(SecretServiceStore::schemaName)},
+            {QStringLiteral("service"), service},
+            {QStringLiteral("account"), account}};
 }
 
-// Cancels its GCancellable when the time is up, so that no libsecret call can block for ever
-// (a stalled service, a bus that never answers, a prompt nobody sees).
-class Deadline {
-public:
-    explicit Deadline(std::chrono::milliseconds limit) : m_cancellable(g_cancellable_new()) {
-        m_watch = std::thread([this, limit] {
-            std::unique_lock lock(m_mutex);
-            if (!m_wake.wait_for(lock, limit, [this] { return m_done; })) {
-                m_expired = true;
-                g_cancellable_cancel(m_cancellable);
-            }
-        });
-    }
-    ~Deadline() {
-        {
-            std::lock_guard lock(m_mutex);
-            m_done = true;
-        }
-        m_wake.notify_one();
-        m_watch.join();
-        g_object_unref(m_cancellable);
-    }
-    Deadline(const Deadline&) = delete;
-    Deadline& operator=(const Deadline&) = delete;
-
-    GCancellable* cancellable() const { return m_cancellable; }
-    bool expired() {
-        std::lock_guard lock(m_mutex);
-        return m_expired;
-    }
-
-private:
-    GCancellable* m_cancellable;
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    bool m_done = false;
-    bool m_expired = false;
-    std::thread m_watch;
-};
-
-struct Error {
-    GError* error = nullptr;
-    ~Error() {
-        if (error)
-            g_error_free(error);
-    }
-    GError** out() { return &error; }
-};
-
-template <typename T>
-struct Ref {
-    T* ptr = nullptr;
-    ~Ref() {
-        if (ptr)
-            g_object_unref(ptr);
-    }
-    explicit operator bool() const { return ptr != nullptr; }
-};
-
-struct Attributes {
-    GHashTable* table;
-    Attributes(const QString& service, const QString& account)
-        : table(secret_attributes_build(schema(), "service", service.toUtf8().constData(), "account",
-                                        account.toUtf8().constData(), static_cast<const char*>(nullptr))) {}
-    ~Attributes() { g_hash_table_unref(table); }
-};
-
-struct ItemList {
-    GList* list = nullptr;
-    ~ItemList() { g_list_free_full(list, g_object_unref); }
-};
-
-QString describe(Deadline& deadline, const Error& error, std::chrono::milliseconds timeout) {
-    if (deadline.expired())
-        return QStringLiteral("the Secret Service did not answer within %1 s").arg(double(timeout.count()) / 1000.0);
-    if (!error.error)
-        return QStringLiteral("the Secret Service gave no answer");
-    // "GDBus.Error:org.freedesktop.DBus.Error.ServiceUnknown: The name ..." -> "The name ..."
-    GError* copy = g_error_copy(error.error);
-    g_dbus_error_strip_remote_error(copy);
-    const QString text = QString::fromUtf8(copy->message);
-    g_error_free(copy);
+std::optional<QString> strictUtf8(const QByteArray& data) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder(data);
+    if (decoder.hasError())
+        return std::nullopt;
     return text;
 }
 
@@ -117,126 +52,282 @@ SecretResult failure(const QString& what) {
     return {false, sentence};
 }
 
-// The process-wide service connection with an open session; null with a reason when none answers.
-SecretService* openService(Deadline& deadline, std::chrono::milliseconds timeout, QString* reason) {
-    Error error;
-    SecretService* service = secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, deadline.cancellable(), error.out());
-    if (!service && reason)
-        *reason = describe(deadline, error, timeout);
-    return service;
-}
+QDBusObjectPath pathOf(const QVariant& value) { return value.value<QDBusObjectPath>(); }
 
-// True when the default keyring exists and is unlocked, so a store needs no prompt.
-bool defaultKeyringUnlocked(SecretService* service, Deadline& deadline, std::chrono::milliseconds timeout,
-                            QString* reason) {
-    Error error;
-    Ref<SecretCollection> collection{secret_collection_for_alias_sync(
-        service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, deadline.cancellable(), error.out())};
-    if (!collection) {
-        *reason = error.error || deadline.expired() ? describe(deadline, error, timeout)
-                                                    : QStringLiteral("the Secret Service has no default keyring");
-        return false;
-    }
-    if (secret_collection_get_locked(collection.ptr)) {
-        *reason = QStringLiteral("the default keyring is locked");
-        return false;
-    }
-    return true;
-}
+QList<QDBusObjectPath> pathsOf(const QVariant& value) { return qdbus_cast<QList<QDBusObjectPath>>(value); }
 
-std::optional<QString> strictUtf8(const char* data, gsize size) {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder(QByteArrayView(data, qsizetype(size)));
-    if (decoder.hasError())
+// One keyring conversation: calls on the store's bus connection that share one deadline. The first
+// failure ends it and keeps its reason.
+class Conversation {
+public:
+    Conversation(const QDBusConnection& bus, std::chrono::milliseconds limit)
+        : m_bus(bus), m_limit(limit), m_deadline(Clock::now() + limit) {
+        if (!m_bus.isConnected())
+            m_reason = m_bus.lastError().isValid() ? m_bus.lastError().message()
+                                                   : QStringLiteral("there is no session bus");
+    }
+    ~Conversation() { closeSession(); }
+    Conversation(const Conversation&) = delete;
+    Conversation& operator=(const Conversation&) = delete;
+
+    bool ok() const { return m_reason.isEmpty(); }
+    bool answered() const { return m_answered; }
+    const QString& reason() const { return m_reason; }
+    void fail(const QString& reason) {
+        if (m_reason.isEmpty())
+            m_reason = reason;
+    }
+
+    // The reply's arguments, or nothing once the conversation has failed.
+    std::optional<QVariantList> call(const QString& path, const QString& interface, const QString& method,
+                                     const QVariantList& args = {}, int replyArguments = 1) {
+        if (!ok())
+            return std::nullopt;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - Clock::now());
+        if (left.count() <= 0) {
+            fail(timedOut());
+            return std::nullopt;
+        }
+        QDBusMessage message = QDBusMessage::createMethodCall(kBusName, path, interface, method);
+        message.setArguments(args);
+        const auto sent = Clock::now();
+        const QDBusMessage reply = m_bus.call(message, QDBus::Block, int(left.count()));
+        if (reply.type() == QDBusMessage::ReplyMessage && reply.arguments().size() >= replyArguments) {
+            m_answered = true;
+            return reply.arguments();
+        }
+        if (reply.type() != QDBusMessage::ErrorMessage) {
+            fail(QStringLiteral("the Secret Service gave no answer"));
+            return std::nullopt;
+        }
+        // The bus reports a call that ran out of time as "no reply"; a timer may fire a little early.
+        const QString name = reply.errorName();
+        const bool timeoutError = name == QLatin1String("org.freedesktop.DBus.Error.NoReply") ||
+                                  name == QLatin1String("org.freedesktop.DBus.Error.Timeout") ||
+                                  name == QLatin1String("org.freedesktop.DBus.Error.TimedOut");
+        if (timeoutError && Clock::now() - sent >= left * 9 / 10) {
+            fail(timedOut());
+            return std::nullopt;
+        }
+        if (name != QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") &&
+            name != QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner") && !timeoutError)
+            m_answered = true; // the service is there and said no
+        fail(reply.errorMessage().isEmpty() ? name : reply.errorMessage());
         return std::nullopt;
-    return text;
+    }
+
+    // A session that moves secrets as plain bytes (the bus is private to the user's login).
+    std::optional<QDBusObjectPath> session() {
+        if (!m_session.path().isEmpty())
+            return m_session;
+        const auto reply = call(kServicePath, kServiceInterface, QStringLiteral("OpenSession"),
+                                {QStringLiteral("plain"), QVariant::fromValue(QDBusVariant(QString()))}, 2);
+        if (!reply)
+            return std::nullopt;
+        m_session = pathOf(reply->at(1));
+        return m_session;
+    }
+
+    // Gives up on a prompt the service wants to show: nothing here ever asks the user for a password.
+    void dismiss(const QDBusObjectPath& prompt) {
+        m_bus.send(QDBusMessage::createMethodCall(kBusName, prompt.path(), kPromptInterface, QStringLiteral("Dismiss")));
+    }
+
+private:
+    QString timedOut() const {
+        return QStringLiteral("the Secret Service did not answer within %1 s").arg(double(m_limit.count()) / 1000.0);
+    }
+    void closeSession() {
+        if (!m_session.path().isEmpty() && m_session.path() != kNoObject)
+            m_bus.send(
+                QDBusMessage::createMethodCall(kBusName, m_session.path(), kSessionInterface, QStringLiteral("Close")));
+    }
+
+    QDBusConnection m_bus;
+    const std::chrono::milliseconds m_limit;
+    const Clock::time_point m_deadline;
+    QString m_reason;
+    bool m_answered = false;
+    QDBusObjectPath m_session;
+};
+
+// The default keyring's collection when it exists and is unlocked, so a store needs no prompt.
+std::optional<QDBusObjectPath> unlockedDefaultKeyring(Conversation& talk) {
+    const auto alias = talk.call(kServicePath, kServiceInterface, QStringLiteral("ReadAlias"), {QStringLiteral("default")});
+    if (!alias)
+        return std::nullopt;
+    const QDBusObjectPath collection = pathOf(alias->at(0));
+    if (collection.path().isEmpty() || collection.path() == kNoObject) {
+        talk.fail(QStringLiteral("the Secret Service has no default keyring"));
+        return std::nullopt;
+    }
+    const auto locked = talk.call(collection.path(), QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
+                                  {kCollectionInterface, QStringLiteral("Locked")});
+    if (!locked)
+        return std::nullopt;
+    if (locked->at(0).value<QDBusVariant>().variant().toBool()) {
+        talk.fail(QStringLiteral("the default keyring is locked"));
+        return std::nullopt;
+    }
+    return collection;
 }
+
+struct Found {
+    QList<QDBusObjectPath> unlocked, locked;
+};
+
+std::optional<Found> search(Conversation& talk, const QString& service, const QString& account) {
+    const auto reply = talk.call(kServicePath, kServiceInterface, QStringLiteral("SearchItems"),
+                                 {QVariant::fromValue(attributesOf(service, account))}, 2);
+    if (!reply)
+        return std::nullopt;
+    return Found{pathsOf(reply->at(0)), pathsOf(reply->at(1))};
+}
+
+// The secret of each item that the service handed over, by item: a{o(oayays)}.
+QMap<QString, QByteArray> secretsIn(const QVariant& reply) {
+    QMap<QString, QByteArray> out;
+    if (reply.userType() != qMetaTypeId<QDBusArgument>())
+        return out;
+    const QDBusArgument arg = reply.value<QDBusArgument>();
+    if (arg.currentSignature() != QLatin1String("a{o(oayays)}"))
+        return out;
+    arg.beginMap();
+    while (!arg.atEnd()) {
+        QDBusObjectPath item, session;
+        QByteArray parameters, value;
+        QString contentType;
+        arg.beginMapEntry();
+        arg >> item;
+        arg.beginStructure();
+        arg >> session >> parameters >> value >> contentType;
+        arg.endStructure();
+        arg.endMapEntry();
+        out.insert(item.path(), value);
+    }
+    arg.endMap();
+    return out;
+}
+
+QDBusArgument secretStruct(const QDBusObjectPath& session, const QByteArray& value) {
+    QDBusArgument arg;
+    arg.beginStructure();
+    arg << session << QByteArray() << value << QStringLiteral("text/plain");
+    arg.endStructure();
+    return arg;
+}
+
+QAtomicInteger<quint64> connectionCount;
 
 } // namespace
 
-SecretServiceStore::SecretServiceStore(std::chrono::milliseconds timeout) : m_timeout(timeout) {}
+SecretServiceStore::SecretServiceStore(std::chrono::milliseconds timeout)
+    : m_timeout(timeout),
+      m_connectionName(QStringLiteral("corvane-secrets-%1").arg(connectionCount.fetchAndAddRelaxed(1))) {
+    static const QMetaType registered = qDBusRegisterMetaType<StringMap>();
+    Q_UNUSED(registered);
+}
+
+SecretServiceStore::~SecretServiceStore() {
+    if (m_connected)
+        QDBusConnection::disconnectFromBus(m_connectionName);
+}
+
+QDBusConnection SecretServiceStore::bus() {
+    if (m_connected) {
+        QDBusConnection existing(m_connectionName);
+        if (existing.isConnected())
+            return existing;
+        QDBusConnection::disconnectFromBus(m_connectionName); // the bus went away: try afresh
+    }
+    m_connected = true;
+    QDBusConnection fresh = QDBusConnection::connectToBus(QDBusConnection::SessionBus, m_connectionName);
+    if (!fresh.isConnected()) {
+        // Keep the reason, and look for a bus again next time.
+        const QDBusConnection failed = fresh;
+        QDBusConnection::disconnectFromBus(m_connectionName);
+        m_connected = false;
+        return failed;
+    }
+    return fresh;
+}
 
 SecretServiceStore::Availability SecretServiceStore::probe() {
     std::lock_guard lock(m_mutex);
-    Deadline deadline(m_timeout);
+    Conversation talk(bus(), m_timeout);
     Availability result;
-    Ref<SecretService> service{openService(deadline, m_timeout, &result.reason)};
-    if (!service)
-        return result;
-    result.answered = true;
-    result.available = defaultKeyringUnlocked(service.ptr, deadline, m_timeout, &result.reason);
+    result.available = unlockedDefaultKeyring(talk).has_value();
+    result.answered = talk.answered();
+    result.reason = talk.reason();
     return result;
 }
 
 std::optional<QString> SecretServiceStore::load(const QString& service, const QString& account) {
     std::lock_guard lock(m_mutex);
-    Deadline deadline(m_timeout);
-    Ref<SecretService> connection{openService(deadline, m_timeout, nullptr)};
-    if (!connection)
+    Conversation talk(bus(), m_timeout);
+    // Items in a locked keyring are never unlocked from here (that would prompt): they count as missing.
+    const std::optional<Found> found = search(talk, service, account);
+    if (!found || found->unlocked.isEmpty())
         return std::nullopt;
-    Attributes attributes(service, account);
-    Error error;
-    // No SECRET_SEARCH_UNLOCK: items in a locked keyring are found but never prompt; they have no
-    // secret loaded and count as missing.
-    ItemList items{secret_service_search_sync(connection.ptr, schema(), attributes.table,
-                                              SecretSearchFlags(SECRET_SEARCH_ALL | SECRET_SEARCH_LOAD_SECRETS),
-                                              deadline.cancellable(), error.out())};
-    for (GList* node = items.list; node; node = node->next) {
-        SecretValue* value = secret_item_get_secret(SECRET_ITEM(node->data));
-        if (!value)
-            continue;
-        gsize size = 0;
-        const gchar* data = secret_value_get(value, &size);
-        std::optional<QString> text = strictUtf8(data, size);
-        secret_value_unref(value);
-        return text; // data that is not UTF-8 reads as no secret
+    const std::optional<QDBusObjectPath> session = talk.session();
+    if (!session)
+        return std::nullopt;
+    const auto reply = talk.call(kServicePath, kServiceInterface, QStringLiteral("GetSecrets"),
+                                 {QVariant::fromValue(found->unlocked), QVariant::fromValue(*session)});
+    if (!reply)
+        return std::nullopt;
+    const QMap<QString, QByteArray> secrets = secretsIn(reply->at(0));
+    for (const QDBusObjectPath& item : found->unlocked) {
+        const auto it = secrets.constFind(item.path());
+        if (it != secrets.cend())
+            return strictUtf8(*it); // data that is not UTF-8 reads as no secret
     }
     return std::nullopt;
 }
 
 SecretResult SecretServiceStore::save(const QString& service, const QString& account, const QString& secret) {
     std::lock_guard lock(m_mutex);
-    Deadline deadline(m_timeout);
-    QString reason;
-    Ref<SecretService> connection{openService(deadline, m_timeout, &reason)};
-    if (!connection || !defaultKeyringUnlocked(connection.ptr, deadline, m_timeout, &reason))
-        return failure(reason);
+    Conversation talk(bus(), m_timeout);
+    const std::optional<QDBusObjectPath> collection = unlockedDefaultKeyring(talk);
+    const std::optional<QDBusObjectPath> session = collection ? talk.session() : std::nullopt;
+    if (!session)
+        return failure(talk.reason());
 
-    Attributes attributes(service, account);
-    const QByteArray bytes = secret.toUtf8();
-    SecretValue* value = secret_value_new(bytes.constData(), bytes.size(), "text/plain");
-    const QByteArray label = QStringLiteral("Corvane: %1").arg(account).toUtf8();
-    Error error;
-    // The service replaces an item with the same attributes in one step (no delete before the add).
-    const bool stored = secret_service_store_sync(connection.ptr, schema(), attributes.table, SECRET_COLLECTION_DEFAULT,
-                                                  label.constData(), value, deadline.cancellable(), error.out());
-    secret_value_unref(value);
-    if (!stored)
-        return failure(describe(deadline, error, m_timeout));
+    const QVariantMap properties{
+        {QStringLiteral("org.freedesktop.Secret.Item.Label"), QStringLiteral("Corvane: %1").arg(account)},
+        {QStringLiteral("org.freedesktop.Secret.Item.Attributes"), QVariant::fromValue(attributesOf(service, account))},
+    };
+    // With "replace" the service swaps an item with the same attributes in one step, so the old
+    // value stays when the new one is refused.
+    const auto reply = talk.call(collection->path(), kCollectionInterface, QStringLiteral("CreateItem"),
+                                 {properties, QVariant::fromValue(secretStruct(*session, secret.toUtf8())), true}, 2);
+    if (!reply)
+        return failure(talk.reason());
+    const QDBusObjectPath prompt = pathOf(reply->at(1));
+    if (prompt.path() != kNoObject) {
+        talk.dismiss(prompt);
+        return failure(QStringLiteral("the keyring asked for a password prompt"));
+    }
     return {true, {}};
 }
 
 SecretResult SecretServiceStore::remove(const QString& service, const QString& account) {
     std::lock_guard lock(m_mutex);
-    Deadline deadline(m_timeout);
-    QString reason;
-    Ref<SecretService> connection{openService(deadline, m_timeout, &reason)};
-    if (!connection)
-        return failure(reason);
-
-    Attributes attributes(service, account);
-    Error searchError;
-    ItemList items{secret_service_search_sync(connection.ptr, schema(), attributes.table, SECRET_SEARCH_ALL,
-                                              deadline.cancellable(), searchError.out())};
-    if (searchError.error || deadline.expired())
-        return failure(describe(deadline, searchError, m_timeout));
-    for (GList* node = items.list; node; node = node->next) {
-        SecretItem* item = SECRET_ITEM(node->data);
-        if (secret_item_get_locked(item))
-            return failure(QStringLiteral("the keyring that holds %1 is locked").arg(account));
-        Error error;
-        if (!secret_item_delete_sync(item, deadline.cancellable(), error.out()))
-            return failure(describe(deadline, error, m_timeout));
+    Conversation talk(bus(), m_timeout);
+    const std::optional<Found> found = search(talk, service, account);
+    if (!found)
+        return failure(talk.reason());
+    if (!found->locked.isEmpty())
+        return failure(QStringLiteral("the keyring that holds %1 is locked").arg(account));
+    for (const QDBusObjectPath& item : found->unlocked) {
+        const auto reply = talk.call(item.path(), kItemInterface, QStringLiteral("Delete"));
+        if (!reply)
+            return failure(talk.reason());
+        const QDBusObjectPath prompt = pathOf(reply->at(0));
+        if (prompt.path() != kNoObject) {
+            talk.dismiss(prompt);
+            return failure(QStringLiteral("the keyring asked for a password prompt"));
+        }
     }
     return {true, {}};
 }

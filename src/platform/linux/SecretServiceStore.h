@@ -3,17 +3,23 @@
 #include <chrono>
 #include <mutex>
 
+class QDBusConnection;
+
 namespace corvane::platform::linux_ {
 
-// Secrets in the desktop keyring through the Secret Service (libsecret): items of the schema
-// "com.corvane.app.Password" with the attributes "service" and "account", stored in the default
-// collection. Every call is bounded by the timeout, and none ever asks for a password prompt: a
-// locked keyring reads as holding nothing and refuses writes.
+// Secrets in the desktop keyring, spoken to over the session bus (org.freedesktop.Secret.Service):
+// items of the schema "com.corvane.app.Password" (the "xdg:schema" attribute) with the attributes
+// "service" and "account", stored in the default collection. Each store has its own bus connection,
+// opened on first use. Every call is bounded by the timeout, and none ever asks for a password
+// prompt: a locked keyring reads as holding nothing and refuses writes.
 class SecretServiceStore final : public SecretStore {
 public:
     static constexpr const char* schemaName = "com.corvane.app.Password";
 
     explicit SecretServiceStore(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    ~SecretServiceStore() override;
+    SecretServiceStore(const SecretServiceStore&) = delete;
+    SecretServiceStore& operator=(const SecretServiceStore&) = delete;
 
     struct Availability {
         bool available = false;
@@ -31,7 +37,11 @@ public:
     std::chrono::milliseconds timeout() const { return m_timeout; }
 
 private:
+    QDBusConnection bus(); // under m_mutex
+
     const std::chrono::milliseconds m_timeout;
+    const QString m_connectionName;
+    bool m_connected = false; // m_connectionName names a connection made by this store
     std::mutex m_mutex; // one keyring conversation at a time
 };
 
