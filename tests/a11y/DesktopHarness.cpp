@@ -17,6 +17,12 @@ platform::ElementRef TestApp::waitFocused(platform::linux_::AtspiAccessibility& 
     platform::ElementRef found;
     waitUntil(
         [&] {
+            // Toolkits mark the window's client area focused for a moment before the field inside
+            // it: only a focused element that holds text or a number is the one a test is after.
+            // It is checked on a handle of its own, so the one handed out has learnt nothing yet.
+            const platform::ElementRef field = a11y.focusedElement();
+            if (!field || a11y.processId(field) != pid() || !a11y.value(field))
+                return false;
             found = a11y.focusedElement();
             return found && a11y.processId(found) == pid();
         },

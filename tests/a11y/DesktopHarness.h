@@ -31,7 +31,8 @@ public:
     using TestProcess::TestProcess;
     // Waits until the app's window is the active one; true when it is.
     bool waitActive(platform::linux_::X11ActiveApp& activeApp, int timeoutMs = 15000);
-    // Waits until the app's focused element shows on the accessibility bus.
+    // Waits until the app's focused field (an element holding text or a number) shows on the
+    // accessibility bus.
     platform::ElementRef waitFocused(platform::linux_::AtspiAccessibility& a11y, int timeoutMs = 15000);
     // Closes the app and collects its standard output.
     QByteArray finish(int timeoutMs = 5000) { return TestProcess::finish(timeoutMs); }
