@@ -18,7 +18,7 @@ static void BM_EventCallerSide(benchmark::State& state) {
     const QString message = QStringLiteral("EventMonitor keyDown arriving (keyCode sample=49)");
     for (auto _ : state)
         DiagLog::event(message);
-    DiagLog::flushForTesting();
+    DiagLog::flush();
     DiagLog::configure(nullptr, nullptr, QString());
 }
 BENCHMARK(BM_EventCallerSide);

@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
     app::SingleInstance instance;
     const app::SingleInstance::Claim claim = instance.claim();
     if (claim == app::SingleInstance::Claim::RunningElsewhere) {
-        stores::DiagLog::flushForTesting();
+        stores::DiagLog::flush();
         return 0;
     }
     if (claim == app::SingleInstance::Claim::NoBus)
@@ -227,6 +227,6 @@ int main(int argc, char** argv) {
     app.exec();
     delegate.applicationWillTerminate();
     preferences.sync();
-    stores::DiagLog::flushForTesting();
+    stores::DiagLog::flush();
     return 0;
 }

@@ -128,7 +128,7 @@ void UpdateService::setHost(Host host) {
         host.quit = [this] {
             // The swap script waits for this process to end: no shutdown work, only what must reach the disk.
             m_preferences.sync();
-            DiagLog::flushForTesting();
+            DiagLog::flush();
             std::_Exit(0);
         };
     m_host = std::move(host);

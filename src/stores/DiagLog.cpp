@@ -244,6 +244,6 @@ QString DiagLog::tail(qint64 maxBytes) {
     return QString::fromUtf8(bytes.constData() + first, bytes.size() - first);
 }
 
-void DiagLog::flushForTesting() { writer().flush(); }
+void DiagLog::flush() { writer().flush(); }
 
 } // namespace corvane::stores

@@ -38,7 +38,7 @@ public:
     static QString filePath();
 
     // Blocks until every line queued so far has been written (or given up on).
-    static void flushForTesting();
+    static void flush();
 };
 
 } // namespace corvane::stores

@@ -44,11 +44,11 @@ protected:
         DiagLog::configure(&systemLog, &clock, path);
     }
     void TearDown() override {
-        DiagLog::flushForTesting();
+        DiagLog::flush();
         DiagLog::configure(nullptr, nullptr, QString());
     }
     QList<QByteArray> fileLines() {
-        DiagLog::flushForTesting();
+        DiagLog::flush();
         QList<QByteArray> lines = readAll(path).split('\n');
         if (!lines.isEmpty() && lines.last().isEmpty())
             lines.removeLast();
@@ -63,7 +63,7 @@ protected:
 
 TEST_F(DiagLogTest, FirstLineCreatesTheFolderAndFileWithLocalTimestamp) {
     DiagLog::event(QStringLiteral("App launching, AXIsProcessTrusted=false"));
-    DiagLog::flushForTesting();
+    DiagLog::flush();
 
     EXPECT_EQ(readAll(path), (kStamp + QStringLiteral(" App launching, AXIsProcessTrusted=false\n")).toUtf8());
     EXPECT_EQ(systemLog.lines(), QStringList{QStringLiteral("diag|App launching, AXIsProcessTrusted=false")});
@@ -81,7 +81,7 @@ TEST_F(DiagLogTest, MessagesAreWrittenExactlyAsPassedNeverAsFormats) {
     };
     for (const QString& message : messages)
         DiagLog::event(message);
-    DiagLog::flushForTesting();
+    DiagLog::flush();
 
     QByteArray expected;
     QStringList mirrored;
@@ -100,7 +100,7 @@ TEST_F(DiagLogTest, ExistingFileIsAppendedToInPlace) {
     ASSERT_EQ(stat(QFile::encodeName(path).constData(), &before), 0);
 
     DiagLog::event(QStringLiteral("next run"));
-    DiagLog::flushForTesting();
+    DiagLog::flush();
 
     struct stat after {};
     ASSERT_EQ(stat(QFile::encodeName(path).constData(), &after), 0);
@@ -112,7 +112,7 @@ TEST_F(DiagLogTest, LineThatCannotBeWrittenIsLostAloneAndLaterLinesArrive) {
     // A folder where the file should be: the append fails and must leave it alone.
     QDir().mkpath(path);
     DiagLog::event(QStringLiteral("lost"));
-    DiagLog::flushForTesting();
+    DiagLog::flush();
     EXPECT_TRUE(QFileInfo(path).isDir());
     EXPECT_EQ(systemLog.lines(), QStringList{QStringLiteral("diag|lost")});
 
@@ -135,7 +135,7 @@ TEST_F(DiagLogTest, EventReturnsWhileTheFileCannotBeOpenedYet) {
     ASSERT_TRUE(reader.open(QIODevice::ReadOnly));
     const QByteArray received = reader.readAll();
     call.wait();
-    DiagLog::flushForTesting();
+    DiagLog::flush();
 
     EXPECT_TRUE(returned) << "event() waited for the file";
     EXPECT_EQ(received, (kStamp + QStringLiteral(" queued\n")).toUtf8());
@@ -271,7 +271,7 @@ TEST(DiagLogUnconfigured, EveryCallIsSafeAndWritesNoFile) {
     DiagLog::configure(nullptr, nullptr, QString());
     DiagLog::event(QStringLiteral("before start"));
     DiagLog::throttled(QStringLiteral("k"), 30.0, QStringLiteral("before start"));
-    DiagLog::flushForTesting();
+    DiagLog::flush();
     EXPECT_EQ(DiagLog::tail(100), QString());
     EXPECT_EQ(DiagLog::filePath(), QString());
 }

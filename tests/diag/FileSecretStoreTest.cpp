@@ -108,7 +108,7 @@ TEST(UserDataFiles, AreOwnerOnlyWhateverTheUmask) {
              corvane::platform::fake::FakeClock clock;
              DiagLog::configure(nullptr, &clock, path);
              DiagLog::event(QStringLiteral("trigger AX read: OK len=12"));
-             DiagLog::flushForTesting();
+             DiagLog::flush();
              DiagLog::configure(nullptr, nullptr, QString());
          }},
         {QStringLiteral("data/corvane/secrets.json"),

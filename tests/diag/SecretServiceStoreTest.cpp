@@ -85,11 +85,11 @@ struct DiagFile {
     QString path = dir.filePath(QStringLiteral("corvane-diag.log"));
     DiagFile() { DiagLog::configure(&systemLog, &clock, path); }
     ~DiagFile() {
-        DiagLog::flushForTesting();
+        DiagLog::flush();
         DiagLog::configure(nullptr, nullptr, QString());
     }
     QStringList lines() {
-        DiagLog::flushForTesting();
+        DiagLog::flush();
         return QString::fromUtf8(corvane::diagtest::readAll(path)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     }
 };

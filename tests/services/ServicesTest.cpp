@@ -255,7 +255,7 @@ TEST(Feedback, BodyIsValidJsonWithItsKeysAndCaps) {
     Rig rig(true);
     stores::DiagLog::configure(nullptr, &rig.clock, dir.filePath(QStringLiteral("diag.log")));
     stores::DiagLog::event(QStringLiteral("trigger BEGIN frontApp=org.example.Édit"));
-    stores::DiagLog::flushForTesting();
+    stores::DiagLog::flush();
     rig.server.route("/api/feedback", ScriptedResponse::json(200, "{}"));
 
     QString message = QStringLiteral("  Line one\r\nNUL:") + QChar(0) + QChar(0xD800) + QStringLiteral("end\n");
