@@ -120,8 +120,13 @@ int main(int argc, char** argv) {
     app::AppState::setShared(&appState);
     services::TelemetryService telemetry(preferences, clock, settings, {CORVANE_BUILD, QStringLiteral(CORVANE_VERSION)});
     services::TelemetryService::setShared(&telemetry);
-    app::ConsentWindow consentWindow(telemetry);
-    telemetry.setConsentPresenter([&consentWindow] { consentWindow.present(); });
+    // The question's window is built when it is first asked.
+    std::unique_ptr<app::ConsentWindow> consentWindow;
+    telemetry.setConsentPresenter([&consentWindow, &telemetry] {
+        if (!consentWindow)
+            consentWindow = std::make_unique<app::ConsentWindow>(telemetry);
+        consentWindow->present();
+    });
     services::UpdateService updates(preferences, clock, QStringLiteral(CORVANE_VERSION),
                                     services::UpdateService::Config::forRunningApp(
                                         QStringLiteral(CORVANE_UPDATE_BASE_URL), QStringLiteral(CORVANE_UPDATE_PUBKEY)));
