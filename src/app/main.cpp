@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
     platform::linux_::AtspiAccessibility accessibility(&activeApp);
     accessibility.followFocus(); // focus events come only for changes after this
     platform::linux_::QtClipboard clipboard;
-    platform::linux_::SessionAccessibilityStatus accessibilityStatus;
+    platform::linux_::SessionAccessibilityStatus accessibilityStatus(accessibility.bus());
     trigger::AccessibilityPermission permission(accessibilityStatus);
     trigger::AccessibilityPermission::setShared(&permission);
 
