@@ -18,7 +18,7 @@ public:
     // Its colour under the palette.
     static QColor tint(trigger::AppActivity activity, const QPalette& palette);
     static QColor green(const QPalette& palette);
-    // A bundled symbol drawn in one colour at the sizes trays ask for.
+    // A bundled symbol drawn in one colour at the size asked for; a null icon for an unknown symbol.
     static QIcon icon(const QString& symbol, const QColor& color);
     static QIcon icon(trigger::AppActivity activity, const QPalette& palette);
 };

@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
     platform::linux_::AtspiAccessibility accessibility(&activeApp);
     accessibility.followFocus(); // focus events come only for changes after this
     platform::linux_::QtClipboard clipboard;
-    platform::linux_::SessionAccessibilityStatus accessibilityStatus;
+    platform::linux_::SessionAccessibilityStatus accessibilityStatus(accessibility.bus());
     trigger::AccessibilityPermission permission(accessibilityStatus);
     trigger::AccessibilityPermission::setShared(&permission);
 
@@ -120,8 +120,13 @@ int main(int argc, char** argv) {
     app::AppState::setShared(&appState);
     services::TelemetryService telemetry(preferences, clock, settings, {CORVANE_BUILD, QStringLiteral(CORVANE_VERSION)});
     services::TelemetryService::setShared(&telemetry);
-    app::ConsentWindow consentWindow(telemetry);
-    telemetry.setConsentPresenter([&consentWindow] { consentWindow.present(); });
+    // The question's window is built when it is first asked.
+    std::unique_ptr<app::ConsentWindow> consentWindow;
+    telemetry.setConsentPresenter([&consentWindow, &telemetry] {
+        if (!consentWindow)
+            consentWindow = std::make_unique<app::ConsentWindow>(telemetry);
+        consentWindow->present();
+    });
     services::UpdateService updates(preferences, clock, QStringLiteral(CORVANE_VERSION),
                                     services::UpdateService::Config::forRunningApp(
                                         QStringLiteral(CORVANE_UPDATE_BASE_URL), QStringLiteral(CORVANE_UPDATE_PUBKEY)));

@@ -98,7 +98,7 @@ QString UpdateService::Config::locateInstall(const QString& applicationDir) {
 UpdateService::UpdateService(platform::Preferences& preferences, platform::Clock& clock, QString currentVersion,
                              Config config, QObject* parent)
     : QObject(parent), m_preferences(preferences), m_clock(clock), m_currentVersion(std::move(currentVersion)),
-      m_config(std::move(config)), m_network(new QNetworkAccessManager(this)) {
+      m_config(std::move(config)) {
     if (m_currentVersion.isEmpty())
         m_currentVersion = QStringLiteral("0.0");
     setHost({});
@@ -359,6 +359,9 @@ QCoro::Task<UpdateService::Fetched> UpdateService::fetch(QUrl url, qint64 maxByt
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setMaximumRedirectsAllowed(5);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    // Made on the first check rather than at start: most starts never download anything soon.
+    if (!m_network)
+        m_network = new QNetworkAccessManager(this);
     QPointer<QNetworkReply> reply = m_network->get(request);
 
     // Memory and disk stay bounded: the body is read as it arrives and the transfer ends at the cap.

@@ -2,11 +2,13 @@
 // record texts, and the feedback form against a scripted submission on the virtual clock.
 #include "app/FeedbackWindow.h"
 #include "app/LogViewer.h"
+#include "app/StatusIcons.h"
 #include "platform/fake/FakeClock.h"
 #include "platform/fake/MemoryPreferences.h"
 #include "stores/OptimizationLogger.h"
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -207,4 +209,26 @@ TEST(FeedbackWindow, EmptyTextAndReopeningDuringASend) {
     EXPECT_EQ(f.status(), QString());
     EXPECT_FALSE(f.controller.window()->isMinimized());
     EXPECT_TRUE(f.child<QCheckBox>("feedbackAttachDiag")->isChecked());
+}
+
+// The tray icon is drawn at whatever size is asked for (HiDPI trays ask for odd ones), in its
+// colour, and only where the symbol has ink; an unknown symbol gives no icon rather than a blank one.
+TEST(StatusIcon, DrawnAtTheAskedSizeInItsColour) {
+    const QColor red(200, 30, 40);
+    const QIcon icon = app::StatusIcons::icon(QStringLiteral("idle"), red);
+    ASSERT_FALSE(icon.isNull());
+    for (const int px : {16, 22, 44, 64, 96}) {
+        const QImage image = icon.pixmap(QSize(px, px)).toImage().convertToFormat(QImage::Format_ARGB32);
+        ASSERT_EQ(image.size(), QSize(px, px)) << px;
+        int inked = 0;
+        for (int y = 0; y < px; ++y)
+            for (int x = 0; x < px; ++x)
+                if (const QColor c = image.pixelColor(x, y); c.alpha() == 255) {
+                    ++inked;
+                    EXPECT_EQ(c.rgb(), red.rgb()) << px << " at " << x << "," << y;
+                }
+        EXPECT_GT(inked, 0) << px;
+        EXPECT_LT(inked, px * px) << px;
+    }
+    EXPECT_TRUE(app::StatusIcons::icon(QStringLiteral("no-such-symbol"), red).isNull());
 }

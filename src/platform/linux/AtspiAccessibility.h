@@ -39,6 +39,10 @@ public:
     AtspiAccessibility(ActiveApp* activeApp, Limits limits);
     ~AtspiAccessibility() override;
 
+    // The connection to the accessibility bus, for others that need one (a second connection
+    // would cost a bus look-up and a handshake more at start).
+    AtspiConnection& bus() { return m_bus; }
+
     // Starts listening to the bus's focus events (again after the bus came back). Events only come
     // for changes after this, so the composition root calls it at start; every lookup calls it too.
     void followFocus();

@@ -27,7 +27,12 @@ bool hasExtension(xcb_connection_t* conn, const char* name) {
 } // namespace
 
 SessionAccessibilityStatus::SessionAccessibilityStatus(QObject* parent)
-    : AccessibilityStatus(parent), m_bus(kTimeoutMs) {
+    : SessionAccessibilityStatus(*new AtspiConnection(kTimeoutMs), parent) {
+    m_ownBus.reset(m_bus);
+}
+
+SessionAccessibilityStatus::SessionAccessibilityStatus(AtspiConnection& bus, QObject* parent)
+    : AccessibilityStatus(parent), m_bus(&bus) {
     QDBusConnection session = QDBusConnection::sessionBus();
     if (!session.isConnected())
         return;
@@ -82,9 +87,9 @@ AccessibilityFacts SessionAccessibilityStatus::facts() {
     f.xinput2 = m_x->xinput2;
     f.xtest = m_x->xtest;
 
-    f.busReachable = m_bus.ensureConnected();
+    f.busReachable = m_bus->ensureConnected();
     if (!f.busReachable)
-        f.busError = m_bus.lastError();
+        f.busError = m_bus->lastError();
 
     QDBusConnection session = QDBusConnection::sessionBus();
     if (session.isConnected()) {

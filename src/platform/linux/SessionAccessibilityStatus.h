@@ -5,6 +5,7 @@
 #include "platform/linux/AtspiConnection.h"
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QDBusServiceWatcher;
@@ -15,6 +16,8 @@ class SessionAccessibilityStatus final : public AccessibilityStatus {
     Q_OBJECT
 public:
     explicit SessionAccessibilityStatus(QObject* parent = nullptr);
+    // Probes the accessibility bus through bus (which must outlive this) instead of a connection of its own.
+    explicit SessionAccessibilityStatus(AtspiConnection& bus, QObject* parent = nullptr);
     ~SessionAccessibilityStatus() override;
 
     AccessibilityFacts facts() override;
@@ -38,7 +41,8 @@ private:
     static XFacts probeX();
 
     std::optional<XFacts> m_x;
-    AtspiConnection m_bus;
+    std::unique_ptr<AtspiConnection> m_ownBus;
+    AtspiConnection* m_bus;
     QDBusServiceWatcher* m_watcher = nullptr;
 };
 
