@@ -173,6 +173,7 @@ TEST_F(SettingsTest, ConnectionTestShowsLatencyOrTheErrorWithoutTheKey) {
     clock.advance(100);
     EXPECT_TRUE(noteOf(result).startsWith(QLatin1String("Incorrect API key provided")));
     EXPECT_FALSE(noteOf(result).contains(QLatin1String("sk-secret-4242")));
+    EXPECT_EQ(result->textFormat(), Qt::PlainText) << "a server's answer is never rendered as markup";
 
     // A late answer for a provider the user has left, or for a closed window, is dropped.
     probeAnswer = {llm::ProbeResult{7, QStringLiteral("late")}, {}};
