@@ -15,8 +15,11 @@ namespace {
 void setPlainInformativeText(QMessageBox* box, const QString& text) {
     box->setTextFormat(Qt::PlainText);
     box->setInformativeText(text);
-    if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+    if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
         label->setTextFormat(Qt::PlainText);
+        // A wrapped text alone lets the box shrink until the window manager cuts its title.
+        label->setMinimumWidth(320);
+    }
 }
 } // namespace
 
