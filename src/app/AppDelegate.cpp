@@ -351,7 +351,11 @@ void AppDelegate::showHotkeyErrors(const QList<trigger::HotkeyError>& errors) {
     if (text.isEmpty() || !m_statusItem)
         return;
     DiagLog::event(QStringLiteral("Hotkeys refused, told the user: ") + text);
-    m_statusItem->showMessage(tr("Keyboard shortcut not registered"), text, QSystemTrayIcon::Warning, 15000);
+    // Say where to change it: on most desktops the default shortcut is the window menu's.
+    m_statusItem->showMessage(tr("Keyboard shortcut not registered"),
+                              text + QLatin1Char('\n') +
+                                  tr("Choose another shortcut in Open Settings… (Trigger, or App Rules for an app's own)."),
+                              QSystemTrayIcon::Warning, 15000);
 }
 
 } // namespace corvane::app

@@ -9,6 +9,20 @@
 
 namespace corvane::app {
 
+namespace {
+// Release notes and error texts come from the network: the box shows them as written. Its own
+// setTextFormat() covers the main text only, so the informative label is set here as well.
+void setPlainInformativeText(QMessageBox* box, const QString& text) {
+    box->setTextFormat(Qt::PlainText);
+    box->setInformativeText(text);
+    if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
+        label->setTextFormat(Qt::PlainText);
+        // A wrapped text alone lets the box shrink until the window manager cuts its title.
+        label->setMinimumWidth(320);
+    }
+}
+} // namespace
+
 UpdateWindows::UpdateWindows(std::function<void()> updateNow, QObject* parent)
     : QObject(parent), m_updateNow(std::move(updateNow)) {}
 
@@ -34,6 +48,7 @@ void UpdateWindows::showForcedUpdate(const QString& detail) {
         m_forcedDetail = new QLabel(window);
         m_forcedDetail->setObjectName(QStringLiteral("forcedUpdateDetail"));
         m_forcedDetail->setWordWrap(true);
+        m_forcedDetail->setTextFormat(Qt::PlainText);
         m_forcedDetail->setMinimumWidth(360);
         auto* buttons = new QHBoxLayout;
         buttons->addStretch();
@@ -68,7 +83,7 @@ QMessageBox* UpdateWindows::message(const QString& title, const QString& text, c
     }
     m_message->setWindowTitle(title);
     m_message->setText(text);
-    m_message->setInformativeText(informative);
+    setPlainInformativeText(m_message, informative);
     return m_message;
 }
 
@@ -109,7 +124,7 @@ QCoro::Task<bool> UpdateWindows::askToInstall(const QString& version, const QStr
     QString informative = tr("Corvane restarts, and the panel's content is shown again.");
     if (!notes.trimmed().isEmpty())
         informative += QStringLiteral("\n\n") + notes.trimmed();
-    box->setInformativeText(informative);
+    setPlainInformativeText(box.data(), informative);
     box->show();
     box->raise();
     box->activateWindow();

@@ -227,15 +227,30 @@ void ApiTab::fillModelSuggestions(const QStringList& extra) {
 void ApiTab::dropPending() {
     ++m_probeTicket;
     ++m_fetchTicket;
-    m_test->setEnabled(true);
-    m_fetch->setEnabled(true);
+    setRunning(m_test, false);
+    setRunning(m_fetch, false);
+}
+
+void ApiTab::setRunning(QPushButton* button, bool running) {
+    // Disabling the focused button would hand the focus to the next field in the chain, the API
+    // key with all of it selected, where the next key press would replace the stored key. The
+    // page keeps the focus meanwhile and gives it back.
+    if (running) {
+        if (button->hasFocus())
+            setFocus(Qt::OtherFocusReason);
+        button->setEnabled(false);
+        return;
+    }
+    button->setEnabled(true);
+    if (hasFocus())
+        button->setFocus(Qt::OtherFocusReason);
 }
 
 QCoro::Task<> ApiTab::testConnection() {
     commitKey();
     const quint64 ticket = ++m_probeTicket;
     const QString key = currentKey();
-    m_test->setEnabled(false);
+    setRunning(m_test, true);
     setNote(m_testResult, tr("Testing…"), false);
     QPointer<ApiTab> self(this);
     const stores::SettingsStore& s = m_deps.settings;
@@ -243,7 +258,7 @@ QCoro::Task<> ApiTab::testConnection() {
                                                s.apiModel(), key, LLMClient::sanitizedTimeout(s.apiTimeout()));
     if (!self || self->m_probeTicket != ticket)
         co_return; // the provider changed or the window closed meanwhile
-    self->m_test->setEnabled(true);
+    self->setRunning(self->m_test, false);
     if (outcome.ok()) {
         const llm::ProbeResult& r = *outcome.value;
         const QString sample = withoutSecret(firstWords(r.sample), key);
@@ -260,14 +275,14 @@ QCoro::Task<> ApiTab::testConnection() {
 QCoro::Task<> ApiTab::fetchModels() {
     commitKey();
     const quint64 ticket = ++m_fetchTicket;
-    m_fetch->setEnabled(false);
+    setRunning(m_fetch, true);
     setNote(m_modelStatus, tr("Fetching the model list…"), false);
     QPointer<ApiTab> self(this);
     const stores::SettingsStore& s = m_deps.settings;
     const auto outcome = co_await m_deps.fetchModels(s.apiEndpoint(), s.format(), currentKey());
     if (!self || self->m_fetchTicket != ticket)
         co_return;
-    self->m_fetch->setEnabled(true);
+    self->setRunning(self->m_fetch, false);
     if (!outcome.ok()) {
         setNote(self->m_modelStatus,
                 tr("Couldn't fetch the model list. Check the endpoint and the key, or enter a model manually."), true);

@@ -28,6 +28,7 @@ public:
 private:
     void chooseVendor(const QString& vendorId);
     void loadKeyField();
+    void setRunning(QPushButton* button, bool running);
     void commitKey();
     QString currentKey() const;
     void fillModelSuggestions(const QStringList& extra);

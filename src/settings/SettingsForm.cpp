@@ -56,6 +56,8 @@ QLabel* makeNote(const QString& objectName, QWidget* parent) {
     auto* note = new QLabel(parent);
     note->setObjectName(objectName);
     note->setWordWrap(true);
+    // Notes repeat what servers, app ids and recipe names say: shown as typed, never as markup.
+    note->setTextFormat(Qt::PlainText);
     note->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     // Wrapped text is measured at the layout's narrowest width; a sensible floor keeps the
     // reserved height close to what the text needs.

@@ -1,6 +1,8 @@
 #include "UpdateFixture.h"
 #include "app/UpdateWindows.h"
+#include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QPushButton>
@@ -309,6 +311,21 @@ TEST(UpdateWindows, ForcedWindowIsBuiltOnceAndNeverTakesTheFocus) {
     window->findChild<QPushButton*>(QStringLiteral("forcedUpdateNow"))->click();
     EXPECT_EQ(updates, 1);
     EXPECT_FALSE(window->isVisible());
+
+    // Texts from the network (notes, error sentences) are shown as written, never as markup.
+    windows.showManualUpdate(QStringLiteral("9.9.9"), QStringLiteral("<img src=x><b>Fixes</b>"), QStringLiteral("How."));
+    QMessageBox* alert = nullptr;
+    for (QWidget* box : QApplication::topLevelWidgets()) {
+        if (box->objectName() == QLatin1String("updateAlert"))
+            alert = qobject_cast<QMessageBox*>(box);
+    }
+    ASSERT_NE(alert, nullptr);
+    for (QLabel* label : alert->findChildren<QLabel*>()) {
+        if (label->text().contains(QLatin1String("<img"))) {
+            EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
+        }
+    }
+    alert->close();
 }
 
 TEST(UpdateSwapScript, SwapsTheStagedCopyInOrPutsThePreviousOneBack) {

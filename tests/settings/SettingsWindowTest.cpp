@@ -3,6 +3,7 @@
 #include "SettingsFixture.h"
 #include "settings/HotkeyRecorder.h"
 #include "settings/SettingsWindowController.h"
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
@@ -157,10 +158,16 @@ TEST_F(SettingsTest, ConnectionTestShowsLatencyOrTheErrorWithoutTheKey) {
     auto* test = find<QPushButton>("testConnectionButton");
     auto* result = find<QLabel>("testResult");
 
+    view().activateWindow();
+    QApplication::setActiveWindow(&view());
+    test->setFocus();
+    ASSERT_TRUE(test->hasFocus());
     test->click();
     EXPECT_FALSE(test->isEnabled()) << "one probe at a time";
+    EXPECT_FALSE(find<QLineEdit>("apiKeyField")->hasFocus()) << "a key press while testing never lands in the key";
     clock.advance(100);
     EXPECT_TRUE(test->isEnabled());
+    EXPECT_TRUE(test->hasFocus());
     ASSERT_EQ(probeCalls.size(), 1);
     EXPECT_EQ(probeCalls[0].key, QStringLiteral("sk-secret-4242"));
     EXPECT_EQ(probeCalls[0].endpoint, llm::LLMClient::normalizeEndpoint(settings.apiEndpoint()));
@@ -173,6 +180,7 @@ TEST_F(SettingsTest, ConnectionTestShowsLatencyOrTheErrorWithoutTheKey) {
     clock.advance(100);
     EXPECT_TRUE(noteOf(result).startsWith(QLatin1String("Incorrect API key provided")));
     EXPECT_FALSE(noteOf(result).contains(QLatin1String("sk-secret-4242")));
+    EXPECT_EQ(result->textFormat(), Qt::PlainText) << "a server's answer is never rendered as markup";
 
     // A late answer for a provider the user has left, or for a closed window, is dropped.
     probeAnswer = {llm::ProbeResult{7, QStringLiteral("late")}, {}};
