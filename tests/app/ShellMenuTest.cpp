@@ -6,6 +6,7 @@
 #include "app/LogViewer.h"
 #include "platform/fake/MemoryPreferences.h"
 #include "stores/OptimizationLogger.h"
+#include "support/DarkPalette.h"
 #include "platform/fake/FakeAccessibilityStatus.h"
 #include "platform/fake/FakeClock.h"
 #include "platform/fake/FakeKeyTap.h"
@@ -282,24 +283,7 @@ TEST(ShellScreenshots, MenuAndWindowsLightAndDark) {
     const QPalette original = QApplication::palette();
     for (const bool dark : {false, true}) {
         std::unique_ptr<QStyle> fusion(QStyleFactory::create(QStringLiteral("Fusion")));
-        QPalette palette = fusion->standardPalette();
-        if (dark) {
-            palette.setColor(QPalette::Window, QColor(45, 45, 48));
-            palette.setColor(QPalette::WindowText, QColor(235, 235, 235));
-            palette.setColor(QPalette::Base, QColor(30, 30, 32));
-            palette.setColor(QPalette::Text, QColor(235, 235, 235));
-            palette.setColor(QPalette::Button, QColor(60, 60, 64));
-            palette.setColor(QPalette::ButtonText, QColor(235, 235, 235));
-            palette.setColor(QPalette::Disabled, QPalette::Text, QColor(130, 130, 130));
-            palette.setColor(QPalette::Disabled, QPalette::WindowText, QColor(130, 130, 130));
-            palette.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(130, 130, 130));
-            palette.setColor(QPalette::PlaceholderText, QColor(150, 150, 155));
-            palette.setColor(QPalette::Light, QColor(70, 70, 74));
-            palette.setColor(QPalette::Midlight, QColor(60, 60, 64));
-            palette.setColor(QPalette::Mid, QColor(90, 90, 96));
-            palette.setColor(QPalette::Dark, QColor(25, 25, 27));
-            palette.setColor(QPalette::Disabled, QPalette::Light, QColor(45, 45, 48));
-        }
+        const QPalette palette = dark ? testsupport::darkPalette() : fusion->standardPalette();
         QApplication::setPalette(palette);
         const QString suffix = dark ? QStringLiteral("-dark.png") : QStringLiteral("-light.png");
         const QString dir = QStringLiteral(CORVANE_SHELL_ARTIFACTS);
