@@ -43,7 +43,7 @@ int utf8Length(const unsigned char* p, const unsigned char* end) {
 
 } // namespace
 
-QString decodeErrorBody(const QByteArray& bytes) {
+QString decodeErrorBody(const QByteArray& bytes, bool cut) {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
     const auto* const end = p + bytes.size();
     QString text;
@@ -60,7 +60,7 @@ QString decodeErrorBody(const QByteArray& bytes) {
             continue;
         }
         flush(p);
-        if (length < 0) // a character the cap cut in two: dropped
+        if (length < 0 && cut) // a character the cap cut in two: dropped
             return text;
         text += QChar(static_cast<char16_t>(*p)); // not UTF-8: the byte as its Latin-1 character
         run = ++p;

@@ -4,6 +4,7 @@
 #include <QNetworkProxyFactory>
 #include <QSslSocket>
 #include <QTcpSocket>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -14,26 +15,22 @@ namespace {
 constexpr qsizetype kMaxHeadBytes = 64 * 1024; // status line, headers and chunk lines together
 constexpr int kMaxRedirects = 20;
 
-QNetworkReply::NetworkError replyErrorFor(QAbstractSocket::SocketError error) {
-    using S = QAbstractSocket::SocketError;
-    using R = QNetworkReply::NetworkError;
-    switch (error) {
-    case S::ConnectionRefusedError: return R::ConnectionRefusedError;
-    case S::RemoteHostClosedError: return R::RemoteHostClosedError;
-    case S::HostNotFoundError: return R::HostNotFoundError;
-    case S::SocketTimeoutError: return R::TimeoutError;
-    case S::SslHandshakeFailedError:
-    case S::SslInternalError:
-    case S::SslInvalidUserDataError: return R::SslHandshakeFailedError;
-    case S::ProxyConnectionRefusedError: return R::ProxyConnectionRefusedError;
-    case S::ProxyConnectionClosedError: return R::ProxyConnectionClosedError;
-    case S::ProxyConnectionTimeoutError: return R::ProxyTimeoutError;
-    case S::ProxyNotFoundError: return R::ProxyNotFoundError;
-    case S::ProxyAuthenticationRequiredError: return R::ProxyAuthenticationRequiredError;
-    case S::ProxyProtocolError: return R::UnknownProxyError;
-    default: return R::UnknownNetworkError;
-    }
+// Headers that identify or authorise the sender; they never follow a redirect to another origin.
+constexpr const char* kCredentialHeaders[] = {"authorization", "proxy-authorization", "cookie", "x-api-key",
+                                              "x-goog-api-key", "x-device-id", "x-sign", "x-ts"};
+
+bool isCredentialHeader(const QByteArray& name) {
+    const QByteArray lower = name.toLower();
+    return std::any_of(std::begin(kCredentialHeaders), std::end(kCredentialHeaders),
+                       [&](const char* credential) { return lower == credential; });
 }
+
+int defaultPort(const QUrl& url) {
+    const QString scheme = url.scheme().toLower();
+    return url.port(scheme == QLatin1String("https") ? 443 : scheme == QLatin1String("http") ? 80 : -1);
+}
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 bool isRedirect(int status) { return status == 301 || status == 302 || status == 303 || status == 307 || status == 308; }
 
@@ -45,14 +42,13 @@ QByteArrayView trimmed(QByteArrayView v) {
     return v;
 }
 
-// A chunk-size line: hex digits, then optional extensions after ';'. -1 when garbled.
+// A chunk-size line: hex digits, then nothing or optional extensions after ';' (blanks may stand
+// before the ';'). -1 when garbled.
 qint64 chunkSize(QByteArrayView line) {
-    const qsizetype semicolon = line.indexOf(';');
-    const QByteArrayView digits = trimmed(semicolon >= 0 ? line.first(semicolon) : line);
-    if (digits.isEmpty() || digits.size() > 15)
-        return -1;
     qint64 size = 0;
-    for (char c : digits) {
+    qsizetype i = 0;
+    for (; i < line.size(); ++i) {
+        const char c = line[i];
         int v;
         if (c >= '0' && c <= '9')
             v = c - '0';
@@ -61,10 +57,18 @@ qint64 chunkSize(QByteArrayView line) {
         else if (c >= 'A' && c <= 'F')
             v = c - 'A' + 10;
         else
+            break;
+        if (i >= 15)
             return -1;
         size = size * 16 + v;
     }
-    return size;
+    if (i == 0)
+        return -1;
+    if (i == line.size())
+        return size;
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t'))
+        ++i;
+    return i < line.size() && line[i] == ';' ? size : -1;
 }
 
 // The proxy this request takes, as the access manager would choose it.
@@ -143,6 +147,7 @@ void HttpExchange::connectSocket() {
     m_chunkLeft = 0;
     m_location.clear();
     m_sawResponseByte = false;
+    m_connected = false;
     m_body.clear();
     m_lines = LineSplitter(m_maxBytes);
 
@@ -167,6 +172,7 @@ void HttpExchange::connectSocket() {
     connect(socket, &QTcpSocket::disconnected, this, &HttpExchange::onDisconnected);
     connect(socket, &QTcpSocket::errorOccurred, this, &HttpExchange::onSocketError);
     connect(socket, &QTcpSocket::bytesWritten, &m_idle, qOverload<>(&QTimer::start));
+    connect(socket, &QTcpSocket::connected, this, [this] { m_connected = true; });
     const quint16 defaultPort = tls ? 443 : 80;
     if (m_absoluteTarget) {
         socket->setProxy(QNetworkProxy::NoProxy);
@@ -309,13 +315,12 @@ bool HttpExchange::consume(QByteArrayView data) {
 bool HttpExchange::headerLine(QByteArrayView line) {
     switch (m_phase) {
     case Phase::StatusLine: {
-        // "HTTP/1.x 200 OK"
-        const qsizetype space = line.indexOf(' ');
-        const QByteArrayView code = space > 0 ? line.sliced(space + 1).first(std::min<qsizetype>(3, line.size() - space - 1))
-                                              : QByteArrayView();
-        bool ok = code.size() == 3;
-        const int status = ok ? QByteArray(code.data(), 3).toInt(&ok) : 0;
-        if (!line.startsWith("HTTP/1.") || !ok || status < 100 || status > 999) {
+        // "HTTP/1.x 200 OK": the version, a space, exactly three digits, then a space or the end.
+        const bool wellFormed = line.size() >= 12 && line.startsWith("HTTP/1.") && isDigit(line[7]) && line[8] == ' ' &&
+                                isDigit(line[9]) && isDigit(line[10]) && isDigit(line[11]) &&
+                                (line.size() == 12 || line[12] == ' ');
+        const int status = wellFormed ? (line[9] - '0') * 100 + (line[10] - '0') * 10 + (line[11] - '0') : 0;
+        if (status < 100) {
             finish({End::Kind::NotHttp, 0, {}, false, {}});
             return false;
         }
@@ -332,10 +337,11 @@ bool HttpExchange::headerLine(QByteArrayView line) {
         const QByteArray name = line.first(colon).toByteArray().toLower();
         const QByteArrayView value = trimmed(line.sliced(colon + 1));
         if (name == "content-length") {
-            bool ok = false;
-            const qint64 length = value.toLongLong(&ok);
-            if (!ok || length < 0 || (m_contentLength >= 0 && m_contentLength != length)) {
-                failTransport(QNetworkReply::ProtocolFailure, tr("The server's answer has an invalid length"));
+            // Digits only: no sign, no blanks inside, no list of lengths.
+            const bool digits = !value.isEmpty() && value.size() <= 18 && std::all_of(value.begin(), value.end(), isDigit);
+            const qint64 length = digits ? value.toLongLong() : -1;
+            if (length < 0 || (m_contentLength >= 0 && m_contentLength != length)) {
+                finish({End::Kind::NotHttp, 0, {}, false, {}});
                 return false;
             }
             m_contentLength = length;
@@ -426,6 +432,24 @@ bool HttpExchange::followRedirect() {
         m_method = "GET";
         m_requestBody.clear();
         m_request.setRawHeader("Content-Type", QByteArray());
+    }
+    if (!sameOrigin(m_url, next)) {
+        // Another server gets neither the user's text nor anything that identifies or authorises the
+        // sender: the key is for the configured endpoint only.
+        if (!m_requestBody.isEmpty()) {
+            const QString target = next.adjusted(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery |
+                                                 QUrl::RemoveFragment)
+                                       .toDisplayString();
+            failTransport(QNetworkReply::InsecureRedirectError,
+                          tr("The server redirected the request to another address (%1); it was not sent there, so "
+                             "your text and key stay private. If you trust that address, enter it as the endpoint")
+                              .arg(target));
+            return false;
+        }
+        for (const QByteArray& name : m_request.rawHeaderList()) {
+            if (isCredentialHeader(name))
+                m_request.setRawHeader(name, QByteArray());
+        }
     }
     m_url = next;
     m_request.setUrl(next);
@@ -522,7 +546,17 @@ void HttpExchange::onSocketError() {
         onDisconnected();
         return;
     }
-    failTransport(replyErrorFor(error), m_socket->errorString());
+    const QString host = m_absoluteTarget ? m_proxy.hostName() : m_url.host();
+    const bool loopback = isLoopbackHost(host);
+    // Whether the machine has a network at all only matters for a connection that never stood.
+    const bool online = m_connected || loopback || !hasNetwork || hasNetwork();
+    finish({End::Kind::Transport, m_status, {}, false,
+            TransportError::fromSocket(error, m_socket->errorString(), !m_connected, loopback, online)});
+}
+
+bool HttpExchange::sameOrigin(const QUrl& a, const QUrl& b) {
+    return a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0 &&
+           a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && defaultPort(a) == defaultPort(b);
 }
 
 void HttpExchange::failTransport(QNetworkReply::NetworkError error, const QString& description) {

@@ -70,6 +70,11 @@ public:
     // only its first sentences reach the user.
     static constexpr qsizetype maxErrorBodyBytes = 1024 * 1024;
 
+    // Same scheme, host and port (a missing port is the scheme's default).
+    static bool sameOrigin(const QUrl& a, const QUrl& b);
+    // Whether this machine has any network at all; replaceable so the answer can be fixed.
+    std::function<bool()> hasNetwork = machineHasNetwork;
+
 private:
     enum class Phase { StatusLine, Headers, Body, ChunkSize, ChunkData, ChunkDataEnd, Trailers, Done };
 
@@ -118,6 +123,7 @@ private:
     qint64 m_chunkLeft = 0;
     QByteArray m_location;
     bool m_sawResponseByte = false;
+    bool m_connected = false; // the connection to the server (or proxy) stands
 };
 
 // Owns an exchange that must outlive the callback it may be inside of: aborted now, deleted later.

@@ -116,7 +116,7 @@ void LLMStream::handleEnd(const HttpExchange::End& end) {
             handleWholeBody();
         return;
     case Kind::HttpStatus:
-        finish(StreamEvent::error(LLMClient::humanizedError(end.status, decodeErrorBody(end.body)),
+        finish(StreamEvent::error(LLMClient::humanizedError(end.status, decodeErrorBody(end.body, end.truncated)),
                                   QStringLiteral("http_%1").arg(end.status)));
         return;
     case Kind::NotHttp:

@@ -1,5 +1,8 @@
 #include "llm/NetworkErrors.h"
+#include <algorithm>
 #include <QCoreApplication>
+#include <QHostAddress>
+#include <QNetworkInterface>
 
 namespace corvane::llm {
 
@@ -38,6 +41,48 @@ TransportError TransportError::fromReply(QNetworkReply::NetworkError error, cons
 
 TransportError TransportError::timedOut() {
     return {Code::TimedOut, QCoreApplication::translate("LLMClient", "The request timed out.")};
+}
+
+TransportError TransportError::fromSocket(QAbstractSocket::SocketError error, const QString& description,
+                                         bool connecting, bool loopbackHost, bool online) {
+    using S = QAbstractSocket::SocketError;
+    switch (error) {
+    case S::SocketTimeoutError: return {Code::TimedOut, description};
+    case S::SslHandshakeFailedError:
+    case S::SslInternalError:
+    case S::SslInvalidUserDataError: return {Code::SecureConnectionFailed, description};
+    case S::ProxyConnectionRefusedError: return {Code::CannotConnectToHost, description};
+    case S::ProxyNotFoundError: return {Code::CannotFindHost, description};
+    case S::ProxyConnectionTimeoutError: return {Code::TimedOut, description};
+    case S::ProxyConnectionClosedError:
+    case S::ProxyAuthenticationRequiredError:
+    case S::ProxyProtocolError: return {Code::Other, description};
+    default: break;
+    }
+    if (!connecting)
+        return {Code::Other, description};
+    // The socket layer's words for ENETUNREACH: no route to any network the host could be on.
+    const bool noRoute = description == QCoreApplication::translate("QNativeSocketEngine", "Network unreachable");
+    if (!loopbackHost && (!online || noRoute))
+        return {Code::NotConnectedToInternet, description};
+    return {error == S::HostNotFoundError ? Code::CannotFindHost : Code::CannotConnectToHost, description};
+}
+
+bool machineHasNetwork() {
+    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
+    return std::any_of(interfaces.begin(), interfaces.end(), [](const QNetworkInterface& i) {
+        const QNetworkInterface::InterfaceFlags flags = i.flags();
+        return flags.testFlag(QNetworkInterface::IsUp) && flags.testFlag(QNetworkInterface::IsRunning) &&
+               !flags.testFlag(QNetworkInterface::IsLoopBack) && !i.addressEntries().isEmpty();
+    });
+}
+
+bool isLoopbackHost(const QString& host) {
+    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 ||
+        host.endsWith(QLatin1String(".localhost"), Qt::CaseInsensitive))
+        return true;
+    const QHostAddress address(host);
+    return !address.isNull() && address.isLoopback();
 }
 
 bool TransportError::isTransport(QNetworkReply::NetworkError error) {

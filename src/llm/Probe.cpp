@@ -24,7 +24,7 @@ std::optional<UpdateProbeError> failureOf(const HttpExchange::End& end) {
     case Kind::Complete:
         return std::nullopt;
     case Kind::HttpStatus:
-        return UpdateProbeError::http(end.status, decodeErrorBody(end.body));
+        return UpdateProbeError::http(end.status, decodeErrorBody(end.body, end.truncated));
     case Kind::NotHttp:
         return UpdateProbeError::transportFailure(
             {TransportError::Code::Other, tr("The server's answer is not an HTTP response")});
@@ -111,7 +111,7 @@ QString UpdateProbeError::errorDescription() const {
     case Kind::EmptyResponse:
         return tr("The endpoint returned no streaming data. Make sure the interface format matches the endpoint");
     case Kind::Transport:
-        return transport.description;
+        return LLMClient::humanizedURLError(transport);
     }
     return {};
 }

@@ -93,6 +93,37 @@ TEST(TransportErrors, NetworkLayerCodesMapToConditions) {
     EXPECT_FALSE(TransportError::isTransport(E::NoError));
 }
 
+// A connection that could not be made reads as an unreachable server, whatever the socket's words;
+// only a machine without any network, or without a route to one, has no internet connection.
+TEST(TransportErrors, ConnectFailuresReadAsUnreachableOrOffline) {
+    using S = QAbstractSocket::SocketError;
+    const QString unreachable = QStringLiteral("Can't reach the API server. Check the endpoint domain and your network");
+    const QString offline = QStringLiteral("No internet connection");
+    const struct {
+        S error;
+        const char* words;
+        bool connecting, loopback, online;
+        QString expected;
+    } cases[] = {
+        {S::NetworkError, "Host unreachable", true, false, true, unreachable},
+        {S::ConnectionRefusedError, "Connection refused", true, false, true, unreachable},
+        {S::HostNotFoundError, "Host not found", true, false, true, unreachable},
+        {S::NetworkError, "Network unreachable", true, false, true, offline},
+        {S::NetworkError, "Host unreachable", true, false, false, offline},
+        {S::HostNotFoundError, "Host not found", true, false, false, offline},
+        {S::ConnectionRefusedError, "Connection refused", true, true, false, unreachable},
+        {S::NetworkError, "Connection reset by peer", false, false, true, QStringLiteral("Connection reset by peer")},
+        {S::SocketTimeoutError, "Socket operation timed out", true, false, true, QStringLiteral("Socket operation timed out")},
+    };
+    for (const auto& c : cases) {
+        const TransportError error =
+            TransportError::fromSocket(c.error, QString::fromLatin1(c.words), c.connecting, c.loopback, c.online);
+        EXPECT_EQ(LLMClient::humanizedURLError(error), c.expected) << c.words << " online " << c.online;
+    }
+    EXPECT_TRUE(corvane::llm::isLoopbackHost(QStringLiteral("127.0.0.2")));
+    EXPECT_FALSE(corvane::llm::isLoopbackHost(QStringLiteral("api.example.test")));
+}
+
 // The time-out sentence shows the configured limit in whole seconds, and never garbage.
 TEST(TimeoutMessage, ShowsAUsableLimit) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
@@ -128,9 +159,12 @@ TEST(ErrorBodyText, DecodesUtf8AndKeepsEverythingElse) {
     // Overlong forms, surrogates and values past U+10FFFF are not UTF-8 either.
     EXPECT_EQ(decodeErrorBody(QByteArray("\xc0\xaf|\xed\xa0\x80|\xf4\x90\x80\x80|\xf0\x9f\x98\x80")),
               QString::fromUtf8("\xc3\x80\xc2\xaf|\xc3\xad\xc2\xa0\xc2\x80|\xc3\xb4\xc2\x90\xc2\x80\xc2\x80|\xf0\x9f\x98\x80"));
-    // A cap that cut the last character in two loses only that character.
-    EXPECT_EQ(decodeErrorBody(QByteArray("\xe5\xaf\x86\xe9\x92")), QStringLiteral("密"));
-    EXPECT_EQ(decodeErrorBody(QByteArray("ok\xf0\x9f\x98")), QStringLiteral("ok"));
+    // A cap that cut the last character in two loses only that character; a whole body keeps
+    // its last bytes.
+    EXPECT_EQ(decodeErrorBody(QByteArray("\xe5\xaf\x86\xe9\x92"), true), QStringLiteral("密"));
+    EXPECT_EQ(decodeErrorBody(QByteArray("ok\xf0\x9f\x98"), true), QStringLiteral("ok"));
+    EXPECT_EQ(decodeErrorBody(QByteArray("caf\xe9")), QStringLiteral("café"));
+    EXPECT_EQ(decodeErrorBody(QByteArray("ok\xf0\x9f\x98")), QStringLiteral("ok\u00f0\u009f\u0098"));
     EXPECT_EQ(decodeErrorBody(QByteArray()), QString());
 }
 

@@ -1,5 +1,6 @@
 // What the client sends, when it sends nothing, and how a consumer stops an answer.
 #include "LoopbackFixture.h"
+#include "llm/HttpExchange.h"
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpServer>
@@ -157,27 +158,71 @@ TEST_F(ModelRequest, ChunkedAnswerCutShortIsANetworkErrorEveryTime) {
 
 // Redirects are followed as browsers do: 307 and 308 repeat the POST with its body, 303 (and 301
 // or 302 after a POST) go on with a GET; a loop ends with an error instead of going on for ever.
+// Another server (another port or address) never gets the key or the user's text: a POST that
+// would take the text there is refused, and a GET goes there without the key.
 TEST_F(ModelRequest, RedirectsAreFollowedLikeABrowser) {
+    TestHttpServer otherPort, otherHost;
+    ASSERT_TRUE(otherPort.listen());
+    ASSERT_TRUE(otherHost.listen(QStringLiteral("127.0.0.2")));
+    enum Target { Same, OtherPort, OtherHost };
     const struct {
         int status;
-        QByteArray method;
-        bool withBody;
-    } cases[] = {{307, "POST", true}, {308, "POST", true}, {301, "GET", false}, {303, "GET", false}};
-    server.route("/moved/chat/completions", ScriptedResponse::sse(providers::openAIStream({QStringLiteral("there")})));
-    for (const auto& c : cases) {
-        ScriptedResponse moved = ScriptedResponse::text(c.status, "text/plain", "moved");
-        moved.header("Location", "/moved/chat/completions");
-        server.route("/v1/chat/completions", moved);
-        const qsizetype before = server.requests().size();
-        const StreamRun result = run();
-        expectWellFormed(result);
-        EXPECT_EQ(result.text(), QStringLiteral("there")) << c.status;
-        ASSERT_EQ(server.requests().size(), before + 2);
-        const RecordedRequest& second = server.requests().last();
-        EXPECT_EQ(second.method, c.method) << c.status;
-        EXPECT_EQ(second.body.isEmpty(), !c.withBody) << c.status;
-        EXPECT_EQ(second.header("Authorization"), "Bearer sk-test");
+        Target target;
+        QByteArray method; // what reaches the target; empty: nothing does
+    } cases[] = {
+        {307, Same, "POST"},     {308, Same, "POST"},      {301, Same, "GET"},      {303, Same, "GET"},
+        {307, OtherPort, ""},    {308, OtherHost, ""},     {301, OtherPort, "GET"}, {302, OtherHost, "GET"},
+        {303, OtherPort, "GET"},
+    };
+    for (const QString& format : {QStringLiteral("openai"), QStringLiteral("anthropic"), QStringLiteral("gemini")}) {
+        configure(format, server.baseUrl() + QStringLiteral("/v1"), QStringLiteral("key-1"));
+        for (const auto& c : cases) {
+            SCOPED_TRACE(format.toStdString() + " " + std::to_string(c.status) + " to " + std::to_string(c.target));
+            TestHttpServer& target = c.target == Same ? server : c.target == OtherPort ? otherPort : otherHost;
+            const QByteArray origin = c.target == Same ? QByteArray() : target.baseUrl().toUtf8();
+            const ScriptedResponse answer = ScriptedResponse::sse(providers::streamFor(format, {QStringLiteral("there")}));
+            server.respond([&](const RecordedRequest& r) {
+                if (r.path().startsWith("/moved"))
+                    return answer;
+                ScriptedResponse moved = ScriptedResponse::text(c.status, "text/plain", "moved");
+                moved.header("Location", origin + "/moved" + r.target);
+                return moved;
+            });
+            if (c.target != Same)
+                target.respond(answer);
+            const qsizetype before = target.requests().size();
+            const StreamRun result = run();
+            expectWellFormed(result);
+            if (c.method.isEmpty()) {
+                EXPECT_EQ(result.terminal().kind, QStringLiteral("network"));
+                EXPECT_TRUE(result.terminal().message.startsWith(
+                    QStringLiteral("The server redirected the request to another address (") + QString::fromUtf8(origin) + u')'))
+                    << result.terminal().message.toStdString();
+                EXPECT_EQ(target.requests().size(), before);
+                continue;
+            }
+            EXPECT_EQ(result.text(), QStringLiteral("there"));
+            ASSERT_GT(target.requests().size(), before);
+            const RecordedRequest& second = target.requests().last();
+            EXPECT_EQ(second.method, c.method);
+            if (c.target == Same)
+                EXPECT_EQ(second.privateParts().endsWith("body"), c.method == "POST") << second.privateParts().constData();
+            else
+                EXPECT_EQ(second.privateParts(), "");
+        }
     }
+    // An address without a port stands for the scheme's default one.
+    const struct {
+        const char* a;
+        const char* b;
+        bool same;
+    } origins[] = {{"http://h/v1", "http://h:80/x", true},       {"https://h", "https://H:443/", true},
+                   {"http://h", "https://h", false},             {"http://h:80", "http://h:8080", false},
+                   {"http://127.0.0.1", "http://localhost", false}};
+    for (const auto& o : origins)
+        EXPECT_EQ(llm::HttpExchange::sameOrigin(QUrl(QLatin1String(o.a)), QUrl(QLatin1String(o.b))), o.same) << o.a << " " << o.b;
+
+    configure(QStringLiteral("openai"), server.baseUrl() + QStringLiteral("/v1"), QStringLiteral("sk-test"));
     ScriptedResponse loop = ScriptedResponse::text(307, "text/plain", "");
     loop.header("Location", "/v1/chat/completions");
     server.route("/v1/chat/completions", loop);
@@ -203,19 +248,47 @@ TEST_F(ModelRequest, PlainHttpGoesThroughTheConfiguredProxy) {
     EXPECT_EQ(server.requests().first().header("Proxy-Authorization"), "Basic " + QByteArray("u:pw").toBase64());
 }
 
+// A status line is "HTTP/1.x", three digits, then a blank or the end; a length is digits only.
+// Anything else is not an HTTP answer, and a garbled chunk size is a broken one.
 TEST_F(ModelRequest, AnswerThatIsNotHttpIsAnInvalidResponse) {
-    QTcpServer raw;
-    ASSERT_TRUE(raw.listen(QHostAddress::LocalHost));
-    QObject::connect(&raw, &QTcpServer::newConnection, [&] {
-        QTcpSocket* socket = raw.nextPendingConnection();
-        socket->write("SSH-2.0-OpenSSH_9.2\r\n");
-        socket->disconnectFromHost();
-    });
-    configure(QStringLiteral("openai"), QStringLiteral("http://127.0.0.1:%1").arg(raw.serverPort()), QStringLiteral("key-1"));
-    const StreamRun result = run();
-    expectWellFormed(result);
-    EXPECT_EQ(result.terminal().kind, QStringLiteral("invalid_response"));
-    EXPECT_EQ(result.terminal().message, QStringLiteral("Invalid response"));
+    const QByteArray event = "data: {\"choices\":[{\"delta\":{\"content\":\"ok\"}}]}\n\n";
+    const QByteArray length = "Content-Length: " + QByteArray::number(event.size()) + "\r\n\r\n" + event;
+    const QByteArray chunk = QByteArray::number(event.size(), 16);
+    const struct {
+        const char* name;
+        QByteArray answer;
+        const char* kind; // empty: the answer is read
+    } cases[] = {
+        {"ssh_banner", "SSH-2.0-OpenSSH_9.2\r\n", "invalid_response"},
+        {"four_digit_status", "HTTP/1.1 2000 OK\r\n" + length, "invalid_response"},
+        {"status_with_suffix", "HTTP/1.1 200x\r\n" + length, "invalid_response"},
+        {"two_digit_status", "HTTP/1.1 20 OK\r\n" + length, "invalid_response"},
+        {"version_two", "HTTP/2 200 OK\r\n" + length, "invalid_response"},
+        {"signed_length", "HTTP/1.1 200 OK\r\nContent-Length: +" + length.mid(16), "invalid_response"},
+        {"length_list", "HTTP/1.1 200 OK\r\nContent-Length: 3, 3\r\n\r\nabc", "invalid_response"},
+        {"chunk_size_with_sign", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n+" + chunk + "\r\n" + event, "network"},
+        {"chunk_size_with_prefix", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n0x" + chunk + "\r\n" + event, "network"},
+        {"no_reason_phrase", "HTTP/1.0 200\r\n" + length, ""},
+        {"padded_length", "HTTP/1.1 200 OK\r\nContent-Length:   " + length.mid(16), ""},
+        {"chunk_extension", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + chunk + " ;a=b\r\n" + event +
+                                "\r\n0\r\n\r\n", ""},
+    };
+    for (const auto& c : cases) {
+        QTcpServer raw;
+        ASSERT_TRUE(raw.listen(QHostAddress::LocalHost));
+        QObject::connect(&raw, &QTcpServer::newConnection, [&] {
+            QTcpSocket* socket = raw.nextPendingConnection();
+            socket->write(c.answer);
+            socket->disconnectFromHost();
+        });
+        configure(QStringLiteral("openai"), QStringLiteral("http://127.0.0.1:%1").arg(raw.serverPort()), QStringLiteral("key-1"));
+        const StreamRun result = run();
+        expectWellFormed(result);
+        EXPECT_EQ(result.terminal().kind.toStdString(), c.kind) << c.name << ": " << result.terminal().message.toStdString();
+        if (!*c.kind) {
+            EXPECT_EQ(result.text(), QStringLiteral("ok")) << c.name;
+        }
+    }
 }
 
 // Whatever a server sends without end, the client stops at its cap with a clear error and hangs

@@ -45,6 +45,42 @@ TEST_F(ConnectionProbe, SendsATinyOrdinaryChatRequest) {
     EXPECT_FALSE(request.hasHeader("x-device-id"));
 }
 
+// Another server never gets the key or the test's text; the same one still answers after a move.
+TEST_F(ConnectionProbe, RedirectsTakeNeitherKeyNorTextToAnotherServer) {
+    TestHttpServer other;
+    ASSERT_TRUE(other.listen(QStringLiteral("127.0.0.2")));
+    const struct {
+        int status;
+        bool sameServer;
+        bool answers;
+    } cases[] = {{307, true, true}, {308, false, false}, {307, false, false}, {302, false, true}, {303, false, true}};
+    for (APIFormat format : APIFormat::allCases()) {
+        const ScriptedResponse answer = ScriptedResponse::sse(providers::streamFor(format.rawValue(), {QStringLiteral("Hi")}));
+        for (const auto& c : cases) {
+            SCOPED_TRACE(format.rawValue().toStdString() + " " + std::to_string(c.status) + (c.sameServer ? " same" : " other"));
+            const QByteArray origin = c.sameServer ? QByteArray() : other.baseUrl().toUtf8();
+            server.respond([&](const RecordedRequest& r) {
+                if (r.path().startsWith("/moved"))
+                    return answer;
+                ScriptedResponse moved = ScriptedResponse::text(c.status, "text/plain", "");
+                moved.header("Location", origin + "/moved" + r.target);
+                return moved;
+            });
+            other.respond(answer);
+            const qsizetype before = other.requests().size();
+            const auto outcome = probe(format);
+            EXPECT_EQ(outcome.ok(), c.answers);
+            if (!c.answers) {
+                EXPECT_EQ(outcome.error->kind, Kind::Transport);
+                EXPECT_TRUE(outcome.error->errorDescription().contains(QLatin1String("redirected the request to another address")))
+                    << outcome.error->errorDescription().toStdString();
+            }
+            for (qsizetype i = before; i < other.requests().size(); ++i)
+                EXPECT_EQ(other.requests().at(i).privateParts(), "");
+        }
+    }
+}
+
 struct ProbeCase {
     const char* name;
     ScriptedResponse response;
@@ -92,6 +128,8 @@ INSTANTIATE_TEST_SUITE_P(
         failure("status_400_utf8_with_stray_bytes",
                 ScriptedResponse::json(400, "{\"error\":{\"message\":\"Cl\xc3\xa9 invalide \xff\"}}"), Kind::Http,
                 QStringLiteral("— Clé invalide ÿ")),
+        failure("status_500_ends_on_a_latin1_byte", ScriptedResponse::text(500, "text/plain", "caf\xe9"), Kind::Http,
+                QStringLiteral("Try again later — café")),
         failure("first_event_is_an_error", ScriptedResponse::sse("data: {\"error\":{\"message\":\"Unknown model model-x\"}}\n\n"),
                 Kind::ProviderMessage, QStringLiteral("Unknown model model-x")),
         failure("first_payload_is_plain_text",
@@ -111,6 +149,13 @@ TEST_F(ConnectionProbe, TimeoutAndBadEndpointAreReported) {
     ASSERT_FALSE(timedOut.ok());
     EXPECT_EQ(timedOut.error->kind, Kind::Transport);
     EXPECT_EQ(timedOut.error->transport.code, llm::TransportError::Code::TimedOut);
+
+    const QString endpoint = server.baseUrl();
+    server.close();
+    const auto refused = QCoro::waitFor(LLMClient::probe(endpoint, APIFormat::OpenAI, QStringLiteral("m"), QStringLiteral("k"), 10));
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error->errorDescription(),
+              QStringLiteral("Can't reach the API server. Check the endpoint domain and your network"));
 
     const auto bad = QCoro::waitFor(LLMClient::probe(QStringLiteral("example.test"), APIFormat::OpenAI,
                                                      QStringLiteral("m"), QStringLiteral("k"), 10));
@@ -182,6 +227,22 @@ TEST_F(ModelList, AnswersAreReadAsTheProvidersWriteThem) {
     const auto unauthorized = fetch(APIFormat::OpenAI);
     EXPECT_EQ(unauthorized.error->status, 401);
     EXPECT_TRUE(unauthorized.error->errorDescription().endsWith(QStringLiteral(" — bad key")));
+}
+
+TEST_F(ModelList, RedirectToAnotherServerDropsTheKey) {
+    TestHttpServer other;
+    ASSERT_TRUE(other.listen());
+    other.respond(ScriptedResponse::json(200, R"({"data":[{"id":"m"}]})"));
+    for (APIFormat format : APIFormat::allCases()) {
+        for (int status : {301, 307, 308}) {
+            ScriptedResponse moved = ScriptedResponse::text(status, "text/plain", "");
+            moved.header("Location", other.baseUrl().toUtf8() + "/elsewhere");
+            server.respond(moved);
+            const auto outcome = fetch(format, QStringLiteral("key-1"));
+            ASSERT_TRUE(outcome.ok()) << format.rawValue().toStdString() << " " << status;
+            EXPECT_EQ(other.requests().last().privateParts(), "") << format.rawValue().toStdString() << " " << status;
+        }
+    }
 }
 
 TEST_F(ModelList, BadEndpointOrKeyIsRefusedWithoutARequest) {

@@ -250,6 +250,34 @@ TEST(Feedback, OutcomesReadAsTheUserSeesThem) {
     }
 }
 
+// Neither usage events nor feedback take the install id, its signature or their text to another server.
+TEST(Feedback, RedirectsToAnotherServerCarryNothingPrivate) {
+    const struct {
+        QByteArray path;
+        int status;
+    } cases[] = {{"/api/feedback", 307}, {"/api/feedback", 302}, {"/api/collect", 308}, {"/api/collect", 303}};
+    for (const auto& c : cases) {
+        Rig rig(true, true);
+        test::TestHttpServer other;
+        ASSERT_TRUE(other.listen(QStringLiteral("127.0.0.2")));
+        other.respond(ScriptedResponse::json(200, "{}"));
+        ScriptedResponse moved = ScriptedResponse::text(c.status, "text/plain", "");
+        moved.header("Location", other.baseUrl().toUtf8() + c.path);
+        rig.server.route(c.path, moved);
+        if (c.path == "/api/feedback") {
+            const auto result = QCoro::waitFor(rig.make().submitFeedback(QStringLiteral("bug"), QStringLiteral("Great"), {}, false));
+            EXPECT_EQ(result.ok, c.status != 307) << result.message.toStdString();
+        } else {
+            rig.make().start();
+            rig.advance(12000);
+        }
+        EXPECT_EQ(rig.server.requestCount(c.path), 1) << c.path.constData() << " " << c.status;
+        EXPECT_EQ(other.requests().size(), c.status == 307 || c.status == 308 ? 0 : 1) << c.path.constData() << " " << c.status;
+        for (const test::RecordedRequest& r : other.requests())
+            EXPECT_EQ(r.privateParts(), "") << c.path.constData() << " " << c.status;
+    }
+}
+
 TEST(Feedback, BodyIsValidJsonWithItsKeysAndCaps) {
     QTemporaryDir dir;
     Rig rig(true);

@@ -24,6 +24,17 @@ bool RecordedRequest::hasHeader(const QByteArray& name) const {
     return false;
 }
 
+QByteArray RecordedRequest::privateParts() const {
+    QByteArray found;
+    for (const char* name : {"authorization", "x-api-key", "x-goog-api-key", "x-device-id", "x-sign", "x-ts", "cookie"}) {
+        if (hasHeader(name))
+            found += QByteArray(name) + ' ';
+    }
+    if (!body.isEmpty())
+        found += "body";
+    return found.trimmed();
+}
+
 QByteArray RecordedRequest::header(const QByteArray& name) const {
     for (const auto& [key, value] : headers) {
         if (key.compare(name, Qt::CaseInsensitive) == 0)
@@ -273,11 +284,14 @@ TestHttpServer::TestHttpServer(QObject* parent) : QObject(parent) {
 
 TestHttpServer::~TestHttpServer() { close(); }
 
-bool TestHttpServer::listen() { return m_server.listen(QHostAddress::LocalHost, 0); }
+bool TestHttpServer::listen(const QString& address) {
+    m_address = address;
+    return m_server.listen(QHostAddress(address), 0);
+}
 
 quint16 TestHttpServer::port() const { return m_server.serverPort(); }
 
-QString TestHttpServer::baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(port()); }
+QString TestHttpServer::baseUrl() const { return QStringLiteral("http://%1:%2").arg(m_address).arg(port()); }
 
 void TestHttpServer::respond(ScriptedResponse response) {
     m_handler = [response](const RecordedRequest&) { return response; };

@@ -25,6 +25,8 @@ struct RecordedRequest {
     QByteArray path() const;
     bool hasHeader(const QByteArray& name) const;          // case-insensitive
     QByteArray header(const QByteArray& name) const;       // first value, or empty
+    // The names of the key and identity headers it carried, and "body" for a body; empty for none.
+    QByteArray privateParts() const;
 };
 
 struct ScriptedResponse {
@@ -62,10 +64,10 @@ public:
     explicit TestHttpServer(QObject* parent = nullptr);
     ~TestHttpServer() override;
 
-    // Listens on 127.0.0.1 on a free port.
-    bool listen();
+    // Listens on a free port of a loopback address (any of 127.0.0.0/8).
+    bool listen(const QString& address = QStringLiteral("127.0.0.1"));
     quint16 port() const;
-    QString baseUrl() const; // "http://127.0.0.1:<port>"
+    QString baseUrl() const; // "http://<address>:<port>"
 
     // The answer for every request without a route of its own.
     void respond(ScriptedResponse response);
@@ -92,6 +94,7 @@ private:
     ScriptedResponse responseFor(const RecordedRequest& request) const;
 
     QTcpServer m_server;
+    QString m_address;
     QHash<QByteArray, ScriptedResponse> m_routes;
     std::function<ScriptedResponse(const RecordedRequest&)> m_handler;
     QList<RecordedRequest> m_requests;
