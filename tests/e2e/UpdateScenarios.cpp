@@ -121,3 +121,37 @@ TEST(SelfUpdate, TheNewVersionStartsInPlaceAndShowsTheRestoredPanel) {
     ::kill(pid_t(next), SIGTERM);
     EXPECT_TRUE(waitUntil([&] { return pidRunning(binary) == 0; }));
 }
+
+TEST(SelfUpdate, AStartRemovesLinksNamedLikeLeftoversAndKeepsWhatTheyPointAt) {
+    QTemporaryDir home;
+    const QString app = home.filePath(QStringLiteral("data/corvane/app"));
+    const auto owner = QFile::ReadOwner | QFile::WriteOwner;
+    ASSERT_TRUE(writeAll(app + QStringLiteral("/bin/corvane"), readAll(QStringLiteral(CORVANE_E2E_UPDATE_APP)),
+                         owner | QFile::ExeOwner));
+    ASSERT_TRUE(writeAll(app + QStringLiteral("/.corvane-install"), "install\n", owner));
+    const QString documents = home.filePath(QStringLiteral("documents"));
+    ASSERT_TRUE(writeAll(documents + QStringLiteral("/letter.txt"), "Dear Sam,\n", owner));
+    ASSERT_TRUE(writeAll(documents + QStringLiteral("/notes/todo.txt"), "call back\n", owner));
+    for (const char* leftover : {".cv-old", ".cv-new"})
+        ASSERT_TRUE(QFile::link(documents, app + QLatin1String(leftover)));
+
+    QProcessEnvironment env = desktopEnvironment();
+    for (const char* dir : {"config", "data", "state"})
+        env.insert(QStringLiteral("XDG_%1_HOME").arg(QString::fromLatin1(dir).toUpper()), home.filePath(QString::fromLatin1(dir)));
+    QProcess corvane;
+    corvane.setProcessEnvironment(env);
+    corvane.start(app + QStringLiteral("/bin/corvane"), {});
+    ASSERT_TRUE(corvane.waitForStarted(10000));
+    const QString diagPath = home.filePath(QStringLiteral("state/corvane/corvane-diag.log"));
+    const bool cleaned = waitUntil([&] {
+        const QByteArray diag = readAll(diagPath);
+        return diag.contains("update: removed") && diag.contains(".cv-old") && diag.contains(".cv-new");
+    });
+    EXPECT_TRUE(cleaned) << readAll(diagPath).toStdString();
+    EXPECT_EQ(readAll(documents + QStringLiteral("/letter.txt")), "Dear Sam,\n");
+    EXPECT_EQ(readAll(documents + QStringLiteral("/notes/todo.txt")), "call back\n");
+    for (const char* leftover : {".cv-old", ".cv-new"})
+        EXPECT_FALSE(QFileInfo(app + QLatin1String(leftover)).isSymLink()) << leftover;
+    corvane.terminate();
+    EXPECT_TRUE(corvane.waitForFinished(10000));
+}
