@@ -43,6 +43,16 @@ qint64 pidRunning(const QString& path) {
     return 0;
 }
 
+// Starts binary with its preferences, data and diagnostics log in home.
+bool startIn(QProcess& process, const QTemporaryDir& home, const QString& binary) {
+    QProcessEnvironment env = desktopEnvironment();
+    for (const char* dir : {"config", "data", "state"})
+        env.insert(QStringLiteral("XDG_%1_HOME").arg(QString::fromLatin1(dir).toUpper()), home.filePath(QString::fromLatin1(dir)));
+    process.setProcessEnvironment(env);
+    process.start(binary, {});
+    return process.waitForStarted(10000);
+}
+
 } // namespace
 
 TEST(SelfUpdate, TheNewVersionStartsInPlaceAndShowsTheRestoredPanel) {
@@ -95,13 +105,8 @@ TEST(SelfUpdate, TheNewVersionStartsInPlaceAndShowsTheRestoredPanel) {
         prefs.setValue(QStringLiteral("updateAutoInstall"), true);
     }
 
-    QProcessEnvironment env = desktopEnvironment();
-    for (const char* dir : {"config", "data", "state"})
-        env.insert(QStringLiteral("XDG_%1_HOME").arg(QString::fromLatin1(dir).toUpper()), home.filePath(QString::fromLatin1(dir)));
     QProcess old;
-    old.setProcessEnvironment(env);
-    old.start(binary, {});
-    ASSERT_TRUE(old.waitForStarted(10000));
+    ASSERT_TRUE(startIn(old, home, binary));
     // The first automatic check comes 15 s after start.
     ASSERT_TRUE(waitUntil([&] { return old.state() == QProcess::NotRunning; }, 60000)) << "the old version never ended";
     const QString diag = QString::fromUtf8(readAll(home.filePath(QStringLiteral("state/corvane/corvane-diag.log"))));
@@ -135,13 +140,8 @@ TEST(SelfUpdate, AStartRemovesLinksNamedLikeLeftoversAndKeepsWhatTheyPointAt) {
     for (const char* leftover : {".cv-old", ".cv-new"})
         ASSERT_TRUE(QFile::link(documents, app + QLatin1String(leftover)));
 
-    QProcessEnvironment env = desktopEnvironment();
-    for (const char* dir : {"config", "data", "state"})
-        env.insert(QStringLiteral("XDG_%1_HOME").arg(QString::fromLatin1(dir).toUpper()), home.filePath(QString::fromLatin1(dir)));
     QProcess corvane;
-    corvane.setProcessEnvironment(env);
-    corvane.start(app + QStringLiteral("/bin/corvane"), {});
-    ASSERT_TRUE(corvane.waitForStarted(10000));
+    ASSERT_TRUE(startIn(corvane, home, app + QStringLiteral("/bin/corvane")));
     const QString diagPath = home.filePath(QStringLiteral("state/corvane/corvane-diag.log"));
     const bool cleaned = waitUntil([&] {
         const QByteArray diag = readAll(diagPath);
