@@ -4,15 +4,19 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <archive.h>
 #include <archive_entry.h>
 #include <sodium.h>
 
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <csignal>
+#include <cstring>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -131,22 +135,28 @@ std::optional<QStringList> relativeParts(const char* rawName) {
 }
 
 // A symbolic link stays inside when its target, taken from the link's own folder, never climbs
-// above the package root.
-bool linkStaysInside(const QStringList& linkParts, const char* rawTarget) {
+// above the package root and passes through none of the package's links (a link resolved that way
+// could lead anywhere).
+bool linkStaysInside(const QStringList& linkParts, const char* rawTarget, const QSet<QString>& links) {
     const QString target = QFile::decodeName(rawTarget ? rawTarget : "");
     if (target.isEmpty() || target.startsWith(QLatin1Char('/')))
         return false;
     QStringList at = linkParts.mid(0, linkParts.size() - 1);
-    for (const QString& part : target.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+    const QStringList steps = target.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    for (qsizetype i = 0; i < steps.size(); ++i) {
+        const QString& part = steps[i];
         if (part == QLatin1String("."))
             continue;
         if (part == QLatin1String("..")) {
             if (at.isEmpty())
                 return false;
             at.removeLast();
-        } else {
-            at << part;
+            continue;
         }
+        at << part;
+        // The last step may name a link (a chain of links, each checked on its own); an earlier one may not.
+        if (i + 1 < steps.size() && links.contains(at.join(QLatin1Char('/'))))
+            return false;
     }
     return true;
 }
@@ -157,6 +167,14 @@ QString scan(const QString& archivePath, qint64 maxUnpackedBytes) {
         return tr("The update could not be unpacked (%1).").arg(in.lib.missing);
     if (!in.open(archivePath))
         return tr("The update package is damaged (%1).").arg(in.error());
+    struct Link {
+        QStringList parts;
+        QByteArray target;
+        QString shown;
+    };
+    std::vector<Link> linkEntries;
+    QSet<QString> links;
+    std::vector<std::pair<QStringList, QString>> paths;
     archive_entry* entry = nullptr;
     qint64 total = 0;
     int count = 0;
@@ -171,11 +189,15 @@ QString scan(const QString& archivePath, qint64 maxUnpackedBytes) {
             return tr("The update package was refused: the entry \"%1\" is a hard link.").arg(shown);
         const auto type = in.lib.archive_entry_filetype(entry);
         if (type == AE_IFLNK) {
-            if (parts->isEmpty() || !linkStaysInside(*parts, in.lib.archive_entry_symlink(entry)))
+            const char* target = in.lib.archive_entry_symlink(entry);
+            if (parts->isEmpty())
                 return tr("The update package was refused: the link \"%1\" points outside its folder.").arg(shown);
+            linkEntries.push_back({*parts, QByteArray(target ? target : ""), shown});
+            links.insert(parts->join(QLatin1Char('/')));
         } else if (type != AE_IFREG && type != AE_IFDIR) {
             return tr("The update package was refused: the entry \"%1\" is not a file or a folder.").arg(shown);
         }
+        paths.emplace_back(*parts, shown);
         total += std::max<la_int64_t>(0, in.lib.archive_entry_size(entry));
         if (total > maxUnpackedBytes || ++count > 100000)
             return tr("The update package was refused: it unpacks to more than allowed.");
@@ -186,6 +208,17 @@ QString scan(const QString& archivePath, qint64 maxUnpackedBytes) {
         return tr("The update package is damaged (%1).").arg(in.error());
     if (count == 0)
         return tr("The update package is empty.");
+    // Links are judged against the whole package: one packed later may still be passed through.
+    for (const Link& link : linkEntries) {
+        if (!linkStaysInside(link.parts, link.target.constData(), links))
+            return tr("The update package was refused: the link \"%1\" points outside its folder.").arg(link.shown);
+    }
+    for (const auto& [parts, shown] : paths) {
+        for (qsizetype n = 1; n < parts.size(); ++n) {
+            if (links.contains(parts.mid(0, n).join(QLatin1Char('/'))))
+                return tr("The update package was refused: the entry \"%1\" lies behind a link.").arg(shown);
+        }
+    }
     return {};
 }
 
@@ -215,7 +248,8 @@ QString extract(const QString& archivePath, const QString& target, qint64 maxUnp
             continue; // the root itself (already made); escapes were refused by the scan
         const QByteArray path = root + '/' + QFile::encodeName(parts->join(QLatin1Char('/')));
         in.lib.archive_entry_set_pathname(entry, path.constData());
-        in.lib.archive_entry_set_perm(entry, in.lib.archive_entry_perm(entry) & 0777);
+        // What the package grants its owner only: nobody else may change the installed program.
+        in.lib.archive_entry_set_perm(entry, in.lib.archive_entry_perm(entry) & 0755);
         if (in.lib.archive_write_header(out.get(), entry) != ARCHIVE_OK)
             return writeFailed();
         const void* block = nullptr;
@@ -239,6 +273,63 @@ QString extract(const QString& archivePath, const QString& target, qint64 maxUnp
     if (in.lib.archive_write_close(out.get()) != ARCHIVE_OK)
         return writeFailed();
     return {};
+}
+
+// What a removal could not remove: the first entry and why.
+struct Removal {
+    QByteArray failed;
+    QString reason;
+    bool fail(const QByteArray& path, const QString& why) {
+        if (failed.isEmpty()) {
+            failed = path;
+            reason = why;
+        }
+        return false;
+    }
+    bool fail(const QByteArray& path, int error) { return fail(path, QString::fromLocal8Bit(::strerror(error))); }
+};
+
+// Removes the entry name of the folder open at parent as what it is: a link or a file alone, a
+// folder after its entries. Stays on the file system *device (the entry's own when null).
+bool removeEntry(int parent, const char* name, const QByteArray& shown, const dev_t* device, Removal& r) {
+    struct stat st;
+    if (::fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT || r.fail(shown, errno);
+    if (st.st_uid != ::geteuid())
+        return r.fail(shown, tr("it belongs to another user"));
+    if (!S_ISDIR(st.st_mode)) {
+        if (::unlinkat(parent, name, 0) != 0 && errno != ENOENT)
+            return r.fail(shown, errno);
+        return true;
+    }
+    if (device && st.st_dev != *device)
+        return r.fail(shown, tr("another file system is mounted there"));
+    // A read-only folder of ours is made writable first, or its entries could not go.
+    int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 && errno == EACCES && ::fchmodat(parent, name, S_IRWXU, 0) == 0)
+        fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return r.fail(shown, errno);
+    if ((st.st_mode & S_IRWXU) != S_IRWXU)
+        ::fchmod(fd, S_IRWXU);
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        const int error = errno;
+        ::close(fd);
+        return r.fail(shown, error);
+    }
+    std::vector<QByteArray> names;
+    while (const dirent* e = ::readdir(dir)) {
+        if (::strcmp(e->d_name, ".") != 0 && ::strcmp(e->d_name, "..") != 0)
+            names.emplace_back(e->d_name);
+    }
+    bool ok = true;
+    for (const QByteArray& entry : names)
+        ok = removeEntry(::dirfd(dir), entry.constData(), shown + '/' + entry, &st.st_dev, r) && ok;
+    ::closedir(dir);
+    if (ok && ::unlinkat(parent, name, AT_REMOVEDIR) != 0 && errno != ENOENT)
+        return r.fail(shown, errno);
+    return ok;
 }
 
 } // namespace
@@ -314,13 +405,32 @@ QString sha256OfFile(const QString& path) {
 QString unpack(const QString& archivePath, const QString& target, qint64 maxUnpackedBytes) {
     QString error = scan(archivePath, maxUnpackedBytes);
     if (error.isEmpty()) {
-        if (QFileInfo::exists(target) || !QDir().mkpath(target))
+        if (!QDir().mkdir(target)) // never an existing folder, nor through a link
             return tr("The update could not be staged in %1.").arg(target);
         error = extract(archivePath, target, maxUnpackedBytes);
-        if (!error.isEmpty())
-            QDir(target).removeRecursively();
     }
     return error;
+}
+
+QString removeStaging(const QString& path) {
+    const QFileInfo info(path);
+    const QByteArray name = QFile::encodeName(info.fileName());
+    const int parent = ::open(QFile::encodeName(info.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (parent < 0) {
+        const int error = errno;
+        return error == ENOENT ? QString()
+                               : tr("The folder %1 could not be removed (%2).").arg(path, QString::fromLocal8Bit(::strerror(error)));
+    }
+    Removal r;
+    removeEntry(parent, name.constData(), QFile::encodeName(path), nullptr, r);
+    struct stat st;
+    const bool gone = ::fstatat(parent, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
+    ::close(parent);
+    if (gone)
+        return {};
+    return tr("The folder %1 could not be removed: %2 (%3). Remove it by hand.")
+        .arg(path, r.failed.isEmpty() ? path : QFile::decodeName(r.failed),
+             r.reason.isEmpty() ? tr("it came back") : r.reason);
 }
 
 QByteArray swapScript() {
@@ -331,25 +441,42 @@ pid=$1 app=$2 new=$3 old=$4 launch=$5 work=$6 log=${7:-/dev/null}
 # Lines in the diagnostics log's own form: local time "MM-dd HH:mm:ss.SSS", a blank, the message.
 say() { printf '%s cv-update: %s\n' "$(date +'%m-%d %H:%M:%S.%3N')" "$1" >>"$log" 2>/dev/null; }
 start() { "$app/$launch" </dev/null >/dev/null 2>&1 & }
+# Removes $1 as the entry it is: a link goes alone (never what it points at), a folder with all it
+# holds, read-only folders included. True once nothing is left there.
+wipe() {
+  if [ -d "$1" ] && [ ! -L "$1" ]; then
+    find "$1" -type d ! -perm -u=rwx -exec chmod u+rwx {} \; 2>/dev/null
+    rm -rf "$1"
+  else
+    rm -f "$1"
+  fi
+  [ ! -e "$1" ] && [ ! -L "$1" ]
+}
 n=0
 while kill -0 "$pid" 2>/dev/null; do
   n=$((n + 1))
   if [ "$n" -gt 600 ]; then
     say "the running copy did not end; update abandoned"
-    rm -rf "$new" "$work"
+    wipe "$new"; rm -rf "$work"
     exit 1
   fi
   sleep 0.1
 done
-rm -rf "$old"
-if ! mv "$app" "$old"; then
-  say "could not move $app aside; update abandoned"
-  rm -rf "$new" "$work"
+# -T: a name is replaced as it stands, never taken for a folder to move into (nor a link to one).
+if ! wipe "$old"; then
+  say "could not remove $old; update abandoned"
+  wipe "$new"; rm -rf "$work"
   start
   exit 1
 fi
-if ! mv "$new" "$app"; then
-  if mv "$old" "$app"; then
+if ! mv -T "$app" "$old"; then
+  say "could not move $app aside; update abandoned"
+  wipe "$new"; rm -rf "$work"
+  start
+  exit 1
+fi
+if ! mv -T "$new" "$app"; then
+  if mv -T "$old" "$app"; then
     say "could not move the new version into place; the previous version was put back"
   else
     say "could not move the new version into place; the previous version is in $old"

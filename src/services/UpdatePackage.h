@@ -21,9 +21,17 @@ QByteArray signBytes(const QByteArray& data, const QByteArray& secretKey);
 QString sha256OfFile(const QString& path);
 
 // Unpacks a .tar.gz into target (which must not exist yet). Refuses, before writing anything,
-// entries that would land outside target: absolute paths, "..", links pointing out, hard links,
-// devices. Returns an error sentence, or an empty string on success; on failure target is gone.
+// entries that would land outside target: absolute paths, "..", links pointing out or through
+// another link of the package, hard links, devices. No entry keeps group or other write access.
+// Returns an error sentence, or an empty string on success; a failed unpack may leave target
+// behind for the caller's removeStaging().
 QString unpack(const QString& archivePath, const QString& target, qint64 maxUnpackedBytes);
+
+// Removes path as the entry it is, never what a link points at: a link or a file goes alone, a
+// folder with everything in it (read-only folders included), without following links or crossing
+// into other file systems. Entries of other users are left alone. Returns "" once nothing is left
+// at path (or nothing was there), else a sentence naming what could not be removed.
+QString removeStaging(const QString& path);
 
 // The swap script run with the shell after this process ends.
 QByteArray swapScript();

@@ -186,10 +186,13 @@ void UpdateService::cleanupStaleStaging() {
     const QString install = QDir::cleanPath(m_config.installDir);
     for (const char* suffix : {".cv-new", ".cv-old"}) {
         const QString leftover = install + QLatin1String(suffix);
-        if (QDir::cleanPath(leftover) == install || !QFileInfo::exists(leftover))
+        const QFileInfo entry(leftover);
+        if (!entry.exists() && !entry.isSymLink())
             continue;
-        if (QDir(leftover).removeRecursively())
-            DiagLog::event(QStringLiteral("update: removed ") + leftover);
+        // A link by that name goes as a link: what it points at is not ours to clean.
+        const QString error = updatepkg::removeStaging(leftover);
+        DiagLog::event(QStringLiteral("update: ") +
+                       (error.isEmpty() ? QStringLiteral("removed ") + leftover : error));
     }
 }
 
@@ -235,11 +238,12 @@ QCoro::Task<> UpdateService::check(bool manual) {
         fail(error, manual, tr("Update check failed"));
         co_return;
     }
-    // The minimum comes from a verified manifest only; a manifest without one lifts it.
-    if (manifest->minVersion.isEmpty())
-        m_preferences.remove(QString::fromLatin1(minVersionKey));
-    else
-        m_preferences.setValue(QString::fromLatin1(minVersionKey), manifest->minVersion);
+    if (!acceptOrder(*manifest)) {
+        fail(tr("The update server offered v%1, older than the v%2 it offered before; the offer was ignored.")
+                 .arg(manifest->version, newestManifestVersion()),
+             manual, tr("Update check failed"));
+        co_return;
+    }
 
     if (compareVersions(manifest->version, m_currentVersion) <= 0) {
         setStatus(makeStatus(Kind::UpToDate));
@@ -276,6 +280,35 @@ QCoro::Task<> UpdateService::check(bool manual) {
     if (canInstall() && m_preferences.boolean(QString::fromLatin1(autoInstallKey)).value_or(false) &&
         m_host.engineIdle() && !m_host.panelVisible())
         co_await install(*manifest, false);
+}
+
+QString UpdateService::newestManifestVersion() const {
+    return m_preferences.string(QString::fromLatin1(newestManifestKey)).value_or(QString()).trimmed();
+}
+
+bool UpdateService::acceptOrder(const Manifest& manifest) {
+    // Manifests carry no date, so the newest version accepted so far orders them: an older one is
+    // a replay or a stale mirror and is ignored whole, its minimum included.
+    const QString newest = newestManifestVersion();
+    const int order = isVersion(newest) ? compareVersions(manifest.version, newest) : 1;
+    if (order < 0)
+        return false;
+    const QString minKey = QString::fromLatin1(minVersionKey);
+    if (order > 0) {
+        // The minimum comes from a verified newer manifest only; one without a minimum lifts it.
+        m_preferences.setValue(QString::fromLatin1(newestManifestKey), manifest.version);
+        if (manifest.minVersion.isEmpty())
+            m_preferences.remove(minKey);
+        else
+            m_preferences.setValue(minKey, manifest.minVersion);
+    } else {
+        // The same version again may only raise the minimum, so serving an earlier signed form of
+        // it cannot lift a minimum its later form set.
+        const QString stored = m_preferences.string(minKey).value_or(QString()).trimmed();
+        if (!manifest.minVersion.isEmpty() && compareVersions(manifest.minVersion, stored) > 0)
+            m_preferences.setValue(minKey, manifest.minVersion);
+    }
+    return true;
 }
 
 QCoro::Task<std::optional<UpdateService::Manifest>> UpdateService::fetchManifest(QString* error) {
@@ -472,7 +505,11 @@ QCoro::Task<> UpdateService::install(Manifest manifest, bool manual) {
 
     const QString install = QDir::cleanPath(m_config.installDir);
     const QString staged = install + QStringLiteral(".cv-new");
-    QDir(staged).removeRecursively();
+    error = updatepkg::removeStaging(staged);
+    if (!error.isEmpty()) {
+        fail(error, manual, failTitle);
+        co_return;
+    }
     error = updatepkg::unpack(package, staged, m_config.maxUnpackedBytes);
     if (error.isEmpty()) {
         const QFileInfo launch(staged + QLatin1Char('/') + m_config.launchPath);
@@ -482,7 +519,9 @@ QCoro::Task<> UpdateService::install(Manifest manifest, bool manual) {
     }
     if (error.isEmpty() && !manual && (!m_host.engineIdle() || m_host.panelVisible())) {
         // The user started working while the download ran: the next check tries again.
-        QDir(staged).removeRecursively();
+        const QString left = updatepkg::removeStaging(staged);
+        if (!left.isEmpty())
+            DiagLog::event(QStringLiteral("update: ") + left);
         setStatus(makeStatus(Kind::Available, manifest.version, manifest.notes));
         co_return;
     }
@@ -513,8 +552,9 @@ QCoro::Task<> UpdateService::install(Manifest manifest, bool manual) {
             error = tr("The update could not be started (%1).").arg(spawnError);
         }
     }
-    QDir(staged).removeRecursively();
-    fail(error, manual, failTitle);
+    // A staging folder left behind would stop every later update: the user is told where it is.
+    const QString left = updatepkg::removeStaging(staged);
+    fail(left.isEmpty() ? error : error + QLatin1Char(' ') + left, manual, failTitle);
 }
 
 // --- the forced update -----------------------------------------------------------------------

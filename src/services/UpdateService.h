@@ -31,6 +31,9 @@ public:
     static constexpr const char* autoInstallKey = "updateAutoInstall";
     static constexpr const char* lastErrorKey = "updateLastError";
     static constexpr const char* debugHostKey = "updateDebugHost";
+    // The newest manifest version accepted. An older manifest is ignored whole; one of the same
+    // version may raise the minimum but never lower or lift it; a newer one sets it as it says.
+    static constexpr const char* newestManifestKey = "updateNewestManifestVersion";
     static constexpr qint64 firstCheckDelayMs = 15'000;
     static constexpr qint64 checkIntervalMs = 21'600'000;
     // The file `cmake --install` writes at the top of a self-updatable install.
@@ -123,6 +126,9 @@ private:
     QCoro::Task<> install(Manifest manifest, bool manual);
     QCoro::Task<Fetched> fetch(QUrl url, qint64 maxBytes, QString savePath, bool reportProgress);
     std::optional<Manifest> parseManifest(const QByteArray& bytes, QString* error) const;
+    QString newestManifestVersion() const;
+    // Records the manifest's version and minimum; false when it is older than one accepted before.
+    bool acceptOrder(const Manifest& manifest);
     void fail(const QString& message, bool manual, const QString& alertTitle);
     void setStatus(Status status);
     void scheduleNext(quint64 generation, qint64 delayMs);

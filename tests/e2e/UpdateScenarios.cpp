@@ -43,6 +43,16 @@ qint64 pidRunning(const QString& path) {
     return 0;
 }
 
+// Starts binary with its preferences, data and diagnostics log in home.
+bool startIn(QProcess& process, const QTemporaryDir& home, const QString& binary) {
+    QProcessEnvironment env = desktopEnvironment();
+    for (const char* dir : {"config", "data", "state"})
+        env.insert(QStringLiteral("XDG_%1_HOME").arg(QString::fromLatin1(dir).toUpper()), home.filePath(QString::fromLatin1(dir)));
+    process.setProcessEnvironment(env);
+    process.start(binary, {});
+    return process.waitForStarted(10000);
+}
+
 } // namespace
 
 TEST(SelfUpdate, TheNewVersionStartsInPlaceAndShowsTheRestoredPanel) {
@@ -95,13 +105,8 @@ TEST(SelfUpdate, TheNewVersionStartsInPlaceAndShowsTheRestoredPanel) {
         prefs.setValue(QStringLiteral("updateAutoInstall"), true);
     }
 
-    QProcessEnvironment env = desktopEnvironment();
-    for (const char* dir : {"config", "data", "state"})
-        env.insert(QStringLiteral("XDG_%1_HOME").arg(QString::fromLatin1(dir).toUpper()), home.filePath(QString::fromLatin1(dir)));
     QProcess old;
-    old.setProcessEnvironment(env);
-    old.start(binary, {});
-    ASSERT_TRUE(old.waitForStarted(10000));
+    ASSERT_TRUE(startIn(old, home, binary));
     // The first automatic check comes 15 s after start.
     ASSERT_TRUE(waitUntil([&] { return old.state() == QProcess::NotRunning; }, 60000)) << "the old version never ended";
     const QString diag = QString::fromUtf8(readAll(home.filePath(QStringLiteral("state/corvane/corvane-diag.log"))));
@@ -120,4 +125,33 @@ TEST(SelfUpdate, TheNewVersionStartsInPlaceAndShowsTheRestoredPanel) {
         << "the new start leaves the previous version behind";
     ::kill(pid_t(next), SIGTERM);
     EXPECT_TRUE(waitUntil([&] { return pidRunning(binary) == 0; }));
+}
+
+TEST(SelfUpdate, AStartRemovesLinksNamedLikeLeftoversAndKeepsWhatTheyPointAt) {
+    QTemporaryDir home;
+    const QString app = home.filePath(QStringLiteral("data/corvane/app"));
+    const auto owner = QFile::ReadOwner | QFile::WriteOwner;
+    ASSERT_TRUE(writeAll(app + QStringLiteral("/bin/corvane"), readAll(QStringLiteral(CORVANE_E2E_UPDATE_APP)),
+                         owner | QFile::ExeOwner));
+    ASSERT_TRUE(writeAll(app + QStringLiteral("/.corvane-install"), "install\n", owner));
+    const QString documents = home.filePath(QStringLiteral("documents"));
+    ASSERT_TRUE(writeAll(documents + QStringLiteral("/letter.txt"), "Dear Sam,\n", owner));
+    ASSERT_TRUE(writeAll(documents + QStringLiteral("/notes/todo.txt"), "call back\n", owner));
+    for (const char* leftover : {".cv-old", ".cv-new"})
+        ASSERT_TRUE(QFile::link(documents, app + QLatin1String(leftover)));
+
+    QProcess corvane;
+    ASSERT_TRUE(startIn(corvane, home, app + QStringLiteral("/bin/corvane")));
+    const QString diagPath = home.filePath(QStringLiteral("state/corvane/corvane-diag.log"));
+    const bool cleaned = waitUntil([&] {
+        const QByteArray diag = readAll(diagPath);
+        return diag.contains("update: removed") && diag.contains(".cv-old") && diag.contains(".cv-new");
+    });
+    EXPECT_TRUE(cleaned) << readAll(diagPath).toStdString();
+    EXPECT_EQ(readAll(documents + QStringLiteral("/letter.txt")), "Dear Sam,\n");
+    EXPECT_EQ(readAll(documents + QStringLiteral("/notes/todo.txt")), "call back\n");
+    for (const char* leftover : {".cv-old", ".cv-new"})
+        EXPECT_FALSE(QFileInfo(app + QLatin1String(leftover)).isSymLink()) << leftover;
+    corvane.terminate();
+    EXPECT_TRUE(corvane.waitForFinished(10000));
 }

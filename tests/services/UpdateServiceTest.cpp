@@ -1,11 +1,13 @@
 #include "UpdateFixture.h"
 #include "app/UpdateWindows.h"
+#include "stores/DiagLog.h"
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QPushButton>
+#include <sys/stat.h>
 
 using namespace corvane;
 using namespace corvane::test;
@@ -75,26 +77,38 @@ TEST_F(UpdateCheck, ManifestOutcomesSetTheStatusAndAlertOnlyWhenAsked) {
     EXPECT_EQ(server.requestCount("/pkg.tar.gz"), 0) << "nothing is downloaded without a yes";
 }
 
-TEST_F(UpdateCheck, MinimumVersionComesOnlyFromVerifiedManifestsAndIsLiftedByALowerOne) {
+TEST_F(UpdateCheck, MinimumVersionComesOnlyFromVerifiedNewerManifestsAndIsNeverLiftedByAReplay) {
+    stores::DiagLog::configure(nullptr, &clock, tmp.filePath(QStringLiteral("diag.log")));
     KeyPair stranger;
     auto service = makeService();
     const struct {
         QByteArray body;
         const KeyPair* signer;
-        bool required;
+        const char* minimum; // stored afterwards; "" for none
+        const char* diag;    // a line the check writes; "" for none
     } steps[] = {
-        {manifest("2.0", QString(64, 'a'), QStringLiteral("2.0")), nullptr, true},
-        {manifest("2.0", QString(64, 'a'), QStringLiteral("0.1")), &stranger, true}, // forged: ignored
-        {manifest("2.0", QString(64, 'a'), QStringLiteral("1.0")), nullptr, false},
-        {manifest("2.1", QString(64, 'a'), QStringLiteral("3.0")), nullptr, true},
-        {manifest("2.1", QString(64, 'a')), nullptr, false}, // no minimum at all
+        {manifest("2.0", QString(64, 'a'), QStringLiteral("2.0")), nullptr, "2.0", ""},
+        {manifest("2.0", QString(64, 'a'), QStringLiteral("0.1")), &stranger, "2.0", "signature is not valid"},
+        {manifest("1.9", QString(64, 'a')), nullptr, "2.0", "offered v1.9, older than the v2.0"},
+        {manifest("2.0", QString(64, 'a')), nullptr, "2.0", ""}, // the same version cannot lift it...
+        {manifest("2.0", QString(64, 'a'), QStringLiteral("1.0")), nullptr, "2.0", ""}, // ...nor lower it...
+        {manifest("2.0", QString(64, 'a'), QStringLiteral("2.5")), nullptr, "2.5", ""}, // ...but may raise it
+        {manifest("2.1", QString(64, 'a'), QStringLiteral("1.0")), nullptr, "1.0", ""},
+        {manifest("2.2", QString(64, 'a'), QStringLiteral("3.0")), nullptr, "3.0", ""},
+        {manifest("2.3", QString(64, 'a')), nullptr, "", ""},
     };
     for (const auto& s : steps) {
+        SCOPED_TRACE(s.body.constData());
         serveManifest(s.body, s.signer);
         ASSERT_TRUE(run(*service, false));
-        EXPECT_EQ(service->isUpdateRequired(), s.required) << s.body.constData();
+        EXPECT_EQ(prefs.string(QStringLiteral("updateMinVersion")).value_or(QString()), QLatin1String(s.minimum));
+        EXPECT_EQ(service->isUpdateRequired(), *s.minimum && *s.minimum != '1');
+        stores::DiagLog::flush();
+        const QString diag = stores::DiagLog::tail(4096);
+        EXPECT_TRUE(diag.contains(QLatin1String(s.diag))) << diag.toStdString();
     }
-    serveManifest(manifest("2.1", QString(64, 'a'), QStringLiteral("3.0")));
+    stores::DiagLog::configure(nullptr, nullptr, QString());
+    serveManifest(manifest("2.4", QString(64, 'a'), QStringLiteral("3.0")));
     ASSERT_TRUE(run(*service, false));
     service->showForcedUpdateWindow();
     ASSERT_EQ(presenter.forced.size(), 1);
@@ -172,6 +186,11 @@ TEST_F(UpdateInstall, RefusedPackagesLeaveTheInstallUntouched) {
         entries.insert(2, extra);
         return tarGz(entries);
     };
+    auto withExtras = [&](const QList<TarEntry>& extras) {
+        QList<TarEntry> entries = goodEntries();
+        entries.append(extras);
+        return tarGz(entries);
+    };
     QList<TarEntry> noBinary = goodEntries();
     noBinary.removeAt(2);
 
@@ -200,6 +219,13 @@ TEST_F(UpdateInstall, RefusedPackagesLeaveTheInstallUntouched) {
          "points outside"},
         {"link out", withExtra({"./bin/out", TarEntry::Link, "../../.."}), std::nullopt, {}, nullptr, "points outside"},
         {"absolute link", withExtra({"./bin/etc", TarEntry::Link, "/etc"}), std::nullopt, {}, nullptr, "points outside"},
+        {"link through a link packed later", withExtras({{"./t", TarEntry::Link, "s/.."}, {"./s", TarEntry::Link, "."}}),
+         std::nullopt, {}, nullptr, "points outside"},
+        {"chain of links out", withExtras({{"./s", TarEntry::Link, "."}, {"./f", TarEntry::Link, "s/s/../../etc/passwd"}}),
+         std::nullopt, {}, nullptr, "points outside"},
+        {"read-only folder, entry twice",
+         withExtras({{"./ro/", TarEntry::Dir, {}, 0555}, {"./ro/x", TarEntry::File, "1"}, {"./ro/x", TarEntry::File, "2"}}),
+         std::nullopt, {}, nullptr, "could not be unpacked"},
         {"not an install", tarGz(noBinary), std::nullopt, {}, nullptr, "holds no Corvane install"},
         {"garbage", QByteArray(3000, 'g'), std::nullopt, {}, nullptr, "damaged"},
     };
@@ -226,7 +252,10 @@ TEST_F(UpdateInstall, RefusedPackagesLeaveTheInstallUntouched) {
 }
 
 TEST_F(UpdateInstall, AVerifiedPackageIsStagedFromTheSecondAddressWhenTheFirstFails) {
-    const QByteArray good = tarGz(goodEntries());
+    QList<TarEntry> entries = goodEntries();
+    entries[1].mode = 0777; // bin/
+    entries[4].mode = 0666; // share/data.txt
+    const QByteArray good = tarGz(entries);
     serveManifest(manifest("2.0", sha256Hex(good), {}, QStringLiteral("/missing.tar.gz"),
                            server.baseUrl() + QStringLiteral("/mirror/pkg.tar.gz")));
     server.route("/mirror/pkg.tar.gz", ScriptedResponse::text(200, "application/gzip", good));
@@ -242,6 +271,11 @@ TEST_F(UpdateInstall, AVerifiedPackageIsStagedFromTheSecondAddressWhenTheFirstFa
     ASSERT_TRUE(staged.open(QIODevice::ReadOnly));
     EXPECT_EQ(staged.readAll(), "new data\n");
     EXPECT_TRUE(QFileInfo(install + QStringLiteral(".cv-new/bin/corvane")).isExecutable());
+    for (const auto& [path, mode] : {std::pair{"/bin", 0755}, {"/bin/corvane", 0755}, {"/share/data.txt", 0644}}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(install + QStringLiteral(".cv-new") + QLatin1String(path)).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, mode_t(mode)) << path << ": nobody else may change the program";
+    }
 }
 
 TEST_F(UpdateInstall, AutomaticInstallOnlyWhenSwitchedOnWithAnIdleEngineAndNoPanel) {
@@ -273,15 +307,23 @@ TEST_F(UpdateInstall, AutomaticInstallOnlyWhenSwitchedOnWithAnIdleEngineAndNoPan
 
 TEST(UpdateStaging, CleanupRemovesOnlyLeftoversBesideTheInstall) {
     QTemporaryDir tmp;
-    for (const char* dir : {"app/bin", "app.cv-new/bin", "app.cv-old/bin", "app.other"})
+    for (const char* dir : {"app/bin", "app.cv-old/bin", "app.other"})
         QDir().mkpath(tmp.filePath(QString::fromLatin1(dir)));
+    // A leftover holding a read-only folder and a link out; a link named like a leftover.
+    writeFile(tmp.filePath(QStringLiteral("app.cv-old/ro/x")), "x", 0644);
+    ::chmod(QFile::encodeName(tmp.filePath(QStringLiteral("app.cv-old/ro"))).constData(), 0555);
+    writeFile(tmp.filePath(QStringLiteral("documents/letter.txt")), "keep me", 0644);
+    QFile::link(QStringLiteral("../documents"), tmp.filePath(QStringLiteral("app.cv-old/bin/docs")));
+    QFile::link(tmp.filePath(QStringLiteral("documents")), tmp.filePath(QStringLiteral("app.cv-new")));
+    const auto documents = snapshotTree(tmp.filePath(QStringLiteral("documents")));
     platform::fake::MemoryPreferences prefs;
     platform::fake::FakeClock clock;
     services::UpdateService::Config config;
     config.installDir = tmp.filePath(QStringLiteral("app"));
     services::UpdateService(prefs, clock, QStringLiteral("1.0"), config).cleanupStaleStaging();
-    EXPECT_EQ(QDir(tmp.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
-              QStringList({QStringLiteral("app"), QStringLiteral("app.other")}));
+    EXPECT_EQ(QDir(tmp.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot),
+              QStringList({QStringLiteral("app"), QStringLiteral("app.other"), QStringLiteral("documents")}));
+    EXPECT_EQ(snapshotTree(tmp.filePath(QStringLiteral("documents"))), documents);
     EXPECT_TRUE(QFileInfo::exists(tmp.filePath(QStringLiteral("app/bin"))));
 
     // Only a marked install in a folder the user can change updates itself.
@@ -332,11 +374,22 @@ TEST(UpdateSwapScript, SwapsTheStagedCopyInOrPutsThePreviousOneBack) {
     const struct {
         bool staged; // false: the second rename fails
         const char* running;
-    } cases[] = {{true, "new"}, {false, "old"}};
+        const char* leftover; // what is found where the previous version goes
+    } cases[] = {{true, "new", ""}, {false, "old", ""}, {true, "new", "a link to the documents"},
+                 {true, "new", "a read-only folder with a link to the documents"}};
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.leftover);
         QTemporaryDir tmp;
         const QString app = tmp.filePath(QStringLiteral("app")), work = tmp.filePath(QStringLiteral("work"));
         const QString started = tmp.filePath(QStringLiteral("started"));
+        writeFile(tmp.filePath(QStringLiteral("documents/letter.txt")), "keep me", 0644);
+        if (QByteArray(c.leftover).startsWith("a link")) {
+            QFile::link(tmp.filePath(QStringLiteral("documents")), app + QStringLiteral(".cv-old"));
+        } else if (*c.leftover) {
+            QDir().mkpath(app + QStringLiteral(".cv-old/bin"));
+            QFile::link(tmp.filePath(QStringLiteral("documents")), app + QStringLiteral(".cv-old/bin/docs"));
+            ::chmod(QFile::encodeName(app + QStringLiteral(".cv-old/bin")).constData(), 0555);
+        }
         for (const QString& root : {app, c.staged ? app + QStringLiteral(".cv-new") : QString()}) {
             if (root.isEmpty())
                 continue;
@@ -357,6 +410,12 @@ TEST(UpdateSwapScript, SwapsTheStagedCopyInOrPutsThePreviousOneBack) {
         ASSERT_TRUE(report.open(QIODevice::ReadOnly)) << c.running;
         EXPECT_EQ(report.readAll(), QByteArray(c.running));
         EXPECT_EQ(QFileInfo::exists(app + QStringLiteral(".cv-old")), c.staged);
+        if (c.staged) {
+            EXPECT_EQ(QDir(app + QStringLiteral(".cv-old")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                      QStringList(QStringLiteral("bin")));
+            EXPECT_TRUE(QFileInfo(app + QStringLiteral(".cv-old/bin/corvane")).isFile()) << "the previous version, as it was";
+        }
+        EXPECT_EQ(QDir(tmp.filePath(QStringLiteral("documents"))).entryList(QDir::Files), QStringList(QStringLiteral("letter.txt")));
         EXPECT_FALSE(QFileInfo::exists(app + QStringLiteral(".cv-new")));
         EXPECT_FALSE(QFileInfo::exists(work)) << "the work folder goes once the swap is over";
         QFile log(tmp.filePath(QStringLiteral("diag.log")));
