@@ -23,6 +23,12 @@ public:
     platform::SecretResult remove(const QString& service, const QString& account) override {
         return store().remove(service, account);
     }
+    platform::SecretLookup lookup(const QString& service, const QString& account) override {
+        return store().lookup(service, account);
+    }
+    QCoro::Task<bool> unlock(const QString& service, const QString& account) override {
+        return store().unlock(service, account);
+    }
     bool isMade() const { return m_store != nullptr; }
 
     bool usesSecretService() const override {

@@ -197,9 +197,12 @@ void ApiTab::commitKey() {
     m_keyEdited = false;
     const QString vendorId = m_deps.settings.apiVendorID();
     const QString key = m_key->text().trimmed();
-    m_deps.settings.setApiKey(key, vendorId);
-    // The store reports no failure; reading back tells whether the keyring took the key.
-    if (!key.isEmpty() && m_deps.settings.apiKey(vendorId) != key)
+    const bool stored = m_deps.settings.setApiKey(key, vendorId);
+    if (key.isEmpty() && !stored)
+        setNote(m_keyNote, tr("The key could not be removed. Check that your keyring is unlocked, then try again."),
+                true);
+    // Reading back tells whether the keyring took the key.
+    else if (!key.isEmpty() && (!stored || m_deps.settings.apiKey(vendorId) != key))
         setNote(m_keyNote, tr("The key could not be saved. Check that your keyring is unlocked, then try again."),
                 true);
     else

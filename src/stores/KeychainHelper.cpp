@@ -1,5 +1,4 @@
 #include "stores/KeychainHelper.h"
-#include "platform/SecretStore.h"
 
 namespace corvane::stores {
 
@@ -17,6 +16,10 @@ bool KeychainHelper::save(const QString& key, const QString& value) {
 
 std::optional<QString> KeychainHelper::load(const QString& key) const { return m_store.load(serviceName(), key); }
 
-void KeychainHelper::remove(const QString& key) { m_store.remove(serviceName(), key); }
+platform::SecretLookup KeychainHelper::lookup(const QString& key) const { return m_store.lookup(serviceName(), key); }
+
+QCoro::Task<bool> KeychainHelper::unlock(const QString& key) { return m_store.unlock(serviceName(), key); }
+
+bool KeychainHelper::remove(const QString& key) { return m_store.remove(serviceName(), key).ok; }
 
 } // namespace corvane::stores

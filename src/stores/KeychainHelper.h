@@ -1,12 +1,9 @@
 #pragma once
 // Short secrets (API keys, the device id) as items of the user's secret store, keyed by account
 // under the service "com.corvane.app".
+#include "platform/SecretStore.h"
 #include <QString>
 #include <optional>
-
-namespace corvane::platform {
-class SecretStore;
-}
 
 namespace corvane::stores {
 
@@ -21,8 +18,12 @@ public:
     bool save(const QString& key, const QString& value);
     // The item's text, or nothing when it is missing or cannot be read.
     std::optional<QString> load(const QString& key) const;
-    // Deletes the item; deleting a missing item is silent.
-    void remove(const QString& key);
+    // As load, and tells a missing item from one in a locked keyring.
+    platform::SecretLookup lookup(const QString& key) const;
+    // Asks the desktop to unlock the keyring holding the item; true once it can be read.
+    QCoro::Task<bool> unlock(const QString& key);
+    // Deletes the item; deleting a missing item is silent. Returns whether the removal holds.
+    bool remove(const QString& key);
 
 private:
     platform::SecretStore& m_store;

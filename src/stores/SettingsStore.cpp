@@ -107,25 +107,35 @@ void SettingsStore::setLegacyApiKey(const QString& value) {
         m_keychain.save(key(apiKeyKey), value);
 }
 
-QString SettingsStore::apiKey(const QString& vendorId) const {
-    if (const auto own = m_keychain.load(vendorAccount(vendorId)); own && !own->isEmpty())
-        return *own;
-    if (const auto legacyName = llm::APIVendor::legacyName(vendorId)) {
-        if (const auto old = m_keychain.load(vendorAccount(*legacyName)); old && !old->isEmpty())
-            return *old;
+SettingsStore::KeyRead SettingsStore::readApiKey(const QString& vendorId) const {
+    QStringList accounts{vendorAccount(vendorId)};
+    if (const auto legacyName = llm::APIVendor::legacyName(vendorId))
+        accounts << vendorAccount(*legacyName);
+    accounts << key(apiKeyKey);
+    for (const QString& account : std::as_const(accounts)) {
+        const platform::SecretLookup found = m_keychain.lookup(account);
+        if (found.secret && !found.secret->isEmpty())
+            return {*found.secret, {}};
+        if (found.locked)
+            return {{}, account};
     }
-    return legacyApiKey();
+    return {};
 }
 
-void SettingsStore::setApiKey(const QString& apiKeyValue, const QString& vendorId) {
+QString SettingsStore::apiKey(const QString& vendorId) const { return readApiKey(vendorId).key; }
+
+bool SettingsStore::setApiKey(const QString& apiKeyValue, const QString& vendorId) {
     if (apiKeyValue.isEmpty()) {
-        m_keychain.remove(vendorAccount(vendorId));
-        return;
+        if (!m_keychain.remove(vendorAccount(vendorId))) {
+            DiagLog::event(QStringLiteral("SettingsStore: the API key for %1 could not be removed").arg(vendorId));
+            return false;
+        }
+        return true;
     }
     // Legacy copies are deleted only once the new item is safely stored.
     if (!m_keychain.save(vendorAccount(vendorId), apiKeyValue)) {
         DiagLog::event(QStringLiteral("SettingsStore: the API key for %1 could not be stored").arg(vendorId));
-        return;
+        return false;
     }
     if (legacyApiKey() == apiKeyValue)
         m_keychain.remove(key(apiKeyKey));
@@ -133,11 +143,26 @@ void SettingsStore::setApiKey(const QString& apiKeyValue, const QString& vendorI
         if (m_keychain.load(vendorAccount(*legacyName)) == apiKeyValue)
             m_keychain.remove(vendorAccount(*legacyName));
     }
+    return true;
 }
 
 bool SettingsStore::hasApiKey(const QString& vendorId) const { return !apiKey(vendorId).isEmpty(); }
 
 bool SettingsStore::hasApiKey() const { return hasApiKey(apiVendorID()); }
+
+SettingsStore::KeyAccess SettingsStore::apiKeyAccess() const {
+    const KeyRead read = readApiKey(apiVendorID());
+    if (!read.key.isEmpty())
+        return KeyAccess::Present;
+    return read.lockedAccount.isEmpty() ? KeyAccess::Absent : KeyAccess::Locked;
+}
+
+QCoro::Task<bool> SettingsStore::unlockApiKey() {
+    const QString account = readApiKey(apiVendorID()).lockedAccount;
+    if (!account.isEmpty())
+        co_await m_keychain.unlock(account);
+    co_return apiKeyAccess() == KeyAccess::Present;
+}
 
 // Made once and kept: in the secret store when it works, else under a preference key. Reads are
 // serialised so two first reads cannot each make an id.

@@ -6,6 +6,7 @@
 #include <QMutex>
 #include <QObject>
 #include <QString>
+#include <qcoro/qcorotask.h>
 
 namespace corvane::platform {
 class Preferences;
@@ -88,13 +89,21 @@ public:
     // An empty value deletes the item.
     void setLegacyApiKey(const QString& value);
 
-    // The vendor's own key, else its legacy-named key, else the legacy single key, else "".
+    // The vendor's own key, else its legacy-named key, else the legacy single key, else "". An item
+    // in a locked keyring ends the search: an older key must not stand in for it.
     QString apiKey(const QString& vendorId) const;
     // Stores the key as given; an empty key deletes the vendor's item. Legacy items holding the
-    // same key are deleted.
-    void setApiKey(const QString& key, const QString& vendorId);
+    // same key are deleted. Returns whether the key was stored (or the item deleted).
+    bool setApiKey(const QString& key, const QString& vendorId);
     bool hasApiKey(const QString& vendorId) const;
     bool hasApiKey() const;
+
+    enum class KeyAccess { Present, Absent, Locked };
+    // Whether the current vendor has a key, and whether it sits in a keyring that is locked.
+    KeyAccess apiKeyAccess() const;
+    // Asks the desktop to unlock the keyring holding the current vendor's key (its own prompt; the
+    // event loop runs while the user answers). True when the key can be read now.
+    QCoro::Task<bool> unlockApiKey();
 
     // The anonymous install id: made once (upper-case UUID), then the same on every read.
     QString deviceID();
@@ -103,6 +112,11 @@ public:
 
 private:
     void migrate();
+    struct KeyRead {
+        QString key;
+        QString lockedAccount; // the first account found in a locked keyring
+    };
+    KeyRead readApiKey(const QString& vendorId) const;
 
     platform::Preferences& m_prefs;
     KeychainHelper& m_keychain;

@@ -25,7 +25,7 @@ void TriggerEngine::enterDraft(const AccessibilityService::ElementInfo& info) {
 }
 
 void TriggerEngine::finishDraft(const QString& instruction) {
-    if (m_state.kind != TriggerState::Kind::AwaitingInstruction)
+    if (m_state.kind != TriggerState::Kind::AwaitingInstruction || m_busy != Busy::None)
         return;
     const QString description = text::trimmed(instruction);
     const qint64 minimum = m_settings.minTextLength();
@@ -35,7 +35,12 @@ void TriggerEngine::finishDraft(const QString& instruction) {
              std::nullopt, description, QStringLiteral("text_too_short"));
         return;
     }
-    if (!m_settings.hasApiKey()) {
+    const auto keyAccess = m_settings.apiKeyAccess();
+    if (keyAccess == stores::SettingsStore::KeyAccess::Locked) {
+        auto unlocking = unlockThenFinishDraft(instruction);
+        return;
+    }
+    if (keyAccess == stores::SettingsStore::KeyAccess::Absent) {
         fail(tr("Corvane is free — add your own API key in Settings to keep going"),
              std::nullopt, description, QStringLiteral("no_api_key"));
         return;
@@ -57,6 +62,21 @@ void TriggerEngine::finishDraft(const QString& instruction) {
                      choice.source.logName());
     m_panel.beginStreamingResult(choice.recipe.id);
     auto run = readStream(description, std::move(started), choice.recipe.name, QStringLiteral("draft"));
+}
+
+// As in a run: the desktop asks for the keyring's password while the draft waits, then the
+// description goes out, or the locked keyring is reported.
+QCoro::Task<> TriggerEngine::unlockThenFinishDraft(QString instruction) {
+    const quint64 generation = m_generation;
+    m_busy = Busy::Unlocking;
+    co_await m_settings.unlockApiKey();
+    m_busy = Busy::None;
+    if (generation != m_generation || m_state.kind != TriggerState::Kind::AwaitingInstruction)
+        co_return;
+    if (m_settings.apiKeyAccess() == stores::SettingsStore::KeyAccess::Locked)
+        fail(lockedKeyringMessage(), std::nullopt, text::trimmed(instruction), QStringLiteral("keyring_locked"));
+    else
+        finishDraft(instruction);
 }
 
 } // namespace corvane::trigger

@@ -58,7 +58,14 @@ void TriggerEngine::setState(TriggerState state) {
 }
 
 QString TriggerEngine::busyName() const {
-    return m_busy == Busy::Reading ? QStringLiteral("reading the field") : QStringLiteral("writing back");
+    switch (m_busy) {
+    case Busy::Reading:
+        return QStringLiteral("reading the field");
+    case Busy::Unlocking:
+        return QStringLiteral("waiting for the keyring");
+    default:
+        return QStringLiteral("writing back");
+    }
 }
 
 void TriggerEngine::reset() {

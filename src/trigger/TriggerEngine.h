@@ -100,7 +100,7 @@ Q_SIGNALS:
     void stateChanged();
 
 private:
-    enum class Busy { None, Reading, WritingBack };
+    enum class Busy { None, Reading, Unlocking, WritingBack };
     // What the reading phase of a run found.
     struct FieldRead {
         std::optional<AccessibilityService::ElementInfo> info;
@@ -143,9 +143,11 @@ private:
     // TriggerRun.cpp
     QCoro::Task<FieldRead> readFocusedField(QString bundleID, platform::KeyTarget target, quint64 generation);
     void startSession(const std::optional<platform::AppInfo>& app, bool terminal);
+    static QString lockedKeyringMessage();
 
     // Draft.cpp
     void enterDraft(const AccessibilityService::ElementInfo& info);
+    QCoro::Task<> unlockThenFinishDraft(QString instruction);
 
     // Streaming.cpp
     void fail(const QString& message, const std::optional<QString>& detail, const QString& original,

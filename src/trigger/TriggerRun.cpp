@@ -85,9 +85,25 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
              input, QStringLiteral("text_too_short"));
         co_return;
     }
-    if (!m_settings.hasApiKey()) {
-        fail(tr("Corvane is free — add your own API key in Settings to keep going"), std::nullopt, input,
-             QStringLiteral("no_api_key"));
+    using KeyAccess = stores::SettingsStore::KeyAccess;
+    KeyAccess keyAccess = m_settings.apiKeyAccess();
+    if (keyAccess == KeyAccess::Locked) {
+        // The key is stored in a locked keyring: the desktop asks for its password while the run waits.
+        DiagLog::event(QStringLiteral("trigger: API key in a locked keyring, asking to unlock it"));
+        const quint64 generation = m_generation;
+        m_busy = Busy::Unlocking;
+        co_await m_settings.unlockApiKey();
+        m_busy = Busy::None;
+        if (generation != m_generation)
+            co_return;
+        keyAccess = m_settings.apiKeyAccess();
+    }
+    if (keyAccess != KeyAccess::Present) {
+        if (keyAccess == KeyAccess::Locked)
+            fail(lockedKeyringMessage(), std::nullopt, input, QStringLiteral("keyring_locked"));
+        else
+            fail(tr("Corvane is free — add your own API key in Settings to keep going"), std::nullopt, input,
+                 QStringLiteral("no_api_key"));
         co_return;
     }
 
@@ -121,6 +137,11 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
 
     // 7. Read the answer.
     co_await readStream(input, std::move(started), choice.recipe.name, QStringLiteral("process"));
+}
+
+QString TriggerEngine::lockedKeyringMessage() {
+    return tr("Your keyring is locked, so Corvane can't read your API key. Unlock it (log in again or open your "
+              "keyring manager) and try again.");
 }
 
 void TriggerEngine::startSession(const std::optional<platform::AppInfo>& app, bool terminal) {

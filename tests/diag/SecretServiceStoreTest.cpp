@@ -6,19 +6,26 @@
 #include "platform/fake/MemorySystemLog.h"
 #include "platform/linux/AutoSecretStore.h"
 #include "platform/linux/FileSecretStore.h"
+#include "platform/fake/MemoryPreferences.h"
 #include "platform/linux/SecretServiceStore.h"
 #include "stores/DiagLog.h"
+#include "stores/KeychainHelper.h"
+#include "stores/SettingsStore.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
 #include <QFile>
 #include <QProcess>
+#include <QDBusReply>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
+#include <qcoro/qcorotask.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -278,6 +285,120 @@ TEST(LockedKeyring, UnlockedLaterIsUsedWithoutARestart) {
     const QStringList lines = diag.lines();
     ASSERT_EQ(lines.size(), 2) << lines.join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(lines[1].endsWith(QStringLiteral("Keychain: the Secret Service's default keyring is unlocked now; using it")));
+}
+
+// Removed while locked: the removal is kept in the file, hides the keyring's copy and is carried out
+// there once the keyring is unlocked, however often the app restarts meanwhile.
+TEST(LockedKeyring, ARemovalLastsThroughUnlockAndRestart) {
+    REQUIRE_SESSION("keyring");
+    setKeyringLocked(false);
+    ASSERT_TRUE(SecretServiceStore().save(kService, kAccount, QStringLiteral("sk-old")).ok);
+    setKeyringLocked(true);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("corvane/secrets.json"));
+    auto store = bounded([&] { return std::make_unique<AutoSecretStore>(AutoSecretStore::Notice{}, 3s, path); });
+    EXPECT_TRUE(store->lookup(kService, kAccount).locked);
+    ASSERT_TRUE(bounded([&] { return store->remove(kService, kAccount); }).ok);
+    store = bounded([&] { return std::make_unique<AutoSecretStore>(AutoSecretStore::Notice{}, 3s, path); });
+    const SecretLookup afterRestart = store->lookup(kService, kAccount);
+    EXPECT_FALSE(afterRestart.secret || afterRestart.locked) << "removed, not stored in a locked keyring";
+
+    setKeyringLocked(false);
+    EXPECT_EQ(SecretServiceStore().load(kService, kAccount), QStringLiteral("sk-old")) << "not yet deleted there";
+    EXPECT_EQ(store->load(kService, kAccount), std::nullopt);
+    store = bounded([&] { return std::make_unique<AutoSecretStore>(AutoSecretStore::Notice{}, 3s, path); });
+    EXPECT_EQ(store->load(kService, kAccount), std::nullopt);
+    EXPECT_EQ(itemCount(kService, kAccount), 0);
+
+    ASSERT_TRUE(store->save(kService, kAccount, QStringLiteral("sk-new")).ok);
+    EXPECT_EQ(AutoSecretStore({}, 3s, path).load(kService, kAccount), QStringLiteral("sk-new"));
+}
+
+// ---- a restarted keyring daemon, locked, with the desktop's own unlock prompt ----
+
+QString secretServiceOwner() {
+    const QDBusReply<QString> owner =
+        QDBusConnection::sessionBus().interface()->serviceOwner(QStringLiteral("org.freedesktop.secrets"));
+    return owner.isValid() ? owner.value() : QString();
+}
+
+// Starts a new keyring daemon in place of the running one, as after a crash or a new login that did
+// not unlock it: the login keyring is read back from disk, locked.
+void restartKeyringDaemonLocked() {
+    const QString before = secretServiceOwner();
+    QProcess daemon;
+    daemon.start(QStringLiteral("gnome-keyring-daemon"), {QStringLiteral("--replace"), QStringLiteral("--components=secrets")});
+    daemon.closeWriteChannel();
+    ASSERT_TRUE(daemon.waitForFinished(20'000));
+    for (int i = 0; i < 200; ++i) {
+        const QString now = secretServiceOwner();
+        // Ready once it has read the login keyring back from disk.
+        if (!now.isEmpty() && now != before &&
+            SecretServiceStore().probe().reason == QLatin1String("the default keyring is locked"))
+            return;
+        QThread::msleep(50);
+    }
+    FAIL() << "no new keyring daemon";
+}
+
+// Answers the keyring's password window (gcr's prompter on the session's X display) the way a user
+// does: the password and Enter, or Escape. False when no such window appeared.
+std::future<bool> answerUnlockPrompt(bool unlock) {
+    return std::async(std::launch::async, [unlock] {
+        const auto run = [](const QStringList& args) {
+            QProcess xdotool;
+            xdotool.start(QStringLiteral("timeout"), QStringList{QStringLiteral("20"), QStringLiteral("xdotool")} + args);
+            xdotool.waitForFinished(25'000);
+            return xdotool.exitStatus() == QProcess::NormalExit && xdotool.exitCode() == 0;
+        };
+        if (!run({QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                  QStringLiteral("Unlock Login Keyring")}))
+            return false;
+        QThread::msleep(300); // the prompter takes the keyboard once it is mapped
+        if (unlock)
+            return run({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("10"), QStringLiteral("corvane-test-session")}) &&
+                   run({QStringLiteral("key"), QStringLiteral("Return")});
+        return run({QStringLiteral("key"), QStringLiteral("Escape")});
+    });
+}
+
+// The settings as the app wires them, over the real keyring and a secrets file of their own.
+struct KeyringSettings {
+    QTemporaryDir dir;
+    AutoSecretStore secrets{AutoSecretStore::Notice{}, 5s, dir.filePath(QStringLiteral("corvane/secrets.json"))};
+    corvane::stores::KeychainHelper keychain{secrets};
+    fake::MemoryPreferences prefs;
+    corvane::stores::SettingsStore settings{prefs, keychain};
+};
+
+using KeyAccess = corvane::stores::SettingsStore::KeyAccess;
+
+TEST(KeyringPrompt, AfterADaemonRestartTheKeyIsUnlockedThroughThePromptAndUsed) {
+    REQUIRE_SESSION("keyring");
+    KeyringSettings k;
+    ASSERT_TRUE(k.secrets.usesSecretService());
+    ASSERT_TRUE(k.settings.setApiKey(QStringLiteral("sk-stored"), QStringLiteral("openai")));
+    restartKeyringDaemonLocked();
+
+    EXPECT_EQ(k.settings.apiKeyAccess(), KeyAccess::Locked) << "a stored key is not a missing one";
+    std::future<bool> answered = answerUnlockPrompt(true);
+    EXPECT_TRUE(QCoro::waitFor(k.settings.unlockApiKey()));
+    EXPECT_TRUE(answered.get()) << "the desktop's unlock window was shown";
+    EXPECT_EQ(k.settings.apiKey(QStringLiteral("openai")), QStringLiteral("sk-stored"));
+    EXPECT_TRUE(k.secrets.usesSecretService());
+}
+
+TEST(KeyringPrompt, ARefusedUnlockLeavesTheKeyLockedRatherThanMissing) {
+    REQUIRE_SESSION("keyring");
+    KeyringSettings k;
+    ASSERT_TRUE(k.settings.setApiKey(QStringLiteral("sk-stored"), QStringLiteral("openai")));
+    restartKeyringDaemonLocked();
+
+    std::future<bool> answered = answerUnlockPrompt(false);
+    EXPECT_FALSE(QCoro::waitFor(k.settings.unlockApiKey()));
+    EXPECT_TRUE(answered.get());
+    EXPECT_EQ(k.settings.apiKeyAccess(), KeyAccess::Locked);
 }
 
 // ---- an empty session bus: nothing provides org.freedesktop.secrets ----

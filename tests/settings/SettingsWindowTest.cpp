@@ -142,6 +142,9 @@ TEST_F(SettingsTest, EachProviderKeepsItsOwnKeyAndAnEmptyFieldDeletesOnlyThatOne
     secrets.failSaves = true;
     typeInto(key, QStringLiteral("sk-openai-333"));
     EXPECT_TRUE(noteOf(find<QLabel>("keyStorageNote")).contains(QLatin1String("could not be saved")));
+    typeInto(key, QString());
+    EXPECT_TRUE(noteOf(find<QLabel>("keyStorageNote")).contains(QLatin1String("could not be removed")))
+        << "a refused removal is not reported as done";
     EXPECT_FALSE(fileValue(QStringLiteral("apiVendor")).contains(QLatin1String("sk-")));
     EXPECT_FALSE(view().windowTitle().contains(QLatin1String("sk-")));
 

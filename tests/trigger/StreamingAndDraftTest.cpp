@@ -178,6 +178,7 @@ TEST(Draft, RefusedDescriptionsReportTheProcessAction) {
         bool withKey;
         QString message;
         QString kind;
+        bool keyringLocked = false; // and the user does not unlock it
     };
     const std::vector<Case> cases = {
         {"blank", QStringLiteral(" \n "), true,
@@ -186,6 +187,10 @@ TEST(Draft, RefusedDescriptionsReportTheProcessAction) {
          QStringLiteral("Description is too short (at least 10 characters required)"), QStringLiteral("text_too_short")},
         {"no key", QStringLiteral("a polite note declining"), false,
          QStringLiteral("Corvane is free — add your own API key in Settings to keep going"), QStringLiteral("no_api_key")},
+        {"key in a locked keyring", QStringLiteral("a polite note declining"), true,
+         QStringLiteral("Your keyring is locked, so Corvane can't read your API key. Unlock it (log in again or open "
+                        "your keyring manager) and try again."),
+         QStringLiteral("keyring_locked"), true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -195,7 +200,9 @@ TEST(Draft, RefusedDescriptionsReportTheProcessAction) {
         h.trigger();
         if (!c.withKey)
             h.settings.setApiKey(QString(), h.settings.apiVendorID());
+        h.secrets.locked = c.keyringLocked;
         h.engine.finishDraft(c.description);
+        EXPECT_EQ(h.secrets.unlockRequests, c.keyringLocked ? 1 : 0);
         EXPECT_EQ(h.engine.state(), trigger::TriggerState::error(c.message));
         EXPECT_EQ(h.panel.calls.last(), QStringLiteral("showErrorMessage(%1)").arg(c.message));
         EXPECT_EQ(h.usage.named(QStringLiteral("result")),

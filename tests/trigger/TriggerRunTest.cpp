@@ -163,6 +163,8 @@ TEST(TriggerRun, Refusals) {
         "Couldn't read the focused text field. Select the text to process and press the trigger again.");
     const QString tooShort = QStringLiteral("Text is too short (at least 10 characters required)");
     const QString noKey = QStringLiteral("Corvane is free — add your own API key in Settings to keep going");
+    const QString locked = QStringLiteral("Your keyring is locked, so Corvane can't read your API key. Unlock it (log "
+                                          "in again or open your keyring manager) and try again.");
     struct Case {
         const char* name;
         std::function<void(EngineHarness&, FakeWindow&, FakeField&)> script;
@@ -198,7 +200,10 @@ TEST(TriggerRun, Refusals) {
              h.settings.setApiKey(QString(), h.settings.apiVendorID());
          },
          noKey, noKey, kSentence, QStringLiteral("no_api_key")},
-        {"short text without a key is too short first",
+        {"key in a locked keyring that the user does not unlock",
+         [](EngineHarness& h, FakeWindow&, FakeField&) { h.secrets.locked = true; },
+         locked, locked, kSentence, QStringLiteral("keyring_locked")},
+                {"short text without a key is too short first",
          [](EngineHarness& h, FakeWindow&, FakeField& f) {
              h.settings.setApiKey(QString(), h.settings.apiVendorID());
              f.text = QStringLiteral("short");
@@ -232,6 +237,20 @@ TEST(TriggerRun, Refusals) {
                                             {QStringLiteral("error_kind"), c.kind}}));
         EXPECT_TRUE(h.model.requests.empty());
     }
+}
+
+TEST(TriggerRun, AKeyInALockedKeyringIsUsedOnceTheUserUnlocksIt) {
+    EngineHarness h;
+    auto& w = h.app(kEditor, QStringLiteral("Text Editor"));
+    h.field(w, kSentence);
+    h.secrets.locked = true;
+    h.secrets.unlockGranted = true;
+
+    h.trigger();
+
+    EXPECT_EQ(h.secrets.unlockRequests, 1);
+    EXPECT_EQ(h.engine.state().kind, trigger::TriggerState::Kind::Optimizing);
+    EXPECT_EQ(h.model.requests.size(), 1u);
 }
 
 TEST(TriggerRun, InputOfExactlyTheMinimumPasses) {

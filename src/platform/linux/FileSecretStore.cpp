@@ -80,6 +80,10 @@ FileSecretStore::Snapshot FileSecretStore::read() const {
 }
 
 std::optional<QString> FileSecretStore::load(const QString& service, const QString& account) {
+    return entry(service, account).secret;
+}
+
+FileSecretStore::Entry FileSecretStore::entry(const QString& service, const QString& account) {
     std::lock_guard lock(m_mutex);
     const Snapshot snapshot = read();
     if (!snapshot.readable) {
@@ -87,12 +91,13 @@ std::optional<QString> FileSecretStore::load(const QString& service, const QStri
             notice(QStringLiteral("Keychain: %1 cannot be read (%2); its secrets are ignored until it is replaced")
                        .arg(m_path, snapshot.problem));
         m_reportedUnreadable = true;
-        return std::nullopt;
+        return {};
     }
-    const QJsonValue value = snapshot.root.value(service).toObject().value(account);
-    if (!value.isString())
-        return std::nullopt;
-    return value.toString();
+    const QJsonObject items = snapshot.root.value(service).toObject();
+    const QJsonValue value = items.value(account);
+    if (value.isString())
+        return {value.toString(), false};
+    return {std::nullopt, items.contains(account) && value.isNull()};
 }
 
 SecretResult FileSecretStore::save(const QString& service, const QString& account, const QString& secret) {
@@ -120,6 +125,46 @@ SecretResult FileSecretStore::remove(const QString& service, const QString& acco
             root.insert(service, items);
         return true;
     });
+}
+
+SecretResult FileSecretStore::markRemoved(const QString& service, const QString& account) {
+    std::lock_guard lock(m_mutex);
+    return update([&](QJsonObject& root) {
+        QJsonObject items = root.value(service).toObject();
+        if (items.contains(account) && items.value(account).isNull())
+            return false;
+        items.insert(account, QJsonValue::Null);
+        root.insert(service, items);
+        return true;
+    });
+}
+
+SecretResult FileSecretStore::dropRemovalMark(const QString& service, const QString& account) {
+    std::lock_guard lock(m_mutex);
+    return update([&](QJsonObject& root) {
+        QJsonObject items = root.value(service).toObject();
+        if (!items.contains(account) || !items.value(account).isNull())
+            return false;
+        items.remove(account);
+        if (items.isEmpty())
+            root.remove(service);
+        else
+            root.insert(service, items);
+        return true;
+    });
+}
+
+QList<std::pair<QString, QString>> FileSecretStore::markedRemoved() {
+    std::lock_guard lock(m_mutex);
+    QList<std::pair<QString, QString>> out;
+    const QJsonObject root = read().root;
+    for (auto service = root.begin(); service != root.end(); ++service) {
+        const QJsonObject items = service.value().toObject();
+        for (auto item = items.begin(); item != items.end(); ++item)
+            if (item.value().isNull())
+                out.append({service.key(), item.key()});
+    }
+    return out;
 }
 
 SecretResult FileSecretStore::update(const std::function<bool(QJsonObject&)>& change) {

@@ -6,10 +6,15 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusMetaType>
+#include <QDBusConnectionInterface>
 #include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusReply>
+#include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QMap>
 #include <QStringDecoder>
+#include <qcoro/qcorosignal.h>
 
 namespace corvane::platform::linux_ {
 
@@ -177,11 +182,23 @@ struct Found {
 };
 
 std::optional<Found> search(Conversation& talk, const QString& service, const QString& account) {
+    StringMap attributes = attributesOf(service, account);
     const auto reply = talk.call(kServicePath, kServiceInterface, QStringLiteral("SearchItems"),
-                                 {QVariant::fromValue(attributesOf(service, account))}, 2);
+                                 {QVariant::fromValue(attributes)}, 2);
     if (!reply)
         return std::nullopt;
-    return Found{pathsOf(reply->at(0)), pathsOf(reply->at(1))};
+    Found found{pathsOf(reply->at(0)), pathsOf(reply->at(1))};
+    if (!found.unlocked.isEmpty() || !found.locked.isEmpty())
+        return found;
+    // A keyring read back from disk and still locked does not show the schema of its items (gnome-
+    // keyring keeps it with the encrypted part), so ours are found there by service and account alone.
+    attributes.remove(QStringLiteral("xdg:schema"));
+    const auto unschemed = talk.call(kServicePath, kServiceInterface, QStringLiteral("SearchItems"),
+                                     {QVariant::fromValue(attributes)}, 2);
+    if (!unschemed)
+        return std::nullopt;
+    found.locked = pathsOf(unschemed->at(1));
+    return found;
 }
 
 // The secret of each item that the service handed over, by item: a{o(oayays)}.
@@ -218,6 +235,37 @@ QDBusArgument secretStruct(const QDBusObjectPath& session, const QByteArray& val
 }
 
 QAtomicInteger<quint64> connectionCount;
+
+// Waits for the answer to a prompt the service shows: its Completed signal, or the end of the
+// daemon that owns it (a restart forgets every prompt).
+class PromptAnswer final : public QObject {
+    Q_OBJECT
+public:
+    PromptAnswer(QDBusConnection bus, const QDBusObjectPath& prompt)
+        : m_owner(kBusName, bus, QDBusServiceWatcher::WatchForOwnerChange) {
+        bus.connect(kBusName, prompt.path(), kPromptInterface, QStringLiteral("Completed"), this,
+                    SLOT(completed(bool, QDBusVariant)));
+        connect(&m_owner, &QDBusServiceWatcher::serviceOwnerChanged, this, [this] { Q_EMIT answered(false); });
+    }
+    // A prompt that could not be shown counts as refused.
+    void watch(const QDBusPendingCall& call) {
+        auto* pending = new QDBusPendingCallWatcher(call, this);
+        connect(pending, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* done) {
+            if (done->isError())
+                Q_EMIT answered(false);
+            done->deleteLater();
+        });
+    }
+
+Q_SIGNALS:
+    void answered(bool unlocked);
+
+private Q_SLOTS:
+    void completed(bool dismissed, const QDBusVariant&) { Q_EMIT answered(!dismissed); }
+
+private:
+    QDBusServiceWatcher m_owner;
+};
 
 } // namespace
 
@@ -263,26 +311,74 @@ SecretServiceStore::Availability SecretServiceStore::probe() {
 }
 
 std::optional<QString> SecretServiceStore::load(const QString& service, const QString& account) {
+    return lookup(service, account).secret;
+}
+
+QString SecretServiceStore::owner() {
+    std::lock_guard lock(m_mutex);
+    const QDBusConnection connection = bus();
+    if (!connection.isConnected() || !connection.interface())
+        return {};
+    // Asking for the owner never starts a daemon, unlike a call to the service itself.
+    const QDBusReply<QString> reply = connection.interface()->serviceOwner(kBusName);
+    return reply.isValid() ? reply.value() : QString();
+}
+
+SecretLookup SecretServiceStore::lookup(const QString& service, const QString& account) {
     std::lock_guard lock(m_mutex);
     Conversation talk(bus(), m_timeout);
-    // Items in a locked keyring are never unlocked from here (that would prompt): they count as missing.
+    // Items in a locked keyring are not unlocked from here (that would prompt): they read as locked.
     const std::optional<Found> found = search(talk, service, account);
-    if (!found || found->unlocked.isEmpty())
-        return std::nullopt;
+    if (!found)
+        return {};
+    if (found->unlocked.isEmpty())
+        return {std::nullopt, !found->locked.isEmpty()};
     const std::optional<QDBusObjectPath> session = talk.session();
     if (!session)
-        return std::nullopt;
+        return {};
     const auto reply = talk.call(kServicePath, kServiceInterface, QStringLiteral("GetSecrets"),
                                  {QVariant::fromValue(found->unlocked), QVariant::fromValue(*session)});
     if (!reply)
-        return std::nullopt;
+        return {};
     const QMap<QString, QByteArray> secrets = secretsIn(reply->at(0));
     for (const QDBusObjectPath& item : found->unlocked) {
         const auto it = secrets.constFind(item.path());
         if (it != secrets.cend())
-            return strictUtf8(*it); // data that is not UTF-8 reads as no secret
+            return {strictUtf8(*it)}; // data that is not UTF-8 reads as no secret
     }
-    return std::nullopt;
+    return {};
+}
+
+QCoro::Task<bool> SecretServiceStore::unlock(const QString& service, const QString& account) {
+    // Copied before the first wait: the caller's strings need not outlive it.
+    const QString itemService = service, itemAccount = account;
+    QDBusConnection connection(QString{});
+    QDBusObjectPath prompt;
+    {
+        std::lock_guard lock(m_mutex);
+        connection = bus();
+        Conversation talk(connection, m_timeout);
+        const std::optional<Found> found = search(talk, itemService, itemAccount);
+        if (!found || found->locked.isEmpty())
+            co_return found.has_value();
+        const auto reply = talk.call(kServicePath, kServiceInterface, QStringLiteral("Unlock"),
+                                     {QVariant::fromValue(found->locked)}, 2);
+        if (!reply)
+            co_return false;
+        prompt = pathOf(reply->at(1));
+    }
+    if (!prompt.path().isEmpty() && prompt.path() != kNoObject) {
+        // The prompt belongs to this connection and stays open while the user answers it; the
+        // caller's event loop runs meanwhile. No window of ours owns it (window id "").
+        PromptAnswer answer(connection, prompt);
+        QDBusMessage show = QDBusMessage::createMethodCall(kBusName, prompt.path(), kPromptInterface, QStringLiteral("Prompt"));
+        show.setArguments({QString()});
+        answer.watch(connection.asyncCall(show, int(m_timeout.count())));
+        const std::optional<bool> unlocked = co_await qCoro(&answer, &PromptAnswer::answered, promptWait);
+        if (!unlocked)
+            connection.send(QDBusMessage::createMethodCall(kBusName, prompt.path(), kPromptInterface, QStringLiteral("Dismiss")));
+    }
+    co_return !lookup(itemService, itemAccount).locked;
 }
 
 SecretResult SecretServiceStore::save(const QString& service, const QString& account, const QString& secret) {
@@ -333,3 +429,5 @@ SecretResult SecretServiceStore::remove(const QString& service, const QString& a
 }
 
 } // namespace corvane::platform::linux_
+
+#include "SecretServiceStore.moc"

@@ -10,8 +10,8 @@ namespace corvane::platform::linux_ {
 // Secrets in the desktop keyring, spoken to over the session bus (org.freedesktop.Secret.Service):
 // items of the schema "com.corvane.app.Password" (the "xdg:schema" attribute) with the attributes
 // "service" and "account", stored in the default collection. Each store has its own bus connection,
-// opened on first use. Every call is bounded by the timeout, and none ever asks for a password
-// prompt: a locked keyring reads as holding nothing and refuses writes.
+// opened on first use. Every call is bounded by the timeout. Only unlock() ever shows a password
+// prompt; otherwise a locked keyring's items read as locked (load: as missing) and writes are refused.
 class SecretServiceStore final : public SecretStore {
 public:
     static constexpr const char* schemaName = "com.corvane.app.Password";
@@ -30,11 +30,19 @@ public:
     Availability probe();
 
     std::optional<QString> load(const QString& service, const QString& account) override;
+    SecretLookup lookup(const QString& service, const QString& account) override;
+    // Unlock on the service, then the desktop's own prompt; waits for its answer up to promptWait.
+    QCoro::Task<bool> unlock(const QString& service, const QString& account) override;
     // Replaces the item in place: the old value stays when the keyring refuses the new one.
     SecretResult save(const QString& service, const QString& account, const QString& secret) override;
     SecretResult remove(const QString& service, const QString& account) override;
 
     std::chrono::milliseconds timeout() const { return m_timeout; }
+    // The unique bus name that provides the Secret Service now, or "" when none does. A new name
+    // means the keyring daemon was restarted.
+    QString owner();
+
+    static constexpr std::chrono::minutes promptWait{3};
 
 private:
     QDBusConnection bus(); // under m_mutex
