@@ -93,6 +93,8 @@ SettingsPreferences::SettingsPreferences(const QString& filePath) {
     // (a rewrite keeps the rights of the file it replaces).
     privatefiles::ensureFile(filePath);
     m_settings = std::make_unique<CheckedSettings>(filePath, [this] { sync(); });
+    // Never written in place: a failed write leaves the old file whole.
+    m_settings->setAtomicSyncRequired(true);
 }
 
 SettingsPreferences::~SettingsPreferences() {
