@@ -7,6 +7,7 @@
 #include "app/LazySecretStore.h"
 #include "app/LogViewer.h"
 #include "app/QuitSignals.h"
+#include "app/SaveNotice.h"
 #include "app/SingleInstance.h"
 #include "app/TriggerDispatch.h"
 #include "app/UpdateWindows.h"
@@ -37,6 +38,7 @@
 #include "stores/OptimizationLogger.h"
 #include "stores/RecipeStore.h"
 #include "stores/SettingsStore.h"
+#include "stores/StorageWatch.h"
 #include "trigger/AccessibilityPermission.h"
 #include "trigger/EventMonitor.h"
 #include "trigger/HotkeyCenter.h"
@@ -83,6 +85,7 @@ int main(int argc, char** argv) {
     if (claim == app::SingleInstance::Claim::NoBus)
         stores::DiagLog::event(QStringLiteral("No session bus: running without the one-instance guard"));
     platform::linux_::SettingsPreferences preferences;
+    stores::StorageWatch storageWatch(preferences, clock);
     app::LazySecretStore secrets([] {
         return std::make_unique<platform::linux_::AutoSecretStore>(
             [](const QString& line) { stores::DiagLog::event(line); });
@@ -227,11 +230,21 @@ int main(int argc, char** argv) {
 
     delegate.applicationDidFinishLaunching();
 
+    // Preferences that cannot be saved: told once per episode, through the tray when it shows.
+    app::SaveNotice saveNotice([&delegate]() -> QSystemTrayIcon* {
+        QSystemTrayIcon* tray = delegate.statusItem();
+        return tray && tray->isVisible() && QSystemTrayIcon::isSystemTrayAvailable() ? tray : nullptr;
+    });
+    QObject::connect(&storageWatch, &stores::StorageWatch::saveFailed, &saveNotice, &app::SaveNotice::tell);
+    QObject::connect(&storageWatch, &stores::StorageWatch::saveRecovered, &saveNotice, &app::SaveNotice::withdraw);
+    if (const auto failure = storageWatch.failure())
+        saveNotice.tell(stores::StorageWatch::title(), stores::StorageWatch::message(*failure));
+
     if (qEnvironmentVariableIsSet("CORVANE_EXIT_AFTER_START"))
         return 0;
     app.exec();
     delegate.applicationWillTerminate();
-    preferences.sync();
+    storageWatch.pushBeforeQuit();
     stores::DiagLog::flush();
     return 0;
 }

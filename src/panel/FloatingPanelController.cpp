@@ -206,7 +206,9 @@ QString FloatingPanelController::resolvedRecipeID(const QString& recipeId) const
 // ---- recipe meta and actions ---------------------------------------------------------------
 
 void FloatingPanelController::syncRecipeMeta(const QString& selectedID) {
-    m_state.setRecipeNote(m_engine->currentRecipeSource().label());
+    trigger::RecipeSource source = m_engine->currentRecipeSource();
+    source.unsaved = source.kind == trigger::RecipeSource::Kind::AppRule && !m_recipes.appRulesSaved();
+    m_state.setRecipeNote(source.label());
     const QString bundleID = m_engine->currentBundleID();
     if (bundleID.isEmpty() || !m_recipes.contains(selectedID)) {
         m_state.setCanRememberRule(false);

@@ -28,6 +28,8 @@ public:
     virtual void select(const QString& id) = 0;
     // The recipe id of the rule for an application, or nothing.
     virtual std::optional<QString> appRecipeID(const QString& bundleID) const = 0;
+    // False while the rules hold a change that could not be stored.
+    virtual bool appRulesSaved() const { return true; }
 };
 
 } // namespace corvane::panel

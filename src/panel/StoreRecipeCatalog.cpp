@@ -27,4 +27,6 @@ std::optional<QString> StoreRecipeCatalog::appRecipeID(const QString& bundleID) 
     return m_appRules.recipeID(bundleID);
 }
 
+bool StoreRecipeCatalog::appRulesSaved() const { return m_appRules.isSaved(); }
+
 } // namespace corvane::panel

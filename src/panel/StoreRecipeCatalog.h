@@ -18,6 +18,7 @@ public:
     QString selectedRecipeID() const override;
     void select(const QString& id) override;
     std::optional<QString> appRecipeID(const QString& bundleID) const override;
+    bool appRulesSaved() const override;
 
 private:
     stores::RecipeStore& m_recipes;

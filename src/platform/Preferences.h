@@ -5,9 +5,18 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <functional>
 #include <optional>
 
 namespace corvane::platform {
+
+// Why written values did not reach storage: the folder that could not be written and the system's
+// reason ("Read-only file system", "No space left on device").
+struct SaveFailure {
+    QString folder;
+    QString reason;
+    bool operator==(const SaveFailure&) const = default;
+};
 
 class Preferences {
 public:
@@ -19,8 +28,19 @@ public:
     virtual void setValue(const QString& key, const QVariant& value) = 0;
     virtual void remove(const QString& key) = 0;
     virtual QStringList keys() const = 0;
-    // Pushes pending writes to storage (no-op for memory backends).
+    // Pushes pending writes to storage (no-op for memory backends). Writes that do not reach
+    // storage stay in memory, readable as usual, and go out with the next push; what storage held
+    // before is left whole.
     virtual void sync() {}
+    // Why the last push failed; nothing once a push has stored everything written.
+    virtual std::optional<SaveFailure> saveFailure() const { return std::nullopt; }
+    // Whether the key holds a value that a failed push could not store yet.
+    virtual bool isUnsaved(const QString& key) const {
+        Q_UNUSED(key);
+        return false;
+    }
+    // Called after every push that had writes to store, whatever came of it (one observer).
+    void setPushObserver(std::function<void()> observer) { m_pushObserver = std::move(observer); }
 
     // Typed reads. A stored value that cannot be parsed as the asked type reads as absent.
     std::optional<QString> string(const QString& key) const;
@@ -28,6 +48,15 @@ public:
     std::optional<double> number(const QString& key) const;
     std::optional<bool> boolean(const QString& key) const;
     std::optional<QByteArray> bytes(const QString& key) const;
+
+protected:
+    void notifyPushed() const {
+        if (m_pushObserver)
+            m_pushObserver();
+    }
+
+private:
+    std::function<void()> m_pushObserver;
 };
 
 } // namespace corvane::platform

@@ -1,4 +1,5 @@
 #include "stores/AppProfileStore.h"
+#include "platform/Preferences.h"
 #include "stores/RecipeStore.h"
 #include <atomic>
 
@@ -50,7 +51,7 @@ QList<AppRecipeRule> AppProfileStore::seedRules(bool chinese) {
 
 AppProfileStore::AppProfileStore(platform::Preferences& preferences, platform::Clock& clock,
                                  const QStringList& preferredLanguages, QObject* parent)
-    : QObject(parent), m_slot(preferences, clock, QString::fromLatin1(storageKey)) {
+    : QObject(parent), m_prefs(preferences), m_slot(preferences, clock, QString::fromLatin1(storageKey)) {
     const auto stored = m_slot.read();
     if (stored) {
         if (auto rules = AppRecipeRule::listFromJson(*stored)) {
@@ -104,6 +105,12 @@ void AppProfileStore::setHotkey(const QString& bundleID, std::optional<qint64> k
     Q_EMIT changed();
 }
 
-void AppProfileStore::save() { m_slot.write(AppRecipeRule::listToJson(m_rules)); }
+// Pushed at once: a rule the user just made is shown as kept only when it is on disk.
+void AppProfileStore::save() {
+    m_slot.write(AppRecipeRule::listToJson(m_rules));
+    m_prefs.sync();
+}
+
+bool AppProfileStore::isSaved() const { return !m_prefs.isUnsaved(QString::fromLatin1(storageKey)); }
 
 } // namespace corvane::stores

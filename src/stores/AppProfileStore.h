@@ -38,6 +38,8 @@ public:
     void remove(const QString& bundleID);
     // Sets or clears the first matching rule's hotkey; creates no rule.
     void setHotkey(const QString& bundleID, std::optional<qint64> keyCode, std::optional<qint64> modifiers);
+    // False while the rules hold a change that the preferences could not store.
+    bool isSaved() const;
 
 Q_SIGNALS:
     void changed();
@@ -45,6 +47,7 @@ Q_SIGNALS:
 private:
     void save();
 
+    platform::Preferences& m_prefs;
     QList<AppRecipeRule> m_rules;
     StoredJson m_slot;
 };

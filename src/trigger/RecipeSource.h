@@ -9,6 +9,7 @@ struct RecipeSource {
     enum class Kind { AppRule, Hotkey, SessionManual, GlobalDefault };
     Kind kind = Kind::GlobalDefault;
     QString appName; // AppRule only
+    bool unsaved = false; // AppRule only: the rules could not be stored
 
     static RecipeSource appRule(QString name) { return {Kind::AppRule, std::move(name)}; }
     static RecipeSource hotkey() { return {Kind::Hotkey, {}}; }
@@ -19,6 +20,8 @@ struct RecipeSource {
     QString label() const {
         switch (kind) {
         case Kind::AppRule:
+            if (unsaved)
+                return QCoreApplication::translate("RecipeSource", "App rule: %1 (not saved)").arg(appName);
             return QCoreApplication::translate("RecipeSource", "App rule: %1").arg(appName);
         case Kind::Hotkey:
             return QCoreApplication::translate("RecipeSource", "Forced by hotkey");

@@ -4,6 +4,7 @@
 #include "app/AppState.h"
 #include "app/FeedbackWindow.h"
 #include "app/LogViewer.h"
+#include "app/SaveNotice.h"
 #include "platform/fake/MemoryPreferences.h"
 #include "stores/OptimizationLogger.h"
 #include "support/DarkPalette.h"
@@ -15,6 +16,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyle>
@@ -250,6 +252,21 @@ TEST(ShellMenu, WithoutATrayHostANoticeSaysSoWithoutTakingTheKeyboard) {
         EXPECT_EQ(ok->focusPolicy(), Qt::NoFocus);
         EXPECT_TRUE(shell.delegate->statusItem()->isVisible()); // kept for a host that comes later
     }
+}
+
+TEST(ShellMenu, WithoutATrayTroubleSavingShowsAQuietNoticeThatGoesOnceSavingWorks) {
+    app::SaveNotice notice([]() -> QSystemTrayIcon* { return nullptr; });
+    notice.tell(QStringLiteral("Settings cannot be saved"), QStringLiteral("Corvane cannot write to /cfg: Disk full."));
+    QWidget* window = notice.window();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->windowFlags() & Qt::WindowDoesNotAcceptFocus);
+    EXPECT_TRUE(window->testAttribute(Qt::WA_ShowWithoutActivating));
+    EXPECT_EQ(window->findChild<QLabel*>(QStringLiteral("saveNoticeText"))->text(),
+              QStringLiteral("Corvane cannot write to /cfg: Disk full."));
+    notice.withdraw();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(notice.window(), nullptr);
 }
 
 TEST(ShellMenu, IconFollowsTheActivityAndFallsBackToIdle) {

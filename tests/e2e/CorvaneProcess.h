@@ -52,6 +52,8 @@ public:
     // Starts the binary a second time with the same home and waits for it to end; its exit status.
     int startSecondInstance();
 
+    // $XDG_CONFIG_HOME/corvane of the binary: its preferences live here.
+    QString configFolder() const { return path(QStringLiteral("config/corvane")); }
     QString diagLog() const;
     // A preference as the binary stored it (the text of the INI value).
     QString preference(const QString& key) const;

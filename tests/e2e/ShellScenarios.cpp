@@ -4,6 +4,7 @@
 #include "e2e/CorvaneProcess.h"
 #include "e2e/Desktop.h"
 #include "e2e/ScenarioFixture.h"
+#include "e2e/TrayHost.h"
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -13,46 +14,6 @@
 #include <optional>
 
 namespace corvane::e2e {
-
-// A test-side StatusNotifierWatcher with a host: tray items register here, as on a KDE or
-// AppIndicator desktop.
-class TestWatcher : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
-    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
-    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
-    Q_PROPERTY(int ProtocolVersion READ protocolVersion)
-public:
-    bool publish() {
-        QDBusConnection bus = QDBusConnection::sessionBus();
-        return bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), this,
-                                  QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties |
-                                      QDBusConnection::ExportAllSignals) &&
-               bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
-    }
-    ~TestWatcher() override {
-        QDBusConnection::sessionBus().unregisterService(QStringLiteral("org.kde.StatusNotifierWatcher"));
-        QDBusConnection::sessionBus().unregisterObject(QStringLiteral("/StatusNotifierWatcher"));
-    }
-    QStringList items() const { return m_items; }
-    bool hostRegistered() const { return true; }
-    int protocolVersion() const { return 0; }
-
-public Q_SLOTS:
-    void RegisterStatusNotifierItem(const QString& service) {
-        m_items << service;
-        Q_EMIT StatusNotifierItemRegistered(service);
-    }
-    void RegisterStatusNotifierHost(const QString&) {}
-
-Q_SIGNALS:
-    void StatusNotifierItemRegistered(const QString& service);
-    void StatusNotifierItemUnregistered(const QString& service);
-    void StatusNotifierHostRegistered();
-
-private:
-    QStringList m_items;
-};
 
 namespace {
 
@@ -262,4 +223,3 @@ TEST_F(ShellRun, TheActivityLogWindowShowsARunWhileOpen) {
 
 } // namespace corvane::e2e
 
-#include "ShellScenarios.moc"

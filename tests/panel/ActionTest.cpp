@@ -134,6 +134,7 @@ TEST_F(Actions, RecipeNoteAndRememberFollowTheAppsRule) {
         RecipeSource source;
         bool canRemember;
         QString note;
+        bool rulesSaved = true;
     };
     const Case cases[] = {
         {"unknown app", {}, std::nullopt, "optimize", RecipeSource::globalDefault(), false, "Global default"},
@@ -141,6 +142,8 @@ TEST_F(Actions, RecipeNoteAndRememberFollowTheAppsRule) {
          "Forced by hotkey"},
         {"rule names the recipe", "org.gnome.gedit", QString("optimize"), "optimize",
          RecipeSource::appRule("Text Editor"), false, "App rule: Text Editor"},
+        {"rule that could not be saved", "org.gnome.gedit", QString("optimize"), "optimize",
+         RecipeSource::appRule("Text Editor"), false, "App rule: Text Editor (not saved)", false},
         {"rule names another recipe", "org.gnome.gedit", QString("concise"), "optimize",
          RecipeSource::sessionManual(), true, "This time only"},
         {"selected recipe no longer exists", "org.gnome.gedit", std::nullopt, "gone", RecipeSource::globalDefault(),
@@ -153,6 +156,7 @@ TEST_F(Actions, RecipeNoteAndRememberFollowTheAppsRule) {
         if (c.rule)
             recipes.rules.insert(c.bundleID, *c.rule);
         recipes.selected = c.selectedGlobally;
+        recipes.rulesSaved = c.rulesSaved;
         controller.show(QStringLiteral("some text"), std::nullopt, QSizeF(), QStringLiteral("not-a-recipe"));
         EXPECT_EQ(state().canRememberRule(), c.canRemember) << c.name;
         EXPECT_EQ(shown("rememberButton"), c.canRemember) << c.name;

@@ -69,10 +69,12 @@ public:
             return std::nullopt;
         return rules.value(bundleID);
     }
+    bool appRulesSaved() const override { return rulesSaved; }
 
     QList<RecipeChoice> recipes;
     QString selected = QStringLiteral("optimize");
     QMap<QString, QString> rules;
+    bool rulesSaved = true;
 };
 
 class FixedDesktop : public DesktopGeometry {

@@ -1,5 +1,6 @@
 #include "platform/fake/MemoryPreferences.h"
 #include "platform/linux/SettingsPreferences.h"
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <limits>
@@ -60,4 +61,34 @@ TEST(Preferences, NumbersOutsideTheIntegerRangeReadAsAbsent) {
         memory.setValue(QStringLiteral("n"), v);
         EXPECT_FALSE(memory.integer(QStringLiteral("n")).has_value());
     }
+}
+
+// A folder that takes no file: the push keeps the value in memory and names the reason; once the
+// folder is usable the next push stores it, although QSettings still reports its first error.
+TEST(Preferences, APushThatCannotLandSaysWhyAndTheNextOneThatCanStoresEverything) {
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("corvane"));
+    QFile blocker(folder); // a file where the folder belongs
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    linux_::SettingsPreferences prefs(folder + QStringLiteral("/corvane.conf"));
+    int pushes = 0;
+    prefs.setPushObserver([&] { ++pushes; });
+
+    prefs.setValue(QStringLiteral("apiModel"), QStringLiteral("model-a"));
+    prefs.sync();
+    EXPECT_EQ(prefs.saveFailure(), (SaveFailure{folder, QStringLiteral("Not a directory")}));
+    EXPECT_TRUE(prefs.isUnsaved(QStringLiteral("apiModel")));
+    EXPECT_EQ(prefs.string(QStringLiteral("apiModel")), QStringLiteral("model-a"));
+
+    ASSERT_TRUE(QFile::remove(folder) && QDir().mkdir(folder));
+    prefs.setValue(QStringLiteral("apiTimeout"), 12);
+    prefs.sync();
+    EXPECT_FALSE(prefs.saveFailure());
+    EXPECT_FALSE(prefs.isUnsaved(QStringLiteral("apiModel")));
+    QFile file(folder + QStringLiteral("/corvane.conf"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    EXPECT_TRUE(text.contains("apiModel=model-a") && text.contains("apiTimeout=12")) << text.toStdString();
+    EXPECT_EQ(pushes, 2);
 }

@@ -1,0 +1,31 @@
+#pragma once
+// Tells the user that settings and the activity log are not being saved: a tray message where a
+// tray shows Corvane's icon, else a small window that never takes the keyboard focus. When saving
+// works again the window goes away.
+#include <QObject>
+#include <QPointer>
+#include <functional>
+
+class QSystemTrayIcon;
+class QWidget;
+
+namespace corvane::app {
+
+class SaveNotice final : public QObject {
+    Q_OBJECT
+public:
+    // tray: the tray icon when a tray shows it now, else null.
+    explicit SaveNotice(std::function<QSystemTrayIcon*()> tray, QObject* parent = nullptr);
+    ~SaveNotice() override;
+
+    void tell(const QString& title, const QString& message);
+    void withdraw();
+    // The window shown without a tray; null otherwise.
+    QWidget* window() const { return m_window; }
+
+private:
+    std::function<QSystemTrayIcon*()> m_tray;
+    QPointer<QWidget> m_window;
+};
+
+} // namespace corvane::app

@@ -1,0 +1,103 @@
+// A config folder that refuses writes (a small tmpfs, remounted read-only, then filled up): the
+// user is told through the tray, the diagnostics log names the folder and the reason, nothing is
+// shown as kept that is not on disk, and everything lands once the folder takes writes again.
+#include "e2e/ScenarioFixture.h"
+#include "e2e/TrayHost.h"
+#include <QDir>
+#include <QFile>
+#include <QScopeGuard>
+#include <unistd.h>
+
+namespace corvane::e2e {
+namespace {
+
+class ConfigFolder : public Scenario {
+protected:
+    bool mountCommand(const QStringList& args) {
+        int status = -1;
+        run(QStringLiteral("mount"), args, &status);
+        return status == 0;
+    }
+    // The bodies of the tray messages about saving (a refused shortcut has its own).
+    QStringList saveMessages() const {
+        QStringList out;
+        for (const TestNotifications::Message& m : notifications.messages())
+            if (m.title == QStringLiteral("Settings cannot be saved"))
+                out << m.body;
+        return out;
+    }
+    QString lastMessage() const { return saveMessages().value(saveMessages().size() - 1); }
+
+    TestWatcher watcher;
+    TestNotifications notifications;
+};
+
+TEST_F(ConfigFolder, ReadOnlyThenFullIsToldKeptInMemoryAndStoredOnceWritableAgain) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a small tmpfs needs root";
+    ASSERT_TRUE(watcher.publish() && notifications.publish());
+    server.respond([](const test::RecordedRequest&) { return streamedAnswer({QStringLiteral("Polished text.")}, 0); });
+    corvane = std::make_unique<CorvaneProcess>(CorvaneProcess::Settings{.endpoint = server.baseUrl()});
+    const QString folder = corvane->configFolder();
+    ASSERT_TRUE(QDir().mkpath(folder));
+    if (!mountCommand({QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                       QStringLiteral("size=256k,mode=0700"), QStringLiteral("tmpfs"), folder}))
+        GTEST_SKIP() << "no tmpfs can be mounted here";
+    const auto unmount = qScopeGuard([&] {
+        if (corvane && corvane->running())
+            corvane->terminateAndWait();
+        run(QStringLiteral("umount"), {QStringLiteral("-l"), folder});
+    });
+    QString why;
+    ASSERT_TRUE(corvane->start(&why)) << why.toStdString();
+    panel.emplace(corvane->pid());
+    auto entry = startGtkEntry(QStringLiteral("a sentence for the model to polish"));
+    ASSERT_TRUE(entry->waitActive()) << "zenity did not come up";
+    ASSERT_TRUE(pressKeys({QStringLiteral("End")}));
+    const QString rulesBefore = corvane->preference(QStringLiteral("app_recipe_rules"));
+    ASSERT_FALSE(rulesBefore.isEmpty());
+
+    // Read-only: the run and a remembered rule work, but the user hears why they are not kept.
+    ASSERT_TRUE(mountCommand({QStringLiteral("-o"), QStringLiteral("remount,ro"), folder}));
+    tripleSpace();
+    ASSERT_TRUE(waitUntil([&] { return panel->title() == QStringLiteral("Done"); })) << context();
+    ASSERT_TRUE(waitUntil([&] { return !saveMessages().isEmpty(); })) << context();
+    EXPECT_TRUE(lastMessage().contains(folder + QStringLiteral(": Read-only file system"))) << lastMessage().toStdString();
+    EXPECT_TRUE(waitUntil([&] {
+        return corvane->diagHas(QStringLiteral("Preferences cannot be saved in ") + folder +
+                                QStringLiteral(": Read-only file system"));
+    })) << context();
+    ASSERT_TRUE(panel->click(QStringLiteral("Remember for This App"))) << context();
+    EXPECT_TRUE(waitUntil([&] { return panel->shows(QStringLiteral("(not saved)")); })) << context();
+    shot(QStringLiteral("read-only"));
+    EXPECT_TRUE(corvane->activity().isEmpty());
+    EXPECT_EQ(corvane->preference(QStringLiteral("app_recipe_rules")), rulesBefore);
+
+    // Writable again: the next change stores everything kept meanwhile.
+    ASSERT_TRUE(mountCommand({QStringLiteral("-o"), QStringLiteral("remount,rw"), folder}));
+    ASSERT_TRUE(panel->click(QStringLiteral("Cancel"))) << context();
+    EXPECT_TRUE(waitUntil([&] { return corvane->activity().size() == 3; })) << context();
+    EXPECT_EQ(corvane->activityStatuses(), (QList<QString>{stored::cancelled, stored::completed, stored::triggered}));
+    EXPECT_NE(corvane->preference(QStringLiteral("app_recipe_rules")), rulesBefore);
+    EXPECT_TRUE(waitUntil([&] { return corvane->diagHas(QStringLiteral("Preferences saved again in ") + folder); }));
+
+    // Full: told again; the records wait in memory and are stored at quit once there is room.
+    run(QStringLiteral("dd"), {QStringLiteral("if=/dev/zero"), QStringLiteral("of=") + folder + QStringLiteral("/filler"),
+                               QStringLiteral("bs=4k")});
+    ASSERT_TRUE(waitPanelHidden()) << context();
+    tripleSpace();
+    ASSERT_TRUE(waitUntil([&] { return saveMessages().size() == 2; })) << context();
+    EXPECT_TRUE(lastMessage().contains(folder + QStringLiteral(": No space left on device"))) << lastMessage().toStdString();
+    EXPECT_EQ(corvane->activity().size(), 3);
+    ASSERT_TRUE(waitUntil([&] { return panel->title() == QStringLiteral("Done"); })) << context();
+    ASSERT_TRUE(QFile::remove(folder + QStringLiteral("/filler")));
+    EXPECT_EQ(corvane->terminateAndWait(), 0);
+    const QList<QString> statuses = corvane->activityStatuses(); // newest first; quitting may cancel the run
+    ASSERT_GE(statuses.size(), 5);
+    EXPECT_EQ(statuses.mid(statuses.size() - 5), (QList<QString>{stored::completed, stored::triggered, stored::cancelled,
+                                                                  stored::completed, stored::triggered}));
+    EXPECT_EQ(saveMessages().size(), 2);
+}
+
+} // namespace
+} // namespace corvane::e2e
