@@ -109,7 +109,7 @@ TEST_F(InaccessibleChat, ASelectAllPasteThatCannotBeReadBackIsReportedUnconfirme
     server.respond(streamedAnswer({answer}, 0));
     startCorvane();
     // An id that corvane knows as safe to select all in.
-    auto chat = startInaccessibleChat(QStringLiteral("com.tencent.WeChat"), original);
+    auto chat = startInaccessibleChat(QStringLiteral("sh.paseo.desktop"), original);
     ASSERT_TRUE(chat->waitActive()) << "the chat window did not come up";
     ASSERT_TRUE(pressKeys({QStringLiteral("End")}));
     tripleSpace();

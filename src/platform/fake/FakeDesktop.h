@@ -72,7 +72,10 @@ public:
     FakeWindow* window(quint64 windowId);
     void setAccessibilityAvailable(bool available) { m_a11yAvailable = available; }
     // The bus restarts: every call answers nothing until the connection is made again.
-    void dropAccessibilityConnection() { m_a11yAvailable = false, m_connectionLost = true; }
+    void dropAccessibilityConnection() {
+        m_a11yAvailable = false;
+        m_connectionLost = true;
+    }
     void setCopyDelay(std::optional<qint64> ms) { m_copyDelay = ms; }  // nothing: copies never land
     void setPasteDelay(qint64 ms) { m_pasteDelay = ms; }
     // A clipboard manager: this long after every change it becomes the clipboard's owner with the
