@@ -37,6 +37,10 @@ public:
 
     // False when the accessibility bus does not answer; nothing else is tried then.
     virtual bool available() = 0;
+    // After calls failed because the connection to the bus is gone (the bus was restarted):
+    // connects to the bus again and answers true, so that the caller may ask once more. Elements
+    // handed out before stay gone. False when the connection was not lost, or cannot be made.
+    virtual bool recoverConnection() { return false; }
     // The focused element of the active window, or nothing.
     virtual ElementRef focusedElement() = 0;
     virtual std::optional<AccessibleValue> value(const ElementRef& element) = 0;

@@ -41,7 +41,27 @@ std::optional<QString> AccessibilityService::getText(const platform::ElementRef&
     return QLocale::c().toString(value->number, 'g', QLocale::FloatingPointShortest);
 }
 
+template <class Read>
+auto AccessibilityService::reconnecting(Read read) {
+    auto result = read();
+    if (!result && m_a11y.recoverConnection())
+        result = read();
+    return result;
+}
+
 std::optional<AccessibilityService::ElementInfo> AccessibilityService::getFocusedElementInfo() {
+    return reconnecting([this] { return readFocusedElementInfo(); });
+}
+
+std::optional<AccessibilityService::FocusedProbe> AccessibilityService::probeFocusedElement() {
+    return reconnecting([this] { return readFocusedProbe(); });
+}
+
+std::optional<QString> AccessibilityService::focusedElementValue() {
+    return reconnecting([this] { return readFocusedElementValue(); });
+}
+
+std::optional<AccessibilityService::ElementInfo> AccessibilityService::readFocusedElementInfo() {
     auto element = focusedElement();
     if (!element)
         return std::nullopt;
@@ -59,7 +79,7 @@ std::optional<AccessibilityService::ElementInfo> AccessibilityService::getFocuse
     return info;
 }
 
-std::optional<AccessibilityService::FocusedProbe> AccessibilityService::probeFocusedElement() {
+std::optional<AccessibilityService::FocusedProbe> AccessibilityService::readFocusedProbe() {
     auto element = focusedElement();
     if (!element)
         return std::nullopt;
@@ -87,7 +107,7 @@ int AccessibilityService::replaceText(const platform::ElementRef& element, const
     return kWriteHadNoEffect;
 }
 
-std::optional<QString> AccessibilityService::focusedElementValue() {
+std::optional<QString> AccessibilityService::readFocusedElementValue() {
     auto element = focusedElement();
     if (!element || isPassword(element))
         return std::nullopt;

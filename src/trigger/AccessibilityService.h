@@ -1,6 +1,7 @@
 #pragma once
 // Reads and writes the focused text field of another application through the accessibility bus.
-// Holds no state: every call starts again from the bus's focused element. All decisions about
+// Holds no state: every call starts again from the bus's focused element (after a bus restart,
+// from a new connection). All decisions about
 // what kind of field the element is (text field, text area, password, terminal) are made here.
 #include "platform/Accessibility.h"
 #include <QPointF>
@@ -53,6 +54,13 @@ public:
     static FieldKind classify(const std::optional<QString>& role, const QStringList& states);
 
 private:
+    // Runs read, and once more when it gave nothing because the bus connection was lost (the bus
+    // restarted) and could be made again.
+    template <class Read>
+    auto reconnecting(Read read);
+    std::optional<ElementInfo> readFocusedElementInfo();
+    std::optional<FocusedProbe> readFocusedProbe();
+    std::optional<QString> readFocusedElementValue();
     std::optional<QString> getText(const platform::ElementRef& element);
     bool isPassword(const platform::ElementRef& element);
 

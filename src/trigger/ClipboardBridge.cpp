@@ -113,22 +113,28 @@ QCoro::Task<ClipboardBridge::PasteOutcome> ClipboardBridge::pasteText(QString te
 }
 
 QCoro::Task<bool> ClipboardBridge::verifyReplacement(QString text) {
+    // Only a look that shows the text confirms the paste: a field that cannot be read confirms nothing.
+    // What was seen is kept as lengths only, never as the field's text.
+    m_lastVerifySnapshot.reset();
     const QString target = normalized(text);
+    const QString targetLength = QString::number(stores::graphemes::count(target));
     const qint64 waits[] = {kFirstLookMs, kSecondLookMs};
     for (const qint64 wait : waits) {
         co_await m_clock.sleep(wait);
         AccessibilityService service(m_a11y);
         const auto value = service.focusedElementValue();
-        if (!value)
-            co_return true;
+        if (!value) {
+            m_lastVerifySnapshot = QStringLiteral("field unreadable target=") + targetLength;
+            continue;
+        }
         const QString got = normalized(*value);
         if (got == target)
             co_return true;
         if (got.contains(target) && stores::graphemes::count(got) - stores::graphemes::count(target) <= 20)
             co_return true;
         m_lastVerifySnapshot = QStringLiteral("read length=") + QString::number(stores::graphemes::count(*value)) +
-                               QStringLiteral(" normalized=") + stores::graphemes::prefix(got, 60) +
-                               QStringLiteral(" target=") + stores::graphemes::prefix(target, 60);
+                               QStringLiteral(" normalized=") + QString::number(stores::graphemes::count(got)) +
+                               QStringLiteral(" target=") + targetLength;
     }
     co_return false;
 }

@@ -19,8 +19,8 @@ public:
         platform::ClipboardSnapshot items;
     };
     enum class PasteOutcome {
-        Done,                // pasted (and, after a select-all, verified or not verifiable)
-        VerificationFailed,  // the field does not show the text after two looks
+        Done,                // pasted (and, after a select-all, seen in the field)
+        VerificationFailed,  // the field did not show the text, or could not be read, in two looks
         TargetUnavailable,   // the run's window is gone or not in front: nothing was typed
         FieldChanged,        // another field than the one read has the focus: nothing was pasted
     };
@@ -53,6 +53,7 @@ public:
     void putOnClipboard(const QString& text);
 
     bool hasPendingSnapshot() const { return m_pending.has_value(); }
+    // What the last failed paste check saw, as lengths ("read length=N normalized=N target=N").
     const std::optional<QString>& lastVerifySnapshot() const { return m_lastVerifySnapshot; }
 
     // Without zero-width characters, white space and line breaks.

@@ -2,6 +2,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <csignal>
 
 namespace corvane::e2e {
 
@@ -65,6 +66,75 @@ std::unique_ptr<App> startGtkEntry(const QString& text) {
     return std::make_unique<App>(QStringLiteral("zenity"),
                                  QStringList{QStringLiteral("--entry"), QStringLiteral("--title=Corvane e2e entry"),
                                              QStringLiteral("--text=Message"), QStringLiteral("--entry-text=") + text});
+}
+
+std::unique_ptr<App> startInaccessibleChat(const QString& appId, const QString& text) {
+    static const char* const script = R"(
+import sys, gi
+gi.require_version("Gtk", "3.0")
+from gi.repository import Gtk
+app = Gtk.Application(application_id=sys.argv[1])
+def activate(app):
+    win = Gtk.ApplicationWindow(application=app, title="Corvane e2e chat")
+    entry = Gtk.Entry(text=sys.argv[2])
+    def done(entry):
+        print(entry.get_text(), flush=True)
+        app.quit()
+    entry.connect("activate", done)
+    win.add(entry)
+    win.show_all()
+app.connect("activate", activate)
+app.run([])
+)";
+    QProcessEnvironment env = desktopEnvironment();
+    env.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
+    return std::make_unique<App>(QStringLiteral("/usr/bin/python3"),
+                                 QStringList{QStringLiteral("-c"), QString::fromUtf8(script), appId, text}, env);
+}
+
+namespace {
+// The processes of this session's accessibility bus.
+QList<pid_t> accessibilityBusProcesses() {
+    const QByteArray runtime = "XDG_RUNTIME_DIR=" + qgetenv("XDG_RUNTIME_DIR");
+    QList<pid_t> out;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const pid_t pid = pid_t(entry.toInt(&number));
+        if (!number)
+            continue;
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        QFile environ(QStringLiteral("/proc/%1/environ").arg(pid));
+        if (!cmdline.open(QIODevice::ReadOnly) || !environ.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray command = cmdline.readAll();
+        const bool bus = command.contains("at-spi-bus-launcher") || command.contains("at-spi2-registryd") ||
+                         (command.contains("dbus-daemon") && command.contains("at-spi2"));
+        if (bus && environ.readAll().split('\0').contains(runtime))
+            out.append(pid);
+    }
+    return out;
+}
+} // namespace
+
+bool stopAccessibilityBus() {
+    const QList<pid_t> pids = accessibilityBusProcesses();
+    for (const pid_t pid : pids)
+        ::kill(pid, SIGKILL);
+    return !pids.isEmpty() && waitUntil([] { return accessibilityBusProcesses().isEmpty(); });
+}
+
+bool startAccessibilityBus() {
+    const auto ask = [](const QStringList& args) {
+        int status = -1;
+        run(QStringLiteral("dbus-send"), QStringList{QStringLiteral("--session"), QStringLiteral("--print-reply"),
+                                                     QStringLiteral("--dest=org.a11y.Bus"),
+                                                     QStringLiteral("/org/a11y/bus")} + args,
+            &status);
+        return status == 0;
+    };
+    return waitUntil([&] { return ask({QStringLiteral("org.a11y.Bus.GetAddress")}); }) &&
+           ask({QStringLiteral("org.freedesktop.DBus.Properties.Set"), QStringLiteral("string:org.a11y.Status"),
+                QStringLiteral("string:IsEnabled"), QStringLiteral("variant:boolean:true")});
 }
 
 std::unique_ptr<App> startQtEditor(const QStringList& args, const QProcessEnvironment& env) {

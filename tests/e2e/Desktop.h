@@ -58,6 +58,16 @@ public:
 
 // A GTK text entry (zenity --entry). It prints the entry's text when the user presses Return.
 std::unique_ptr<App> startGtkEntry(const QString& text);
+// A GTK chat window known by its application id that shows nothing on the accessibility bus (as
+// many chat apps do). It prints the entry's text when the user presses Return.
+std::unique_ptr<App> startInaccessibleChat(const QString& appId, const QString& text);
+
+// Stops the session's accessibility bus (launcher, bus daemon and registry) as a crash would; true
+// once all of them are gone. Applications that were on it stay on the dead bus.
+bool stopAccessibilityBus();
+// Starts the accessibility bus again as any client does, by asking the session bus for its address,
+// and switches accessibility on; true once it hands out an address.
+bool startAccessibilityBus();
 // The tests' Qt editor; with dumpPath it writes both fields there after every change.
 std::unique_ptr<App> startQtEditor(const QStringList& args, const QProcessEnvironment& env = desktopEnvironment());
 // An xterm whose shell is replaced by a raw reader: every byte that reaches the terminal's input

@@ -98,6 +98,45 @@ TEST_F(QtEditor, AMultiLineAnswerReplacesTheEditorsTextAndTheEditorStaysResponsi
     expectDiagnosticsKeepNoText({original, answer, subject});
 }
 
+// A chat app that shows nothing on the accessibility bus is read with select-all + copy, and the
+// answer pasted over the whole field. Nothing can read the field back, so the paste is reported
+// as not confirmed, with what was compared (lengths, never the text) in the failed record.
+class InaccessibleChat : public Scenario {};
+
+TEST_F(InaccessibleChat, ASelectAllPasteThatCannotBeReadBackIsReportedUnconfirmed) {
+    const QString original = QStringLiteral("can u send me the report by tmrw pls");
+    const QString answer = QStringLiteral("Could you send me the report by tomorrow, please?");
+    server.respond(streamedAnswer({answer}, 0));
+    startCorvane();
+    // An id that corvane knows as safe to select all in.
+    auto chat = startInaccessibleChat(QStringLiteral("sh.paseo.desktop"), original);
+    ASSERT_TRUE(chat->waitActive()) << "the chat window did not come up";
+    ASSERT_TRUE(pressKeys({QStringLiteral("End")}));
+    tripleSpace();
+    ASSERT_TRUE(waitForRequests(1)) << context();
+    EXPECT_TRUE(userMessage(0).contains(QStringLiteral("(read=clipboard+selectAll)"))) << userMessage(0).toStdString();
+    ASSERT_TRUE(waitUntil([&] { return panel->title() == QStringLiteral("Done") && panel->texts().contains(answer); }))
+        << context();
+
+    ASSERT_TRUE(panel->click(QStringLiteral("Replace"))) << context();
+    ASSERT_TRUE(waitForRecord(stored::failed)) << context();
+    EXPECT_TRUE(waitUntil([&] {
+        return panel->shows(QStringLiteral("Couldn't confirm the replacement automatically. Check the field for "
+                                           "correctness or duplicates. The content is on your clipboard — paste with "
+                                           "Ctrl+V to overwrite."));
+    })) << context();
+    const QList<ActivityRecord> records = corvane->activity();
+    EXPECT_EQ(corvane->activityStatuses(),
+              (QList<QString>{stored::failed, stored::replaced, stored::completed, stored::triggered}));
+    EXPECT_EQ(records.first().detail, QStringLiteral("paste verification failed; field unreadable target=%1")
+                                          .arg(QString(answer).remove(QLatin1Char(' ')).size()));
+    EXPECT_EQ(records.first().optimized, answer);
+    EXPECT_EQ(clipboardText(), answer);
+    // The paste itself landed: the chat sends what its field holds.
+    ASSERT_TRUE(pressKeys({QStringLiteral("Return")}));
+    EXPECT_EQ(QString::fromUtf8(chat->finish()), answer + QLatin1Char('\n'));
+}
+
 // The applications people type in most, one window each for every way of using Corvane: the
 // hotkey (whose grab GTK answers by dropping its focused state until the keys come up), a triple
 // space right after it, a cancel in the middle of an answer, and a draft in an empty field. The

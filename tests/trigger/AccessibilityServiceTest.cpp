@@ -44,6 +44,9 @@ TEST(AccessibilityService, ReadsTheFocusedFieldsValue) {
         {"no accessibility bus", [](Desk& d, FakeField&) { d.desktop.setAccessibilityAvailable(false); },
          std::nullopt},
         {"app exposing nothing", [](Desk& d, FakeField&) { d.window.accessible = false; }, std::nullopt},
+        {"bus restarted since the last read: read again on a new connection",
+         [](Desk& d, FakeField& f) { f.text = QStringLiteral("after the restart"); d.desktop.dropAccessibilityConnection(); },
+         QStringLiteral("after the restart")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -214,10 +214,10 @@ TEST(ClipboardPaste, SelectAllPasteIsVerified) {
     const QString result = QStringLiteral("abd");
     const std::vector<Case> cases = {
         {"field shows the text", [](FakeField&) {}, Outcome::Done, std::nullopt},
-        {"field cannot be read counts as verified", [](FakeField& f) { f.readable = false; }, Outcome::Done,
-         std::nullopt},
+        {"field cannot be read confirms nothing", [](FakeField& f) { f.readable = false; },
+         Outcome::VerificationFailed, QStringLiteral("field unreadable target=3")},
         {"paste had no effect", [](FakeField& f) { f.acceptsPaste = false; f.text = QStringLiteral("a b c"); },
-         Outcome::VerificationFailed, QStringLiteral("read length=5 normalized=abc target=abd")},
+         Outcome::VerificationFailed, QStringLiteral("read length=5 normalized=3 target=3")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

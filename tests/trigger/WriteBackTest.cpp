@@ -27,6 +27,7 @@ TEST(WriteBack, EachPathWritesAndRecordsTheOutcome) {
         std::vector<Status> statuses;
         std::optional<QString> replacedDetail;
         QString clipboardAfter;
+        std::optional<QString> failedDetail = std::nullopt; // the check's record, lengths only
     };
     const auto nothing = [](FakeField&) {};
     const std::vector<Case> cases = {
@@ -49,15 +50,18 @@ TEST(WriteBack, EachPathWritesAndRecordsTheOutcome) {
          {QStringLiteral("Ctrl+A"), QStringLiteral("Ctrl+C"), QStringLiteral("Right"), QStringLiteral("Ctrl+A"),
           QStringLiteral("Ctrl+V")},
          kResult, {Status::Triggered, Status::Completed, Status::Replaced}, std::nullopt, kResult},
-        {"paste that cannot be verified counts as done", [](FakeField& f) { f.readable = false; }, nothing,
+        {"select-all paste into a field that cannot be read is not confirmed", [](FakeField& f) { f.readable = false; },
+         nothing,
          {QStringLiteral("Ctrl+A"), QStringLiteral("Ctrl+C"), QStringLiteral("Right"), QStringLiteral("Ctrl+A"),
           QStringLiteral("Ctrl+V")},
-         kResult, {Status::Triggered, Status::Completed, Status::Replaced}, std::nullopt, kResult},
+         kResult, {Status::Triggered, Status::Completed, Status::Replaced, Status::Failed}, std::nullopt, kResult,
+         QStringLiteral("paste verification failed; field unreadable target=34")},
         {"paste check fails", nothing,
          [](FakeField& f) { f.writable = false; f.acceptsPaste = false; },
          {QStringLiteral("Ctrl+A"), QStringLiteral("Ctrl+V")}, kSentence,
          {Status::Triggered, Status::Completed, Status::Replaced, Status::Failed},
-         QStringLiteral("AX write-back had no effect; fell back to select-all + Ctrl+V paste"), kResult},
+         QStringLiteral("AX write-back had no effect; fell back to select-all + Ctrl+V paste"), kResult,
+         QStringLiteral("paste verification failed; read length=39 normalized=33 target=34")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -90,7 +94,7 @@ TEST(WriteBack, EachPathWritesAndRecordsTheOutcome) {
         EXPECT_EQ(h.panel.calls.contains(QStringLiteral("hide()")), true);
         if (c.statuses.back() == Status::Failed) {
             EXPECT_EQ(h.panel.calls.last(), QStringLiteral("showErrorMessage(%1)").arg(kVerifyFailed));
-            EXPECT_TRUE(h.lastRecord().detail->startsWith(QStringLiteral("paste verification failed; read length=")));
+            EXPECT_EQ(h.lastRecord().detail, c.failedDetail);
             EXPECT_EQ(h.lastRecord().originalPreview, kSentence);
             EXPECT_EQ(h.lastRecord().recipeName, QStringLiteral("Optimize Prompt"));
         }

@@ -71,6 +71,11 @@ public:
     void closeWindow(quint64 windowId);
     FakeWindow* window(quint64 windowId);
     void setAccessibilityAvailable(bool available) { m_a11yAvailable = available; }
+    // The bus restarts: every call answers nothing until the connection is made again.
+    void dropAccessibilityConnection() {
+        m_a11yAvailable = false;
+        m_connectionLost = true;
+    }
     void setCopyDelay(std::optional<qint64> ms) { m_copyDelay = ms; }  // nothing: copies never land
     void setPasteDelay(qint64 ms) { m_pasteDelay = ms; }
     // A clipboard manager: this long after every change it becomes the clipboard's owner with the
@@ -84,6 +89,13 @@ public:
 
     // --- Accessibility ---
     bool available() override { return m_a11yAvailable; }
+    bool recoverConnection() override {
+        if (!m_connectionLost)
+            return false;
+        m_connectionLost = false;
+        m_a11yAvailable = true;
+        return true;
+    }
     ElementRef focusedElement() override;
     std::optional<AccessibleValue> value(const ElementRef& element) override;
     std::optional<QRectF> extents(const ElementRef& element) override;
@@ -115,6 +127,7 @@ private:
     std::map<quint64, std::unique_ptr<FakeWindow>> m_windows;
     quint64 m_active = 0;
     bool m_a11yAvailable = true;
+    bool m_connectionLost = false;
     std::optional<qint64> m_copyDelay = 10;
     qint64 m_pasteDelay = 5;
     std::optional<qint64> m_managerDelay;

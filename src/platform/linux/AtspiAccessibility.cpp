@@ -91,14 +91,27 @@ private:
 
 class AtspiAccessibility::Element final : public AccessibleElement {
 public:
-    Element(QString service, QString path) : node{std::move(service), std::move(path)} {}
+    Element(QString service, QString path, quint64 generation)
+        : node{std::move(service), std::move(path)}, generation(generation) {}
     bool sameAs(const AccessibleElement& other) const override {
         const auto* e = dynamic_cast<const Element*>(&other);
-        return e && e->node.service == node.service && e->node.path == node.path;
+        return e && e->generation == generation && e->node.service == node.service && e->node.path == node.path;
     }
     Node node;
+    // The bus connection the element was found on: bus names are handed out again by a new bus.
+    quint64 generation;
     std::optional<QStringList> interfaces;
 };
+
+ElementRef AtspiAccessibility::makeElement(const Node& node) const {
+    return std::make_shared<Element>(node.service, node.path, m_bus.generation());
+}
+
+AtspiAccessibility::Element* AtspiAccessibility::live(const ElementRef& element) const {
+    auto* e = dynamic_cast<Element*>(element.get());
+    // An element of an earlier bus is gone; its name may belong to another application now.
+    return e && e->generation == m_bus.generation() ? e : nullptr;
+}
 
 AtspiAccessibility::AtspiAccessibility(ActiveApp* activeApp) : AtspiAccessibility(activeApp, Limits{}) {}
 
@@ -115,10 +128,20 @@ bool AtspiAccessibility::available() {
     return true;
 }
 
+bool AtspiAccessibility::recoverConnection() {
+    if (!m_bus.connectionLost())
+        return false;
+    return available();
+}
+
 void AtspiAccessibility::followFocus() {
     if (!m_bus.ensureConnected() || m_followedGeneration == m_bus.generation())
         return;
     m_followedGeneration = m_bus.generation();
+    // A new bus (after a restart) hands out its names again, to other applications: nothing
+    // learnt about the names of the old one holds.
+    m_pids.clear();
+    m_history.clear();
     QDBusConnection conn(m_bus.connectionName());
     // Only "focused" state changes travel to us, not every state change of the desktop.
     conn.connect(QString(), QString(), kEventObject, QStringLiteral("StateChanged"), {QStringLiteral("focused")},
@@ -210,7 +233,7 @@ ElementRef AtspiAccessibility::lookUpFocus(bool fromEvents) {
 
     if (fromEvents)
         if (auto remembered = rememberedFocus(ownPid, activePid, deadline))
-            return std::make_shared<Element>(remembered->service, remembered->path);
+            return makeElement(*remembered);
 
     // Our own process never holds the target field, and calling into it would only wait on us.
     QList<Node> apps;
@@ -249,7 +272,7 @@ ElementRef AtspiAccessibility::lookUpFocus(bool fromEvents) {
             }
             anyActive = true;
             if (auto found = searchWindow(window, deadline))
-                return std::make_shared<Element>(found->service, found->path);
+                return makeElement(*found);
         }
         // Some toolkits never mark a window active: the owner of the active window is searched
         // through its visible windows then.
@@ -257,7 +280,7 @@ ElementRef AtspiAccessibility::lookUpFocus(bool fromEvents) {
             continue;
         for (const Node& window : inactive)
             if (auto found = searchWindow(window, deadline))
-                return std::make_shared<Element>(found->service, found->path);
+                return makeElement(*found);
     }
     return {};
 }
@@ -353,7 +376,7 @@ QStringList AtspiAccessibility::interfaces(Element& element) {
 }
 
 bool AtspiAccessibility::hasInterface(const ElementRef& element, const QString& name) {
-    auto* e = dynamic_cast<Element*>(element.get());
+    auto* e = live(element);
     return e && interfaces(*e).contains(name);
 }
 
@@ -368,7 +391,7 @@ std::optional<int> AtspiAccessibility::intCall(const Node& node, const QString& 
 }
 
 std::optional<AccessibleValue> AtspiAccessibility::value(const ElementRef& element) {
-    auto* e = dynamic_cast<Element*>(element.get());
+    auto* e = live(element);
     if (!e)
         return std::nullopt;
     const QStringList ifaces = interfaces(*e);
@@ -397,7 +420,7 @@ std::optional<AccessibleValue> AtspiAccessibility::value(const ElementRef& eleme
 }
 
 std::optional<QRectF> AtspiAccessibility::extents(const ElementRef& element) {
-    auto* e = dynamic_cast<Element*>(element.get());
+    auto* e = live(element);
     if (!e || !interfaces(*e).contains(kComponent))
         return std::nullopt;
     QDBusMessage reply =
@@ -417,7 +440,7 @@ std::optional<QRectF> AtspiAccessibility::extents(const ElementRef& element) {
 }
 
 std::optional<QString> AtspiAccessibility::role(const ElementRef& element) {
-    auto* e = dynamic_cast<Element*>(element.get());
+    auto* e = live(element);
     if (!e)
         return std::nullopt;
     QDBusMessage reply = m_bus.call(e->node.service, e->node.path, kAccessible, QStringLiteral("GetRoleName"));
@@ -427,7 +450,7 @@ std::optional<QString> AtspiAccessibility::role(const ElementRef& element) {
 }
 
 QStringList AtspiAccessibility::states(const ElementRef& element) {
-    auto* e = dynamic_cast<Element*>(element.get());
+    auto* e = live(element);
     if (!e)
         return {};
     auto words = stateWords(e->node);
@@ -435,7 +458,7 @@ QStringList AtspiAccessibility::states(const ElementRef& element) {
 }
 
 std::optional<TextRange> AtspiAccessibility::selection(const ElementRef& element) {
-    auto* e = dynamic_cast<Element*>(element.get());
+    auto* e = live(element);
     if (!e || !interfaces(*e).contains(kText))
         return std::nullopt;
     auto count = intCall(e->node, kText, QStringLiteral("GetNSelections"), {});
@@ -456,14 +479,14 @@ std::optional<TextRange> AtspiAccessibility::selection(const ElementRef& element
 }
 
 qint64 AtspiAccessibility::processId(const ElementRef& element) {
-    auto* e = dynamic_cast<Element*>(element.get());
+    auto* e = live(element);
     if (!e || !available())
         return 0;
     return pidOf(e->node.service);
 }
 
 int AtspiAccessibility::setValue(const ElementRef& element, const QString& text) {
-    auto* e = dynamic_cast<Element*>(element.get());
+    auto* e = live(element);
     if (!e || !available())
         return AtspiWriteFailed;
     if (!interfaces(*e).contains(kEditableText))
@@ -476,7 +499,7 @@ int AtspiAccessibility::setValue(const ElementRef& element, const QString& text)
 }
 
 bool AtspiAccessibility::setSelection(const ElementRef& element, const TextRange& range) {
-    auto* e = dynamic_cast<Element*>(element.get());
+    auto* e = live(element);
     if (!e || range.start < 0 || range.length < 0 || !interfaces(*e).contains(kText))
         return false;
     auto count = intCall(e->node, kText, QStringLiteral("GetNSelections"), {});

@@ -48,6 +48,7 @@ public:
     void followFocus();
 
     bool available() override;
+    bool recoverConnection() override;
     ElementRef focusedElement() override;
     // The search of the active window's tree alone, as it answers before any focus event came.
     ElementRef searchFocusedElement();
@@ -69,6 +70,10 @@ private:
         QString path;
     };
     class Element;
+
+    ElementRef makeElement(const Node& node) const;
+    // The element, when it was found on the current bus connection.
+    Element* live(const ElementRef& element) const;
 
     QList<Node> children(const Node& node, bool* ok = nullptr);
     std::optional<QList<uint>> stateWords(const Node& node);

@@ -71,8 +71,12 @@ std::optional<QString> AtspiConnection::locateBus(int timeoutMs, QString* error)
     return address;
 }
 
+bool AtspiConnection::connectionLost() const {
+    return m_open && (m_lost || !QDBusConnection(m_name).isConnected());
+}
+
 bool AtspiConnection::ensureConnected() {
-    if (m_open && QDBusConnection(m_name).isConnected())
+    if (m_open && !connectionLost())
         return true;
     if (m_open) {
         QDBusConnection::disconnectFromBus(m_name);
@@ -94,6 +98,7 @@ bool AtspiConnection::ensureConnected() {
         return false;
     }
     m_address = *address;
+    m_lost = false;
     m_lastError.clear();
     ++m_generation;
     return true;
@@ -103,9 +108,19 @@ QDBusMessage AtspiConnection::call(const QString& service, const QString& path, 
                                    const QString& method, const QVariantList& args, int timeoutMs) {
     auto msg = QDBusMessage::createMethodCall(service, path, interface, method);
     msg.setArguments(args);
+    // A lost connection is made again only between operations (ensureConnected()), never in the
+    // middle of one: the names it still holds would reach other applications on a new bus.
+    if (connectionLost())
+        return msg.createErrorReply(QDBusError::Disconnected, QStringLiteral("the accessibility bus went away"));
     if (!ensureConnected())
         return msg.createErrorReply(QDBusError::Disconnected, m_lastError);
-    return callServing(QDBusConnection(m_name), msg, timeoutMs < 0 ? m_callTimeoutMs : timeoutMs);
+    QDBusMessage reply = callServing(QDBusConnection(m_name), msg, timeoutMs < 0 ? m_callTimeoutMs : timeoutMs);
+    // An application that quits or hangs fails its own calls; a bus that went away fails them all.
+    if (reply.type() == QDBusMessage::ErrorMessage &&
+        (reply.errorName() == QDBusError::errorString(QDBusError::Disconnected) ||
+         !QDBusConnection(m_name).isConnected()))
+        m_lost = true;
+    return reply;
 }
 
 std::optional<QVariant> AtspiConnection::property(const QString& service, const QString& path,

@@ -20,13 +20,18 @@ public:
     AtspiConnection(const AtspiConnection&) = delete;
     AtspiConnection& operator=(const AtspiConnection&) = delete;
 
-    // Connects on first use and again after the bus went away. False (with lastError()) when the
-    // session bus has no accessibility bus or its address does not accept a connection.
+    // Connects on first use and again after the bus went away, asking the session bus for the
+    // address anew (a restarted bus may live elsewhere). False (with lastError()) when the session
+    // bus has no accessibility bus or its address does not accept a connection.
     bool ensureConnected();
+    // True while the connection is gone: the bus closed it (it stopped or was restarted). A failed
+    // call is what usually shows it; the next ensureConnected() connects again.
+    bool connectionLost() const;
     QString lastError() const { return m_lastError; }
 
     // One method call on the accessibility bus, bounded by timeoutMs (default: the call timeout).
-    // A failure or time-out comes back as an error message, never as an exception or a hang.
+    // A failure or time-out comes back as an error message, never as an exception or a hang. Once
+    // the connection is lost every call fails until ensureConnected() makes a new one.
     QDBusMessage call(const QString& service, const QString& path, const QString& interface,
                       const QString& method, const QVariantList& args = {}, int timeoutMs = -1);
     // org.freedesktop.DBus.Properties.Get, unwrapped; nothing on any failure.
@@ -51,6 +56,7 @@ private:
     QString m_name;
     QString m_address;
     bool m_open = false;
+    bool m_lost = false; // a call failed because the connection is gone
     quint64 m_generation = 0;
     QString m_lastError;
 };

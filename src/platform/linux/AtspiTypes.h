@@ -57,6 +57,8 @@ public:
                                  const QString& descendantPath);
     // An application left the bus.
     void forgetApp(const QString& service);
+    // The bus was replaced: names on the old one mean nothing on the new one.
+    void clear() { m_candidates.clear(); }
 
     bool seenAny() const { return m_seenAny; }
     const QList<FocusCandidate>& candidates() const { return m_candidates; }
