@@ -109,6 +109,7 @@ TEST(ActivityLogWindow, RowsShowStoredTextPlainAndBounded) {
     for (const QString& line : lines)
         shown += line.size();
     EXPECT_LT(shown, 2000); // the 100 000-character detail and context are cut to what a row shows
+    EXPECT_TRUE(lines.last().endsWith(QStringLiteral("…"))) << lines.last().toStdString(); // and say so
     std::printf("[ figure ] row layout with two 100000-char fields: %lld ms\n", qint64(timer.elapsed()));
 }
 
