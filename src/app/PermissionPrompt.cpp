@@ -71,7 +71,7 @@ void PermissionPrompt::fill(bool switchFailed) {
         m_title->setText(tr("Switch on accessibility for Corvane?"));
         m_body->setText(tr("Corvane reads the text field you type in and writes the improved text back through "
                            "the desktop's accessibility interface (AT-SPI), which is switched off in this session.\n\n"
-                           "\"Switch On\" turns it on for this session and sets the desktop-wide setting that "
+                           "“Switch On” turns it on for this session and sets the desktop-wide setting that "
                            "applications read when they start (toolkit-accessibility), so applications started "
                            "from now on show their text fields to Corvane. Nothing else is changed."));
     } else {

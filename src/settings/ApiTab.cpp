@@ -54,7 +54,7 @@ ApiTab::ApiTab(SettingsDependencies& deps, QWidget* parent) : QWidget(parent), m
     provider.form->addRow(tr("Model"), modelRow);
     m_modelStatus = makeNote(QStringLiteral("modelStatus"));
     provider.form->addRow(static_cast<QWidget*>(nullptr), m_modelStatus);
-    reserveNoteSpace(m_modelStatus, 2);
+    reserveNoteSpace(m_modelStatus, 1);
 
     m_key = new QLineEdit;
     m_key->setObjectName(QStringLiteral("apiKeyField"));
@@ -304,7 +304,7 @@ QCoro::Task<> ApiTab::fetchModels() {
     self->setRunning(self->m_fetch, false);
     if (!outcome.ok()) {
         setNote(self->m_modelStatus,
-                tr("Couldn't fetch the model list. Check the endpoint and the key, or enter a model manually."), true);
+                tr("Couldn't fetch the models. Check the endpoint and key, or type a model."), true);
     } else if (outcome.value->isEmpty()) {
         setNote(self->m_modelStatus, tr("The model list is empty — enter a model manually"), false);
     } else {

@@ -71,8 +71,11 @@ QLabel* makeNote(const QString& objectName, QWidget* parent) {
 
 void reserveNoteSpace(QLabel* note, int lines) {
     note->setProperty("cvReservedLines", lines);
-    note->setMinimumHeight(lines * note->fontMetrics().lineSpacing());
-    setNote(note, note->text(), false);
+    // Measured as the label lays out text, which rounds its lines its own way.
+    const QString text = note->text();
+    note->setText(QStringList(lines, QStringLiteral("X")).join(QLatin1Char('\n')));
+    note->setMinimumHeight(note->heightForWidth(note->minimumWidth()));
+    setNote(note, text, false);
 }
 
 void setNote(QLabel* note, const QString& text, bool isError) {

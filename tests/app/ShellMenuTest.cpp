@@ -357,7 +357,10 @@ TEST(ShellScreenshots, MenuAndWindowsLightAndDark) {
         using S = stores::OptimizationLog::LogStatus;
         logger.log(S::Cancelled, QStringLiteral("Draft the weekly update for the team"), {}, {},
                    QStringLiteral("Polish"));
-        logger.log(S::Replaced, QStringLiteral("teh quick brown fox"), QStringLiteral("The quick brown fox."), {},
+        logger.log(S::Replaced,
+                   QStringLiteral("teh quick brown fox jumps over the lazy dog, and then it jumps back over it agian "
+                                  "because the dog did not wake up"),
+                   QStringLiteral("The quick brown fox."), {},
                    QStringLiteral("Fix grammar"), QStringLiteral("Text Editor"));
         logger.log(S::Failed, QStringLiteral("<img src=x> hello there"), {},
                    QStringLiteral("The model server answered HTTP 503 (Service Unavailable)."),
