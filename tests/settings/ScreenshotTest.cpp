@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QHash>
 #include <QLabel>
+#include <QPushButton>
 #include <cmath>
 #include <cstdio>
 #include <QImage>
@@ -69,6 +70,12 @@ TEST_F(SettingsTest, EveryTabInLightAndDark) {
         view.show();
         for (int i = 0; i < view.tabs()->count(); ++i) {
             view.tabs()->setCurrentIndex(i);
+            if (i == 0) { // the API tab with a fetched model list and a passed connection test
+                modelsAnswer = {QStringList{QStringLiteral("gpt-4o"), QStringLiteral("gpt-4o-mini")}, {}};
+                view.findChild<QPushButton*>(QStringLiteral("fetchModelsButton"))->click();
+                view.findChild<QPushButton*>(QStringLiteral("testConnectionButton"))->click();
+                clock.advance(100);
+            }
             for (int n = 0; n < 3; ++n)
                 QApplication::processEvents();
             const QImage shot = view.grab().toImage();
