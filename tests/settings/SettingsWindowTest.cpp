@@ -372,7 +372,7 @@ TEST_F(SettingsTest, TheControllerBuildsTheWindowOnceOnFirstShow) {
     // Escape and Ctrl+W close it; opened again, the keyboard is on the tab's first control with
     // nothing selected in it.
     first->tabs()->setCurrentWidget(first->findChild<QWidget*>(QStringLiteral("triggerTab")));
-    for (const QKeySequence close : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+    for (const QKeySequence& close : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
         QApplication::setActiveWindow(first);
         QTest::keySequence(first, close);
         EXPECT_FALSE(first->isVisible()) << close.toString().toStdString();
