@@ -1,8 +1,10 @@
 #include "app/AppDelegate.h"
 #include "app/AppState.h"
+#include "app/PermissionPrompt.h"
 #include "app/QuietWindow.h"
 #include "app/StatusIcons.h"
 #include "platform/Clock.h"
+#include "platform/Preferences.h"
 #include "stores/DiagLog.h"
 #include "trigger/AccessibilityPermission.h"
 #include "trigger/EventMonitor.h"
@@ -34,6 +36,7 @@ constexpr qint64 kTrimDelayMs = 1000;
 AppDelegate::AppDelegate(Parts parts, QObject* parent) : QObject(parent), m_parts(std::move(parts)) {}
 
 AppDelegate::~AppDelegate() {
+    delete m_permissionPrompt.data();
     if (m_noTrayNotice)
         delete m_noTrayNotice.data();
     if (m_lastAlert)
@@ -45,6 +48,8 @@ void AppDelegate::applicationDidFinishLaunching() {
                    QString::fromLatin1(m_parts.permission.isTrusted() ? "true" : "false"));
     setupStatusItem();
     observeActivity();
+    connect(&m_parts.permission, &trigger::AccessibilityPermission::promptRequested, this,
+            &AppDelegate::showPermissionPrompt);
     attemptStartMonitor();
     if (m_parts.cleanupStaleStaging)
         m_parts.cleanupStaleStaging();
@@ -311,6 +316,14 @@ void AppDelegate::showAlert(const QString& text, const QString& informative) {
     box->show();
 }
 
+QWidget* AppDelegate::permissionPrompt() const { return m_permissionPrompt; }
+
+void AppDelegate::showPermissionPrompt() {
+    if (!m_permissionPrompt)
+        m_permissionPrompt = new PermissionPrompt(m_parts.permission);
+    m_permissionPrompt->present();
+}
+
 void AppDelegate::showNoTrayNotice() {
     DiagLog::event(QStringLiteral("No tray host: the tray icon waits for one"));
     auto* notice = new QWidget(nullptr, Qt::Window | kQuietWindowFlags);
@@ -340,22 +353,42 @@ void AppDelegate::showNoTrayNotice() {
 }
 
 void AppDelegate::showHotkeyErrors(const QList<trigger::HotkeyError>& errors) {
-    QStringList lines;
-    for (const auto& error : errors)
-        lines << trigger::HotkeyDescription::string(error.keyCode, error.modifiers) + QStringLiteral(": ") +
-                     error.message;
-    const QString text = lines.join(QLatin1Char('\n'));
-    if (text == m_lastHotkeyErrors)
+    if (!m_statusItem)
         return;
-    m_lastHotkeyErrors = text;
-    if (text.isEmpty() || !m_statusItem)
+    // Each refused combination is told once, across starts too (the Trigger and App Rules tabs keep
+    // showing it); one that works again is forgotten, so choosing it again later tells again.
+    const QString toldKey = QStringLiteral("hotkeyRefusalsTold");
+    QStringList told = m_toldRefusals;
+    if (m_parts.preferences)
+        if (const auto stored = m_parts.preferences->string(toldKey))
+            told = stored->split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    QStringList refused, lines;
+    for (const auto& error : errors) {
+        const QString combination = QStringLiteral("%1:%2").arg(error.keyCode).arg(error.modifiers);
+        if (refused.contains(combination))
+            continue;
+        refused << combination;
+        if (told.contains(combination))
+            continue;
+        const QString label = trigger::HotkeyDescription::string(error.keyCode, error.modifiers);
+        const QString where = error.id == QLatin1String("global") ? tr("Settings → Trigger") : tr("Settings → App Rules");
+        lines << (error.reason == trigger::HotkeyError::Reason::Taken
+                      ? tr("%1 is used by another program. Choose another shortcut in %2.").arg(label, where)
+                      : tr("%1: %2 Choose another shortcut in %3.").arg(label, error.message, where));
+    }
+    m_toldRefusals = refused;
+    if (m_parts.preferences && told != refused) {
+        if (refused.isEmpty())
+            m_parts.preferences->remove(toldKey);
+        else
+            m_parts.preferences->setValue(toldKey, refused.join(QLatin1Char(' ')));
+    }
+    if (lines.isEmpty())
         return;
-    DiagLog::event(QStringLiteral("Hotkeys refused, told the user: ") + text);
-    // Say where to change it: on most desktops the default shortcut is the window menu's.
-    m_statusItem->showMessage(tr("Keyboard shortcut not registered"),
-                              text + QLatin1Char('\n') +
-                                  tr("Choose another shortcut in Open Settings… (Trigger, or App Rules for an app's own)."),
-                              QSystemTrayIcon::Warning, 15000);
+    m_lastHotkeyMessage = lines.join(QLatin1Char('\n'));
+    DiagLog::event(QStringLiteral("Hotkeys refused, told the user: ") + m_lastHotkeyMessage);
+    m_statusItem->showMessage(tr("Keyboard shortcut not registered"), m_lastHotkeyMessage, QSystemTrayIcon::Warning,
+                              15000);
 }
 
 } // namespace corvane::app

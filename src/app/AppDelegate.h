@@ -19,7 +19,8 @@ class QWidget;
 
 namespace corvane::platform {
 class Clock;
-}
+class Preferences;
+} // namespace corvane::platform
 namespace corvane::trigger {
 class AccessibilityPermission;
 class EventMonitor;
@@ -28,6 +29,7 @@ class EventMonitor;
 namespace corvane::app {
 
 class AppState;
+class PermissionPrompt;
 
 class AppDelegate final : public QObject {
     Q_OBJECT
@@ -53,6 +55,8 @@ public:
         std::function<void()> openFeedback;
         // Whether some tray host (StatusNotifierItem or XEmbed) shows tray icons now.
         std::function<bool()> trayAvailable;
+        // Where the shortcuts already reported as refused are remembered across starts (optional).
+        platform::Preferences* preferences = nullptr;
     };
 
     explicit AppDelegate(Parts parts, QObject* parent = nullptr);
@@ -66,8 +70,10 @@ public:
     void quitApp();
     void applicationWillTerminate();
 
-    // Shows refused shortcuts once per change as a tray message.
+    // Tells each refused shortcut once as a tray message.
     void showHotkeyErrors(const QList<trigger::HotkeyError>& errors);
+    // The last such tray message.
+    QString lastHotkeyMessage() const { return m_lastHotkeyMessage; }
 
     QMenu* menu() const { return m_menu.get(); }
     QSystemTrayIcon* statusItem() const { return m_statusItem.get(); }
@@ -75,6 +81,8 @@ public:
     QString iconSymbol() const { return m_iconSymbol; }
     // The notice shown when no tray host exists at start; null otherwise.
     QWidget* noTrayNotice() const { return m_noTrayNotice; }
+    // The permission prompt once it has been asked for; null before.
+    QWidget* permissionPrompt() const;
     // The last alert a menu action showed (clean-up failure, settings that did not open).
     QMessageBox* lastAlert() const { return m_lastAlert; }
     bool retryPending() const { return m_retryTicket != 0; }
@@ -95,6 +103,7 @@ private:
     void refreshTick();
     void scheduleMemoryTrim();
     void showNoTrayNotice();
+    void showPermissionPrompt();
     void showAlert(const QString& text, const QString& informative);
 
     void promptAuthorizationAgain();
@@ -110,13 +119,15 @@ private:
     QAction* m_checkUpdateItem = nullptr;
     QString m_iconSymbol;
     QPointer<QWidget> m_noTrayNotice;
+    QPointer<PermissionPrompt> m_permissionPrompt;
     QPointer<QMessageBox> m_lastAlert;
     bool m_hasPromptedForAccessibility = false;
     quint64 m_retryTicket = 0;  // the pending retry; 0 when none
     quint64 m_nextTicket = 0;
     quint64 m_trimTicket = 0;
     bool m_refreshMissed = false;  // a 2 s tick came while the menu was open
-    QString m_lastHotkeyErrors;
+    QStringList m_toldRefusals;
+    QString m_lastHotkeyMessage;
 };
 
 } // namespace corvane::app

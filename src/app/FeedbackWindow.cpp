@@ -1,5 +1,7 @@
 #include "app/FeedbackWindow.h"
+#include "panel/CVDesign.h"
 #include "platform/Clock.h"
+#include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
 #include <QGuiApplication>
@@ -26,8 +28,11 @@ QLabel* makeLabel(const QString& text, int px, bool secondary, int maxWidth, QWi
         label->setWordWrap(true);
         label->setFixedWidth(maxWidth);
     }
-    if (secondary)
-        label->setForegroundRole(QPalette::PlaceholderText);
+    if (secondary) { // the design's secondary text, which reads at 4.5:1 or better
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::WindowText, panel::CVDesign::secondary(QApplication::palette()));
+        label->setPalette(palette);
+    }
     return label;
 }
 

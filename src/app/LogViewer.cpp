@@ -1,6 +1,7 @@
 #include "app/LogViewer.h"
 #include "app/StatusIcons.h"
 #include "panel/CVDesign.h"
+#include "stores/Graphemes.h"
 #include "stores/OptimizationLogger.h"
 #include <QAbstractListModel>
 #include <cmath>
@@ -86,7 +87,9 @@ QStringList wrapLines(const QString& raw, const QFont& font, int width, int maxL
     if (consumed < text.size() && !lines.isEmpty()) {
         QString rest = text.mid(lastStart);
         rest.replace(QChar::LineSeparator, QLatin1Char(' '));
-        lines.last() = QFontMetrics(font).elidedText(rest + QStringLiteral("…"), Qt::ElideRight, width);
+        if (!rest.endsWith(QStringLiteral("…")))
+            rest += QStringLiteral("…");
+        lines.last() = QFontMetrics(font).elidedText(rest, Qt::ElideRight, width);
     }
     for (QString& line : lines)
         line.remove(QChar::LineSeparator);
@@ -196,9 +199,13 @@ RowLayout layoutRow(const OptimizationLog& entry, int width, const QPalette& pal
             bottom += fm.height();
         }
     };
-    addBlock(entry.originalPreview, sizedFont(12), panel::CVDesign::primary(palette), 2);
+    // A preview is the start of the text, cut at a fixed length; one that was cut says so.
+    auto preview = [](const QString& text) {
+        return stores::graphemes::hasAtLeast(text, OptimizationLog::previewLength) ? text + QStringLiteral("…") : text;
+    };
+    addBlock(preview(entry.originalPreview), sizedFont(12), panel::CVDesign::primary(palette), 2);
     if (entry.optimizedPreview)
-        addBlock(QStringLiteral("→ ") + *entry.optimizedPreview, sizedFont(12), StatusIcons::green(palette), 2);
+        addBlock(QStringLiteral("→ ") + preview(*entry.optimizedPreview), sizedFont(12), StatusIcons::green(palette), 2);
     if (entry.detail)
         addBlock(*entry.detail, sizedFont(11), panel::CVDesign::red(palette), 2);
     row.height = bottom + kPadV;

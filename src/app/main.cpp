@@ -219,6 +219,7 @@ int main(int argc, char** argv) {
         .openLogViewer = [&logViewer] { logViewer.show(); },
         .openFeedback = [&feedback] { feedback.show(); },
         .trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); },
+        .preferences = &preferences,
     });
     QObject::connect(&hotkeys, &trigger::HotkeyCenter::errorsChanged, &delegate,
                      [&delegate, &hotkeys] { delegate.showHotkeyErrors(hotkeys.lastErrors()); });

@@ -66,7 +66,7 @@ bool CVDesign::isDark(const QPalette& palette) {
 QColor CVDesign::primary(const QPalette& palette) { return palette.color(QPalette::WindowText); }
 
 QColor CVDesign::secondary(const QPalette& palette) {
-    return blend(palette.color(QPalette::WindowText), palette.color(QPalette::Window), 0.58);
+    return blend(palette.color(QPalette::WindowText), palette.color(QPalette::Window), 0.66);
 }
 
 QColor CVDesign::red(const QPalette& palette) {

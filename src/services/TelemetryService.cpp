@@ -223,7 +223,8 @@ QCoro::Task<TelemetryService::FeedbackResult> TelemetryService::submitFeedback(Q
     const QString base = baseAddress();
     if (sendsNothing(base)) {
         stores::DiagLog::event(QStringLiteral("telemetry: no feedback server is configured; nothing was sent"));
-        co_return unreachable;
+        co_return FeedbackResult{false, tr("No feedback server is set up for this build of Corvane yet, so nothing "
+                                           "was sent.")};
     }
     const std::optional<QNetworkRequest> feedback = request(base, QStringLiteral("/api/feedback"));
     if (!feedback)

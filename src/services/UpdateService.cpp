@@ -225,10 +225,12 @@ QCoro::Task<> UpdateService::checkAndInstall(bool manual) {
 
 QCoro::Task<> UpdateService::check(bool manual) {
     // Until an operator runs an update server the built-in address is a placeholder: automatic
-    // checks stay quiet (the menu keeps "Check for Updates…"), a manual one says why nothing came.
+    // checks stay quiet, a manual one says why nothing came; nothing failed, so the menu keeps
+    // "Check for Updates…" either way.
     if (QUrl(baseUrl()).host().endsWith(QLatin1String(".invalid"), Qt::CaseInsensitive)) {
-        if (manual)
-            fail(tr("No update server is set up for this build of Corvane yet."), manual, tr("Update check failed"));
+        if (manual && m_presenter)
+            m_presenter->showAlert(tr("Update check failed"),
+                                   tr("No update server is set up for this build of Corvane yet."));
         co_return;
     }
     setStatus(makeStatus(Kind::Checking));

@@ -75,7 +75,8 @@ AboutTab::AboutTab(SettingsDependencies& deps, QWidget* parent) : QWidget(parent
         m_deps.permission.prompt();
         const std::optional<QString> why = m_deps.permission.openSettingsPane();
         showPermission();
-        if (why)
+        // How to switch it on by hand only helps when the switch is what is missing.
+        if (why && m_deps.permission.canSwitchOn())
             setNote(m_permissionHelp, *why, false);
     });
     connect(cleanup, &QPushButton::clicked, this, [this] {
@@ -133,7 +134,10 @@ void AboutTab::showPermission() {
     m_permission->setText(trusted ? tr("Accessibility is on: Corvane can read and rewrite text fields.")
                                   : m_deps.permission.reason());
     setNote(m_permissionHelp,
-            trusted ? QString() : tr("Enable it, then Corvane starts listening for space taps by itself."), false);
+            trusted                              ? QString()
+            : m_deps.permission.canSwitchOn() ? tr("Enable it, then Corvane starts listening for space taps by itself.")
+                                                 : tr("Once this is solved, Corvane starts listening for space taps by itself."),
+            false);
 }
 
 } // namespace corvane::settings

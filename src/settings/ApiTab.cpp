@@ -19,21 +19,6 @@ using llm::APIVendor;
 using llm::LLMClient;
 using panel::CVDesign;
 
-namespace {
-
-// The first few words of a model's answer, for the connection result.
-QString firstWords(const QString& text) {
-    const QStringList words = text.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    QString out = words.mid(0, 8).join(QLatin1Char(' '));
-    if (out.size() > 60)
-        out = out.left(60);
-    if (words.size() > 8 || out.size() < text.simplified().size())
-        out += QStringLiteral("…");
-    return out;
-}
-
-} // namespace
-
 ApiTab::ApiTab(SettingsDependencies& deps, QWidget* parent) : QWidget(parent), m_deps(deps) {
     const Page page = makePage(this);
 
@@ -69,6 +54,7 @@ ApiTab::ApiTab(SettingsDependencies& deps, QWidget* parent) : QWidget(parent), m
     provider.form->addRow(tr("Model"), modelRow);
     m_modelStatus = makeNote(QStringLiteral("modelStatus"));
     provider.form->addRow(static_cast<QWidget*>(nullptr), m_modelStatus);
+    reserveNoteSpace(m_modelStatus, 1);
 
     m_key = new QLineEdit;
     m_key->setObjectName(QStringLiteral("apiKeyField"));
@@ -78,6 +64,7 @@ ApiTab::ApiTab(SettingsDependencies& deps, QWidget* parent) : QWidget(parent), m
     provider.form->addRow(tr("API key"), m_key);
     m_keyNote = makeNote(QStringLiteral("keyStorageNote"));
     provider.form->addRow(static_cast<QWidget*>(nullptr), m_keyNote);
+    reserveNoteSpace(m_keyNote, 2);
 
     const Card request = addCard(page.column, tr("Requests"));
     m_timeout = new QDoubleSpinBox;
@@ -99,7 +86,13 @@ ApiTab::ApiTab(SettingsDependencies& deps, QWidget* parent) : QWidget(parent), m
     m_test->setObjectName(QStringLiteral("testConnectionButton"));
     CVDesign::cvProminentButton(m_test);
     m_test->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    m_testResult = makeNote(QStringLiteral("testResult"));
+    // The outcome of the test is the answer to a click: a sentence in the body size.
+    m_testResult = new QLabel;
+    m_testResult->setObjectName(QStringLiteral("testResult"));
+    m_testResult->setWordWrap(true);
+    m_testResult->setTextFormat(Qt::PlainText);
+    m_testResult->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_testResult->setFont(CVDesign::TypeScale::body());
     auto* testRow = new QHBoxLayout;
     testRow->setSpacing(CVDesign::space3);
     testRow->addWidget(m_test, 0, Qt::AlignTop);
@@ -113,13 +106,19 @@ ApiTab::ApiTab(SettingsDependencies& deps, QWidget* parent) : QWidget(parent), m
     connect(m_format, &QComboBox::activated, this, [this](int index) {
         m_deps.settings.setApiFormatRaw(m_format->itemData(index).toString());
     });
+    // A message about what was typed goes away once the field it is about changes.
+    connect(m_endpoint, &QLineEdit::textEdited, this, [this] { clearMessages(true); });
+    connect(m_format, &QComboBox::activated, this, [this] { clearMessages(true); });
+    connect(m_key, &QLineEdit::textEdited, this, [this] { clearMessages(true); });
     connect(m_endpoint, &QLineEdit::editingFinished, this, [this] {
         if (!m_loading && m_endpoint->text().trimmed() != m_deps.settings.apiEndpoint())
             m_deps.settings.setApiEndpoint(m_endpoint->text().trimmed());
     });
     connect(m_model, &QComboBox::currentTextChanged, this, [this](const QString& text) {
-        if (!m_loading && text.trimmed() != m_deps.settings.apiModel())
+        if (!m_loading && text.trimmed() != m_deps.settings.apiModel()) {
             m_deps.settings.setApiModel(text.trimmed());
+            clearMessages(false);
+        }
     });
     connect(m_key, &QLineEdit::textEdited, this, [this] { m_keyEdited = true; });
     connect(m_key, &QLineEdit::editingFinished, this, [this] { commitKey(); });
@@ -157,8 +156,7 @@ void ApiTab::chooseVendor(const QString& vendorId) {
         return;
     commitKey(); // a key typed for the previous provider stays with it
     dropPending();
-    setNote(m_testResult, QString(), false);
-    setNote(m_modelStatus, QString(), false);
+    clearMessages(true);
     const APIVendor vendor = APIVendor::by(vendorId);
     s.setApiVendorID(vendor.id);
     if (vendor.id != QLatin1String("custom"))
@@ -227,6 +225,28 @@ void ApiTab::fillModelSuggestions(const QStringList& extra) {
     m_loading = wasLoading;
 }
 
+void ApiTab::showTestResult(const QString& text, bool isError) {
+    m_testResult->setText(text);
+    m_testResult->setPalette(QPalette()); // the window's text colour
+    if (isError) {
+        QPalette p = m_testResult->palette();
+        p.setColor(QPalette::WindowText, CVDesign::red(window()->palette()));
+        m_testResult->setPalette(p);
+    }
+}
+
+void ApiTab::clearMessages(bool modelListToo) {
+    // A result still on its way is about the old values: it is dropped with its message.
+    ++m_probeTicket;
+    setRunning(m_test, false);
+    showTestResult(QString(), false);
+    if (modelListToo) {
+        ++m_fetchTicket;
+        setRunning(m_fetch, false);
+        setNote(m_modelStatus, QString(), false);
+    }
+}
+
 void ApiTab::dropPending() {
     ++m_probeTicket;
     ++m_fetchTicket;
@@ -254,7 +274,7 @@ QCoro::Task<> ApiTab::testConnection() {
     const quint64 ticket = ++m_probeTicket;
     const QString key = currentKey();
     setRunning(m_test, true);
-    setNote(m_testResult, tr("Testing…"), false);
+    showTestResult(tr("Testing…"), false);
     QPointer<ApiTab> self(this);
     const stores::SettingsStore& s = m_deps.settings;
     const auto outcome = co_await m_deps.probe(LLMClient::normalizeEndpoint(s.apiEndpoint()), s.format(),
@@ -264,14 +284,13 @@ QCoro::Task<> ApiTab::testConnection() {
     self->setRunning(self->m_test, false);
     if (outcome.ok()) {
         const llm::ProbeResult& r = *outcome.value;
-        const QString sample = withoutSecret(firstWords(r.sample), key);
-        setNote(self->m_testResult,
-                      sample.isEmpty() ? tr("Connected in %1 ms, but the model returned no content.").arg(r.latencyMs)
-                                       : tr("Connected in %1 ms — “%2”").arg(r.latencyMs).arg(sample),
-                      false);
+        self->showTestResult(r.sample.trimmed().isEmpty()
+                                 ? tr("Connected in %1 ms, but the model returned no content.").arg(r.latencyMs)
+                                 : tr("Connected: the model answered in %1 ms.").arg(r.latencyMs),
+                             false);
     } else {
         const QString why = outcome.error ? outcome.error->errorDescription() : tr("The connection failed.");
-        setNote(self->m_testResult, withoutSecret(why, key), true);
+        self->showTestResult(withoutSecret(why, key), true);
     }
 }
 
@@ -288,13 +307,15 @@ QCoro::Task<> ApiTab::fetchModels() {
     self->setRunning(self->m_fetch, false);
     if (!outcome.ok()) {
         setNote(self->m_modelStatus,
-                tr("Couldn't fetch the model list. Check the endpoint and the key, or enter a model manually."), true);
+                tr("Couldn't fetch the models. Check the endpoint and key, or type a model."), true);
     } else if (outcome.value->isEmpty()) {
         setNote(self->m_modelStatus, tr("The model list is empty — enter a model manually"), false);
     } else {
         self->fillModelSuggestions(*outcome.value);
-        setNote(self->m_modelStatus, tr("%n model(s) found; pick one from the list.", nullptr,
-                                        int(outcome.value->size())),
+        const int count = int(outcome.value->size());
+        setNote(self->m_modelStatus,
+                count == 1 ? tr("1 model found; pick it from the list.")
+                           : tr("%1 models found; pick one from the list.").arg(count),
                 false);
     }
 }

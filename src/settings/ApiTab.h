@@ -29,6 +29,9 @@ private:
     void chooseVendor(const QString& vendorId);
     void loadKeyField();
     void setRunning(QPushButton* button, bool running);
+    void showTestResult(const QString& text, bool isError);
+    // Clears the connection result, and with modelListToo the model list's message as well.
+    void clearMessages(bool modelListToo);
     void commitKey();
     QString currentKey() const;
     void fillModelSuggestions(const QStringList& extra);

@@ -125,6 +125,7 @@ AppRulesTab::AppRulesTab(SettingsDependencies& deps, QWidget* parent) : QWidget(
     connect(m_remove, &QPushButton::clicked, this, [this] {
         if (!currentId().isEmpty())
             m_deps.appRules.remove(currentId());
+        m_list->setFocus(Qt::OtherFocusReason); // not handed on from a button that may now be disabled
     });
     connect(&m_deps.appRules, &stores::AppProfileStore::changed, this, [this] { reload(); });
     connect(&m_deps.recipes, &stores::RecipeStore::changed, this, [this] { reload(); });

@@ -99,16 +99,23 @@ RecipesTab::RecipesTab(SettingsDependencies& deps, QWidget* parent) : QWidget(pa
     connect(m_add, &QPushButton::clicked, this, [this] {
         const PromptRecipe added = m_deps.recipes.addUserRecipe(tr("New recipe"), QString());
         select(added.id);
-        m_name->setFocus();
-        m_name->selectAll();
+        focusList();
     });
     connect(m_delete, &QPushButton::clicked, this, [this] {
         if (!currentIsBuiltIn() && !currentId().isEmpty())
             m_deps.recipes.deleteUserRecipe(currentId());
+        focusList();
     });
     connect(&m_deps.recipes, &stores::RecipeStore::changed, this, [this] { reload(); });
 
     reload();
+}
+
+// After the list changed, the keyboard stays on the list: a disabled Delete would otherwise pass the
+// focus on to the name field, where the next key press would type over the recipe now shown.
+void RecipesTab::focusList() {
+    m_list->setFocus(Qt::OtherFocusReason);
+    m_name->deselect();
 }
 
 QString RecipesTab::currentId() const {

@@ -23,6 +23,7 @@ private:
     QString currentId() const;
     bool currentIsBuiltIn() const;
     void showRecipe();
+    void focusList();
     void select(const QString& id);
 
     SettingsDependencies& m_deps;

@@ -1,5 +1,6 @@
 #include "settings/SettingsForm.h"
 #include "panel/CVDesign.h"
+#include <QApplication>
 #include <QScrollArea>
 #include <QVBoxLayout>
 
@@ -68,9 +69,20 @@ QLabel* makeNote(const QString& objectName, QWidget* parent) {
     return note;
 }
 
+void reserveNoteSpace(QLabel* note, int lines) {
+    note->setProperty("cvReservedLines", lines);
+    // Measured as the label lays out text, which rounds its lines its own way.
+    const QString text = note->text();
+    note->setText(QStringList(lines, QStringLiteral("X")).join(QLatin1Char('\n')));
+    note->setMinimumHeight(note->heightForWidth(note->minimumWidth()));
+    setNote(note, text, false);
+}
+
 void setNote(QLabel* note, const QString& text, bool isError) {
     note->setText(text);
-    // An empty note takes no row at all, so the card keeps its rhythm.
+    // An empty note takes no row at all, so the card keeps its rhythm; one with reserved room
+    // keeps it.
+    const bool shown = !text.isEmpty() || note->property("cvReservedLines").isValid();
     bool inForm = false;
     if (QWidget* parent = note->parentWidget()) {
         for (QFormLayout* form : parent->findChildren<QFormLayout*>()) {
@@ -78,15 +90,17 @@ void setNote(QLabel* note, const QString& text, bool isError) {
             QFormLayout::ItemRole role;
             form->getWidgetPosition(note, &row, &role);
             if (row >= 0) {
-                form->setRowVisible(row, !text.isEmpty());
+                form->setRowVisible(row, shown);
                 inForm = true;
             }
         }
     }
     if (!inForm)
-        note->setVisible(!text.isEmpty());
+        note->setVisible(shown);
     QPalette p = note->palette();
-    const QPalette base = note->window()->palette();
+    // The window's palette, not the note's own: a note not yet placed in a window is its own
+    // window, and its palette already holds the secondary colour, which would be faded twice.
+    const QPalette base = note->parentWidget() ? note->window()->palette() : QApplication::palette();
     const QColor color = isError ? CVDesign::red(base) : CVDesign::secondary(base);
     p.setColor(QPalette::WindowText, color);
     p.setColor(QPalette::Text, color);

@@ -32,6 +32,9 @@ QHBoxLayout* leftAligned(std::initializer_list<QWidget*> widgets);
 
 // A note in the secondary colour that wraps.
 QLabel* makeNote(const QString& objectName, QWidget* parent = nullptr);
+// Keeps room for up to `lines` lines of the note whether it has text or not, so the controls below
+// it never move when it appears or goes away.
+void reserveNoteSpace(QLabel* note, int lines);
 // Shows text in a note in the red of the design, or in the secondary colour.
 void setNote(QLabel* note, const QString& text, bool isError);
 

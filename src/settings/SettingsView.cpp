@@ -6,7 +6,11 @@
 #include "settings/HotkeyRecorder.h"
 #include "settings/RecipesTab.h"
 #include "settings/TriggerTab.h"
+#include <QAbstractScrollArea>
+#include <QAbstractSpinBox>
 #include <QEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -58,6 +62,37 @@ void SettingsView::reload() {
 }
 
 void SettingsView::refreshStatus() { m_about->reload(); }
+
+void SettingsView::focusFirstControl() {
+    QWidget* page = m_tabs->currentWidget();
+    if (!page)
+        return;
+    // The first control in the tab's keyboard order, with nothing in it selected: a number or
+    // a text shown selected would be replaced by the next key press.
+    for (QWidget* w = page->nextInFocusChain(); w && w != page; w = w->nextInFocusChain()) {
+        if (!page->isAncestorOf(w))
+            break;
+        if (!w->isVisibleTo(page) || !w->isEnabled() || !(w->focusPolicy() & Qt::TabFocus) ||
+            qobject_cast<QAbstractScrollArea*>(w))
+            continue;
+        w->setFocus(Qt::OtherFocusReason);
+        if (auto* spin = qobject_cast<QAbstractSpinBox*>(w); spin && spin->findChild<QLineEdit*>())
+            spin->findChild<QLineEdit*>()->deselect();
+        else if (auto* line = qobject_cast<QLineEdit*>(w))
+            line->deselect();
+        return;
+    }
+}
+
+void SettingsView::keyPressEvent(QKeyEvent* event) {
+    // Keys no control used: Escape and Ctrl+W close the window, as in any settings dialog.
+    if ((event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) ||
+        event->matches(QKeySequence::Close)) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
 
 void SettingsView::changeEvent(QEvent* event) {
     if (event->type() == QEvent::PaletteChange)

@@ -25,10 +25,13 @@ public:
     // A show() of the open window: the About tab reads the permission and its switches again;
     // what is being typed in the other tabs stays.
     void refreshStatus();
+    // Puts the keyboard on the current tab's first control, selecting nothing in it.
+    void focusFirstControl();
 
 protected:
     void changeEvent(QEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QTabWidget* m_tabs;

@@ -21,15 +21,18 @@ SettingsWindowController& SettingsWindowController::shared() {
 void SettingsWindowController::setShared(SettingsWindowController* controller) { g_shared = controller; }
 
 void SettingsWindowController::show() {
+    const bool opening = !m_view || !m_view->isVisible();
     if (!m_view)
         m_view = new SettingsView(m_deps);
-    else if (!m_view->isVisible())
+    else if (opening)
         m_view->reload();
     else
         m_view->refreshStatus();
     m_view->show();
     m_view->raise();
     m_view->activateWindow();
+    if (opening)
+        m_view->focusFirstControl();
 }
 
 } // namespace corvane::settings

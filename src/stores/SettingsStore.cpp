@@ -76,7 +76,11 @@ void SettingsStore::setHotkeyEnabled(bool value) { m_prefs.setValue(key(hotkeyEn
 qint64 SettingsStore::hotkeyKeyCode() const { return m_prefs.integer(key(hotkeyKeyCodeKey)).value_or(49); }
 void SettingsStore::setHotkeyKeyCode(qint64 value) { m_prefs.setValue(key(hotkeyKeyCodeKey), value); }
 
-qint64 SettingsStore::hotkeyModifiers() const { return m_prefs.integer(key(hotkeyModifiersKey)).value_or(0x80000); }
+// Ctrl+Alt+Space unless the user recorded another: Alt+Space alone opens the window menu on most
+// Linux desktops, which then refuse it to anyone else. A stored value is always the user's.
+qint64 SettingsStore::hotkeyModifiers() const {
+    return m_prefs.integer(key(hotkeyModifiersKey)).value_or(0x40000 | 0x80000);
+}
 void SettingsStore::setHotkeyModifiers(qint64 value) { m_prefs.setValue(key(hotkeyModifiersKey), value); }
 
 bool SettingsStore::useBuiltInQuota() const { return m_prefs.boolean(key(useBuiltInQuotaKey)).value_or(false); }

@@ -63,11 +63,21 @@ bool AccessibilityPermission::isTrusted() const { return reasonFor(m_status.fact
 QString AccessibilityPermission::reason() const { return reasonFor(m_status.facts()); }
 
 bool AccessibilityPermission::prompt() {
+    if (isTrusted())
+        return true;
+    Q_EMIT promptRequested();
+    return isTrusted();
+}
+
+bool AccessibilityPermission::canSwitchOn() const {
+    const auto f = m_status.facts();
+    return !f.waylandSession && f.x11Display && f.xinput2 && f.xtest && f.busReachable && !f.enabled;
+}
+
+bool AccessibilityPermission::switchOn() {
     const auto before = m_status.facts();
     if (reasonFor(before).isEmpty())
         return true;
-    // Only the session switch can be changed from here; a missing X11 session or extension
-    // is not ours to fix.
     if (before.waylandSession || !before.x11Display || !before.xinput2 || !before.xtest)
         return false;
     m_status.enable();
@@ -88,7 +98,7 @@ AccessibilityPermission::ResetResult AccessibilityPermission::resetOwnRecords() 
 
 std::optional<QString> AccessibilityPermission::runCleanupFlow() {
     return tr("This desktop keeps no per-app accessibility grants, so there are no stale entries to clean up. "
-              "Accessibility is one switch for the whole session: use \"Re-open Permission Prompt\" to turn it on.");
+              "Accessibility is one switch for the whole session, and Corvane offers to switch it on while it is off.");
 }
 
 } // namespace corvane::trigger

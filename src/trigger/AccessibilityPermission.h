@@ -23,9 +23,15 @@ public:
     // Why the permission is missing, as a sentence for the user; empty when trusted.
     QString reason() const;
 
-    // When not trusted, offers what can be switched on from here (the session's accessibility
-    // switch) without waiting for the apps to follow. Returns the trust state afterwards.
+    // When not trusted, asks the shell to show its permission prompt (promptRequested); changes
+    // nothing by itself and does not wait for the user. Returns the trust state.
     bool prompt();
+    // Whether the session's accessibility switch is all that is missing, so switching it on helps.
+    bool canSwitchOn() const;
+    // The prompt's answer: switches the session's accessibility on, and the desktop-wide setting
+    // toolkits read at start, without waiting for the apps to follow. A missing X11 session or
+    // extension is not ours to change. Returns the trust state afterwards.
+    bool switchOn();
     // Opens the desktop's accessibility settings. Returns nothing when they opened, else a
     // sentence saying why not and what to do instead.
     std::optional<QString> openSettingsPane();
@@ -44,6 +50,8 @@ public:
 Q_SIGNALS:
     // The session's accessibility state may have changed; callers re-read isTrusted().
     void changed();
+    // prompt() was called while not trusted: the shell asks the user.
+    void promptRequested();
 
 private:
     platform::AccessibilityStatus& m_status;

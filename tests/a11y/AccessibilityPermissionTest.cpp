@@ -21,24 +21,27 @@ struct SessionCase {
     std::function<void(AccessibilityFacts&)> change;
     bool trusted;
     const char* reasonMentions;   // a phrase the user must see
-    bool promptSwitchesOn;        // whether prompt() tries to switch accessibility on
+    bool switchOnTries;           // whether switchOn() tries to switch accessibility on
+    bool offersSwitch;            // whether the prompt offers the switch (nothing else is missing)
 };
 
 const SessionCase kSessions[] = {
-    {"usable", [](AccessibilityFacts&) {}, true, "", false},
-    {"switched_off", [](AccessibilityFacts& f) { f.enabled = false; }, false, "switched off", true},
-    {"wayland", [](AccessibilityFacts& f) { f.waylandSession = true; }, false, "Wayland", false},
-    {"no_display", [](AccessibilityFacts& f) { f.x11Display = f.xinput2 = f.xtest = false; }, false, "X11 display", false},
-    {"no_xinput2", [](AccessibilityFacts& f) { f.xinput2 = false; }, false, "XInput2", false},
-    {"no_xtest", [](AccessibilityFacts& f) { f.xtest = false; }, false, "XTest", false},
+    {"usable", [](AccessibilityFacts&) {}, true, "", false, false},
+    {"switched_off", [](AccessibilityFacts& f) { f.enabled = false; }, false, "switched off", true, true},
+    {"wayland", [](AccessibilityFacts& f) { f.waylandSession = true; }, false, "Wayland", false, false},
+    {"no_display", [](AccessibilityFacts& f) { f.x11Display = f.xinput2 = f.xtest = false; }, false, "X11 display", false,
+     false},
+    {"no_xinput2", [](AccessibilityFacts& f) { f.xinput2 = false; f.enabled = false; }, false, "XInput2", false, false},
+    {"no_xtest", [](AccessibilityFacts& f) { f.xtest = false; }, false, "XTest", false, false},
     {"no_bus",
      [](AccessibilityFacts& f) {
          f.busReachable = f.enabled = false;
          f.busError = QStringLiteral("The name org.a11y.Bus was not provided");
      },
-     false, "org.a11y.Bus was not provided", true},
+     false, "org.a11y.Bus was not provided", true, false},
     // A stale "enabled" answer from a bus we cannot reach still is not trust.
-    {"enabled_but_unreachable", [](AccessibilityFacts& f) { f.busReachable = false; }, false, "accessibility bus", true},
+    {"enabled_but_unreachable", [](AccessibilityFacts& f) { f.busReachable = false; }, false, "accessibility bus", true,
+     false},
 };
 
 class PermissionSessionTest : public ::testing::TestWithParam<SessionCase> {
@@ -49,7 +52,7 @@ protected:
         AccessibilityFacts f = usable();
         GetParam().change(f);
         status.current = f;
-        status.enableWorks = false; // judge prompt() by what it tries, not by what it achieves
+        status.enableWorks = false; // judge switchOn() by what it tries, not by what it achieves
     }
 };
 
@@ -62,24 +65,29 @@ TEST_P(PermissionSessionTest, TrustAndReasonFollowTheSession) {
         EXPECT_TRUE(reason.contains(QString::fromUtf8(GetParam().reasonMentions))) << reason.toStdString();
 }
 
-TEST_P(PermissionSessionTest, PromptOnlyTriesWhatCanBeSwitchedFromHere) {
+TEST_P(PermissionSessionTest, PromptAsksAndOnlyTheAnswerSwitches) {
+    QSignalSpy asked(&permission, &AccessibilityPermission::promptRequested);
     EXPECT_EQ(permission.prompt(), GetParam().trusted);
-    EXPECT_EQ(status.enableCalls, GetParam().promptSwitchesOn ? 1 : 0);
+    EXPECT_EQ(asked.size(), GetParam().trusted ? 0 : 1);
+    EXPECT_EQ(status.enableCalls, 0) << "asking changes nothing";
+    EXPECT_EQ(permission.canSwitchOn(), GetParam().offersSwitch);
+    EXPECT_EQ(permission.switchOn(), GetParam().trusted);
+    EXPECT_EQ(status.enableCalls, GetParam().switchOnTries ? 1 : 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sessions, PermissionSessionTest, ::testing::ValuesIn(kSessions),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(AccessibilityPermission, PromptThatSwitchesOnReportsTrustAndAnnouncesTheChange) {
+TEST(AccessibilityPermission, SwitchingOnReportsTrustAndAnnouncesTheChange) {
     FakeAccessibilityStatus status;
     status.current.enabled = false;
     AccessibilityPermission permission(status);
     QSignalSpy changed(&permission, &AccessibilityPermission::changed);
-    EXPECT_TRUE(permission.prompt());
+    EXPECT_TRUE(permission.switchOn());
     EXPECT_TRUE(permission.isTrusted());
     EXPECT_EQ(changed.size(), 1);
     // Asking again while trusted changes nothing.
-    EXPECT_TRUE(permission.prompt());
+    EXPECT_TRUE(permission.switchOn());
     EXPECT_EQ(status.enableCalls, 1);
 }
 

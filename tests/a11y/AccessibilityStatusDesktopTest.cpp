@@ -46,7 +46,7 @@ TEST(AccessibilitySwitch, FollowsTheSwitchAndThePromptTurnsItBackOn) {
     EXPECT_TRUE(permission.reason().contains(QStringLiteral("switched off"))) << permission.reason().toStdString();
 
     changed.clear();
-    EXPECT_TRUE(permission.prompt());
+    EXPECT_TRUE(permission.switchOn());
     EXPECT_TRUE(permission.isTrusted());
     EXPECT_TRUE(waitUntil([&] { return changed.size() > 0; }));
 }

@@ -49,7 +49,7 @@ struct Shell {
     QStringList calls;
     std::unique_ptr<app::AppDelegate> delegate;
 
-    explicit Shell(bool accessibilityOn = true, bool trayHost = true) {
+    explicit Shell(bool accessibilityOn = true, bool trayHost = true, platform::Preferences* prefs = nullptr) {
         session.current.enabled = accessibilityOn;
         session.enableWorks = false;
         auto hook = [this](const char* name) { return [this, name] { calls << QString::fromLatin1(name); }; };
@@ -57,7 +57,7 @@ struct Shell {
             clock, state, monitor, permission, QStringLiteral("1.4.2"), hook("space"), hook("selected"),
             hook("hotkeys"), [this] { return update; }, hook("checkForUpdates"), hook("cleanupStaleStaging"),
             hook("startAutoChecks"), hook("restorePanel"), hook("telemetry"), hook("settings"), hook("logViewer"),
-            hook("feedback"), [trayHost] { return trayHost; }});
+            hook("feedback"), [trayHost] { return trayHost; }, prefs});
         delegate->applicationDidFinishLaunching();
     }
     QList<QAction*> actions() const { return delegate->menu()->actions(); }
@@ -193,9 +193,10 @@ TEST(ShellMenu, AccessibilityOffThenOnListensWithinOneAttempt) {
     Shell shell(false);
     QAction* status = shell.actions().first();
     EXPECT_EQ(status->text(), kNotGranted);
-    EXPECT_EQ(shell.session.enableCalls, 1); // prompted once per launch
-    shell.clock.advance(9000);               // three retries, no further prompt
-    EXPECT_EQ(shell.session.enableCalls, 1);
+    ASSERT_NE(shell.delegate->permissionPrompt(), nullptr); // asked once per launch
+    shell.delegate->permissionPrompt()->hide();
+    shell.clock.advance(9000); // three retries, no further prompt
+    EXPECT_FALSE(shell.delegate->permissionPrompt()->isVisible());
     EXPECT_FALSE(shell.tap.isRunning());
 
     // The switch comes on: the change notice starts the attempt at once.
@@ -213,7 +214,7 @@ TEST(ShellMenu, AccessibilityOffThenOnListensWithinOneAttempt) {
     EXPECT_EQ(status->text(), kNotGranted);
     EXPECT_FALSE(shell.tap.isRunning());
     EXPECT_TRUE(shell.delegate->retryPending());
-    EXPECT_EQ(shell.session.enableCalls, 1);
+    EXPECT_EQ(shell.session.enableCalls, 0) << "nothing is switched without the user's answer";
 }
 
 TEST(ShellMenu, PermissionActionsAlwaysShowSomething) {
@@ -233,8 +234,64 @@ TEST(ShellMenu, PermissionActionsAlwaysShowSomething) {
         EXPECT_FALSE(shell.delegate->lastAlert()->informativeText().isEmpty());
     }
     EXPECT_EQ(shell.delegate->lastAlert()->informativeText(), *shell.permission.runCleanupFlow());
+}
+
+// The prompt says what is missing and switches the session's accessibility on only when asked to;
+// when the switch is not what is missing, it says what is instead of offering it.
+TEST(ShellMenu, PermissionPromptAsksBeforeSwitchingAnything) {
+    const auto button = [](QWidget* prompt, const char* name) {
+        return prompt->findChild<QPushButton*>(QString::fromLatin1(name));
+    };
+    Shell shell(false);
+    QWidget* prompt = shell.delegate->permissionPrompt();
+    ASSERT_NE(prompt, nullptr);
+    EXPECT_TRUE(prompt->isVisible());
+    EXPECT_TRUE(prompt->windowFlags() & Qt::WindowDoesNotAcceptFocus);
+    EXPECT_TRUE(prompt->testAttribute(Qt::WA_ShowWithoutActivating));
+    for (const char* name : {"permissionSwitchOnButton", "permissionNotNowButton"}) {
+        EXPECT_FALSE(button(prompt, name)->isHidden()) << name;
+        EXPECT_EQ(button(prompt, name)->focusPolicy(), Qt::NoFocus) << name;
+    }
+    button(prompt, "permissionNotNowButton")->click();
+    EXPECT_FALSE(prompt->isVisible());
+    EXPECT_EQ(shell.session.enableCalls, 0);
+
     shell.actions().at(2)->trigger(); // Re-open Permission Prompt
-    EXPECT_EQ(shell.session.enableCalls, 2);
+    EXPECT_TRUE(prompt->isVisible());
+    shell.session.enableWorks = true;
+    button(prompt, "permissionSwitchOnButton")->click();
+    EXPECT_EQ(shell.session.enableCalls, 1);
+    EXPECT_FALSE(prompt->isVisible());
+    EXPECT_TRUE(shell.tap.isRunning());
+
+    auto facts = shell.session.current;
+    facts.enabled = facts.xinput2 = false;
+    shell.session.set(facts);
+    shell.actions().at(2)->trigger();
+    EXPECT_TRUE(prompt->isVisible());
+    EXPECT_TRUE(button(prompt, "permissionSwitchOnButton")->isHidden());
+    EXPECT_FALSE(button(prompt, "permissionOkButton")->isHidden());
+    EXPECT_TRUE(prompt->findChild<QLabel*>(QStringLiteral("permissionPromptText"))->text().contains(QLatin1String("XInput2")));
+}
+
+TEST(ShellMenu, EachRefusedShortcutIsToldOnceAcrossStarts) {
+    platform::fake::MemoryPreferences prefs;
+    const trigger::HotkeyError altSpace{QStringLiteral("global"), 49, 0x80000, trigger::HotkeyError::Reason::Taken, {}};
+    const trigger::HotkeyError ruleKey{QStringLiteral("org.gnome.TextEditor"), 40, 0xC0000,
+                                       trigger::HotkeyError::Reason::Taken, {}};
+    const QString told = QStringLiteral("Alt+Space is used by another program. Choose another shortcut in "
+                                        "Settings → Trigger.");
+    for (int start = 0; start < 2; ++start) {
+        Shell shell(true, true, &prefs);
+        shell.delegate->showHotkeyErrors({altSpace});
+        EXPECT_EQ(shell.delegate->lastHotkeyMessage(), start == 0 ? told : QString()) << "start " << start;
+    }
+    Shell shell;
+    shell.delegate->showHotkeyErrors({altSpace, ruleKey});
+    EXPECT_EQ(shell.delegate->lastHotkeyMessage().count(QLatin1Char('\n')), 1);
+    shell.delegate->showHotkeyErrors({ruleKey});
+    shell.delegate->showHotkeyErrors({altSpace}); // refused again after working meanwhile: told again
+    EXPECT_EQ(shell.delegate->lastHotkeyMessage(), told);
 }
 
 TEST(ShellMenu, WithoutATrayHostANoticeSaysSoWithoutTakingTheKeyboard) {
@@ -309,13 +366,17 @@ TEST(ShellScreenshots, MenuAndWindowsLightAndDark) {
         Shell shell(false);
         shell.delegate->menu()->adjustSize();
         EXPECT_TRUE(shell.delegate->menu()->grab().save(dir + QStringLiteral("/menu-not-granted") + suffix));
+        EXPECT_TRUE(shell.delegate->permissionPrompt()->grab().save(dir + QStringLiteral("/permission-prompt") + suffix));
 
         platform::fake::MemoryPreferences prefs;
         stores::OptimizationLogger logger(prefs, shell.clock);
         using S = stores::OptimizationLog::LogStatus;
         logger.log(S::Cancelled, QStringLiteral("Draft the weekly update for the team"), {}, {},
                    QStringLiteral("Polish"));
-        logger.log(S::Replaced, QStringLiteral("teh quick brown fox"), QStringLiteral("The quick brown fox."), {},
+        logger.log(S::Replaced,
+                   QStringLiteral("teh quick brown fox jumps over the lazy dog, and then it jumps back over it agian "
+                                  "because the dog did not wake up"),
+                   QStringLiteral("The quick brown fox."), {},
                    QStringLiteral("Fix grammar"), QStringLiteral("Text Editor"));
         logger.log(S::Failed, QStringLiteral("<img src=x> hello there"), {},
                    QStringLiteral("The model server answered HTTP 503 (Service Unavailable)."),

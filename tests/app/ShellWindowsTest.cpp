@@ -109,6 +109,12 @@ TEST(ActivityLogWindow, RowsShowStoredTextPlainAndBounded) {
     for (const QString& line : lines)
         shown += line.size();
     EXPECT_LT(shown, 2000); // the 100 000-character detail and context are cut to what a row shows
+    EXPECT_TRUE(lines.last().endsWith(QStringLiteral("…"))) << lines.last().toStdString(); // and say so
+    // A preview the log cut at its length says so too, once.
+    entry.originalPreview = QStringLiteral("x").repeated(stores::OptimizationLog::previewLength);
+    entry.detail.reset();
+    const QStringList cut = app::LogViewerView::rowLines(entry, 1200);
+    EXPECT_TRUE(cut.contains(entry.originalPreview + QStringLiteral("…"))) << cut.join(QLatin1Char('|')).toStdString();
     std::printf("[ figure ] row layout with two 100000-char fields: %lld ms\n", qint64(timer.elapsed()));
 }
 

@@ -132,7 +132,7 @@ TEST(TriggerDispatch, HotkeysForceTheRuleRecipeReadAtPressTime) {
 
 TEST(TriggerDispatch, HotkeysAreRegisteredAgainOnlyWhenTheirSignatureChanges) {
     Fixture f;
-    EXPECT_EQ(f.dispatch.hotkeySignature(), QStringLiteral("true|49|524288"));
+    EXPECT_EQ(f.dispatch.hotkeySignature(), QStringLiteral("true|49|786432"));
     f.dispatch.refreshHotkeysIfNeeded();
     const int afterFirst = f.grabber.grabCalls();
     EXPECT_GT(afterFirst, 0);
@@ -142,7 +142,7 @@ TEST(TriggerDispatch, HotkeysAreRegisteredAgainOnlyWhenTheirSignatureChanges) {
     // A rule key without modifiers changes the signature but is not registered.
     f.rules.setMapping(QStringLiteral("org.example.A"), QStringLiteral("A"), QStringLiteral("optimize"));
     f.rules.setHotkey(QStringLiteral("org.example.A"), 12, std::nullopt);
-    EXPECT_EQ(f.dispatch.hotkeySignature(), QStringLiteral("true|49|524288|org.example.A:12,-1"));
+    EXPECT_EQ(f.dispatch.hotkeySignature(), QStringLiteral("true|49|786432|org.example.A:12,-1"));
     f.settings.setHotkeyEnabled(false);
     f.dispatch.refreshHotkeysIfNeeded();
     EXPECT_TRUE(f.grabber.grabs().isEmpty());

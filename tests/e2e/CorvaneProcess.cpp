@@ -14,6 +14,7 @@ namespace {
 // Stored shortcut bits (see src/platform/VirtualKeys.h): the space bar with Ctrl and Alt.
 constexpr qint64 kSpaceKey = 49;
 constexpr qint64 kControlAndAlt = 0x40000 | 0x80000;
+constexpr qint64 kAlt = 0x80000;
 } // namespace
 
 CorvaneProcess::CorvaneProcess(Settings settings) : m_settings(std::move(settings)) {}
@@ -46,10 +47,10 @@ bool CorvaneProcess::start(QString* why) {
         // second trigger.
         prefs.setValue(QStringLiteral("triggerIntervalMs"), 1500);
         prefs.setValue(QStringLiteral("cooldownSeconds"), 0);
-        if (m_settings.ctrlAltSpaceHotkey) {
+        if (m_settings.ctrlAltSpaceHotkey || m_settings.altSpaceHotkey) {
             prefs.setValue(QStringLiteral("hotkeyEnabled"), true);
             prefs.setValue(QStringLiteral("hotkeyKeyCode"), kSpaceKey);
-            prefs.setValue(QStringLiteral("hotkeyModifiers"), kControlAndAlt);
+            prefs.setValue(QStringLiteral("hotkeyModifiers"), m_settings.altSpaceHotkey ? kAlt : kControlAndAlt);
         }
         prefs.sync();
         if (prefs.status() != QSettings::NoError) {

@@ -30,7 +30,8 @@ public:
     struct Settings {
         QString endpoint;             // the model server (OpenAI-compatible)
         double apiTimeoutSeconds = 20;
-        bool ctrlAltSpaceHotkey = false; // else the default hotkey, which the window manager owns
+        bool ctrlAltSpaceHotkey = false; // stored as the user's, as it is by default
+        bool altSpaceHotkey = false;     // stored by an earlier version; the window manager owns it
     };
     static constexpr const char* apiKey = "sk-e2e-test-key";
 

@@ -34,7 +34,9 @@ protected:
 TEST_F(SettingsWindow, EnteredProviderKeyAndShortcutAreWhatTheNextRunsUse) {
     const QString typedKey = QStringLiteral("sk-typed-in-the-window");
     const QString typedModel = QStringLiteral("settings-model");
-    startCorvane({});
+    CorvaneProcess::Settings stored;
+    stored.altSpaceHotkey = true;
+    startCorvane(stored);
     ASSERT_EQ(corvane->startSecondInstance(), 0) << "a second start opens the first one's settings";
     ASSERT_TRUE(waitUntil([&] { return centreOf([](const auto& i) { return i.name == QLatin1String("Test connection"); }).has_value(); }))
         << "the settings window never showed\n" << context();
@@ -58,13 +60,14 @@ TEST_F(SettingsWindow, EnteredProviderKeyAndShortcutAreWhatTheNextRunsUse) {
     // The connection test reaches the server with the typed key and shows its latency.
     server.respond(streamedAnswer({QStringLiteral("Hello there, "), QStringLiteral("how can I help?")}, 0));
     ASSERT_TRUE(panel->click(QStringLiteral("Test connection"))) << context();
-    ASSERT_TRUE(waitUntil([&] { return panel->shows(QStringLiteral(" ms — ")); })) << context();
+    ASSERT_TRUE(waitUntil([&] { return panel->shows(QStringLiteral("answered in")); })) << context();
     ASSERT_EQ(server.requests().size(), 1);
     EXPECT_EQ(server.requests().first().header("Authorization"), "Bearer " + typedKey.toUtf8());
     EXPECT_EQ(requestBody(0).value(QStringLiteral("model")).toString(), typedModel);
     shot(QStringLiteral("connected"));
 
-    // Trigger tab: the window manager owns the default Alt+Space, and the window says so.
+    // Trigger tab: the window manager owns the Alt+Space an earlier version stored, and the window
+    // says so.
     ASSERT_TRUE(clickWhere([](const auto& i) { return i.name == QLatin1String("Trigger"); })) << context();
     EXPECT_TRUE(waitUntil([&] { return panel->shows(QStringLiteral("already used by another application")); }))
         << context();

@@ -174,8 +174,7 @@ TEST_F(SettingsTest, ConnectionTestShowsLatencyOrTheErrorWithoutTheKey) {
     ASSERT_EQ(probeCalls.size(), 1);
     EXPECT_EQ(probeCalls[0].key, QStringLiteral("sk-secret-4242"));
     EXPECT_EQ(probeCalls[0].endpoint, llm::LLMClient::normalizeEndpoint(settings.apiEndpoint()));
-    EXPECT_TRUE(noteOf(result).contains(QLatin1String("42 ms"))) << noteOf(result).toStdString();
-    EXPECT_TRUE(noteOf(result).contains(QLatin1String("Hello! How can I help?")));
+    EXPECT_EQ(noteOf(result), QStringLiteral("Connected: the model answered in 42 ms."));
 
     probeAnswer = {std::nullopt, llm::UpdateProbeError::providerMessage(
                                      QStringLiteral("Incorrect API key provided: sk-secret-4242."))};
@@ -184,6 +183,9 @@ TEST_F(SettingsTest, ConnectionTestShowsLatencyOrTheErrorWithoutTheKey) {
     EXPECT_TRUE(noteOf(result).startsWith(QLatin1String("Incorrect API key provided")));
     EXPECT_FALSE(noteOf(result).contains(QLatin1String("sk-secret-4242")));
     EXPECT_EQ(result->textFormat(), Qt::PlainText) << "a server's answer is never rendered as markup";
+    // Fixing the key takes the message about it away.
+    typeInto(find<QLineEdit>("apiKeyField"), QStringLiteral("sk-fixed-4343"));
+    EXPECT_EQ(noteOf(result), QString());
 
     // A late answer for a provider the user has left, or for a closed window, is dropped.
     probeAnswer = {llm::ProbeResult{7, QStringLiteral("late")}, {}};
@@ -200,14 +202,22 @@ TEST_F(SettingsTest, ConnectionTestShowsLatencyOrTheErrorWithoutTheKey) {
 
 TEST_F(SettingsTest, FetchedModelsBecomeSuggestionsAndAnEmptyListIsSaid) {
     auto* fetch = find<QPushButton>("fetchModelsButton");
+    auto* key = find<QLineEdit>("apiKeyField");
+    const QPoint keyAt = key->mapTo(&view(), QPoint(0, 0));
     fetch->click();
     EXPECT_FALSE(fetch->isEnabled());
     clock.advance(100);
+    QApplication::processEvents();
     EXPECT_EQ(noteOf(find<QLabel>("modelStatus")), QStringLiteral("The model list is empty — enter a model manually"));
+    EXPECT_EQ(key->mapTo(&view(), QPoint(0, 0)), keyAt) << "the note has its room; the key field stays put";
 
-    modelsAnswer = {QStringList{QStringLiteral("zeta-1"), QStringLiteral("zeta-2")}, {}};
-    fetch->click();
-    clock.advance(100);
+    for (const QStringList& found : {QStringList{QStringLiteral("zeta-1")},
+                                     QStringList{QStringLiteral("zeta-1"), QStringLiteral("zeta-2")}}) {
+        modelsAnswer = {found, {}};
+        fetch->click();
+        clock.advance(100);
+    }
+    EXPECT_EQ(noteOf(find<QLabel>("modelStatus")), QStringLiteral("2 models found; pick one from the list."));
     auto* model = find<QComboBox>("modelField");
     EXPECT_GE(model->findText(QStringLiteral("zeta-2")), 0);
     EXPECT_EQ(model->currentText(), settings.apiModel()) << "suggestions never change the model by themselves";
@@ -241,9 +251,15 @@ TEST_F(SettingsTest, RecipesAreAddedRenamedOverriddenResetAndDeleted) {
     typeInto(find<QLineEdit>("recipeNameField"), QStringLiteral("  "));
     EXPECT_EQ(recipes.effective(id)->name, QStringLiteral("Haiku")) << "an empty name is refused";
 
+    // The keyboard stays on the list: the next key press can't rename the recipe shown next.
+    view().activateWindow();
+    QApplication::setActiveWindow(&view());
+    find<QPushButton>("deleteRecipeButton")->setFocus();
     find<QPushButton>("deleteRecipeButton")->click();
     EXPECT_TRUE(recipes.userRecipes().isEmpty());
     EXPECT_EQ(list->count(), recipes.builtIn().size());
+    EXPECT_TRUE(list->hasFocus()) << QApplication::focusWidget()->objectName().toStdString();
+    EXPECT_FALSE(find<QLineEdit>("recipeNameField")->hasSelectedText());
 }
 
 TEST_F(SettingsTest, AppRulesAreAddedChangedGivenAHotkeyAndRemoved) {
@@ -296,7 +312,7 @@ TEST_F(SettingsTest, AppRulesAreAddedChangedGivenAHotkeyAndRemoved) {
 }
 
 TEST_F(SettingsTest, RefusedShortcutsShowTheirSentenceBesideTheRecorder) {
-    grabber.takenByOtherApp(49, 0x80000);
+    grabber.takenByOtherApp(settings.hotkeyKeyCode(), settings.hotkeyModifiers());
     hotkeys.sync({{QStringLiteral("global"), settings.hotkeyKeyCode(), settings.hotkeyModifiers()}}, {});
     EXPECT_EQ(noteOf(find<QLabel>("hotkeyError")),
               trigger::HotkeyCenter::message(trigger::HotkeyError::Reason::Taken));
@@ -314,6 +330,18 @@ TEST_F(SettingsTest, AboutTabButtonsReachThePermissionAndTheFeedbackWindow) {
     EXPECT_EQ(alert->text(), QStringLiteral("Couldn't clean up authorization entries"));
     EXPECT_EQ(alert->informativeText(), *permission.runCleanupFlow());
     alert->close();
+    // Advice on switching accessibility on appears only when that is what is missing.
+    status.settingsToolKnown = false;
+    for (const bool xinput2 : {true, false}) {
+        status.current.xinput2 = xinput2;
+        find<QPushButton>("enableAccessibilityButton")->click();
+        EXPECT_EQ(noteOf(find<QLabel>("permissionHelp")).contains(QLatin1String("toolkit-accessibility")), xinput2);
+    }
+    status.current = {};
+    status.current.x11Display = status.current.xinput2 = status.current.xtest = status.current.busReachable = true;
+    status.current.enabled = true;
+    find<QPushButton>("enableAccessibilityButton")->click();
+    EXPECT_EQ(noteOf(find<QLabel>("permissionHelp")), QString()) << "accessibility is on: no advice";
     find<QPushButton>("sendFeedbackButton")->click();
     EXPECT_EQ(feedbackOpened, 1);
     EXPECT_EQ(find<QLabel>("versionLabel")->text(), QStringLiteral("Version 1.4.2"));
@@ -343,6 +371,20 @@ TEST_F(SettingsTest, TheControllerBuildsTheWindowOnceOnFirstShow) {
     EXPECT_EQ(first->findChild<QSpinBox*>(QStringLiteral("tapCountField"))->value(), 3);
     telemetry.setConsent(false); // answered in the consent window
     EXPECT_FALSE(first->findChild<QCheckBox*>(QStringLiteral("telemetryConsentSwitch"))->isChecked());
+
+    // Escape and Ctrl+W close it; opened again, the keyboard is on the tab's first control with
+    // nothing selected in it.
+    first->tabs()->setCurrentWidget(first->findChild<QWidget*>(QStringLiteral("triggerTab")));
+    for (const QKeySequence& close : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+        QApplication::setActiveWindow(first);
+        QTest::keySequence(first, close);
+        EXPECT_FALSE(first->isVisible()) << close.toString().toStdString();
+        controller.show();
+        QApplication::setActiveWindow(first);
+        auto* taps = first->findChild<QSpinBox*>(QStringLiteral("tapCountField"));
+        EXPECT_TRUE(taps->hasFocus());
+        EXPECT_FALSE(taps->findChild<QLineEdit*>()->hasSelectedText());
+    }
 }
 
 } // namespace

@@ -39,7 +39,7 @@ TEST_F(SettingsStoreTest, FreshStartWritesOnlyVendorAndFormatAndReadsDefaults) {
     EXPECT_EQ(s->minTextLength(), 10);
     EXPECT_TRUE(s->hotkeyEnabled());
     EXPECT_EQ(s->hotkeyKeyCode(), 49);
-    EXPECT_EQ(s->hotkeyModifiers(), 0x80000);
+    EXPECT_EQ(s->hotkeyModifiers(), 0xC0000); // Ctrl+Alt: Alt+Space belongs to the window menu
     EXPECT_FALSE(s->useBuiltInQuota());
     EXPECT_EQ(s->outputLanguage(), OutputLanguage::Auto);
     EXPECT_FALSE(s->hasApiKey());
@@ -131,6 +131,9 @@ TEST_F(SettingsStoreTest, EachSettingWritesItsOwnKeyAndParsesIniText) {
     EXPECT_EQ(s->triggerIntervalMs(), 350.5);
     EXPECT_EQ(s->minTextLength(), 7);
     EXPECT_FALSE(s->hotkeyEnabled());
+    // Alt+Space recorded by an earlier version stays the user's shortcut.
+    prefs.setValue(QStringLiteral("hotkeyModifiers"), QStringLiteral("524288"));
+    EXPECT_EQ(s->hotkeyModifiers(), 0x80000);
     // Garbage reads as the default rather than as zero.
     prefs.setValue(QStringLiteral("triggerSpaceCount"), QStringLiteral("many"));
     EXPECT_EQ(s->triggerSpaceCount(), 3);
