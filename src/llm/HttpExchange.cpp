@@ -429,6 +429,7 @@ bool HttpExchange::followRedirect() {
     ++m_redirects;
     // As browsers do: 303 always, and 301/302 after a POST, go on with a GET without a body.
     if ((m_status == 303 && m_method != "HEAD") || ((m_status == 301 || m_status == 302) && m_method == "POST")) {
+        m_bodyDropped = m_bodyDropped || !m_requestBody.isEmpty();
         m_method = "GET";
         m_requestBody.clear();
         m_request.setRawHeader("Content-Type", QByteArray());
@@ -573,6 +574,7 @@ void HttpExchange::finish(End end) {
     m_phase = Phase::Done;
     if (end.status < 0)
         end.status = 0;
+    end.bodyDropped = m_bodyDropped;
     if (onEnd)
         onEnd(end);
 }

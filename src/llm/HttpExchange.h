@@ -48,6 +48,7 @@ public:
         QByteArray body;
         bool truncated = false; // the error body was cut at the cap
         TransportError transport;
+        bool bodyDropped = false; // a redirect turned the request into a GET without its body
     };
 
     // The access manager lends its proxy settings; the exchange makes its own connection.
@@ -112,6 +113,7 @@ private:
     QNetworkProxy m_proxy;
     bool m_absoluteTarget = false; // through a plain HTTP proxy: the full URL as the target
     int m_redirects = 0;
+    bool m_bodyDropped = false;
 
     // The answer, as it arrives.
     Phase m_phase = Phase::StatusLine;

@@ -180,13 +180,16 @@ QCoro::Task<> TelemetryService::flush() {
     if (!self)
         co_return;
     m_flushing = false;
-    const bool accepted = end.kind != llm::HttpExchange::End::Kind::Transport && end.status >= 200 && end.status < 300;
+    // A redirect that turned the post into a plain GET delivered nothing, whatever it answered.
+    const bool accepted = end.kind != llm::HttpExchange::End::Kind::Transport && !end.bodyDropped &&
+                          end.status >= 200 && end.status < 300;
     if (!accepted) {
         stores::DiagLog::throttled(QStringLiteral("telemetry-flush"), 3600.0,
                                    QStringLiteral("telemetry: events not sent (%1); they stay queued")
                                        .arg(end.kind == llm::HttpExchange::End::Kind::Transport
                                                 ? end.transport.description
-                                                : QStringLiteral("HTTP %1").arg(end.status)));
+                                            : end.bodyDropped ? QStringLiteral("redirected without the events")
+                                                              : QStringLiteral("HTTP %1").arg(end.status)));
         co_return;
     }
     // Events queued meanwhile stay; those the cap dropped meanwhile were already taken off m_inFlight.
@@ -233,6 +236,9 @@ QCoro::Task<TelemetryService::FeedbackResult> TelemetryService::submitFeedback(Q
                                                      QJsonDocument(object).toJson(QJsonDocument::Compact));
     if (end.kind == llm::HttpExchange::End::Kind::Transport)
         co_return unreachable;
+    if (end.bodyDropped)
+        co_return FeedbackResult{false, tr("The feedback server sent the message elsewhere without taking it, so "
+                                           "nothing was sent. Try again later")};
     if (end.status == 200)
         co_return FeedbackResult{true, tr("Feedback sent — thank you!")};
     if (const std::optional<QString> said = llm::LLMClient::extractErrorMessage(QString::fromUtf8(end.body)))
