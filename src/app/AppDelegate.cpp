@@ -326,28 +326,12 @@ void AppDelegate::showPermissionPrompt() {
 
 void AppDelegate::showNoTrayNotice() {
     DiagLog::event(QStringLiteral("No tray host: the tray icon waits for one"));
-    auto* notice = new QWidget(nullptr, Qt::Window | kQuietWindowFlags);
-    notice->setObjectName(QStringLiteral("noTrayNotice"));
-    notice->setWindowTitle(QStringLiteral("Corvane"));
-    makeQuiet(notice);
-    notice->setAttribute(Qt::WA_DeleteOnClose);
-    auto* layout = new QVBoxLayout(notice);
-    auto* label = new QLabel(tr("Corvane is running, but this desktop shows no tray icons, so its menu is out of "
-                                "reach. Add a system tray or a StatusNotifier (AppIndicator) extension to your "
-                                "panel: the Corvane icon appears there as soon as one is available. Meanwhile the "
-                                "space-tap trigger works, and starting Corvane again opens its settings."),
-                             notice);
-    label->setWordWrap(true);
-    label->setTextFormat(Qt::PlainText);
-    label->setFixedWidth(360);
-    layout->addWidget(label);
-    auto* row = new QHBoxLayout;
-    row->addStretch();
-    auto* ok = quietButton(tr("OK"), notice);
-    ok->setObjectName(QStringLiteral("noTrayNoticeOk"));
-    connect(ok, &QPushButton::clicked, notice, &QWidget::close);
-    row->addWidget(ok);
-    layout->addLayout(row);
+    QWidget* notice =
+        quietNotice(QStringLiteral("noTrayNotice"), QStringLiteral("Corvane"),
+                    tr("Corvane is running, but this desktop shows no tray icons, so its menu is out of reach. Add a "
+                       "system tray or a StatusNotifier (AppIndicator) extension to your panel: the Corvane icon "
+                       "appears there as soon as one is available. Meanwhile the space-tap trigger works, and "
+                       "starting Corvane again opens its settings."));
     m_noTrayNotice = notice;
     notice->show();
 }

@@ -1,9 +1,6 @@
 #include "app/SaveNotice.h"
 #include "app/QuietWindow.h"
-#include <QHBoxLayout>
-#include <QLabel>
 #include <QSystemTrayIcon>
-#include <QVBoxLayout>
 
 namespace corvane::app {
 
@@ -18,24 +15,7 @@ void SaveNotice::tell(const QString& title, const QString& message) {
         return;
     }
     withdraw();
-    auto* window = new QWidget(nullptr, Qt::Window | kQuietWindowFlags);
-    window->setObjectName(QStringLiteral("saveNotice"));
-    window->setWindowTitle(title);
-    makeQuiet(window);
-    window->setAttribute(Qt::WA_DeleteOnClose);
-    auto* layout = new QVBoxLayout(window);
-    auto* label = new QLabel(message, window);
-    label->setObjectName(QStringLiteral("saveNoticeText"));
-    label->setWordWrap(true);
-    label->setTextFormat(Qt::PlainText);
-    label->setFixedWidth(360);
-    layout->addWidget(label);
-    auto* row = new QHBoxLayout;
-    row->addStretch();
-    auto* ok = quietButton(tr("OK"), window);
-    connect(ok, &QPushButton::clicked, window, &QWidget::close);
-    row->addWidget(ok);
-    layout->addLayout(row);
+    QWidget* window = quietNotice(QStringLiteral("saveNotice"), title, message);
     m_window = window;
     window->show();
 }
