@@ -1,5 +1,6 @@
 #include "llm/HttpExchange.h"
 #include "llm/Tr.h"
+#include "platform/RunTrace.h"
 #include <QNetworkAccessManager>
 #include <QNetworkProxyFactory>
 #include <QSslSocket>
@@ -219,6 +220,7 @@ void HttpExchange::onConnected() {
     // One request per connection: the answer ends at the latest when the connection does.
     head += "Connection: close\r\n\r\n";
     m_socket->write(head + m_requestBody);
+    platform::runtrace::mark("written");
 }
 
 void HttpExchange::onReadyRead() {

@@ -1,4 +1,5 @@
 #include "trigger/AccessibilityService.h"
+#include "platform/RunTrace.h"
 #include <QLocale>
 
 namespace corvane::trigger {
@@ -43,12 +44,14 @@ std::optional<QString> AccessibilityService::getText(const platform::ElementRef&
 
 std::optional<AccessibilityService::ElementInfo> AccessibilityService::getFocusedElementInfo() {
     auto element = focusedElement();
+    platform::runtrace::mark("found");
     if (!element)
         return std::nullopt;
     const auto kind = classify(m_a11y.role(element), m_a11y.states(element));
     if (kind == FieldKind::Password)
         return std::nullopt;
     auto text = getText(element);
+    platform::runtrace::mark("text");
     if (!text)
         return std::nullopt;
     ElementInfo info{element, *text, {}, {}, kind};

@@ -31,6 +31,7 @@ public:
         QString endpoint;             // the model server (OpenAI-compatible)
         double apiTimeoutSeconds = 20;
         bool ctrlAltSpaceHotkey = false; // else the default hotkey, which the window manager owns
+        QString binary;                  // another build of corvane; "" for this one
     };
     static constexpr const char* apiKey = "sk-e2e-test-key";
 
