@@ -136,4 +136,40 @@ TEST(FocusHistory, KeepsTheNewestCandidatesFirst) {
     EXPECT_TRUE(many.seenAny());
 }
 
+// A field whose focus went to no element (a keyboard grab) is told from one that another
+// element of its application took the focus from.
+TEST(FocusHistory, TellsAFocusThatWentNowhere) {
+    const auto q = [](const char* s) { return QString::fromLatin1(s); };
+    enum Kind { Gain, Loss, Descendant, Gone };
+    const struct {
+        const char* name;
+        QList<std::pair<Kind, const char*>> events; // in the application ":1.5", but for "other:"
+        bool lost;
+    } cases[] = {
+        {"focused", {{Gain, "/field"}}, false},
+        {"lost to nothing", {{Gain, "/field"}, {Loss, "/field"}}, true},
+        {"doubled events", {{Gain, "/field"}, {Gain, "/field"}, {Loss, "/field"}, {Loss, "/field"}}, true},
+        {"back after the grab", {{Gain, "/field"}, {Loss, "/field"}, {Gain, "/field"}}, false},
+        {"lost to a button", {{Gain, "/field"}, {Gain, "/button"}, {Loss, "/field"}}, false},
+        {"lost to a list item", {{Gain, "/field"}, {Descendant, "/item"}, {Loss, "/field"}}, false},
+        {"another application's focus counts not", {{Gain, "/field"}, {Gain, "other:/b"}, {Loss, "/field"}}, true},
+        {"never seen focused", {{Loss, "/field"}}, false},
+        {"application gone", {{Gain, "/field"}, {Loss, "/field"}, {Gone, ""}}, false},
+    };
+    for (const auto& c : cases) {
+        FocusHistory h;
+        for (const auto& [kind, what] : c.events) {
+            const QString path = q(what).section(QLatin1Char(':'), -1);
+            const QString service = q(what).startsWith(QLatin1String("other:")) ? q(":1.7") : q(":1.5");
+            switch (kind) {
+            case Gain: h.focusChanged(service, path, true); break;
+            case Loss: h.focusChanged(service, path, false); break;
+            case Descendant: h.activeDescendantChanged(service, q("/list"), service, path); break;
+            case Gone: h.forgetApp(service); break;
+            }
+        }
+        EXPECT_EQ(h.lostWithoutSuccessor(q(":1.5"), q("/field")), c.lost) << c.name;
+    }
+}
+
 } // namespace

@@ -288,6 +288,12 @@ std::optional<AtspiAccessibility::Node> AtspiAccessibility::rememberedFocus(qint
             auto containerWords = stateWords({c.service, c.container});
             focused = containerWords && atspi::hasState(*containerWords, atspi::Focused);
         }
+        // A field of the active window whose focus went nowhere (while a hotkey's grab holds the
+        // keyboard, and until the toolkit has taken the release) is still the one typed in: the
+        // same as searching the window, which would find nothing focused there, only sooner.
+        if (!focused && editable && activePid > 0 && atspi::hasState(*words, atspi::Showing) &&
+            m_history.lostWithoutSuccessor(c.service, c.path))
+            focused = true;
         if (!focused)
             continue;
         if (editable)

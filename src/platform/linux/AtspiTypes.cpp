@@ -74,6 +74,16 @@ void FocusHistory::focusChanged(const QString& service, const QString& path, boo
     else
         m_candidates.append({service, path, container});
     trim();
+    LastGained& last = m_lastGained[service];
+    if (focused)
+        last = {path, false};
+    else if (last.path == path)
+        last.lost = true;
+}
+
+bool FocusHistory::lostWithoutSuccessor(const QString& service, const QString& path) const {
+    const auto it = m_lastGained.constFind(service);
+    return it != m_lastGained.constEnd() && it->lost && it->path == path;
 }
 
 void FocusHistory::activeDescendantChanged(const QString& service, const QString& container,
@@ -86,10 +96,12 @@ void FocusHistory::activeDescendantChanged(const QString& service, const QString
     remove(descendantService, descendantPath);
     m_candidates.prepend({descendantService, descendantPath, container});
     trim();
+    m_lastGained[service] = {descendantPath, false};
 }
 
 void FocusHistory::forgetApp(const QString& service) {
     m_candidates.removeIf([&](const FocusCandidate& c) { return c.service == service; });
+    m_lastGained.remove(service);
 }
 
 } // namespace corvane::platform::linux_::atspi

@@ -1,5 +1,6 @@
 #pragma once
 // Plain helpers for the AT-SPI wire data: state sets and screen coordinates.
+#include <QHash>
 #include <QList>
 #include <QRect>
 #include <QRectF>
@@ -60,12 +61,22 @@ public:
 
     bool seenAny() const { return m_seenAny; }
     const QList<FocusCandidate>& candidates() const { return m_candidates; }
+    // Whether the element was the last of its application to gain focus and has lost it since,
+    // with nothing of that application gaining focus after it: the focus left for no element the
+    // bus knows of. A keyboard grab does that (GTK drops the focused state while a grabbed key is
+    // held and gives it back only after the release), so does a window that lost the keyboard.
+    bool lostWithoutSuccessor(const QString& service, const QString& path) const;
 
 private:
     void remove(const QString& service, const QString& path);
     void trim();
 
+    struct LastGained {
+        QString path;
+        bool lost = false;
+    };
     QList<FocusCandidate> m_candidates;
+    QHash<QString, LastGained> m_lastGained; // by application
     bool m_seenAny = false;
 };
 
