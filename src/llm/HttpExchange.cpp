@@ -7,6 +7,8 @@
 #include <QTcpSocket>
 #include <cmath>
 #include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
 
 namespace corvane::llm {
 
@@ -96,6 +98,17 @@ QNetworkProxy proxyFor(QNetworkAccessManager& network, const QUrl& url) {
     return QNetworkProxy(QNetworkProxy::NoProxy);
 }
 
+// Whether a connection begun without waiting is already up (never waits).
+bool connectionEstablished(qintptr descriptor) {
+    if (descriptor < 0)
+        return false;
+    pollfd fd{int(descriptor), POLLOUT, 0};
+    int error = 0;
+    socklen_t length = sizeof error;
+    return ::poll(&fd, 1, 0) == 1 && fd.revents == POLLOUT &&
+           ::getsockopt(int(descriptor), SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+}
+
 } // namespace
 
 HttpExchange::HttpExchange(QNetworkAccessManager& network, Mode mode, double timeoutSeconds, qsizetype maxBytes,
@@ -148,7 +161,9 @@ void HttpExchange::connectSocket() {
     m_lines = LineSplitter(m_maxBytes);
 
     const bool tls = m_url.scheme() == QLatin1String("https");
+    platform::runtrace::mark("proxy");
     m_proxy = proxyFor(m_network, m_url);
+    platform::runtrace::mark("connect");
     // A plain request through an HTTP proxy goes to the proxy with the full address as its target;
     // everything else (TLS through a proxy, SOCKS) is tunnelled by the socket.
     m_absoluteTarget = !tls && (m_proxy.type() == QNetworkProxy::HttpProxy ||
@@ -183,6 +198,11 @@ void HttpExchange::connectSocket() {
         socket->setProxy(m_proxy);
         connect(socket, &QTcpSocket::connected, this, &HttpExchange::onConnected);
         socket->connectToHost(m_url.host(), static_cast<quint16>(m_url.port(defaultPort)));
+        // A server on this machine has taken the connection by now: the request then goes out at
+        // once, not after whatever the event loop has queued meanwhile. Anything else (a name being
+        // looked up, a distant server, a refusal) takes the usual way through the event loop.
+        if (socket->state() == QAbstractSocket::ConnectingState && connectionEstablished(socket->socketDescriptor()))
+            socket->waitForConnected(1);
     }
 }
 
@@ -220,6 +240,8 @@ void HttpExchange::onConnected() {
     // One request per connection: the answer ends at the latest when the connection does.
     head += "Connection: close\r\n\r\n";
     m_socket->write(head + m_requestBody);
+    // Out now rather than at the next turn of the event loop: the run's panel is built meanwhile.
+    m_socket->flush();
     platform::runtrace::mark("written");
 }
 
