@@ -1,14 +1,14 @@
 #include "llm/HttpExchange.h"
 #include "llm/Tr.h"
 #include "platform/RunTrace.h"
+#include <QHostAddress>
 #include <QNetworkAccessManager>
 #include <QNetworkProxyFactory>
+#include <QSignalBlocker>
 #include <QSslSocket>
 #include <QTcpSocket>
 #include <cmath>
 #include <cstring>
-#include <poll.h>
-#include <sys/socket.h>
 
 namespace corvane::llm {
 
@@ -16,6 +16,7 @@ namespace {
 
 constexpr qsizetype kMaxHeadBytes = 64 * 1024; // status line, headers and chunk lines together
 constexpr int kMaxRedirects = 20;
+constexpr int kLocalConnectMs = 20; // the longest wait for a server on this machine to take a connection
 
 QNetworkReply::NetworkError replyErrorFor(QAbstractSocket::SocketError error) {
     using S = QAbstractSocket::SocketError;
@@ -96,17 +97,6 @@ QNetworkProxy proxyFor(QNetworkAccessManager& network, const QUrl& url) {
         }
     }
     return QNetworkProxy(QNetworkProxy::NoProxy);
-}
-
-// Whether a connection begun without waiting is already up (never waits).
-bool connectionEstablished(qintptr descriptor) {
-    if (descriptor < 0)
-        return false;
-    pollfd fd{int(descriptor), POLLOUT, 0};
-    int error = 0;
-    socklen_t length = sizeof error;
-    return ::poll(&fd, 1, 0) == 1 && fd.revents == POLLOUT &&
-           ::getsockopt(int(descriptor), SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
 }
 
 } // namespace
@@ -198,11 +188,23 @@ void HttpExchange::connectSocket() {
         socket->setProxy(m_proxy);
         connect(socket, &QTcpSocket::connected, this, &HttpExchange::onConnected);
         socket->connectToHost(m_url.host(), static_cast<quint16>(m_url.port(defaultPort)));
-        // A server on this machine has taken the connection by now: the request then goes out at
-        // once, not after whatever the event loop has queued meanwhile. Anything else (a name being
-        // looked up, a distant server, a refusal) takes the usual way through the event loop.
-        if (socket->state() == QAbstractSocket::ConnectingState && connectionEstablished(socket->socketDescriptor()))
-            socket->waitForConnected(1);
+        // A server on this machine takes the connection at once: the request then goes out now,
+        // not after whatever the event loop has queued meanwhile (the run's panel is drawn there).
+        // Anything else, a refusal or a server slow to accept included, takes the usual way.
+        if (socket->state() == QAbstractSocket::ConnectingState && m_proxy.type() == QNetworkProxy::NoProxy &&
+            QHostAddress(m_url.host()).isLoopback()) {
+            bool connected = false;
+            {
+                const QSignalBlocker quiet(socket);
+                connected = socket->waitForConnected(kLocalConnectMs);
+            }
+            if (connected) {
+                onConnected();
+            } else {
+                socket->abort();
+                socket->connectToHost(m_url.host(), static_cast<quint16>(m_url.port(defaultPort)));
+            }
+        }
     }
 }
 
