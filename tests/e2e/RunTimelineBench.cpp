@@ -3,9 +3,11 @@
 // stamps the key as the X server hands it out and the request as it arrives, and prints medians
 // of 10 runs per application and trigger. Nothing is asserted about time. Runs only with
 // CORVANE_E2E_BENCH=1 (target bench_run_timeline); with CORVANE_BENCH_BASE_BINARY set to another
-// build of corvane, the same runs go through that build too, side by side in one table.
+// build of corvane, the same runs go through that build too, side by side in one table;
+// CORVANE_BENCH_FIELD=<part of a name> keeps only the fields whose name holds it.
 #include "e2e/ScenarioFixture.h"
 #include "platform/RunTrace.h"
+#include "platform/linux/AtspiAccessibility.h"
 #include "platform/linux/X11Connection.h"
 #include "platform/linux/XInputKeyTap.h"
 #include <QDir>
@@ -20,7 +22,8 @@ namespace {
 using platform::runtrace::nowUs;
 
 // The steps the binary marks, in the order a run passes them.
-const char* const kSteps[] = {"key", "fired", "run", "app", "found", "text", "info", "started", "shown", "written"};
+const char* const kSteps[] = {"key",     "fired", "run",   "app",     "found",  "text",
+                              "info",    "started", "shown", "begin", "proxy", "connect", "written"};
 constexpr int kRuns = 10;
 
 double median(QList<double> v) {
@@ -52,11 +55,11 @@ QList<Field> fields() {
     out.append({"GTK entry", QStringLiteral("Corvane e2e entry"), [](const QString&) {
                     return startGtkEntry(QStringLiteral("Please make this sentence sound better"));
                 }});
-    out.append({"Qt editor", QStringLiteral("corvane_test_qt_editor"), [](const QString&) {
+    out.append({"Qt editor", QStringLiteral("Corvane test editor"), [](const QString&) {
                     return startQtEditor({QStringLiteral("--plain"), QStringLiteral("Please make this note sound better"),
                                           QStringLiteral("--focus"), QStringLiteral("plain")});
                 }});
-    out.append({"Qt editor 100 KB", QStringLiteral("corvane_test_qt_editor"), [](const QString&) {
+    out.append({"Qt editor 100 KB", QStringLiteral("Corvane test editor"), [](const QString&) {
                     return startQtEditor({QStringLiteral("--plain"), longText(100), QStringLiteral("--focus"),
                                           QStringLiteral("plain")});
                 }});
@@ -89,7 +92,9 @@ protected:
         QString label;
         QHash<QString, QList<double>> steps; // ms after the key
         QList<double> request;
+        QList<double> plainRead; // the field's text read by a plain accessibility client
         int runs = 0;
+        int failed = 0; // runs that sent no request or did not end
     };
 
     // One run: the keys, the request's arrival, then Cancel. The marks the binary printed for it,
@@ -109,8 +114,12 @@ protected:
             return false;
         if (!hotkey)
             m_lastTripleUs = nowUs();
-        if (!waitUntil([&] { return m_arrivedAtUs >= 0; }) || m_keyAtUs < 0)
+        if (!waitUntil([&] { return m_arrivedAtUs >= 0; }, 10000) || m_keyAtUs < 0) {
+            // No request (the field was not read): the panel's error is closed for the next run.
+            waitUntil([&] { return panel->click(QStringLiteral("Close")); }, 3000);
+            waitPanelHidden();
             return false;
+        }
         const bool cancelled = waitUntil([&] { return panel->shows(QStringLiteral("Partial answer")); }) &&
                                waitUntil([&] { return panel->click(QStringLiteral("Cancel")); }) && waitPanelHidden();
         waitUntil([&] { return corvane->output().indexOf("run-trace written", from) >= 0; }, 2000);
@@ -132,7 +141,7 @@ protected:
         std::printf("%-38s", "");
         for (const char* step : kSteps)
             std::printf("%8s", step);
-        std::printf("%9s%9s%9s\n", "request", "min", "max");
+        std::printf("%9s%9s%9s%9s%7s\n", "request", "min", "max", "plain", "failed");
         for (const Row& row : rows) {
             std::printf("%-38s", qPrintable(row.label));
             for (const char* step : kSteps) {
@@ -142,9 +151,10 @@ protected:
                 else
                     std::printf("%8.1f", median(v));
             }
-            std::printf("%9.1f%9.1f%9.1f\n", median(row.request),
+            std::printf("%9.1f%9.1f%9.1f%9.1f%7d\n", median(row.request),
                         row.request.isEmpty() ? -1.0 : *std::min_element(row.request.begin(), row.request.end()),
-                        row.request.isEmpty() ? -1.0 : *std::max_element(row.request.begin(), row.request.end()));
+                        row.request.isEmpty() ? -1.0 : *std::max_element(row.request.begin(), row.request.end()),
+                        median(row.plainRead), row.failed);
         }
         std::fflush(stdout);
     }
@@ -173,30 +183,44 @@ TEST_F(RunTimeline, ThirdSpaceAndHotkeyToRequest) {
         builds.append({QStringLiteral("before"), base});
     builds.append({QStringLiteral("after"), QString()});
 
+    // Corvane runs first and the application starts after it, as in a session where Corvane starts
+    // with the desktop: the application's focus reaches it as an event.
     QList<Row> rows;
-    for (const Field& field : fields()) {
-        SCOPED_TRACE(field.name);
-        auto window = field.start(scratch(QString::fromLatin1(field.name).replace(QLatin1Char(' '), QLatin1Char('-'))));
-        ASSERT_TRUE(waitUntil([&] { return activeWindowTitle().contains(field.title); }, 60000))
-            << field.name << " did not come up; active: " << activeWindowTitle().toStdString();
-        ASSERT_TRUE(pressKeys({QStringLiteral("ctrl+End")}));
-        for (const auto& [buildName, binary] : builds) {
-            CorvaneProcess::Settings settings;
-            settings.ctrlAltSpaceHotkey = true;
-            settings.apiTimeoutSeconds = 600;
-            settings.binary = binary;
-            startCorvane(settings);
+    for (const auto& [buildName, binary] : builds) {
+        CorvaneProcess::Settings settings;
+        settings.ctrlAltSpaceHotkey = true;
+        settings.apiTimeoutSeconds = 600;
+        settings.binary = binary;
+        startCorvane(settings);
+        for (const Field& field : fields()) {
+            if (!QString::fromLatin1(field.name).contains(qEnvironmentVariable("CORVANE_BENCH_FIELD")))
+                continue;
+            SCOPED_TRACE(field.name);
+            auto window = field.start(scratch(QString::fromLatin1(field.name).replace(QLatin1Char(' '), QLatin1Char('-'))));
+            ASSERT_TRUE(waitUntil([&] { return activeWindowTitle().contains(field.title); }, 60000))
+                << field.name << " did not come up; active: " << activeWindowTitle().toStdString();
+            ASSERT_TRUE(pressKeys({QStringLiteral("ctrl+End")}));
             for (const bool hotkey : {false, true}) {
                 Row row;
                 row.label = QStringLiteral("%1 %2 %3").arg(buildName, QString::fromLatin1(field.name),
                                                            hotkey ? QStringLiteral("hotkey") : QStringLiteral("3 spaces"));
                 for (int i = 0; i < kRuns; ++i)
-                    ASSERT_TRUE(runOnce(hotkey, row)) << row.label.toStdString() << context();
+                    if (!runOnce(hotkey, row))
+                        ++row.failed;
+                // The same field's text read the plain way: one call on an element already found.
+                platform::linux_::AtspiAccessibility plain;
+                if (const platform::ElementRef element = plain.searchFocusedElement())
+                    for (int i = 0; i < kRuns; ++i) {
+                        const qint64 from = nowUs();
+                        if (plain.value(element))
+                            row.plainRead.append((nowUs() - from) / 1000.0);
+                    }
                 rows.append(row);
                 print({row});
             }
-            corvane.reset();
+            window.reset();
         }
+        corvane.reset();
     }
     print(rows);
 }
