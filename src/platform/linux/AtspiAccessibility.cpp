@@ -307,6 +307,7 @@ std::optional<AtspiAccessibility::Node> AtspiAccessibility::rememberedFocus(qint
     // Toolkits mark a window or document focused together with the field inside it, and tell in
     // either order: a focused element that takes text wins over one that does not.
     std::optional<Node> firstFocused;
+    std::optional<Node> lastFocusedField;
     for (const atspi::FocusCandidate& c : candidates) {
         if (monotonic().elapsed() > deadline)
             break;
@@ -326,12 +327,13 @@ std::optional<AtspiAccessibility::Node> AtspiAccessibility::rememberedFocus(qint
             auto containerWords = stateWords({c.service, c.container});
             focused = containerWords && atspi::hasState(*containerWords, atspi::Focused);
         }
-        // A field of the active window whose focus went nowhere (while a hotkey's grab holds the
-        // keyboard, and until the toolkit has taken the release) is still the one typed in: the
-        // same as searching the window, which would find nothing focused there, only sooner.
-        if (!focused && editable && activePid > 0 && atspi::hasState(*words, atspi::Showing) &&
-            m_history.lostWithoutSuccessor(c.service, c.path))
-            focused = true;
+        // The field of the active window that last had the focus, when nothing else of its
+        // application took it since, is still the one typed in: a hotkey's grab takes the focus
+        // away, and the toolkit may not have given it back yet (searching the window then finds
+        // nothing focused, and takes long in a big one).
+        if (!focused && editable && activePid > 0 && !lastFocusedField && atspi::hasState(*words, atspi::Showing) &&
+            m_history.lastFocused(c.service) == c.path)
+            lastFocusedField = node;
         if (!focused)
             continue;
         if (editable)
@@ -339,7 +341,7 @@ std::optional<AtspiAccessibility::Node> AtspiAccessibility::rememberedFocus(qint
         if (!firstFocused)
             firstFocused = node;
     }
-    return firstFocused;
+    return lastFocusedField ? lastFocusedField : firstFocused;
 }
 
 std::optional<AtspiAccessibility::Node> AtspiAccessibility::searchWindow(const Node& window, qint64 deadline) {

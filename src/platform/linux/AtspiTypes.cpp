@@ -74,16 +74,13 @@ void FocusHistory::focusChanged(const QString& service, const QString& path, boo
     else
         m_candidates.append({service, path, container});
     trim();
-    LastGained& last = m_lastGained[service];
     if (focused)
-        last = {path, false};
-    else if (last.path == path)
-        last.lost = true;
+        m_lastFocused.insert(service, path);
 }
 
-bool FocusHistory::lostWithoutSuccessor(const QString& service, const QString& path) const {
-    const auto it = m_lastGained.constFind(service);
-    return it != m_lastGained.constEnd() && it->lost && it->path == path;
+std::optional<QString> FocusHistory::lastFocused(const QString& service) const {
+    const auto it = m_lastFocused.constFind(service);
+    return it == m_lastFocused.constEnd() ? std::nullopt : std::optional<QString>(*it);
 }
 
 void FocusHistory::activeDescendantChanged(const QString& service, const QString& container,
@@ -96,12 +93,12 @@ void FocusHistory::activeDescendantChanged(const QString& service, const QString
     remove(descendantService, descendantPath);
     m_candidates.prepend({descendantService, descendantPath, container});
     trim();
-    m_lastGained[service] = {descendantPath, false};
+    m_lastFocused.insert(service, descendantPath);
 }
 
 void FocusHistory::forgetApp(const QString& service) {
     m_candidates.removeIf([&](const FocusCandidate& c) { return c.service == service; });
-    m_lastGained.remove(service);
+    m_lastFocused.remove(service);
 }
 
 } // namespace corvane::platform::linux_::atspi

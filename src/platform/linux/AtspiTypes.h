@@ -5,6 +5,7 @@
 #include <QRect>
 #include <QRectF>
 #include <QStringList>
+#include <optional>
 
 namespace corvane::platform::linux_::atspi {
 
@@ -61,22 +62,17 @@ public:
 
     bool seenAny() const { return m_seenAny; }
     const QList<FocusCandidate>& candidates() const { return m_candidates; }
-    // Whether the element was the last of its application to gain focus and has lost it since,
-    // with nothing of that application gaining focus after it: the focus left for no element the
-    // bus knows of. A keyboard grab does that (GTK drops the focused state while a grabbed key is
-    // held and gives it back only after the release), so does a window that lost the keyboard.
-    bool lostWithoutSuccessor(const QString& service, const QString& path) const;
+    // The element of the application that gained focus last, whatever happened to its focus since:
+    // while a grabbed key is held, and for a moment after, GTK widgets report no focus at all (some
+    // without an event), though the field is still the one the user types in.
+    std::optional<QString> lastFocused(const QString& service) const;
 
 private:
     void remove(const QString& service, const QString& path);
     void trim();
 
-    struct LastGained {
-        QString path;
-        bool lost = false;
-    };
     QList<FocusCandidate> m_candidates;
-    QHash<QString, LastGained> m_lastGained; // by application
+    QHash<QString, QString> m_lastFocused; // by application
     bool m_seenAny = false;
 };
 
