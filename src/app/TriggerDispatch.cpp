@@ -15,9 +15,11 @@ TriggerDispatch::TriggerDispatch(trigger::EngineControl& engine, TriggerFn trigg
     : QObject(parent), m_engine(engine), m_trigger(std::move(trigger)), m_panel(panel), m_usage(usage),
       m_hotkeys(hotkeys), m_settings(settings), m_appRules(appRules) {}
 
+// The monitor and the hotkeys call from a loop turn of their own, never from inside the key
+// handling: their run starts right away, ahead of whatever else is queued.
 void TriggerDispatch::triggerFromMonitor() {
     DiagLog::event(QStringLiteral("EventMonitor onTrigger → performTrigger"));
-    performTrigger(std::nullopt, QStringLiteral("space"));
+    gate(std::nullopt, QStringLiteral("space"));
 }
 
 void TriggerDispatch::triggerSelected() {
@@ -27,15 +29,9 @@ void TriggerDispatch::triggerSelected() {
 
 void TriggerDispatch::dispatchHotkey(const QString& id) {
     DiagLog::event(QStringLiteral("trigger via HOTKEY id=") + id);
-    QPointer<TriggerDispatch> self(this);
-    QTimer::singleShot(0, this, [self, id] {
-        if (!self)
-            return;
-        // The rule is looked up now, not when it was registered.
-        const std::optional<QString> forced =
-            id == QLatin1String("global") ? std::nullopt : self->ruleRecipe(id);
-        self->performTrigger(forced, QStringLiteral("hotkey"));
-    });
+    // The rule is looked up now, not when it was registered.
+    const std::optional<QString> forced = id == QLatin1String("global") ? std::nullopt : ruleRecipe(id);
+    gate(forced, QStringLiteral("hotkey"));
 }
 
 void TriggerDispatch::performTrigger(std::optional<QString> forcedRecipeID, const QString& source) {

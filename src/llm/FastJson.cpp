@@ -50,163 +50,116 @@ bool sameKey(std::string_view name, const char (&key)[N]) {
     return ((a ^ c) | (b ^ d)) == 0;
 }
 
-// The parsed document as simdjson lays it out: one 64-bit word per value (two for a number), the
-// type in the top byte. A container's word points past its end, a string's into the string buffer
-// (a 32-bit length, then the bytes). Walking it directly costs a fraction of the element API.
-class Tape {
-public:
-    explicit Tape(const simdjson::dom::document& doc) : m_words(doc.tape.get()), m_strings(doc.string_buf.get()) {}
+using simdjson::dom::element;
+using simdjson::dom::element_type;
 
-    static constexpr size_t root = 1; // word 0 frames the document
-
-    char type(size_t i) const { return static_cast<char>(m_words[i] >> 56); }
-
-    // The word just past the value at i.
-    size_t after(size_t i) const {
-        switch (type(i)) {
-        case '{':
-        case '[':
-            return static_cast<uint32_t>(m_words[i]);
-        case 'l':
-        case 'u':
-        case 'd':
-            return i + 2;
-        default:
-            return i + 1;
-        }
-    }
-
-    std::string_view string(size_t i) const {
-        const uint8_t* at = m_strings + (m_words[i] & 0x00FFFFFFFFFFFFFFull);
-        uint32_t length;
-        std::memcpy(&length, at, sizeof length);
-        return {reinterpret_cast<const char*>(at + sizeof length), length};
-    }
-
-    QString text(size_t i) const { return textOf(string(i)); }
-
-    // The value of the object's member when it has the type asked for, else 0. The last of
-    // duplicate keys wins, as in the full reader. (The key's length is known when compiling, so
-    // the comparison is a few instructions.)
-    template <size_t N>
-    size_t member(size_t object, const char (&key)[N], char wanted) const {
-        if (object == 0 || type(object) != '{')
-            return 0;
-        size_t found = 0;
-        const size_t end = after(object) - 1; // the closing word
-        for (size_t k = object + 1; k < end;) {
-            const size_t value = k + 1;
-            if (sameKey(string(k), key))
-                found = value;
-            k = after(value);
-        }
-        return found != 0 && type(found) == wanted ? found : 0;
-    }
-
-    // Calls f for each element of the array at i; stops early when f returns false.
-    template <typename F>
-    bool eachElement(size_t array, F&& f) const {
-        const size_t end = after(array) - 1;
-        for (size_t e = array + 1; e < end; e = after(e)) {
-            if (!f(e))
-                return false;
-        }
-        return true;
-    }
-
-    // The first element of an array whose every element is an object, else 0.
-    size_t firstOfObjects(size_t array) const {
-        if (array == 0)
-            return 0;
-        size_t first = 0;
-        const bool allObjects = eachElement(array, [&](size_t e) {
-            if (first == 0)
-                first = e;
-            return type(e) == '{';
-        });
-        return allObjects ? first : 0;
-    }
-
-    // Whether every number is one the full reader takes the same way. The full reader refuses a
-    // number that rounds to zero or to a subnormal from non-zero digits, which simdjson takes; a
-    // zero written as a decimal ("0.0") cannot be told apart here and is left to it too.
-    bool numbersAgree() const {
-        const size_t end = static_cast<uint32_t>(m_words[0]) - 1;
-        // Most events hold no decimal number at all: a pass without branches finds no word that
-        // could be one (a number's value word may look like one; the walk below then decides).
-        bool maybeDouble = false;
-        for (size_t i = root; i < end; ++i)
-            maybeDouble |= (m_words[i] >> 56) == 'd';
-        if (!maybeDouble)
-            return true;
-        bool agree = true;
-        for (size_t i = root; i < end;) {
-            const char t = type(i);
-            const bool isDouble = t == 'd';
-            double d;
-            std::memcpy(&d, &m_words[i + 1], sizeof d); // the closing word is always there to read
-            agree &= !isDouble || std::isnormal(d);
-            i += 1 + static_cast<size_t>(isDouble | (t == 'l') | (t == 'u'));
-        }
-        return agree;
-    }
-
-private:
-    const uint64_t* m_words;
-    const uint8_t* m_strings;
-};
-
+// The value of the object's member when it has the type asked for. The last of duplicate keys
+// wins, as in the full reader. (The key's length is known when compiling, so the comparison is a
+// few instructions.)
 template <size_t N>
-std::optional<QString> stringMember(const Tape& t, size_t object, const char (&key)[N]) {
-    const size_t value = t.member(object, key, '"');
-    return value ? std::optional<QString>(t.text(value)) : std::nullopt;
+std::optional<element> member(const std::optional<element>& object, const char (&key)[N], element_type wanted) {
+    if (!object || object->type() != element_type::OBJECT)
+        return std::nullopt;
+    std::optional<element> found;
+    for (const simdjson::dom::key_value_pair field : simdjson::dom::object(*object))
+        if (sameKey(field.key, key))
+            found = field.value;
+    if (!found || found->type() != wanted)
+        return std::nullopt;
+    return found;
 }
 
-std::optional<QString> openAIText(const Tape& t) {
-    const size_t choice = t.firstOfObjects(t.member(Tape::root, "choices", '['));
-    if (choice == 0)
+std::string_view stringOf(const element& e) {
+    std::string_view s;
+    if (e.get_string().get(s) != simdjson::SUCCESS)
+        return {}; // never: only called on strings
+    return s;
+}
+
+// The first element of an array whose every element is an object.
+std::optional<element> firstOfObjects(const std::optional<element>& array) {
+    if (!array)
         return std::nullopt;
-    if (const size_t delta = t.member(choice, "delta", '{')) {
-        if (std::optional<QString> text = stringMember(t, delta, "content"))
+    std::optional<element> first;
+    for (const element e : simdjson::dom::array(*array)) {
+        if (e.type() != element_type::OBJECT)
+            return std::nullopt;
+        if (!first)
+            first = e;
+    }
+    return first;
+}
+
+// Whether every number is one the full reader takes the same way. The full reader refuses a
+// number that rounds to zero or to a subnormal from non-zero digits, which simdjson takes; a zero
+// written as a decimal ("0.0") cannot be told apart here and is left to it too.
+bool numbersAgree(const element& e) {
+    switch (e.type()) {
+    case element_type::OBJECT:
+        for (const simdjson::dom::key_value_pair field : simdjson::dom::object(e))
+            if (!numbersAgree(field.value))
+                return false;
+        return true;
+    case element_type::ARRAY:
+        for (const element item : simdjson::dom::array(e))
+            if (!numbersAgree(item))
+                return false;
+        return true;
+    case element_type::DOUBLE: {
+        double d = 0;
+        return e.get_double().get(d) == simdjson::SUCCESS && std::isnormal(d);
+    }
+    default:
+        return true;
+    }
+}
+
+template <size_t N>
+std::optional<QString> stringMember(const std::optional<element>& object, const char (&key)[N]) {
+    const auto value = member(object, key, element_type::STRING);
+    return value ? std::optional<QString>(textOf(stringOf(*value))) : std::nullopt;
+}
+
+std::optional<QString> openAIText(const element& root) {
+    const auto choice = firstOfObjects(member(root, "choices", element_type::ARRAY));
+    if (!choice)
+        return std::nullopt;
+    if (const auto delta = member(choice, "delta", element_type::OBJECT)) {
+        if (std::optional<QString> text = stringMember(delta, "content"))
             return text;
     }
-    if (const size_t message = t.member(choice, "message", '{'))
-        return stringMember(t, message, "content");
+    if (const auto message = member(choice, "message", element_type::OBJECT))
+        return stringMember(message, "content");
     return std::nullopt;
 }
 
-std::optional<QString> anthropicText(const Tape& t) {
-    const size_t type = t.member(Tape::root, "type", '"');
-    if (type == 0 || t.string(type) != "content_block_delta")
+std::optional<QString> anthropicText(const element& root) {
+    const auto type = member(root, "type", element_type::STRING);
+    if (!type || stringOf(*type) != "content_block_delta")
         return std::nullopt;
-    return stringMember(t, t.member(Tape::root, "delta", '{'), "text");
+    return stringMember(member(root, "delta", element_type::OBJECT), "text");
 }
 
-std::optional<QString> geminiText(const Tape& t) {
-    const size_t candidate = t.firstOfObjects(t.member(Tape::root, "candidates", '['));
-    const size_t content = t.member(candidate, "content", '{');
-    const size_t parts = t.member(content, "parts", '[');
-    if (parts == 0 || !t.eachElement(parts, [&](size_t part) { return t.type(part) == '{'; }))
+std::optional<QString> geminiText(const element& root) {
+    const auto candidate = firstOfObjects(member(root, "candidates", element_type::ARRAY));
+    const auto content = member(candidate, "content", element_type::OBJECT);
+    const auto parts = member(content, "parts", element_type::ARRAY);
+    if (!parts)
         return std::nullopt;
+    for (const element part : simdjson::dom::array(*parts))
+        if (part.type() != element_type::OBJECT)
+            return std::nullopt;
     // Nearly always one part: its text is the answer as it stands.
-    size_t only = 0;
-    int count = 0;
-    t.eachElement(parts, [&](size_t part) {
-        if (const size_t text = t.member(part, "text", '"')) {
-            only = text;
-            ++count;
+    std::optional<QString> joined;
+    for (const element part : simdjson::dom::array(*parts)) {
+        if (const auto text = member(part, "text", element_type::STRING)) {
+            if (joined)
+                *joined += textOf(stringOf(*text));
+            else
+                joined = textOf(stringOf(*text));
         }
-        return true;
-    });
-    if (count <= 1)
-        return only ? t.text(only) : QString();
-    QString joined;
-    t.eachElement(parts, [&](size_t part) {
-        if (const size_t text = t.member(part, "text", '"'))
-            joined += t.text(text);
-        return true;
-    });
-    return joined;
+    }
+    return joined.value_or(QString());
 }
 
 } // namespace
@@ -237,22 +190,21 @@ std::optional<std::optional<QString>> eventText(QByteArrayView payload, APIForma
     }
     simdjson::dom::parser& parser = reader.parser;
 
-    simdjson::dom::element root;
+    element root;
     if (parser.parse(reader.padded.data(), blocks, false).get(root) != simdjson::SUCCESS)
         return std::nullopt; // undecided
-    const Tape tape(parser.doc);
-    const char top = tape.type(Tape::root);
-    if (top == '[')
+    const element_type top = root.type();
+    if (top == element_type::ARRAY)
         return std::optional<QString>(); // an array on top holds no text for either reader
-    if (top != '{' || !tape.numbersAgree())
+    if (top != element_type::OBJECT || !numbersAgree(root))
         return std::nullopt;
     switch (format.value()) {
     case APIFormat::OpenAI:
-        return openAIText(tape);
+        return openAIText(root);
     case APIFormat::Anthropic:
-        return anthropicText(tape);
+        return anthropicText(root);
     case APIFormat::Gemini:
-        return geminiText(tape);
+        return geminiText(root);
     }
     return std::nullopt;
 }

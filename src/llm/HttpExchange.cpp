@@ -1,7 +1,10 @@
 #include "llm/HttpExchange.h"
 #include "llm/Tr.h"
+#include "platform/RunTrace.h"
+#include <QHostAddress>
 #include <QNetworkAccessManager>
 #include <QNetworkProxyFactory>
+#include <QSignalBlocker>
 #include <QSslSocket>
 #include <QTcpSocket>
 #include <algorithm>
@@ -14,6 +17,7 @@ namespace {
 
 constexpr qsizetype kMaxHeadBytes = 64 * 1024; // status line, headers and chunk lines together
 constexpr int kMaxRedirects = 20;
+constexpr int kLocalConnectMs = 20; // the longest wait for a server on this machine to take a connection
 
 // Headers that identify or authorise the sender; they never follow a redirect to another origin.
 constexpr const char* kCredentialHeaders[] = {"authorization", "proxy-authorization", "cookie", "x-api-key",
@@ -152,7 +156,9 @@ void HttpExchange::connectSocket() {
     m_lines = LineSplitter(m_maxBytes);
 
     const bool tls = m_url.scheme() == QLatin1String("https");
+    platform::runtrace::mark("proxy");
     m_proxy = proxyFor(m_network, m_url);
+    platform::runtrace::mark("connect");
     // A plain request through an HTTP proxy goes to the proxy with the full address as its target;
     // everything else (TLS through a proxy, SOCKS) is tunnelled by the socket.
     m_absoluteTarget = !tls && (m_proxy.type() == QNetworkProxy::HttpProxy ||
@@ -188,6 +194,23 @@ void HttpExchange::connectSocket() {
         socket->setProxy(m_proxy);
         connect(socket, &QTcpSocket::connected, this, &HttpExchange::onConnected);
         socket->connectToHost(m_url.host(), static_cast<quint16>(m_url.port(defaultPort)));
+        // A server on this machine takes the connection at once: the request then goes out now,
+        // not after whatever the event loop has queued meanwhile (the run's panel is drawn there).
+        // Anything else, a refusal or a server slow to accept included, takes the usual way.
+        if (socket->state() == QAbstractSocket::ConnectingState && m_proxy.type() == QNetworkProxy::NoProxy &&
+            QHostAddress(m_url.host()).isLoopback()) {
+            bool connected = false;
+            {
+                const QSignalBlocker quiet(socket);
+                connected = socket->waitForConnected(kLocalConnectMs);
+            }
+            if (connected) {
+                onConnected();
+            } else {
+                socket->abort();
+                socket->connectToHost(m_url.host(), static_cast<quint16>(m_url.port(defaultPort)));
+            }
+        }
     }
 }
 
@@ -225,6 +248,9 @@ void HttpExchange::onConnected() {
     // One request per connection: the answer ends at the latest when the connection does.
     head += "Connection: close\r\n\r\n";
     m_socket->write(head + m_requestBody);
+    // Out now rather than at the next turn of the event loop: the run's panel is built meanwhile.
+    m_socket->flush();
+    platform::runtrace::mark("written");
 }
 
 void HttpExchange::onReadyRead() {

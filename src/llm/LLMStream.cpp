@@ -4,6 +4,7 @@
 #include "llm/SsePayload.h"
 #include "llm/TextUtil.h"
 #include "llm/Tr.h"
+#include "platform/RunTrace.h"
 #include "stores/SettingsStore.h"
 #include <QNetworkAccessManager>
 #include <qcoro/qcorotask.h>
@@ -29,6 +30,7 @@ void LLMStream::dropExchange() {
 }
 
 void LLMStream::begin() {
+    platform::runtrace::mark("begin");
     if (m_finished)
         return;
     if (!m_params.useBuiltIn) {

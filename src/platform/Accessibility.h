@@ -26,6 +26,13 @@ struct AccessibleValue {
     double number = 0;
 };
 
+// What deciding about an element takes, asked for together.
+struct ElementFacts {
+    std::optional<QString> role;
+    QStringList states;
+    std::optional<QRectF> extents;
+};
+
 struct TextRange {
     int start = 0;    // in characters (code points)
     int length = 0;
@@ -50,6 +57,9 @@ public:
     virtual std::optional<QString> role(const ElementRef& element) = 0;
     // Raw state names ("editable", "multi-line", "single-line", "focused", ...).
     virtual QStringList states(const ElementRef& element) = 0;
+    // Role, states and extents at once. A backend that can ask for them in one round trip does;
+    // this one asks one after the other.
+    virtual ElementFacts facts(const ElementRef& element) { return {role(element), states(element), extents(element)}; }
     virtual std::optional<TextRange> selection(const ElementRef& element) = 0;
     // Process id of the application that owns the element (0 when unknown).
     virtual qint64 processId(const ElementRef& element) = 0;

@@ -3,13 +3,78 @@
 
 namespace corvane::stores::graphemes {
 
-qsizetype count(const QString& text) {
-    if (text.isEmpty())
-        return 0;
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+namespace {
+
+// Qt's finder works out every kind of break (words, lines, sentences too) for all of the text it
+// is given before it answers: on a long text that costs far more than walking it. So it is only
+// ever given a part of it.
+
+bool ascii(char16_t c) { return c < 0x80; }
+
+// Two ASCII characters other than CR LF are always split: no rule joins them, and what comes
+// before the first cannot change that.
+bool safeBreak(const char16_t* s, qsizetype at) {
+    return ascii(s[at - 1]) && ascii(s[at]) && !(s[at - 1] == u'\r' && s[at] == u'\n');
+}
+
+qsizetype clusters(const QChar* chars, qsizetype length) {
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, chars, length);
     qsizetype n = 0;
     while (finder.toNextBoundary() != -1)
         ++n;
+    return n;
+}
+
+// The end of the n-th character within the first window units of text, when the window settles
+// it: -1 when the text has fewer than n, 0 when a longer window is needed.
+qsizetype nthEnd(const QString& text, qsizetype n, qsizetype window) {
+    const bool whole = window >= text.size();
+    const qsizetype length = whole ? text.size() : window;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text.constData(), length);
+    qsizetype end = 0;
+    for (qsizetype seen = 0; seen < n; ++seen) {
+        end = finder.toNextBoundary();
+        if (end == -1)
+            return whole ? -1 : 0;
+    }
+    // The window's own end is a break only for the window: the character may go on past it.
+    return whole || end < length ? end : 0;
+}
+
+// Looks at longer and longer beginnings of text: a character rarely spans more than a few units.
+qsizetype nthEnd(const QString& text, qsizetype n) {
+    for (qsizetype window = n * 4 + 64;; window *= 2)
+        if (const qsizetype end = nthEnd(text, n, window); end != 0)
+            return end;
+}
+
+} // namespace
+
+qsizetype count(const QString& text) {
+    const auto* s = reinterpret_cast<const char16_t*>(text.constData());
+    const qsizetype size = text.size();
+    qsizetype n = 0;
+    qsizetype i = 0;
+    while (i < size) {
+        // Plain ASCII counts one by one (CR LF as one).
+        if (i + 1 == size || safeBreak(s, i + 1)) {
+            if (ascii(s[i])) {
+                ++n;
+                ++i;
+                continue;
+            }
+        } else if (s[i] == u'\r' && s[i + 1] == u'\n' && (i + 2 == size || safeBreak(s, i + 2))) {
+            ++n;
+            i += 2;
+            continue;
+        }
+        // Anything else up to the next certain break goes through Qt's finder.
+        qsizetype end = i + 1;
+        while (end < size && !safeBreak(s, end))
+            ++end;
+        n += clusters(text.constData() + i, end - i);
+        i = end;
+    }
     return n;
 }
 
@@ -19,11 +84,18 @@ bool hasAtLeast(const QString& text, qsizetype n) {
     // A cluster takes at least one UTF-16 unit.
     if (text.size() < n)
         return false;
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    for (qsizetype seen = 0; seen < n; ++seen)
-        if (finder.toNextBoundary() == -1)
+    // The n-th character exists when it starts inside the window, wherever it ends.
+    for (qsizetype window = n * 4 + 64;; window *= 2) {
+        const bool whole = window >= text.size();
+        QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text.constData(), whole ? text.size() : window);
+        qsizetype seen = 0;
+        while (seen < n && finder.toNextBoundary() != -1)
+            ++seen;
+        if (seen == n)
+            return true;
+        if (whole)
             return false;
-    return true;
+    }
 }
 
 QString prefix(const QString& text, qsizetype n) {
@@ -32,17 +104,8 @@ QString prefix(const QString& text, qsizetype n) {
     // A cluster takes at least one UTF-16 unit, so short texts need no walk.
     if (text.size() <= n)
         return text;
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype seen = 0;
-    qsizetype end = 0;
-    while (seen < n) {
-        const qsizetype next = finder.toNextBoundary();
-        if (next == -1)
-            return text;
-        end = next;
-        ++seen;
-    }
-    return text.left(end);
+    const qsizetype end = nthEnd(text, n);
+    return end < 0 ? text : text.left(end);
 }
 
 } // namespace corvane::stores::graphemes

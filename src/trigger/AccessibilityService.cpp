@@ -1,4 +1,5 @@
 #include "trigger/AccessibilityService.h"
+#include "platform/RunTrace.h"
 #include <QLocale>
 
 namespace corvane::trigger {
@@ -63,16 +64,19 @@ std::optional<QString> AccessibilityService::focusedElementValue() {
 
 std::optional<AccessibilityService::ElementInfo> AccessibilityService::readFocusedElementInfo() {
     auto element = focusedElement();
+    platform::runtrace::mark("found");
     if (!element)
         return std::nullopt;
-    const auto kind = classify(m_a11y.role(element), m_a11y.states(element));
+    const platform::ElementFacts facts = m_a11y.facts(element);
+    const auto kind = classify(facts.role, facts.states);
     if (kind == FieldKind::Password)
         return std::nullopt;
     auto text = getText(element);
+    platform::runtrace::mark("text");
     if (!text)
         return std::nullopt;
-    ElementInfo info{element, *text, {}, {}, kind};
-    if (const auto rect = m_a11y.extents(element)) {
+    ElementInfo info{element, std::move(*text), {}, {}, kind};
+    if (const auto& rect = facts.extents) {
         info.position = rect->topLeft();
         info.size = rect->size();
     }

@@ -1,5 +1,6 @@
 #include "trigger/EventMonitor.h"
 #include "platform/Clock.h"
+#include "platform/RunTrace.h"
 #include "platform/VirtualKeys.h"
 #include "stores/DiagLog.h"
 #include "stores/SettingsStore.h"
@@ -68,6 +69,7 @@ void EventMonitor::handleEvent(const platform::KeyEvent& event) {
     // Modifier keys are state, not typing: Shift held for a space neither counts nor resets.
     if (!event.pressed || event.isModifier)
         return;
+    const int64_t receivedUs = platform::runtrace::enabled() ? platform::runtrace::nowUs() : -1;
     // Never the key itself: the log must not become a record of what the user types.
     DiagLog::throttled(QStringLiteral("keydown"), 30, QStringLiteral("EventMonitor keyDown arriving"));
     if (event.keyCode != platform::keys::Space) {
@@ -79,6 +81,8 @@ void EventMonitor::handleEvent(const platform::KeyEvent& event) {
     if (!m_spaceRecord.recordSpace(double(m_clock.uptimeMs()), m_settings))
         return;
     DiagLog::event(QStringLiteral("EventMonitor triple-space FIRED"));
+    platform::runtrace::mark("key", receivedUs);
+    platform::runtrace::mark("fired");
     m_clock.schedule(0, this, [self = QPointer<EventMonitor>(this)] {
         if (self && self->onTrigger)
             self->onTrigger();

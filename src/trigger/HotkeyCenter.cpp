@@ -1,5 +1,6 @@
 #include "trigger/HotkeyCenter.h"
 #include "platform/Clock.h"
+#include "platform/RunTrace.h"
 #include "platform/VirtualKeys.h"
 #include "stores/DiagLog.h"
 #include <QCoreApplication>
@@ -129,6 +130,7 @@ void HotkeyCenter::ensureInstalled() {
         }
         if (!m_held.remove(signature))
             return;
+        platform::runtrace::mark("fired");
         m_clock.schedule(0, this, [this, signature] { dispatch(signature); });
     });
     m_installed = true;

@@ -4,6 +4,7 @@
 #include "stores/OptimizationLogger.h"
 #include "trigger/StreamPump.h"
 #include "trigger/TriggerEngine.h"
+#include <QCoreApplication>
 #include <exception>
 
 namespace corvane::trigger {
@@ -39,6 +40,13 @@ TriggerEngine::StartedStream TriggerEngine::startStream(const QString& prompt, c
     }
     if (!started.stream && started.raisedMessage.isEmpty())
         started.raisedMessage = tr("The model request could not be started.");
+    if (started.stream) {
+        started.pump = std::make_unique<StreamPump>(*started.stream);
+        // A stream starts its request from the event loop. It starts now instead: the record and
+        // the panel that follow take a while to build and draw, and nothing of that needs to stand
+        // between the user's key and the request.
+        QCoreApplication::sendPostedEvents(started.stream.get(), QEvent::MetaCall);
+    }
     return started;
 }
 
@@ -52,13 +60,11 @@ QCoro::Task<> TriggerEngine::readStream(QString original, StartedStream started,
                      elapsed());
         co_return;
     }
-    llm::ModelStream& stream = *started.stream;
-
-    StreamPump pump(stream);
-    m_pump = &pump;
+    const std::unique_ptr<StreamPump> pump = std::move(started.pump);
+    m_pump = pump.get();
     QString accumulated;
     while (true) {
-        const auto event = co_await pump.next();
+        const auto event = co_await pump->next();
         if (generation != m_generation || !event)
             break;  // the session ended: its remaining events are dropped
         if (event->type == llm::StreamEvent::Type::Token) {
@@ -81,7 +87,7 @@ QCoro::Task<> TriggerEngine::readStream(QString original, StartedStream started,
         }
         break;  // a terminal event is the last one of a stream
     }
-    if (m_pump == &pump)
+    if (m_pump == pump.get())
         m_pump = nullptr;
 }
 

@@ -18,6 +18,7 @@
 #include "trigger/ClipboardBridge.h"
 #include "trigger/EngineControl.h"
 #include "trigger/PanelPresenter.h"
+#include "trigger/StreamPump.h"
 #include "trigger/TriggerState.h"
 #include "trigger/UpdateGate.h"
 #include "trigger/UsageEvents.h"
@@ -124,6 +125,7 @@ private:
     // A model request that has been sent off, or why it could not be.
     struct StartedStream {
         std::unique_ptr<llm::ModelStream, StreamDisposer> stream;
+        std::unique_ptr<StreamPump> pump; // with the stream: keeps what it says until readStream() reads it
         QString raisedMessage;  // set when there is no stream
         qint64 startedMs = 0;   // uptime when the request was asked for
     };
@@ -153,7 +155,7 @@ private:
     void fail(const QString& message, const std::optional<QString>& detail, const QString& original,
               const QString& kind);
     // Sends the request. The caller records and shows the run right after, in the same turn, then
-    // reads the answer with readStream(); the stream delivers nothing before that.
+    // reads the answer with readStream(); what the stream says meanwhile waits in its pump.
     StartedStream startStream(const QString& prompt, const stores::PromptRecipe& recipe);
     QCoro::Task<> readStream(QString original, StartedStream started, QString recipeName, QString action);
     void streamFailed(const QString& original, const QString& recipeName, const QString& action,

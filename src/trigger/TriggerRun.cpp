@@ -1,5 +1,6 @@
 // Starting a run: the gates, reading the field (accessibility first, the clipboard second), the
 // refusals, the recipe choice and the hand-over to the model stream.
+#include "platform/RunTrace.h"
 #include "stores/DiagLog.h"
 #include "stores/Graphemes.h"
 #include "stores/OptimizationLogger.h"
@@ -20,6 +21,7 @@ QString flag(bool b) { return b ? QStringLiteral("true") : QStringLiteral("false
 } // namespace
 
 QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
+    platform::runtrace::mark("run");
     // 1. Gates.
     if (m_busy != Busy::None) {
         DiagLog::event(QStringLiteral("trigger IGNORED: engine busy (") + busyName() + QLatin1Char(')'));
@@ -41,6 +43,7 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
     // The application and window are taken once; keys only ever go to this window.
     const auto app = m_activeApp.frontmost();
     const QString bundleID = app ? app->appId : QString();
+    platform::runtrace::mark("app");
     DiagLog::event(QStringLiteral("trigger BEGIN frontApp=") + (bundleID.isEmpty() ? QStringLiteral("?") : bundleID) +
                    QStringLiteral(" forced=") + forcedRecipeID.value_or(QStringLiteral("nil")));
 
@@ -124,6 +127,7 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
                                                   : QStringLiteral("clipboard");
     StartedStream started = startStream(composedUserMessage(input, choice.recipe.name, frontmostAppName(), readMode),
                                         choice.recipe);
+    platform::runtrace::mark("started");
     setState(TriggerState::optimizing());
     m_activity.setActivity(AppActivity::Triggered);
     m_logger.log(OptimizationLog::LogStatus::Triggered, input, std::nullopt, std::nullopt, choice.recipe.name,
@@ -134,6 +138,7 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
     else
         m_panel.show(input, std::nullopt, QSizeF(0, 0), choice.recipe.id);
     m_activity.setActivity(AppActivity::Optimizing);
+    platform::runtrace::mark("shown");
 
     // 7. Read the answer.
     co_await readStream(input, std::move(started), choice.recipe.name, QStringLiteral("process"));
@@ -155,6 +160,7 @@ QCoro::Task<TriggerEngine::FieldRead> TriggerEngine::readFocusedField(QString bu
     read.info = m_accessibilityService.getFocusedElementInfo();
     if (read.info)
         read.text = read.info->text;
+    platform::runtrace::mark("info");
     DiagLog::event(QStringLiteral("trigger AX read: ") +
                    (read.text ? QStringLiteral("OK len=") + QString::number(stores::graphemes::count(*read.text))
                               : QStringLiteral("nil")));

@@ -136,4 +136,37 @@ TEST(FocusHistory, KeepsTheNewestCandidatesFirst) {
     EXPECT_TRUE(many.seenAny());
 }
 
+// The last element of each application to gain focus, whatever focus changes came after it.
+TEST(FocusHistory, RemembersEachApplicationsLastFocus) {
+    const auto q = [](const char* s) { return QString::fromLatin1(s); };
+    enum Kind { Gain, Loss, Descendant, Gone };
+    const struct {
+        const char* name;
+        QList<std::pair<Kind, const char*>> events; // in the application ":1.5", but for "other:"
+        std::optional<QString> last;
+    } cases[] = {
+        {"focused", {{Gain, "/field"}}, q("/field")},
+        {"lost to nothing (a grab)", {{Gain, "/field"}, {Loss, "/field"}}, q("/field")},
+        {"lost to a button", {{Gain, "/field"}, {Gain, "/button"}, {Loss, "/field"}}, q("/button")},
+        {"lost to a list item", {{Gain, "/field"}, {Descendant, "/item"}, {Loss, "/field"}}, q("/item")},
+        {"another application's focus counts not", {{Gain, "/field"}, {Gain, "other:/b"}}, q("/field")},
+        {"never seen focused", {{Loss, "/field"}}, std::nullopt},
+        {"application gone", {{Gain, "/field"}, {Gone, ""}}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        FocusHistory h;
+        for (const auto& [kind, what] : c.events) {
+            const QString path = q(what).section(QLatin1Char(':'), -1);
+            const QString service = q(what).startsWith(QLatin1String("other:")) ? q(":1.7") : q(":1.5");
+            switch (kind) {
+            case Gain: h.focusChanged(service, path, true); break;
+            case Loss: h.focusChanged(service, path, false); break;
+            case Descendant: h.activeDescendantChanged(service, q("/list"), service, path); break;
+            case Gone: h.forgetApp(service); break;
+            }
+        }
+        EXPECT_EQ(h.lastFocused(q(":1.5")), c.last) << c.name;
+    }
+}
+
 } // namespace

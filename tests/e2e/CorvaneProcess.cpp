@@ -82,7 +82,7 @@ bool CorvaneProcess::start(QString* why) {
     m_process.setStandardErrorFile(path(QStringLiteral("output.txt")), QIODevice::Append);
     QElapsedTimer clock;
     clock.start();
-    m_process.start(QStringLiteral(CORVANE_E2E_BINARY), {});
+    m_process.start(m_settings.binary.isEmpty() ? QStringLiteral(CORVANE_E2E_BINARY) : m_settings.binary, {});
     if (!m_process.waitForStarted(10000)) {
         *why = QStringLiteral("corvane did not start: ") + m_process.errorString();
         return false;

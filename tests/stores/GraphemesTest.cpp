@@ -1,5 +1,7 @@
 #include "StoresFixture.h"
 #include "stores/Graphemes.h"
+#include <QTextBoundaryFinder>
+#include <iterator>
 
 using namespace corvane::stores;
 
@@ -29,6 +31,10 @@ TEST(GraphemesTest, CountsUserPerceivedCharacters) {
         {kFlag + kFlag, 2},      {kThumb, 1},               {kCombined, 1},
         {kHangul, 1},            {QString::fromUtf8("漢字かな"), 4},
         {QStringLiteral("a\r\nb"), 3}, // CR LF is one character
+        {QStringLiteral("\r\n\r\n"), 2},  {QStringLiteral("\r\r\n"), 2},
+        // plain text around the clusters, which join with the letter before them
+        {QStringLiteral("ab") + kCombined + QStringLiteral("c\r\nd") + kFlag + kFlag + QStringLiteral("e") + kFamily, 10},
+        {QStringLiteral("x") + QString(QChar(0x0301)) + QStringLiteral("\r\n") + QString(QChar(0x0301)), 3},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(graphemes::count(c.text), c.expected) << c.text.toStdString();
@@ -79,6 +85,20 @@ TEST(GraphemesTest, LongTextsCutTheSameAsShortOnes) {
         EXPECT_EQ(graphemes::prefix(c.text, 80), c.expected);
     }
     EXPECT_EQ(graphemes::count(zalgo + zalgo), 2);
+
+    // A long text of every kind of character counts as Qt's finder counts it all at once.
+    const QString units[] = {QStringLiteral("a"), QStringLiteral(" "), QStringLiteral("\r"), QStringLiteral("\n"),
+                             kFamily, kFlag, kThumb, kCombined, kHangul, QString(QChar(0x0301)), QString::fromUtf8("字")};
+    QString mixed;
+    for (int i = 0; i < 20000; ++i)
+        mixed += units[(i * 7 + i / 3) % std::size(units)];
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, mixed);
+    qsizetype expected = 0;
+    while (finder.toNextBoundary() != -1)
+        ++expected;
+    EXPECT_EQ(graphemes::count(mixed), expected);
+    EXPECT_TRUE(graphemes::hasAtLeast(mixed, expected));
+    EXPECT_FALSE(graphemes::hasAtLeast(mixed, expected + 1));
 }
 
 } // namespace

@@ -12,6 +12,7 @@ struct WindowFacts {
     QString gtkApplicationId;    // _GTK_APPLICATION_ID
     QString wmInstance;          // WM_CLASS, first string
     QString wmClass;             // WM_CLASS, second string
+    bool operator==(const WindowFacts&) const = default;
 };
 
 struct SandboxFacts {

@@ -6,10 +6,13 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCall>
 #include <QDBusVariant>
+#include <QDBusPendingCallWatcher>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QSet>
+#include <QTimer>
 
 namespace corvane::platform::linux_ {
 
@@ -36,6 +39,41 @@ QElapsedTimer& monotonic() {
         return t;
     }();
     return timer;
+}
+
+QList<atspi::ScreenGeometry> screenGeometries();
+
+// Waits for the answer of a call already sent, serving the event loop meanwhile (as every call here).
+QDBusMessage answerOf(QDBusPendingCall pending, const QDBusMessage& call, int timeoutMs) {
+    if (!pending.isFinished()) {
+        QDBusPendingCallWatcher watcher(pending);
+        QEventLoop loop;
+        QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, &loop, &QEventLoop::quit);
+        guard.start(timeoutMs + 250);
+        if (!watcher.isFinished())
+            loop.exec(QEventLoop::ExcludeUserInputEvents);
+        if (!watcher.isFinished())
+            return call.createErrorReply(QDBusError::Timeout, QStringLiteral("no answer in time"));
+    }
+    return pending.reply();
+}
+
+std::optional<QRectF> extentsFrom(const QDBusMessage& reply) {
+    if (!isReply(reply) || reply.arguments().isEmpty())
+        return std::nullopt;
+    const auto arg = reply.arguments().constFirst().value<QDBusArgument>();
+    if (arg.currentSignature() != QLatin1String("(iiii)"))
+        return std::nullopt;
+    int x = 0, y = 0, w = 0, h = 0;
+    arg.beginStructure();
+    arg >> x >> y >> w >> h;
+    arg.endStructure();
+    if (w < 0 || h < 0)
+        return std::nullopt;
+    return atspi::toLogical(QRect(x, y, w, h), screenGeometries());
 }
 
 QList<atspi::ScreenGeometry> screenGeometries() {
@@ -292,6 +330,7 @@ std::optional<AtspiAccessibility::Node> AtspiAccessibility::rememberedFocus(qint
     // Toolkits mark a window or document focused together with the field inside it, and tell in
     // either order: a focused element that takes text wins over one that does not.
     std::optional<Node> firstFocused;
+    std::optional<Node> lastFocusedField;
     for (const atspi::FocusCandidate& c : candidates) {
         if (monotonic().elapsed() > deadline)
             break;
@@ -311,6 +350,13 @@ std::optional<AtspiAccessibility::Node> AtspiAccessibility::rememberedFocus(qint
             auto containerWords = stateWords({c.service, c.container});
             focused = containerWords && atspi::hasState(*containerWords, atspi::Focused);
         }
+        // The field of the active window that last had the focus, when nothing else of its
+        // application took it since, is still the one typed in: a hotkey's grab takes the focus
+        // away, and the toolkit may not have given it back yet (searching the window then finds
+        // nothing focused, and takes long in a big one).
+        if (!focused && editable && activePid > 0 && !lastFocusedField && atspi::hasState(*words, atspi::Showing) &&
+            m_history.lastFocused(c.service) == c.path)
+            lastFocusedField = node;
         if (!focused)
             continue;
         if (editable)
@@ -318,7 +364,7 @@ std::optional<AtspiAccessibility::Node> AtspiAccessibility::rememberedFocus(qint
         if (!firstFocused)
             firstFocused = node;
     }
-    return firstFocused;
+    return lastFocusedField ? lastFocusedField : firstFocused;
 }
 
 std::optional<AtspiAccessibility::Node> AtspiAccessibility::searchWindow(const Node& window, qint64 deadline) {
@@ -423,20 +469,53 @@ std::optional<QRectF> AtspiAccessibility::extents(const ElementRef& element) {
     auto* e = live(element);
     if (!e || !interfaces(*e).contains(kComponent))
         return std::nullopt;
-    QDBusMessage reply =
-        m_bus.call(e->node.service, e->node.path, kComponent, QStringLiteral("GetExtents"), {kCoordTypeScreen});
-    if (!isReply(reply) || reply.arguments().isEmpty())
-        return std::nullopt;
-    const auto arg = reply.arguments().constFirst().value<QDBusArgument>();
-    if (arg.currentSignature() != QLatin1String("(iiii)"))
-        return std::nullopt;
-    int x = 0, y = 0, w = 0, h = 0;
-    arg.beginStructure();
-    arg >> x >> y >> w >> h;
-    arg.endStructure();
-    if (w < 0 || h < 0)
-        return std::nullopt;
-    return atspi::toLogical(QRect(x, y, w, h), screenGeometries());
+    return extentsFrom(
+        m_bus.call(e->node.service, e->node.path, kComponent, QStringLiteral("GetExtents"), {kCoordTypeScreen}));
+}
+
+ElementFacts AtspiAccessibility::facts(const ElementRef& element) {
+    auto* e = dynamic_cast<Element*>(element.get());
+    if (!e || !m_bus.ensureConnected())
+        return {};
+    // All questions leave before the first answer is awaited: the application answers them one
+    // after the other, and the whole costs about one round trip.
+    QDBusConnection conn(m_bus.connectionName());
+    const auto message = [&](const QString& iface, const QString& method, const QVariantList& args = {}) {
+        auto m = QDBusMessage::createMethodCall(e->node.service, e->node.path, iface, method);
+        m.setArguments(args);
+        return m;
+    };
+    const QDBusMessage roleCall = message(kAccessible, QStringLiteral("GetRoleName"));
+    const QDBusMessage stateCall = message(kAccessible, QStringLiteral("GetState"));
+    const QDBusMessage interfacesCall = message(kAccessible, QStringLiteral("GetInterfaces"));
+    const QDBusMessage extentsCall = message(kComponent, QStringLiteral("GetExtents"), {kCoordTypeScreen});
+    const int timeout = m_limits.callTimeoutMs;
+    const QDBusPendingCall rolePending = conn.asyncCall(roleCall, timeout);
+    const QDBusPendingCall statePending = conn.asyncCall(stateCall, timeout);
+    const std::optional<QDBusPendingCall> interfacesPending =
+        e->interfaces ? std::nullopt : std::optional(conn.asyncCall(interfacesCall, timeout));
+    const QDBusPendingCall extentsPending = conn.asyncCall(extentsCall, timeout);
+
+    ElementFacts out;
+    if (const QDBusMessage reply = answerOf(rolePending, roleCall, timeout); isReply(reply) && !reply.arguments().isEmpty())
+        out.role = reply.arguments().constFirst().toString();
+    if (const QDBusMessage reply = answerOf(statePending, stateCall, timeout); isReply(reply) && !reply.arguments().isEmpty()) {
+        const QVariant v = reply.arguments().constFirst();
+        out.states = atspi::stateNames(v.canConvert<QDBusArgument>() ? qdbus_cast<QList<uint>>(v.value<QDBusArgument>())
+                                                                     : v.value<QList<uint>>());
+    }
+    if (interfacesPending) {
+        const QDBusMessage reply = answerOf(*interfacesPending, interfacesCall, timeout);
+        if (isReply(reply) && !reply.arguments().isEmpty()) {
+            const QVariant v = reply.arguments().constFirst();
+            e->interfaces =
+                v.canConvert<QDBusArgument>() ? qdbus_cast<QStringList>(v.value<QDBusArgument>()) : v.toStringList();
+        }
+    }
+    const QDBusMessage extentsReply = answerOf(extentsPending, extentsCall, timeout);
+    if (e->interfaces && e->interfaces->contains(kComponent))
+        out.extents = extentsFrom(extentsReply);
+    return out;
 }
 
 std::optional<QString> AtspiAccessibility::role(const ElementRef& element) {

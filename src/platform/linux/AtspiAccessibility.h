@@ -56,6 +56,7 @@ public:
     std::optional<QRectF> extents(const ElementRef& element) override;
     std::optional<QString> role(const ElementRef& element) override;
     QStringList states(const ElementRef& element) override;
+    ElementFacts facts(const ElementRef& element) override;
     std::optional<TextRange> selection(const ElementRef& element) override;
     qint64 processId(const ElementRef& element) override;
     int setValue(const ElementRef& element, const QString& text) override;

@@ -74,6 +74,13 @@ void FocusHistory::focusChanged(const QString& service, const QString& path, boo
     else
         m_candidates.append({service, path, container});
     trim();
+    if (focused)
+        m_lastFocused.insert(service, path);
+}
+
+std::optional<QString> FocusHistory::lastFocused(const QString& service) const {
+    const auto it = m_lastFocused.constFind(service);
+    return it == m_lastFocused.constEnd() ? std::nullopt : std::optional<QString>(*it);
 }
 
 void FocusHistory::activeDescendantChanged(const QString& service, const QString& container,
@@ -86,10 +93,12 @@ void FocusHistory::activeDescendantChanged(const QString& service, const QString
     remove(descendantService, descendantPath);
     m_candidates.prepend({descendantService, descendantPath, container});
     trim();
+    m_lastFocused.insert(service, descendantPath);
 }
 
 void FocusHistory::forgetApp(const QString& service) {
     m_candidates.removeIf([&](const FocusCandidate& c) { return c.service == service; });
+    m_lastFocused.remove(service);
 }
 
 } // namespace corvane::platform::linux_::atspi

@@ -1,9 +1,11 @@
 #pragma once
 // Plain helpers for the AT-SPI wire data: state sets and screen coordinates.
+#include <QHash>
 #include <QList>
 #include <QRect>
 #include <QRectF>
 #include <QStringList>
+#include <optional>
 
 namespace corvane::platform::linux_::atspi {
 
@@ -62,12 +64,17 @@ public:
 
     bool seenAny() const { return m_seenAny; }
     const QList<FocusCandidate>& candidates() const { return m_candidates; }
+    // The element of the application that gained focus last, whatever happened to its focus since:
+    // while a grabbed key is held, and for a moment after, GTK widgets report no focus at all (some
+    // without an event), though the field is still the one the user types in.
+    std::optional<QString> lastFocused(const QString& service) const;
 
 private:
     void remove(const QString& service, const QString& path);
     void trim();
 
     QList<FocusCandidate> m_candidates;
+    QHash<QString, QString> m_lastFocused; // by application
     bool m_seenAny = false;
 };
 

@@ -31,11 +31,22 @@ struct X11ActiveApp::X {
         return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
     }
 
+    // Asks for a property; its answer is read with property(cookie, ...). Several questions may be
+    // asked before the first answer is read: they share one round trip.
+    xcb_get_property_cookie_t ask(xcb_window_t window, xcb_atom_t prop, xcb_atom_t type) {
+        if (!conn || window == 0 || prop == XCB_ATOM_NONE)
+            return {0};
+        return xcb_get_property(conn, 0, window, prop, type, 0, 16384);
+    }
+
     // The property's bytes, at most 64 KiB; nothing when absent or of another format.
     std::optional<QByteArray> property(xcb_window_t window, xcb_atom_t prop, xcb_atom_t type, uint8_t format) {
-        if (!conn || window == 0 || prop == XCB_ATOM_NONE)
+        return property(ask(window, prop, type), format);
+    }
+
+    std::optional<QByteArray> property(xcb_get_property_cookie_t cookie, uint8_t format) {
+        if (cookie.sequence == 0)
             return std::nullopt;
-        auto cookie = xcb_get_property(conn, 0, window, prop, type, 0, 16384);
         XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(conn, cookie, nullptr));
         if (!reply || reply->type == XCB_ATOM_NONE || reply->format != format)
             return std::nullopt;
@@ -44,7 +55,11 @@ struct X11ActiveApp::X {
     }
 
     std::optional<quint32> cardinal(xcb_window_t window, xcb_atom_t prop, xcb_atom_t type) {
-        auto bytes = property(window, prop, type, 32);
+        return cardinal(ask(window, prop, type));
+    }
+
+    std::optional<quint32> cardinal(xcb_get_property_cookie_t cookie) {
+        auto bytes = property(cookie, 32);
         if (!bytes || bytes->size() < 4)
             return std::nullopt;
         quint32 value = 0;
@@ -87,10 +102,13 @@ std::optional<WindowFacts> X11ActiveApp::windowFacts(quint64 windowId) {
     const auto window = xcb_window_t(windowId);
     WindowFacts facts;
     facts.windowId = windowId;
-    facts.pid = m_x->cardinal(window, m_x->wmPid, XCB_ATOM_CARDINAL).value_or(0);
-    if (auto id = m_x->property(window, m_x->gtkAppId, m_x->utf8, 8))
+    const auto pid = m_x->ask(window, m_x->wmPid, XCB_ATOM_CARDINAL);
+    const auto gtkAppId = m_x->ask(window, m_x->gtkAppId, m_x->utf8);
+    const auto wmClass = m_x->ask(window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING);
+    facts.pid = m_x->cardinal(pid).value_or(0);
+    if (auto id = m_x->property(gtkAppId, 8))
         facts.gtkApplicationId = QString::fromUtf8(*id).trimmed();
-    if (auto cls = m_x->property(window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8)) {
+    if (auto cls = m_x->property(wmClass, 8)) {
         const QList<QByteArray> parts = cls->split('\0');
         facts.wmInstance = parts.value(0).isEmpty() ? QString() : QString::fromLatin1(parts.value(0));
         facts.wmClass = parts.value(1).isEmpty() ? QString() : QString::fromLatin1(parts.value(1));
@@ -105,7 +123,12 @@ std::optional<AppInfo> X11ActiveApp::frontmost() {
     auto facts = windowFacts(window);
     if (!facts)
         return std::nullopt;
-    return resolveApp(*facts, readSandbox(facts->pid), m_entries, QLocale::system().name());
+    // A window keeps its owner: the process, sandbox and desktop files are looked at once per window.
+    if (m_resolved && m_resolved->first == *facts)
+        return m_resolved->second;
+    AppInfo info = resolveApp(*facts, readSandbox(facts->pid), m_entries, QLocale::system().name());
+    m_resolved = std::make_pair(*facts, info);
+    return info;
 }
 
 bool X11ActiveApp::isActiveWindow(quint64 windowId) { return windowId != 0 && activeWindow() == windowId; }

@@ -1,12 +1,12 @@
 #pragma once
 // The application of the active X11 window (_NET_ACTIVE_WINDOW), on a connection of its own.
 #include "platform/ActiveApp.h"
+#include "platform/linux/AppIdentity.h"
 #include "platform/linux/DesktopEntries.h"
 #include <memory>
 
 namespace corvane::platform::linux_ {
 
-struct WindowFacts;
 
 class X11ActiveApp final : public ActiveApp {
 public:
@@ -26,6 +26,7 @@ private:
     struct X;
     std::unique_ptr<X> m_x;
     DesktopEntryIndex m_entries;
+    std::optional<std::pair<WindowFacts, AppInfo>> m_resolved; // the last window looked up
 };
 
 } // namespace corvane::platform::linux_

@@ -1,4 +1,5 @@
 #include "platform/linux/X11HotkeyGrabber.h"
+#include "platform/RunTrace.h"
 #include "platform/VirtualKeys.h"
 #include "platform/linux/X11Connection.h"
 #include "platform/linux/XkbKeyNames.h"
@@ -7,6 +8,8 @@
 #include <vector>
 
 namespace corvane::platform::linux_ {
+
+namespace runtrace = platform::runtrace;
 
 namespace {
 constexpr uint8_t kBadAccess = 10;
@@ -150,6 +153,7 @@ void X11HotkeyGrabber::onEvent(const xcb_generic_event_t* event) {
         return;
     const quint32 id = it->second;
     m_pressedGrab.erase(it);
+    runtrace::mark("key");
     if (m_handler)
         m_handler(id, false);
 }
