@@ -104,7 +104,7 @@ std::vector<double> bareStarts() {
 std::vector<double> corvaneStarts(const QString& endpoint) {
     std::vector<double> out;
     for (int i = 0; i < kStarts; ++i) {
-        CorvaneProcess corvane({endpoint, 20, true, {}});
+        CorvaneProcess corvane({.endpoint = endpoint, .apiTimeoutSeconds = 20, .ctrlAltSpaceHotkey = true});
         QString why;
         if (corvane.start(&why))
             out.push_back(double(corvane.startToListeningMs()));
@@ -181,7 +181,7 @@ int main(int argc, char** argv) {
 
     // Both run side by side from here, so that they share the same libraries with the same others.
     App bare(QStringLiteral(CORVANE_BENCH_BARE_TRAY), {});
-    CorvaneProcess corvane({server.baseUrl(), 20, true, {}}); // a hotkey the window manager leaves free
+    CorvaneProcess corvane({.endpoint = server.baseUrl(), .apiTimeoutSeconds = 20, .ctrlAltSpaceHotkey = true}); // a hotkey the window manager leaves free
     QString why;
     if (!corvane.start(&why) || !bare.running()) {
         std::printf("could not start both: %s\n", qPrintable(why));

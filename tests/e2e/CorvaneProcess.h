@@ -32,7 +32,7 @@ public:
         double apiTimeoutSeconds = 20;
         bool ctrlAltSpaceHotkey = false; // stored as the user's, as it is by default
         bool altSpaceHotkey = false;     // stored by an earlier version; the window manager owns it
-        QString binary;                  // another build of corvane; "" for this one
+        QString binary = {};             // another build of corvane; "" for this one
     };
     static constexpr const char* apiKey = "sk-e2e-test-key";
 
