@@ -2,6 +2,9 @@
 #include "llm/LLMClient.h"
 #include "platform/Clock.h"
 #include "platform/fake/FakeClock.h"
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
@@ -82,6 +85,72 @@ struct HeaderCase {
 };
 
 void PrintTo(const HeaderCase& c, std::ostream* os) { *os << c.name; }
+
+// What a JSON document makes of the same request: the body must not differ by a byte, whatever
+// the text holds.
+QByteArray documentBody(const ChatRequestOptions& o) {
+    const auto message = [](const QString& role, const QString& content) {
+        return QJsonObject{{QStringLiteral("role"), role}, {QStringLiteral("content"), content}};
+    };
+    const auto parts = [](const QString& text) {
+        return QJsonObject{{QStringLiteral("parts"), QJsonArray{QJsonObject{{QStringLiteral("text"), text}}}}};
+    };
+    const auto roleOf = [](const ChatMessage& m) { return m.role.isNull() ? QStringLiteral("user") : m.role; };
+    QJsonObject body;
+    QJsonArray list;
+    switch (o.format.value()) {
+    case APIFormat::OpenAI:
+        list.append(message(QStringLiteral("system"), o.system));
+        for (const ChatMessage& m : o.history)
+            list.append(message(roleOf(m), m.content));
+        list.append(message(QStringLiteral("user"), o.prompt));
+        body = {{"model", o.model}, {"messages", list}, {"stream", true}, {"temperature", 0.7}};
+        break;
+    case APIFormat::Anthropic:
+        for (const ChatMessage& m : o.history)
+            list.append(message(roleOf(m), m.content));
+        list.append(message(QStringLiteral("user"), o.prompt));
+        body = {{"model", o.model}, {"system", o.system}, {"messages", list}, {"max_tokens", 4096}, {"stream", true}};
+        break;
+    case APIFormat::Gemini:
+        for (const ChatMessage& m : o.history) {
+            QJsonObject entry = parts(m.content);
+            entry.insert("role", m.role == QLatin1String("assistant") ? "model" : "user");
+            list.append(entry);
+        }
+        QJsonObject user = parts(o.prompt);
+        user.insert("role", "user");
+        list.append(user);
+        body = {{"systemInstruction", parts(o.system)}, {"contents", list}};
+        break;
+    }
+    return QJsonDocument(body).toJson(QJsonDocument::Compact);
+}
+
+TEST(WireText, AnyTextIsWrittenAsAJsonDocumentWritesIt) {
+    const char16_t lone[] = {u'a', 0xD83D, u'b', 0xDE00, 0xD83D};
+    const QString texts[] = {
+        QString(),
+        QStringLiteral("quote \" backslash \\ slash / tab \t cr \r lf \n bs \b ff \f"),
+        QString::fromUtf8("\x01\x1f\x7f é ß € 漢字 \U0001F600 \u2028 \uFEFF"),
+        QString::fromUtf16(lone, std::size(lone)),
+        QString(QChar(0xDC00)) + QString(QChar(0xD800)),
+        QStringLiteral("Line of a long field, with words enough to wrap.\n").repeated(3000),
+        QString::fromUtf8("长文本，足够在窄窗口里换行。\U0001F44D\n").repeated(3000),
+    };
+    for (const APIFormat format : {APIFormat::OpenAI, APIFormat::Anthropic, APIFormat::Gemini})
+        for (const QString& text : texts) {
+            ChatRequestOptions s = options(format);
+            s.prompt = text;
+            s.system = text.left(40);
+            if (format != APIFormat::Gemini) // the model is a part of its address
+                s.model = text.left(3);
+            s.history = {{QStringLiteral("assistant"), text.right(20)}, {QString(), text}};
+            const auto request = LLMClient::buildRequest(s);
+            ASSERT_TRUE(request);
+            EXPECT_EQ(request->body, documentBody(s)) << format.value() << " " << text.left(20).toStdString();
+        }
+}
 
 class AuthHeaders : public ::testing::TestWithParam<HeaderCase> {};
 
