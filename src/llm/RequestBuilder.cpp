@@ -3,6 +3,7 @@
 #include "llm/LLMClient.h"
 #include "llm/TextUtil.h"
 #include "llm/Tr.h"
+#include <QStringEncoder>
 #include <algorithm>
 #include <cmath>
 
@@ -35,76 +36,41 @@ QString roleOf(const ChatMessage& m) { return m.role.isNull() ? QStringLiteral("
 // it, convert it and copy it several times over before the first byte leaves.
 class BodyWriter {
 public:
-    explicit BodyWriter(qsizetype textUnits) { m_out.reserve(textUnits + textUnits / 8 + 256); }
+    explicit BodyWriter(qsizetype textUnits) { m_out.reserve(3 * textUnits + 256); }
 
     BodyWriter& raw(const char* s) {
         m_out.append(s);
         return *this;
     }
 
-    // A quoted string: the JSON escapes for quote, backslash and controls, UTF-8 for the rest, and a
-    // \u escape for a surrogate that has no partner.
+    // A quoted string.
     BodyWriter& string(QStringView s) {
-        static constexpr char kHex[] = "0123456789abcdef";
-        const char16_t* const begin = s.utf16();
-        const char16_t* const end = begin + s.size();
-        // The exact size first, then every byte written in place.
-        qsizetype bytes = 2;
-        for (const char16_t* p = begin; p != end; ++p) {
-            const char16_t u = *p;
-            if (u < 0x80)
-                bytes += u >= 0x20 && u != u'"' && u != u'\\' ? 1 : plainEscape(u) ? 2 : 6;
-            else if (u < 0x800)
-                bytes += 2;
-            else if (!QChar::isSurrogate(u))
-                bytes += 3;
-            else if (QChar::isHighSurrogate(u) && p + 1 != end && QChar::isLowSurrogate(p[1]))
-                bytes += 4, ++p;
-            else
-                bytes += 6;
-        }
-        const qsizetype at = m_out.size();
-        m_out.resize(at + bytes);
+        const char16_t* p = s.utf16();
+        const char16_t* const end = p + s.size();
+        // Room for three bytes a unit, the most UTF-8 takes; only the rare six-byte escapes need more.
+        qsizetype at = m_out.size();
+        m_out.resize(at + 2 + 3 * s.size());
         char* o = m_out.data() + at;
         *o++ = '"';
-        for (const char16_t* p = begin; p != end; ++p) {
-            const char16_t u = *p;
-            if (u >= 0x20 && u < 0x80 && u != u'"' && u != u'\\') {
-                *o++ = char(u);
-            } else if (u < 0x80) {
-                *o++ = '\\';
-                if (const char e = plainEscape(u)) {
-                    *o++ = e;
-                } else {
-                    *o++ = 'u';
-                    *o++ = '0';
-                    *o++ = '0';
-                    *o++ = kHex[u >> 4];
-                    *o++ = kHex[u & 0xF];
-                }
-            } else if (u < 0x800) {
-                *o++ = char(0xC0 | (u >> 6));
-                *o++ = char(0x80 | (u & 0x3F));
-            } else if (!QChar::isSurrogate(u)) {
-                *o++ = char(0xE0 | (u >> 12));
-                *o++ = char(0x80 | ((u >> 6) & 0x3F));
-                *o++ = char(0x80 | (u & 0x3F));
-            } else if (QChar::isHighSurrogate(u) && p + 1 != end && QChar::isLowSurrogate(p[1])) {
-                const char32_t c = QChar::surrogateToUcs4(u, *++p);
-                *o++ = char(0xF0 | (c >> 18));
-                *o++ = char(0x80 | ((c >> 12) & 0x3F));
-                *o++ = char(0x80 | ((c >> 6) & 0x3F));
-                *o++ = char(0x80 | (c & 0x3F));
-            } else { // a surrogate without its partner
-                *o++ = '\\';
-                *o++ = 'u';
-                *o++ = kHex[u >> 12];
-                *o++ = kHex[(u >> 8) & 0xF];
-                *o++ = kHex[(u >> 4) & 0xF];
-                *o++ = kHex[u & 0xF];
+        while (p != end) {
+            // Runs of text that needs no escape go through Qt's encoder in one piece.
+            const char16_t* run = p;
+            while (run != end && !special(*run))
+                ++run;
+            if (run != p) {
+                o = m_utf8.appendToBuffer(o, QStringView(p, run));
+                p = run;
+                continue;
             }
+            if (const qsizetype need = (o - m_out.data()) + 6 + 3 * (end - p) + 1; need > m_out.size()) {
+                at = o - m_out.data();
+                m_out.resize(need);
+                o = m_out.data() + at;
+            }
+            o = writeSpecial(p, end, o);
         }
-        *o = '"';
+        *o++ = '"';
+        m_out.truncate(o - m_out.data());
         return *this;
     }
 
@@ -119,6 +85,10 @@ public:
     QByteArray take() { return std::move(m_out); }
 
 private:
+    // Units the encoder must not see: those JSON escapes, and surrogates, whose pairs are written here
+    // and whose strays become \u escapes.
+    static bool special(char16_t u) { return u < 0x20 || u == u'"' || u == u'\\' || QChar::isSurrogate(u); }
+
     // The second character of a two-character escape, or 0 for a \u escape.
     static char plainEscape(char16_t u) {
         switch (u) {
@@ -133,6 +103,39 @@ private:
         }
     }
 
+    // Writes the special unit (or surrogate pair) at p and steps past it.
+    static char* writeSpecial(const char16_t*& p, const char16_t* end, char* o) {
+        static constexpr char kHex[] = "0123456789abcdef";
+        const char16_t u = *p++;
+        if (!QChar::isSurrogate(u)) {
+            *o++ = '\\';
+            if (const char e = plainEscape(u)) {
+                *o++ = e;
+            } else {
+                *o++ = 'u';
+                *o++ = '0';
+                *o++ = '0';
+                *o++ = kHex[u >> 4];
+                *o++ = kHex[u & 0xF];
+            }
+        } else if (QChar::isHighSurrogate(u) && p != end && QChar::isLowSurrogate(*p)) {
+            const char32_t c = QChar::surrogateToUcs4(u, *p++);
+            *o++ = char(0xF0 | (c >> 18));
+            *o++ = char(0x80 | ((c >> 12) & 0x3F));
+            *o++ = char(0x80 | ((c >> 6) & 0x3F));
+            *o++ = char(0x80 | (c & 0x3F));
+        } else { // a surrogate without its partner
+            *o++ = '\\';
+            *o++ = 'u';
+            *o++ = kHex[u >> 12];
+            *o++ = kHex[(u >> 8) & 0xF];
+            *o++ = kHex[(u >> 4) & 0xF];
+            *o++ = kHex[u & 0xF];
+        }
+        return o;
+    }
+
+    QStringEncoder m_utf8{QStringEncoder::Utf8, QStringEncoder::Flag::Stateless};
     QByteArray m_out;
 };
 

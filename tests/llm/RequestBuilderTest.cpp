@@ -135,6 +135,7 @@ TEST(WireText, AnyTextIsWrittenAsAJsonDocumentWritesIt) {
         QString::fromUtf8("\x01\x1f\x7f é ß € 漢字 \U0001F600 \u2028 \uFEFF"),
         QString::fromUtf16(lone, std::size(lone)),
         QString(QChar(0xDC00)) + QString(QChar(0xD800)),
+        QString(300, QChar(0x01)) + QString(300, QChar(0xDFFF)) + QStringLiteral("end"),
         QStringLiteral("Line of a long field, with words enough to wrap.\n").repeated(3000),
         QString::fromUtf8("长文本，足够在窄窗口里换行。\U0001F44D\n").repeated(3000),
     };
