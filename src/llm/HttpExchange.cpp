@@ -247,7 +247,9 @@ void HttpExchange::onConnected() {
         head += "Content-Length: " + QByteArray::number(m_requestBody.size()) + "\r\n";
     // One request per connection: the answer ends at the latest when the connection does.
     head += "Connection: close\r\n\r\n";
-    m_socket->write(head + m_requestBody);
+    // Two writes: the socket takes the body as it is, where one piece would copy it behind the head.
+    m_socket->write(head);
+    m_socket->write(m_requestBody);
     // Out now rather than at the next turn of the event loop: the run's panel is built meanwhile.
     m_socket->flush();
     platform::runtrace::mark("written");

@@ -11,10 +11,28 @@ namespace {
 
 bool ascii(char16_t c) { return c < 0x80; }
 
-// Two ASCII characters other than CR LF are always split: no rule joins them, and what comes
-// before the first cannot change that.
-bool safeBreak(const char16_t* s, qsizetype at) {
-    return ascii(s[at - 1]) && ascii(s[at]) && !(s[at - 1] == u'\r' && s[at] == u'\n');
+// Characters that no rule joins to a neighbour, in either direction: neither prepended, extending,
+// spacing marks, joiners, conjoining jamo nor regional indicators. Between two of them there is
+// always a break (but between CR and LF). Ranges of the common scripts, leaving out every
+// combining mark inside them.
+inline bool simple(char16_t c) {
+    if (c < 0x0300 || (c >= 0x4E00 && c <= 0x9FFF))
+        return true; // ASCII, Latin-1 and Latin Extended: letters, signs, controls
+    if (c < 0x4E00) {
+        return (c >= 0x0370 && c <= 0x0482) || (c >= 0x048A && c <= 0x052F) // Greek, Cyrillic
+               || (c >= 0x2010 && c <= 0x205F)                               // punctuation
+               || (c >= 0x3000 && c <= 0x3029) || (c >= 0x3030 && c <= 0x303F) // CJK punctuation
+               || (c >= 0x3041 && c <= 0x3096) || (c >= 0x309B && c <= 0x30FF) // kana
+               || (c >= 0x3400 && c <= 0x4DBF);                               // CJK ideographs
+    }
+    return (c >= 0xAC00 && c <= 0xD7A3)    // Hangul syllables
+           || (c >= 0xFF01 && c <= 0xFF60);   // full-width forms
+}
+
+// Between two simple characters other than CR LF there is always a break, and what comes before
+// the first cannot change that.
+inline bool safeBreak(const char16_t* s, qsizetype at) {
+    return simple(s[at - 1]) && simple(s[at]) && !(s[at - 1] == u'\r' && s[at] == u'\n');
 }
 
 qsizetype clusters(const QChar* chars, qsizetype length) {
@@ -53,12 +71,18 @@ qsizetype nthEnd(const QString& text, qsizetype n) {
 qsizetype count(const QString& text) {
     const auto* s = reinterpret_cast<const char16_t*>(text.constData());
     const qsizetype size = text.size();
+    // An all-ASCII text has one character per unit, CR LF pairs aside.
+    char16_t any = 0;
+    for (qsizetype i = 0; i < size; ++i)
+        any |= s[i];
+    if (ascii(any))
+        return size - (text.contains(u'\r') ? text.count(QStringLiteral("\r\n")) : 0);
     qsizetype n = 0;
     qsizetype i = 0;
     while (i < size) {
-        // Plain ASCII counts one by one (CR LF as one).
+        // Simple characters count one by one (CR LF as one).
         if (i + 1 == size || safeBreak(s, i + 1)) {
-            if (ascii(s[i])) {
+            if (simple(s[i])) {
                 ++n;
                 ++i;
                 continue;

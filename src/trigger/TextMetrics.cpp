@@ -4,6 +4,7 @@ namespace corvane::trigger::text {
 
 // QChar::isSpace covers the Unicode separators (Zs, Zl, Zp), TAB to CR and NEL.
 QString trimmed(const QString& s) { return s.trimmed(); }
+QString trimmed(QString&& s) { return std::move(s).trimmed(); }
 
 bool containsLineBreak(const QString& s) {
     for (const QChar c : s) {

@@ -6,6 +6,8 @@ namespace corvane::trigger::text {
 
 // s without Unicode white space and line breaks at both ends.
 QString trimmed(const QString& s);
+// The same, trimming s's own text in place where s is its only holder.
+QString trimmed(QString&& s);
 // True when s holds any line break: LF, CR, VT, FF, NEL, LINE or PARAGRAPH SEPARATOR.
 bool containsLineBreak(const QString& s);
 

@@ -50,7 +50,7 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
     // 2. Read the field. The engine is busy meanwhile, though its state is still idle.
     const platform::KeyTarget target{app ? app->windowId : 0, apps::pasteCautiousBundleIDs().contains(bundleID)};
     m_busy = Busy::Reading;
-    const FieldRead read = co_await readFocusedField(bundleID, target, m_generation);
+    FieldRead read = co_await readFocusedField(bundleID, target, m_generation);
     m_busy = Busy::None;
     if (read.ended)
         co_return;
@@ -64,8 +64,11 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
         co_return;
     }
 
+    // The text without its surrounding blanks, trimmed where it lies: it may be long.
+    const QString input = read.text ? text::trimmed(std::move(*read.text)) : QString();
+
     // 4. An empty field read through accessibility opens draft mode.
-    if (read.text && text::trimmed(*read.text).isEmpty() && read.info) {
+    if (read.text && input.isEmpty() && read.info) {
         DiagLog::event(QStringLiteral("trigger → DRAFT mode (empty input)"));
         startSession(app, read.terminal);
         enterDraft(*read.info);
@@ -82,7 +85,6 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
              QString(), QStringLiteral("read_failed"));
         co_return;
     }
-    const QString input = text::trimmed(*read.text);
     if (!stores::graphemes::hasAtLeast(input, m_settings.minTextLength())) {
         fail(tr("Text is too short (at least %1 characters required)").arg(m_settings.minTextLength()), std::nullopt,
              input, QStringLiteral("text_too_short"));
@@ -159,7 +161,7 @@ QCoro::Task<TriggerEngine::FieldRead> TriggerEngine::readFocusedField(QString bu
     FieldRead read;
     read.info = m_accessibilityService.getFocusedElementInfo();
     if (read.info)
-        read.text = read.info->text;
+        read.text = std::move(read.info->text); // one holder, so that trimming needs no copy
     platform::runtrace::mark("info");
     DiagLog::event(QStringLiteral("trigger AX read: ") +
                    (read.text ? QStringLiteral("OK len=") + QString::number(stores::graphemes::count(*read.text))

@@ -1,4 +1,5 @@
 #include "trigger/UserMessage.h"
+#include <QStringBuilder>
 
 namespace corvane::trigger {
 
@@ -12,11 +13,12 @@ QString composeUserMessage(const QString& text, const QString& recipeName, const
         "- No closing remarks (e.g. \"Let me know if you need adjustments\", "
         "\"\u5982\u9700\u8c03\u6574\u8bf7\u544a\u8bc9\u6211\").\n"
         "- Output language: ");
-    return QStringLiteral("[Context]\nSource app: ") + appName + QStringLiteral("\nProcessing mode: ") + recipeName +
-           QStringLiteral(" (read=") + readMode +
+    // Built in one piece: the text may be long.
+    return QStringLiteral("[Context]\nSource app: ") % appName % QStringLiteral("\nProcessing mode: ") % recipeName %
+           QStringLiteral(" (read=") % readMode %
            QStringLiteral(")\nIf the actual type of the input text differs from the typical use of this mode, "
-                          "follow the text's actual type.\n\n[Input text]\n") +
-           text + requirements + languageInstruction;
+                          "follow the text's actual type.\n\n[Input text]\n") %
+           text % requirements % languageInstruction;
 }
 
 } // namespace corvane::trigger

@@ -101,4 +101,25 @@ TEST(GraphemesTest, LongTextsCutTheSameAsShortOnes) {
     EXPECT_FALSE(graphemes::hasAtLeast(mixed, expected + 1));
 }
 
+TEST(GraphemesTest, EveryCharacterOfThePlaneCountsAsQtsFinderCounts) {
+    const auto finderCount = [](const QString& text) {
+        QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+        qsizetype n = 0;
+        while (finder.toNextBoundary() != -1)
+            ++n;
+        return n;
+    };
+    // Each character beside a letter, beside itself, and beside the next one of its block.
+    QString paired;
+    QString runs;
+    for (char32_t c = 0x80; c <= 0xFFFF; ++c) {
+        if (QChar::isSurrogate(c))
+            continue;
+        paired += QLatin1Char('a') + QChar(c) + QChar(c) + QLatin1Char('a');
+        runs += QChar(c);
+    }
+    EXPECT_EQ(graphemes::count(paired), finderCount(paired));
+    EXPECT_EQ(graphemes::count(runs), finderCount(runs));
+}
+
 } // namespace
