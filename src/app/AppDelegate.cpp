@@ -229,7 +229,8 @@ void AppDelegate::setupStatusItem() {
     m_statusItem->setIcon(StatusIcons::icon(trigger::AppActivity::Idle, QApplication::palette()));
     m_iconSymbol = StatusIcons::symbol(trigger::AppActivity::Idle);
     m_statusItem->show();
-    if (m_parts.trayAvailable && !m_parts.trayAvailable())
+    m_trayHostAtStart = !m_parts.trayAvailable || m_parts.trayAvailable();
+    if (!m_trayHostAtStart)
         showNoTrayNotice();
 }
 

@@ -77,6 +77,9 @@ public:
 
     QMenu* menu() const { return m_menu.get(); }
     QSystemTrayIcon* statusItem() const { return m_statusItem.get(); }
+    // Whether a tray host showed the icon when it was made. Asking again means a blocking call to the
+    // host over the session bus, which must not happen in the middle of a run.
+    bool trayHostAtStart() const { return m_trayHostAtStart; }
     // The symbol the tray icon shows now ("idle", "optimizing", "done", "error").
     QString iconSymbol() const { return m_iconSymbol; }
     // The notice shown when no tray host exists at start; null otherwise.
@@ -113,6 +116,7 @@ private:
     Parts m_parts;
     std::unique_ptr<QMenu> m_menu;
     std::unique_ptr<QSystemTrayIcon> m_statusItem;
+    bool m_trayHostAtStart = false;
     QAction* m_statusLine = nullptr;
     QAction* m_promptAuthItem = nullptr;
     QAction* m_cleanAuthItem = nullptr;

@@ -234,7 +234,7 @@ int main(int argc, char** argv) {
     // Preferences that cannot be saved: told once per episode, through the tray when it shows.
     app::SaveNotice saveNotice([&delegate]() -> QSystemTrayIcon* {
         QSystemTrayIcon* tray = delegate.statusItem();
-        return tray && tray->isVisible() && QSystemTrayIcon::isSystemTrayAvailable() ? tray : nullptr;
+        return tray && tray->isVisible() && delegate.trayHostAtStart() ? tray : nullptr;
     });
     QObject::connect(&storageWatch, &stores::StorageWatch::saveFailed, &saveNotice, &app::SaveNotice::tell);
     QObject::connect(&storageWatch, &stores::StorageWatch::saveRecovered, &saveNotice, &app::SaveNotice::withdraw);
