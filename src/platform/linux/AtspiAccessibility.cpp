@@ -43,22 +43,8 @@ QElapsedTimer& monotonic() {
 
 QList<atspi::ScreenGeometry> screenGeometries();
 
-// Waits for the answer of a call already sent, serving the event loop meanwhile (as every call here).
 QDBusMessage answerOf(QDBusPendingCall pending, const QDBusMessage& call, int timeoutMs) {
-    if (!pending.isFinished()) {
-        QDBusPendingCallWatcher watcher(pending);
-        QEventLoop loop;
-        QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
-        QTimer guard;
-        guard.setSingleShot(true);
-        QObject::connect(&guard, &QTimer::timeout, &loop, &QEventLoop::quit);
-        guard.start(timeoutMs + 250);
-        if (!watcher.isFinished())
-            loop.exec(QEventLoop::ExcludeUserInputEvents);
-        if (!watcher.isFinished())
-            return call.createErrorReply(QDBusError::Timeout, QStringLiteral("no answer in time"));
-    }
-    return pending.reply();
+    return AtspiConnection::answerServing(std::move(pending), call, timeoutMs);
 }
 
 std::optional<QRectF> extentsFrom(const QDBusMessage& reply) {

@@ -26,7 +26,10 @@ AtspiConnection::~AtspiConnection() {
 
 QDBusMessage AtspiConnection::callServing(const QDBusConnection& connection, const QDBusMessage& message,
                                           int timeoutMs) {
-    QDBusPendingCall pending = connection.asyncCall(message, timeoutMs);
+    return answerServing(connection.asyncCall(message, timeoutMs), message, timeoutMs);
+}
+
+QDBusMessage AtspiConnection::answerServing(QDBusPendingCall pending, const QDBusMessage& message, int timeoutMs) {
     if (!pending.isFinished()) {
         QDBusPendingCallWatcher watcher(pending);
         QEventLoop loop;

@@ -8,6 +8,7 @@
 // reading it from us and cannot answer before it has the data.
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QString>
 #include <optional>
 
@@ -50,6 +51,8 @@ public:
     // Sends a message on the given connection and waits for the answer for at most timeoutMs,
     // keeping the event loop running (without user input) while it waits.
     static QDBusMessage callServing(const QDBusConnection& connection, const QDBusMessage& message, int timeoutMs);
+    // The answer to a call already sent (several may be in flight at once), waited for the same way.
+    static QDBusMessage answerServing(QDBusPendingCall pending, const QDBusMessage& message, int timeoutMs);
 
 private:
     int m_callTimeoutMs;
