@@ -100,6 +100,17 @@ FileSecretStore::Entry FileSecretStore::entry(const QString& service, const QStr
     return {std::nullopt, items.contains(account) && value.isNull()};
 }
 
+namespace {
+// Takes the account out of the service's items, and the service out of the file once it has none.
+void eraseAccount(QJsonObject& root, const QString& service, QJsonObject& items, const QString& account) {
+    items.remove(account);
+    if (items.isEmpty())
+        root.remove(service);
+    else
+        root.insert(service, items);
+}
+} // namespace
+
 SecretResult FileSecretStore::save(const QString& service, const QString& account, const QString& secret) {
     std::lock_guard lock(m_mutex);
     return update([&](QJsonObject& root) {
@@ -118,11 +129,7 @@ SecretResult FileSecretStore::remove(const QString& service, const QString& acco
         QJsonObject items = root.value(service).toObject();
         if (!items.contains(account))
             return false;
-        items.remove(account);
-        if (items.isEmpty())
-            root.remove(service);
-        else
-            root.insert(service, items);
+        eraseAccount(root, service, items, account);
         return true;
     });
 }
@@ -145,11 +152,7 @@ SecretResult FileSecretStore::dropRemovalMark(const QString& service, const QStr
         QJsonObject items = root.value(service).toObject();
         if (!items.contains(account) || !items.value(account).isNull())
             return false;
-        items.remove(account);
-        if (items.isEmpty())
-            root.remove(service);
-        else
-            root.insert(service, items);
+        eraseAccount(root, service, items, account);
         return true;
     });
 }
