@@ -1,7 +1,6 @@
 #include "llm/HttpExchange.h"
 #include "llm/Tr.h"
 #include "platform/RunTrace.h"
-#include <QHostAddress>
 #include <QNetworkAccessManager>
 #include <QNetworkProxyFactory>
 #include <QSignalBlocker>
@@ -179,7 +178,7 @@ void HttpExchange::connectSocket() {
     connect(socket, &QTcpSocket::errorOccurred, this, &HttpExchange::onSocketError);
     connect(socket, &QTcpSocket::bytesWritten, &m_idle, qOverload<>(&QTimer::start));
     connect(socket, &QTcpSocket::connected, this, [this] { m_connected = true; });
-    const quint16 defaultPort = tls ? 443 : 80;
+    const auto port = static_cast<quint16>(defaultPort(m_url));
     if (m_absoluteTarget) {
         socket->setProxy(QNetworkProxy::NoProxy);
         connect(socket, &QTcpSocket::connected, this, &HttpExchange::onConnected);
@@ -189,26 +188,26 @@ void HttpExchange::connectSocket() {
         ssl->setProxy(m_proxy);
         ssl->setSslConfiguration(m_request.sslConfiguration());
         connect(ssl, &QSslSocket::encrypted, this, &HttpExchange::onConnected);
-        ssl->connectToHostEncrypted(m_url.host(), static_cast<quint16>(m_url.port(defaultPort)));
+        ssl->connectToHostEncrypted(m_url.host(), port);
     } else {
         socket->setProxy(m_proxy);
         connect(socket, &QTcpSocket::connected, this, &HttpExchange::onConnected);
-        socket->connectToHost(m_url.host(), static_cast<quint16>(m_url.port(defaultPort)));
+        socket->connectToHost(m_url.host(), port);
         // A server on this machine takes the connection at once: the request then goes out now,
         // not after whatever the event loop has queued meanwhile (the run's panel is drawn there).
         // Anything else, a refusal or a server slow to accept included, takes the usual way.
         if (socket->state() == QAbstractSocket::ConnectingState && m_proxy.type() == QNetworkProxy::NoProxy &&
-            QHostAddress(m_url.host()).isLoopback()) {
-            bool connected = false;
+            isLoopbackHost(m_url.host())) {
+            // Quiet while waiting: a wait that runs out is no error, the usual way is tried instead.
             {
                 const QSignalBlocker quiet(socket);
-                connected = socket->waitForConnected(kLocalConnectMs);
+                m_connected = socket->waitForConnected(kLocalConnectMs);
             }
-            if (connected) {
+            if (m_connected) {
                 onConnected();
             } else {
                 socket->abort();
-                socket->connectToHost(m_url.host(), static_cast<quint16>(m_url.port(defaultPort)));
+                socket->connectToHost(m_url.host(), port);
             }
         }
     }
