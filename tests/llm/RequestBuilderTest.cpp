@@ -2,9 +2,6 @@
 #include "llm/LLMClient.h"
 #include "platform/Clock.h"
 #include "platform/fake/FakeClock.h"
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
@@ -85,44 +82,6 @@ struct HeaderCase {
 };
 
 void PrintTo(const HeaderCase& c, std::ostream* os) { *os << c.name; }
-
-// What a JSON document makes of the same request (the other formats' shapes are pinned above):
-// the body must not differ by a byte, whatever the text holds.
-QByteArray documentBody(const ChatRequestOptions& o) {
-    const auto message = [](const QString& role, const QString& content) {
-        return QJsonObject{{QStringLiteral("role"), role}, {QStringLiteral("content"), content}};
-    };
-    QJsonArray messages{message(QStringLiteral("system"), o.system)};
-    for (const ChatMessage& m : o.history)
-        messages.append(message(m.role, m.content));
-    messages.append(message(QStringLiteral("user"), o.prompt));
-    return QJsonDocument(QJsonObject{{"model", o.model}, {"messages", messages}, {"stream", true}, {"temperature", 0.7}})
-        .toJson(QJsonDocument::Compact);
-}
-
-TEST(WireText, AnyTextIsWrittenAsAJsonDocumentWritesIt) {
-    const char16_t lone[] = {u'a', 0xD83D, u'b', 0xDE00, 0xD83D};
-    const QString texts[] = {
-        QString(),
-        QStringLiteral("quote \" backslash \\ slash / tab \t cr \r lf \n bs \b ff \f"),
-        QString::fromUtf8("\x01\x1f\x7f é ß € 漢字 \U0001F600 \u2028 \uFEFF"),
-        QString::fromUtf16(lone, std::size(lone)),
-        QString(QChar(0xDC00)) + QString(QChar(0xD800)),
-        QString(300, QChar(0x01)) + QString(300, QChar(0xDFFF)) + QStringLiteral("end"),
-        QStringLiteral("Line of a long field, with words enough to wrap.\n").repeated(3000),
-        QString::fromUtf8("长文本，足够在窄窗口里换行。\U0001F44D\n").repeated(3000),
-    };
-    for (const QString& text : texts) {
-        ChatRequestOptions s = options(APIFormat::OpenAI);
-        s.prompt = text;
-        s.system = text.left(40);
-        s.model = text.left(3);
-        s.history = {{QStringLiteral("assistant"), text.right(20)}};
-        const auto request = LLMClient::buildRequest(s);
-        ASSERT_TRUE(request);
-        EXPECT_EQ(request->body, documentBody(s)) << text.left(20).toStdString();
-    }
-}
 
 class AuthHeaders : public ::testing::TestWithParam<HeaderCase> {};
 
