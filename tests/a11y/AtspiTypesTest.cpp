@@ -139,7 +139,7 @@ TEST(FocusHistory, KeepsTheNewestCandidatesFirst) {
 // The last element of each application to gain focus, whatever focus changes came after it.
 TEST(FocusHistory, RemembersEachApplicationsLastFocus) {
     const auto q = [](const char* s) { return QString::fromLatin1(s); };
-    enum Kind { Gain, Loss, Descendant, Gone };
+    enum Kind { Gain, Loss, Descendant, Gone, NewBus };
     const struct {
         const char* name;
         QList<std::pair<Kind, const char*>> events; // in the application ":1.5", but for "other:"
@@ -152,6 +152,7 @@ TEST(FocusHistory, RemembersEachApplicationsLastFocus) {
         {"another application's focus counts not", {{Gain, "/field"}, {Gain, "other:/b"}}, q("/field")},
         {"never seen focused", {{Loss, "/field"}}, std::nullopt},
         {"application gone", {{Gain, "/field"}, {Gone, ""}}, std::nullopt},
+        {"the bus was replaced (its names go to others)", {{Gain, "/field"}, {NewBus, ""}}, std::nullopt},
     };
     for (const auto& c : cases) {
         FocusHistory h;
@@ -163,6 +164,7 @@ TEST(FocusHistory, RemembersEachApplicationsLastFocus) {
             case Loss: h.focusChanged(service, path, false); break;
             case Descendant: h.activeDescendantChanged(service, q("/list"), service, path); break;
             case Gone: h.forgetApp(service); break;
+            case NewBus: h.clear(); break;
             }
         }
         EXPECT_EQ(h.lastFocused(q(":1.5")), c.last) << c.name;

@@ -460,8 +460,8 @@ std::optional<QRectF> AtspiAccessibility::extents(const ElementRef& element) {
 }
 
 ElementFacts AtspiAccessibility::facts(const ElementRef& element) {
-    auto* e = dynamic_cast<Element*>(element.get());
-    if (!e || !m_bus.ensureConnected())
+    auto* e = live(element);
+    if (!e || m_bus.connectionLost())
         return {};
     // All questions leave before the first answer is awaited: the application answers them one
     // after the other, and the whole costs about one round trip.

@@ -60,7 +60,10 @@ public:
     // An application left the bus.
     void forgetApp(const QString& service);
     // The bus was replaced: names on the old one mean nothing on the new one.
-    void clear() { m_candidates.clear(); }
+    void clear() {
+        m_candidates.clear();
+        m_lastFocused.clear();
+    }
 
     bool seenAny() const { return m_seenAny; }
     const QList<FocusCandidate>& candidates() const { return m_candidates; }
