@@ -108,18 +108,7 @@ bool hasAtLeast(const QString& text, qsizetype n) {
     // A cluster takes at least one UTF-16 unit.
     if (text.size() < n)
         return false;
-    // The n-th character exists when it starts inside the window, wherever it ends.
-    for (qsizetype window = n * 4 + 64;; window *= 2) {
-        const bool whole = window >= text.size();
-        QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text.constData(), whole ? text.size() : window);
-        qsizetype seen = 0;
-        while (seen < n && finder.toNextBoundary() != -1)
-            ++seen;
-        if (seen == n)
-            return true;
-        if (whole)
-            return false;
-    }
+    return nthEnd(text, n) > 0;
 }
 
 QString prefix(const QString& text, qsizetype n) {
