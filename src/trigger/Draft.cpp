@@ -67,11 +67,7 @@ void TriggerEngine::finishDraft(const QString& instruction) {
 // As in a run: the desktop asks for the keyring's password while the draft waits, then the
 // description goes out, or the locked keyring is reported.
 QCoro::Task<> TriggerEngine::unlockThenFinishDraft(QString instruction) {
-    const quint64 generation = m_generation;
-    m_busy = Busy::Unlocking;
-    co_await m_settings.unlockApiKey();
-    m_busy = Busy::None;
-    if (generation != m_generation || m_state.kind != TriggerState::Kind::AwaitingInstruction)
+    if (!co_await unlockKeyring() || m_state.kind != TriggerState::Kind::AwaitingInstruction)
         co_return;
     if (m_settings.apiKeyAccess() == stores::SettingsStore::KeyAccess::Locked)
         fail(lockedKeyringMessage(), std::nullopt, text::trimmed(instruction), QStringLiteral("keyring_locked"));

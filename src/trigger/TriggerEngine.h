@@ -146,6 +146,9 @@ private:
     QCoro::Task<FieldRead> readFocusedField(QString bundleID, platform::KeyTarget target, quint64 generation);
     void startSession(const std::optional<platform::AppInfo>& app, bool terminal);
     static QString lockedKeyringMessage();
+    // Asks the desktop to unlock the keyring holding the API key while the engine waits (busy);
+    // false when the run was abandoned meanwhile.
+    QCoro::Task<bool> unlockKeyring();
 
     // Draft.cpp
     void enterDraft(const AccessibilityService::ElementInfo& info);

@@ -95,11 +95,7 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
     if (keyAccess == KeyAccess::Locked) {
         // The key is stored in a locked keyring: the desktop asks for its password while the run waits.
         DiagLog::event(QStringLiteral("trigger: API key in a locked keyring, asking to unlock it"));
-        const quint64 generation = m_generation;
-        m_busy = Busy::Unlocking;
-        co_await m_settings.unlockApiKey();
-        m_busy = Busy::None;
-        if (generation != m_generation)
+        if (!co_await unlockKeyring())
             co_return;
         keyAccess = m_settings.apiKeyAccess();
     }
@@ -144,6 +140,14 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
 
     // 7. Read the answer.
     co_await readStream(input, std::move(started), choice.recipe.name, QStringLiteral("process"));
+}
+
+QCoro::Task<bool> TriggerEngine::unlockKeyring() {
+    const quint64 generation = m_generation;
+    m_busy = Busy::Unlocking;
+    co_await m_settings.unlockApiKey();
+    m_busy = Busy::None;
+    co_return generation == m_generation;
 }
 
 QString TriggerEngine::lockedKeyringMessage() {
