@@ -60,6 +60,7 @@ void LLMStream::send(const QString& baseURL) {
 
     RequestError error;
     const std::optional<ChatRequest> request = LLMClient::buildRequest(options, &error);
+    platform::runtrace::mark("body");
     if (!request) {
         const QString message = error.kind == RequestError::Kind::InvalidEndpoint
                                     ? llm::tr("Invalid API endpoint: %@").replace(QLatin1String("%@"), error.description)

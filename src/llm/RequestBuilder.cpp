@@ -3,10 +3,22 @@
 #include "llm/LLMClient.h"
 #include "llm/TextUtil.h"
 #include "llm/Tr.h"
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <cmath>
+#include <cstddef>
+
+// Sizes as wide as the text's: a string of any length is written whole.
+#define RAPIDJSON_NO_SIZETYPEDEFINE
+namespace rapidjson {
+using SizeType = std::size_t;
+}
+// The writer skips over runs that need no escaping sixteen bytes at a time.
+#if defined(__SSE2__)
+#define RAPIDJSON_SSE2
+#elif defined(__ARM_NEON)
+#define RAPIDJSON_NEON
+#endif
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 
 namespace corvane::llm {
 
@@ -30,55 +42,109 @@ QString invalidKeyMessage() {
 
 namespace {
 
-QJsonObject message(const QString& role, const QString& content) {
-    return QJsonObject{{QStringLiteral("role"), role}, {QStringLiteral("content"), content}};
-}
-
 QString roleOf(const ChatMessage& m) { return m.role.isNull() ? QStringLiteral("user") : m.role; }
 
-QJsonObject textParts(const QString& text) {
-    return QJsonObject{{QStringLiteral("parts"), QJsonArray{QJsonObject{{QStringLiteral("text"), text}}}}};
-}
+// A request body. The prompt may be a whole long field: it goes from the text to the body in one
+// pass of the library's writer, without an intermediate document. Keys are written in sorted order.
+class BodyWriter {
+public:
+    void begin() { m_writer.StartObject(); }
+    void end() { m_writer.EndObject(); }
+    void beginArray(const char* key) {
+        m_writer.Key(key);
+        m_writer.StartArray();
+    }
+    void endArray() { m_writer.EndArray(); }
+    void text(const char* key, const QString& value) {
+        m_writer.Key(key);
+        // Qt's encoder gives valid UTF-8 whatever the text holds (a lone surrogate becomes "?").
+        const QByteArray utf8 = value.toUtf8();
+        m_writer.String(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+    }
+    void text(const char* key, const char* value) {
+        m_writer.Key(key);
+        m_writer.String(value);
+    }
+    void number(const char* key, double value) {
+        m_writer.Key(key);
+        m_writer.Double(value);
+    }
+    void number(const char* key, int value) {
+        m_writer.Key(key);
+        m_writer.Int(value);
+    }
+    void flag(const char* key, bool value) {
+        m_writer.Key(key);
+        m_writer.Bool(value);
+    }
+    // {"content": …, "role": …}
+    void message(const QString& role, const QString& content) {
+        begin();
+        text("content", content);
+        text("role", role);
+        end();
+    }
+    // [key:] {"parts": [{"text": …}]}, open for more keys.
+    void beginParts(const QString& content, const char* key = nullptr) {
+        if (key)
+            m_writer.Key(key);
+        begin();
+        beginArray("parts");
+        begin();
+        text("text", content);
+        end();
+        endArray();
+    }
+    QByteArray bytes() const { return {m_buffer.GetString(), static_cast<qsizetype>(m_buffer.GetSize())}; }
 
-QJsonObject bodyFor(const ChatRequestOptions& options) {
+private:
+    rapidjson::StringBuffer m_buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> m_writer{m_buffer};
+};
+
+QByteArray bodyFor(const ChatRequestOptions& options) {
+    BodyWriter w;
+    w.begin();
     switch (options.format.value()) {
-    case APIFormat::OpenAI: {
-        QJsonArray messages{message(QStringLiteral("system"), options.system)};
+    case APIFormat::OpenAI:
+        w.beginArray("messages");
+        w.message(QStringLiteral("system"), options.system);
         for (const ChatMessage& m : options.history)
-            messages.append(message(roleOf(m), m.content));
-        messages.append(message(QStringLiteral("user"), options.prompt));
-        return QJsonObject{{QStringLiteral("model"), options.model},
-                           {QStringLiteral("messages"), messages},
-                           {QStringLiteral("stream"), true},
-                           {QStringLiteral("temperature"), 0.7}};
-    }
-    case APIFormat::Anthropic: {
-        QJsonArray messages;
+            w.message(roleOf(m), m.content);
+        w.message(QStringLiteral("user"), options.prompt);
+        w.endArray();
+        w.text("model", options.model);
+        w.flag("stream", true);
+        w.number("temperature", 0.7);
+        break;
+    case APIFormat::Anthropic:
+        w.number("max_tokens", 4096);
+        w.beginArray("messages");
         for (const ChatMessage& m : options.history)
-            messages.append(message(roleOf(m), m.content));
-        messages.append(message(QStringLiteral("user"), options.prompt));
-        return QJsonObject{{QStringLiteral("model"), options.model},
-                           {QStringLiteral("system"), options.system},
-                           {QStringLiteral("messages"), messages},
-                           {QStringLiteral("max_tokens"), 4096},
-                           {QStringLiteral("stream"), true}};
-    }
-    case APIFormat::Gemini: {
-        QJsonArray contents;
+            w.message(roleOf(m), m.content);
+        w.message(QStringLiteral("user"), options.prompt);
+        w.endArray();
+        w.text("model", options.model);
+        w.flag("stream", true);
+        w.text("system", options.system);
+        break;
+    case APIFormat::Gemini:
+        w.beginArray("contents");
         for (const ChatMessage& m : options.history) {
-            QJsonObject entry = textParts(m.content);
-            entry.insert(QStringLiteral("role"),
-                         m.role == QLatin1String("assistant") ? QStringLiteral("model") : QStringLiteral("user"));
-            contents.append(entry);
+            w.beginParts(m.content);
+            w.text("role", m.role == QLatin1String("assistant") ? "model" : "user");
+            w.end();
         }
-        QJsonObject user = textParts(options.prompt);
-        user.insert(QStringLiteral("role"), QStringLiteral("user"));
-        contents.append(user);
-        return QJsonObject{{QStringLiteral("systemInstruction"), textParts(options.system)},
-                           {QStringLiteral("contents"), contents}};
+        w.beginParts(options.prompt);
+        w.text("role", "user");
+        w.end();
+        w.endArray();
+        w.beginParts(options.system, "systemInstruction");
+        w.end();
+        break;
     }
-    }
-    return {};
+    w.end();
+    return w.bytes();
 }
 
 QString addressFor(const ChatRequestOptions& options) {
@@ -164,7 +230,7 @@ std::optional<ChatRequest> LLMClient::buildRequest(const ChatRequestOptions& opt
         request.setRawHeader("x-goog-api-key", headerValue(key));
         break;
     }
-    out.body = QJsonDocument(bodyFor(options)).toJson(QJsonDocument::Compact);
+    out.body = bodyFor(options);
     out.timeout = sanitizedTimeout(options.timeout);
     if (options.useBuiltIn) {
         request.setRawHeader("x-device-id", headerValue(options.deviceID));

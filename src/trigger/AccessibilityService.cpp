@@ -69,6 +69,7 @@ std::optional<AccessibilityService::ElementInfo> AccessibilityService::readFocus
         return std::nullopt;
     const platform::ElementFacts facts = m_a11y.facts(element);
     const auto kind = classify(facts.role, facts.states);
+    platform::runtrace::mark("facts");
     if (kind == FieldKind::Password)
         return std::nullopt;
     auto text = getText(element);

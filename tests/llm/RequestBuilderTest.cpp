@@ -32,7 +32,15 @@ struct WireCase {
     QList<ChatMessage> history;
     const char* url;
     const char* body;
+    QString prompt = QStringLiteral("Fix: teh cat");
 };
+
+// Every character JSON must escape, ones it must not, and text that is not valid UTF-16.
+QString awkwardPrompt() {
+    QString s = QStringLiteral("q\"b\\s/ \x01\x1f\b\f\n\r\t\x7f é 😀 ") + QChar(0x2028) + QChar(u'\0') + QChar(0xD800) +
+                QStringLiteral("end");
+    return s;
+}
 
 void PrintTo(const WireCase& c, std::ostream* os) { *os << c.name; }
 
@@ -42,6 +50,7 @@ TEST_P(WireFormats, SendTheExactBody) {
     const WireCase& c = GetParam();
     ChatRequestOptions s = options(c.format);
     s.history = c.history;
+    s.prompt = c.prompt;
     const auto request = LLMClient::buildRequest(s);
     ASSERT_TRUE(request);
     EXPECT_EQ(request->request.url().toString().toStdString(), c.url);
@@ -70,7 +79,12 @@ INSTANTIATE_TEST_SUITE_P(
                  R"({"max_tokens":4096,"messages":[{"content":"Earlier","role":"assistant"},{"content":"Sys","role":"system"},{"content":"No role","role":"user"},{"content":"Fix: teh cat","role":"user"}],"model":"m-1","stream":true,"system":"Be brief."})"},
         WireCase{"gemini_history", APIFormat::Gemini, kHistory,
                  "https://api.example.test/v1/v1beta/models/m-1:streamGenerateContent?alt=sse",
-                 R"({"contents":[{"parts":[{"text":"Earlier"}],"role":"model"},{"parts":[{"text":"Sys"}],"role":"user"},{"parts":[{"text":"No role"}],"role":"user"},{"parts":[{"text":"Fix: teh cat"}],"role":"user"}],"systemInstruction":{"parts":[{"text":"Be brief."}]}})"}));
+                 R"({"contents":[{"parts":[{"text":"Earlier"}],"role":"model"},{"parts":[{"text":"Sys"}],"role":"user"},{"parts":[{"text":"No role"}],"role":"user"},{"parts":[{"text":"Fix: teh cat"}],"role":"user"}],"systemInstruction":{"parts":[{"text":"Be brief."}]}})"},
+        WireCase{"escapes", APIFormat::Anthropic, {}, "https://api.example.test/v1/v1/messages",
+                 "{\"max_tokens\":4096,\"messages\":[{\"content\":\"q\\\"b\\\\s/ \\u0001\\u001F\\b\\f\\n\\r\\t\x7f "
+                 "\xc3\xa9 \xf0\x9f\x98\x80 \xe2\x80\xa8\\u0000?end\",\"role\":\"user\"}],\"model\":\"m-1\","
+                 "\"stream\":true,\"system\":\"Be brief.\"}",
+                 awkwardPrompt()}));
 
 struct HeaderCase {
     const char* name;

@@ -126,6 +126,8 @@ private:
     }
 
     void onReadyRead() {
+        if (m_in.isEmpty() && !m_answered)
+            Q_EMIT m_server->requestStarted();
         m_in += m_socket->readAll();
         if (m_answered)
             return;
@@ -327,6 +329,7 @@ void TestHttpServer::close() {
 void TestHttpServer::onNewConnection() {
     while (QTcpSocket* socket = m_server.nextPendingConnection()) {
         ++m_open;
+        socket->setReadBufferSize(m_readChunk);
         m_connections.append(new Connection(this, socket));
     }
 }

@@ -82,10 +82,14 @@ public:
     qint64 bodyBytesSent() const { return m_bodyBytesSent; }
     // Spins the event loop until n requests arrived (or the bound passed).
     bool waitForRequests(int n, int boundMs = 10000);
+    // Connections accepted from now on take at most this many bytes from the system at a time (0,
+    // the default: all there is), so that requestStarted() comes before a long body is read.
+    void setReadChunk(qint64 bytes) { m_readChunk = bytes; }
     // Closes the listening socket and drops every connection.
     void close();
 
 Q_SIGNALS:
+    void requestStarted(); // a request's first bytes came
     void requestReceived();
 
 private:
@@ -101,6 +105,7 @@ private:
     QList<QPointer<QObject>> m_connections;
     int m_open = 0;
     qint64 m_bodyBytesSent = 0;
+    qint64 m_readChunk = 0;
 };
 
 // Answers shaped the way each provider streams them.
