@@ -48,6 +48,8 @@ QString roleOf(const ChatMessage& m) { return m.role.isNull() ? QStringLiteral("
 // pass of the library's writer, without an intermediate document. Keys are written in sorted order.
 class BodyWriter {
 public:
+    // Room for a body of about this many characters, written without growing the buffer on the way.
+    explicit BodyWriter(qsizetype characters) { m_buffer.Reserve(static_cast<std::size_t>(characters) + 512); }
     void begin() { m_writer.StartObject(); }
     void end() { m_writer.EndObject(); }
     void beginArray(const char* key) {
@@ -103,7 +105,10 @@ private:
 };
 
 QByteArray bodyFor(const ChatRequestOptions& options) {
-    BodyWriter w;
+    qsizetype characters = options.prompt.size() + options.system.size() + options.model.size();
+    for (const ChatMessage& m : options.history)
+        characters += m.content.size() + 64;
+    BodyWriter w(characters);
     w.begin();
     switch (options.format.value()) {
     case APIFormat::OpenAI:
