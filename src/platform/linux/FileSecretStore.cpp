@@ -100,59 +100,53 @@ FileSecretStore::Entry FileSecretStore::entry(const QString& service, const QStr
     return {std::nullopt, items.contains(account) && value.isNull()};
 }
 
-namespace {
-// Takes the account out of the service's items, and the service out of the file once it has none.
-void eraseAccount(QJsonObject& root, const QString& service, QJsonObject& items, const QString& account) {
-    items.remove(account);
-    if (items.isEmpty())
-        root.remove(service);
-    else
-        root.insert(service, items);
-}
-} // namespace
-
-SecretResult FileSecretStore::save(const QString& service, const QString& account, const QString& secret) {
+SecretResult FileSecretStore::updateItems(const QString& service, const std::function<bool(QJsonObject&)>& edit) {
     std::lock_guard lock(m_mutex);
     return update([&](QJsonObject& root) {
         QJsonObject items = root.value(service).toObject();
+        if (!edit(items))
+            return false;
+        // A service without items leaves the file.
+        if (items.isEmpty())
+            root.remove(service);
+        else
+            root.insert(service, items);
+        return true;
+    });
+}
+
+SecretResult FileSecretStore::save(const QString& service, const QString& account, const QString& secret) {
+    return updateItems(service, [&](QJsonObject& items) {
         if (items.value(account) == QJsonValue(secret))
             return false;
         items.insert(account, secret);
-        root.insert(service, items);
         return true;
     });
 }
 
 SecretResult FileSecretStore::remove(const QString& service, const QString& account) {
-    std::lock_guard lock(m_mutex);
-    return update([&](QJsonObject& root) {
-        QJsonObject items = root.value(service).toObject();
+    return updateItems(service, [&](QJsonObject& items) {
         if (!items.contains(account))
             return false;
-        eraseAccount(root, service, items, account);
+        items.remove(account);
         return true;
     });
 }
 
 SecretResult FileSecretStore::markRemoved(const QString& service, const QString& account) {
-    std::lock_guard lock(m_mutex);
-    return update([&](QJsonObject& root) {
-        QJsonObject items = root.value(service).toObject();
+    return updateItems(service, [&](QJsonObject& items) {
         if (items.contains(account) && items.value(account).isNull())
             return false;
         items.insert(account, QJsonValue::Null);
-        root.insert(service, items);
         return true;
     });
 }
 
 SecretResult FileSecretStore::dropRemovalMark(const QString& service, const QString& account) {
-    std::lock_guard lock(m_mutex);
-    return update([&](QJsonObject& root) {
-        QJsonObject items = root.value(service).toObject();
+    return updateItems(service, [&](QJsonObject& items) {
         if (!items.contains(account) || !items.value(account).isNull())
             return false;
-        eraseAccount(root, service, items, account);
+        items.remove(account);
         return true;
     });
 }

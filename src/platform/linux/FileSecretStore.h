@@ -53,6 +53,8 @@ private:
     };
     Snapshot read() const;
     SecretResult update(const std::function<bool(QJsonObject&)>& change);
+    // Edits one service's items under the lock; written back when edit says it changed them.
+    SecretResult updateItems(const QString& service, const std::function<bool(QJsonObject&)>& edit);
     SecretResult setAside(const Snapshot& snapshot);
     SecretResult write(const QJsonObject& root);
     void notice(const QString& message) const;
