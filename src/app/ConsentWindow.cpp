@@ -1,31 +1,14 @@
 #include "app/ConsentWindow.h"
 #include "app/QuietWindow.h"
 #include "services/TelemetryService.h"
-#include <QGuiApplication>
-#include <QHBoxLayout>
-#include <QLabel>
-#include <QPushButton>
-#include <QScreen>
-#include <QVBoxLayout>
 
 namespace corvane::app {
 
-namespace {
-constexpr int kScreenMargin = 24;
-}
-
 ConsentWindow::ConsentWindow(services::TelemetryService& telemetry, QWidget* parent)
-    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | kQuietWindowFlags), m_telemetry(telemetry) {
-    setObjectName(QStringLiteral("consentWindow"));
-    makeQuiet(this);
-    setWindowTitle(tr("Help improve Corvane?"));
-    setStyleSheet(QStringLiteral("#consentWindow { border: 1px solid palette(mid); }"));
-    setAttribute(Qt::WA_StyledBackground);
+    : QWidget(parent, kQuietCardFlags), m_telemetry(telemetry) {
+    makeQuietCard(this, QStringLiteral("consentWindow"), tr("Help improve Corvane?"));
 
-    auto* title = new QLabel(tr("Help improve Corvane?"), this);
-    QFont bold = title->font();
-    bold.setBold(true);
-    title->setFont(bold);
+    auto* title = cardTitle(tr("Help improve Corvane?"), this);
     auto* body = new QLabel(tr("Corvane can send anonymous usage events: event names, timings and error kinds. "
                                "It never sends the text you write or read."),
                             this);
@@ -41,23 +24,12 @@ ConsentWindow::ConsentWindow(services::TelemetryService& telemetry, QWidget* par
     // An answer given in the settings window meanwhile settles the question too.
     connect(&m_telemetry, &services::TelemetryService::consentChanged, this, &QWidget::hide);
 
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(deny);
-    buttons->addWidget(allow);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(16, 14, 16, 14);
-    layout->addWidget(title);
-    layout->addWidget(body);
-    layout->addLayout(buttons);
+    layOutCard(this, title, body, {deny, allow});
 }
 
 void ConsentWindow::present() {
     adjustSize();
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.right() - width() - kScreenMargin, area.bottom() - height() - kScreenMargin);
-    }
+    moveToCorner(this, Qt::BottomRightCorner);
     show();
     raise();
 }

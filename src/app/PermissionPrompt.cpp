@@ -1,32 +1,15 @@
 #include "app/PermissionPrompt.h"
 #include "app/QuietWindow.h"
 #include "trigger/AccessibilityPermission.h"
-#include <QGuiApplication>
-#include <QHBoxLayout>
-#include <QLabel>
-#include <QPushButton>
-#include <QScreen>
-#include <QVBoxLayout>
 
 namespace corvane::app {
 
-namespace {
-constexpr int kScreenMargin = 24;
-}
-
 PermissionPrompt::PermissionPrompt(trigger::AccessibilityPermission& permission, QWidget* parent)
-    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | kQuietWindowFlags), m_permission(permission) {
-    setObjectName(QStringLiteral("permissionPrompt"));
-    makeQuiet(this);
-    setWindowTitle(tr("Corvane needs accessibility"));
-    setStyleSheet(QStringLiteral("#permissionPrompt { border: 1px solid palette(mid); }"));
-    setAttribute(Qt::WA_StyledBackground);
+    : QWidget(parent, kQuietCardFlags), m_permission(permission) {
+    makeQuietCard(this, QStringLiteral("permissionPrompt"), tr("Corvane needs accessibility"));
 
-    m_title = new QLabel(this);
+    m_title = cardTitle(QString(), this);
     m_title->setObjectName(QStringLiteral("permissionPromptTitle"));
-    QFont bold = m_title->font();
-    bold.setBold(true);
-    m_title->setFont(bold);
     m_body = new QLabel(this);
     m_body->setObjectName(QStringLiteral("permissionPromptText"));
     m_body->setTextFormat(Qt::PlainText);
@@ -53,16 +36,7 @@ PermissionPrompt::PermissionPrompt(trigger::AccessibilityPermission& permission,
             hide();
     });
 
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(m_notNow);
-    buttons->addWidget(m_switchOn);
-    buttons->addWidget(m_ok);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(16, 14, 16, 14);
-    layout->addWidget(m_title);
-    layout->addWidget(m_body);
-    layout->addLayout(buttons);
+    layOutCard(this, m_title, m_body, {m_notNow, m_switchOn, m_ok});
 }
 
 void PermissionPrompt::fill(bool switchFailed) {
@@ -90,10 +64,7 @@ void PermissionPrompt::fill(bool switchFailed) {
 
 void PermissionPrompt::present() {
     fill(false);
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.right() - width() - kScreenMargin, area.top() + kScreenMargin);
-    }
+    moveToCorner(this, Qt::TopRightCorner);
     show();
     raise();
 }
