@@ -181,13 +181,7 @@ TEST_F(ModelRequest, RedirectsAreFollowedLikeABrowser) {
             TestHttpServer& target = c.target == Same ? server : c.target == OtherPort ? otherPort : otherHost;
             const QByteArray origin = c.target == Same ? QByteArray() : target.baseUrl().toUtf8();
             const ScriptedResponse answer = ScriptedResponse::sse(providers::streamFor(format, {QStringLiteral("there")}));
-            server.respond([&](const RecordedRequest& r) {
-                if (r.path().startsWith("/moved"))
-                    return answer;
-                ScriptedResponse moved = ScriptedResponse::text(c.status, "text/plain", "moved");
-                moved.header("Location", origin + "/moved" + r.target);
-                return moved;
-            });
+            server.respondMoving(c.status, origin, answer);
             if (c.target != Same)
                 target.respond(answer);
             const qsizetype before = target.requests().size();

@@ -59,13 +59,7 @@ TEST_F(ConnectionProbe, RedirectsTakeNeitherKeyNorTextToAnotherServer) {
         for (const auto& c : cases) {
             SCOPED_TRACE(format.rawValue().toStdString() + " " + std::to_string(c.status) + (c.sameServer ? " same" : " other"));
             const QByteArray origin = c.sameServer ? QByteArray() : other.baseUrl().toUtf8();
-            server.respond([&](const RecordedRequest& r) {
-                if (r.path().startsWith("/moved"))
-                    return answer;
-                ScriptedResponse moved = ScriptedResponse::text(c.status, "text/plain", "");
-                moved.header("Location", origin + "/moved" + r.target);
-                return moved;
-            });
+            server.respondMoving(c.status, origin, answer);
             other.respond(answer);
             const qsizetype before = other.requests().size();
             const auto outcome = probe(format);

@@ -303,6 +303,16 @@ void TestHttpServer::respond(std::function<ScriptedResponse(const RecordedReques
     m_handler = std::move(handler);
 }
 
+void TestHttpServer::respondMoving(int status, const QByteArray& origin, const ScriptedResponse& answer) {
+    respond([status, origin, answer](const RecordedRequest& r) {
+        if (r.path().startsWith("/moved"))
+            return answer;
+        ScriptedResponse moved = ScriptedResponse::text(status, "text/plain", "moved");
+        moved.header("Location", origin + "/moved" + r.target);
+        return moved;
+    });
+}
+
 void TestHttpServer::route(const QByteArray& path, ScriptedResponse response) { m_routes.insert(path, response); }
 
 int TestHttpServer::requestCount(const QByteArray& path) const {

@@ -72,6 +72,9 @@ public:
     // The answer for every request without a route of its own.
     void respond(ScriptedResponse response);
     void respond(std::function<ScriptedResponse(const RecordedRequest&)> handler);
+    // Every request is sent on with a redirect of this status to "<origin>/moved<its target>"
+    // (origin empty: this server), where it gets answer.
+    void respondMoving(int status, const QByteArray& origin, const ScriptedResponse& answer);
     // The answer for one path (query excluded).
     void route(const QByteArray& path, ScriptedResponse response);
 
