@@ -47,6 +47,29 @@ QDBusMessage answerOf(QDBusPendingCall pending, const QDBusMessage& call, int ti
     return AtspiConnection::answerServing(std::move(pending), call, timeoutMs);
 }
 
+// The answers to GetRoleName, GetState and GetInterfaces; nothing for an error or an empty reply.
+std::optional<QString> roleFrom(const QDBusMessage& reply) {
+    if (!isReply(reply) || reply.arguments().isEmpty())
+        return std::nullopt;
+    return reply.arguments().constFirst().toString();
+}
+
+std::optional<QList<uint>> stateWordsFrom(const QDBusMessage& reply) {
+    if (!isReply(reply) || reply.arguments().isEmpty())
+        return std::nullopt;
+    const QVariant v = reply.arguments().constFirst();
+    if (v.canConvert<QDBusArgument>())
+        return qdbus_cast<QList<uint>>(v.value<QDBusArgument>());
+    return v.value<QList<uint>>();
+}
+
+std::optional<QStringList> interfacesFrom(const QDBusMessage& reply) {
+    if (!isReply(reply) || reply.arguments().isEmpty())
+        return std::nullopt;
+    const QVariant v = reply.arguments().constFirst();
+    return v.canConvert<QDBusArgument>() ? qdbus_cast<QStringList>(v.value<QDBusArgument>()) : v.toStringList();
+}
+
 std::optional<QRectF> extentsFrom(const QDBusMessage& reply) {
     if (!isReply(reply) || reply.arguments().isEmpty())
         return std::nullopt;
@@ -218,13 +241,7 @@ QList<AtspiAccessibility::Node> AtspiAccessibility::children(const Node& node, b
 }
 
 std::optional<QList<uint>> AtspiAccessibility::stateWords(const Node& node) {
-    QDBusMessage reply = m_bus.call(node.service, node.path, kAccessible, QStringLiteral("GetState"));
-    if (!isReply(reply) || reply.arguments().isEmpty())
-        return std::nullopt;
-    const QVariant v = reply.arguments().constFirst();
-    if (v.canConvert<QDBusArgument>())
-        return qdbus_cast<QList<uint>>(v.value<QDBusArgument>());
-    return v.value<QList<uint>>();
+    return stateWordsFrom(m_bus.call(node.service, node.path, kAccessible, QStringLiteral("GetState")));
 }
 
 qint64 AtspiAccessibility::pidOf(const QString& service) {
@@ -399,12 +416,9 @@ std::optional<AtspiAccessibility::Node> AtspiAccessibility::searchWindow(const N
 QStringList AtspiAccessibility::interfaces(Element& element) {
     if (element.interfaces)
         return *element.interfaces;
-    QDBusMessage reply = m_bus.call(element.node.service, element.node.path, kAccessible, QStringLiteral("GetInterfaces"));
-    if (!isReply(reply) || reply.arguments().isEmpty())
-        return {};
-    const QVariant v = reply.arguments().constFirst();
-    element.interfaces = v.canConvert<QDBusArgument>() ? qdbus_cast<QStringList>(v.value<QDBusArgument>()) : v.toStringList();
-    return *element.interfaces;
+    element.interfaces =
+        interfacesFrom(m_bus.call(element.node.service, element.node.path, kAccessible, QStringLiteral("GetInterfaces")));
+    return element.interfaces.value_or(QStringList{});
 }
 
 bool AtspiAccessibility::hasInterface(const ElementRef& element, const QString& name) {
@@ -483,21 +497,11 @@ ElementFacts AtspiAccessibility::facts(const ElementRef& element) {
     const QDBusPendingCall extentsPending = conn.asyncCall(extentsCall, timeout);
 
     ElementFacts out;
-    if (const QDBusMessage reply = answerOf(rolePending, roleCall, timeout); isReply(reply) && !reply.arguments().isEmpty())
-        out.role = reply.arguments().constFirst().toString();
-    if (const QDBusMessage reply = answerOf(statePending, stateCall, timeout); isReply(reply) && !reply.arguments().isEmpty()) {
-        const QVariant v = reply.arguments().constFirst();
-        out.states = atspi::stateNames(v.canConvert<QDBusArgument>() ? qdbus_cast<QList<uint>>(v.value<QDBusArgument>())
-                                                                     : v.value<QList<uint>>());
-    }
-    if (interfacesPending) {
-        const QDBusMessage reply = answerOf(*interfacesPending, interfacesCall, timeout);
-        if (isReply(reply) && !reply.arguments().isEmpty()) {
-            const QVariant v = reply.arguments().constFirst();
-            e->interfaces =
-                v.canConvert<QDBusArgument>() ? qdbus_cast<QStringList>(v.value<QDBusArgument>()) : v.toStringList();
-        }
-    }
+    out.role = roleFrom(answerOf(rolePending, roleCall, timeout));
+    if (const auto words = stateWordsFrom(answerOf(statePending, stateCall, timeout)))
+        out.states = atspi::stateNames(*words);
+    if (interfacesPending)
+        e->interfaces = interfacesFrom(answerOf(*interfacesPending, interfacesCall, timeout));
     const QDBusMessage extentsReply = answerOf(extentsPending, extentsCall, timeout);
     if (e->interfaces && e->interfaces->contains(kComponent))
         out.extents = extentsFrom(extentsReply);
@@ -508,10 +512,7 @@ std::optional<QString> AtspiAccessibility::role(const ElementRef& element) {
     auto* e = live(element);
     if (!e)
         return std::nullopt;
-    QDBusMessage reply = m_bus.call(e->node.service, e->node.path, kAccessible, QStringLiteral("GetRoleName"));
-    if (!isReply(reply) || reply.arguments().isEmpty())
-        return std::nullopt;
-    return reply.arguments().constFirst().toString();
+    return roleFrom(m_bus.call(e->node.service, e->node.path, kAccessible, QStringLiteral("GetRoleName")));
 }
 
 QStringList AtspiAccessibility::states(const ElementRef& element) {
