@@ -45,7 +45,7 @@ TEST_F(UpdateCheck, ManifestOutcomesSetTheStatusAndAlertOnlyWhenAsked) {
         {"unreachable, asked", {}, nullptr, true, true, Kind::Failed, "Update check failed | Couldn't reach", false, false},
         {"unreachable, automatic", {}, nullptr, false, true, Kind::Failed, "", false, false},
         {"no server yet, asked", placeholder, nullptr, true, true, Kind::Idle,
-         "Update check failed | No update server is set up for this build of Corvane yet.", false, false},
+         "No Update Server | No update server is set up for this build of Corvane yet.", false, false},
         {"no server yet, automatic", placeholder, nullptr, false, true, Kind::Idle, "", false, false},
     };
     for (const auto& c : cases) {
