@@ -146,7 +146,9 @@ TEST_F(InaccessibleChat, TheAdviceForAnUnreadableFieldWorksAndTheAppGoesByItsId)
     const QString answer = QStringLiteral("Could you send me the report by tomorrow, please?");
     const QString appId = QStringLiteral("org.example.Chat");
     server.respond(streamedAnswer({answer}, 0));
-    startCorvane({.ctrlAltSpaceHotkey = true});
+    CorvaneProcess::Settings settings;
+    settings.ctrlAltSpaceHotkey = true;
+    startCorvane(settings);
     auto chat = startInaccessibleChat(appId, original);
     ASSERT_TRUE(chat->waitActive()) << "the chat window did not come up";
     ASSERT_TRUE(pressKeys({QStringLiteral("End")}));
