@@ -129,12 +129,9 @@ struct RowLayout {
 RowLayout layoutRow(const OptimizationLog& entry, int width, const QPalette& palette) {
     RowLayout row;
     const int inner = qMax(40, width - 2 * kPadH);
+    // The recipe and the context are told apart by their size; both keep the full secondary
+    // colour, which reads at 4.5:1 on the list.
     const QColor secondary = panel::CVDesign::secondary(palette);
-    auto faded = [&](double opacity) {
-        QColor c = secondary;
-        c.setAlphaF(float(opacity));
-        return c;
-    };
 
     // Top line: badge, recipe, context, spacer, time.
     const QFont badgeFont = sizedFont(10, QFont::DemiBold);
@@ -176,14 +173,14 @@ RowLayout layoutRow(const OptimizationLog& entry, int width, const QPalette& pal
     int x = afterBadge;
     int lineY = y + (topHeight - recipeHeight) / 2;
     for (const QString& line : recipeLines) {
-        row.pieces << Piece{line, recipeFont, faded(0.8), QRect(x, lineY, recipeWidth, recipeMetrics.height())};
+        row.pieces << Piece{line, recipeFont, secondary, QRect(x, lineY, recipeWidth, recipeMetrics.height())};
         lineY += recipeMetrics.height();
     }
     if (!recipeLines.isEmpty())
         x += recipeWidth + 8;
     if (entry.context && timeX - 8 - x > 0) {
         const QString elided = contextMetrics.elidedText(oneLine(*entry.context), Qt::ElideRight, timeX - 8 - x);
-        row.pieces << Piece{elided, contextFont, faded(0.55),
+        row.pieces << Piece{elided, contextFont, secondary,
                             QRect(x, y + (topHeight - contextMetrics.height()) / 2,
                                   contextMetrics.horizontalAdvance(elided), contextMetrics.height())};
     }
@@ -346,14 +343,13 @@ LogViewerView::LogViewerView(stores::OptimizationLogger& logger, QWidget* parent
     emptyLayout->addWidget(icon);
     auto* none = new QLabel(tr("No activity yet"), empty);
     none->setAlignment(Qt::AlignCenter);
-    none->setForegroundRole(QPalette::PlaceholderText);
     emptyLayout->addWidget(none);
     auto* hint = new QLabel(tr("Once your API key is set up, double-tap space in any field to trigger"), empty);
     hint->setAlignment(Qt::AlignCenter);
     hint->setWordWrap(true);
     hint->setFont(sizedFont(11));
-    hint->setForegroundRole(QPalette::PlaceholderText);
     emptyLayout->addWidget(hint);
+    m_quietLabels = {none, hint};
     emptyLayout->addStretch();
     m_stack->addWidget(empty);
 
@@ -378,8 +374,8 @@ LogViewerView::LogViewerView(stores::OptimizationLogger& logger, QWidget* parent
     m_count = new QLabel(this);
     m_count->setObjectName(QStringLiteral("count"));
     m_count->setFont(sizedFont(11));
-    m_count->setForegroundRole(QPalette::PlaceholderText);
     bottom->addWidget(m_count);
+    m_quietLabels.append(m_count);
     bottom->addStretch();
     auto* clear = new QPushButton(tr("Clear Log"), this);
     clear->setObjectName(QStringLiteral("clearLog"));
@@ -400,13 +396,17 @@ void LogViewerView::applyColours() {
     QColor iconColor = panel::CVDesign::secondary(pal);
     iconColor.setAlphaF(0.5f);
     m_emptyIcon->setPixmap(StatusIcons::icon(QStringLiteral("tray"), iconColor).pixmap(28, 28));
-    const QColor accent = panel::CVDesign::accent(pal);
+    for (QLabel* label : std::as_const(m_quietLabels)) {
+        QPalette p = label->palette();
+        p.setColor(QPalette::WindowText, panel::CVDesign::secondary(pal));
+        label->setPalette(p);
+    }
     m_segmentsBox->setStyleSheet(
         QStringLiteral("QPushButton { font-size: 11px; padding: 3px 6px; border: 1px solid %1; border-radius: 0px;"
                        " background: %2; color: %3; }"
                        "QPushButton:checked { background: %4; border-color: %4; color: white; }")
             .arg(panel::CVDesign::hairline(pal).name(), pal.color(QPalette::Button).name(),
-                 pal.color(QPalette::ButtonText).name(), accent.name()));
+                 pal.color(QPalette::ButtonText).name(), panel::CVDesign::accentFill().name()));
 }
 
 void LogViewerView::changeEvent(QEvent* event) {
@@ -450,6 +450,19 @@ void LogViewerView::reload() {
 bool LogViewerView::showsEmptyState() const { return m_stack->currentIndex() == 0; }
 QString LogViewerView::countText() const { return m_count->text(); }
 
+QList<LogViewerView::ShownText> LogViewerView::visibleRowTexts() const {
+    QList<ShownText> out;
+    for (int row = 0; row < m_model->rowCount({}); ++row) {
+        const QRect rect = m_list->visualRect(m_model->index(row));
+        if (!rect.intersects(m_list->viewport()->rect()))
+            continue;
+        const QPoint origin = m_list->viewport()->mapTo(this, rect.topLeft());
+        for (const Piece& piece : layoutRow(m_model->entry(row), rect.width(), m_list->palette()).pieces)
+            out.append({piece.text, piece.rect.translated(origin)});
+    }
+    return out;
+}
+
 QStringList LogViewerView::rowLines(const OptimizationLog& entry, int width) {
     QStringList out;
     for (const Piece& piece : layoutRow(entry, width, QApplication::palette()).pieces)
@@ -461,15 +474,15 @@ QColor LogViewerView::statusColor(Status status, const QPalette& palette) {
     const bool dark = panel::CVDesign::isDark(palette);
     switch (status) {
     case Status::Triggered:
-        return dark ? QColor(10, 132, 255) : QColor(0, 110, 230);
+        return dark ? QColor(100, 175, 255) : QColor(0, 90, 195);
     case Status::Optimizing:
-        return dark ? QColor(255, 159, 10) : QColor(201, 110, 0);
+        return dark ? QColor(255, 159, 10) : QColor(150, 76, 0);
     case Status::Completed:
         return StatusIcons::green(palette);
     case Status::Failed:
         return panel::CVDesign::red(palette);
     case Status::Replaced:
-        return dark ? QColor(191, 90, 242) : QColor(148, 60, 200);
+        return dark ? QColor(205, 130, 250) : QColor(130, 50, 180);
     case Status::Cancelled:
         break;
     }

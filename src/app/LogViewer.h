@@ -4,6 +4,7 @@
 // Record texts are drawn as plain text and cut to what a row shows.
 #include "stores/OptimizationLog.h"
 #include <QPointer>
+#include <QRect>
 #include <QWidget>
 #include <optional>
 
@@ -40,6 +41,12 @@ public:
 
     // The texts a row shows, line by line, as it draws them (for tests and accessibility).
     static QStringList rowLines(const stores::OptimizationLog& entry, int width);
+    // The texts of the rows in sight and where each is drawn, in this view's coordinates.
+    struct ShownText {
+        QString text;
+        QRect area;
+    };
+    QList<ShownText> visibleRowTexts() const;
     static QColor statusColor(stores::OptimizationLog::LogStatus status, const QPalette& palette);
 
 protected:
@@ -58,6 +65,7 @@ private:
     QButtonGroup* m_segments = nullptr;
     QWidget* m_segmentsBox = nullptr;
     QLabel* m_emptyIcon = nullptr;
+    QList<QLabel*> m_quietLabels; // the count and the empty state's words, in the secondary colour
 };
 
 class LogViewerController final : public QObject {

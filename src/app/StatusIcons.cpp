@@ -28,7 +28,7 @@ QString StatusIcons::symbol(AppActivity activity) {
 }
 
 QColor StatusIcons::green(const QPalette& palette) {
-    return panel::CVDesign::isDark(palette) ? QColor(48, 209, 88) : QColor(36, 138, 61);
+    return panel::CVDesign::isDark(palette) ? QColor(48, 209, 88) : QColor(24, 110, 46);
 }
 
 QColor StatusIcons::tint(AppActivity activity, const QPalette& palette) {
@@ -44,8 +44,9 @@ QColor StatusIcons::tint(AppActivity activity, const QPalette& palette) {
 
 namespace {
 
-// Draws the symbol at the size asked for, once per size: a tray on a HiDPI screen gets it crisp at
-// its own size, and start-up draws only the size the tray shows rather than every size it might.
+// Draws the symbol at the size asked for, in one colour (in its own without a valid one), once per
+// size: a tray on a HiDPI screen gets it crisp at its own size, and start-up draws only the size the
+// tray shows rather than every size it might.
 class TintedSymbolEngine final : public QIconEngine {
 public:
     TintedSymbolEngine(std::shared_ptr<QSvgRenderer> renderer, QColor color)
@@ -62,8 +63,10 @@ public:
         QPainter painter(&pixmap);
         painter.setRenderHint(QPainter::Antialiasing);
         m_renderer->render(&painter, QRectF(QPointF(0, 0), size));
-        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        painter.fillRect(pixmap.rect(), m_color);
+        if (m_color.isValid()) {
+            painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+            painter.fillRect(pixmap.rect(), m_color);
+        }
         painter.end();
         m_drawn.append(pixmap);
         return pixmap;
@@ -92,6 +95,8 @@ private:
 };
 
 } // namespace
+
+QIcon StatusIcons::applicationIcon() { return icon(QStringLiteral("corvane"), QColor()); }
 
 QIcon StatusIcons::icon(const QString& symbol, const QColor& color) {
     static const bool loaded = (initAppIcons(), true);

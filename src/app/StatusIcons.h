@@ -21,6 +21,9 @@ public:
     // A bundled symbol drawn in one colour at the size asked for; a null icon for an unknown symbol.
     static QIcon icon(const QString& symbol, const QColor& color);
     static QIcon icon(trigger::AppActivity activity, const QPalette& palette);
+    // The application's own icon, as the launcher shows it: a coloured tile with a light glyph that
+    // reads on light and dark menus alike (the tray keeps its one-colour symbols).
+    static QIcon applicationIcon();
 };
 
 } // namespace corvane::app

@@ -9,6 +9,7 @@
 #include "app/QuitSignals.h"
 #include "app/SaveNotice.h"
 #include "app/SingleInstance.h"
+#include "app/StatusIcons.h"
 #include "app/TriggerDispatch.h"
 #include "app/UpdateWindows.h"
 #include "llm/LLMClient.h"
@@ -63,6 +64,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Corvane"));
     QApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
     QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(app::StatusIcons::applicationIcon());
 
     if (QGuiApplication::platformName() != QLatin1String("xcb")) {
         QTextStream(stderr) << "Corvane needs an X11 session; Wayland sessions are not supported yet.\n";

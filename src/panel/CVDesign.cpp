@@ -59,6 +59,12 @@ QColor CVDesign::accent(const QPalette& palette) {
     return isDark(palette) ? QColor(123, 134, 245) : QColor(91, 103, 241);
 }
 
+QColor CVDesign::accentText(const QPalette& palette) {
+    return isDark(palette) ? QColor(150, 160, 250) : QColor(64, 74, 214);
+}
+
+QColor CVDesign::accentFill() { return QColor(76, 86, 226); }
+
 bool CVDesign::isDark(const QPalette& palette) {
     return palette.color(QPalette::Window).lightness() < 128;
 }
@@ -70,7 +76,7 @@ QColor CVDesign::secondary(const QPalette& palette) {
 }
 
 QColor CVDesign::red(const QPalette& palette) {
-    return isDark(palette) ? QColor(255, 69, 58) : QColor(215, 38, 30);
+    return isDark(palette) ? QColor(255, 120, 110) : QColor(185, 26, 22);
 }
 
 QColor CVDesign::background(const QPalette& palette) { return palette.color(QPalette::Window); }
@@ -137,9 +143,9 @@ void CVDesign::apply(QWidget* w) {
     const QPalette base = basePalette(w);
     if (role == QLatin1String("brandTint")) {
         QPalette p = w->palette();
-        p.setColor(QPalette::Highlight, accent(base));
+        p.setColor(QPalette::Highlight, accentFill());
         p.setColor(QPalette::HighlightedText, Qt::white);
-        p.setColor(QPalette::Link, accent(base));
+        p.setColor(QPalette::Link, accentText(base));
         w->setPalette(p);
     } else if (role == QLatin1String("sectionLabel")) {
         QFont f = TypeScale::caption();
@@ -158,14 +164,14 @@ void CVDesign::apply(QWidget* w) {
                              .arg(rgba(secondary(base), 0.08), rgba(primary(base), 0.05))
                              .arg(radiusL));
     } else if (role == QLatin1String("prominent")) {
-        const QColor a = accent(base);
+        const QColor a = accentFill();
         w->setStyleSheet(QStringLiteral("QPushButton { background: %1; color: white; border: none; "
                                         "border-radius: 5px; padding: 3px 10px; }"
                                         "QPushButton:pressed { background: %2; }")
                              .arg(a.name(), a.darker(120).name()));
     } else if (role == QLatin1String("plain")) {
         const bool accentTone = w->property(toneProperty).toString() == QLatin1String("accent");
-        const QColor c = accentTone ? accent(base) : secondary(base);
+        const QColor c = accentTone ? accentText(base) : secondary(base);
         w->setStyleSheet(QStringLiteral("QAbstractButton { background: transparent; border: none; color: %1; "
                                         "padding: 0px %2px; }"
                                         "QAbstractButton:pressed { color: %3; }")

@@ -30,12 +30,19 @@ public:
     static constexpr int space3 = 12;
     static constexpr int space4 = 16;
 
-    // The accent: (91, 103, 241) on a light palette, (123, 134, 245) on a dark one.
+    // The accent: (91, 103, 241) on a light palette, (123, 134, 245) on a dark one. It tints
+    // symbols; words take accentText(), and white words sit on accentFill().
     static QColor accent(const QPalette& palette);
+    // The accent for text: deeper on a light palette, lighter on a dark one, so it reads at 4.5:1
+    // or better on the window and on a card.
+    static QColor accentText(const QPalette& palette);
+    // The accent behind white text (filled buttons, selected rows), the same on either palette.
+    static QColor accentFill();
     // A palette counts as dark when its window colour is dark.
     static bool isDark(const QPalette& palette);
 
-    // Label colours derived from the palette (opaque, so they read on any background).
+    // Label colours derived from the palette (opaque, so they read on any background); each
+    // reads at 4.5:1 or better on the window, a card and the panel's error box.
     static QColor primary(const QPalette& palette);
     static QColor secondary(const QPalette& palette);
     static QColor red(const QPalette& palette);

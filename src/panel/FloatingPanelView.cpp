@@ -481,7 +481,7 @@ void FloatingPanelView::restyle() {
     titlePalette.setColor(QPalette::WindowText, D::secondary(pal));
     m_title->setPalette(titlePalette);
     m_close->setIcon(QIcon(D::icon(QStringLiteral("close"), D::secondary(pal), 12, devicePixelRatioF())));
-    m_copy->setIcon(QIcon(D::icon(QStringLiteral("copy"), D::accent(pal), 12, devicePixelRatioF())));
+    m_copy->setIcon(QIcon(D::icon(QStringLiteral("copy"), D::accentText(pal), 12, devicePixelRatioF())));
 
     const QColor secondary = D::secondary(pal);
     m_draftEditor->setStyleSheet(QStringLiteral("QPlainTextEdit#draftEditor { background: rgba(%1, %2, %3, 0.06); "

@@ -229,7 +229,7 @@ QCoro::Task<> UpdateService::check(bool manual) {
     // "Check for Updates…" either way.
     if (QUrl(baseUrl()).host().endsWith(QLatin1String(".invalid"), Qt::CaseInsensitive)) {
         if (manual && m_presenter)
-            m_presenter->showAlert(tr("Update check failed"),
+            m_presenter->showAlert(tr("No Update Server"),
                                    tr("No update server is set up for this build of Corvane yet."));
         co_return;
     }

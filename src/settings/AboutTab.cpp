@@ -128,7 +128,7 @@ void AboutTab::reload() {
 void AboutTab::showPermission() {
     const bool trusted = m_deps.permission.isTrusted();
     QPalette p = m_permission->palette();
-    p.setColor(QPalette::WindowText, trusted ? CVDesign::accent(window()->palette())
+    p.setColor(QPalette::WindowText, trusted ? CVDesign::accentText(window()->palette())
                                              : CVDesign::red(window()->palette()));
     m_permission->setPalette(p);
     m_permission->setText(trusted ? tr("Accessibility is on: Corvane can read and rewrite text fields.")

@@ -19,6 +19,30 @@ using llm::APIVendor;
 using llm::LLMClient;
 using panel::CVDesign;
 
+namespace {
+
+QString modelsFound(qsizetype count) {
+    return count == 1 ? ApiTab::tr("1 model found; pick it from the list.")
+                      : ApiTab::tr("%1 models found; pick one from the list.").arg(count);
+}
+QString fetchingModels() { return ApiTab::tr("Fetching the model list…"); }
+QString fetchFailed() { return ApiTab::tr("Couldn't fetch the models. Check the endpoint and key, or type a model."); }
+QString emptyModelList() { return ApiTab::tr("The model list is empty — enter a model manually"); }
+
+QString keyInKeyring() { return ApiTab::tr("The key is kept in your desktop keyring, separately for each provider."); }
+QString keyInFile(const platform::SecretStoreLocation& where) {
+    return ApiTab::tr("No keyring is available (%1), so the key is kept in the file %2, readable only by you.")
+        .arg(where.fallbackReason(), where.fallbackPath());
+}
+QString keyNotRemoved() {
+    return ApiTab::tr("The key could not be removed. Check that your keyring is unlocked, then try again.");
+}
+QString keyNotSaved() {
+    return ApiTab::tr("The key could not be saved. Check that your keyring is unlocked, then try again.");
+}
+
+} // namespace
+
 ApiTab::ApiTab(SettingsDependencies& deps, QWidget* parent) : QWidget(parent), m_deps(deps) {
     const Page page = makePage(this);
 
@@ -54,7 +78,8 @@ ApiTab::ApiTab(SettingsDependencies& deps, QWidget* parent) : QWidget(parent), m
     provider.form->addRow(tr("Model"), modelRow);
     m_modelStatus = makeNote(QStringLiteral("modelStatus"));
     provider.form->addRow(static_cast<QWidget*>(nullptr), m_modelStatus);
-    reserveNoteSpace(m_modelStatus, 1);
+    reserveNoteSpace(m_modelStatus,
+                     {fetchingModels(), fetchFailed(), emptyModelList(), modelsFound(1), modelsFound(99999)});
 
     m_key = new QLineEdit;
     m_key->setObjectName(QStringLiteral("apiKeyField"));
@@ -64,7 +89,10 @@ ApiTab::ApiTab(SettingsDependencies& deps, QWidget* parent) : QWidget(parent), m
     provider.form->addRow(tr("API key"), m_key);
     m_keyNote = makeNote(QStringLiteral("keyStorageNote"));
     provider.form->addRow(static_cast<QWidget*>(nullptr), m_keyNote);
-    reserveNoteSpace(m_keyNote, 2);
+    QStringList keyNotes{keyInKeyring(), keyNotRemoved(), keyNotSaved()};
+    if (m_deps.keyStorage)
+        keyNotes << keyInFile(*m_deps.keyStorage);
+    reserveNoteSpace(m_keyNote, keyNotes);
 
     const Card request = addCard(page.column, tr("Requests"));
     m_timeout = new QDoubleSpinBox;
@@ -180,13 +208,7 @@ void ApiTab::loadKeyField() {
     m_key->setText(m_deps.settings.apiKey(m_deps.settings.apiVendorID()));
     m_keyEdited = false;
     const platform::SecretStoreLocation* where = m_deps.keyStorage;
-    if (where && !where->usesSecretService())
-        setNote(m_keyNote,
-                tr("No keyring is available (%1), so the key is kept in the file %2, readable only by you.")
-                    .arg(where->fallbackReason(), where->fallbackPath()),
-                false);
-    else
-        setNote(m_keyNote, tr("The key is kept in your desktop keyring, separately for each provider."), false);
+    setNote(m_keyNote, where && !where->usesSecretService() ? keyInFile(*where) : keyInKeyring(), false);
 }
 
 void ApiTab::commitKey() {
@@ -197,12 +219,10 @@ void ApiTab::commitKey() {
     const QString key = m_key->text().trimmed();
     const bool stored = m_deps.settings.setApiKey(key, vendorId);
     if (key.isEmpty() && !stored)
-        setNote(m_keyNote, tr("The key could not be removed. Check that your keyring is unlocked, then try again."),
-                true);
+        setNote(m_keyNote, keyNotRemoved(), true);
     // Reading back tells whether the keyring took the key.
     else if (!key.isEmpty() && (!stored || m_deps.settings.apiKey(vendorId) != key))
-        setNote(m_keyNote, tr("The key could not be saved. Check that your keyring is unlocked, then try again."),
-                true);
+        setNote(m_keyNote, keyNotSaved(), true);
     else
         loadKeyField();
 }
@@ -298,7 +318,7 @@ QCoro::Task<> ApiTab::fetchModels() {
     commitKey();
     const quint64 ticket = ++m_fetchTicket;
     setRunning(m_fetch, true);
-    setNote(m_modelStatus, tr("Fetching the model list…"), false);
+    setNote(m_modelStatus, fetchingModels(), false);
     QPointer<ApiTab> self(this);
     const stores::SettingsStore& s = m_deps.settings;
     const auto outcome = co_await m_deps.fetchModels(s.apiEndpoint(), s.format(), currentKey());
@@ -306,17 +326,12 @@ QCoro::Task<> ApiTab::fetchModels() {
         co_return;
     self->setRunning(self->m_fetch, false);
     if (!outcome.ok()) {
-        setNote(self->m_modelStatus,
-                tr("Couldn't fetch the models. Check the endpoint and key, or type a model."), true);
+        setNote(self->m_modelStatus, fetchFailed(), true);
     } else if (outcome.value->isEmpty()) {
-        setNote(self->m_modelStatus, tr("The model list is empty — enter a model manually"), false);
+        setNote(self->m_modelStatus, emptyModelList(), false);
     } else {
         self->fillModelSuggestions(*outcome.value);
-        const int count = int(outcome.value->size());
-        setNote(self->m_modelStatus,
-                count == 1 ? tr("1 model found; pick it from the list.")
-                           : tr("%1 models found; pick one from the list.").arg(count),
-                false);
+        setNote(self->m_modelStatus, modelsFound(outcome.value->size()), false);
     }
 }
 

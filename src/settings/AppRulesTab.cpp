@@ -139,10 +139,9 @@ QString AppRulesTab::currentId() const {
     return item ? item->data(Qt::UserRole).toString() : QString();
 }
 
-QString AppRulesTab::ruleLabel(const QString& appName, const QString& bundleID, const QString& recipeID) const {
-    const auto recipe = m_deps.recipes.effective(recipeID);
-    const QString app = appName.isEmpty() ? bundleID : appName;
-    return tr("%1  →  %2").arg(app, recipe ? recipe->name : tr("Missing recipe (%1)").arg(recipeID));
+QString AppRulesTab::ruleLabel(const AppRecipeRule& rule) const {
+    const auto recipe = m_deps.recipes.effective(rule.recipeID);
+    return tr("%1  →  %2").arg(rule.shownName(), recipe ? recipe->name : tr("Missing recipe (%1)").arg(rule.recipeID));
 }
 
 void AppRulesTab::reload() {
@@ -150,7 +149,7 @@ void AppRulesTab::reload() {
     m_loading = true;
     m_list->clear();
     for (const AppRecipeRule& rule : m_deps.appRules.rules()) {
-        QString text = ruleLabel(rule.appName, rule.bundleID, rule.recipeID);
+        QString text = ruleLabel(rule);
         if (rule.hotkeyKeyCode)
             text += QStringLiteral("   ") +
                     trigger::HotkeyDescription::string(rule.hotkeyKeyCode, rule.hotkeyModifiers, m_deps.layout);
@@ -217,7 +216,7 @@ void AppRulesTab::addRule(const QString& bundleID, const QString& appName) {
     for (const AppRecipeRule& rule : m_deps.appRules.rules())
         exists = exists || rule.bundleID == bundleID;
     const stores::PromptRecipe recipe = m_deps.recipes.selectedRecipe();
-    const QString shown = appName.isEmpty() ? bundleID : appName;
+    const QString shown = AppRecipeRule::shownName(appName, bundleID);
     m_deps.appRules.setMapping(bundleID, exists ? appName : shown, recipe.id);
     setNote(m_addStatus, exists ? tr("%1 now uses %2.").arg(shown, recipe.name) : tr("Added %1.").arg(shown), false);
     select(bundleID);

@@ -2,6 +2,7 @@
 // The App Rules tab: per-app recipes and hotkeys. A rule is added for a typed app id (with
 // suggestions from the installed apps) or by capturing the app in front after a short countdown.
 #include "settings/SettingsDependencies.h"
+#include "stores/AppRecipeRule.h"
 #include <QWidget>
 
 class QComboBox;
@@ -31,7 +32,7 @@ private:
     void addRule(const QString& bundleID, const QString& appName);
     void countdown(int remaining, quint64 ticket);
     void showHotkeyError();
-    QString ruleLabel(const QString& appName, const QString& bundleID, const QString& recipeID) const;
+    QString ruleLabel(const stores::AppRecipeRule& rule) const;
 
     SettingsDependencies& m_deps;
     QLineEdit* m_appId;

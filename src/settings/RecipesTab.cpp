@@ -16,6 +16,20 @@ namespace corvane::settings {
 using panel::CVDesign;
 using stores::PromptRecipe;
 
+namespace {
+
+// A name field that takes the keyboard without selecting its text: reached with Tab or Shift+Tab
+// from the prompt, a selected name would be replaced by the next key press.
+class NameField final : public QLineEdit {
+protected:
+    void focusInEvent(QFocusEvent* event) override {
+        QLineEdit::focusInEvent(event);
+        deselect();
+    }
+};
+
+} // namespace
+
 RecipesTab::RecipesTab(SettingsDependencies& deps, QWidget* parent) : QWidget(parent), m_deps(deps) {
     const Page page = makePage(this);
 
@@ -50,7 +64,7 @@ RecipesTab::RecipesTab(SettingsDependencies& deps, QWidget* parent) : QWidget(pa
 
     auto* right = new QVBoxLayout;
     right->setSpacing(CVDesign::space2);
-    m_name = new QLineEdit;
+    m_name = new NameField;
     m_name->setObjectName(QStringLiteral("recipeNameField"));
     right->addWidget(m_name);
     m_kind = makeNote(QStringLiteral("recipeKind"));
@@ -61,6 +75,7 @@ RecipesTab::RecipesTab(SettingsDependencies& deps, QWidget* parent) : QWidget(pa
     m_prompt = new QPlainTextEdit;
     m_prompt->setObjectName(QStringLiteral("promptEditor"));
     m_prompt->setMinimumHeight(220);
+    m_prompt->setTabChangesFocus(true); // a tab in a prompt is never wanted; Tab moves on
     right->addWidget(m_prompt, 1);
     m_reset = new QPushButton(tr("Reset to Default"));
     m_reset->setObjectName(QStringLiteral("resetRecipeButton"));

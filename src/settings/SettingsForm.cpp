@@ -69,20 +69,38 @@ QLabel* makeNote(const QString& objectName, QWidget* parent) {
     return note;
 }
 
-void reserveNoteSpace(QLabel* note, int lines) {
-    note->setProperty("cvReservedLines", lines);
-    // Measured as the label lays out text, which rounds its lines its own way.
-    const QString text = note->text();
-    note->setText(QStringList(lines, QStringLiteral("X")).join(QLatin1Char('\n')));
-    note->setMinimumHeight(note->heightForWidth(note->minimumWidth()));
-    setNote(note, text, false);
+namespace {
+
+const char* const reservedTexts = "cvReservedTexts";
+
+// Room for the tallest of the note's messages at its narrowest width, in the note's font as it is
+// now: a wider note needs no more lines, so nothing below it moves whichever message shows.
+void fitReservedRoom(QLabel* note) {
+    const QStringList texts = note->property(reservedTexts).toStringList();
+    if (texts.isEmpty())
+        return;
+    const QString shown = note->text();
+    int tallest = 0;
+    for (const QString& text : texts) {
+        note->setText(text);
+        tallest = qMax(tallest, note->heightForWidth(note->minimumWidth()));
+    }
+    note->setText(shown);
+    note->setMinimumHeight(tallest);
+}
+
+} // namespace
+
+void reserveNoteSpace(QLabel* note, const QStringList& messages) {
+    note->setProperty(reservedTexts, messages);
+    setNote(note, note->text(), false);
 }
 
 void setNote(QLabel* note, const QString& text, bool isError) {
     note->setText(text);
     // An empty note takes no row at all, so the card keeps its rhythm; one with reserved room
     // keeps it.
-    const bool shown = !text.isEmpty() || note->property("cvReservedLines").isValid();
+    const bool shown = !text.isEmpty() || note->property(reservedTexts).isValid();
     bool inForm = false;
     if (QWidget* parent = note->parentWidget()) {
         for (QFormLayout* form : parent->findChildren<QFormLayout*>()) {
@@ -105,6 +123,7 @@ void setNote(QLabel* note, const QString& text, bool isError) {
     p.setColor(QPalette::WindowText, color);
     p.setColor(QPalette::Text, color);
     note->setPalette(p);
+    fitReservedRoom(note);
 }
 
 QString withoutSecret(QString text, const QString& secret) {

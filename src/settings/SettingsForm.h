@@ -5,6 +5,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QString>
+#include <QStringList>
 #include <initializer_list>
 
 class QHBoxLayout;
@@ -32,9 +33,9 @@ QHBoxLayout* leftAligned(std::initializer_list<QWidget*> widgets);
 
 // A note in the secondary colour that wraps.
 QLabel* makeNote(const QString& objectName, QWidget* parent = nullptr);
-// Keeps room for up to `lines` lines of the note whether it has text or not, so the controls below
-// it never move when it appears or goes away.
-void reserveNoteSpace(QLabel* note, int lines);
+// Keeps room for the tallest of the messages the note can show, whether it has text or not, so the
+// controls below it never move when a message appears, changes or goes away.
+void reserveNoteSpace(QLabel* note, const QStringList& messages);
 // Shows text in a note in the red of the design, or in the secondary colour.
 void setNote(QLabel* note, const QString& text, bool isError);
 

@@ -17,6 +17,10 @@ struct AppRecipeRule {
     std::optional<qint64> hotkeyModifiers; // modifier bits, same encoding as the global hotkey
 
     QString id() const { return bundleID; }
+    // The name Corvane shows for the rule's app everywhere (rule list, panel, model).
+    QString shownName() const { return shownName(appName, bundleID); }
+    // The name Corvane shows for an app: the name it is known by (its desktop entry's), else its id.
+    static QString shownName(const QString& name, const QString& appId) { return name.isEmpty() ? appId : name; }
     bool operator==(const AppRecipeRule&) const = default;
 
     // Fails when a text key is missing or not a string, or a hotkey value is neither an integer

@@ -3,6 +3,7 @@
 #include "stores/OptimizationLogger.h"
 #include "stores/RecipeStore.h"
 #include "stores/SettingsStore.h"
+#include "trigger/HotkeyDescription.h"
 #include "trigger/StreamPump.h"
 #include "trigger/UserMessage.h"
 #include <QCoreApplication>
@@ -92,9 +93,18 @@ void TriggerEngine::stageManualRecipe(const QString& recipeId) { m_pendingManual
 std::optional<QString> TriggerEngine::takePendingManualRecipeID() { return std::exchange(m_pendingManualRecipeID, {}); }
 
 QString TriggerEngine::frontmostAppName() const {
-    if (m_app && !m_app->displayName.isEmpty())
-        return m_app->displayName;
-    return tr("Unknown app");
+    // An app without a desktop entry goes by its id, as in the rule list and the activity log.
+    const QString name = m_app ? stores::AppRecipeRule::shownName(m_app->displayName, m_app->appId) : QString();
+    return name.isEmpty() ? tr("Unknown app") : name;
+}
+
+QString TriggerEngine::readFailedMessage() const {
+    if (m_settings.hotkeyEnabled())
+        return tr("Couldn't read the focused text field. Select the text to process, then press %1 or choose "
+                  "\"Process Selected Text\" in Corvane's menu.")
+            .arg(HotkeyDescription::string(m_settings.hotkeyKeyCode(), m_settings.hotkeyModifiers()));
+    return tr("Couldn't read the focused text field. Select the text to process, then choose \"Process Selected "
+              "Text\" in Corvane's menu.");
 }
 
 TriggerEngine::RecipeChoice TriggerEngine::resolveRecipe(const QString& bundleID,

@@ -94,6 +94,10 @@ public:
     std::optional<QString> takePendingManualRecipeID();
     // The display name of the session's application, or "Unknown app".
     QString frontmostAppName() const;
+    // What a run tells the user when it could not read the field: select the text, then start a run
+    // that leaves a selection alone (space taps would type over it): the global shortcut, by its
+    // current label, or the menu item.
+    QString readFailedMessage() const;
     QString composedUserMessage(const QString& text, const QString& recipeName, const QString& appName,
                                 const QString& readMode) const;
 

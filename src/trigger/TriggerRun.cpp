@@ -79,7 +79,7 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
     if (!read.text) {
         DiagLog::event(QStringLiteral("trigger FAIL: both channels nil app=") + bundleID + QLatin1Char(' ') +
                        read.probeDescription);
-        fail(tr("Couldn't read the focused text field. Select the text to process and press the trigger again."),
+        fail(readFailedMessage(),
              QStringLiteral("AX direct read and clipboard fallback both failed (app=") + bundleID + QLatin1Char(' ') +
                  read.probeDescription + QLatin1Char(')'),
              QString(), QStringLiteral("read_failed"));

@@ -1,7 +1,8 @@
 #!/bin/sh
 # cmake --install into a fresh home: the application menu's folder gets a valid launcher entry whose
-# Exec starts the installed binary, the icon theme gets the icon, and an update's swap of the install
-# folder (as the updater does it: staged elsewhere, then moved into place) leaves both working.
+# Exec starts the installed binary, the icon theme gets the application icon, and an update's swap of
+# the install folder (as the updater does it: staged elsewhere, then moved into place) leaves both
+# working.
 # Arguments: the build folder. Runs inside the headless session (tests/support/session.sh).
 set -eu
 build=$1
@@ -12,6 +13,7 @@ export XDG_CACHE_HOME="$home/cache"
 app="$XDG_DATA_HOME/corvane/app"
 entry="$XDG_DATA_HOME/applications/corvane.desktop"
 icon="$XDG_DATA_HOME/icons/hicolor/scalable/apps/corvane.svg"
+appIcon="$(cd "$(dirname "$0")/../.." && pwd)/src/app/resources/corvane.svg"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 check() {
@@ -22,6 +24,8 @@ check() {
   [ "$exec" = "$app/bin/corvane" ] || fail "Exec is '$exec', not the installed binary ($1)"
   grep -qx 'Icon=corvane' "$entry" || fail "the entry names no themed icon ($1)"
   [ -s "$icon" ] || fail "no icon in the hicolor theme ($1)"
+  # The application's coloured tile, not the tray's one-colour glyph, which a dark menu swallows.
+  cmp -s "$icon" "$appIcon" || fail "the themed icon is not the application icon ($1)"
   CORVANE_EXIT_AFTER_START=1 "$exec" >"$home/run.log" 2>&1 || { cat "$home/run.log" >&2; fail "Exec did not run ($1)"; }
 }
 

@@ -137,6 +137,53 @@ TEST_F(InaccessibleChat, ASelectAllPasteThatCannotBeReadBackIsReportedUnconfirme
     EXPECT_EQ(QString::fromUtf8(chat->finish()), answer + QLatin1Char('\n'));
 }
 
+// A chat app that shows nothing on the accessibility bus and has no desktop entry, with nothing
+// selected: the field cannot be read. The advice names what works on a selection (the global
+// shortcut); following it processes the whole text, and the app goes by its id throughout, as in
+// the rule list and the activity log.
+TEST_F(InaccessibleChat, TheAdviceForAnUnreadableFieldWorksAndTheAppGoesByItsId) {
+    const QString original = QStringLiteral("can u send me the report by tmrw pls");
+    const QString answer = QStringLiteral("Could you send me the report by tomorrow, please?");
+    const QString appId = QStringLiteral("org.example.Chat");
+    server.respond(streamedAnswer({answer}, 0));
+    CorvaneProcess::Settings settings;
+    settings.ctrlAltSpaceHotkey = true;
+    startCorvane(settings);
+    auto chat = startInaccessibleChat(appId, original);
+    ASSERT_TRUE(chat->waitActive()) << "the chat window did not come up";
+    ASSERT_TRUE(pressKeys({QStringLiteral("End")}));
+    tripleSpace();
+    ASSERT_TRUE(waitForTitle(QStringLiteral("Error"))) << context();
+    EXPECT_TRUE(panel->shows(QStringLiteral("Couldn't read the focused text field. Select the text to process, then "
+                                            "press Ctrl+Alt+Space or choose \"Process Selected Text\" in Corvane's "
+                                            "menu.")))
+        << context();
+    shot(QStringLiteral("advice"));
+    ASSERT_TRUE(panel->click(QStringLiteral("Cancel"))) << context();
+    ASSERT_TRUE(waitPanelHidden()) << context();
+
+    // As advised: select the text, then the shortcut, which leaves the selection as it is.
+    ASSERT_TRUE(pressKeys({QStringLiteral("ctrl+a"), QStringLiteral("ctrl+alt+space")}));
+    ASSERT_TRUE(waitForRequests(1)) << context();
+    EXPECT_TRUE(userMessage(0).startsWith(QStringLiteral("[Context]\nSource app: ") + appId + QLatin1Char('\n')))
+        << userMessage(0).toStdString();
+    EXPECT_TRUE(userMessage(0).contains(QStringLiteral("[Input text]\n") + original + QStringLiteral("\n\n")))
+        << userMessage(0).toStdString();
+    ASSERT_TRUE(waitUntil([&] { return panel->title() == QStringLiteral("Done") && panel->texts().contains(answer); }))
+        << context();
+    ASSERT_TRUE(panel->click(QStringLiteral("Remember for This App"))) << context();
+    EXPECT_TRUE(waitUntil([&] { return panel->shows(QStringLiteral("App rule: ") + appId); })) << context();
+    shot(QStringLiteral("footer"));
+    EXPECT_TRUE(waitUntil([&] {
+        return corvane->preference(QStringLiteral("app_recipe_rules"))
+            .contains(QStringLiteral("\"appName\":\"%1\"").arg(appId));
+    })) << corvane->preference(QStringLiteral("app_recipe_rules")).toStdString();
+    ASSERT_TRUE(panel->click(QStringLiteral("Cancel"))) << context();
+    ASSERT_TRUE(waitPanelHidden()) << context();
+    ASSERT_TRUE(pressKeys({QStringLiteral("Return")}));
+    EXPECT_TRUE(QString::fromUtf8(chat->finish()).startsWith(original)) << "the text was typed over";
+}
+
 // The applications people type in most, one window each for every way of using Corvane: the
 // hotkey (whose grab GTK answers by dropping its focused state until the keys come up), a triple
 // space right after it, a cancel in the middle of an answer, and a draft in an empty field. The

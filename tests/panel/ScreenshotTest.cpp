@@ -1,8 +1,10 @@
 // Pictures of the panel in each status, light and dark, saved under the build folder
-// (artifacts/panel/*.png) for a person to look at. Each picture must be opaque and in its theme.
+// (artifacts/panel/*.png) for a person to look at. Each picture must be opaque and in its theme, and
+// every text in it must read at 4.5:1 against what is behind it, measured on the picture.
 #include "PanelFixture.h"
 #include "panel/CVDesign.h"
 #include "support/DarkPalette.h"
+#include "support/TextContrast.h"
 
 #include <QApplication>
 #include <QDir>
@@ -33,6 +35,8 @@ protected:
         EXPECT_EQ(inside.alpha(), 255) << status << ": the background is opaque";
         EXPECT_EQ(CVDesign::isDark(window()->palette()), dark);
         EXPECT_EQ(inside.lightness() < 128, dark) << status << ": the picture follows the theme";
+        corvane::testsupport::expectReadable(shot, corvane::testsupport::shownTexts(window(), window()),
+                                             QStringLiteral("%1 %2").arg(dark ? "dark" : "light", status));
     }
 };
 

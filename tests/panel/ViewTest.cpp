@@ -244,10 +244,11 @@ TEST(Design, TheAccentFollowsTheAppearance) {
     view.resize(420, 280);
     window.show();
     auto* copy = view.findChild<QWidget*>(QStringLiteral("copyButton"));
-    EXPECT_EQ(copy->palette().color(QPalette::ButtonText), QColor(91, 103, 241));
+    EXPECT_EQ(copy->palette().color(QPalette::ButtonText), CVDesign::accentText(light));
     window.setPalette(dark);
-    EXPECT_EQ(copy->palette().color(QPalette::ButtonText), QColor(123, 134, 245));
-    EXPECT_EQ(view.palette().color(QPalette::Highlight), QColor(123, 134, 245));
+    EXPECT_EQ(copy->palette().color(QPalette::ButtonText), CVDesign::accentText(dark));
+    EXPECT_NE(CVDesign::accentText(dark), CVDesign::accentText(light));
+    EXPECT_EQ(view.palette().color(QPalette::Highlight), CVDesign::accentFill()) << "white on it reads in both";
 }
 
 // The darkest opaque pixel a text box draws (its background is transparent): the colour of its text.

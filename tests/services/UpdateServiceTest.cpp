@@ -1,6 +1,8 @@
 #include "UpdateFixture.h"
 #include "app/UpdateWindows.h"
 #include "stores/DiagLog.h"
+#include "support/DarkPalette.h"
+#include "support/TextContrast.h"
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
@@ -45,7 +47,7 @@ TEST_F(UpdateCheck, ManifestOutcomesSetTheStatusAndAlertOnlyWhenAsked) {
         {"unreachable, asked", {}, nullptr, true, true, Kind::Failed, "Update check failed | Couldn't reach", false, false},
         {"unreachable, automatic", {}, nullptr, false, true, Kind::Failed, "", false, false},
         {"no server yet, asked", placeholder, nullptr, true, true, Kind::Idle,
-         "Update check failed | No update server is set up for this build of Corvane yet.", false, false},
+         "No Update Server | No update server is set up for this build of Corvane yet.", false, false},
         {"no server yet, automatic", placeholder, nullptr, false, true, Kind::Idle, "", false, false},
     };
     for (const auto& c : cases) {
@@ -368,6 +370,36 @@ TEST(UpdateWindows, ForcedWindowIsBuiltOnceAndNeverTakesTheFocus) {
         }
     }
     alert->close();
+}
+
+// Without an update server a manual check is told so in a notice, not as a failure; pictured in a
+// light and a dark palette (build/artifacts/services), its texts read at 4.5:1.
+TEST_F(UpdateCheck, NoServerIsANoticeNotAFailure) {
+    prefs.setValue(QStringLiteral("updateDebugHost"), QStringLiteral("https://updates.corvane.invalid"));
+    const QPalette original = QApplication::palette();
+    for (const bool dark : {false, true}) {
+        QApplication::setPalette(dark ? testsupport::darkPalette() : original);
+        auto service = makeService();
+        app::UpdateWindows windows([] {});
+        service->setPresenter(&windows);
+        ASSERT_TRUE(run(*service, true));
+        QMessageBox* notice = nullptr;
+        for (QWidget* box : QApplication::topLevelWidgets())
+            if (box->objectName() == QLatin1String("updateAlert") && box->isVisible())
+                notice = qobject_cast<QMessageBox*>(box);
+        ASSERT_NE(notice, nullptr);
+        EXPECT_EQ(notice->windowTitle(), QStringLiteral("No Update Server"));
+        EXPECT_EQ(notice->icon(), QMessageBox::Information);
+        EXPECT_EQ(service->status().kind, Kind::Idle);
+        const QImage shot = notice->grab().toImage();
+        QDir().mkpath(QStringLiteral(CORVANE_SERVICES_ARTIFACTS));
+        EXPECT_TRUE(shot.save(QStringLiteral(CORVANE_SERVICES_ARTIFACTS "/update-no-server-%1.png")
+                                  .arg(dark ? QStringLiteral("dark") : QStringLiteral("light"))));
+        testsupport::expectReadable(shot, testsupport::shownTexts(notice, notice),
+                                    dark ? QStringLiteral("dark no-server") : QStringLiteral("light no-server"));
+        notice->close();
+    }
+    QApplication::setPalette(original);
 }
 
 TEST(UpdateSwapScript, SwapsTheStagedCopyInOrPutsThePreviousOneBack) {

@@ -230,8 +230,26 @@ TEST_F(SettingsTest, RecipesAreAddedRenamedOverriddenResetAndDeleted) {
     const stores::PromptRecipe builtIn = recipes.builtIn().at(1);
 
     list->setCurrentRow(1);
-    EXPECT_TRUE(find<QLineEdit>("recipeNameField")->isReadOnly());
+    auto* name = find<QLineEdit>("recipeNameField");
+    EXPECT_TRUE(name->isReadOnly());
     EXPECT_FALSE(find<QPushButton>("deleteRecipeButton")->isEnabled());
+    // Tab and Shift+Tab leave the prompt as it was; the name they reach has nothing selected, and a
+    // built-in's name takes no key.
+    view().tabs()->setCurrentWidget(find<QWidget>("recipesTab"));
+    view().activateWindow();
+    QApplication::setActiveWindow(&view());
+    for (const Qt::Key key : {Qt::Key_Tab, Qt::Key_Backtab}) {
+        prompt->setFocus();
+        QTest::keyClick(prompt, key);
+        EXPECT_FALSE(prompt->hasFocus()) << key;
+    }
+    EXPECT_EQ(prompt->toPlainText(), builtIn.systemPrompt);
+    EXPECT_TRUE(recipes.overrides().isEmpty());
+    ASSERT_TRUE(name->hasFocus()) << QApplication::focusWidget()->objectName().toStdString();
+    EXPECT_FALSE(name->hasSelectedText());
+    QTest::keyClick(name, Qt::Key_X);
+    EXPECT_EQ(recipes.effective(builtIn.id)->name, builtIn.name);
+    EXPECT_EQ(name->text(), builtIn.name);
     prompt->setPlainText(QStringLiteral("Be brief."));
     EXPECT_EQ(recipes.effective(builtIn.id)->systemPrompt, QStringLiteral("Be brief."));
     EXPECT_TRUE(fileValue(QStringLiteral("recipes_builtin_overrides")).contains(QLatin1String("Be brief.")));

@@ -152,15 +152,19 @@ TEST(TriggerRun, AnEditorsCurrentLineIsNeverTakenForTheFieldsText) {
             EXPECT_EQ(h.engine.state().kind, trigger::TriggerState::Kind::Optimizing);
         } else {
             EXPECT_TRUE(w.keysReceived.isEmpty());
-            EXPECT_EQ(h.engine.state().text, QStringLiteral("Couldn't read the focused text field. Select the text to "
-                                                            "process and press the trigger again."));
+            EXPECT_TRUE(h.engine.state().text.startsWith(QStringLiteral("Couldn't read the focused text field.")));
         }
     }
 }
 
 TEST(TriggerRun, Refusals) {
+    // Space taps would type over a selection: the advice names what leaves it alone.
     const QString readFailed = QStringLiteral(
-        "Couldn't read the focused text field. Select the text to process and press the trigger again.");
+        "Couldn't read the focused text field. Select the text to process, then press Ctrl+Alt+Space or choose "
+        "\"Process Selected Text\" in Corvane's menu.");
+    const QString readFailedNoShortcut = QStringLiteral(
+        "Couldn't read the focused text field. Select the text to process, then choose \"Process Selected Text\" in "
+        "Corvane's menu.");
     const QString tooShort = QStringLiteral("Text is too short (at least 10 characters required)");
     const QString noKey = QStringLiteral("Corvane is free — add your own API key in Settings to keep going");
     const QString locked = QStringLiteral("Your keyring is locked, so Corvane can't read your API key. Unlock it (log "
@@ -180,6 +184,16 @@ TEST(TriggerRun, Refusals) {
              h.desktop.setCopyDelay(std::nullopt);
          },
          readFailed,
+         QStringLiteral("AX direct read and clipboard fallback both failed (app=org.gnome.TextEditor probe unavailable "
+                        "(focused element not reachable))"),
+         QString(), QStringLiteral("read_failed")},
+        {"neither channel gives text, the shortcut switched off",
+         [](EngineHarness& h, FakeWindow& w, FakeField&) {
+             w.accessible = false;
+             h.desktop.setCopyDelay(std::nullopt);
+             h.settings.setHotkeyEnabled(false);
+         },
+         readFailedNoShortcut,
          QStringLiteral("AX direct read and clipboard fallback both failed (app=org.gnome.TextEditor probe unavailable "
                         "(focused element not reachable))"),
          QString(), QStringLiteral("read_failed")},
@@ -338,12 +352,29 @@ TEST(TriggerRun, SecondTriggerDuringTheClipboardWaitIsRefused) {
     EXPECT_EQ(h.engine.state().kind, trigger::TriggerState::Kind::Optimizing);
 }
 
-TEST(TriggerRun, AppWithoutIdIsReportedAsUnknown) {
-    EngineHarness h;
-    auto& w = h.app(QString(), QString());
-    h.field(w, kSentence);
-    h.trigger();
-    EXPECT_EQ(h.diag().first(), QStringLiteral("trigger BEGIN frontApp=? forced=nil"));
-    EXPECT_EQ(h.lastRecord().context, QStringLiteral("app= read=ax recipe=global-default"));
-    EXPECT_TRUE(h.model.requests[0].prompt.startsWith(QStringLiteral("[Context]\nSource app: Unknown app\n")));
+TEST(TriggerRun, TheAppIsNamedAsTheRuleListNamesIt) {
+    // Its desktop entry's name, else its id (an app without a desktop entry), else "Unknown app".
+    const struct {
+        const char* appId;
+        const char* displayName;
+        const char* shown;
+    } cases[] = {{"", "", "Unknown app"}, {"Zenity", "", "Zenity"}, {"org.gnome.TextEditor", "Text Editor", "Text Editor"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.appId);
+        EngineHarness h;
+        const QString appId = QString::fromLatin1(c.appId), shown = QString::fromLatin1(c.shown);
+        if (!appId.isEmpty())
+            h.profiles.setMapping(appId, QString(), QStringLiteral("brief"));
+        auto& w = h.app(appId, QString::fromLatin1(c.displayName));
+        h.field(w, kSentence);
+        h.trigger();
+        EXPECT_EQ(h.diag().first(), QStringLiteral("trigger BEGIN frontApp=%1 forced=nil").arg(appId.isEmpty() ? "?" : appId));
+        EXPECT_TRUE(h.model.requests[0].prompt.startsWith(QStringLiteral("[Context]\nSource app: %1\n").arg(shown)));
+        if (appId.isEmpty()) {
+            EXPECT_EQ(h.lastRecord().context, QStringLiteral("app= read=ax recipe=global-default"));
+        } else {
+            EXPECT_EQ(h.engine.currentRecipeSource().label(), QStringLiteral("App rule: ") + shown);
+            EXPECT_EQ(h.lastRecord().context, QStringLiteral("app=%1 read=ax recipe=app-rule(%2)").arg(appId, shown));
+        }
+    }
 }
