@@ -390,10 +390,12 @@ QByteArray anthropicStream(const QStringList& tokens) {
 
 QByteArray geminiStream(const QStringList& tokens) {
     QByteArray out;
-    for (const QString& t : tokens) {
-        const QJsonObject candidate{{"content", QJsonObject{{"parts", QJsonArray{QJsonObject{{"text", t}}}},
-                                                            {"role", "model"}}},
-                                    {"index", 0}};
+    for (qsizetype i = 0; i < tokens.size(); ++i) {
+        QJsonObject candidate{{"content", QJsonObject{{"parts", QJsonArray{QJsonObject{{"text", tokens[i]}}}},
+                                                      {"role", "model"}}},
+                              {"index", 0}};
+        if (i + 1 == tokens.size())
+            candidate.insert("finishReason", "STOP");
         out += "data: " + compact({{"candidates", QJsonArray{candidate}}}) + "\r\n\r\n";
     }
     return out;
