@@ -478,7 +478,7 @@ TEST_F(ModelRequest, OnlyAConnectionThatEndedAnAnswerCleanlyIsKept) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        spinUntil([&] { return pool.idleCount() == 0; }); // the last row's server is gone
+        spinUntil([&] { return pool.idleCount() == 0; }, 10000); // the last row's server is gone
         TestHttpServer host;
         host.setKeepAlive(true);
         ASSERT_TRUE(host.listen());
@@ -497,7 +497,7 @@ TEST_F(ModelRequest, OnlyAConnectionThatEndedAnAnswerCleanlyIsKept) {
             run();
         }
         if (c.kept)
-            spinUntil([&] { return pool.idleCount() == 1; });
+            spinUntil([&] { return pool.idleCount() == 1; }, 10000);
         const StreamRun second = run();
         EXPECT_EQ(second.terminal().type, StreamEvent::Type::Done);
         EXPECT_EQ(second.text(), QStringLiteral("Hi"));
@@ -513,6 +513,17 @@ TEST_F(ModelRequest, OnlyAConnectionThatEndedAnAnswerCleanlyIsKept) {
     configure(QStringLiteral("openai"), other.baseUrl(), QStringLiteral("key-1"));
     EXPECT_EQ(run().text(), QStringLiteral("Hi"));
     EXPECT_EQ(other.connectionsAccepted(), 1);
+
+    // A connection opened ahead of a run waits in the pool and carries the run's request.
+    configure(QStringLiteral("openai"), server.baseUrl(), QStringLiteral("key-1"));
+    server.respond(clean);
+    client.prewarm();
+    client.prewarm(); // one is enough
+    spinUntil([&] { return server.connectionsAccepted() == 1; }, 10000);
+    const int opened = pool.connectionsOpened();
+    EXPECT_EQ(run().text(), QStringLiteral("Hi"));
+    EXPECT_EQ(server.connectionsAccepted(), 1);
+    EXPECT_EQ(pool.connectionsOpened(), opened);
 }
 
 // The server may close a kept connection just as a request goes out on it: that request is sent
@@ -526,8 +537,7 @@ TEST_F(ModelRequest, ARequestCrossingTheServersCloseIsSentOnceMore) {
     begun.then("data: {\"choices\":[{\"delta\":{\"content\":\"Hi\"}}]}\n\n");
     for (const bool answerBegun : {false, true}) {
         SCOPED_TRACE(answerBegun ? "after an answer began" : "before any answer");
-        spinUntil([&] { return pool.idleCount() == 0; }); // the last row's server is gone
-        spinUntil([&] { return pool.idleCount() == 0; });
+        spinUntil([&] { return pool.idleCount() == 0; }, 10000); // the last row's server is gone
         TestHttpServer host;
         host.setKeepAlive(true);
         ASSERT_TRUE(host.listen());
@@ -537,7 +547,7 @@ TEST_F(ModelRequest, ARequestCrossingTheServersCloseIsSentOnceMore) {
             return host.requests().size() == 2 ? (answerBegun ? begun : hangUp) : clean;
         });
         run();
-        spinUntil([&] { return pool.idleCount() == 1; });
+        spinUntil([&] { return pool.idleCount() == 1; }, 10000);
         const StreamRun second = run();
         expectWellFormed(second);
         if (answerBegun) {
@@ -550,9 +560,9 @@ TEST_F(ModelRequest, ARequestCrossingTheServersCloseIsSentOnceMore) {
         EXPECT_EQ(host.connectionsAccepted(), 2);
 
         // A kept connection that the server closes while idle leaves the pool.
-        spinUntil([&] { return pool.idleCount() == 1; });
+        spinUntil([&] { return pool.idleCount() == 1; }, 10000);
         host.closeIdleConnections();
-        spinUntil([&] { return pool.idleCount() == 0; });
+        spinUntil([&] { return pool.idleCount() == 0; }, 10000);
         EXPECT_EQ(pool.idleCount(), 0);
         EXPECT_EQ(run().terminal().type, StreamEvent::Type::Done);
         EXPECT_EQ(host.requests().size(), 4);
