@@ -177,6 +177,8 @@ void HttpExchange::connectSocket(bool mayReuse) {
         onConnected();
         return;
     }
+    if (taken.socket)
+        platform::runtrace::mark("warm"); // opened ahead of the request, still being set up
     auto* ssl = qobject_cast<QSslSocket*>(socket);
     if (ssl && !m_absoluteTarget)
         connect(ssl, &QSslSocket::encrypted, this, &HttpExchange::onConnected);

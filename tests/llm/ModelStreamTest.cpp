@@ -100,6 +100,12 @@ std::vector<StreamCase> casesFor(const QString& format) {
     resetOff.then({}, 50); // the tokens are read before the reset
     resetOff.reset = true;
     cases.push_back(fails(f + "reset_before_end_marker", format, resetOff, "network", cutShort, kAnswer));
+    if (format == QLatin1String("openai")) { // its finish reason ends an answer as well as "[DONE]"
+        ScriptedResponse finished = ScriptedResponse::sse(
+            withoutEndMarker(format, stream) + "data: {\"choices\":[{\"delta\":{},\"finish_reason\":\"stop\"}]}\n\n");
+        finished.framing = ScriptedResponse::Framing::UntilClose;
+        cases.push_back(ok(f + "closed_after_finish_reason", format, finished, kAnswer));
+    }
 
     ScriptedResponse lengthFramed = ScriptedResponse::sse(stream);
     lengthFramed.framing = ScriptedResponse::Framing::ContentLength;
