@@ -12,6 +12,7 @@
 #include "app/StatusIcons.h"
 #include "app/TriggerDispatch.h"
 #include "app/UpdateWindows.h"
+#include "llm/HttpConnectionPool.h"
 #include "llm/LLMClient.h"
 #include "panel/DesktopGeometry.h"
 #include "panel/FloatingPanelController.h"
@@ -123,7 +124,10 @@ int main(int argc, char** argv) {
     // Services, model, panel, engine.
     app::AppState appState(clock);
     app::AppState::setShared(&appState);
-    services::TelemetryService telemetry(preferences, clock, settings, {CORVANE_BUILD, QStringLiteral(CORVANE_VERSION)});
+    // One set of kept connections for every request: the model's, the probe's and the usage events'.
+    llm::HttpConnectionPool connections;
+    services::TelemetryService telemetry(preferences, clock, settings, {CORVANE_BUILD, QStringLiteral(CORVANE_VERSION)},
+                                         &connections);
     services::TelemetryService::setShared(&telemetry);
     // The question's window is built when it is first asked.
     std::unique_ptr<app::ConsentWindow> consentWindow;
@@ -138,7 +142,7 @@ int main(int argc, char** argv) {
     services::UpdateService::setShared(&updates);
     app::UpdateWindows updateWindows([&updates] { updates.checkAndInstall(true); });
     updates.setPresenter(&updateWindows);
-    llm::LLMClient model(settings);
+    llm::LLMClient model(settings, &connections);
 
     panel::QtDesktopGeometry geometry;
     panel::StoreRecipeCatalog catalog(recipes, appRules);
@@ -198,6 +202,20 @@ int main(int argc, char** argv) {
                                                        .telemetry = &telemetry,
                                                        .updates = &updates,
                                                        .openFeedback = [&feedback] { feedback.show(); },
+                                                       .probe =
+                                                           [&connections](QString endpoint, llm::APIFormat format,
+                                                                          QString model, QString key, double timeout) {
+                                                               return llm::LLMClient::probe(
+                                                                   std::move(endpoint), format, std::move(model),
+                                                                   std::move(key), timeout, &connections);
+                                                           },
+                                                       .fetchModels =
+                                                           [&connections](QString endpoint, llm::APIFormat format,
+                                                                          QString key) {
+                                                               return llm::LLMClient::fetchModelIDs(
+                                                                   std::move(endpoint), format, std::move(key),
+                                                                   &connections);
+                                                           },
                                                        .version = QStringLiteral(CORVANE_VERSION)});
     settings::SettingsWindowController::setShared(&settingsWindow);
 

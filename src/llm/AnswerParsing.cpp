@@ -96,6 +96,29 @@ std::optional<QString> errorMessage(const QJsonValue& value, int depth) {
     return std::nullopt;
 }
 
+// Whether a member called name (quoted, as in the JSON text) has a value for which valueMatches is
+// true. A quoted name followed by a colon can only be a member name: inside a string, its quotes
+// would be escaped.
+bool hasMember(QByteArrayView json, QByteArrayView quotedName, bool (*valueMatches)(QByteArrayView)) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    for (qsizetype at = json.indexOf(quotedName); at >= 0; at = json.indexOf(quotedName, at + 1)) {
+        qsizetype i = at + quotedName.size();
+        while (i < json.size() && blank(json[i]))
+            ++i;
+        if (i >= json.size() || json[i] != ':')
+            continue;
+        ++i;
+        while (i < json.size() && blank(json[i]))
+            ++i;
+        if (i < json.size() && valueMatches(json.sliced(i)))
+            return true;
+    }
+    return false;
+}
+
+bool isSomething(QByteArrayView value) { return !value.startsWith("null"); }
+bool isMessageStop(QByteArrayView value) { return value.startsWith("\"message_stop\""); }
+
 QString capped(const QString& message) {
     constexpr qsizetype kMax = 400;
     // Cheap test first: a text of at most 400 UTF-16 units has at most 400 characters.
@@ -144,6 +167,18 @@ std::optional<QString> LLMClient::content(QByteArrayView ssePayload, APIFormat f
     if (std::optional<std::optional<QString>> quick = fastjson::eventText(ssePayload, format))
         return std::move(*quick);
     return eventTextFullReader(ssePayload, format);
+}
+
+bool LLMClient::isFinalEvent(QByteArrayView ssePayload, APIFormat format) {
+    switch (format.value()) {
+    case APIFormat::OpenAI:
+        return hasMember(ssePayload, "\"finish_reason\"", isSomething);
+    case APIFormat::Anthropic:
+        return hasMember(ssePayload, "\"type\"", isMessageStop);
+    case APIFormat::Gemini:
+        return hasMember(ssePayload, "\"finishReason\"", isSomething);
+    }
+    return false;
 }
 
 std::optional<QString> LLMClient::contentFromSSEPayload(const QString& payload, APIFormat format) {

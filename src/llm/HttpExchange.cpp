@@ -1,8 +1,6 @@
 #include "llm/HttpExchange.h"
 #include "llm/Tr.h"
 #include "platform/RunTrace.h"
-#include <QNetworkAccessManager>
-#include <QNetworkProxyFactory>
 #include <QSignalBlocker>
 #include <QSslSocket>
 #include <QTcpSocket>
@@ -17,6 +15,9 @@ namespace {
 constexpr qsizetype kMaxHeadBytes = 64 * 1024; // status line, headers and chunk lines together
 constexpr int kMaxRedirects = 20;
 constexpr int kLocalConnectMs = 20; // the longest wait for a server on this machine to take a connection
+// After the answer's end marker, the rest of its body is read for at most this long and this much.
+constexpr int kDrainMs = 2000;
+constexpr qint64 kMaxDrainBytes = 64 * 1024;
 
 // Headers that identify or authorise the sender; they never follow a redirect to another origin.
 constexpr const char* kCredentialHeaders[] = {"authorization", "proxy-authorization", "cookie", "x-api-key",
@@ -26,11 +27,6 @@ bool isCredentialHeader(const QByteArray& name) {
     const QByteArray lower = name.toLower();
     return std::any_of(std::begin(kCredentialHeaders), std::end(kCredentialHeaders),
                        [&](const char* credential) { return lower == credential; });
-}
-
-int defaultPort(const QUrl& url) {
-    const QString scheme = url.scheme().toLower();
-    return url.port(scheme == QLatin1String("https") ? 443 : scheme == QLatin1String("http") ? 80 : -1);
 }
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -74,45 +70,20 @@ qint64 chunkSize(QByteArrayView line) {
     return i < line.size() && line[i] == ';' ? size : -1;
 }
 
-// The proxy this request takes, as the access manager would choose it.
-QNetworkProxy proxyFor(QNetworkAccessManager& network, const QUrl& url) {
-    const QNetworkProxy configured = network.proxy();
-    if (configured.type() != QNetworkProxy::DefaultProxy)
-        return configured;
-    const QNetworkProxyQuery query(url);
-    const QList<QNetworkProxy> proxies = network.proxyFactory() ? network.proxyFactory()->queryProxy(query)
-                                                                : QNetworkProxyFactory::proxyForQuery(query);
-    const bool tls = url.scheme() == QLatin1String("https");
-    for (const QNetworkProxy& proxy : proxies) {
-        switch (proxy.type()) {
-        case QNetworkProxy::NoProxy:
-        case QNetworkProxy::DefaultProxy:
-            return QNetworkProxy(QNetworkProxy::NoProxy);
-        case QNetworkProxy::Socks5Proxy:
-        case QNetworkProxy::HttpProxy:
-            return proxy;
-        case QNetworkProxy::HttpCachingProxy:
-            if (!tls)
-                return proxy;
-            break;
-        case QNetworkProxy::FtpCachingProxy:
-            break;
-        }
-    }
-    return QNetworkProxy(QNetworkProxy::NoProxy);
-}
-
 } // namespace
 
-HttpExchange::HttpExchange(QNetworkAccessManager& network, Mode mode, double timeoutSeconds, qsizetype maxBytes,
+HttpExchange::HttpExchange(HttpConnectionPool& pool, Mode mode, double timeoutSeconds, qsizetype maxBytes,
                            QObject* parent)
-    : QObject(parent), m_network(network), m_mode(mode), m_maxBytes(maxBytes), m_lines(maxBytes) {
+    : QObject(parent), m_pool(pool), m_mode(mode), m_maxBytes(maxBytes), m_lines(maxBytes) {
     m_idle.setSingleShot(true);
     m_idle.setInterval(static_cast<int>(std::ceil(timeoutSeconds * 1000.0)));
     connect(&m_idle, &QTimer::timeout, this, &HttpExchange::onIdleTimeout);
 }
 
-HttpExchange::~HttpExchange() { release(); }
+HttpExchange::~HttpExchange() {
+    m_reusable = false;
+    release();
+}
 
 void HttpExchange::start(const QNetworkRequest& request, const QByteArray& method, const QByteArray& body) {
     release();
@@ -122,10 +93,22 @@ void HttpExchange::start(const QNetworkRequest& request, const QByteArray& metho
     m_requestBody = body;
     m_redirects = 0;
     m_idle.start();
-    connectSocket();
+    connectSocket(true);
 }
 
 void HttpExchange::abort() { release(); }
+
+void HttpExchange::drainAndDelete() {
+    m_draining = true;
+    if (!m_socket || m_phase == Phase::Done) {
+        release();
+        deleteLater();
+        return;
+    }
+    setParent(&m_pool); // gone with the pool at the latest
+    m_idle.setInterval(kDrainMs);
+    m_idle.start();
+}
 
 void HttpExchange::release() {
     m_idle.stop();
@@ -135,12 +118,16 @@ void HttpExchange::release() {
     m_socket = nullptr;
     disconnect(socket, nullptr, this, nullptr);
     disconnect(socket, nullptr, &m_idle, nullptr);
+    if (std::exchange(m_reusable, false)) {
+        m_pool.keep(socket, m_origin, m_keepAliveMs);
+        return;
+    }
     socket->setParent(nullptr); // may be inside one of its own signals: deleted from the event loop
     socket->abort();
     socket->deleteLater();
 }
 
-void HttpExchange::connectSocket() {
+void HttpExchange::connectSocket(bool mayReuse) {
     m_phase = Phase::StatusLine;
     m_lineBuffer.clear();
     m_headBytes = 0;
@@ -151,17 +138,20 @@ void HttpExchange::connectSocket() {
     m_location.clear();
     m_sawResponseByte = false;
     m_connected = false;
+    m_unframed = false;
+    m_closeAfter = false;
+    m_keepAliveMs = HttpConnectionPool::defaultIdleMs;
+    m_reusable = false;
     m_body.clear();
     m_lines = LineSplitter(m_maxBytes);
 
     const bool tls = m_url.scheme() == QLatin1String("https");
     platform::runtrace::mark("proxy");
-    m_proxy = proxyFor(m_network, m_url);
-    platform::runtrace::mark("connect");
+    m_proxy = HttpConnectionPool::proxyFor(m_url);
+    m_origin = HttpConnectionPool::originOf(m_url, m_proxy);
     // A plain request through an HTTP proxy goes to the proxy with the full address as its target;
     // everything else (TLS through a proxy, SOCKS) is tunnelled by the socket.
-    m_absoluteTarget = !tls && (m_proxy.type() == QNetworkProxy::HttpProxy ||
-                                m_proxy.type() == QNetworkProxy::HttpCachingProxy);
+    m_absoluteTarget = HttpConnectionPool::isHttpProxy(m_url, m_proxy);
     if (tls && !QSslSocket::supportsSsl()) {
         QMetaObject::invokeMethod(this, [this] {
             if (m_socket) // not aborted meanwhile
@@ -170,47 +160,60 @@ void HttpExchange::connectSocket() {
         m_socket = new QTcpSocket(this); // marks the exchange as running until the failure is reported
         return;
     }
-    QTcpSocket* socket = tls ? new QSslSocket(this) : new QTcpSocket(this);
+    const HttpConnectionPool::Taken taken = mayReuse ? m_pool.take(m_origin) : HttpConnectionPool::Taken{};
+    QTcpSocket* socket = taken.socket ? taken.socket : m_pool.open(m_url, m_proxy);
+    socket->setParent(this);
     m_socket = socket;
-    socket->setReadBufferSize(socketReadBufferBytes);
+    m_onKeptConnection = taken.ready;
+    m_connected = socket->state() == QAbstractSocket::ConnectedState;
     connect(socket, &QTcpSocket::readyRead, this, &HttpExchange::onReadyRead);
     connect(socket, &QTcpSocket::disconnected, this, &HttpExchange::onDisconnected);
     connect(socket, &QTcpSocket::errorOccurred, this, &HttpExchange::onSocketError);
     connect(socket, &QTcpSocket::bytesWritten, &m_idle, qOverload<>(&QTimer::start));
     connect(socket, &QTcpSocket::connected, this, [this] { m_connected = true; });
-    const auto port = static_cast<quint16>(defaultPort(m_url));
-    if (m_absoluteTarget) {
-        socket->setProxy(QNetworkProxy::NoProxy);
-        connect(socket, &QTcpSocket::connected, this, &HttpExchange::onConnected);
-        socket->connectToHost(m_proxy.hostName(), m_proxy.port());
-    } else if (tls) {
-        auto* ssl = static_cast<QSslSocket*>(socket);
-        ssl->setProxy(m_proxy);
-        ssl->setSslConfiguration(m_request.sslConfiguration());
+    if (taken.ready) {
+        m_pool.countReuse();
+        platform::runtrace::mark("reuse");
+        onConnected();
+        return;
+    }
+    if (taken.socket)
+        platform::runtrace::mark("warm"); // opened ahead of the request, still being set up
+    auto* ssl = qobject_cast<QSslSocket*>(socket);
+    if (ssl && !m_absoluteTarget)
         connect(ssl, &QSslSocket::encrypted, this, &HttpExchange::onConnected);
-        ssl->connectToHostEncrypted(m_url.host(), port);
-    } else {
-        socket->setProxy(m_proxy);
+    else
         connect(socket, &QTcpSocket::connected, this, &HttpExchange::onConnected);
-        socket->connectToHost(m_url.host(), port);
-        // A server on this machine takes the connection at once: the request then goes out now,
-        // not after whatever the event loop has queued meanwhile (the run's panel is drawn there).
-        // Anything else, a refusal or a server slow to accept included, takes the usual way.
-        if (socket->state() == QAbstractSocket::ConnectingState && m_proxy.type() == QNetworkProxy::NoProxy &&
-            isLoopbackHost(m_url.host())) {
-            // Quiet while waiting: a wait that runs out is no error, the usual way is tried instead.
-            {
-                const QSignalBlocker quiet(socket);
-                m_connected = socket->waitForConnected(kLocalConnectMs);
-            }
-            if (m_connected) {
-                onConnected();
-            } else {
-                socket->abort();
-                socket->connectToHost(m_url.host(), port);
-            }
+    // A server on this machine takes the connection at once: the request then goes out now, not
+    // after whatever the event loop has queued meanwhile (the run's panel is drawn there). Anything
+    // else, a refusal or a server slow to accept included, takes the usual way.
+    if (!ssl && !taken.socket && socket->state() == QAbstractSocket::ConnectingState &&
+        m_proxy.type() == QNetworkProxy::NoProxy && isLoopbackHost(m_url.host())) {
+        // Quiet while waiting: a wait that runs out is no error, the usual way is tried instead.
+        {
+            const QSignalBlocker quiet(socket);
+            m_connected = socket->waitForConnected(kLocalConnectMs);
+        }
+        if (m_connected) {
+            onConnected();
+        } else {
+            socket->abort();
+            socket->connectToHost(m_url.host(), static_cast<quint16>(HttpConnectionPool::defaultPort(m_url)));
         }
     }
+}
+
+bool HttpExchange::resendOnFreshConnection() {
+    if (!m_onKeptConnection || m_sawResponseByte)
+        return false;
+    // The server closed the kept connection while it was idle, and the request crossed its close.
+    m_onKeptConnection = false;
+    m_reusable = false;
+    release();
+    platform::runtrace::mark("resend");
+    m_idle.start();
+    connectSocket(false);
+    return true;
 }
 
 void HttpExchange::onConnected() {
@@ -244,8 +247,7 @@ void HttpExchange::onConnected() {
         head += "Proxy-Authorization: Basic " + (m_proxy.user() + u':' + m_proxy.password()).toUtf8().toBase64() + "\r\n";
     if (!m_requestBody.isEmpty() || m_method == "POST" || m_method == "PUT" || m_method == "PATCH")
         head += "Content-Length: " + QByteArray::number(m_requestBody.size()) + "\r\n";
-    // One request per connection: the answer ends at the latest when the connection does.
-    head += "Connection: close\r\n\r\n";
+    head += "\r\n";
     // Two writes: the socket takes the body as it is, where one piece would copy it behind the head.
     m_socket->write(head);
     m_socket->write(m_requestBody);
@@ -283,6 +285,7 @@ bool HttpExchange::consume(QByteArrayView data) {
                 n = std::min(n, m_contentLength);
             const QByteArrayView bytes(p, static_cast<qsizetype>(n));
             p += n;
+            m_leftover = end - p;
             if (m_phase == Phase::ChunkData) {
                 m_chunkLeft -= n;
                 if (m_chunkLeft == 0)
@@ -318,6 +321,7 @@ bool HttpExchange::consume(QByteArrayView data) {
             }
             m_lineBuffer.append(p, stop - p);
             p = lf ? lf + 1 : end;
+            m_leftover = end - p;
             if (!lf)
                 break;
             QByteArrayView line(m_lineBuffer);
@@ -352,6 +356,7 @@ bool HttpExchange::headerLine(QByteArrayView line) {
             return false;
         }
         m_status = status;
+        m_closeAfter = line[7] == '0'; // HTTP/1.0 ends the connection after its answer
         m_phase = Phase::Headers;
         return true;
     }
@@ -376,6 +381,19 @@ bool HttpExchange::headerLine(QByteArrayView line) {
             m_chunked = value.toByteArray().toLower().trimmed().endsWith("chunked");
         } else if (name == "location") {
             m_location = value.toByteArray();
+        } else if (name == "connection") {
+            m_closeAfter = m_closeAfter || value.toByteArray().toLower().contains("close");
+        } else if (name == "keep-alive") {
+            // "timeout=5, max=100": kept a second less than the server keeps it, at most the default.
+            for (const QByteArray& part : value.toByteArray().split(',')) {
+                const QByteArray item = part.trimmed().toLower();
+                if (item.startsWith("timeout=")) {
+                    bool ok = false;
+                    const int seconds = item.mid(8).toInt(&ok);
+                    if (ok)
+                        m_keepAliveMs = std::clamp(seconds - 1, 0, HttpConnectionPool::defaultIdleMs / 1000) * 1000;
+                }
+            }
         }
         return true;
     }
@@ -454,9 +472,20 @@ bool HttpExchange::followRedirect() {
         return false;
     }
     ++m_redirects;
-    // As browsers do: 303 always, and 301/302 after a POST, go on with a GET without a body.
+    // As browsers do: 303 always, and 301/302 after a POST, go on with a GET without a body. A
+    // request that carries a body is not turned into one: its answer would be to another question.
     if ((m_status == 303 && m_method != "HEAD") || ((m_status == 301 || m_status == 302) && m_method == "POST")) {
-        m_bodyDropped = m_bodyDropped || !m_requestBody.isEmpty();
+        if (!m_requestBody.isEmpty()) {
+            m_bodyDropped = true;
+            QUrl address = next.adjusted(QUrl::RemoveUserInfo | QUrl::RemoveQuery | QUrl::RemoveFragment);
+            const QString path = address.path();
+            if (!addressTail.isEmpty() && path.endsWith(addressTail))
+                address.setPath(path.chopped(addressTail.size()));
+            failTransport(QNetworkReply::ProtocolInvalidOperationError,
+                          tr("The server redirected the request to %1; enter that address as the endpoint")
+                              .arg(address.toDisplayString()));
+            return false;
+        }
         m_method = "GET";
         m_requestBody.clear();
         m_request.setRawHeader("Content-Type", QByteArray());
@@ -483,7 +512,7 @@ bool HttpExchange::followRedirect() {
     m_request.setUrl(next);
     release();
     m_idle.start();
-    connectSocket();
+    connectSocket(true);
     return false;
 }
 
@@ -503,6 +532,13 @@ bool HttpExchange::bodyBytes(QByteArrayView bytes) {
         m_body.append(bytes.data(), bytes.size());
         return true;
     }
+    if (m_draining) {
+        m_drainedBytes += bytes.size();
+        if (m_drainedBytes <= kMaxDrainBytes)
+            return true;
+        finish({End::Kind::TooLarge, m_status, {}, false, {}});
+        return false;
+    }
     QPointer<HttpExchange> self(this);
     const bool more = m_lines.feed(bytes, [&](QByteArrayView line) { return onLine(line) && self; });
     if (!self)
@@ -511,16 +547,26 @@ bool HttpExchange::bodyBytes(QByteArrayView bytes) {
         finish({End::Kind::TooLarge, m_status, {}, false, {}});
         return false;
     }
-    if (!more) {
+    if (!more && !m_draining) {
         release();
         return false;
     }
     return true;
 }
 
+bool HttpExchange::reusable() const {
+    // The whole answer and nothing more was read, the request went out whole, and the server keeps
+    // the connection open.
+    return m_socket && !m_unframed && !m_closeAfter && m_leftover == 0 && m_socket->bytesToWrite() == 0 &&
+           m_keepAliveMs > 0 && m_socket->state() == QAbstractSocket::ConnectedState;
+}
+
 bool HttpExchange::bodyComplete() {
     m_phase = Phase::Done;
-    if (m_status != 200) {
+    m_reusable = reusable();
+    if (m_draining) {
+        finish({});
+    } else if (m_status != 200) {
         finish({End::Kind::HttpStatus, m_status, std::exchange(m_body, {}), false, {}});
     } else if (m_mode == Mode::WholeBody) {
         finish({End::Kind::Complete, m_status, std::exchange(m_body, {}), false, {}});
@@ -542,11 +588,12 @@ void HttpExchange::onDisconnected() {
         return;
     QPointer<HttpExchange> self(this);
     onReadyRead(); // what arrived before the close still counts
-    if (!self || !m_socket)
+    if (!self || !m_socket || resendOnFreshConnection())
         return;
     switch (m_phase) {
     case Phase::Body:
         if (m_contentLength < 0) { // the body runs until the connection closes
+            m_unframed = true;
             bodyComplete();
             return;
         }
@@ -563,8 +610,10 @@ void HttpExchange::onDisconnected() {
     default:
         break;
     }
-    failTransport(QNetworkReply::RemoteHostClosedError, tr("The connection closed before the answer was complete"));
+    failTransport(QNetworkReply::RemoteHostClosedError, cutShortMessage());
 }
+
+QString HttpExchange::cutShortMessage() { return tr("The connection closed before the answer was complete"); }
 
 void HttpExchange::onSocketError() {
     if (!m_socket)
@@ -574,6 +623,8 @@ void HttpExchange::onSocketError() {
         onDisconnected();
         return;
     }
+    if (resendOnFreshConnection())
+        return;
     const QString host = m_absoluteTarget ? m_proxy.hostName() : m_url.host();
     const bool loopback = isLoopbackHost(host);
     // Whether the machine has a network at all only matters for a connection that never stood.
@@ -584,7 +635,7 @@ void HttpExchange::onSocketError() {
 
 bool HttpExchange::sameOrigin(const QUrl& a, const QUrl& b) {
     return a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0 &&
-           a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && defaultPort(a) == defaultPort(b);
+           a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && HttpConnectionPool::defaultPort(a) == HttpConnectionPool::defaultPort(b);
 }
 
 void HttpExchange::failTransport(QNetworkReply::NetworkError error, const QString& description) {
@@ -599,9 +650,14 @@ void HttpExchange::onIdleTimeout() {
 void HttpExchange::finish(End end) {
     release();
     m_phase = Phase::Done;
+    if (m_draining) {
+        deleteLater();
+        return;
+    }
     if (end.status < 0)
         end.status = 0;
     end.bodyDropped = m_bodyDropped;
+    end.unframed = m_unframed && end.kind == End::Kind::Complete;
     if (onEnd)
         onEnd(end);
 }

@@ -8,7 +8,15 @@
 // endless body fills memory before any cap here sees it. On our socket the read buffer is small and
 // nothing is read until the previous piece is handled, so a fast peer is held back by TCP itself.
 // The body's framing (content length, chunked, until close) is checked here: a body cut short ends
-// as a transport failure, never as a complete answer.
+// as a transport failure, never as a complete answer; a body that runs until the connection closes
+// is marked as such, since nothing in the framing proves it whole.
+//
+// Connections come from, and go back to, a connection pool: a request goes out on a kept connection
+// to the same origin when there is one, and a connection whose answer ended cleanly (its body read to
+// its framed end, no "Connection: close") is kept for the next request. A request sent on a kept
+// connection that the server closed before any byte of an answer came is sent once more on a new
+// connection; nothing else is ever sent twice.
+#include "llm/HttpConnectionPool.h"
 #include "llm/LineSplitter.h"
 #include "llm/NetworkErrors.h"
 #include <QByteArray>
@@ -21,7 +29,6 @@
 #include <functional>
 #include <memory>
 
-class QNetworkAccessManager;
 class QTcpSocket;
 
 namespace corvane::llm {
@@ -48,17 +55,24 @@ public:
         QByteArray body;
         bool truncated = false; // the error body was cut at the cap
         TransportError transport;
-        bool bodyDropped = false; // a redirect turned the request into a GET without its body
+        // A redirect would have turned the request into a GET without its body; it was not followed.
+        bool bodyDropped = false;
+        // Complete: the body ran until the connection closed, so nothing in the framing proves it whole.
+        bool unframed = false;
     };
 
-    // The access manager lends its proxy settings; the exchange makes its own connection.
-    HttpExchange(QNetworkAccessManager& network, Mode mode, double timeoutSeconds, qsizetype maxBytes,
+    HttpExchange(HttpConnectionPool& pool, Mode mode, double timeoutSeconds, qsizetype maxBytes,
                  QObject* parent = nullptr);
     ~HttpExchange() override;
 
     void start(const QNetworkRequest& request, const QByteArray& method, const QByteArray& body = {});
     // Stops the transfer silently.
     void abort();
+    // The owner needs nothing more of the answer (it came whole, up to its end marker). The rest of
+    // the body is read and dropped, so that the connection can serve the next request (within a
+    // short time and a few bytes, else it is closed); then the exchange deletes itself. Nothing is
+    // called any more.
+    void drainAndDelete();
     bool isRunning() const { return m_socket != nullptr; }
 
     // 200 lines (StreamLines). Returning false stops the exchange silently.
@@ -67,9 +81,15 @@ public:
 
     // What the socket holds at most before it stops reading from the network.
     static constexpr qint64 socketReadBufferBytes = 256 * 1024;
+    // The path the request adds after the address a user enters ("/chat/completions"): a redirect
+    // that is refused names the address to enter without it.
+    QString addressTail;
     // The body of an answer other than 200 is kept up to this size (and the exchange's own cap):
     // only its first sentences reach the user.
     static constexpr qsizetype maxErrorBodyBytes = 1024 * 1024;
+
+    // The words for an answer whose connection closed before its end.
+    static QString cutShortMessage();
 
     // Same scheme, host and port (a missing port is the scheme's default).
     static bool sameOrigin(const QUrl& a, const QUrl& b);
@@ -79,7 +99,11 @@ public:
 private:
     enum class Phase { StatusLine, Headers, Body, ChunkSize, ChunkData, ChunkDataEnd, Trailers, Done };
 
-    void connectSocket();
+    // mayReuse: a kept connection may carry the request.
+    void connectSocket(bool mayReuse);
+    // Sends the request once more on a new connection when a kept one was closed before any answer.
+    bool resendOnFreshConnection();
+    bool reusable() const;
     void onConnected();
     void onReadyRead();
     void onDisconnected();
@@ -97,7 +121,7 @@ private:
     void finish(End end);
     void release();
 
-    QNetworkAccessManager& m_network;
+    HttpConnectionPool& m_pool;
     Mode m_mode;
     qsizetype m_maxBytes;
     QPointer<QTcpSocket> m_socket;
@@ -111,7 +135,9 @@ private:
     QByteArray m_method;
     QByteArray m_requestBody;
     QNetworkProxy m_proxy;
+    QString m_origin;              // the pool's name for where the connection leads
     bool m_absoluteTarget = false; // through a plain HTTP proxy: the full URL as the target
+    bool m_onKeptConnection = false; // the request went out on a connection kept from earlier
     int m_redirects = 0;
     bool m_bodyDropped = false;
 
@@ -126,6 +152,13 @@ private:
     QByteArray m_location;
     bool m_sawResponseByte = false;
     bool m_connected = false; // the connection to the server (or proxy) stands
+    bool m_unframed = false;  // the body ended with the connection
+    bool m_closeAfter = false; // the server ends the connection after this answer
+    int m_keepAliveMs = HttpConnectionPool::defaultIdleMs;
+    qsizetype m_leftover = 0;  // bytes after the last one parsed, in the piece being parsed
+    bool m_reusable = false;   // the answer ended cleanly: release() keeps the connection
+    bool m_draining = false;
+    qint64 m_drainedBytes = 0;
 };
 
 // Owns an exchange that must outlive the callback it may be inside of: aborted now, deleted later.

@@ -1,22 +1,22 @@
 #include "llm/LLMClient.h"
+#include "llm/HttpConnectionPool.h"
 #include "llm/LLMStream.h"
 #include "stores/SettingsStore.h"
 #include <QCoreApplication>
-#include <QNetworkAccessManager>
 
 namespace corvane::llm {
 
 LLMClient::LLMClient() : LLMClient(stores::SettingsStore::shared()) {}
 
-LLMClient::LLMClient(stores::SettingsStore& store, QNetworkAccessManager* network)
-    : m_store(store), m_network(network) {}
+LLMClient::LLMClient(stores::SettingsStore& store, HttpConnectionPool* pool)
+    : m_store(store), m_pool(pool ? *pool : sharedPool()) {}
 
 LLMClient::~LLMClient() = default;
 
-QNetworkAccessManager& LLMClient::network() {
-    static QPointer<QNetworkAccessManager> shared;
+HttpConnectionPool& LLMClient::sharedPool() {
+    static QPointer<HttpConnectionPool> shared;
     if (!shared)
-        shared = new QNetworkAccessManager(QCoreApplication::instance());
+        shared = new HttpConnectionPool(QCoreApplication::instance());
     return *shared;
 }
 
@@ -33,7 +33,15 @@ std::unique_ptr<ModelStream> LLMClient::optimize(const QString& prompt, const QS
     params.prompt = prompt;
     params.systemPrompt = systemPrompt;
     params.history = history;
-    return std::make_unique<LLMStream>(m_store, m_network ? *m_network : network(), std::move(params));
+    return std::make_unique<LLMStream>(m_store, m_pool, std::move(params));
+}
+
+void LLMClient::prewarm() {
+    // The relay is chosen by probes of its own; only a provider's address is known before sending.
+    if (m_store.useBuiltInQuota())
+        return;
+    if (const std::optional<QUrl> url = endpointURL(normalizeEndpoint(m_store.apiEndpoint())))
+        m_pool.prewarm(*url);
 }
 
 } // namespace corvane::llm

@@ -18,13 +18,13 @@
 #include <optional>
 #include <qcoro/qcorotask.h>
 
-class QNetworkAccessManager;
-
 namespace corvane::stores {
 class SettingsStore;
 }
 
 namespace corvane::llm {
+
+class HttpConnectionPool;
 
 // The arguments of one chat request.
 struct ChatRequestOptions {
@@ -45,6 +45,7 @@ struct ChatRequest {
     QNetworkRequest request;
     QByteArray body;
     double timeout = 30; // seconds, already checked (finite and positive)
+    QString addressTail; // what the format adds to the endpoint's path ("/chat/completions")
 };
 
 // Why a request could not be built.
@@ -106,12 +107,15 @@ class LLMClient : public ModelClient {
 public:
     // Bound to SettingsStore::shared().
     LLMClient();
-    explicit LLMClient(stores::SettingsStore& store, QNetworkAccessManager* network = nullptr);
+    // pool: the connections every request goes out on (nullptr: the shared one).
+    explicit LLMClient(stores::SettingsStore& store, HttpConnectionPool* pool = nullptr);
     ~LLMClient() override;
 
     // Reads the settings now and starts one request; events follow from the event loop.
     std::unique_ptr<ModelStream> optimize(const QString& prompt, const QString& systemPrompt,
                                           const QList<ChatMessage>& history = {}) override;
+    // Opens a connection to the configured provider for the request about to be made.
+    void prewarm() override;
 
     // ---- endpoints and requests ----
     // Trims white space and line breaks, then drops every trailing "/".
@@ -122,6 +126,9 @@ public:
 
     // ---- answers ----
     static std::optional<QString> content(QByteArrayView ssePayload, APIFormat format);
+    // Whether an event payload is the format's own end of an answer: a finish reason (OpenAI,
+    // Gemini) or the stop event (Anthropic).
+    static bool isFinalEvent(QByteArrayView ssePayload, APIFormat format);
     static std::optional<QString> contentFromSSEPayload(const QString& payload, APIFormat format);
     static std::optional<QString> contentFromWholeBody(const QString& body, APIFormat format);
     static std::optional<QString> contentFromWholeBody(QByteArrayView body, APIFormat format);
@@ -139,7 +146,7 @@ public:
     // Replaces the relay configuration and forgets the cached relay choice.
     static void setRelayConfig(const RelayConfig& config);
     // The relay base URL for the next request: cached for 600 s, else chosen by health probes.
-    static QCoro::Task<QString> resolveBuiltInEndpoint();
+    static QCoro::Task<QString> resolveBuiltInEndpoint(HttpConnectionPool* pool = nullptr);
     // "x-ts" (milliseconds since 1970) and "x-sign" (hex HMAC-SHA256 of "<deviceID>:<x-ts>").
     static QMap<QString, QString> signedHeaders(const QString& deviceID);
 
@@ -147,13 +154,14 @@ public:
     // One real streamed chat request ("You are a test." / "hi"), never relayed; returns on the
     // first text. The endpoint is used as given.
     static QCoro::Task<ProbeOutcome<ProbeResult>> probe(QString endpoint, APIFormat format, QString model,
-                                                        QString apiKey, double timeout);
+                                                        QString apiKey, double timeout,
+                                                        HttpConnectionPool* pool = nullptr);
     // The provider's model ids, sorted.
     static QCoro::Task<ProbeOutcome<QStringList>> fetchModelIDs(QString endpoint, APIFormat format,
-                                                                QString apiKey);
+                                                                QString apiKey, HttpConnectionPool* pool = nullptr);
 
-    // The network access object of this layer (made on first use, owned by the application).
-    static QNetworkAccessManager& network();
+    // The connections used where no pool is given (made on first use, owned by the application).
+    static HttpConnectionPool& sharedPool();
 
     // A timeout in seconds that is safe to wait on: zero, negative or NaN mean the 30 s default;
     // absurdly large values are capped.
@@ -164,7 +172,7 @@ public:
 
 private:
     stores::SettingsStore& m_store;
-    QPointer<QNetworkAccessManager> m_network;
+    HttpConnectionPool& m_pool;
 };
 
 } // namespace corvane::llm

@@ -6,13 +6,12 @@
 #include "llm/Tr.h"
 #include "platform/RunTrace.h"
 #include "stores/SettingsStore.h"
-#include <QNetworkAccessManager>
 #include <qcoro/qcorotask.h>
 
 namespace corvane::llm {
 
-LLMStream::LLMStream(stores::SettingsStore& store, QNetworkAccessManager& network, Params params)
-    : m_store(store), m_network(network), m_params(std::move(params)) {
+LLMStream::LLMStream(stores::SettingsStore& store, HttpConnectionPool& pool, Params params)
+    : m_store(store), m_pool(pool), m_params(std::move(params)) {
     // Events never come from inside the call that created the stream.
     QMetaObject::invokeMethod(this, &LLMStream::begin, Qt::QueuedConnection);
 }
@@ -37,7 +36,7 @@ void LLMStream::begin() {
         send(m_params.endpoint);
         return;
     }
-    QCoro::connect(LLMClient::resolveBuiltInEndpoint(), this, [this](const QString& baseURL) {
+    QCoro::connect(LLMClient::resolveBuiltInEndpoint(&m_pool), this, [this](const QString& baseURL) {
         if (!m_finished)
             send(baseURL);
     });
@@ -68,8 +67,9 @@ void LLMStream::send(const QString& baseURL) {
         finish(StreamEvent::error(message, QStringLiteral("invalid_endpoint")));
         return;
     }
-    m_exchange.reset(new HttpExchange(m_network, HttpExchange::Mode::StreamLines, request->timeout,
+    m_exchange.reset(new HttpExchange(m_pool, HttpExchange::Mode::StreamLines, request->timeout,
                                       LLMClient::maxBodyBytes));
+    m_exchange->addressTail = request->addressTail;
     m_exchange->onLine = [this](QByteArrayView line) { return handleLine(line); };
     m_exchange->onEnd = [this](const HttpExchange::End& end) { handleEnd(end); };
     m_exchange->start(request->request, "POST", request->body);
@@ -95,9 +95,12 @@ bool LLMStream::handleLine(QByteArrayView line) {
         m_held = QByteArray();
     }
     if (isDoneMarker(*payload)) {
+        // The answer is whole; the rest of the body is still read, for the connection's sake.
+        m_exchange.release()->drainAndDelete();
         finish(StreamEvent::done());
         return false;
     }
+    m_sawFinalEvent = m_sawFinalEvent || LLMClient::isFinalEvent(*payload, m_params.format);
     if (std::optional<QString> text = LLMClient::content(*payload, m_params.format)) {
         m_sawText = true;
         return deliver(StreamEvent::token(std::move(*text)));
@@ -113,7 +116,10 @@ void LLMStream::handleEnd(const HttpExchange::End& end) {
     using Kind = HttpExchange::End::Kind;
     switch (end.kind) {
     case Kind::Complete:
-        if (m_sawEventLine)
+        // A body that ran until the connection closed is whole only when the format says it ended.
+        if (m_sawEventLine && end.unframed && !m_sawFinalEvent)
+            finish(StreamEvent::error(HttpExchange::cutShortMessage(), QStringLiteral("network")));
+        else if (m_sawEventLine)
             finish(StreamEvent::done());
         else
             handleWholeBody();

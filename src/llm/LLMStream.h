@@ -6,8 +6,6 @@
 #include "llm/ModelClient.h"
 #include <QByteArrayList>
 
-class QNetworkAccessManager;
-
 namespace corvane::stores {
 class SettingsStore;
 }
@@ -30,7 +28,7 @@ public:
         QList<ChatMessage> history;
     };
 
-    LLMStream(stores::SettingsStore& store, QNetworkAccessManager& network, Params params);
+    LLMStream(stores::SettingsStore& store, HttpConnectionPool& pool, Params params);
     ~LLMStream() override;
 
     void stop() override;
@@ -48,12 +46,13 @@ private:
     void dropExchange();
 
     stores::SettingsStore& m_store;
-    QNetworkAccessManager& m_network;
+    HttpConnectionPool& m_pool;
     Params m_params;
     HttpExchangePtr m_exchange;
     bool m_finished = false;
     bool m_sawEventLine = false;
     bool m_sawText = false;
+    bool m_sawFinalEvent = false; // the format's own end of an answer (finish reason, stop event)
     // Every line until the first event line, joined with "\n", for a server that answers with a
     // plain body. One array: a list of many short lines would cost several times their size.
     QByteArray m_held;

@@ -27,6 +27,8 @@ public:
     // Starts one request with the current settings (provider, key, model, timeout, relay choice).
     virtual std::unique_ptr<ModelStream> optimize(const QString& prompt, const QString& systemPrompt,
                                                   const QList<ChatMessage>& history = {}) = 0;
+    // A request is about to be made: its connection may be opened now, while the caller gets ready.
+    virtual void prewarm() {}
 };
 
 } // namespace corvane::llm

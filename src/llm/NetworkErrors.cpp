@@ -61,9 +61,9 @@ TransportError TransportError::fromSocket(QAbstractSocket::SocketError error, co
     }
     if (!connecting)
         return {Code::Other, description};
-    // The socket layer's words for ENETUNREACH: no route to any network the host could be on.
-    const bool noRoute = description == QCoreApplication::translate("QNativeSocketEngine", "Network unreachable");
-    if (!loopbackHost && (!online || noRoute))
+    // No route to the host's network (an IPv6-only server seen from a machine with IPv4 only) is
+    // the server being out of reach; only a machine without any network has no connection at all.
+    if (!loopbackHost && !online)
         return {Code::NotConnectedToInternet, description};
     return {error == S::HostNotFoundError ? Code::CannotFindHost : Code::CannotConnectToHost, description};
 }

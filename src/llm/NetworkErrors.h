@@ -25,7 +25,7 @@ struct TransportError {
     static TransportError timedOut();
     // A socket's failure. Before the connection stood (`connecting`), every failure means the server
     // could not be reached, or, when the host is not this machine and the machine has no network
-    // (`online` false, or no route to that network), that there is no connection at all.
+    // (`online` false), that there is no connection at all.
     static TransportError fromSocket(QAbstractSocket::SocketError error, const QString& description, bool connecting,
                                      bool loopbackHost, bool online);
     // Transport failures are the network layer's errors below the HTTP level (connection, proxy,

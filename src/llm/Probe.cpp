@@ -117,7 +117,7 @@ QString UpdateProbeError::errorDescription() const {
 }
 
 QCoro::Task<ProbeOutcome<ProbeResult>> LLMClient::probe(QString endpoint, APIFormat format, QString model,
-                                                        QString apiKey, double timeout) {
+                                                        QString apiKey, double timeout, HttpConnectionPool* pool) {
     using Outcome = ProbeOutcome<ProbeResult>;
     platform::Clock& clock = platform::Clock::shared();
     const qint64 startMs = clock.uptimeMs();
@@ -146,7 +146,9 @@ QCoro::Task<ProbeOutcome<ProbeResult>> LLMClient::probe(QString endpoint, APIFor
     std::optional<HttpExchange::End> end;
     Wakeup stopped;
 
-    HttpExchangePtr exchange(new HttpExchange(network(), HttpExchange::Mode::StreamLines, request->timeout, maxBodyBytes));
+    HttpExchangePtr exchange(new HttpExchange(pool ? *pool : sharedPool(), HttpExchange::Mode::StreamLines,
+                                              request->timeout, maxBodyBytes));
+    exchange->addressTail = request->addressTail;
     exchange->onLine = [&](QByteArrayView line) {
         heldBytes += line.size() + 1;
         if (heldBytes > maxBodyBytes) {
@@ -201,7 +203,8 @@ QCoro::Task<ProbeOutcome<ProbeResult>> LLMClient::probe(QString endpoint, APIFor
     co_return Outcome{std::nullopt, UpdateProbeError::emptyResponse()};
 }
 
-QCoro::Task<ProbeOutcome<QStringList>> LLMClient::fetchModelIDs(QString endpoint, APIFormat format, QString apiKey) {
+QCoro::Task<ProbeOutcome<QStringList>> LLMClient::fetchModelIDs(QString endpoint, APIFormat format, QString apiKey,
+                                                                HttpConnectionPool* pool) {
     using Outcome = ProbeOutcome<QStringList>;
     QString urlError;
     const std::optional<QUrl> url = endpointURL(normalizeEndpoint(endpoint) + format.modelsPath(), &urlError);
@@ -226,7 +229,8 @@ QCoro::Task<ProbeOutcome<QStringList>> LLMClient::fetchModelIDs(QString endpoint
 
     std::optional<HttpExchange::End> end;
     Wakeup ended;
-    HttpExchangePtr exchange(new HttpExchange(network(), HttpExchange::Mode::WholeBody, 10.0, maxBodyBytes));
+    HttpExchangePtr exchange(new HttpExchange(pool ? *pool : sharedPool(), HttpExchange::Mode::WholeBody, 10.0,
+                                              maxBodyBytes));
     exchange->onEnd = [&](const HttpExchange::End& e) {
         end = e;
         ended.fire();

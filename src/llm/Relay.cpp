@@ -36,14 +36,14 @@ struct HealthProbe {
     std::optional<bool> alive;
     Wakeup ended;
 
-    explicit HealthProbe(const QString& address) {
+    HealthProbe(HttpConnectionPool& pool, const QString& address) {
         const std::optional<QUrl> url = LLMClient::endpointURL(address);
         if (!url) {
             alive = false;
             ended.fire();
             return;
         }
-        exchange.reset(new HttpExchange(LLMClient::network(), HttpExchange::Mode::HeadOnly,
+        exchange.reset(new HttpExchange(pool, HttpExchange::Mode::HeadOnly,
                                         kHealthTimeoutSeconds, LLMClient::maxBodyBytes));
         exchange->onEnd = [this](const HttpExchange::End& end) {
             alive = end.kind == HttpExchange::End::Kind::Complete && end.status > 0;
@@ -71,7 +71,7 @@ void LLMClient::setRelayConfig(const RelayConfig& config) {
     cachedEndpoint().reset();
 }
 
-QCoro::Task<QString> LLMClient::resolveBuiltInEndpoint() {
+QCoro::Task<QString> LLMClient::resolveBuiltInEndpoint(HttpConnectionPool* pool) {
     // The clock is looked up at each use, never held across a suspension: a choice whose stream was
     // stopped still finishes (and fills the cache) after its caller is gone.
     if (const std::optional<RelayChoice>& cached = cachedEndpoint();
@@ -80,8 +80,9 @@ QCoro::Task<QString> LLMClient::resolveBuiltInEndpoint() {
 
     const RelayConfig config = currentConfig();
     // Both probes run at once; the secure relay wins whenever it answers.
-    HealthProbe secure(config.secureEndpoint + QStringLiteral("/health"));
-    HealthProbe fallback(config.fallbackEndpoint + QStringLiteral("/health"));
+    HttpConnectionPool& connections = pool ? *pool : sharedPool();
+    HealthProbe secure(connections, config.secureEndpoint + QStringLiteral("/health"));
+    HealthProbe fallback(connections, config.fallbackEndpoint + QStringLiteral("/health"));
     QString choice = config.secureEndpoint;
     co_await secure.ended.wait();
     if (!*secure.alive) {

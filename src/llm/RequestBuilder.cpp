@@ -221,6 +221,9 @@ std::optional<ChatRequest> LLMClient::buildRequest(const ChatRequestOptions& opt
     ChatRequest out;
     QNetworkRequest& request = out.request;
     request.setUrl(*url);
+    const QString endpointPath = QUrl(options.endpoint).path();
+    if (url->path().startsWith(endpointPath))
+        out.addressTail = url->path().mid(endpointPath.size());
     request.setRawHeader("Content-Type", "application/json");
     switch (options.format.value()) {
     case APIFormat::OpenAI:

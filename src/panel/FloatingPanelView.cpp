@@ -399,8 +399,10 @@ void FloatingPanelView::render() {
     m_originalDivider->setVisible(showOriginal);
     m_originalText->setText(m_state.originalText());
     m_resultSection->setVisible(!drafting);
-    m_copy->setVisible(done && !(restored && m_state.optimizedText().isEmpty()));
-    m_resultArea->setVisible(!error);
+    // What streamed before a failure stays readable and can be copied, though it is no result.
+    const bool partial = error && !m_state.optimizedText().isEmpty();
+    m_copy->setVisible((done && !(restored && m_state.optimizedText().isEmpty())) || partial);
+    m_resultArea->setVisible(!error || partial);
     m_errorArea->setVisible(error);
     renderResult();
     m_errorText->setText(m_state.errorMessage());

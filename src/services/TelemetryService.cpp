@@ -12,7 +12,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
 #include <QSysInfo>
 #include <QUrl>
 
@@ -48,10 +47,10 @@ bool sendsNothing(const QString& base) {
 }
 
 // One POST with the exchange's idle time-out; the answer body is capped.
-QCoro::Task<llm::HttpExchange::End> post(QNetworkAccessManager& network, QNetworkRequest request, QByteArray body) {
+QCoro::Task<llm::HttpExchange::End> post(llm::HttpConnectionPool& pool, QNetworkRequest request, QByteArray body) {
     llm::Wakeup ended;
     llm::HttpExchange::End result;
-    llm::HttpExchangePtr exchange(new llm::HttpExchange(network, llm::HttpExchange::Mode::WholeBody,
+    llm::HttpExchangePtr exchange(new llm::HttpExchange(pool, llm::HttpExchange::Mode::WholeBody,
                                                         TelemetryService::requestTimeoutSeconds, kAnswerBytes));
     exchange->onEnd = [&result, &ended](const llm::HttpExchange::End& end) {
         result = end;
@@ -65,10 +64,10 @@ QCoro::Task<llm::HttpExchange::End> post(QNetworkAccessManager& network, QNetwor
 } // namespace
 
 TelemetryService::TelemetryService(platform::Preferences& preferences, platform::Clock& clock,
-                                   stores::SettingsStore& settings, BuildInfo buildInfo, QNetworkAccessManager* network,
+                                   stores::SettingsStore& settings, BuildInfo buildInfo, llm::HttpConnectionPool* pool,
                                    QObject* parent)
     : QObject(parent), m_preferences(preferences), m_clock(clock), m_settings(settings),
-      m_buildInfo(std::move(buildInfo)), m_network(network) {}
+      m_buildInfo(std::move(buildInfo)), m_pool(pool ? *pool : llm::LLMClient::sharedPool()) {}
 
 TelemetryService& TelemetryService::shared() {
     if (!g_shared)
@@ -176,20 +175,19 @@ QCoro::Task<> TelemetryService::flush() {
     const QByteArray body = QJsonDocument(QJsonObject{{QStringLiteral("events"), events}}).toJson(QJsonDocument::Compact);
     QPointer<TelemetryService> self(this);
     const llm::HttpExchange::End end =
-        co_await post(m_network ? *m_network : llm::LLMClient::network(), *collect, body);
+        co_await post(m_pool, *collect, body);
     if (!self)
         co_return;
     m_flushing = false;
-    // A redirect that turned the post into a plain GET delivered nothing, whatever it answered.
-    const bool accepted = end.kind != llm::HttpExchange::End::Kind::Transport && !end.bodyDropped &&
-                          end.status >= 200 && end.status < 300;
+    // A redirect that would have turned the post into a plain GET ends as a transport failure.
+    const bool accepted =
+        end.kind != llm::HttpExchange::End::Kind::Transport && end.status >= 200 && end.status < 300;
     if (!accepted) {
         stores::DiagLog::throttled(QStringLiteral("telemetry-flush"), 3600.0,
                                    QStringLiteral("telemetry: events not sent (%1); they stay queued")
                                        .arg(end.kind == llm::HttpExchange::End::Kind::Transport
                                                 ? end.transport.description
-                                            : end.bodyDropped ? QStringLiteral("redirected without the events")
-                                                              : QStringLiteral("HTTP %1").arg(end.status)));
+                                                : QStringLiteral("HTTP %1").arg(end.status)));
         co_return;
     }
     // Events queued meanwhile stay; those the cap dropped meanwhile were already taken off m_inFlight.
@@ -232,13 +230,13 @@ QCoro::Task<TelemetryService::FeedbackResult> TelemetryService::submitFeedback(Q
     const std::optional<QNetworkRequest> feedback = request(base, QStringLiteral("/api/feedback"));
     if (!feedback)
         co_return unreachable;
-    const llm::HttpExchange::End end = co_await post(m_network ? *m_network : llm::LLMClient::network(), *feedback,
-                                                     QJsonDocument(object).toJson(QJsonDocument::Compact));
-    if (end.kind == llm::HttpExchange::End::Kind::Transport)
-        co_return unreachable;
+    const llm::HttpExchange::End end =
+        co_await post(m_pool, *feedback, QJsonDocument(object).toJson(QJsonDocument::Compact));
     if (end.bodyDropped)
         co_return FeedbackResult{false, tr("The feedback server sent the message elsewhere without taking it, so "
                                            "nothing was sent. Try again later")};
+    if (end.kind == llm::HttpExchange::End::Kind::Transport)
+        co_return unreachable;
     if (end.status == 200)
         co_return FeedbackResult{true, tr("Feedback sent — thank you!")};
     if (const std::optional<QString> said = llm::LLMClient::extractErrorMessage(QString::fromUtf8(end.body)))

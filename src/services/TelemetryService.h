@@ -13,8 +13,6 @@
 #include <optional>
 #include <qcoro/qcorotask.h>
 
-class QNetworkAccessManager;
-
 namespace corvane::platform {
 class Preferences;
 class Clock;
@@ -22,6 +20,10 @@ class Clock;
 
 namespace corvane::stores {
 class SettingsStore;
+}
+
+namespace corvane::llm {
+class HttpConnectionPool;
 }
 
 namespace corvane::services {
@@ -48,9 +50,9 @@ public:
         QString version;   // the release version, "1.2.3"
     };
 
-    // network: nullptr uses the model client's network access object.
+    // pool: the connections the model client uses too (nullptr: its shared ones).
     TelemetryService(platform::Preferences& preferences, platform::Clock& clock, stores::SettingsStore& settings,
-                     BuildInfo buildInfo, QNetworkAccessManager* network = nullptr, QObject* parent = nullptr);
+                     BuildInfo buildInfo, llm::HttpConnectionPool* pool = nullptr, QObject* parent = nullptr);
     static TelemetryService& shared();
     static void setShared(TelemetryService* service);
 
@@ -104,7 +106,7 @@ private:
     platform::Clock& m_clock;
     stores::SettingsStore& m_settings;
     BuildInfo m_buildInfo;
-    QPointer<QNetworkAccessManager> m_network;
+    llm::HttpConnectionPool& m_pool;
     std::function<void()> m_consentPresenter;
     bool m_started = false;
     bool m_flushPending = false;

@@ -52,8 +52,12 @@ struct SettingsDependencies {
     services::TelemetryService* telemetry = nullptr;
     services::UpdateService* updates = nullptr;
     std::function<void()> openFeedback;
-    ProbeFunction probe = &llm::LLMClient::probe;
-    FetchModelsFunction fetchModels = &llm::LLMClient::fetchModelIDs;
+    ProbeFunction probe = [](QString endpoint, llm::APIFormat format, QString model, QString apiKey, double timeout) {
+        return llm::LLMClient::probe(std::move(endpoint), format, std::move(model), std::move(apiKey), timeout);
+    };
+    FetchModelsFunction fetchModels = [](QString endpoint, llm::APIFormat format, QString apiKey) {
+        return llm::LLMClient::fetchModelIDs(std::move(endpoint), format, std::move(apiKey));
+    };
     QString version;
 };
 

@@ -39,6 +39,9 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
         m_updates.showForcedUpdateWindow();
         co_return;
     }
+    // The run means to send: the connection is opened now, and is set up while the field is read
+    // and the panel shown. A run that ends before sending leaves it for the next one.
+    m_model.prewarm();
 
     // The application and window are taken once; keys only ever go to this window.
     const auto app = m_activeApp.frontmost();

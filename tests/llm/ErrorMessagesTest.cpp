@@ -94,7 +94,8 @@ TEST(TransportErrors, NetworkLayerCodesMapToConditions) {
 }
 
 // A connection that could not be made reads as an unreachable server, whatever the socket's words;
-// only a machine without any network, or without a route to one, has no internet connection.
+// only a machine without any network has no internet connection (no route to an IPv6-only server
+// from an IPv4 machine is an unreachable server).
 TEST(TransportErrors, ConnectFailuresReadAsUnreachableOrOffline) {
     using S = QAbstractSocket::SocketError;
     const QString unreachable = QStringLiteral("Can't reach the API server. Check the endpoint domain and your network");
@@ -108,7 +109,8 @@ TEST(TransportErrors, ConnectFailuresReadAsUnreachableOrOffline) {
         {S::NetworkError, "Host unreachable", true, false, true, unreachable},
         {S::ConnectionRefusedError, "Connection refused", true, false, true, unreachable},
         {S::HostNotFoundError, "Host not found", true, false, true, unreachable},
-        {S::NetworkError, "Network unreachable", true, false, true, offline},
+        {S::NetworkError, "Network unreachable", true, false, true, unreachable},
+        {S::NetworkError, "Network unreachable", true, false, false, offline},
         {S::NetworkError, "Host unreachable", true, false, false, offline},
         {S::HostNotFoundError, "Host not found", true, false, false, offline},
         {S::ConnectionRefusedError, "Connection refused", true, true, false, unreachable},

@@ -1,5 +1,6 @@
 #pragma once
 // A user's settings in memory and a real model server on 127.0.0.1: the streams tests read.
+#include "llm/HttpConnectionPool.h"
 #include "llm/LLMClient.h"
 #include "platform/fake/MemoryPreferences.h"
 #include "platform/fake/MemorySecretStore.h"
@@ -92,7 +93,8 @@ protected:
     stores::KeychainHelper keychain{secrets};
     stores::SettingsStore store{prefs, keychain};
     TestHttpServer server;
-    llm::LLMClient client{store};
+    llm::HttpConnectionPool pool;
+    llm::LLMClient client{store, &pool};
 };
 
 } // namespace corvane::test

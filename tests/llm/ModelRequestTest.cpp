@@ -156,10 +156,10 @@ TEST_F(ModelRequest, ChunkedAnswerCutShortIsANetworkErrorEveryTime) {
     }
 }
 
-// Redirects are followed as browsers do: 307 and 308 repeat the POST with its body, 303 (and 301
-// or 302 after a POST) go on with a GET; a loop ends with an error instead of going on for ever.
-// Another server (another port or address) never gets the key or the user's text: a POST that
-// would take the text there is refused, and a GET goes there without the key.
+// 307 and 308 repeat the POST with its body; 301, 302 and 303 would go on with a bodyless GET, whose
+// answer is to another question: they end with an error naming the address to enter instead (the
+// common move of an API host from http to https). A loop ends with an error instead of going on for
+// ever. Another server (another port or address) never gets the key or the user's text.
 TEST_F(ModelRequest, RedirectsAreFollowedLikeABrowser) {
     TestHttpServer otherPort, otherHost;
     ASSERT_TRUE(otherPort.listen());
@@ -170,9 +170,9 @@ TEST_F(ModelRequest, RedirectsAreFollowedLikeABrowser) {
         Target target;
         QByteArray method; // what reaches the target; empty: nothing does
     } cases[] = {
-        {307, Same, "POST"},     {308, Same, "POST"},      {301, Same, "GET"},      {303, Same, "GET"},
-        {307, OtherPort, ""},    {308, OtherHost, ""},     {301, OtherPort, "GET"}, {302, OtherHost, "GET"},
-        {303, OtherPort, "GET"},
+        {307, Same, "POST"}, {308, Same, "POST"},   {301, Same, ""},      {302, Same, ""},
+        {303, Same, ""},     {307, OtherPort, ""},  {308, OtherHost, ""}, {301, OtherPort, ""},
+        {302, OtherHost, ""}, {303, OtherPort, ""},
     };
     for (const QString& format : {QStringLiteral("openai"), QStringLiteral("anthropic"), QStringLiteral("gemini")}) {
         configure(format, server.baseUrl() + QStringLiteral("/v1"), QStringLiteral("key-1"));
@@ -189,10 +189,13 @@ TEST_F(ModelRequest, RedirectsAreFollowedLikeABrowser) {
             expectWellFormed(result);
             if (c.method.isEmpty()) {
                 EXPECT_EQ(result.terminal().kind, QStringLiteral("network"));
-                EXPECT_TRUE(result.terminal().message.startsWith(
-                    QStringLiteral("The server redirected the request to another address (") + QString::fromUtf8(origin) + u')'))
-                    << result.terminal().message.toStdString();
-                EXPECT_EQ(target.requests().size(), before);
+                const QString expected =
+                    c.status >= 307 ? QStringLiteral("The server redirected the request to another address (") +
+                                          QString::fromUtf8(origin) + u')'
+                                    : QStringLiteral("The server redirected the request to ") + target.baseUrl() +
+                                          QStringLiteral("/moved/v1; enter that address as the endpoint");
+                EXPECT_TRUE(result.terminal().message.startsWith(expected)) << result.terminal().message.toStdString();
+                EXPECT_EQ(target.requests().size(), before + (c.target == Same ? 1 : 0));
                 continue;
             }
             EXPECT_EQ(result.text(), QStringLiteral("there"));
@@ -422,6 +425,149 @@ TEST_F(ModelRequest, SettingsAreReadAtStart) {
     ASSERT_EQ(server.requests().size(), 1);
     EXPECT_EQ(QJsonDocument::fromJson(server.requests().first().body).object().value("model").toString(),
               QStringLiteral("model-x"));
+}
+
+} // namespace
+} // namespace corvane::test
+
+namespace corvane::test {
+namespace {
+
+// Streams the first request's answer, then a clean one on the same client; how many connections
+// the server saw tells whether the first one was kept.
+struct TwoRequests {
+    TestHttpServer& server;
+    ScriptedResponse first;
+    ScriptedResponse next = ScriptedResponse::sse(providers::openAIStream({QStringLiteral("Hi")}));
+
+    void install() {
+        server.respond([this](const RecordedRequest&) { return server.requests().size() == 1 ? first : next; });
+    }
+};
+
+// A connection that ended an answer cleanly carries the next request without a new handshake; one
+// whose body was not read to its framed end, or that the server closes, is never used again.
+TEST_F(ModelRequest, OnlyAConnectionThatEndedAnAnswerCleanlyIsKept) {
+    const ScriptedResponse clean = ScriptedResponse::sse(providers::openAIStream({QStringLiteral("Hi")}));
+    ScriptedResponse closing = clean;
+    closing.header("Connection", "close");
+    ScriptedResponse untilClose = clean;
+    untilClose.framing = ScriptedResponse::Framing::UntilClose;
+    ScriptedResponse cut = ScriptedResponse::sse(providers::openAIStream({QStringLiteral("Hi")}, false));
+    cut.then("data: {\"choices\":[{\"delta\":{\"content\":\" there\"}}]}\n\n");
+    cut.cut = ScriptedResponse::Cut::MidChunk;
+    ScriptedResponse cappedError = ScriptedResponse::text(500, "text/plain", "Internal failure: ");
+    cappedError.framing = ScriptedResponse::Framing::Chunked;
+    cappedError.endless = QByteArray("again and again ").repeated(4096);
+    ScriptedResponse endless = ScriptedResponse::sse(providers::openAIStream({QStringLiteral("First")}, false));
+    endless.keepOpen = true;
+    const struct {
+        const char* name;
+        ScriptedResponse first;
+        bool cancelled;
+        bool kept;
+    } cases[] = {
+        {"stream ended by its marker", clean, false, true},
+        {"whole body with a length", ScriptedResponse::json(200, providers::wholeBodyFor("openai", "Hi")), false, true},
+        {"error status read whole", ScriptedResponse::json(500, R"({"error":{"message":"busy"}})"), false, true},
+        {"Connection: close", closing, false, false},
+        {"body until close", untilClose, false, false},
+        {"cut stream", cut, false, false},
+        {"error body past its cap", cappedError, false, false},
+        {"cancelled run", endless, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        spinUntil([&] { return pool.idleCount() == 0; }, 10000); // the last row's server is gone
+        TestHttpServer host;
+        host.setKeepAlive(true);
+        ASSERT_TRUE(host.listen());
+        configure(QStringLiteral("openai"), host.baseUrl(), QStringLiteral("key-1"));
+        TwoRequests script{host, c.first};
+        script.install();
+        if (c.cancelled) {
+            std::unique_ptr<llm::ModelStream> stream = client.optimize(QStringLiteral("p"), QStringLiteral("s"));
+            bool token = false;
+            QObject::connect(stream.get(), &llm::ModelStream::event, [&](const StreamEvent&) {
+                token = true;
+                stream->stop();
+            });
+            spinUntil([&] { return token; });
+        } else {
+            run();
+        }
+        if (c.kept)
+            spinUntil([&] { return pool.idleCount() == 1; }, 10000);
+        const StreamRun second = run();
+        EXPECT_EQ(second.terminal().type, StreamEvent::Type::Done);
+        EXPECT_EQ(second.text(), QStringLiteral("Hi"));
+        ASSERT_EQ(host.requests().size(), 2);
+        EXPECT_EQ(host.connectionsAccepted(), c.kept ? 1 : 2);
+        EXPECT_EQ(host.requests().last().connection, c.kept ? 1 : 2);
+    }
+
+    // A kept connection serves its own origin only.
+    TestHttpServer other;
+    ASSERT_TRUE(other.listen(QStringLiteral("127.0.0.2")));
+    other.respond(clean);
+    configure(QStringLiteral("openai"), other.baseUrl(), QStringLiteral("key-1"));
+    EXPECT_EQ(run().text(), QStringLiteral("Hi"));
+    EXPECT_EQ(other.connectionsAccepted(), 1);
+
+    // A connection opened ahead of a run waits in the pool and carries the run's request.
+    configure(QStringLiteral("openai"), server.baseUrl(), QStringLiteral("key-1"));
+    server.respond(clean);
+    client.prewarm();
+    client.prewarm(); // one is enough
+    spinUntil([&] { return server.connectionsAccepted() == 1; }, 10000);
+    const int opened = pool.connectionsOpened();
+    EXPECT_EQ(run().text(), QStringLiteral("Hi"));
+    EXPECT_EQ(server.connectionsAccepted(), 1);
+    EXPECT_EQ(pool.connectionsOpened(), opened);
+}
+
+// The server may close a kept connection just as a request goes out on it: that request is sent
+// once more, on a new connection. Once any byte of an answer came, nothing is sent again.
+TEST_F(ModelRequest, ARequestCrossingTheServersCloseIsSentOnceMore) {
+    ScriptedResponse hangUp;
+    hangUp.hangUp = true;
+    ScriptedResponse begun;
+    begun.framing = ScriptedResponse::Framing::UntilClose;
+    begun.header("Content-Length", "10000");
+    begun.then("data: {\"choices\":[{\"delta\":{\"content\":\"Hi\"}}]}\n\n");
+    for (const bool answerBegun : {false, true}) {
+        SCOPED_TRACE(answerBegun ? "after an answer began" : "before any answer");
+        spinUntil([&] { return pool.idleCount() == 0; }, 10000); // the last row's server is gone
+        TestHttpServer host;
+        host.setKeepAlive(true);
+        ASSERT_TRUE(host.listen());
+        configure(QStringLiteral("openai"), host.baseUrl(), QStringLiteral("key-1"));
+        ScriptedResponse clean = ScriptedResponse::sse(providers::openAIStream({QStringLiteral("Hi")}));
+        host.respond([&](const RecordedRequest&) {
+            return host.requests().size() == 2 ? (answerBegun ? begun : hangUp) : clean;
+        });
+        run();
+        spinUntil([&] { return pool.idleCount() == 1; }, 10000);
+        const StreamRun second = run();
+        expectWellFormed(second);
+        if (answerBegun) {
+            EXPECT_EQ(second.terminal().kind, QStringLiteral("network"));
+            EXPECT_EQ(host.requests().size(), 2);
+            continue;
+        }
+        EXPECT_EQ(second.terminal().type, StreamEvent::Type::Done);
+        EXPECT_EQ(host.requests().size(), 3);
+        EXPECT_EQ(host.connectionsAccepted(), 2);
+
+        // A kept connection that the server closes while idle leaves the pool.
+        spinUntil([&] { return pool.idleCount() == 1; }, 10000);
+        host.closeIdleConnections();
+        spinUntil([&] { return pool.idleCount() == 0; }, 10000);
+        EXPECT_EQ(pool.idleCount(), 0);
+        EXPECT_EQ(run().terminal().type, StreamEvent::Type::Done);
+        EXPECT_EQ(host.requests().size(), 4);
+        EXPECT_EQ(host.connectionsAccepted(), 3);
+    }
 }
 
 } // namespace

@@ -41,6 +41,13 @@ QByteArray withTrailingGarbage(const QString& format, const QByteArray& body) {
     return out + providers::streamFor(format, {QStringLiteral("LATE")}) + "data: {\"error\":{\"message\":\"late\"}}\n\n";
 }
 
+// The stream as the format writes it, without its end: no "[DONE]", stop event or finish reason.
+QByteArray withoutEndMarker(const QString& format, QByteArray body) {
+    if (format == QLatin1String("anthropic"))
+        return body.left(body.indexOf("event: message_stop"));
+    return body.replace("data: [DONE]\n\n", "").replace("\"finishReason\":\"STOP\",", "");
+}
+
 StreamCase ok(std::string name, const QString& format, ScriptedResponse response, QString text, double timeout = 10) {
     StreamCase c;
     c.name = std::move(name);
@@ -83,6 +90,22 @@ std::vector<StreamCase> casesFor(const QString& format) {
     ScriptedResponse untilClose = ScriptedResponse::sse(stream);
     untilClose.framing = ScriptedResponse::Framing::UntilClose;
     cases.push_back(ok(f + "body_until_close", format, untilClose, kAnswer));
+
+    // A body that runs until the connection closes is whole only when the format marks its end.
+    ScriptedResponse cutOff = ScriptedResponse::sse(withoutEndMarker(format, stream));
+    cutOff.framing = ScriptedResponse::Framing::UntilClose;
+    const QString cutShort = QStringLiteral("The connection closed before the answer was complete");
+    cases.push_back(fails(f + "closed_before_end_marker", format, cutOff, "network", cutShort, kAnswer));
+    ScriptedResponse resetOff = cutOff;
+    resetOff.then({}, 50); // the tokens are read before the reset
+    resetOff.reset = true;
+    cases.push_back(fails(f + "reset_before_end_marker", format, resetOff, "network", cutShort, kAnswer));
+    if (format == QLatin1String("openai")) { // its finish reason ends an answer as well as "[DONE]"
+        ScriptedResponse finished = ScriptedResponse::sse(
+            withoutEndMarker(format, stream) + "data: {\"choices\":[{\"delta\":{},\"finish_reason\":\"stop\"}]}\n\n");
+        finished.framing = ScriptedResponse::Framing::UntilClose;
+        cases.push_back(ok(f + "closed_after_finish_reason", format, finished, kAnswer));
+    }
 
     ScriptedResponse lengthFramed = ScriptedResponse::sse(stream);
     lengthFramed.framing = ScriptedResponse::Framing::ContentLength;

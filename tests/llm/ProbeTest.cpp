@@ -45,7 +45,8 @@ TEST_F(ConnectionProbe, SendsATinyOrdinaryChatRequest) {
     EXPECT_FALSE(request.hasHeader("x-device-id"));
 }
 
-// Another server never gets the key or the test's text; the same one still answers after a move.
+// Another server never gets the key or the test's text; the same one still answers after a move
+// that keeps the request, and a move that would drop its body names the address to enter.
 TEST_F(ConnectionProbe, RedirectsTakeNeitherKeyNorTextToAnotherServer) {
     TestHttpServer other;
     ASSERT_TRUE(other.listen(QStringLiteral("127.0.0.2")));
@@ -53,7 +54,8 @@ TEST_F(ConnectionProbe, RedirectsTakeNeitherKeyNorTextToAnotherServer) {
         int status;
         bool sameServer;
         bool answers;
-    } cases[] = {{307, true, true}, {308, false, false}, {307, false, false}, {302, false, true}, {303, false, true}};
+    } cases[] = {{307, true, true},   {308, false, false}, {307, false, false}, {301, true, false},
+                 {302, false, false}, {303, false, false}};
     for (APIFormat format : APIFormat::allCases()) {
         const ScriptedResponse answer = ScriptedResponse::sse(providers::streamFor(format.rawValue(), {QStringLiteral("Hi")}));
         for (const auto& c : cases) {
@@ -66,7 +68,11 @@ TEST_F(ConnectionProbe, RedirectsTakeNeitherKeyNorTextToAnotherServer) {
             EXPECT_EQ(outcome.ok(), c.answers);
             if (!c.answers) {
                 EXPECT_EQ(outcome.error->kind, Kind::Transport);
-                EXPECT_TRUE(outcome.error->errorDescription().contains(QLatin1String("redirected the request to another address")))
+                const QString moved = (c.sameServer ? server : other).baseUrl() + QStringLiteral("/moved");
+                EXPECT_TRUE(outcome.error->errorDescription().contains(
+                    c.status >= 307 ? QStringLiteral("redirected the request to another address")
+                                    : QStringLiteral("redirected the request to ") + moved +
+                                          QStringLiteral("; enter that address as the endpoint")))
                     << outcome.error->errorDescription().toStdString();
             }
             for (qsizetype i = before; i < other.requests().size(); ++i)

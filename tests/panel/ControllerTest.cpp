@@ -167,6 +167,14 @@ TEST_F(ShowsAndRoutes, EachStatusOffersItsOwnSectionsAndButtons) {
          {"statusIcon", "originalSection", "resultArea", "copyButton", "retryResultButton", "replaceButton"},
          {"busyIndicator", "draftSection", "errorArea", "generateButton", "retryErrorButton"}},
         {"error", [this] { enterError(); }, "Error",
+         {"statusIcon", "originalSection", "errorArea", "retryErrorButton", "resultArea", "copyButton"},
+         {"busyIndicator", "generateButton", "retryResultButton", "replaceButton"}},
+        {"error before any text",
+         [this] {
+             enterOptimizing();
+             controller.showError(QStringLiteral("The provider answered with HTTP 500."));
+         },
+         "Error",
          {"statusIcon", "originalSection", "errorArea", "retryErrorButton"},
          {"busyIndicator", "resultArea", "copyButton", "generateButton", "retryResultButton", "replaceButton"}},
     };

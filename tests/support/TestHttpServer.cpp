@@ -8,6 +8,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <deque>
+#include <sys/socket.h>
 
 namespace corvane::test {
 
@@ -96,10 +97,12 @@ bool hasNoBody(int status) { return status == 204 || status == 304 || (status >=
 
 } // namespace
 
-// One accepted connection: reads one request, then plays its scripted answer.
+// One accepted connection: reads a request, then plays its scripted answer; with keep-alive on, the
+// next request on it follows.
 class TestHttpServer::Connection : public QObject {
 public:
-    Connection(TestHttpServer* server, QTcpSocket* socket) : QObject(server), m_server(server), m_socket(socket) {
+    Connection(TestHttpServer* server, QTcpSocket* socket, int number)
+        : QObject(server), m_server(server), m_socket(socket), m_number(number) {
         socket->setParent(this);
         connect(socket, &QTcpSocket::readyRead, this, [this] { onReadyRead(); });
         connect(socket, &QTcpSocket::disconnected, this, [this] { onGone(); });
@@ -110,6 +113,8 @@ public:
         m_socket->abort();
         onGone();
     }
+
+    bool waitsForARequest() const { return !m_gone && !m_answered && m_in.isEmpty(); }
 
 private:
     struct Op {
@@ -129,7 +134,11 @@ private:
         if (m_in.isEmpty() && !m_answered)
             Q_EMIT m_server->requestStarted();
         m_in += m_socket->readAll();
-        if (m_answered)
+        takeRequest();
+    }
+
+    void takeRequest() {
+        if (m_answered || m_gone)
             return;
         const qsizetype headEnd = m_in.indexOf("\r\n\r\n");
         if (headEnd == -1)
@@ -157,11 +166,29 @@ private:
         if (m_in.size() < headEnd + 4 + contentLength)
             return;
         request.body = m_in.mid(headEnd + 4, contentLength);
+        request.connection = m_number;
+        m_in.remove(0, headEnd + 4 + contentLength);
         m_answered = true;
         m_server->m_requests.append(request);
         const ScriptedResponse response = m_server->responseFor(request);
         Q_EMIT m_server->requestReceived();
+        if (response.hangUp) {
+            end(response.reset);
+            return;
+        }
         play(response);
+    }
+
+    // Closes the connection, with a reset when asked.
+    void end(bool reset) {
+        if (reset) {
+            const linger now{1, 0};
+            ::setsockopt(int(m_socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &now, sizeof now);
+            m_socket->abort();
+            onGone();
+            return;
+        }
+        m_socket->disconnectFromHost();
     }
 
     void play(const ScriptedResponse& r) {
@@ -178,7 +205,13 @@ private:
                 total += piece.bytes.size();
             head += "Content-Length: " + QByteArray::number(total) + "\r\n";
         }
-        head += "Connection: close\r\n\r\n";
+        m_keepAfter = m_server->m_keepAlive && !r.keepOpen && r.endless.isEmpty() && r.cut == ScriptedResponse::Cut::None &&
+                      (bodyless || r.framing != ScriptedResponse::Framing::UntilClose) && !r.reset;
+        for (const auto& [name, value] : r.headers)
+            m_keepAfter = m_keepAfter && name.compare("Connection", Qt::CaseInsensitive) != 0;
+        if (!m_keepAfter && !hasHeader(r, "Connection"))
+            head += "Connection: close\r\n";
+        head += "\r\n";
         m_ops.push_back({r.headDelayMs, head});
         if (!bodyless) {
             for (const auto& piece : r.pieces) {
@@ -227,10 +260,19 @@ private:
         if (m_gone)
             return;
         m_played = true;
-        if (!m_endless.isEmpty())
+        if (!m_endless.isEmpty()) {
             feedEndless();
-        else if (m_finalize)
-            m_socket->disconnectFromHost();
+        } else if (m_finalize && m_keepAfter) { // ready for the next request
+            m_answered = m_played = m_headSent = false;
+            takeRequest();
+        } else if (m_finalize) {
+            end(m_response.reset);
+        }
+    }
+
+    static bool hasHeader(const ScriptedResponse& r, const QByteArray& name) {
+        return std::any_of(r.headers.begin(), r.headers.end(),
+                           [&](const auto& header) { return header.first.compare(name, Qt::CaseInsensitive) == 0; });
     }
 
     // The client reads on its own network thread while this server shares the test's event loop.
@@ -265,6 +307,8 @@ private:
 
     TestHttpServer* m_server;
     QTcpSocket* m_socket;
+    int m_number;
+    bool m_keepAfter = false;
     QByteArray m_in;
     bool m_answered = false;
     bool m_gone = false;
@@ -336,11 +380,18 @@ void TestHttpServer::close() {
     }
 }
 
+void TestHttpServer::closeIdleConnections() {
+    for (const QPointer<QObject>& c : std::as_const(m_connections)) {
+        if (c && static_cast<Connection*>(c.data())->waitsForARequest())
+            static_cast<Connection*>(c.data())->drop();
+    }
+}
+
 void TestHttpServer::onNewConnection() {
     while (QTcpSocket* socket = m_server.nextPendingConnection()) {
         ++m_open;
         socket->setReadBufferSize(m_readChunk);
-        m_connections.append(new Connection(this, socket));
+        m_connections.append(new Connection(this, socket, ++m_accepted));
     }
 }
 
@@ -390,10 +441,12 @@ QByteArray anthropicStream(const QStringList& tokens) {
 
 QByteArray geminiStream(const QStringList& tokens) {
     QByteArray out;
-    for (const QString& t : tokens) {
-        const QJsonObject candidate{{"content", QJsonObject{{"parts", QJsonArray{QJsonObject{{"text", t}}}},
-                                                            {"role", "model"}}},
-                                    {"index", 0}};
+    for (qsizetype i = 0; i < tokens.size(); ++i) {
+        QJsonObject candidate{{"content", QJsonObject{{"parts", QJsonArray{QJsonObject{{"text", tokens[i]}}}},
+                                                      {"role", "model"}}},
+                              {"index", 0}};
+        if (i + 1 == tokens.size())
+            candidate.insert("finishReason", "STOP");
         out += "data: " + compact({{"candidates", QJsonArray{candidate}}}) + "\r\n\r\n";
     }
     return out;

@@ -21,6 +21,7 @@ struct RecordedRequest {
     QByteArray target; // path and query as sent
     QList<QPair<QByteArray, QByteArray>> headers; // in arrival order
     QByteArray body;
+    int connection = 0; // which connection it came on: 1 for the first one accepted, and so on
 
     QByteArray path() const;
     bool hasHeader(const QByteArray& name) const;          // case-insensitive
@@ -49,6 +50,8 @@ struct ScriptedResponse {
     // half of it; BeforeLastChunk sends every piece whole but never the terminating empty chunk.
     enum class Cut { None, MidChunk, BeforeLastChunk };
     Cut cut = Cut::None;
+    bool reset = false;  // the connection ends with a reset (RST) instead of a close
+    bool hangUp = false; // the connection is closed as the request arrives, with no answer at all
 
     ScriptedResponse& then(QByteArray bytes, int delayMs = 0);
     ScriptedResponse& header(QByteArray name, QByteArray value);
@@ -77,6 +80,11 @@ public:
     void respondMoving(int status, const QByteArray& origin, const ScriptedResponse& answer);
     // The answer for one path (query excluded).
     void route(const QByteArray& path, ScriptedResponse response);
+    // Keeps each connection open after a framed answer (no "Connection: close") for the next request.
+    void setKeepAlive(bool keep) { m_keepAlive = keep; }
+    // Closes every connection that waits for its next request, as a server does after its idle time.
+    void closeIdleConnections();
+    int connectionsAccepted() const { return m_accepted; }
 
     const QList<RecordedRequest>& requests() const { return m_requests; }
     int requestCount(const QByteArray& path) const;
@@ -107,6 +115,8 @@ private:
     QList<RecordedRequest> m_requests;
     QList<QPointer<QObject>> m_connections;
     int m_open = 0;
+    int m_accepted = 0;
+    bool m_keepAlive = false;
     qint64 m_bodyBytesSent = 0;
     qint64 m_readChunk = 0;
 };

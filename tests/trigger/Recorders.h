@@ -129,9 +129,11 @@ public:
         requests.push_back({prompt, systemPrompt, stream.get()});
         return stream;
     }
+    void prewarm() override { ++prewarms; }
     ScriptedStream& last() { return *requests.back().stream; }
 
     std::vector<Request> requests;
+    int prewarms = 0; // connections asked to be opened ahead of a request
     Failure failure = Failure::None;
     std::function<void()> onRequest;  // runs as each request is started
 };

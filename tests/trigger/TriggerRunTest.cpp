@@ -21,6 +21,7 @@ TEST(TriggerRun, ReadsThroughAccessibilityAndStreamsIntoThePanel) {
     h.trigger();
 
     EXPECT_EQ(doneAtRequest, (std::vector<qsizetype>{0, 0, 0}));
+    EXPECT_EQ(h.model.prewarms, 1);
     EXPECT_EQ(h.engine.state().kind, trigger::TriggerState::Kind::Optimizing);
     EXPECT_FALSE(h.engine.isIdle());
     EXPECT_EQ(h.engine.currentBundleID(), kEditor);
@@ -309,6 +310,7 @@ TEST(TriggerRun, GatesRefuseWithoutSideEffects) {
         EXPECT_EQ(h.panel.calls, panelCalls);
         EXPECT_EQ(h.logger.entries().size(), 1);
         EXPECT_EQ(h.model.requests.size(), 1u);
+        EXPECT_EQ(h.model.prewarms, 1) << "a refused trigger opens no connection";
         h.answer(QStringLiteral("Fixed."));
         h.trigger();
         EXPECT_EQ(h.diag().last(), QStringLiteral("trigger IGNORED: engine not idle (state=result)")) << "no user text";
@@ -325,6 +327,7 @@ TEST(TriggerRun, GatesRefuseWithoutSideEffects) {
         EXPECT_TRUE(h.logger.entries().isEmpty());
         EXPECT_TRUE(h.usage.events.empty());
         EXPECT_TRUE(h.engine.isIdle());
+        EXPECT_EQ(h.model.prewarms, 0);
     }
 }
 
