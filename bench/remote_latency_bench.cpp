@@ -75,42 +75,37 @@ struct Run {
     double requestMs = NAN, tokenMs = NAN;
 };
 
-struct Bench {
-    ServerLog& log;
-    const qint64& keyAtUs;
-
-    // A triple space, the request at the server, the first token in the panel, the end; the
-    // panel is closed.
-    Run runOnce(const CorvaneProcess& corvane, const PanelProbe& panel) {
-        Run run;
-        const qsizetype traceFrom = corvane.output().size();
-        const qsizetype before = log.requests.size();
-        if (!pressKeysPromptly({QStringLiteral("space"), QStringLiteral("space"), QStringLiteral("space")}) ||
-            !waitPromptly([&] { log.poll(); return log.requests.size() > before; }, 15000)) {
-            waitUntil([&] { return panel.click(QStringLiteral("Close")); }, 3000);
-            waitUntil([&] { return !panel.visible(); }, 5000);
-            return run;
-        }
-        const qint64 key = keyAtUs;
-        const ServerLog::Request request = log.requests[before];
-        const ServerLog::Connection connection = log.connections.value(request.connection);
-        run.reused = request.nth > 1;
-        run.resumed = connection.resumed;
-        if (!run.reused)
-            run.openedMs = (connection.acceptedUs - key) / 1000.0;
-        run.requestMs = (request.atUs - key) / 1000.0;
-        run.ok = waitUntil([&] { return panel.title() == QStringLiteral("Done"); }) &&
-                 waitUntil([&] { return panel.click(QStringLiteral("Close")); }) &&
-                 waitUntil([&] { return !panel.visible(); });
-        // The first piece of the answer set in the panel, as corvane marked it after showing the panel
-        // for this run (before that, the panel may draw the last run's answer).
-        const QString trace = corvane.output().mid(traceFrom);
-        const qsizetype shown = trace.indexOf(QLatin1String("run-trace shown "));
-        if (const qsizetype at = trace.indexOf(QLatin1String("run-trace result "), shown); shown >= 0 && at >= 0)
-            run.tokenMs = (trace.mid(at + 17).section(QLatin1Char('\n'), 0, 0).toLongLong() - key) / 1000.0;
+// A triple space, the request at the server, the first token in the panel, the end; the panel is
+// closed. keyAtUs is where the key tap stamps each space's press.
+Run runOnce(ServerLog& log, const qint64& keyAtUs, const CorvaneProcess& corvane, const PanelProbe& panel) {
+    Run run;
+    const qsizetype traceFrom = corvane.output().size();
+    const qsizetype before = log.requests.size();
+    if (!pressKeysPromptly({QStringLiteral("space"), QStringLiteral("space"), QStringLiteral("space")}) ||
+        !waitPromptly([&] { log.poll(); return log.requests.size() > before; }, 15000)) {
+        waitUntil([&] { return panel.click(QStringLiteral("Close")); }, 3000);
+        waitUntil([&] { return !panel.visible(); }, 5000);
         return run;
     }
-};
+    const qint64 key = keyAtUs;
+    const ServerLog::Request request = log.requests[before];
+    const ServerLog::Connection connection = log.connections.value(request.connection);
+    run.reused = request.nth > 1;
+    run.resumed = connection.resumed;
+    if (!run.reused)
+        run.openedMs = (connection.acceptedUs - key) / 1000.0;
+    run.requestMs = (request.atUs - key) / 1000.0;
+    run.ok = waitUntil([&] { return panel.title() == QStringLiteral("Done"); }) &&
+             waitUntil([&] { return panel.click(QStringLiteral("Close")); }) &&
+             waitUntil([&] { return !panel.visible(); });
+    // The first piece of the answer set in the panel, as corvane marked it after showing the panel
+    // for this run (before that, the panel may draw the last run's answer).
+    const QString trace = corvane.output().mid(traceFrom);
+    const qsizetype shown = trace.indexOf(QLatin1String("run-trace shown "));
+    if (const qsizetype at = trace.indexOf(QLatin1String("run-trace result "), shown); shown >= 0 && at >= 0)
+        run.tokenMs = (trace.mid(at + 17).section(QLatin1Char('\n'), 0, 0).toLongLong() - key) / 1000.0;
+    return run;
+}
 
 double median(QList<double> v) {
     v.removeIf([](double x) { return std::isnan(x); });
@@ -125,6 +120,8 @@ QList<int> warmGaps() {
     return out;
 }
 
+QString ms(double v) { return std::isnan(v) ? QStringLiteral("-") : QString::number(v, 'f', 1); }
+
 void printRunsHeader() {
     std::printf("%-22s%8s%12s%10s%10s%10s%10s\n", "run", "idle s", "connection", "TLS", "opened", "req.line", "token");
 }
@@ -134,9 +131,9 @@ void printRun(const Run& r) {
     if (std::isnan(r.requestMs))
         std::printf("%-22s%8s  failed: no request\n", qPrintable(r.label), qPrintable(idle));
     else
-        std::printf("%-22s%8s%12s%10s%10.1f%10.1f%10.1f%s\n", qPrintable(r.label), qPrintable(idle),
-                    r.reused ? "reused" : "new", r.resumed ? "resumed" : "full", r.openedMs, r.requestMs, r.tokenMs,
-                    r.ok ? "" : "  (the run did not end)");
+        std::printf("%-22s%8s%12s%10s%10s%10s%10s%s\n", qPrintable(r.label), qPrintable(idle),
+                    r.reused ? "reused" : "new", r.resumed ? "resumed" : "full", qPrintable(ms(r.openedMs)),
+                    qPrintable(ms(r.requestMs)), qPrintable(ms(r.tokenMs)), r.ok ? "" : "  (the run did not end)");
     std::fflush(stdout);
 }
 
@@ -206,7 +203,6 @@ int main(int argc, char** argv) {
                 qPrintable(qEnvironmentVariable("CORVANE_BENCH_DELAY_MS")),
                 qPrintable(qEnvironmentVariable("CORVANE_BENCH_LINK")), rttMs);
     printRunsHeader();
-    Bench bench{log, keyAtUs};
     QList<QList<Run>> results;
     for (const auto& [build, binary] : builds) {
         QList<Run> runs;
@@ -229,14 +225,14 @@ int main(int argc, char** argv) {
             pressKeys({QStringLiteral("ctrl+End")});
             testsupport::settle(2000);
             const QString prefix = build.isEmpty() ? QString() : build + QLatin1Char(' ');
-            Run cold = bench.runOnce(corvane, panel);
+            Run cold = runOnce(log, keyAtUs, corvane, panel);
             cold.cold = true;
             cold.label = prefix + QStringLiteral("cold %1").arg(start);
             runs.append(cold);
             printRun(cold);
             for (const int gap : warmGaps()) {
                 testsupport::settle(gap * 1000);
-                Run warm = bench.runOnce(corvane, panel);
+                Run warm = runOnce(log, keyAtUs, corvane, panel);
                 warm.idleSeconds = gap;
                 warm.label = prefix + QStringLiteral("warm %1").arg(start);
                 runs.append(warm);

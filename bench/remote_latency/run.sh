@@ -36,6 +36,8 @@ command -v ip >/dev/null && command -v openssl >/dev/null || skip "it needs ip (
 
 work=$(mktemp -d /tmp/corvane-remote-latency.XXXXXX)
 pids=()
+made_etc_netns=""
+[ -d /etc/netns ] || made_etc_netns=1
 cleanup() {
   local p
   for p in $(ip netns pids "$client" 2>/dev/null) $(ip netns pids "$server" 2>/dev/null) "${pids[@]}"; do
@@ -45,7 +47,7 @@ cleanup() {
   ip netns del "$client" 2>/dev/null
   ip netns del "$server" 2>/dev/null
   rm -rf "/etc/netns/$client" "$work"
-  rmdir /etc/netns 2>/dev/null
+  [ -z "$made_etc_netns" ] || rmdir /etc/netns 2>/dev/null
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
@@ -54,15 +56,17 @@ ip netns add "$client" 2>/dev/null && ip netns add "$server" 2>/dev/null || skip
 for ns in "$client" "$server"; do ip -n "$ns" link set lo up; done
 
 # The link: netem on a veth pair, or the delay line between two TUN devices.
-ip link add "$tag-a" netns "$client" type veth peer name "$tag-b" netns "$server" || skip "cannot make a veth pair"
-if tc -n "$client" qdisc add dev "$tag-a" root netem delay "${delay}ms" 2>/dev/null &&
+if ip link add "$tag-a" netns "$client" type veth peer name "$tag-b" netns "$server" 2>/dev/null &&
+   tc -n "$client" qdisc add dev "$tag-a" root netem delay "${delay}ms" 2>/dev/null &&
    tc -n "$server" qdisc add dev "$tag-b" root netem delay "${delay}ms" 2>/dev/null; then
   link="netem"
 else
-  ip -n "$client" link del "$tag-a"
+  ip -n "$client" link del "$tag-a" 2>/dev/null
   coproc delay_line { exec python3 "$here/delay_line.py" "$tag-a" "$tag-b" "$delay" 2>&1; }
   pids+=("$delay_line_PID")
-  read -r -t 10 ready <&"${delay_line[0]}" && [ "$ready" = ready ] || skip "the delay line did not start: $ready"
+  ready=""
+  read -r -t 10 ready <&"${delay_line[0]}"
+  [ "$ready" = ready ] || skip "no TUN devices for the delay line: $ready"
   ip link set "$tag-a" netns "$client" && ip link set "$tag-b" netns "$server" || skip "cannot move the TUN devices"
   link="user-space delay line (no netem here)"
 fi
