@@ -70,7 +70,7 @@ struct Run {
     int idleSeconds = 0;
     bool ok = false;
     bool reused = false;  // the connection had carried an earlier request
-    bool resumed = false; // its TLS session was resumed
+    bool resumed = false; // a new connection's TLS session was resumed
     double openedMs = NAN; // the connection accepted (negative: before the third space)
     double requestMs = NAN, tokenMs = NAN;
 };
@@ -91,9 +91,10 @@ Run runOnce(ServerLog& log, const qint64& keyAtUs, const CorvaneProcess& corvane
     const ServerLog::Request request = log.requests[before];
     const ServerLog::Connection connection = log.connections.value(request.connection);
     run.reused = request.nth > 1;
-    run.resumed = connection.resumed;
-    if (!run.reused)
+    if (!run.reused) {
+        run.resumed = connection.resumed;
         run.openedMs = (connection.acceptedUs - key) / 1000.0;
+    }
     run.requestMs = (request.atUs - key) / 1000.0;
     run.ok = waitUntil([&] { return panel.title() == QStringLiteral("Done"); }) &&
              waitUntil([&] { return panel.click(QStringLiteral("Close")); }) &&
@@ -132,8 +133,9 @@ void printRun(const Run& r) {
         std::printf("%-22s%8s  failed: no request\n", qPrintable(r.label), qPrintable(idle));
     else
         std::printf("%-22s%8s%12s%10s%10s%10s%10s%s\n", qPrintable(r.label), qPrintable(idle),
-                    r.reused ? "reused" : "new", r.resumed ? "resumed" : "full", qPrintable(ms(r.openedMs)),
-                    qPrintable(ms(r.requestMs)), qPrintable(ms(r.tokenMs)), r.ok ? "" : "  (the run did not end)");
+                    r.reused ? "reused" : "new", r.reused ? "-" : r.resumed ? "resumed" : "full",
+                    qPrintable(ms(r.openedMs)), qPrintable(ms(r.requestMs)), qPrintable(ms(r.tokenMs)),
+                    r.ok ? "" : "  (the run did not end)");
     std::fflush(stdout);
 }
 
@@ -161,9 +163,9 @@ void printSummary(const QString& build, const QList<Run>& runs, double rttMs, bo
     std::printf("goals%s: warm request within one way + 15 ms = %.1f ms: %s; first run within 2.5 round trips + 20 "
                 "ms = %.1f ms: %s\n",
                 qPrintable(name), warmGoal, verdict(warmMedian, warmGoal), coldGoal, verdict(cold, coldGoal));
-    std::printf("warm runs%s, as the server saw them: %d of %d on a reused connection, %d of %d with a resumed TLS "
-                "session\n",
-                qPrintable(name), reused, warm, resumed, warm);
+    std::printf("warm runs%s, as the server saw them: %d of %d on a reused connection; of the %d on a new one, %d "
+                "with a resumed TLS session\n",
+                qPrintable(name), reused, warm, warm - reused, resumed);
     std::printf("remote latency%s: rtt %.0f ms; cold %.0f ms; warm %.0f ms\n",
                 last ? "" : qPrintable(QStringLiteral(" (%1)").arg(build)), rttMs, cold, warmMedian);
 }
@@ -190,12 +192,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     const double rttMs = qEnvironmentVariable("CORVANE_BENCH_RTT_MS").toDouble();
-    const int starts = qEnvironmentVariableIntValue("CORVANE_BENCH_STARTS") > 0
-                           ? qEnvironmentVariableIntValue("CORVANE_BENCH_STARTS") : 3;
-    QList<std::pair<QString, QString>> builds;
+    const int starts = std::max(1, qEnvironmentVariable("CORVANE_BENCH_STARTS", QStringLiteral("3")).toInt());
+    QList<std::pair<QString, QString>> builds; // a name ("" when alone) and a binary ("" for this build's)
     if (const QString base = qEnvironmentVariable("CORVANE_BENCH_BASE_BINARY"); !base.isEmpty())
         builds.append({QStringLiteral("before"), base});
-    builds.append({builds.isEmpty() ? QString() : QStringLiteral("after"), qEnvironmentVariable("CORVANE_BENCH_BINARY")});
+    const QString name = builds.isEmpty() ? QString() : QStringLiteral("after");
+    builds.append({name, qEnvironmentVariable("CORVANE_BENCH_BINARY")});
 
     std::printf("BENCH remote latency: %s ms each way (%s), measured round trip %.1f ms; ms after the third space's "
                 "press as the X server hands it out; opened: the connection accepted at the server, req.line: the "
@@ -224,19 +226,18 @@ int main(int argc, char** argv) {
             }
             pressKeys({QStringLiteral("ctrl+End")});
             testsupport::settle(2000);
-            const QString prefix = build.isEmpty() ? QString() : build + QLatin1Char(' ');
-            Run cold = runOnce(log, keyAtUs, corvane, panel);
-            cold.cold = true;
-            cold.label = prefix + QStringLiteral("cold %1").arg(start);
-            runs.append(cold);
-            printRun(cold);
+            const auto record = [&](Run run, bool cold, int idleSeconds) {
+                run.cold = cold;
+                run.idleSeconds = idleSeconds;
+                run.label = (build.isEmpty() ? QString() : build + QLatin1Char(' ')) +
+                            (cold ? QStringLiteral("cold %1") : QStringLiteral("warm %1")).arg(start);
+                runs.append(run);
+                printRun(run);
+            };
+            record(runOnce(log, keyAtUs, corvane, panel), true, 0);
             for (const int gap : warmGaps()) {
                 testsupport::settle(gap * 1000);
-                Run warm = runOnce(log, keyAtUs, corvane, panel);
-                warm.idleSeconds = gap;
-                warm.label = prefix + QStringLiteral("warm %1").arg(start);
-                runs.append(warm);
-                printRun(warm);
+                record(runOnce(log, keyAtUs, corvane, panel), false, gap);
             }
         }
         results.append(runs);
