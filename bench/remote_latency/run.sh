@@ -14,6 +14,7 @@
 # /tmp/.X11-unix when the abstract one, which is per namespace, is not there). Only the addresses
 # 10.200.0.1 and 10.200.0.2 inside those two namespaces carry traffic.
 #
+# What is measured, and the variables that choose runs and builds: ../remote_latency_bench.cpp.
 # Everything made here (namespaces, /etc/netns entries, processes, files) goes when it ends.
 set -uo pipefail
 bench=$1
