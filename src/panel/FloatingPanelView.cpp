@@ -3,6 +3,7 @@
 #include "panel/CVDesign.h"
 #include "panel/PanelWidgets.h"
 #include "platform/Clock.h"
+#include "platform/RunTrace.h"
 
 #include <QClipboard>
 #include <QComboBox>
@@ -378,6 +379,9 @@ void FloatingPanelView::drawPendingResult() {
 void FloatingPanelView::renderResult() {
     m_pendingResult.clear();
     m_resultText->setText(resultPlaceholder());
+    // The answer's text set anew; the first time in a run, its first piece replaces the placeholder.
+    if (!m_state.optimizedText().isEmpty())
+        platform::runtrace::mark("result");
 }
 
 void FloatingPanelView::render() {

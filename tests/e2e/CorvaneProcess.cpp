@@ -82,7 +82,11 @@ bool CorvaneProcess::start(QString* why) {
     m_process.setStandardErrorFile(path(QStringLiteral("output.txt")), QIODevice::Append);
     QElapsedTimer clock;
     clock.start();
-    m_process.start(m_settings.binary.isEmpty() ? QStringLiteral(CORVANE_E2E_BINARY) : m_settings.binary, {});
+    const QString binary = m_settings.binary.isEmpty() ? QStringLiteral(CORVANE_E2E_BINARY) : m_settings.binary;
+    if (m_settings.launcher.isEmpty())
+        m_process.start(binary, {});
+    else
+        m_process.start(m_settings.launcher.first(), m_settings.launcher.mid(1) << binary);
     if (!m_process.waitForStarted(10000)) {
         *why = QStringLiteral("corvane did not start: ") + m_process.errorString();
         return false;

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 namespace corvane::e2e {
@@ -33,6 +34,7 @@ public:
         bool ctrlAltSpaceHotkey = false; // stored as the user's, as it is by default
         bool altSpaceHotkey = false;     // stored by an earlier version; the window manager owns it
         QString binary = {};             // another build of corvane; "" for this one
+        QStringList launcher = {};       // a command that runs the binary in its place (exec-ing it)
     };
     static constexpr const char* apiKey = "sk-e2e-test-key";
 

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTimer>
 #include <csignal>
 
 namespace corvane::e2e {
@@ -12,6 +13,28 @@ QByteArray run(const QString& program, const QStringList& args, int* status) {
 }
 
 bool pressKeys(const QStringList& keys) { return xdotool(QStringList{QStringLiteral("key")} + keys); }
+
+bool waitPromptly(const std::function<bool()>& cond, int timeoutMs) {
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QTimer tick; // a loop that never slept would take a core from the desktop and slow every process
+    tick.start(2);
+    while (!cond()) {
+        if (elapsed.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+bool pressKeysPromptly(const QStringList& keys) {
+    QProcess xdotool;
+    xdotool.setProcessEnvironment(desktopEnvironment());
+    xdotool.start(QStringLiteral("xdotool"), QStringList{QStringLiteral("key")} + keys);
+    return xdotool.waitForStarted(10000) &&
+           waitPromptly([&] { return xdotool.state() == QProcess::NotRunning; }, 10000) &&
+           xdotool.exitStatus() == QProcess::NormalExit && xdotool.exitCode() == 0;
+}
 
 bool clickAt(int x, int y) {
     // A synchronous move to where the pointer already is waits for a motion that never comes.

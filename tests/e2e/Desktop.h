@@ -22,6 +22,13 @@ inline bool waitUntil(const std::function<bool()>& cond, int timeoutMs = kPatien
     return testsupport::waitFor(cond, timeoutMs);
 }
 
+// For stamps taken in this process: runs the event loop until cond holds or timeoutMs passed. The
+// loop sleeps in the kernel and wakes at once for the X server's events and the bytes of processes
+// and sockets (so their handlers stamp on time), and looks at cond every 2 ms meanwhile.
+bool waitPromptly(const std::function<bool()>& cond, int timeoutMs);
+// xdotool presses the keys, waited for promptly.
+bool pressKeysPromptly(const QStringList& keys);
+
 // Runs a program to completion (event loop running meanwhile); its standard output.
 QByteArray run(const QString& program, const QStringList& args, int* status = nullptr);
 using testsupport::xdotool;

@@ -13,10 +13,7 @@
 #include "platform/linux/XInputKeyTap.h"
 #include <QDir>
 #include <QFile>
-#include <QElapsedTimer>
-#include <QProcess>
 #include <QStandardPaths>
-#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 
@@ -29,33 +26,6 @@ using platform::runtrace::nowUs;
 const char* const kSteps[] = {"key",  "fired", "run",     "app",     "found",   "facts",   "text", "info",
                               "begin", "body",  "proxy",   "connect", "written", "started", "shown"};
 constexpr int kRuns = 20;
-
-// Runs the event loop until cond holds: the loop sleeps in the kernel and wakes at once for the
-// X server's key events and the model server's bytes, so the stamps taken in their handlers are
-// not delayed by the polling pause of the scenarios' usual wait. (A loop that never sleeps takes
-// a core from the desktop and slows every process of the run.)
-bool waitPromptly(const std::function<bool()>& cond, int timeoutMs) {
-    QElapsedTimer elapsed;
-    elapsed.start();
-    QTimer tick; // looks at cond now and then when nothing happens
-    tick.start(2);
-    while (!cond()) {
-        if (elapsed.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
-// xdotool presses the keys, waited for promptly.
-bool pressKeysPromptly(const QStringList& keys) {
-    QProcess xdotool;
-    xdotool.setProcessEnvironment(desktopEnvironment());
-    xdotool.start(QStringLiteral("xdotool"), QStringList{QStringLiteral("key")} + keys);
-    return xdotool.waitForStarted(10000) &&
-           waitPromptly([&] { return xdotool.state() == QProcess::NotRunning; }, 10000) &&
-           xdotool.exitStatus() == QProcess::NormalExit && xdotool.exitCode() == 0;
-}
 
 double median(QList<double> v) {
     std::sort(v.begin(), v.end());
