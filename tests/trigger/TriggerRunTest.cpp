@@ -239,18 +239,52 @@ TEST(TriggerRun, Refusals) {
     }
 }
 
+// The user unlocks the keyring when the desktop asks: at once, or through a prompt window that
+// takes the focus while the user may go on typing in the field.
 TEST(TriggerRun, AKeyInALockedKeyringIsUsedOnceTheUserUnlocksIt) {
-    EngineHarness h;
-    auto& w = h.app(kEditor, QStringLiteral("Text Editor"));
-    h.field(w, kSentence);
-    h.secrets.locked = true;
-    h.secrets.unlockGranted = true;
+    struct Case {
+        const char* name;
+        bool promptWaits;
+        bool focusReturns;
+        std::optional<QString> sent;
+    };
+    const QString typed = kSentence + QStringLiteral(" and more");
+    const std::vector<Case> cases = {
+        {"unlocked without a prompt", false, true, kSentence},
+        {"the prompt answered, the field read again", true, true, typed},
+        {"the prompt answered, the user now in another window", true, false, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EngineHarness h;
+        auto& w = h.app(kEditor, QStringLiteral("Text Editor"));
+        auto f = h.field(w, kSentence);
+        h.secrets.locked = true;
+        h.secrets.unlockGranted = true;
+        h.secrets.promptWaits = c.promptWaits;
 
-    h.trigger();
+        h.trigger();
+        if (c.promptWaits) {
+            h.app(QStringLiteral("gcr-prompter"), QStringLiteral("Unlock Keyring"), 9);
+            f->text = typed;
+            h.secrets.answerPrompt(true);
+            h.clock.advance(30);  // the prompt window goes; the focus goes back, or elsewhere
+            h.desktop.closeWindow(9);
+            h.desktop.activate(c.focusReturns ? 7 : 0);
+            h.clock.runAll();
+        }
 
-    EXPECT_EQ(h.secrets.unlockRequests, 1);
-    EXPECT_EQ(h.engine.state().kind, trigger::TriggerState::Kind::Optimizing);
-    EXPECT_EQ(h.model.requests.size(), 1u);
+        EXPECT_EQ(h.secrets.unlockRequests, 1);
+        if (c.sent) {
+            EXPECT_EQ(h.engine.state().kind, trigger::TriggerState::Kind::Optimizing);
+            ASSERT_EQ(h.model.requests.size(), 1u);
+            EXPECT_TRUE(h.model.requests[0].prompt.contains(QStringLiteral("[Input text]\n") + *c.sent + QLatin1Char('\n')));
+        } else {
+            EXPECT_TRUE(h.model.requests.empty());
+            EXPECT_EQ(h.lastRecord().detail, QStringLiteral("the window of app=org.gnome.TextEditor did not get the "
+                                                            "focus back after the keyring prompt"));
+        }
+    }
 }
 
 TEST(TriggerRun, InputOfExactlyTheMinimumPasses) {
