@@ -195,14 +195,14 @@ void ApiTab::commitKey() {
     m_keyEdited = false;
     const QString vendorId = m_deps.settings.apiVendorID();
     const QString key = m_key->text().trimmed();
-    const bool stored = m_deps.settings.setApiKey(key, vendorId);
+    const platform::SecretResult stored = m_deps.settings.setApiKey(key, vendorId);
     if (key.isEmpty() && !stored)
-        setNote(m_keyNote, tr("The key could not be removed. Check that your keyring is unlocked, then try again."),
-                true);
-    // Reading back tells whether the keyring took the key.
-    else if (!key.isEmpty() && (!stored || m_deps.settings.apiKey(vendorId) != key))
-        setNote(m_keyNote, tr("The key could not be saved. Check that your keyring is unlocked, then try again."),
-                true);
+        setNote(m_keyNote, tr("The key could not be removed. %1").arg(stored.error), true);
+    else if (!key.isEmpty() && !stored)
+        setNote(m_keyNote, tr("The key could not be saved. %1").arg(stored.error), true);
+    // Reading back tells whether the store really kept the key.
+    else if (!key.isEmpty() && m_deps.settings.apiKey(vendorId) != key)
+        setNote(m_keyNote, tr("The key could not be saved: it does not read back from where it was stored."), true);
     else
         loadKeyField();
 }

@@ -53,9 +53,8 @@ void TriggerEngine::finishDraft(const QString& instruction) {
         auto unlocking = unlockThenFinishDraft();
         return;
     }
-    if (keyAccess == stores::SettingsStore::KeyAccess::Absent) {
-        fail(tr("Corvane is free — add your own API key in Settings to keep going"),
-             std::nullopt, description, QStringLiteral("no_api_key"));
+    if (keyAccess != stores::SettingsStore::KeyAccess::Present) {
+        failWithoutKey(keyAccess, description);
         return;
     }
     m_originalText = description;
@@ -85,8 +84,8 @@ QCoro::Task<> TriggerEngine::unlockThenFinishDraft() {
     if (unlock.ended || m_state.kind != TriggerState::Kind::AwaitingInstruction)
         co_return;
     const QString instruction = std::exchange(m_draftAwaitingKey, QString());
-    if (m_settings.apiKeyAccess() == stores::SettingsStore::KeyAccess::Locked)
-        fail(lockedKeyringMessage(), std::nullopt, text::trimmed(instruction), QStringLiteral("keyring_locked"));
+    if (const auto keyAccess = m_settings.apiKeyAccess(); keyAccess == stores::SettingsStore::KeyAccess::Locked)
+        failWithoutKey(keyAccess, text::trimmed(instruction));
     else
         finishDraft(instruction);
 }

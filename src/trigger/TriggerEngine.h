@@ -14,6 +14,7 @@
 #include "platform/KeySynth.h"
 #include "llm/ModelClient.h"
 #include "stores/PromptRecipe.h"
+#include "stores/SettingsStore.h"
 #include "trigger/AccessibilityService.h"
 #include "trigger/AppActivity.h"
 #include "trigger/ClipboardBridge.h"
@@ -29,7 +30,6 @@
 #include <qcoro/qcorotask.h>
 
 namespace corvane::stores {
-class SettingsStore;
 class RecipeStore;
 class AppProfileStore;
 class OptimizationLogger;
@@ -160,7 +160,9 @@ private:
     // (ended, refused, or gone into draft mode).
     QCoro::Task<std::optional<RunInput>> readInput(std::optional<platform::AppInfo> app, platform::KeyTarget target);
     void startSession(const std::optional<platform::AppInfo>& app, bool terminal);
-    static QString lockedKeyringMessage();
+    // Refuses the session's input for want of a readable key: none stored, a locked keyring, or a
+    // keyring that cannot be asked.
+    void failWithoutKey(stores::SettingsStore::KeyAccess access, const QString& original);
     // Asks the desktop to unlock the keyring holding the API key while the engine waits (busy). A
     // prompt still open for an ended session is waited for again rather than shown twice.
     QCoro::Task<UnlockWait> unlockKeyring();

@@ -83,11 +83,7 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
     const QString input = std::move(checked->text);
     const FieldRead& read = checked->read;
     if (keyAccess != KeyAccess::Present) {
-        if (keyAccess == KeyAccess::Locked)
-            fail(lockedKeyringMessage(), std::nullopt, input, QStringLiteral("keyring_locked"));
-        else
-            fail(tr("Corvane is free — add your own API key in Settings to keep going"), std::nullopt, input,
-                 QStringLiteral("no_api_key"));
+        failWithoutKey(keyAccess, input);
         co_return;
     }
 
@@ -200,9 +196,18 @@ QCoro::Task<bool> TriggerEngine::windowActiveAgain(quint64 windowId) {
     co_return active && generation == m_generation;
 }
 
-QString TriggerEngine::lockedKeyringMessage() {
-    return tr("Your keyring is locked, so Corvane can't read your API key. Unlock it (log in again or open your "
-              "keyring manager) and try again.");
+void TriggerEngine::failWithoutKey(stores::SettingsStore::KeyAccess access, const QString& original) {
+    using KeyAccess = stores::SettingsStore::KeyAccess;
+    if (access == KeyAccess::Locked)
+        fail(tr("Your keyring is locked, so Corvane can't read your API key. Unlock it (log in again or open your "
+                "keyring manager) and try again."),
+             std::nullopt, original, QStringLiteral("keyring_locked"));
+    else if (access == KeyAccess::Unavailable)
+        fail(tr("Your keyring is not available. Start the desktop's keyring (Secret Service) and try again."),
+             std::nullopt, original, QStringLiteral("keyring_unavailable"));
+    else
+        fail(tr("Corvane is free — add your own API key in Settings to keep going"), std::nullopt, original,
+             QStringLiteral("no_api_key"));
 }
 
 void TriggerEngine::startSession(const std::optional<platform::AppInfo>& app, bool terminal) {

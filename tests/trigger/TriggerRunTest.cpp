@@ -165,6 +165,8 @@ TEST(TriggerRun, Refusals) {
     const QString noKey = QStringLiteral("Corvane is free — add your own API key in Settings to keep going");
     const QString locked = QStringLiteral("Your keyring is locked, so Corvane can't read your API key. Unlock it (log "
                                           "in again or open your keyring manager) and try again.");
+    const QString unavailable =
+        QStringLiteral("Your keyring is not available. Start the desktop's keyring (Secret Service) and try again.");
     struct Case {
         const char* name;
         std::function<void(EngineHarness&, FakeWindow&, FakeField&)> script;
@@ -203,6 +205,9 @@ TEST(TriggerRun, Refusals) {
         {"key in a locked keyring that the user does not unlock",
          [](EngineHarness& h, FakeWindow&, FakeField&) { h.secrets.locked = true; },
          locked, locked, kSentence, QStringLiteral("keyring_locked")},
+        {"a keyring that vanished",
+         [](EngineHarness& h, FakeWindow&, FakeField&) { h.secrets.unreachable = true; },
+         unavailable, unavailable, kSentence, QStringLiteral("keyring_unavailable")},
                 {"short text without a key is too short first",
          [](EngineHarness& h, FakeWindow&, FakeField& f) {
              h.settings.setApiKey(QString(), h.settings.apiVendorID());

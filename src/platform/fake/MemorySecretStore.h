@@ -34,6 +34,8 @@ public:
         return {true, {}};
     }
     SecretLookup lookup(const QString& service, const QString& account) override {
+        if (unreachable)
+            return {std::nullopt, false, true};
         return {load(service, account), locked && has(service, account)};
     }
     QCoro::Task<bool> unlock(const QString&, const QString&) override {
@@ -64,6 +66,7 @@ public:
     bool failLoads = false;
     int loads = 0;
     bool locked = false;        // reads find the items but cannot read them
+    bool unreachable = false;   // the keyring is gone: lookups get no answer
     bool unlockGranted = false; // the user answers an unlock prompt with the password
     int unlockRequests = 0;
     bool promptWaits = false;   // an unlock waits for answerPrompt()
