@@ -64,8 +64,11 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
         if (unlock.waited && keyAccess == KeyAccess::Present) {
             // The user may have typed in the field while the prompt was open: the run goes on with
             // what the field holds now, read once its window has the focus back.
+            const quint64 generation = m_generation;
             m_busy = Busy::Unlocking;
             const bool back = co_await windowActiveAgain(target.windowId);
+            if (generation != m_generation)
+                co_return; // ended meanwhile: reset() has let the engine go
             m_busy = Busy::None;
             if (!back) {
                 fail(tr("Couldn't read the focused text field. Select the text to process and press the trigger "
@@ -193,7 +196,7 @@ QCoro::Task<bool> TriggerEngine::windowActiveAgain(quint64 windowId) {
         co_await m_clock.sleep(kStepMs);
         active = m_activeApp.isActiveWindow(windowId);
     }
-    co_return active && generation == m_generation;
+    co_return active;
 }
 
 void TriggerEngine::failWithoutKey(stores::SettingsStore::KeyAccess access, const QString& original) {

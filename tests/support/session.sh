@@ -90,46 +90,36 @@ fi
 
 # Private session bus.
 bus_args=(--session)
+# A bus of our own config: services only from the folder given (none when "").
+own_bus() {
+  local services=""
+  [ -n "$1" ] && services="<servicedir>$1</servicedir>"
+  cat >"$root/bus.conf" <<CONF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:path=$XDG_RUNTIME_DIR/bus</listen>
+  <auth>EXTERNAL</auth>
+  $services
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+CONF
+  bus_args=(--config-file="$root/bus.conf")
+}
 if [ "$keyring_once" = 1 ]; then
-  # The standard session bus, its services but the keyring's in a folder of its own.
+  # The standard session services but the keyring's, in a folder of their own.
   mkdir -p "$root/services"
   for f in /usr/share/dbus-1/services/*.service; do
     grep -q 'gnome-keyring-daemon' "$f" || ln -s "$f" "$root/services/"
   done
-  cat >"$root/bus.conf" <<CONF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:path=$XDG_RUNTIME_DIR/bus</listen>
-  <auth>EXTERNAL</auth>
-  <servicedir>$root/services</servicedir>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-CONF
-  bus_args=(--config-file="$root/bus.conf")
+  own_bus "$root/services"
 fi
-if [ "$bare_bus" = 1 ]; then
-  cat >"$root/bus.conf" <<CONF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:path=$XDG_RUNTIME_DIR/bus</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-CONF
-  bus_args=(--config-file="$root/bus.conf")
-fi
+[ "$bare_bus" = 1 ] && own_bus ""
 bus_out=$(dbus-daemon "${bus_args[@]}" --fork --print-address=1 --print-pid=1) || { echo "session: no dbus" >&2; exit 1; }
 export DBUS_SESSION_BUS_ADDRESS=$(echo "$bus_out" | sed -n 1p)
 pids+=("$(echo "$bus_out" | sed -n 2p)")

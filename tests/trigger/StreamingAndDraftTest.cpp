@@ -17,6 +17,18 @@ void startRun(EngineHarness& h, const QString& text = kSentence) {
     h.activity.changes.clear();
 }
 
+// An empty field, triggered; the key sits in a locked keyring whose prompt waits for the user,
+// and a description is submitted. Returns the field.
+std::shared_ptr<FakeField> submitDraftWithLockedKeyring(EngineHarness& h) {
+    auto& w = h.app(kEditor, QStringLiteral("Text Editor"));
+    auto f = h.field(w, QString());
+    h.trigger();
+    h.secrets.locked = true;
+    h.secrets.promptWaits = true;
+    h.engine.finishDraft(QStringLiteral("a polite note declining the invitation"));
+    return f;
+}
+
 } // namespace
 
 TEST(Streaming, TokensGrowThePanelAndTheEndShowsTheCleanedResult) {
@@ -236,13 +248,7 @@ TEST(Draft, ALockedKeyringsPromptIsAnsweredDismissedOrOutlivesACancel) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EngineHarness h;
-        auto& w = h.app(kEditor, QStringLiteral("Text Editor"));
-        h.field(w, QString());
-        h.trigger();
-        h.secrets.locked = true;
-        h.secrets.promptWaits = true;
-
-        h.engine.finishDraft(QStringLiteral("a polite note declining the invitation"));
+        submitDraftWithLockedKeyring(h);
         ASSERT_EQ(h.secrets.openPrompts(), 1);
         EXPECT_TRUE(h.engine.isAwaitingInstruction());
         c.whilePromptOpen(h);
@@ -266,12 +272,7 @@ TEST(Draft, ALockedKeyringsPromptIsAnsweredDismissedOrOutlivesACancel) {
 // for that same prompt rather than opening a second one, and reads the field once it is answered.
 TEST(Draft, ACancelDuringTheKeyringPromptLeavesTheNextTriggerWorking) {
     EngineHarness h;
-    auto& w = h.app(kEditor, QStringLiteral("Text Editor"));
-    auto f = h.field(w, QString());
-    h.trigger();
-    h.secrets.locked = true;
-    h.secrets.promptWaits = true;
-    h.engine.finishDraft(QStringLiteral("a polite note declining the invitation"));
+    auto f = submitDraftWithLockedKeyring(h);
 
     h.engine.cancel();
     EXPECT_TRUE(h.engine.isIdle());

@@ -1,6 +1,7 @@
 #include "platform/linux/SecretServiceStore.h"
 
 #include <QAtomicInteger>
+#include <QCoreApplication>
 #include <QByteArray>
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -275,6 +276,10 @@ SecretServiceStore::SecretServiceStore(std::chrono::milliseconds timeout)
       m_connectionName(QStringLiteral("corvane-secrets-%1").arg(connectionCount.fetchAndAddRelaxed(1))) {
     static const QMetaType registered = qDBusRegisterMetaType<StringMap>();
     Q_UNUSED(registered);
+    // The bus's news of the owner arrives through the main thread's event loop, wherever the store
+    // was first needed.
+    if (const QCoreApplication* app = QCoreApplication::instance())
+        moveToThread(app->thread());
 }
 
 SecretServiceStore::~SecretServiceStore() {

@@ -14,7 +14,7 @@ namespace corvane::platform::linux_ {
 // "service" and "account", stored in the default collection. Each store has its own bus connection,
 // opened on first use. Every call is bounded by the timeout. Only unlock() ever shows a password
 // prompt; otherwise a locked keyring's items read as locked (load: as missing) and writes are refused.
-// Made on the thread whose event loop hears of a new owner of the service's name (the main thread).
+// It hears of a new owner of the service's name through the main thread's event loop.
 class SecretServiceStore final : public QObject, public SecretStore {
     Q_OBJECT
 public:
