@@ -179,7 +179,7 @@ QCoro::Task<TriggerEngine::UnlockWait> TriggerEngine::unlockKeyring() {
         m_keyringUnlock.emplace(m_settings.unlockApiKey());
     const bool waits = !m_keyringUnlock->finished();
     m_busy = Busy::Unlocking;
-    // Awaited on a line of its own: some compilers lay out the coroutine frame wrongly for a
+    // Awaited on a line of its own: GCC 12 may lay out the coroutine frame wrongly for a
     // co_await inside an if condition, and the waiter is then resumed into a broken frame.
     const std::optional<bool> answer = co_await m_keyringUnlock->wait();
     if (!answer || generation != m_generation)

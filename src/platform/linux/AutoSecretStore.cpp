@@ -126,7 +126,10 @@ SecretResult AutoSecretStore::remove(const QString& service, const QString& acco
 QCoro::Task<bool> AutoSecretStore::unlock(const QString& service, const QString& account) {
     // Copied before the first wait: the caller's strings need not outlive it.
     const QString itemService = service, itemAccount = account;
-    if (co_await m_service->unlock(itemService, itemAccount))
+    // Awaited on a line of its own, as every await here: GCC 12 may lay out the frame of a coroutine
+    // wrongly for an await inside an if condition.
+    const bool unlocked = co_await m_service->unlock(itemService, itemAccount);
+    if (unlocked)
         keyringUsableNow();
     co_return !lookup(itemService, itemAccount).locked;
 }
