@@ -34,8 +34,10 @@ bool ensureFolder(const QString& folder) {
     const QString clean = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
     struct stat st {};
     if (::stat(native(clean).constData(), &st) == 0) {
-        if (!S_ISDIR(st.st_mode))
+        if (!S_ISDIR(st.st_mode)) {
+            errno = ENOTDIR;
             return false;
+        }
         return narrow(st, [&](mode_t m) { return ::chmod(native(clean).constData(), m); });
     }
     const QString parent = QFileInfo(clean).path();

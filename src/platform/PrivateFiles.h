@@ -7,7 +7,8 @@
 namespace corvane::platform::privatefiles {
 
 // Creates folder and any missing parents with mode 0700; an existing folder that grants anything to
-// group or others is narrowed to 0700 (its parents are left as they are). False when it cannot exist.
+// group or others is narrowed to 0700 (its parents are left as they are). False when it cannot exist,
+// with errno telling why.
 bool ensureFolder(const QString& folder);
 // Narrows an existing file that grants anything to group or others to 0600. False when it exists
 // and cannot be narrowed.

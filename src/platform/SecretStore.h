@@ -8,13 +8,16 @@ namespace corvane::platform {
 
 struct SecretResult {
     bool ok = false;      // the operation reached the store and succeeded
-    QString error;        // a plain sentence when ok is false
+    QString error;        // a plain sentence naming the cause when ok is false
+    explicit operator bool() const { return ok; }
 };
 
-// What a lookup found: the secret, nothing, or an item that exists but sits in a locked keyring.
+// What a lookup found: the secret, nothing, an item that exists but sits in a locked keyring, or
+// no answer at all (the keyring that holds the secrets is gone or does not answer).
 struct SecretLookup {
     std::optional<QString> secret;
-    bool locked = false; // stored, but unreadable until the keyring is unlocked
+    bool locked = false;      // stored, but unreadable until the keyring is unlocked
+    bool unavailable = false; // the store could not be asked: whether the item exists is unknown
 };
 
 class SecretStore {

@@ -34,11 +34,16 @@ QString keyInFile(const platform::SecretStoreLocation& where) {
     return ApiTab::tr("No keyring is available (%1), so the key is kept in the file %2, readable only by you.")
         .arg(where.fallbackReason(), where.fallbackPath());
 }
-QString keyNotRemoved() {
-    return ApiTab::tr("The key could not be removed. Check that your keyring is unlocked, then try again.");
+// The store names the cause: a locked or absent keyring, a folder that cannot be written.
+QString keyNotRemoved(const QString& cause) { return ApiTab::tr("The key could not be removed. %1").arg(cause); }
+QString keyNotSaved(const QString& cause) { return ApiTab::tr("The key could not be saved. %1").arg(cause); }
+QString keyNotReadBack() {
+    return ApiTab::tr("The key could not be saved: it does not read back from where it was stored.");
 }
-QString keyNotSaved() {
-    return ApiTab::tr("The key could not be saved. Check that your keyring is unlocked, then try again.");
+// As long a cause as a store gives: the secrets file's path and the system's reason.
+QString longestCause(const platform::SecretStoreLocation* where) {
+    const QString path = where ? where->fallbackPath() : QStringLiteral("~/.local/share/corvane/secrets.json");
+    return QStringLiteral("The secrets file %1 cannot be written (No space left on device).").arg(path);
 }
 
 } // namespace
@@ -89,7 +94,8 @@ ApiTab::ApiTab(SettingsDependencies& deps, QWidget* parent) : QWidget(parent), m
     provider.form->addRow(tr("API key"), m_key);
     m_keyNote = makeNote(QStringLiteral("keyStorageNote"));
     provider.form->addRow(static_cast<QWidget*>(nullptr), m_keyNote);
-    QStringList keyNotes{keyInKeyring(), keyNotRemoved(), keyNotSaved()};
+    const QString cause = longestCause(m_deps.keyStorage);
+    QStringList keyNotes{keyInKeyring(), keyNotRemoved(cause), keyNotSaved(cause), keyNotReadBack()};
     if (m_deps.keyStorage)
         keyNotes << keyInFile(*m_deps.keyStorage);
     reserveNoteSpace(m_keyNote, keyNotes);
@@ -217,12 +223,14 @@ void ApiTab::commitKey() {
     m_keyEdited = false;
     const QString vendorId = m_deps.settings.apiVendorID();
     const QString key = m_key->text().trimmed();
-    const bool stored = m_deps.settings.setApiKey(key, vendorId);
+    const platform::SecretResult stored = m_deps.settings.setApiKey(key, vendorId);
     if (key.isEmpty() && !stored)
-        setNote(m_keyNote, keyNotRemoved(), true);
-    // Reading back tells whether the keyring took the key.
-    else if (!key.isEmpty() && (!stored || m_deps.settings.apiKey(vendorId) != key))
-        setNote(m_keyNote, keyNotSaved(), true);
+        setNote(m_keyNote, keyNotRemoved(stored.error), true);
+    else if (!key.isEmpty() && !stored)
+        setNote(m_keyNote, keyNotSaved(stored.error), true);
+    // Reading back tells whether the store really kept the key.
+    else if (!key.isEmpty() && m_deps.settings.apiKey(vendorId) != key)
+        setNote(m_keyNote, keyNotReadBack(), true);
     else
         loadKeyField();
 }

@@ -10,8 +10,8 @@ KeychainHelper::KeychainHelper(platform::SecretStore& store) : m_store(store) {}
 
 // The secret store replaces an existing item's value itself; deleting first would leave the account
 // empty whenever the following write fails.
-bool KeychainHelper::save(const QString& key, const QString& value) {
-    return m_store.save(serviceName(), key, value).ok;
+platform::SecretResult KeychainHelper::save(const QString& key, const QString& value) {
+    return m_store.save(serviceName(), key, value);
 }
 
 std::optional<QString> KeychainHelper::load(const QString& key) const { return m_store.load(serviceName(), key); }
@@ -20,6 +20,6 @@ platform::SecretLookup KeychainHelper::lookup(const QString& key) const { return
 
 QCoro::Task<bool> KeychainHelper::unlock(const QString& key) { return m_store.unlock(serviceName(), key); }
 
-bool KeychainHelper::remove(const QString& key) { return m_store.remove(serviceName(), key).ok; }
+platform::SecretResult KeychainHelper::remove(const QString& key) { return m_store.remove(serviceName(), key); }
 
 } // namespace corvane::stores

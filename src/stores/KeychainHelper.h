@@ -14,16 +14,16 @@ public:
     explicit KeychainHelper(platform::SecretStore& store);
 
     // Replaces the item's value in one write: the old value stays when the write fails.
-    // Returns whether the store took the value (callers that don't care may ignore it).
-    bool save(const QString& key, const QString& value);
+    // Tells whether the store took the value, and why not (callers that don't care may ignore it).
+    platform::SecretResult save(const QString& key, const QString& value);
     // The item's text, or nothing when it is missing or cannot be read.
     std::optional<QString> load(const QString& key) const;
     // As load, and tells a missing item from one in a locked keyring.
     platform::SecretLookup lookup(const QString& key) const;
     // Asks the desktop to unlock the keyring holding the item; true once it can be read.
     QCoro::Task<bool> unlock(const QString& key);
-    // Deletes the item; deleting a missing item is silent. Returns whether the removal holds.
-    bool remove(const QString& key);
+    // Deletes the item; deleting a missing item is silent. Tells whether the removal holds.
+    platform::SecretResult remove(const QString& key);
 
 private:
     platform::SecretStore& m_store;

@@ -122,32 +122,40 @@ SettingsStore::KeyRead SettingsStore::readApiKey(const QString& vendorId) const 
             return {*found.secret, {}};
         if (found.locked)
             return {{}, account};
+        if (found.unavailable)
+            return {{}, {}, true};
     }
     return {};
 }
 
 QString SettingsStore::apiKey(const QString& vendorId) const { return readApiKey(vendorId).key; }
 
-bool SettingsStore::setApiKey(const QString& apiKeyValue, const QString& vendorId) {
+platform::SecretResult SettingsStore::setApiKey(const QString& apiKeyValue, const QString& vendorId) {
+    const std::optional<QString> legacyName = llm::APIVendor::legacyName(vendorId);
     if (apiKeyValue.isEmpty()) {
-        if (!m_keychain.remove(vendorAccount(vendorId))) {
-            DiagLog::event(QStringLiteral("SettingsStore: the API key for %1 could not be removed").arg(vendorId));
-            return false;
+        // The lookup falls back to the older items: they go too, or the removed key would come back.
+        QStringList accounts{vendorAccount(vendorId)};
+        if (legacyName)
+            accounts << vendorAccount(*legacyName);
+        accounts << key(apiKeyKey);
+        for (const QString& account : std::as_const(accounts)) {
+            if (platform::SecretResult removed = m_keychain.remove(account); !removed) {
+                DiagLog::event(QStringLiteral("SettingsStore: the API key for %1 could not be removed").arg(vendorId));
+                return removed;
+            }
         }
-        return true;
+        return {true, {}};
     }
     // Legacy copies are deleted only once the new item is safely stored.
-    if (!m_keychain.save(vendorAccount(vendorId), apiKeyValue)) {
+    if (platform::SecretResult saved = m_keychain.save(vendorAccount(vendorId), apiKeyValue); !saved) {
         DiagLog::event(QStringLiteral("SettingsStore: the API key for %1 could not be stored").arg(vendorId));
-        return false;
+        return saved;
     }
     if (legacyApiKey() == apiKeyValue)
         m_keychain.remove(key(apiKeyKey));
-    if (const auto legacyName = llm::APIVendor::legacyName(vendorId)) {
-        if (m_keychain.load(vendorAccount(*legacyName)) == apiKeyValue)
-            m_keychain.remove(vendorAccount(*legacyName));
-    }
-    return true;
+    if (legacyName && m_keychain.load(vendorAccount(*legacyName)) == apiKeyValue)
+        m_keychain.remove(vendorAccount(*legacyName));
+    return {true, {}};
 }
 
 bool SettingsStore::hasApiKey(const QString& vendorId) const { return !apiKey(vendorId).isEmpty(); }
@@ -158,7 +166,9 @@ SettingsStore::KeyAccess SettingsStore::apiKeyAccess() const {
     const KeyRead read = readApiKey(apiVendorID());
     if (!read.key.isEmpty())
         return KeyAccess::Present;
-    return read.lockedAccount.isEmpty() ? KeyAccess::Absent : KeyAccess::Locked;
+    if (!read.lockedAccount.isEmpty())
+        return KeyAccess::Locked;
+    return read.unavailable ? KeyAccess::Unavailable : KeyAccess::Absent;
 }
 
 QCoro::Task<bool> SettingsStore::unlockApiKey() {

@@ -2,6 +2,7 @@
 // The user's settings. Nothing is cached: every getter reads the preferences (or the secret store)
 // at the moment of the call and every setter writes through at once.
 #include "llm/APIVendor.h"
+#include "platform/SecretStore.h"
 #include "stores/OutputLanguage.h"
 #include <QMutex>
 #include <QObject>
@@ -90,16 +91,20 @@ public:
     void setLegacyApiKey(const QString& value);
 
     // The vendor's own key, else its legacy-named key, else the legacy single key, else "". An item
-    // in a locked keyring ends the search: an older key must not stand in for it.
+    // in a locked keyring, or a keyring that does not answer, ends the search: an older key must
+    // not stand in for it.
     QString apiKey(const QString& vendorId) const;
-    // Stores the key as given; an empty key deletes the vendor's item. Legacy items holding the
-    // same key are deleted. Returns whether the key was stored (or the item deleted).
-    bool setApiKey(const QString& key, const QString& vendorId);
+    // Stores the key as given; legacy items holding the same key are deleted. An empty key deletes
+    // the vendor's item and the older items its lookup would fall back to (the vendor's legacy-named
+    // item and the single key of an older version), so that a removed key stays removed. Tells
+    // whether the key was stored (or the items deleted), and the cause when not.
+    platform::SecretResult setApiKey(const QString& key, const QString& vendorId);
     bool hasApiKey(const QString& vendorId) const;
     bool hasApiKey() const;
 
-    enum class KeyAccess { Present, Absent, Locked };
-    // Whether the current vendor has a key, and whether it sits in a keyring that is locked.
+    enum class KeyAccess { Present, Absent, Locked, Unavailable };
+    // Whether the current vendor has a key, whether it sits in a keyring that is locked, or whether
+    // the keyring cannot be asked at all.
     KeyAccess apiKeyAccess() const;
     // Asks the desktop to unlock the keyring holding the current vendor's key (its own prompt; the
     // event loop runs while the user answers). True when the key can be read now.
@@ -115,6 +120,7 @@ private:
     struct KeyRead {
         QString key;
         QString lockedAccount; // the first account found in a locked keyring
+        bool unavailable = false; // the keyring did not answer before a key was found
     };
     KeyRead readApiKey(const QString& vendorId) const;
 

@@ -1,5 +1,6 @@
 // Draft mode: an empty field opens the panel for a description of what to write; the submitted
 // description is then run like any other input, with the read mode "draft".
+#include "stores/DiagLog.h"
 #include "stores/Graphemes.h"
 #include "stores/OptimizationLogger.h"
 #include "stores/SettingsStore.h"
@@ -8,6 +9,7 @@
 
 namespace corvane::trigger {
 
+using stores::DiagLog;
 using stores::OptimizationLog;
 
 void TriggerEngine::enterDraft(const AccessibilityService::ElementInfo& info) {
@@ -25,7 +27,17 @@ void TriggerEngine::enterDraft(const AccessibilityService::ElementInfo& info) {
 }
 
 void TriggerEngine::finishDraft(const QString& instruction) {
-    if (m_state.kind != TriggerState::Kind::AwaitingInstruction || m_busy != Busy::None)
+    if (m_state.kind != TriggerState::Kind::AwaitingInstruction)
+        return;
+    if (m_busy == Busy::Unlocking) {
+        // Submitted again while the keyring's prompt is open: the newest description is the one
+        // that goes out once the keyring is unlocked.
+        DiagLog::event(QStringLiteral("draft: submitted again while waiting for the keyring; the newer description "
+                                      "is sent once it is unlocked"));
+        m_draftAwaitingKey = instruction;
+        return;
+    }
+    if (m_busy != Busy::None)
         return;
     const QString description = text::trimmed(instruction);
     const qint64 minimum = m_settings.minTextLength();
@@ -37,12 +49,12 @@ void TriggerEngine::finishDraft(const QString& instruction) {
     }
     const auto keyAccess = m_settings.apiKeyAccess();
     if (keyAccess == stores::SettingsStore::KeyAccess::Locked) {
-        auto unlocking = unlockThenFinishDraft(instruction);
+        m_draftAwaitingKey = instruction;
+        auto unlocking = unlockThenFinishDraft();
         return;
     }
-    if (keyAccess == stores::SettingsStore::KeyAccess::Absent) {
-        fail(tr("Corvane is free — add your own API key in Settings to keep going"),
-             std::nullopt, description, QStringLiteral("no_api_key"));
+    if (keyAccess != stores::SettingsStore::KeyAccess::Present) {
+        failWithoutKey(keyAccess, description);
         return;
     }
     m_originalText = description;
@@ -64,13 +76,16 @@ void TriggerEngine::finishDraft(const QString& instruction) {
     auto run = readStream(description, std::move(started), choice.recipe.name, QStringLiteral("draft"));
 }
 
-// As in a run: the desktop asks for the keyring's password while the draft waits, then the
-// description goes out, or the locked keyring is reported.
-QCoro::Task<> TriggerEngine::unlockThenFinishDraft(QString instruction) {
-    if (!co_await unlockKeyring() || m_state.kind != TriggerState::Kind::AwaitingInstruction)
+// As in a run: the desktop asks for the keyring's password while the draft waits, then the latest
+// submitted description goes out, or the locked keyring is reported. Cancelling the draft ends the
+// wait at once.
+QCoro::Task<> TriggerEngine::unlockThenFinishDraft() {
+    const UnlockWait unlock = co_await unlockKeyring();
+    if (unlock.ended || m_state.kind != TriggerState::Kind::AwaitingInstruction)
         co_return;
-    if (m_settings.apiKeyAccess() == stores::SettingsStore::KeyAccess::Locked)
-        fail(lockedKeyringMessage(), std::nullopt, text::trimmed(instruction), QStringLiteral("keyring_locked"));
+    const QString instruction = std::exchange(m_draftAwaitingKey, QString());
+    if (const auto keyAccess = m_settings.apiKeyAccess(); keyAccess == stores::SettingsStore::KeyAccess::Locked)
+        failWithoutKey(keyAccess, text::trimmed(instruction));
     else
         finishDraft(instruction);
 }

@@ -41,8 +41,10 @@ TriggerEngine::TriggerEngine(const Dependencies& deps, QObject* parent)
       m_clipboardBridge(deps.clipboard, deps.keys, deps.accessibility, deps.clock) {}
 
 TriggerEngine::~TriggerEngine() {
-    // Wakes a stream reader that is still waiting, so that its coroutine ends with the engine.
+    // Wakes a stream reader or a run waiting for the keyring, so that their coroutines end with the engine.
     ++m_generation;
+    if (m_keyringUnlock)
+        m_keyringUnlock->dropWaiter();
     if (auto* pump = std::exchange(m_pump, nullptr))
         pump->close();
 }
@@ -81,9 +83,15 @@ void TriggerEngine::reset() {
     m_currentRecipeSource = RecipeSource::globalDefault();
     m_app.reset();
     m_terminal = false;
-    // A new generation: whatever the ended session still has running is now stale. The stream is
-    // stopped last, because its reader wakes up and finishes inside close().
+    m_draftAwaitingKey.clear();
+    // A new generation: whatever the ended session still has running is now stale. A wait for the
+    // keyring ends here (the desktop's prompt stays until the user answers it), and the stream is
+    // stopped last: their coroutines wake up and finish inside dropWaiter() and close().
     ++m_generation;
+    if (m_busy == Busy::Unlocking)
+        m_busy = Busy::None;
+    if (m_keyringUnlock)
+        m_keyringUnlock->dropWaiter();
     if (auto* pump = std::exchange(m_pump, nullptr))
         pump->close();
 }

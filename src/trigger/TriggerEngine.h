@@ -4,8 +4,9 @@
 //
 // Each session has a generation number; reset() starts a new one and stops the running model
 // stream, so events of an ended session never reach the state, the panel, the menu-bar activity,
-// the activity log or the usage events. Reading the field and writing back are "busy" phases:
-// the engine is not idle then, and a trigger that arrives meanwhile is refused.
+// the activity log or the usage events. Reading the field, waiting for the keyring to be unlocked
+// and writing back are "busy" phases: the engine is not idle then, and a trigger that arrives
+// meanwhile is refused. Ending the session ends a wait for the keyring at once.
 #include "platform/Accessibility.h"
 #include "platform/ActiveApp.h"
 #include "platform/Clipboard.h"
@@ -13,10 +14,12 @@
 #include "platform/KeySynth.h"
 #include "llm/ModelClient.h"
 #include "stores/PromptRecipe.h"
+#include "stores/SettingsStore.h"
 #include "trigger/AccessibilityService.h"
 #include "trigger/AppActivity.h"
 #include "trigger/ClipboardBridge.h"
 #include "trigger/EngineControl.h"
+#include "trigger/KeyringUnlock.h"
 #include "trigger/PanelPresenter.h"
 #include "trigger/StreamPump.h"
 #include "trigger/TriggerState.h"
@@ -27,7 +30,6 @@
 #include <qcoro/qcorotask.h>
 
 namespace corvane::stores {
-class SettingsStore;
 class RecipeStore;
 class AppProfileStore;
 class OptimizationLogger;
@@ -118,6 +120,16 @@ private:
         QString probeDescription;
         platform::ElementRef copiedFrom;  // the focused element the bus showed after a clipboard read
     };
+    // A field read that passed the checks: what the run sends.
+    struct RunInput {
+        FieldRead read;
+        QString text;  // trimmed
+    };
+    // How a wait for the keyring's unlock ended.
+    struct UnlockWait {
+        bool ended = false;   // the session was ended meanwhile
+        bool waited = false;  // the desktop asked the user (the event loop ran meanwhile)
+    };
     // Stops a stream that is dropped and lets the event loop delete it: it may be in the middle of
     // emitting the event that led here.
     struct StreamDisposer {
@@ -148,15 +160,22 @@ private:
 
     // TriggerRun.cpp
     QCoro::Task<FieldRead> readFocusedField(QString bundleID, platform::KeyTarget target, quint64 generation);
+    // Reads the field and applies the checks before the key's: nothing when the run ends there
+    // (ended, refused, or gone into draft mode).
+    QCoro::Task<std::optional<RunInput>> readInput(std::optional<platform::AppInfo> app, platform::KeyTarget target);
     void startSession(const std::optional<platform::AppInfo>& app, bool terminal);
-    static QString lockedKeyringMessage();
-    // Asks the desktop to unlock the keyring holding the API key while the engine waits (busy);
-    // false when the run was abandoned meanwhile.
-    QCoro::Task<bool> unlockKeyring();
+    // Refuses the session's input for want of a readable key: none stored, a locked keyring, or a
+    // keyring that cannot be asked.
+    void failWithoutKey(stores::SettingsStore::KeyAccess access, const QString& original);
+    // Asks the desktop to unlock the keyring holding the API key while the engine waits (busy). A
+    // prompt still open for an ended session is waited for again rather than shown twice.
+    QCoro::Task<UnlockWait> unlockKeyring();
+    // Waits (bounded) until the window is active again after the desktop's prompt had the focus.
+    QCoro::Task<bool> windowActiveAgain(quint64 windowId);
 
     // Draft.cpp
     void enterDraft(const AccessibilityService::ElementInfo& info);
-    QCoro::Task<> unlockThenFinishDraft(QString instruction);
+    QCoro::Task<> unlockThenFinishDraft();
 
     // Streaming.cpp
     void fail(const QString& message, const std::optional<QString>& detail, const QString& original,
@@ -207,6 +226,8 @@ private:
 
     quint64 m_generation = 0;
     StreamPump* m_pump = nullptr;  // the running stream of the current session
+    std::optional<KeyringUnlock> m_keyringUnlock;  // the latest unlock request, answered or not
+    QString m_draftAwaitingKey;  // the latest description submitted while the keyring is being unlocked
     Busy m_busy = Busy::None;
 };
 

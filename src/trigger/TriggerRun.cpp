@@ -50,64 +50,45 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
     DiagLog::event(QStringLiteral("trigger BEGIN frontApp=") + (bundleID.isEmpty() ? QStringLiteral("?") : bundleID) +
                    QStringLiteral(" forced=") + forcedRecipeID.value_or(QStringLiteral("nil")));
 
-    // 2. Read the field. The engine is busy meanwhile, though its state is still idle.
+    // 2.–5. Read the field and check what it gave.
     const platform::KeyTarget target{app ? app->windowId : 0, apps::pasteCautiousBundleIDs().contains(bundleID)};
-    m_busy = Busy::Reading;
-    FieldRead read = co_await readFocusedField(bundleID, target, m_generation);
-    m_busy = Busy::None;
-    if (read.ended)
+    std::optional<RunInput> checked = co_await readInput(app, target);
+    if (!checked)
         co_return;
-
-    // 3. Password fields are refused before anything is shown or sent.
-    if (read.password) {
-        DiagLog::event(QStringLiteral("trigger REFUSED: password field app=") + bundleID);
-        fail(tr("Corvane never reads password fields."),
-             QStringLiteral("password field not read (app=") + bundleID + QLatin1Char(')'), QString(),
-             QStringLiteral("read_failed"));
-        co_return;
-    }
-
-    // The text without its surrounding blanks, trimmed where it lies: it may be long.
-    const QString input = read.text ? text::trimmed(std::move(*read.text)) : QString();
-
-    // 4. An empty field read through accessibility opens draft mode.
-    if (read.text && input.isEmpty() && read.info) {
-        DiagLog::event(QStringLiteral("trigger → DRAFT mode (empty input)"));
-        startSession(app, read.terminal);
-        enterDraft(*read.info);
-        co_return;
-    }
-
-    // 5. Refusals.
-    if (!read.text) {
-        DiagLog::event(QStringLiteral("trigger FAIL: both channels nil app=") + bundleID + QLatin1Char(' ') +
-                       read.probeDescription);
-        fail(readFailedMessage(),
-             QStringLiteral("AX direct read and clipboard fallback both failed (app=") + bundleID + QLatin1Char(' ') +
-                 read.probeDescription + QLatin1Char(')'),
-             QString(), QStringLiteral("read_failed"));
-        co_return;
-    }
-    if (!stores::graphemes::hasAtLeast(input, m_settings.minTextLength())) {
-        fail(tr("Text is too short (at least %1 characters required)").arg(m_settings.minTextLength()), std::nullopt,
-             input, QStringLiteral("text_too_short"));
-        co_return;
-    }
     using KeyAccess = stores::SettingsStore::KeyAccess;
     KeyAccess keyAccess = m_settings.apiKeyAccess();
     if (keyAccess == KeyAccess::Locked) {
         // The key is stored in a locked keyring: the desktop asks for its password while the run waits.
         DiagLog::event(QStringLiteral("trigger: API key in a locked keyring, asking to unlock it"));
-        if (!co_await unlockKeyring())
+        const UnlockWait unlock = co_await unlockKeyring();
+        if (unlock.ended)
             co_return;
         keyAccess = m_settings.apiKeyAccess();
+        if (unlock.waited && keyAccess == KeyAccess::Present) {
+            // The user may have typed in the field while the prompt was open: the run goes on with
+            // what the field holds now, read once its window has the focus back.
+            const quint64 generation = m_generation;
+            m_busy = Busy::Unlocking;
+            const bool back = co_await windowActiveAgain(target.windowId);
+            if (generation != m_generation)
+                co_return; // ended meanwhile: reset() has let the engine go
+            m_busy = Busy::None;
+            if (!back) {
+                fail(readFailedMessage(),
+                     QStringLiteral("the window of app=") + bundleID +
+                         QStringLiteral(" did not get the focus back after the keyring prompt"),
+                     QString(), QStringLiteral("read_failed"));
+                co_return;
+            }
+            checked = co_await readInput(app, target);
+            if (!checked)
+                co_return;
+        }
     }
+    const QString input = std::move(checked->text);
+    const FieldRead& read = checked->read;
     if (keyAccess != KeyAccess::Present) {
-        if (keyAccess == KeyAccess::Locked)
-            fail(lockedKeyringMessage(), std::nullopt, input, QStringLiteral("keyring_locked"));
-        else
-            fail(tr("Corvane is free — add your own API key in Settings to keep going"), std::nullopt, input,
-                 QStringLiteral("no_api_key"));
+        failWithoutKey(keyAccess, input);
         co_return;
     }
 
@@ -145,17 +126,93 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
     co_await readStream(input, std::move(started), choice.recipe.name, QStringLiteral("process"));
 }
 
-QCoro::Task<bool> TriggerEngine::unlockKeyring() {
-    const quint64 generation = m_generation;
-    m_busy = Busy::Unlocking;
-    co_await m_settings.unlockApiKey();
+QCoro::Task<std::optional<TriggerEngine::RunInput>> TriggerEngine::readInput(std::optional<platform::AppInfo> app,
+                                                                             platform::KeyTarget target) {
+    const QString bundleID = app ? app->appId : QString();
+    // The engine is busy while the field is read, though its state is still idle.
+    m_busy = Busy::Reading;
+    FieldRead read = co_await readFocusedField(bundleID, target, m_generation);
     m_busy = Busy::None;
-    co_return generation == m_generation;
+    if (read.ended)
+        co_return std::nullopt;
+
+    // 3. Password fields are refused before anything is shown or sent.
+    if (read.password) {
+        DiagLog::event(QStringLiteral("trigger REFUSED: password field app=") + bundleID);
+        fail(tr("Corvane never reads password fields."),
+             QStringLiteral("password field not read (app=") + bundleID + QLatin1Char(')'), QString(),
+             QStringLiteral("read_failed"));
+        co_return std::nullopt;
+    }
+
+    // The text without its surrounding blanks, trimmed where it lies: it may be long.
+    QString input = read.text ? text::trimmed(std::move(*read.text)) : QString();
+
+    // 4. An empty field read through accessibility opens draft mode.
+    if (read.text && input.isEmpty() && read.info) {
+        DiagLog::event(QStringLiteral("trigger → DRAFT mode (empty input)"));
+        startSession(app, read.terminal);
+        enterDraft(*read.info);
+        co_return std::nullopt;
+    }
+
+    // 5. Refusals.
+    if (!read.text) {
+        DiagLog::event(QStringLiteral("trigger FAIL: both channels nil app=") + bundleID + QLatin1Char(' ') +
+                       read.probeDescription);
+        fail(readFailedMessage(),
+             QStringLiteral("AX direct read and clipboard fallback both failed (app=") + bundleID + QLatin1Char(' ') +
+                 read.probeDescription + QLatin1Char(')'),
+             QString(), QStringLiteral("read_failed"));
+        co_return std::nullopt;
+    }
+    if (!stores::graphemes::hasAtLeast(input, m_settings.minTextLength())) {
+        fail(tr("Text is too short (at least %1 characters required)").arg(m_settings.minTextLength()), std::nullopt,
+             input, QStringLiteral("text_too_short"));
+        co_return std::nullopt;
+    }
+    co_return RunInput{std::move(read), std::move(input)};
 }
 
-QString TriggerEngine::lockedKeyringMessage() {
-    return tr("Your keyring is locked, so Corvane can't read your API key. Unlock it (log in again or open your "
-              "keyring manager) and try again.");
+QCoro::Task<TriggerEngine::UnlockWait> TriggerEngine::unlockKeyring() {
+    const quint64 generation = m_generation;
+    // An earlier request whose prompt is still open (its session was cancelled) is waited for again.
+    if (!m_keyringUnlock || m_keyringUnlock->finished())
+        m_keyringUnlock.emplace(m_settings.unlockApiKey());
+    const bool waits = !m_keyringUnlock->finished();
+    m_busy = Busy::Unlocking;
+    // Awaited on a line of its own: GCC 12 may lay out the coroutine frame wrongly for a
+    // co_await inside an if condition, and the waiter is then resumed into a broken frame.
+    const std::optional<bool> answer = co_await m_keyringUnlock->wait();
+    if (!answer || generation != m_generation)
+        co_return UnlockWait{true, waits}; // ended: reset() has let the engine go already
+    m_busy = Busy::None;
+    co_return UnlockWait{false, waits};
+}
+
+QCoro::Task<bool> TriggerEngine::windowActiveAgain(quint64 windowId) {
+    const quint64 generation = m_generation;
+    constexpr qint64 kStepMs = 50, kLimitMs = 3000;
+    bool active = windowId == 0 || m_activeApp.isActiveWindow(windowId);
+    for (qint64 waitedMs = 0; !active && waitedMs < kLimitMs && generation == m_generation; waitedMs += kStepMs) {
+        co_await m_clock.sleep(kStepMs);
+        active = m_activeApp.isActiveWindow(windowId);
+    }
+    co_return active;
+}
+
+void TriggerEngine::failWithoutKey(stores::SettingsStore::KeyAccess access, const QString& original) {
+    using KeyAccess = stores::SettingsStore::KeyAccess;
+    if (access == KeyAccess::Locked)
+        fail(tr("Your keyring is locked, so Corvane can't read your API key. Unlock it (log in again or open your "
+                "keyring manager) and try again."),
+             std::nullopt, original, QStringLiteral("keyring_locked"));
+    else if (access == KeyAccess::Unavailable)
+        fail(tr("Your keyring is not available. Start the desktop's keyring (Secret Service) and try again."),
+             std::nullopt, original, QStringLiteral("keyring_unavailable"));
+    else
+        fail(tr("Corvane is free — add your own API key in Settings to keep going"), std::nullopt, original,
+             QStringLiteral("no_api_key"));
 }
 
 void TriggerEngine::startSession(const std::optional<platform::AppInfo>& app, bool terminal) {

@@ -149,7 +149,8 @@ TEST_F(FileSecretStoreTest, FailedWriteKeepsThePreviousSecret) {
     setrlimit(RLIMIT_FSIZE, &saved);
 
     EXPECT_FALSE(result.ok);
-    EXPECT_TRUE(result.error.contains(path)) << result.error.toStdString();
+    EXPECT_TRUE(result.error.contains(path) && result.error.contains(QStringLiteral("File too large")))
+        << result.error.toStdString();
     EXPECT_EQ(readAll(path), before);
     EXPECT_EQ(store.load(kService, QStringLiteral("apiKey.openai")), QStringLiteral("sk-old"));
     EXPECT_EQ(QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files), QStringList{QStringLiteral("secrets.json")})
@@ -226,6 +227,14 @@ TEST_F(FileSecretStoreTest, UnreadablePathFailsClearlyAndChangesNothing) {
     EXPECT_FALSE(result.ok);
     EXPECT_TRUE(result.error.contains(path)) << result.error.toStdString();
     EXPECT_TRUE(QFileInfo(path).isDir());
+
+    // A file where the folder belongs: the cause is named.
+    FileSecretStore blocked(path + QStringLiteral("/secrets.json"));
+    ASSERT_TRUE(QDir(path).rmdir(path));
+    QFile taken(path);
+    ASSERT_TRUE(taken.open(QIODevice::WriteOnly));
+    EXPECT_EQ(blocked.save(kService, QStringLiteral("deviceID"), QStringLiteral("ID")).error,
+              QStringLiteral("The folder %1 cannot be created (Not a directory).").arg(path));
 }
 
 TEST(FileSecretStorePath, FollowsXdgDataHome) {

@@ -28,6 +28,8 @@
 #include <qcoro/qcorotask.h>
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <csignal>
 #include <cstdio>
 #include <future>
 #include <sys/stat.h>
@@ -346,16 +348,30 @@ void restartKeyringDaemonLocked() {
 // does: the password and Enter, or Escape. False when no such window appeared.
 std::future<bool> answerUnlockPrompt(bool unlock) {
     return std::async(std::launch::async, [unlock] {
-        const auto run = [](const QStringList& args) {
+        const auto run = [](const QStringList& args, QByteArray* out = nullptr) {
             QProcess xdotool;
             xdotool.start(QStringLiteral("timeout"), QStringList{QStringLiteral("20"), QStringLiteral("xdotool")} + args);
             xdotool.waitForFinished(25'000);
+            if (out)
+                *out = xdotool.readAllStandardOutput();
             return xdotool.exitStatus() == QProcess::NormalExit && xdotool.exitCode() == 0;
         };
+        QByteArray found;
         if (!run({QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                  QStringLiteral("Unlock Login Keyring")}))
+                  QStringLiteral("Unlock Login Keyring")},
+                 &found))
             return false;
-        QThread::msleep(300); // the prompter takes the keyboard once it is mapped
+        // Typing goes where the keyboard focus is: wait until the prompter holds it.
+        const QList<QByteArray> prompt = found.trimmed().split('\n');
+        bool focused = false;
+        for (int i = 0; i < 1000 && !focused; ++i) {
+            QByteArray focus;
+            focused = run({QStringLiteral("getwindowfocus")}, &focus) && prompt.contains(focus.trimmed());
+            if (!focused)
+                QThread::msleep(20);
+        }
+        if (!focused)
+            return false;
         if (unlock)
             return run({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("10"), QStringLiteral("corvane-test-session")}) &&
                    run({QStringLiteral("key"), QStringLiteral("Return")});
@@ -399,6 +415,35 @@ TEST(KeyringPrompt, ARefusedUnlockLeavesTheKeyLockedRatherThanMissing) {
     EXPECT_FALSE(QCoro::waitFor(k.settings.unlockApiKey()));
     EXPECT_TRUE(answered.get());
     EXPECT_EQ(k.settings.apiKeyAccess(), KeyAccess::Locked);
+}
+
+// ---- a keyring daemon that goes away and does not come back (a bus that activates nothing) ----
+
+TEST(VanishedKeyring, ReadsAsUnavailableNotAsNoKeyAndTheStoreFollowsTheOwner) {
+    REQUIRE_SESSION("keyring");
+    KeyringSettings k;
+    ASSERT_TRUE(k.secrets.usesSecretService());
+    ASSERT_TRUE(k.settings.setApiKey(QStringLiteral("sk-stored"), QStringLiteral("openai")));
+    ASSERT_EQ(k.settings.apiKeyAccess(), KeyAccess::Present);
+    SecretServiceStore direct(3s);
+    const QString daemon = secretServiceOwner();
+    ASSERT_EQ(direct.owner(), daemon);
+
+    const QDBusReply<uint> pid = QDBusConnection::sessionBus().interface()->servicePid(daemon);
+    ASSERT_TRUE(pid.isValid());
+    ASSERT_EQ(::kill(pid_t(pid.value()), SIGTERM), 0);
+    for (int i = 0; i < 500 && !secretServiceOwner().isEmpty(); ++i)
+        QThread::msleep(10);
+    ASSERT_EQ(secretServiceOwner(), QString());
+
+    EXPECT_EQ(k.settings.apiKeyAccess(), KeyAccess::Unavailable) << "before the bus told of the change";
+    for (int i = 0; i < 500 && !direct.owner().isEmpty(); ++i) {
+        QCoreApplication::processEvents();
+        QThread::msleep(10);
+    }
+    EXPECT_EQ(direct.owner(), QString()) << "the bus's announcement reached the store";
+    EXPECT_EQ(k.settings.apiKeyAccess(), KeyAccess::Unavailable) << "after";
+    EXPECT_FALSE(k.secrets.usesSecretService());
 }
 
 // ---- an empty session bus: nothing provides org.freedesktop.secrets ----

@@ -59,19 +59,20 @@ bool CorvaneProcess::start(QString* why) {
         }
     }
     // The secrets file of a desktop without a keyring: owner-only, in an owner-only folder.
-    const QString secretsDir = path(QStringLiteral("data/corvane"));
-    QDir().mkpath(secretsDir);
-    QFile::setPermissions(secretsDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QFile secrets(secretsDir + QStringLiteral("/secrets.json"));
-    if (!secrets.open(QIODevice::WriteOnly | QIODevice::NewOnly, QFile::ReadOwner | QFile::WriteOwner) ||
-        secrets.write(QJsonDocument(QJsonObject{{QStringLiteral("com.corvane.app"),
-                                                 QJsonObject{{QStringLiteral("apiKey.openai"),
-                                                              QString::fromLatin1(apiKey)}}}})
-                          .toJson()) <= 0) {
-        *why = QStringLiteral("cannot write the secrets file");
-        return false;
+    if (!m_settings.keyInKeyring) {
+        const QString secretsDir = path(QStringLiteral("data/corvane"));
+        QDir().mkpath(secretsDir);
+        QFile::setPermissions(secretsDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QFile secrets(secretsDir + QStringLiteral("/secrets.json"));
+        if (!secrets.open(QIODevice::WriteOnly | QIODevice::NewOnly, QFile::ReadOwner | QFile::WriteOwner) ||
+            secrets.write(QJsonDocument(QJsonObject{{QStringLiteral("com.corvane.app"),
+                                                     QJsonObject{{QStringLiteral("apiKey.openai"),
+                                                                  QString::fromLatin1(apiKey)}}}})
+                              .toJson()) <= 0) {
+            *why = QStringLiteral("cannot write the secrets file");
+            return false;
+        }
     }
-    secrets.close();
 
     QProcessEnvironment env = desktopEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));

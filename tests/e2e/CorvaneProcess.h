@@ -35,6 +35,7 @@ public:
         bool altSpaceHotkey = false;     // stored by an earlier version; the window manager owns it
         QString binary = {};             // another build of corvane; "" for this one
         QStringList launcher = {};       // a command that runs the binary in its place (exec-ing it)
+        bool keyInKeyring = false;       // the key is in the session's keyring (put there beforehand), no secrets file
     };
     static constexpr const char* apiKey = "sk-e2e-test-key";
 

@@ -67,6 +67,8 @@ void collect(AtspiAccessible* node, QList<PanelProbe::Item>& out, int depth) {
     PanelProbe::Item item;
     item.kind = kindOf(role);
     item.name = take(atspi_accessible_get_name(node, &error), &error);
+    if (item.kind == PanelProbe::Item::Kind::Button)
+        item.node = std::shared_ptr<void>(g_object_ref(node), g_object_unref);
     if (Ref<AtspiText> text(atspi_accessible_get_text_iface(node)); text) {
         const gint count = atspi_text_get_character_count(text.get(), &error);
         g_clear_error(&error);
@@ -162,6 +164,19 @@ bool PanelProbe::click(const QString& buttonLabel) const {
     for (const Item& item : showing())
         if (item.kind == Item::Kind::Button && item.name == buttonLabel && !item.extents.isEmpty())
             return clickAt(item.extents.center().x(), item.extents.center().y());
+    return false;
+}
+
+bool PanelProbe::press(const QString& buttonLabel) const {
+    for (const Item& item : showing()) {
+        if (item.kind != Item::Kind::Button || item.name != buttonLabel || !item.node)
+            continue;
+        Ref<AtspiAction> action(atspi_accessible_get_action_iface(static_cast<AtspiAccessible*>(item.node.get())));
+        GError* error = nullptr;
+        const bool done = action && atspi_action_do_action(action.get(), 0, &error);
+        g_clear_error(&error);
+        return done;
+    }
     return false;
 }
 

@@ -6,6 +6,7 @@
 #include <QRect>
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <optional>
 
 namespace corvane::e2e {
@@ -18,6 +19,7 @@ public:
         QString name;  // a button's or label's text
         QString text;  // the content of a text box
         QRect extents; // screen coordinates
+        std::shared_ptr<void> node; // a button's accessible object, to press it through the bus
     };
 
     explicit PanelProbe(qint64 corvanePid);
@@ -34,6 +36,9 @@ public:
     bool shows(const QString& fragment) const;
     // Clicks the showing button with this label; false when there is none.
     bool click(const QString& buttonLabel) const;
+    // Presses it through the accessibility bus, as a screen reader does: it works while another
+    // window (a password prompt) holds the pointer and keyboard.
+    bool press(const QString& buttonLabel) const;
     // Clicks into the first text box that shows (the draft editor); false when there is none.
     bool clickTextBox() const;
     // A readable listing of what shows, for failure messages.

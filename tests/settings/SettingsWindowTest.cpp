@@ -135,13 +135,15 @@ TEST_F(SettingsTest, EachProviderKeepsItsOwnKeyAndAnEmptyFieldDeletesOnlyThatOne
 
     typeInto(key, QString());
     EXPECT_EQ(settings.apiKey(QStringLiteral("anthropic")), QStringLiteral("sk-ant-222"));
-    EXPECT_EQ(settings.apiKey(QStringLiteral("openai")), QStringLiteral("sk-old-single-key"));
+    EXPECT_EQ(settings.apiKey(QStringLiteral("openai")), QString()) << "a removed key does not come back";
     EXPECT_FALSE(secrets.has(QLatin1String(stores::KeychainHelper::service), QStringLiteral("apiKey.openai")));
 
     // A keyring that refuses the write is said so, not reported as saved.
     secrets.failSaves = true;
     typeInto(key, QStringLiteral("sk-openai-333"));
-    EXPECT_TRUE(noteOf(find<QLabel>("keyStorageNote")).contains(QLatin1String("could not be saved")));
+    EXPECT_EQ(noteOf(find<QLabel>("keyStorageNote")),
+              QStringLiteral("The key could not be saved. The secret store refused the write."))
+        << "the store's own cause";
     typeInto(key, QString());
     EXPECT_TRUE(noteOf(find<QLabel>("keyStorageNote")).contains(QLatin1String("could not be removed")))
         << "a refused removal is not reported as done";

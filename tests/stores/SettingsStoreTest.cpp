@@ -191,13 +191,18 @@ TEST_F(SettingsStoreTest, SavingAKeyRetiresOnlyLegacyCopiesOfTheSameKey) {
     EXPECT_EQ(s->apiKey(QStringLiteral("groq")), QStringLiteral("  sk-with-spaces \n"));
 }
 
-TEST_F(SettingsStoreTest, ClearingAKeyDeletesOnlyTheVendorItem) {
+// A cleared key stays cleared: the older items its lookup would fall back to go with it, and only those.
+TEST_F(SettingsStoreTest, ClearingAKeyDeletesTheOlderItemsItsLookupFallsBackTo) {
     auto s = start();
     putSecret(QStringLiteral("apiKey"), QStringLiteral("sk-legacy"));
+    putSecret(QStringLiteral("apiKey.OpenAI"), QStringLiteral("sk-old-name"));
+    putSecret(QStringLiteral("apiKey.DeepSeek"), QStringLiteral("sk-deepseek-old-name"));
     s->setApiKey(QStringLiteral("sk-new"), QStringLiteral("openai"));
-    s->setApiKey(QString(), QStringLiteral("openai"));
-    EXPECT_FALSE(hasSecret(QStringLiteral("apiKey.openai")));
-    EXPECT_EQ(s->apiKey(QStringLiteral("openai")), QStringLiteral("sk-legacy"));
+    EXPECT_TRUE(s->setApiKey(QString(), QStringLiteral("openai")));
+    EXPECT_EQ(s->apiKey(QStringLiteral("openai")), QString());
+    for (const char* gone : {"apiKey.openai", "apiKey.OpenAI", "apiKey"})
+        EXPECT_FALSE(hasSecret(QString::fromLatin1(gone))) << gone;
+    EXPECT_EQ(s->apiKey(QStringLiteral("deepseek")), QStringLiteral("sk-deepseek-old-name"));
 }
 
 TEST_F(SettingsStoreTest, AFailedKeySaveLosesNothing) {

@@ -3,12 +3,13 @@
 # Xvfb, a private D-Bus session bus, the AT-SPI accessibility bus (enabled), openbox, a tray host and
 # an unlocked gnome-keyring. Nothing of the caller's desktop is used or touched.
 #
-#   session.sh [--no-a11y] [--no-keyring] [--no-wm] [--no-tray] [--no-x] [--bare-bus] [--screen WxHxD]
-#              -- command args...
+#   session.sh [--no-a11y] [--no-keyring] [--no-wm] [--no-tray] [--no-x] [--bare-bus] [--keyring-once]
+#              [--screen WxHxD] -- command args...
 #
 # --no-x starts no X server (so no window manager or tray either): a keyring prompt then fails at
 # once instead of opening a window. --bare-bus gives a session bus that activates nothing, so only
-# what this script starts is on it (with --no-keyring, no Secret Service at all).
+# what this script starts is on it (with --no-keyring, no Secret Service at all). --keyring-once
+# gives a bus that activates everything but the keyring: a keyring daemon that ends stays away.
 #
 # The command sees DISPLAY, DBUS_SESSION_BUS_ADDRESS, XDG_RUNTIME_DIR, HOME, XDG_CONFIG_HOME,
 # XDG_DATA_HOME, XDG_STATE_HOME pointing into the session, and CORVANE_KEYRING_SESSION set to
@@ -16,7 +17,7 @@
 # status is the script's.
 set -uo pipefail
 
-a11y=1 keyring=1 wm=1 tray=1 x=1 bare_bus=0 screen=1280x800x24
+a11y=1 keyring=1 wm=1 tray=1 x=1 bare_bus=0 keyring_once=0 screen=1280x800x24
 while [ $# -gt 0 ]; do
   case "$1" in
     --no-a11y) a11y=0 ;;
@@ -25,6 +26,7 @@ while [ $# -gt 0 ]; do
     --no-tray) tray=0 ;;
     --no-x) x=0 wm=0 tray=0 ;;
     --bare-bus) bare_bus=1 ;;
+    --keyring-once) keyring_once=1 ;;
     --screen) screen="$2"; shift ;;
     --) shift; break ;;
     *) break ;;
@@ -88,7 +90,10 @@ fi
 
 # Private session bus.
 bus_args=(--session)
-if [ "$bare_bus" = 1 ]; then
+# A bus of our own config: services only from the folder given (none when "").
+own_bus() {
+  local services=""
+  [ -n "$1" ] && services="<servicedir>$1</servicedir>"
   cat >"$root/bus.conf" <<CONF
 <!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
@@ -96,6 +101,7 @@ if [ "$bare_bus" = 1 ]; then
   <type>session</type>
   <listen>unix:path=$XDG_RUNTIME_DIR/bus</listen>
   <auth>EXTERNAL</auth>
+  $services
   <policy context="default">
     <allow send_destination="*" eavesdrop="true"/>
     <allow eavesdrop="true"/>
@@ -104,7 +110,16 @@ if [ "$bare_bus" = 1 ]; then
 </busconfig>
 CONF
   bus_args=(--config-file="$root/bus.conf")
+}
+if [ "$keyring_once" = 1 ]; then
+  # The standard session services but the keyring's, in a folder of their own.
+  mkdir -p "$root/services"
+  for f in /usr/share/dbus-1/services/*.service; do
+    grep -q 'gnome-keyring-daemon' "$f" || ln -s "$f" "$root/services/"
+  done
+  own_bus "$root/services"
 fi
+[ "$bare_bus" = 1 ] && own_bus ""
 bus_out=$(dbus-daemon "${bus_args[@]}" --fork --print-address=1 --print-pid=1) || { echo "session: no dbus" >&2; exit 1; }
 export DBUS_SESSION_BUS_ADDRESS=$(echo "$bus_out" | sed -n 1p)
 pids+=("$(echo "$bus_out" | sed -n 2p)")

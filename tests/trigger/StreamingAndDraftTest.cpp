@@ -17,6 +17,18 @@ void startRun(EngineHarness& h, const QString& text = kSentence) {
     h.activity.changes.clear();
 }
 
+// An empty field, triggered; the key sits in a locked keyring whose prompt waits for the user,
+// and a description is submitted. Returns the field.
+std::shared_ptr<FakeField> submitDraftWithLockedKeyring(EngineHarness& h) {
+    auto& w = h.app(kEditor, QStringLiteral("Text Editor"));
+    auto f = h.field(w, QString());
+    h.trigger();
+    h.secrets.locked = true;
+    h.secrets.promptWaits = true;
+    h.engine.finishDraft(QStringLiteral("a polite note declining the invitation"));
+    return f;
+}
+
 } // namespace
 
 TEST(Streaming, TokensGrowThePanelAndTheEndShowsTheCleanedResult) {
@@ -212,6 +224,69 @@ TEST(Draft, RefusedDescriptionsReportTheProcessAction) {
         EXPECT_TRUE(h.usage.named(QStringLiteral("draft_submit")).empty());
         EXPECT_TRUE(h.model.requests.empty());
     }
+}
+
+// The key sits in a locked keyring and the desktop's unlock prompt stays open until the user
+// answers it: the draft waits for the answer.
+TEST(Draft, ALockedKeyringsPromptIsAnsweredOrDismissed) {
+    const QString locked = QStringLiteral("Your keyring is locked, so Corvane can't read your API key. Unlock it (log "
+                                          "in again or open your keyring manager) and try again.");
+    struct Case {
+        const char* name;
+        std::function<void(EngineHarness&)> whilePromptOpen;
+        bool unlock;
+        std::optional<QString> sent;  // the description that goes out
+        QString error;
+    };
+    const std::vector<Case> cases = {
+        {"answered, after a second submission", [](EngineHarness& h) {
+             h.engine.finishDraft(QStringLiteral("a warm note accepting the invitation"));
+         }, true, QStringLiteral("a warm note accepting the invitation"), {}},
+        {"dismissed or timed out", [](EngineHarness&) {}, false, std::nullopt, locked},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EngineHarness h;
+        submitDraftWithLockedKeyring(h);
+        ASSERT_EQ(h.secrets.openPrompts(), 1);
+        EXPECT_TRUE(h.engine.isAwaitingInstruction());
+        c.whilePromptOpen(h);
+        h.secrets.answerPrompt(c.unlock);
+        h.clock.runAll();
+
+        EXPECT_EQ(h.secrets.unlockRequests, 1);
+        if (c.sent) {
+            EXPECT_EQ(h.engine.state().kind, Kind::Optimizing);
+            ASSERT_EQ(h.model.requests.size(), 1u);
+            EXPECT_TRUE(h.model.requests[0].prompt.contains(QStringLiteral("[Input text]\n") + *c.sent + QLatin1Char('\n')));
+        } else {
+            EXPECT_TRUE(h.model.requests.empty());
+            EXPECT_EQ(h.engine.state(), trigger::TriggerState::error(c.error));
+        }
+    }
+}
+
+// Cancelled while the prompt is open, the draft lets the engine go at once; the next trigger waits
+// for that same prompt rather than opening a second one, and reads the field once it is answered.
+TEST(Draft, ACancelDuringTheKeyringPromptLeavesTheNextTriggerWorking) {
+    EngineHarness h;
+    auto f = submitDraftWithLockedKeyring(h);
+
+    h.engine.cancel();
+    EXPECT_TRUE(h.engine.isIdle());
+    f->text = kSentence;
+    h.trigger();
+    EXPECT_EQ(h.secrets.openPrompts(), 1) << "no second prompt";
+    h.trigger();
+    EXPECT_EQ(h.diag().last(), QStringLiteral("trigger IGNORED: engine busy (waiting for the keyring)"));
+
+    f->text = kSentence + QStringLiteral(" and more");  // typed while the prompt was open
+    h.secrets.answerPrompt(true);
+    h.clock.runAll();
+    EXPECT_EQ(h.secrets.unlockRequests, 1);
+    EXPECT_EQ(h.engine.state().kind, Kind::Optimizing);
+    ASSERT_EQ(h.model.requests.size(), 1u);
+    EXPECT_TRUE(h.model.requests[0].prompt.contains(kSentence + QStringLiteral(" and more\n")));
 }
 
 TEST(Draft, ZeroMinimumSendsAnEmptyDescription) {

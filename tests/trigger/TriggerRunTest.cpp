@@ -170,6 +170,8 @@ TEST(TriggerRun, Refusals) {
     const QString noKey = QStringLiteral("Corvane is free — add your own API key in Settings to keep going");
     const QString locked = QStringLiteral("Your keyring is locked, so Corvane can't read your API key. Unlock it (log "
                                           "in again or open your keyring manager) and try again.");
+    const QString unavailable =
+        QStringLiteral("Your keyring is not available. Start the desktop's keyring (Secret Service) and try again.");
     struct Case {
         const char* name;
         std::function<void(EngineHarness&, FakeWindow&, FakeField&)> script;
@@ -218,6 +220,9 @@ TEST(TriggerRun, Refusals) {
         {"key in a locked keyring that the user does not unlock",
          [](EngineHarness& h, FakeWindow&, FakeField&) { h.secrets.locked = true; },
          locked, locked, kSentence, QStringLiteral("keyring_locked")},
+        {"a keyring that vanished",
+         [](EngineHarness& h, FakeWindow&, FakeField&) { h.secrets.unreachable = true; },
+         unavailable, unavailable, kSentence, QStringLiteral("keyring_unavailable")},
                 {"short text without a key is too short first",
          [](EngineHarness& h, FakeWindow&, FakeField& f) {
              h.settings.setApiKey(QString(), h.settings.apiVendorID());
@@ -254,18 +259,52 @@ TEST(TriggerRun, Refusals) {
     }
 }
 
+// The user unlocks the keyring when the desktop asks: at once, or through a prompt window that
+// takes the focus while the user may go on typing in the field.
 TEST(TriggerRun, AKeyInALockedKeyringIsUsedOnceTheUserUnlocksIt) {
-    EngineHarness h;
-    auto& w = h.app(kEditor, QStringLiteral("Text Editor"));
-    h.field(w, kSentence);
-    h.secrets.locked = true;
-    h.secrets.unlockGranted = true;
+    struct Case {
+        const char* name;
+        bool promptWaits;
+        bool focusReturns;
+        std::optional<QString> sent;
+    };
+    const QString typed = kSentence + QStringLiteral(" and more");
+    const std::vector<Case> cases = {
+        {"unlocked without a prompt", false, true, kSentence},
+        {"the prompt answered, the field read again", true, true, typed},
+        {"the prompt answered, the user now in another window", true, false, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EngineHarness h;
+        auto& w = h.app(kEditor, QStringLiteral("Text Editor"));
+        auto f = h.field(w, kSentence);
+        h.secrets.locked = true;
+        h.secrets.unlockGranted = true;
+        h.secrets.promptWaits = c.promptWaits;
 
-    h.trigger();
+        h.trigger();
+        if (c.promptWaits) {
+            h.app(QStringLiteral("gcr-prompter"), QStringLiteral("Unlock Keyring"), 9);
+            f->text = typed;
+            h.secrets.answerPrompt(true);
+            h.clock.advance(30);  // the prompt window goes; the focus goes back, or elsewhere
+            h.desktop.closeWindow(9);
+            h.desktop.activate(c.focusReturns ? 7 : 0);
+            h.clock.runAll();
+        }
 
-    EXPECT_EQ(h.secrets.unlockRequests, 1);
-    EXPECT_EQ(h.engine.state().kind, trigger::TriggerState::Kind::Optimizing);
-    EXPECT_EQ(h.model.requests.size(), 1u);
+        EXPECT_EQ(h.secrets.unlockRequests, 1);
+        if (c.sent) {
+            EXPECT_EQ(h.engine.state().kind, trigger::TriggerState::Kind::Optimizing);
+            ASSERT_EQ(h.model.requests.size(), 1u);
+            EXPECT_TRUE(h.model.requests[0].prompt.contains(QStringLiteral("[Input text]\n") + *c.sent + QLatin1Char('\n')));
+        } else {
+            EXPECT_TRUE(h.model.requests.empty());
+            EXPECT_EQ(h.lastRecord().detail, QStringLiteral("the window of app=org.gnome.TextEditor did not get the "
+                                                            "focus back after the keyring prompt"));
+        }
+    }
 }
 
 TEST(TriggerRun, InputOfExactlyTheMinimumPasses) {

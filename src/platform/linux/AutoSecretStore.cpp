@@ -8,6 +8,7 @@ AutoSecretStore::AutoSecretStore(Notice notice, std::chrono::milliseconds timeou
     m_owner = m_service->owner();
     if (availability.available) {
         m_useService = true;
+        m_seenKeyring = true;
         settleRemovals();
         return;
     }
@@ -48,6 +49,7 @@ bool AutoSecretStore::keyringUsableNow() {
     }
     if (!m_useService) {
         m_useService = true;
+        m_seenKeyring = true;
         m_reason.clear();
         if (m_notice)
             m_notice(QStringLiteral("Keychain: the Secret Service's default keyring is unlocked now; using it"));
@@ -83,15 +85,20 @@ SecretLookup AutoSecretStore::lookup(const QString& service, const QString& acco
     }
     if (keyringUsableNow())
         return m_service->lookup(service, account);
-    bool answered = false;
+    bool answered = false, expected = false;
     {
         std::lock_guard lock(m_stateMutex);
         answered = m_lookAgain;
+        // A keyring used before, or one that owns the service's name but does not answer, may hold
+        // the item: the file's silence does not mean it is missing.
+        expected = m_seenKeyring || !m_owner.isEmpty();
     }
     // The keyring answers but is locked: an item there is stored, only unreadable for now.
-    if (answered)
-        return {std::nullopt, m_service->lookup(service, account).locked};
-    return {};
+    if (answered) {
+        const SecretLookup inKeyring = m_service->lookup(service, account);
+        return {std::nullopt, inKeyring.locked, inKeyring.unavailable};
+    }
+    return {std::nullopt, false, expected};
 }
 
 SecretResult AutoSecretStore::save(const QString& service, const QString& account, const QString& secret) {
@@ -119,7 +126,10 @@ SecretResult AutoSecretStore::remove(const QString& service, const QString& acco
 QCoro::Task<bool> AutoSecretStore::unlock(const QString& service, const QString& account) {
     // Copied before the first wait: the caller's strings need not outlive it.
     const QString itemService = service, itemAccount = account;
-    if (co_await m_service->unlock(itemService, itemAccount))
+    // Awaited on a line of its own, as every await here: GCC 12 may lay out the frame of a coroutine
+    // wrongly for an await inside an if condition.
+    const bool unlocked = co_await m_service->unlock(itemService, itemAccount);
+    if (unlocked)
         keyringUsableNow();
     co_return !lookup(itemService, itemAccount).locked;
 }

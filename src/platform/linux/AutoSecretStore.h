@@ -17,6 +17,8 @@ namespace corvane::platform::linux_ {
 // was locked) are newer than the keyring's copy: they are read first and stay until they are saved
 // again or removed. A removal the keyring cannot carry out now is marked in the file, so the
 // keyring's copy reads as gone, across restarts, until the unlocked keyring has deleted it too.
+// An item the file does not hold, while a keyring that was used (or owns the service's name) does
+// not answer, reads as unavailable rather than missing.
 class AutoSecretStore final : public SecretStore, public SecretStoreLocation {
 public:
     using Notice = FileSecretStore::Notice;
@@ -47,6 +49,7 @@ private:
     std::atomic<bool> m_useService{false};
     mutable std::mutex m_stateMutex;
     bool m_lookAgain = false; // the service answered at the last look, with its keyring locked
+    bool m_seenKeyring = false; // the keyring was usable at some point: its secrets may be there
     QString m_owner;          // the bus name that provided the service at the last look
     QString m_reason;
 };

@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QSaveFile>
+#include <cerrno>
+#include <cstring>
 
 namespace corvane::platform::linux_ {
 
@@ -207,8 +209,12 @@ SecretResult FileSecretStore::setAside(const Snapshot& snapshot) {
 
 SecretResult FileSecretStore::write(const QJsonObject& root) {
     const QString folder = QFileInfo(m_path).absolutePath();
-    if (!privatefiles::ensureFolder(folder) && !QFileInfo(folder).isDir())
-        return failure(QStringLiteral("The folder %1 cannot be created.").arg(folder));
+    if (!privatefiles::ensureFolder(folder)) {
+        const int cause = errno;
+        if (!QFileInfo(folder).isDir())
+            return failure(QStringLiteral("The folder %1 cannot be created (%2).")
+                               .arg(folder, QString::fromLocal8Bit(std::strerror(cause))));
+    }
     // Create the file owner-only first: a new file written by QSaveFile would get the umask's
     // rights, while an existing one lends its rights to the replacement from the first byte.
     if (!QFileInfo::exists(m_path)) {
@@ -225,9 +231,15 @@ SecretResult FileSecretStore::write(const QJsonObject& root) {
         return failure(QStringLiteral("The secrets file %1 cannot be written (%2).").arg(m_path, out.errorString()));
     out.setPermissions(kOwnerOnly);
     const QByteArray bytes = QJsonDocument(root).toJson(QJsonDocument::Indented);
-    if (out.write(bytes) != bytes.size() || out.error() != QFileDevice::NoError) {
+    errno = 0;
+    const qint64 written = out.write(bytes);
+    const int writeErrno = errno;
+    if (written != bytes.size() || out.error() != QFileDevice::NoError) {
+        // The system's own cause (a full disk, a size limit): a short write leaves the file's error
+        // unset, and cancelling puts a text of its own there.
+        const QString cause = writeErrno != 0 ? QString::fromLocal8Bit(std::strerror(writeErrno)) : out.errorString();
         out.cancelWriting();
-        return failure(QStringLiteral("The secrets file %1 cannot be written (%2).").arg(m_path, out.errorString()));
+        return failure(QStringLiteral("The secrets file %1 cannot be written (%2).").arg(m_path, cause));
     }
     if (!out.commit())
         return failure(QStringLiteral("The secrets file %1 cannot be written (%2).").arg(m_path, out.errorString()));

@@ -1,12 +1,12 @@
 #include "platform/linux/SecretServiceStore.h"
 
 #include <QAtomicInteger>
+#include <QCoreApplication>
 #include <QByteArray>
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusMetaType>
-#include <QDBusConnectionInterface>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusReply>
@@ -31,6 +31,8 @@ const QString kItemInterface = QStringLiteral("org.freedesktop.Secret.Item");
 const QString kSessionInterface = QStringLiteral("org.freedesktop.Secret.Session");
 const QString kPromptInterface = QStringLiteral("org.freedesktop.Secret.Prompt");
 const QString kNoObject = QStringLiteral("/"); // "no prompt needed" and "no such alias"
+const QString kBus = QStringLiteral("org.freedesktop.DBus");
+const QString kBusPath = QStringLiteral("/org/freedesktop/DBus");
 
 // The attributes of our items. "xdg:schema" names the schema, as every keyring client writes it, so
 // the items of earlier versions are found and another application's look-alikes are not.
@@ -274,6 +276,10 @@ SecretServiceStore::SecretServiceStore(std::chrono::milliseconds timeout)
       m_connectionName(QStringLiteral("corvane-secrets-%1").arg(connectionCount.fetchAndAddRelaxed(1))) {
     static const QMetaType registered = qDBusRegisterMetaType<StringMap>();
     Q_UNUSED(registered);
+    // The bus's news of the owner arrives through the main thread's event loop, wherever the store
+    // was first needed.
+    if (const QCoreApplication* app = QCoreApplication::instance())
+        moveToThread(app->thread());
 }
 
 SecretServiceStore::~SecretServiceStore() {
@@ -297,6 +303,13 @@ QDBusConnection SecretServiceStore::bus() {
         m_connected = false;
         return failed;
     }
+    // A new connection knows nothing of the owner yet; from now on the bus tells of every change.
+    {
+        std::lock_guard lock(m_ownerMutex);
+        m_owner.reset();
+    }
+    fresh.connect(kBus, kBusPath, kBus, QStringLiteral("NameOwnerChanged"), QStringList{kBusName}, QString(), this,
+                  SLOT(ownerChanged(QString, QString, QString)));
     return fresh;
 }
 
@@ -315,31 +328,57 @@ std::optional<QString> SecretServiceStore::load(const QString& service, const QS
 }
 
 QString SecretServiceStore::owner() {
+    {
+        std::lock_guard lock(m_ownerMutex);
+        if (m_owner)
+            return *m_owner;
+    }
     std::lock_guard lock(m_mutex);
     const QDBusConnection connection = bus();
-    if (!connection.isConnected() || !connection.interface())
+    if (!connection.isConnected())
         return {};
-    // Asking for the owner never starts a daemon, unlike a call to the service itself.
-    const QDBusReply<QString> reply = connection.interface()->serviceOwner(kBusName);
-    return reply.isValid() ? reply.value() : QString();
+    // Asking the bus for the owner never starts a daemon, unlike a call to the service itself. The
+    // answer holds until the bus says the name changed hands (watched since the connection opened).
+    QDBusMessage ask = QDBusMessage::createMethodCall(kBus, kBusPath, kBus, QStringLiteral("GetNameOwner"));
+    ask << kBusName;
+    const QDBusMessage reply = connection.call(ask, QDBus::Block, int(m_timeout.count()));
+    if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
+        std::lock_guard ownerLock(m_ownerMutex);
+        m_owner = reply.arguments().constFirst().toString();
+        return *m_owner;
+    }
+    if (reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner")) {
+        std::lock_guard ownerLock(m_ownerMutex);
+        m_owner = QString();
+    }
+    return {}; // a bus that did not answer is asked again next time
+}
+
+void SecretServiceStore::ownerChanged(const QString& name, const QString&, const QString& newOwner) {
+    if (name != kBusName)
+        return;
+    std::lock_guard lock(m_ownerMutex);
+    m_owner = newOwner;
 }
 
 SecretLookup SecretServiceStore::lookup(const QString& service, const QString& account) {
     std::lock_guard lock(m_mutex);
     Conversation talk(bus(), m_timeout);
+    // A conversation that broke off says nothing about the item: it reads as unavailable, not missing.
+    const SecretLookup unanswered{std::nullopt, false, true};
     // Items in a locked keyring are not unlocked from here (that would prompt): they read as locked.
     const std::optional<Found> found = search(talk, service, account);
     if (!found)
-        return {};
+        return unanswered;
     if (found->unlocked.isEmpty())
         return {std::nullopt, !found->locked.isEmpty()};
     const std::optional<QDBusObjectPath> session = talk.session();
     if (!session)
-        return {};
+        return unanswered;
     const auto reply = talk.call(kServicePath, kServiceInterface, QStringLiteral("GetSecrets"),
                                  {QVariant::fromValue(found->unlocked), QVariant::fromValue(*session)});
     if (!reply)
-        return {};
+        return unanswered;
     const QMap<QString, QByteArray> secrets = secretsIn(reply->at(0));
     for (const QDBusObjectPath& item : found->unlocked) {
         const auto it = secrets.constFind(item.path());

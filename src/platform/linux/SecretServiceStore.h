@@ -1,7 +1,9 @@
 #pragma once
 #include "platform/SecretStore.h"
+#include <QObject>
 #include <chrono>
 #include <mutex>
+#include <optional>
 
 class QDBusConnection;
 
@@ -12,7 +14,9 @@ namespace corvane::platform::linux_ {
 // "service" and "account", stored in the default collection. Each store has its own bus connection,
 // opened on first use. Every call is bounded by the timeout. Only unlock() ever shows a password
 // prompt; otherwise a locked keyring's items read as locked (load: as missing) and writes are refused.
-class SecretServiceStore final : public SecretStore {
+// It hears of a new owner of the service's name through the main thread's event loop.
+class SecretServiceStore final : public QObject, public SecretStore {
+    Q_OBJECT
 public:
     static constexpr const char* schemaName = "com.corvane.app.Password";
 
@@ -39,10 +43,14 @@ public:
 
     std::chrono::milliseconds timeout() const { return m_timeout; }
     // The unique bus name that provides the Secret Service now, or "" when none does. A new name
-    // means the keyring daemon was restarted.
+    // means the keyring daemon was restarted. Asked once (bounded by the timeout), then kept until
+    // the bus announces a change.
     QString owner();
 
     static constexpr std::chrono::minutes promptWait{3};
+
+private Q_SLOTS:
+    void ownerChanged(const QString& name, const QString& oldOwner, const QString& newOwner);
 
 private:
     QDBusConnection bus(); // under m_mutex
@@ -51,6 +59,8 @@ private:
     const QString m_connectionName;
     bool m_connected = false; // m_connectionName names a connection made by this store
     std::mutex m_mutex; // one keyring conversation at a time
+    std::mutex m_ownerMutex;
+    std::optional<QString> m_owner; // as last heard from the bus; nothing: ask
 };
 
 } // namespace corvane::platform::linux_
