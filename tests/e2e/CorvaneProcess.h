@@ -33,6 +33,7 @@ public:
         bool ctrlAltSpaceHotkey = false; // stored as the user's, as it is by default
         bool altSpaceHotkey = false;     // stored by an earlier version; the window manager owns it
         QString binary = {};             // another build of corvane; "" for this one
+        QByteArray configFile = {};      // corvane.conf as found at start, instead of the settings above
     };
     static constexpr const char* apiKey = "sk-e2e-test-key";
 
