@@ -120,7 +120,9 @@ TEST_F(ConfigFolder, ADamagedSettingsFileIsKeptAsideAndToldOnce) {
     const QString title = QStringLiteral("Settings file damaged");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        corvane = std::make_unique<CorvaneProcess>(CorvaneProcess::Settings{.configFile = c.content});
+        CorvaneProcess::Settings settings;
+        settings.configFile = c.content;
+        corvane = std::make_unique<CorvaneProcess>(settings);
         const QString folder = corvane->configFolder();
         const QString file = folder + QStringLiteral("/corvane.conf");
         ASSERT_TRUE(QDir().mkpath(folder));
