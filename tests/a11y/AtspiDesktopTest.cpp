@@ -173,7 +173,7 @@ TEST_P(FieldTest, WritesThroughAccessibilityAndReadsItBack) {
 
     // The application's own value changed, not only what it shows on the bus.
     if (field().appText) {
-        EXPECT_TRUE(waitUntil([&] { return field().appText(*app, dir) == written; }, 5000))
+        EXPECT_TRUE(waitUntil([&] { return field().appText(*app, dir) == written; }))
             << field().name << ": app holds " << field().appText(*app, dir).toStdString();
     }
 }
