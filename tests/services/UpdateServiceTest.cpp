@@ -335,6 +335,17 @@ TEST(UpdateStaging, CleanupRemovesOnlyLeftoversBesideTheInstall) {
     EXPECT_EQ(snapshotTree(tmp.filePath(QStringLiteral("documents"))), documents);
     EXPECT_TRUE(QFileInfo::exists(tmp.filePath(QStringLiteral("app/bin"))));
 
+    // A file system mounted where a leftover would be is left whole.
+    const QString mounted = tmp.filePath(QStringLiteral("app.cv-old"));
+    QDir().mkpath(mounted);
+    if (::geteuid() == 0 && QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
+                                                                         QStringLiteral("tmpfs"), mounted}) == 0) {
+        const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), mounted}); });
+        writeFile(mounted + QStringLiteral("/theirs.txt"), "keep me", 0644);
+        services::UpdateService(prefs, clock, QStringLiteral("1.0"), config).cleanupStaleStaging();
+        EXPECT_TRUE(QFileInfo::exists(mounted + QStringLiteral("/theirs.txt")));
+    }
+
     // Only a marked install in a folder the user can change updates itself.
     QDir().mkpath(tmp.filePath(QStringLiteral("unmarked/bin")));
     QFile(tmp.filePath(QStringLiteral("app/.corvane-install"))).open(QIODevice::WriteOnly);
