@@ -147,13 +147,26 @@ protected:
     const QString userClip = QStringLiteral("what the user copied before");
 
     // Replaces the field's whole text the way a user would, and waits until the application has
-    // taken every key (a browser handles them in another process; a busy machine may take long).
-    bool setField(const QString& text, int patienceMs = kPatienceMs) {
-        if (!pressKeys({QStringLiteral("ctrl+a"), QStringLiteral("BackSpace")}))
+    // taken every key and shows the text on the accessibility bus, where Corvane reads it (a
+    // browser handles keys in another process and tells its bus later; a loaded machine may take
+    // long). An empty field is reached through one character, so that there is something to see land.
+    bool setField(const QString& text, int patienceMs = 60000) {
+        const QString typed = text.isEmpty() ? QStringLiteral("x") : text;
+        if (!pressKeys({QStringLiteral("ctrl+a"), QStringLiteral("BackSpace")}) ||
+            !xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("15"), typed}) ||
+            !waitUntil([&] { return fieldText() == typed; }, patienceMs))
             return false;
-        return text.isEmpty() ||
-               (xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("15"), text}) &&
-                waitUntil([&] { return fieldText() == text; }, patienceMs));
+        if (!text.isEmpty() && !GetParam().pastes)
+            return true;
+        if (text.isEmpty() && !pressKeys({QStringLiteral("BackSpace")}))
+            return false;
+        // In-process toolkits answer the bus after the keys before; a browser is waited for.
+        return !GetParam().pastes || waitUntil([&] {
+            bool typedShows = false;
+            for (const PanelProbe::Item& item : PanelProbe(activeWindowPid()).showing())
+                typedShows = typedShows || item.text == typed;
+            return typedShows != text.isEmpty();
+        }, patienceMs);
     }
     // The field's text as the application copies it (select all, copy), then the user's clipboard back.
     QString fieldText() {
