@@ -227,7 +227,7 @@ TEST(AtspiFocusSearch, FindsFieldsNoEventNamed) {
             element = a11y.searchFocusedElement();
             return element && a11y.processId(element) == front->pid &&
                    c.roles.contains(a11y.role(element).value_or(QString()));
-        }, 30000);
+        }, 60000);
         ASSERT_TRUE(element) << "no focused element";
         EXPECT_TRUE(c.roles.contains(a11y.role(element).value_or(QString()))) << a11y.role(element).value_or(QString()).toStdString();
         EXPECT_TRUE(a11y.states(element).contains(QStringLiteral("editable")));

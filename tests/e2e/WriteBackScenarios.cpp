@@ -225,7 +225,7 @@ TEST_P(DesktopAppScenario, HotkeyTripleSpaceCancelAndDraftInOneWindow) {
     settings.apiTimeoutSeconds = 600; // only the cancel ends the stalled answer
     startCorvane(settings);
     auto window = app.start(scratch(QStringLiteral("app")));
-    ASSERT_TRUE(waitUntil([&] { return activeWindowTitle().contains(app.title); }, 60000))
+    ASSERT_TRUE(waitUntil([&] { return activeWindowTitle().contains(app.title); }, 120000))
         << app.name << " did not come up; active: " << activeWindowTitle().toStdString();
     // Ready when what is typed lands in the field.
     ASSERT_TRUE(waitUntil([&] { return setField(QStringLiteral("Ready"), 10000); }, 60000)) << app.name << " takes no text";
