@@ -4,8 +4,8 @@
 
 namespace corvane::app {
 
-SaveNotice::SaveNotice(std::function<QSystemTrayIcon*()> tray, QObject* parent)
-    : QObject(parent), m_tray(std::move(tray)) {}
+SaveNotice::SaveNotice(std::function<QSystemTrayIcon*()> tray, QString name, QObject* parent)
+    : QObject(parent), m_tray(std::move(tray)), m_name(std::move(name)) {}
 
 SaveNotice::~SaveNotice() { delete m_window.data(); }
 
@@ -15,7 +15,7 @@ void SaveNotice::tell(const QString& title, const QString& message) {
         return;
     }
     withdraw();
-    QWidget* window = quietNotice(QStringLiteral("saveNotice"), title, message);
+    QWidget* window = quietNotice(m_name, title, message);
     m_window = window;
     window->show();
 }

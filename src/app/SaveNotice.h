@@ -1,9 +1,10 @@
 #pragma once
-// Tells the user that settings and the activity log are not being saved: a tray message where a
-// tray shows Corvane's icon, else a small window that never takes the keyboard focus. When saving
-// works again the window goes away.
+// Tells the user about the storage of settings and the activity log (they are not being saved, the
+// file was found damaged): a tray message where a tray shows Corvane's icon, else a small window
+// that never takes the keyboard focus. When saving works again the window goes away.
 #include <QObject>
 #include <QPointer>
+#include <QString>
 #include <functional>
 
 class QSystemTrayIcon;
@@ -14,8 +15,9 @@ namespace corvane::app {
 class SaveNotice final : public QObject {
     Q_OBJECT
 public:
-    // tray: the tray icon when a tray shows it now, else null.
-    explicit SaveNotice(std::function<QSystemTrayIcon*()> tray, QObject* parent = nullptr);
+    // tray: the tray icon when a tray shows it now, else null. name: the window's object name.
+    explicit SaveNotice(std::function<QSystemTrayIcon*()> tray, QString name = QStringLiteral("saveNotice"),
+                        QObject* parent = nullptr);
     ~SaveNotice() override;
 
     void tell(const QString& title, const QString& message);
@@ -25,6 +27,7 @@ public:
 
 private:
     std::function<QSystemTrayIcon*()> m_tray;
+    QString m_name;
     QPointer<QWidget> m_window;
 };
 

@@ -251,11 +251,16 @@ int main(int argc, char** argv) {
 
     delegate.applicationDidFinishLaunching();
 
-    // Preferences that cannot be saved: told once per episode, through the tray when it shows.
-    app::SaveNotice saveNotice([&delegate]() -> QSystemTrayIcon* {
+    // Preferences that cannot be saved: told once per episode, through the tray when it shows. A
+    // settings file found damaged: told once.
+    const auto shownTray = [&delegate]() -> QSystemTrayIcon* {
         QSystemTrayIcon* tray = delegate.statusItem();
         return tray && tray->isVisible() && delegate.trayHostAtStart() ? tray : nullptr;
-    });
+    };
+    app::SaveNotice saveNotice(shownTray);
+    app::SaveNotice damagedNotice(shownTray, QStringLiteral("damagedSettingsNotice"));
+    if (const auto damaged = preferences.damagedFile())
+        damagedNotice.tell(stores::StorageWatch::damagedTitle(), stores::StorageWatch::damagedMessage(*damaged));
     QObject::connect(&storageWatch, &stores::StorageWatch::saveFailed, &saveNotice, &app::SaveNotice::tell);
     QObject::connect(&storageWatch, &stores::StorageWatch::saveRecovered, &saveNotice, &app::SaveNotice::withdraw);
     if (const auto failure = storageWatch.failure())

@@ -18,6 +18,16 @@ struct SaveFailure {
     bool operator==(const SaveFailure&) const = default;
 };
 
+// The file of stored preferences as found at start, when it could not be read as such: why, and
+// the copy of its bytes kept beside it ("" while none could be made; nothing is written over the
+// file until one is).
+struct DamagedFile {
+    QString path;
+    QString reason;
+    QString keptAs;
+    bool operator==(const DamagedFile&) const = default;
+};
+
 class Preferences {
 public:
     virtual ~Preferences() = default;
@@ -39,6 +49,8 @@ public:
         Q_UNUSED(key);
         return false;
     }
+    // The file found damaged at start; nothing when it was whole (or there is no file).
+    virtual std::optional<DamagedFile> damagedFile() const { return std::nullopt; }
     // Called after every push that had writes to store, whatever came of it (one observer).
     void setPushObserver(std::function<void()> observer) { m_pushObserver = std::move(observer); }
 

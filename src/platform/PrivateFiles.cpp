@@ -1,9 +1,11 @@
 #include "platform/PrivateFiles.h"
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -72,6 +74,37 @@ bool ensureFile(const QString& path) {
     const bool ok = narrowFile(fd);
     ::close(fd);
     return ok;
+}
+
+QString keepCopyBeside(const QString& path, const QString& label, const QByteArray& bytes, QString* error) {
+    const QString base = path + QLatin1Char('.') + label + QLatin1Char('-') +
+                         QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-ddTHHmmss"));
+    for (int n = 1; n <= 100; ++n) {
+        const QString copy = n == 1 ? base : base + QLatin1Char('-') + QString::number(n);
+        const int fd = ::open(native(copy).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kFileMode);
+        if (fd < 0 && errno == EEXIST)
+            continue;
+        int failure = fd < 0 ? errno : 0;
+        for (qsizetype done = 0; !failure && done < bytes.size();) {
+            const ssize_t w = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+            if (w < 0 && errno != EINTR)
+                failure = errno;
+            else if (w > 0)
+                done += w;
+        }
+        if (fd >= 0 && ::fsync(fd) != 0 && !failure)
+            failure = errno;
+        if (fd >= 0 && ::close(fd) != 0 && !failure)
+            failure = errno;
+        if (!failure)
+            return copy;
+        if (fd >= 0)
+            ::unlink(native(copy).constData());
+        *error = QString::fromLocal8Bit(std::strerror(failure));
+        return {};
+    }
+    *error = QString::fromLocal8Bit(std::strerror(EEXIST));
+    return {};
 }
 
 } // namespace corvane::platform::privatefiles

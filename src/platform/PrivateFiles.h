@@ -18,5 +18,9 @@ bool narrowFile(int fd);
 // Makes sure path's folder is private and the file exists with mode 0600 (an empty file is made
 // when missing, an existing one is narrowed).
 bool ensureFile(const QString& path);
+// Writes bytes to a new owner-only file beside path, named path + "." + label + "-" + the UTC time
+// as 2026-12-07T221500 (with "-2", "-3"... when that name is taken), and returns its path; "" when
+// no copy could be made, with the system's reason in error.
+QString keepCopyBeside(const QString& path, const QString& label, const QByteArray& bytes, QString* error);
 
 } // namespace corvane::platform::privatefiles

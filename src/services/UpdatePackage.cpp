@@ -13,6 +13,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <ftw.h>
 #include <csignal>
 #include <cstring>
 #include <spawn.h>
@@ -275,6 +276,13 @@ QString extract(const QString& archivePath, const QString& target, qint64 maxUnp
     return {};
 }
 
+// No entry of an install grants more than 0755: nobody but its owner may change the program.
+int narrowEntry(const char* path, const struct stat* st, int type, FTW*) {
+    if (type == FTW_SL || (st->st_mode & 07777 & ~mode_t(0755)) == 0)
+        return 0;
+    return ::chmod(path, st->st_mode & 0755);
+}
+
 // What a removal could not remove: the first entry and why.
 struct Removal {
     QByteArray failed;
@@ -290,8 +298,8 @@ struct Removal {
 };
 
 // Removes the entry name of the folder open at parent as what it is: a link or a file alone, a
-// folder after its entries. Stays on the file system *device (the entry's own when null).
-bool removeEntry(int parent, const char* name, const QByteArray& shown, const dev_t* device, Removal& r) {
+// folder after its entries. Stays on the file system device.
+bool removeEntry(int parent, const char* name, const QByteArray& shown, dev_t device, Removal& r) {
     struct stat st;
     if (::fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return errno == ENOENT || r.fail(shown, errno);
@@ -302,7 +310,7 @@ bool removeEntry(int parent, const char* name, const QByteArray& shown, const de
             return r.fail(shown, errno);
         return true;
     }
-    if (device && st.st_dev != *device)
+    if (st.st_dev != device)
         return r.fail(shown, tr("another file system is mounted there"));
     // A read-only folder of ours is made writable first, or its entries could not go.
     int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -325,7 +333,7 @@ bool removeEntry(int parent, const char* name, const QByteArray& shown, const de
     }
     bool ok = true;
     for (const QByteArray& entry : names)
-        ok = removeEntry(::dirfd(dir), entry.constData(), shown + '/' + entry, &st.st_dev, r) && ok;
+        ok = removeEntry(::dirfd(dir), entry.constData(), shown + '/' + entry, st.st_dev, r) && ok;
     ::closedir(dir);
     if (ok && ::unlinkat(parent, name, AT_REMOVEDIR) != 0 && errno != ENOENT)
         return r.fail(shown, errno);
@@ -404,11 +412,16 @@ QString sha256OfFile(const QString& path) {
 
 QString unpack(const QString& archivePath, const QString& target, qint64 maxUnpackedBytes) {
     QString error = scan(archivePath, maxUnpackedBytes);
-    if (error.isEmpty()) {
-        if (!QDir().mkdir(target)) // never an existing folder, nor through a link
-            return tr("The update could not be staged in %1.").arg(target);
-        error = extract(archivePath, target, maxUnpackedBytes);
-    }
+    if (!error.isEmpty())
+        return error;
+    // Never an existing folder, nor through a link.
+    const QByteArray path = QFile::encodeName(target);
+    if (::mkdir(path.constData(), 0755) != 0)
+        return tr("The update could not be staged in %1.").arg(target);
+    error = extract(archivePath, target, maxUnpackedBytes);
+    // The folders made on the way (the staging folder, those the package implies) took the umask.
+    if (error.isEmpty() && ::nftw(path.constData(), narrowEntry, 32, FTW_PHYS | FTW_MOUNT) != 0)
+        error = tr("The update could not be unpacked (%1).").arg(QString::fromLocal8Bit(::strerror(errno)));
     return error;
 }
 
@@ -421,8 +434,13 @@ QString removeStaging(const QString& path) {
         return error == ENOENT ? QString()
                                : tr("The folder %1 could not be removed (%2).").arg(path, QString::fromLocal8Bit(::strerror(error)));
     }
+    // A file system mounted on the leftover itself is no more ours than one mounted inside it.
     Removal r;
-    removeEntry(parent, name.constData(), QFile::encodeName(path), nullptr, r);
+    struct stat folder {};
+    if (::fstat(parent, &folder) != 0)
+        r.fail(QFile::encodeName(info.absolutePath()), errno);
+    else
+        removeEntry(parent, name.constData(), QFile::encodeName(path), folder.st_dev, r);
     struct stat st;
     const bool gone = ::fstatat(parent, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
     ::close(parent);
@@ -442,11 +460,13 @@ pid=$1 app=$2 new=$3 old=$4 launch=$5 work=$6 log=${7:-/dev/null}
 say() { printf '%s cv-update: %s\n' "$(date +'%m-%d %H:%M:%S.%3N')" "$1" >>"$log" 2>/dev/null; }
 start() { "$app/$launch" </dev/null >/dev/null 2>&1 & }
 # Removes $1 as the entry it is: a link goes alone (never what it points at), a folder with all it
-# holds, read-only folders included. True once nothing is left there.
+# holds, read-only folders included, but never a file system mounted on it or inside it. True once
+# nothing is left there.
 wipe() {
   if [ -d "$1" ] && [ ! -L "$1" ]; then
-    find "$1" -type d ! -perm -u=rwx -exec chmod u+rwx {} \; 2>/dev/null
-    rm -rf "$1"
+    [ "$(stat -c %d -- "$1")" = "$(stat -c %d -- "$(dirname -- "$1")")" ] || return 1
+    find "$1" -xdev -type d ! -perm -u=rwx -exec chmod u+rwx {} \; 2>/dev/null
+    rm -rf --one-file-system -- "$1" 2>/dev/null
   else
     rm -f "$1"
   fi

@@ -290,25 +290,31 @@ QString UpdateService::newestManifestVersion() const {
 
 bool UpdateService::acceptOrder(const Manifest& manifest) {
     // Manifests carry no date, so the newest version accepted so far orders them: an older one is
-    // a replay or a stale mirror and is ignored whole, its minimum included.
-    const QString newest = newestManifestVersion();
-    const int order = isVersion(newest) ? compareVersions(manifest.version, newest) : 1;
-    if (order < 0)
-        return false;
+    // a replay or a stale mirror and is ignored whole, its minimum included. An install that has
+    // not recorded one yet (it came from a version that did not) knows at least the version it runs
+    // and the minimum it stored: an older manifest is ignored whole as well, but it is no failure,
+    // only not an update.
+    const QString stored = newestManifestVersion();
     const QString minKey = QString::fromLatin1(minVersionKey);
+    const QString minimum = m_preferences.string(minKey).value_or(QString()).trimmed();
+    QString newest = stored;
+    if (!isVersion(newest))
+        newest = isVersion(minimum) && compareVersions(minimum, m_currentVersion) > 0 ? minimum : m_currentVersion;
+    const int order = compareVersions(manifest.version, newest);
+    if (order < 0)
+        return !isVersion(stored);
+    if (order > 0 || !isVersion(stored))
+        m_preferences.setValue(QString::fromLatin1(newestManifestKey), manifest.version);
     if (order > 0) {
         // The minimum comes from a verified newer manifest only; one without a minimum lifts it.
-        m_preferences.setValue(QString::fromLatin1(newestManifestKey), manifest.version);
         if (manifest.minVersion.isEmpty())
             m_preferences.remove(minKey);
         else
             m_preferences.setValue(minKey, manifest.minVersion);
-    } else {
+    } else if (!manifest.minVersion.isEmpty() && compareVersions(manifest.minVersion, minimum) > 0) {
         // The same version again may only raise the minimum, so serving an earlier signed form of
         // it cannot lift a minimum its later form set.
-        const QString stored = m_preferences.string(minKey).value_or(QString()).trimmed();
-        if (!manifest.minVersion.isEmpty() && compareVersions(manifest.minVersion, stored) > 0)
-            m_preferences.setValue(minKey, manifest.minVersion);
+        m_preferences.setValue(minKey, manifest.minVersion);
     }
     return true;
 }

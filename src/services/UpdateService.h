@@ -127,7 +127,8 @@ private:
     QCoro::Task<Fetched> fetch(QUrl url, qint64 maxBytes, QString savePath, bool reportProgress);
     std::optional<Manifest> parseManifest(const QByteArray& bytes, QString* error) const;
     QString newestManifestVersion() const;
-    // Records the manifest's version and minimum; false when it is older than one accepted before.
+    // Records the manifest's version and minimum unless it is older than the newest known; false when
+    // it is older than one accepted before.
     bool acceptOrder(const Manifest& manifest);
     void fail(const QString& message, bool manual, const QString& alertTitle);
     void setStatus(Status status);

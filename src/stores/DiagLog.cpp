@@ -15,6 +15,10 @@
 #include <mutex>
 #include <thread>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace corvane::stores {
 
 namespace {
@@ -114,6 +118,20 @@ void DiagLogWriter::run() {
     }
 }
 
+// Whether the regular file open in file is not empty and its last byte is no line feed.
+bool endsMidLine(const QFile& file) {
+    struct stat st {};
+    if (::fstat(file.handle(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)
+        return false;
+    const int fd = ::open(QFile::encodeName(file.fileName()).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    char last = '\n';
+    const bool read = ::pread(fd, &last, 1, st.st_size - 1) == 1;
+    ::close(fd);
+    return read && last != '\n';
+}
+
 bool DiagLogWriter::append(const QString& path, const QByteArray& bytes) {
     if (path.isEmpty() || bytes.isEmpty())
         return false;
@@ -129,9 +147,12 @@ bool DiagLogWriter::append(const QString& path, const QByteArray& bytes) {
             return false;
     }
     platform::privatefiles::narrowFile(file.handle());
+    // A line cut short (a full disk, a crash in the middle of a write) is closed first, so that the
+    // next line starts on a line of its own.
+    const QByteArray out = endsMidLine(file) ? '\n' + bytes : bytes;
     qint64 written = 0;
-    while (written < bytes.size()) {
-        const qint64 n = file.write(bytes.constData() + written, bytes.size() - written);
+    while (written < out.size()) {
+        const qint64 n = file.write(out.constData() + written, out.size() - written);
         if (n <= 0)
             return false;
         written += n;

@@ -7,6 +7,16 @@ namespace corvane::stores {
 StorageWatch::StorageWatch(platform::Preferences& preferences, platform::Clock& clock, QObject* parent)
     : QObject(parent), m_prefs(preferences), m_clock(clock) {
     m_prefs.setPushObserver([this] { pushed(); });
+    if (const auto damaged = m_prefs.damagedFile()) {
+        m_damagedUnkept = damaged->keptAs.isEmpty();
+        DiagLog::event(m_damagedUnkept
+                           ? QStringLiteral("Preferences: %1 cannot be read as settings (%2) and no copy of it could "
+                                            "be made; nothing is written over it until one is (told the user)")
+                                 .arg(damaged->path, damaged->reason)
+                           : QStringLiteral("Preferences: %1 cannot be read as settings (%2); kept it as %3, settings "
+                                            "not read start from their defaults (told the user)")
+                                 .arg(damaged->path, damaged->reason, damaged->keptAs));
+    }
 }
 
 StorageWatch::~StorageWatch() { m_prefs.setPushObserver({}); }
@@ -20,7 +30,24 @@ QString StorageWatch::message(const platform::SaveFailure& failure) {
         .arg(failure.folder, failure.reason);
 }
 
+QString StorageWatch::damagedTitle() { return tr("Settings file damaged"); }
+
+QString StorageWatch::damagedMessage(const platform::DamagedFile& damaged) {
+    const QString read = tr("Corvane could not read its settings file %1 (%2). Settings it could not read are back to "
+                            "their defaults: look over the API settings, recipes and app rules.")
+                             .arg(damaged.path, damaged.reason);
+    if (damaged.keptAs.isEmpty())
+        return read + QLatin1Char(' ') +
+               tr("No copy of the damaged file could be made, so Corvane saves nothing over it for now.");
+    return read + QLatin1Char(' ') + tr("The damaged file was kept as %1.").arg(damaged.keptAs);
+}
+
 void StorageWatch::pushed() {
+    if (m_damagedUnkept)
+        if (const auto damaged = m_prefs.damagedFile(); damaged && !damaged->keptAs.isEmpty()) {
+            m_damagedUnkept = false;
+            DiagLog::event(QStringLiteral("Preferences: the damaged %1 was kept as %2").arg(damaged->path, damaged->keptAs));
+        }
     const std::optional<platform::SaveFailure> now = m_prefs.saveFailure();
     if (now == m_failure) {
         if (now)

@@ -3,7 +3,8 @@
 // The first push that fails writes one diagnostics line naming the folder and the reason and tells
 // the user once (saveFailed); the values stay in memory, and the watch pushes them again every
 // retryMs until a push lands, as does every later change. A push that lands writes one line and
-// ends the episode (saveRecovered); a later failure is told again. Main thread only.
+// ends the episode (saveRecovered); a later failure is told again. A preferences file found damaged
+// at start is logged with where its copy was kept. Main thread only.
 #include "platform/Preferences.h"
 #include <QObject>
 #include <optional>
@@ -27,6 +28,9 @@ public:
     // The user's words for a failure.
     static QString title();
     static QString message(const platform::SaveFailure& failure);
+    // The user's words for a preferences file found damaged at start.
+    static QString damagedTitle();
+    static QString damagedMessage(const platform::DamagedFile& damaged);
     // The last try, when the app quits: logs what is lost if the folder still refuses.
     void pushBeforeQuit();
 
@@ -42,6 +46,7 @@ private:
     platform::Clock& m_clock;
     std::optional<platform::SaveFailure> m_failure;
     bool m_retryPending = false;
+    bool m_damagedUnkept = false; // a damaged file of which no copy could be made yet
 };
 
 } // namespace corvane::stores

@@ -12,8 +12,11 @@
 
 namespace corvane::desktoptest {
 
+// The bound of every wait: generous, for a machine busy with other test sessions.
+inline constexpr int kPatienceMs = 25000;
+
 // Waits (running the event loop) until cond holds or timeoutMs passed; true when it held.
-inline bool waitUntil(const std::function<bool()>& cond, int timeoutMs = 10000) {
+inline bool waitUntil(const std::function<bool()>& cond, int timeoutMs = kPatienceMs) {
     return testsupport::waitFor(cond, timeoutMs);
 }
 
@@ -30,12 +33,12 @@ class TestApp : public testsupport::TestProcess {
 public:
     using TestProcess::TestProcess;
     // Waits until the app's window is the active one; true when it is.
-    bool waitActive(platform::linux_::X11ActiveApp& activeApp, int timeoutMs = 15000);
+    bool waitActive(platform::linux_::X11ActiveApp& activeApp, int timeoutMs = kPatienceMs);
     // Waits until the app's focused field (an element holding text or a number) shows on the
     // accessibility bus.
-    platform::ElementRef waitFocused(platform::linux_::AtspiAccessibility& a11y, int timeoutMs = 15000);
+    platform::ElementRef waitFocused(platform::linux_::AtspiAccessibility& a11y, int timeoutMs = kPatienceMs);
     // Closes the app and collects its standard output.
-    QByteArray finish(int timeoutMs = 5000) { return TestProcess::finish(timeoutMs); }
+    QByteArray finish(int timeoutMs = kPatienceMs) { return TestProcess::finish(timeoutMs); }
 };
 
 // Limits for a loaded test machine: apps that just started may answer slowly. A call that would

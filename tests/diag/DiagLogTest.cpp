@@ -93,19 +93,27 @@ TEST_F(DiagLogTest, MessagesAreWrittenExactlyAsPassedNeverAsFormats) {
     EXPECT_EQ(systemLog.lines(), mirrored);
 }
 
-TEST_F(DiagLogTest, ExistingFileIsAppendedToInPlace) {
-    const QByteArray earlier = "01-02 03:04:05.006 from an earlier run\n";
-    writeAll(path, earlier);
-    struct stat before {};
-    ASSERT_EQ(stat(QFile::encodeName(path).constData(), &before), 0);
+TEST_F(DiagLogTest, ExistingFileIsAppendedToInPlaceOnALineOfItsOwn) {
+    // An earlier run's last line, whole or cut short by a full disk.
+    const struct {
+        QByteArray earlier, separator;
+    } cases[] = {
+        {"01-02 03:04:05.006 from an earlier run\n", ""},
+        {"01-02 03:04:05.006 cut in the mid", "\n"},
+    };
+    for (const auto& c : cases) {
+        writeAll(path, c.earlier);
+        struct stat before {};
+        ASSERT_EQ(stat(QFile::encodeName(path).constData(), &before), 0);
 
-    DiagLog::event(QStringLiteral("next run"));
-    DiagLog::flush();
+        DiagLog::event(QStringLiteral("next run"));
+        DiagLog::flush();
 
-    struct stat after {};
-    ASSERT_EQ(stat(QFile::encodeName(path).constData(), &after), 0);
-    EXPECT_EQ(after.st_ino, before.st_ino) << "the file must be appended to, not replaced";
-    EXPECT_EQ(readAll(path), earlier + (kStamp + QStringLiteral(" next run\n")).toUtf8());
+        struct stat after {};
+        ASSERT_EQ(stat(QFile::encodeName(path).constData(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino) << "the file must be appended to, not replaced";
+        EXPECT_EQ(readAll(path), c.earlier + c.separator + (kStamp + QStringLiteral(" next run\n")).toUtf8());
+    }
 }
 
 TEST_F(DiagLogTest, LineThatCannotBeWrittenIsLostAloneAndLaterLinesArrive) {

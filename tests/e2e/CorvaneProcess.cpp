@@ -36,7 +36,13 @@ bool CorvaneProcess::start(QString* why) {
     }
     QDir().mkpath(path(QStringLiteral("config/corvane")));
     QDir().mkpath(path(QStringLiteral("state")));
-    {
+    if (!m_settings.configFile.isNull()) {
+        QFile conf(path(QStringLiteral("config/corvane/corvane.conf")));
+        if (!conf.open(QIODevice::WriteOnly) || conf.write(m_settings.configFile) != m_settings.configFile.size()) {
+            *why = QStringLiteral("cannot write the preferences");
+            return false;
+        }
+    } else {
         QSettings prefs(path(QStringLiteral("config/corvane/corvane.conf")), QSettings::IniFormat);
         prefs.setValue(QStringLiteral("apiEndpoint"), m_settings.endpoint);
         prefs.setValue(QStringLiteral("apiVendor"), QStringLiteral("openai"));

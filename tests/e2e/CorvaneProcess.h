@@ -36,6 +36,7 @@ public:
         QString binary = {};             // another build of corvane; "" for this one
         QStringList launcher = {};       // a command that runs the binary in its place (exec-ing it)
         bool keyInKeyring = false;       // the key is in the session's keyring (put there beforehand), no secrets file
+        QByteArray configFile = {};      // corvane.conf as found at start, instead of the settings above
     };
     static constexpr const char* apiKey = "sk-e2e-test-key";
 

@@ -90,17 +90,18 @@ TEST_F(SettingsWindow, EnteredProviderKeyAndShortcutAreWhatTheNextRunsUse) {
     ASSERT_TRUE(entry->waitActive()) << "zenity did not come up";
     ASSERT_TRUE(pressKeys({QStringLiteral("End")}));
     const QString fires = QStringLiteral("trigger via HOTKEY id=global");
+    // Pressed again until the grab is in place (a loaded machine may take a while).
     bool fired = false;
-    for (int attempt = 0; attempt < 20 && !fired; ++attempt) {
+    while (!fired && sinceRecorded.elapsed() < 2 * kPatienceMs) {
         ASSERT_TRUE(pressKeys({QStringLiteral("ctrl+alt+r")}));
-        fired = waitUntil([&] { return corvane->diagHas(fires); }, 700);
+        fired = waitUntil([&] { return corvane->diagHas(fires); }, 1000);
     }
     ASSERT_TRUE(fired) << context();
     QTextStream(stdout) << "recorded shortcut fired " << sinceRecorded.elapsed() << " ms after recording\n";
-    if (waitUntil([&] { return panel->visible(); }, 5000)) {
-        ASSERT_TRUE(panel->click(QStringLiteral("Close"))) << context();
-        ASSERT_TRUE(waitPanelHidden()) << context();
-    }
+    // The run ends in the panel, whatever it read.
+    ASSERT_TRUE(waitUntil([&] { return panel->visible(); })) << context();
+    ASSERT_TRUE(panel->click(QStringLiteral("Close"))) << context();
+    ASSERT_TRUE(waitPanelHidden()) << context();
     ASSERT_TRUE(waitUntil([&] { return activeWindowPid() == entry->pid(); })) << context();
     const int before = int(server.requests().size());
 

@@ -106,6 +106,15 @@ bool clickExportedEntry(const TestWatcher& watcher, const QString& title) {
     return false;
 }
 
+// Whether accessibility is switched on, as the session's accessibility bus says now.
+bool accessibilityOn() {
+    QDBusMessage get = QDBusMessage::createMethodCall(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
+                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                      QStringLiteral("Get"));
+    get.setArguments({QStringLiteral("org.a11y.Status"), QStringLiteral("IsEnabled")});
+    return QDBusConnection::sessionBus().call(get, QDBus::Block, 3000).arguments().value(0).value<QDBusVariant>().variant().toBool();
+}
+
 void setAccessibility(bool on) {
     QDBusMessage set = QDBusMessage::createMethodCall(QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
                                                       QStringLiteral("org.freedesktop.DBus.Properties"),
@@ -145,15 +154,19 @@ TEST(ShellDesktop, MenuOverStatusNotifierFollowsTheAccessibilitySwitch) {
     ASSERT_TRUE(waitUntil([&] { return exportedMenu(watcher).value(0) == kNotGranted; }))
         << exportedMenu(watcher).join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(exportedMenu(watcher).value(2), QStringLiteral("Re-open Permission Prompt|1|1"));
-    testsupport::settle(400);
-    EXPECT_EQ(exportedMenu(watcher).value(0), kNotGranted) << "switched back on without asking";
+    // Corvane has handled the switch: a switch back would have reached the bus before this question.
+    EXPECT_FALSE(accessibilityOn()) << "switched back on without asking";
+    EXPECT_EQ(exportedMenu(watcher).value(0), kNotGranted);
     const qsizetype startsBefore = corvane.diagLog().count(QStringLiteral("monitor STARTED"));
     setAccessibility(true);
     ASSERT_TRUE(waitUntil([&] { return exportedMenu(watcher).value(0) == kListening; }));
     // The log is appended by its own thread, so its line may land after the menu changed.
     const auto starts = [&] { return corvane.diagLog().count(QStringLiteral("monitor STARTED")); };
     EXPECT_TRUE(waitUntil([&] { return starts() > startsBefore; })) << corvane.diagLog().toStdString();
-    testsupport::settle(400);
+    // A second start is handled after every change of the bus that came before it, and its line
+    // is written after theirs.
+    EXPECT_EQ(corvane.startSecondInstance(), 0);
+    EXPECT_TRUE(waitUntil([&] { return corvane.diagHas(QStringLiteral("Second start asked for the settings window")); }));
     EXPECT_EQ(starts(), startsBefore + 1) << corvane.diagLog().toStdString(); // one attempt
     EXPECT_EQ(corvane.terminateAndWait(), 0);
 }
@@ -172,8 +185,14 @@ TEST(ShellDesktop, OneInstanceLeftClickMenuAndSigterm) {
     const QStringList screen = QString::fromUtf8(run(QStringLiteral("xdotool"), {QStringLiteral("getdisplaygeometry")}))
                                    .split(QLatin1Char(' '), Qt::SkipEmptyParts);
     ASSERT_EQ(screen.size(), 2);
+    const auto shownWindows = [&] {
+        return run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                                               QString::number(corvane.pid())})
+            .count('\n');
+    };
+    const qsizetype shownBefore = shownWindows();
     clickAt(screen[0].toInt() - 12, 12);
-    testsupport::settle(800);
+    EXPECT_TRUE(waitUntil([&] { return shownWindows() > shownBefore; })) << "no menu opened";
     screenshot(QStringLiteral("shell-tray-menu-xembed"));
     pressKeys({QStringLiteral("Escape")});
     EXPECT_EQ(corvane.terminateAndWait(), 0);

@@ -1,6 +1,7 @@
 // A config folder that refuses writes (a small tmpfs, remounted read-only, then filled up): the
 // user is told through the tray, the diagnostics log names the folder and the reason, nothing is
-// shown as kept that is not on disk, and everything lands once the folder takes writes again.
+// shown as kept that is not on disk, and everything lands once the folder takes writes again. A
+// settings file that is no settings file any more is kept aside before it is written over.
 #include "e2e/ScenarioFixture.h"
 #include "e2e/TrayHost.h"
 #include <QDir>
@@ -19,14 +20,15 @@ protected:
         return status == 0;
     }
     // The bodies of the tray messages about saving (a refused shortcut has its own).
-    QStringList saveMessages() const {
+    QStringList saveMessages() const { return messagesTitled(QStringLiteral("Settings cannot be saved")); }
+    QString lastMessage() const { return saveMessages().value(saveMessages().size() - 1); }
+    QStringList messagesTitled(const QString& title) const {
         QStringList out;
         for (const TestNotifications::Message& m : notifications.messages())
-            if (m.title == QStringLiteral("Settings cannot be saved"))
+            if (m.title == title)
                 out << m.body;
         return out;
     }
-    QString lastMessage() const { return saveMessages().value(saveMessages().size() - 1); }
 
     TestWatcher watcher;
     TestNotifications notifications;
@@ -97,6 +99,69 @@ TEST_F(ConfigFolder, ReadOnlyThenFullIsToldKeptInMemoryAndStoredOnceWritableAgai
     EXPECT_EQ(statuses.mid(statuses.size() - 5), (QList<QString>{stored::completed, stored::triggered, stored::cancelled,
                                                                   stored::completed, stored::triggered}));
     EXPECT_EQ(saveMessages().size(), 2);
+}
+
+// Zero bytes (what some file systems leave after a crash) and random bytes: the file is copied
+// aside first, the diagnostics log says where, and the user is told once through the tray. On a
+// folder too full for the copy, nothing is written over the file at all.
+TEST_F(ConfigFolder, ADamagedSettingsFileIsKeptAsideAndToldOnce) {
+    ASSERT_TRUE(watcher.publish() && notifications.publish());
+    QByteArray random(40 * 1024, '\0');
+    quint32 seed = 11;
+    for (char& byte : random)
+        byte = char((seed = seed * 1103515245u + 12345u) >> 23);
+    random.replace('\0', '\1');
+    const struct {
+        const char* name;
+        QByteArray content;
+        bool fullFolder;
+    } cases[] = {{"zero bytes", QByteArray(4096, '\0'), false}, {"random bytes", random, false},
+                 {"random bytes, no room for a copy", random, true}};
+    const QString title = QStringLiteral("Settings file damaged");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CorvaneProcess::Settings settings;
+        settings.configFile = c.content;
+        corvane = std::make_unique<CorvaneProcess>(settings);
+        const QString folder = corvane->configFolder();
+        const QString file = folder + QStringLiteral("/corvane.conf");
+        ASSERT_TRUE(QDir().mkpath(folder));
+        // 64 KiB hold the file but not a second copy of it.
+        if (c.fullFolder && (::geteuid() != 0 || !mountCommand({QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                                               QStringLiteral("size=64k,mode=0700"), QStringLiteral("tmpfs"), folder})))
+            continue; // mounting a small tmpfs needs root
+        const auto unmount = qScopeGuard([&] {
+            if (corvane && corvane->running())
+                corvane->terminateAndWait();
+            if (c.fullFolder)
+                run(QStringLiteral("umount"), {QStringLiteral("-l"), folder});
+        });
+        const qsizetype toldBefore = messagesTitled(title).size();
+        QString why;
+        ASSERT_TRUE(corvane->start(&why)) << why.toStdString();
+        ASSERT_TRUE(waitUntil([&] { return messagesTitled(title).size() == toldBefore + 1; })) << corvane->diagLog().toStdString();
+        const QString told = messagesTitled(title).last();
+        EXPECT_TRUE(told.contains(file)) << told.toStdString();
+        const QStringList copies = QDir(folder).entryList({QStringLiteral("corvane.conf.damaged-*")}, QDir::Files);
+        if (c.fullFolder) {
+            EXPECT_TRUE(copies.isEmpty());
+            EXPECT_TRUE(told.contains(QStringLiteral("No copy of the damaged file could be made"))) << told.toStdString();
+            EXPECT_TRUE(corvane->diagHas(file + QStringLiteral(" cannot be read as settings (it holds bytes that are no "
+                                                              "text) and no copy of it could be made")));
+            EXPECT_TRUE(waitUntil([&] { return corvane->diagHas(QStringLiteral("Preferences cannot be saved in ") + folder); }));
+        } else {
+            ASSERT_EQ(copies.size(), 1);
+            const QString copy = folder + QLatin1Char('/') + copies[0];
+            EXPECT_EQ(readFile(copy), c.content);
+            EXPECT_TRUE(told.contains(QStringLiteral("The damaged file was kept as ") + copy)) << told.toStdString();
+            EXPECT_TRUE(corvane->diagHas(QStringLiteral("; kept it as ") + copy)) << corvane->diagLog().toStdString();
+            // The defaults the start stores land in a new file.
+            EXPECT_TRUE(waitUntil([&] { return corvane->preference(QStringLiteral("apiVendor")) == QStringLiteral("openai"); }));
+        }
+        EXPECT_EQ(corvane->terminateAndWait(), 0);
+        EXPECT_EQ(readFile(file) == c.content, c.fullFolder) << "written over without a copy, or not at all with one";
+        EXPECT_EQ(messagesTitled(title).size(), toldBefore + 1);
+    }
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "platform/SystemClock.h"
 #include "platform/fake/MemoryPreferences.h"
 #include "support/DesktopProcess.h"
+#include "support/WindowManagerSync.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -27,8 +28,8 @@ using namespace corvane::testsupport;
 
 namespace {
 
-// How long a step may take before the test gives up on it.
-constexpr int kPatienceMs = 5000;
+// How long a step may take before the test gives up on it: generous, for a busy machine.
+constexpr int kPatienceMs = 25000;
 
 // xdotool's answer (a window id, a pid...), trimmed.
 QString xdotoolOutput(const QStringList& args) { return run(QStringLiteral("xdotool"), args).trimmed(); }
@@ -50,7 +51,7 @@ public:
                      .split(QLatin1Char('\n'))
                      .value(0);
             return !id.isEmpty();
-        }, 10000);
+        }, kPatienceMs);
         window = id.toULongLong();
         if (window) {
             xdotoolOutput({QStringLiteral("windowactivate"), QStringLiteral("--sync"), id});
@@ -89,7 +90,9 @@ protected:
     }
     // The entry still owns the keyboard: it is the active window and the input focus is in it.
     void expectEntryKeepsFocus(const Entry& entry, const char* step) {
-        settle(150);
+        // Whatever the step made the window manager and this process do has been done by now.
+        EXPECT_TRUE(windowManagerRoundTrip()) << step << ": the window manager did not answer";
+        QGuiApplication::sync();
         EXPECT_EQ(activeWindow(), entry.window) << step;
         EXPECT_EQ(focusWindow(), entry.focus) << step;
     }

@@ -2,6 +2,7 @@
 #include "platform/linux/SettingsPreferences.h"
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <limits>
 #include <gtest/gtest.h>
@@ -91,4 +92,58 @@ TEST(Preferences, APushThatCannotLandSaysWhyAndTheNextOneThatCanStoresEverything
     const QByteArray text = file.readAll();
     EXPECT_TRUE(text.contains("apiModel=model-a") && text.contains("apiTimeout=12")) << text.toStdString();
     EXPECT_EQ(pushes, 2);
+}
+
+// A file that cannot be read as settings is copied aside, owner-only and byte for byte, before
+// anything is written over it; a whole file, an empty one or one of blanks is left alone.
+TEST(Preferences, ADamagedFileIsKeptAsideBeforeItIsRewritten) {
+    QByteArray random(4096, '\0');
+    quint32 seed = 7;
+    for (char& byte : random)
+        byte = char((seed = seed * 1103515245u + 12345u) >> 23);
+    const struct {
+        const char* name;
+        QByteArray content;
+        const char* reason; // "" when the file is whole
+    } cases[] = {
+        {"zeros", QByteArray(4096, '\0'), "it holds NUL bytes"},
+        {"random", random.replace('\0', '\1'), "it holds bytes that are no text"},
+        {"cut section", "[General\napiModel=m\n", "it is not in the settings format"},
+        {"section alone", "[General]\n", "no setting could be read from it"},
+        {"whole", "[General]\napiModel=\xe6\xa8\xa1\xe5\x9e\x8b\n", ""},
+        {"blanks", "\n \n", ""},
+        {"empty", "", ""},
+    };
+    QTemporaryDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString folder = dir.filePath(QString::fromLatin1(c.name)); // the reader caches files
+        const QString path = folder + QStringLiteral("/corvane.conf");
+        ASSERT_TRUE(QDir().mkpath(folder));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(c.content) == c.content.size());
+        file.close();
+        linux_::SettingsPreferences prefs(path);
+        prefs.setValue(QStringLiteral("apiModel"), QStringLiteral("model-b"));
+        prefs.sync();
+        EXPECT_FALSE(prefs.saveFailure());
+        const QStringList copies = QDir(folder).entryList({QStringLiteral("corvane.conf.damaged-*")}, QDir::Files);
+        if (!*c.reason) {
+            EXPECT_FALSE(prefs.damagedFile());
+            EXPECT_TRUE(copies.isEmpty());
+            continue;
+        }
+        ASSERT_EQ(copies.size(), 1);
+        const QString copy = folder + QLatin1Char('/') + copies[0];
+        EXPECT_EQ(prefs.damagedFile(), (DamagedFile{path, QString::fromLatin1(c.reason), copy}));
+        EXPECT_TRUE(QRegularExpression(QStringLiteral("^corvane\\.conf\\.damaged-\\d{4}-\\d\\d-\\d\\dT\\d{6}$"))
+                        .match(copies[0]).hasMatch()) << copies[0].toStdString();
+        QFile rewritten(path);
+        ASSERT_TRUE(rewritten.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(rewritten.readAll().contains("apiModel=model-b"));
+        QFile kept(copy);
+        ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+        EXPECT_EQ(kept.readAll(), c.content);
+        EXPECT_EQ(kept.permissions() & ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser), 0);
+    }
 }

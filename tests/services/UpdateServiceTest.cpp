@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QPushButton>
 #include <sys/stat.h>
 
@@ -83,12 +84,15 @@ TEST_F(UpdateCheck, MinimumVersionComesOnlyFromVerifiedNewerManifestsAndIsNeverL
     stores::DiagLog::configure(nullptr, &clock, tmp.filePath(QStringLiteral("diag.log")));
     KeyPair stranger;
     auto service = makeService();
+    prefs.setValue(QStringLiteral("updateMinVersion"), QStringLiteral("2.0"));
     const struct {
         QByteArray body;
         const KeyPair* signer;
         const char* minimum; // stored afterwards; "" for none
         const char* diag;    // a line the check writes; "" for none
     } steps[] = {
+        // An install updated from a version that stored the minimum but no newest manifest.
+        {manifest("1.9", QString(64, 'a')), nullptr, "2.0", ""},
         {manifest("2.0", QString(64, 'a'), QStringLiteral("2.0")), nullptr, "2.0", ""},
         {manifest("2.0", QString(64, 'a'), QStringLiteral("0.1")), &stranger, "2.0", "signature is not valid"},
         {manifest("1.9", QString(64, 'a')), nullptr, "2.0", "offered v1.9, older than the v2.0"},
@@ -254,6 +258,10 @@ TEST_F(UpdateInstall, RefusedPackagesLeaveTheInstallUntouched) {
 }
 
 TEST_F(UpdateInstall, AVerifiedPackageIsStagedFromTheSecondAddressWhenTheFirstFails) {
+    // A umask that lets the group write: the folders made on the way (the staging folder, share/
+    // which the package only implies) must not take it.
+    const mode_t umaskBefore = ::umask(002);
+    const auto restoreUmask = qScopeGuard([umaskBefore] { ::umask(umaskBefore); });
     QList<TarEntry> entries = goodEntries();
     entries[1].mode = 0777; // bin/
     entries[4].mode = 0666; // share/data.txt
@@ -273,7 +281,8 @@ TEST_F(UpdateInstall, AVerifiedPackageIsStagedFromTheSecondAddressWhenTheFirstFa
     ASSERT_TRUE(staged.open(QIODevice::ReadOnly));
     EXPECT_EQ(staged.readAll(), "new data\n");
     EXPECT_TRUE(QFileInfo(install + QStringLiteral(".cv-new/bin/corvane")).isExecutable());
-    for (const auto& [path, mode] : {std::pair{"/bin", 0755}, {"/bin/corvane", 0755}, {"/share/data.txt", 0644}}) {
+    for (const auto& [path, mode] : {std::pair{"", 0755}, {"/bin", 0755}, {"/bin/corvane", 0755}, {"/share", 0755},
+                                     {"/share/data.txt", 0644}}) {
         struct stat st {};
         ASSERT_EQ(::stat(QFile::encodeName(install + QStringLiteral(".cv-new") + QLatin1String(path)).constData(), &st), 0);
         EXPECT_EQ(st.st_mode & 07777, mode_t(mode)) << path << ": nobody else may change the program";
@@ -327,6 +336,17 @@ TEST(UpdateStaging, CleanupRemovesOnlyLeftoversBesideTheInstall) {
               QStringList({QStringLiteral("app"), QStringLiteral("app.other"), QStringLiteral("documents")}));
     EXPECT_EQ(snapshotTree(tmp.filePath(QStringLiteral("documents"))), documents);
     EXPECT_TRUE(QFileInfo::exists(tmp.filePath(QStringLiteral("app/bin"))));
+
+    // A file system mounted where a leftover would be is left whole.
+    const QString mounted = tmp.filePath(QStringLiteral("app.cv-old"));
+    QDir().mkpath(mounted);
+    if (::geteuid() == 0 && QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
+                                                                         QStringLiteral("tmpfs"), mounted}) == 0) {
+        const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), mounted}); });
+        writeFile(mounted + QStringLiteral("/theirs.txt"), "keep me", 0644);
+        services::UpdateService(prefs, clock, QStringLiteral("1.0"), config).cleanupStaleStaging();
+        EXPECT_TRUE(QFileInfo::exists(mounted + QStringLiteral("/theirs.txt")));
+    }
 
     // Only a marked install in a folder the user can change updates itself.
     QDir().mkpath(tmp.filePath(QStringLiteral("unmarked/bin")));
@@ -408,10 +428,28 @@ TEST(UpdateSwapScript, SwapsTheStagedCopyInOrPutsThePreviousOneBack) {
         const char* running;
         const char* leftover; // what is found where the previous version goes
     } cases[] = {{true, "new", ""}, {false, "old", ""}, {true, "new", "a link to the documents"},
-                 {true, "new", "a read-only folder with a link to the documents"}};
+                 {true, "new", "a read-only folder with a link to the documents"},
+                 {true, "old", "a file system mounted inside"}, {true, "old", "a file system mounted on it"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.leftover);
         QTemporaryDir tmp;
+        // Another file system in the way: the swap gives up rather than empty it.
+        QString mounted;
+        const auto unmount = qScopeGuard([&mounted] {
+            if (!mounted.isEmpty())
+                QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), mounted});
+        });
+        if (QByteArray(c.leftover).startsWith("a file system")) {
+            mounted = tmp.filePath(QByteArray(c.leftover).endsWith("inside") ? QStringLiteral("app.cv-old/bin/mnt")
+                                                                            : QStringLiteral("app.cv-old"));
+            QDir().mkpath(mounted);
+            if (::geteuid() != 0 || QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
+                                                                                QStringLiteral("tmpfs"), mounted}) != 0) {
+                mounted.clear();
+                continue; // mounting needs root
+            }
+            writeFile(mounted + QStringLiteral("/theirs.txt"), "keep me", 0644);
+        }
         const QString app = tmp.filePath(QStringLiteral("app")), work = tmp.filePath(QStringLiteral("work"));
         const QString started = tmp.filePath(QStringLiteral("started"));
         writeFile(tmp.filePath(QStringLiteral("documents/letter.txt")), "keep me", 0644);
@@ -442,7 +480,9 @@ TEST(UpdateSwapScript, SwapsTheStagedCopyInOrPutsThePreviousOneBack) {
         ASSERT_TRUE(report.open(QIODevice::ReadOnly)) << c.running;
         EXPECT_EQ(report.readAll(), QByteArray(c.running));
         EXPECT_EQ(QFileInfo::exists(app + QStringLiteral(".cv-old")), c.staged);
-        if (c.staged) {
+        if (!mounted.isEmpty()) {
+            EXPECT_TRUE(QFileInfo::exists(mounted + QStringLiteral("/theirs.txt")));
+        } else if (c.staged) {
             EXPECT_EQ(QDir(app + QStringLiteral(".cv-old")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
                       QStringList(QStringLiteral("bin")));
             EXPECT_TRUE(QFileInfo(app + QStringLiteral(".cv-old/bin/corvane")).isFile()) << "the previous version, as it was";

@@ -37,7 +37,7 @@ inline void settle(int ms) {
 inline QByteArray runTool(const QString& program, const QStringList& args, const QByteArray& input = {},
                           int* status = nullptr,
                           const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment(),
-                          int timeoutMs = 10000) {
+                          int timeoutMs = 30000) {
     QProcess p;
     p.setProcessEnvironment(env);
     p.start(program, args);

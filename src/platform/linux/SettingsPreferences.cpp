@@ -95,12 +95,50 @@ SettingsPreferences::SettingsPreferences(const QString& filePath) {
     m_settings = std::make_unique<CheckedSettings>(filePath, [this] { sync(); });
     // Never written in place: a failed write leaves the old file whole.
     m_settings->setAtomicSyncRequired(true);
+    judgeFile();
 }
 
 SettingsPreferences::~SettingsPreferences() {
     // Whatever is still unsaved gets one more try; nobody is told any more.
     setPushObserver({});
     sync();
+    // QSettings pushes what it holds when it goes: over a damaged file of which no copy exists, it
+    // is left to the end of the process instead.
+    if (m_damaged && m_damaged->keptAs.isEmpty() && !m_unsaved.isEmpty())
+        (void)m_settings.release();
+}
+
+void SettingsPreferences::judgeFile() {
+    QFile file(m_settings->fileName());
+    if (!file.open(QIODevice::ReadOnly))
+        return; // missing or not ours to read: nothing to judge
+    const QByteArray raw = file.readAll();
+    const bool parsed = !m_settings->allKeys().isEmpty(); // parses every section
+    QString reason;
+    if (raw.contains('\0'))
+        reason = QStringLiteral("it holds NUL bytes");
+    else if (!QUtf8StringView(raw).isValidUtf8())
+        reason = QStringLiteral("it holds bytes that are no text");
+    else if (m_settings->status() == QSettings::FormatError)
+        reason = QStringLiteral("it is not in the settings format");
+    else if (!parsed && !raw.trimmed().isEmpty())
+        reason = QStringLiteral("no setting could be read from it");
+    else
+        return;
+    m_damaged = DamagedFile{m_settings->fileName(), reason, {}};
+    m_damagedBytes = raw;
+    keepDamagedAside();
+}
+
+bool SettingsPreferences::keepDamagedAside() {
+    if (!m_damaged || !m_damaged->keptAs.isEmpty())
+        return true;
+    m_damaged->keptAs =
+        privatefiles::keepCopyBeside(m_damaged->path, QStringLiteral("damaged"), m_damagedBytes, &m_keepFailure);
+    if (m_damaged->keptAs.isEmpty())
+        return false;
+    m_damagedBytes.clear();
+    return true;
 }
 
 bool SettingsPreferences::contains(const QString& key) const { return m_settings->contains(key); }
@@ -145,6 +183,11 @@ QStringList SettingsPreferences::keys() const { return m_settings->allKeys(); }
 
 void SettingsPreferences::sync() {
     const QString path = m_settings->fileName();
+    if (!m_unsaved.isEmpty() && !keepDamagedAside()) {
+        m_failure = SaveFailure{QFileInfo(path).absolutePath(), m_keepFailure};
+        notifyPushed();
+        return;
+    }
     m_settings->sync();
     if (m_unsaved.isEmpty())
         return;

@@ -15,6 +15,10 @@ namespace corvane::platform::linux_ {
 // the file is rewritten through a temporary file and a rename, so a push landed exactly when the
 // file on disk is a new one. A push that did not land leaves the old file whole and keeps the
 // written values in memory; its reason is found by writing a file of that size in the folder.
+//
+// A file that cannot be read as settings (not in the INI form, binary bytes, no setting at all in
+// a file that holds something) is copied aside before anything is written over it; while no copy
+// can be made, no push writes the file.
 class SettingsPreferences final : public Preferences {
 public:
     explicit SettingsPreferences(const QString& filePath = defaultPath());
@@ -29,6 +33,7 @@ public:
     void sync() override;
     std::optional<SaveFailure> saveFailure() const override { return m_failure; }
     bool isUnsaved(const QString& key) const override { return m_failure && m_unsaved.contains(key); }
+    std::optional<DamagedFile> damagedFile() const override { return m_damaged; }
     QString filePath() const;
 
     // The file as found on disk; equal stamps mean the file was not replaced.
@@ -39,6 +44,8 @@ public:
     };
 
 private:
+    void judgeFile();
+    bool keepDamagedAside();
     void noteWrite(const QString& key);
     qint64 pendingBytes() const;
 
@@ -46,6 +53,9 @@ private:
     QSet<QString> m_unsaved; // keys written since the last push that landed
     Stamp m_before;          // the file before the first of those writes
     std::optional<SaveFailure> m_failure;
+    std::optional<DamagedFile> m_damaged;
+    QByteArray m_damagedBytes; // the damaged file as read, until a copy of it is kept
+    QString m_keepFailure;     // why the copy could not be made
 };
 
 } // namespace corvane::platform::linux_
