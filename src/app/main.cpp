@@ -148,6 +148,7 @@ int main(int argc, char** argv) {
     panel::StoreRecipeCatalog catalog(recipes, appRules);
     panel::FloatingPanelController panelController(catalog, preferences, clock, geometry);
     panel::FloatingPanelController::setShared(&panelController);
+    QTimer::singleShot(0, &panelController, &panel::FloatingPanelController::prepare);
 
     trigger::TriggerEngine engine({accessibility, activeApp, clipboard, keySynth, clock, model, panelController,
                                    appState, telemetry, updates, settings, recipes, appRules, activityLog});

@@ -7,6 +7,7 @@
 #include "platform/Preferences.h"
 
 #include <QGuiApplication>
+#include <QImage>
 #include <QWindow>
 
 namespace corvane::panel {
@@ -174,6 +175,23 @@ void FloatingPanelController::hide() {
 }
 
 bool FloatingPanelController::isPanelVisible() const { return m_panel && m_panel->isVisible(); }
+
+void FloatingPanelController::prepare() {
+    if (m_panel)
+        return;
+    createPanel();
+    m_panel->winId();
+    FloatingPanelState sample;
+    sample.setOriginalText(QStringLiteral("Sample text"));
+    sample.setOptimizedText(QStringLiteral("Sample text"));
+    sample.setStatus(FloatingPanelStatus::Optimizing);
+    sample.setRecipes(m_recipes.all());
+    sample.setSelectedRecipeID(m_recipes.selectedRecipeID());
+    FloatingPanelView view(sample, [](const FloatingPanelAction&) {}, nullptr, &m_clock);
+    view.resize(int(PanelPlacement::panelWidth), int(PanelPlacement::runHeight));
+    QImage image(view.size(), QImage::Format_ARGB32_Premultiplied);
+    static_cast<QWidget&>(view).render(&image);
+}
 
 void FloatingPanelController::createPanel() {
     m_panel = new PanelWindow;

@@ -55,6 +55,10 @@ public:
     void hide() override;
     bool isPanelVisible() const override;
 
+    // Makes the window and draws a run's view once, off screen: the first run's panel then pays no
+    // one-time set-up (the native window, fonts, styles, icons) while its request is under way.
+    void prepare();
+
     // Self-update: save the visible panel's content; at the next launch show it once if fresh.
     void persistSnapshotForRestore();
     void restoreSnapshotIfFresh();
