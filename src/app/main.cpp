@@ -164,6 +164,12 @@ int main(int argc, char** argv) {
         engine, [&engine](std::optional<QString> forced) { return engine.trigger(std::move(forced)); },
         panelController, telemetry, hotkeys, settings, appRules);
     dispatch.setOwnWindowCheck([&activeApp] {
+        // While Qt knows none of our windows to have the focus (the usual case) the server is not
+        // asked: a round trip here would wait behind the application still drawing the third space.
+        // Qt may lag behind a focus change the other way, so its word that one of ours has the focus
+        // is checked with the server.
+        if (!QApplication::activeWindow())
+            return false;
         const auto front = activeApp.frontmost();
         if (!front)
             return false;
