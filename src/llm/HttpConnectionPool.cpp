@@ -5,6 +5,7 @@
 #include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
+#include <utility>
 
 namespace corvane::llm {
 
@@ -12,6 +13,12 @@ namespace {
 
 constexpr qint64 kReadBufferBytes = 256 * 1024; // as an exchange reads: small, so TCP holds a fast peer back
 constexpr qsizetype kMaxSessions = 32;
+constexpr qint64 kProxyHintMs = 10 * 1000; // a pre-warm's proxy answer serves the request that follows it
+
+QString serverOf(const QUrl& url) {
+    return url.scheme().toLower() + QLatin1String("://") + url.host().toLower() + QLatin1Char(':') +
+           QString::number(HttpConnectionPool::defaultPort(url));
+}
 
 } // namespace
 
@@ -21,6 +28,7 @@ HttpConnectionPool::HttpConnectionPool(QObject* parent) : QObject(parent) {
 }
 
 HttpConnectionPool::~HttpConnectionPool() {
+    m_lookups.waitForDone();
     while (!m_idle.isEmpty())
         drop(m_idle.first().socket);
 }
@@ -28,6 +36,9 @@ HttpConnectionPool::~HttpConnectionPool() {
 void HttpConnectionPool::warmUp() {
     if (QSslSocket::supportsSsl())
         QSslConfiguration::defaultConfiguration();
+    // The system's proxy machinery loads on its first question.
+    m_lookups.setMaxThreadCount(1);
+    m_lookups.start([] { proxyFor(QUrl(QStringLiteral("https://localhost/"))); });
 }
 
 int HttpConnectionPool::defaultPort(const QUrl& url) {
@@ -36,8 +47,7 @@ int HttpConnectionPool::defaultPort(const QUrl& url) {
 }
 
 QString HttpConnectionPool::originOf(const QUrl& url, const QNetworkProxy& proxy) {
-    QString origin = url.scheme().toLower() + QLatin1String("://") + url.host().toLower() + QLatin1Char(':') +
-                     QString::number(defaultPort(url));
+    QString origin = serverOf(url);
     if (proxy.type() != QNetworkProxy::NoProxy)
         origin += QStringLiteral(" via %1 %2:%3 %4").arg(int(proxy.type())).arg(proxy.hostName()).arg(proxy.port()).arg(proxy.user());
     return origin;
@@ -122,7 +132,28 @@ void HttpConnectionPool::prewarm(const QUrl& url) {
         return;
     if (scheme == QLatin1String("https") && !QSslSocket::supportsSsl())
         return;
-    const QNetworkProxy proxy = proxyFor(url);
+    if (std::exchange(m_lookingUp, true))
+        return;
+    // The answer comes back as an event of this object: the destructor waits for the look-up, and
+    // an event still queued then goes with the object.
+    m_lookups.start([this, url] {
+        const QNetworkProxy proxy = proxyFor(url);
+        QMetaObject::invokeMethod(this, [this, url, proxy] {
+            m_lookingUp = false;
+            prewarmThrough(url, proxy);
+        }, Qt::QueuedConnection);
+    });
+}
+
+QNetworkProxy HttpConnectionPool::proxyForRequest(const QUrl& url) {
+    if (m_proxyHint && m_proxyHint->age.elapsed() < kProxyHintMs && m_proxyHint->server == serverOf(url))
+        return m_proxyHint->proxy;
+    return proxyFor(url);
+}
+
+void HttpConnectionPool::prewarmThrough(const QUrl& url, const QNetworkProxy& proxy) {
+    m_proxyHint = ProxyHint{serverOf(url), proxy, {}};
+    m_proxyHint->age.start();
     const QString origin = originOf(url, proxy);
     for (const Idle& idle : std::as_const(m_idle)) {
         if (idle.origin == origin)

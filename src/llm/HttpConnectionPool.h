@@ -8,13 +8,16 @@
 //
 // A connection can also be opened ahead of a request (prewarm): its name lookup, TCP and TLS set-up
 // then run on the event loop while the caller does other work, and the next request there takes it.
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QNetworkProxy>
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QThreadPool>
 #include <QUrl>
+#include <optional>
 
 class QTcpSocket;
 class QSslSocket;
@@ -37,9 +40,13 @@ public:
     // Whether a plain request goes to this proxy with the full address as its target.
     static bool isHttpProxy(const QUrl& url, const QNetworkProxy& proxy);
 
-    // Opens a connection to url's server now, for the next request there. Nothing happens when one
-    // is already open or being opened, or when url is not http(s).
+    // Opens a connection to url's server soon, for the next request there. Nothing happens when one
+    // is already open or being opened, or when url is not http(s). The system's proxy settings are
+    // asked off the event loop (they may take milliseconds), so the caller never waits for them.
     void prewarm(const QUrl& url);
+    // The proxy a request to url takes: what the latest pre-warm found for its server, when that is
+    // recent, else asked now.
+    QNetworkProxy proxyForRequest(const QUrl& url);
 
     struct Taken {
         QTcpSocket* socket = nullptr;
@@ -75,10 +82,19 @@ private:
     void drop(QTcpSocket* socket);
     void detach(qsizetype index);
     void rememberSession(const QString& origin, QSslSocket* socket);
-    static void warmUp();
+    void warmUp();
+    void prewarmThrough(const QUrl& url, const QNetworkProxy& proxy);
 
     QList<Idle> m_idle; // oldest first
     QHash<QString, QByteArray> m_sessions; // TLS session tickets per origin
+    struct ProxyHint {
+        QString server; // scheme, host and port
+        QNetworkProxy proxy;
+        QElapsedTimer age;
+    };
+    std::optional<ProxyHint> m_proxyHint;
+    bool m_lookingUp = false;
+    QThreadPool m_lookups; // proxy look-ups; destroyed (and waited for) before the object itself
     int m_opened = 0;
     int m_reused = 0;
 };

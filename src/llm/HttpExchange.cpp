@@ -147,7 +147,7 @@ void HttpExchange::connectSocket(bool mayReuse) {
 
     const bool tls = m_url.scheme() == QLatin1String("https");
     platform::runtrace::mark("proxy");
-    m_proxy = HttpConnectionPool::proxyFor(m_url);
+    m_proxy = m_pool.proxyForRequest(m_url);
     m_origin = HttpConnectionPool::originOf(m_url, m_proxy);
     // A plain request through an HTTP proxy goes to the proxy with the full address as its target;
     // everything else (TLS through a proxy, SOCKS) is tunnelled by the socket.
