@@ -123,20 +123,16 @@ bool endsMidLine(const QFile& file) {
     struct stat st {};
     if (::fstat(file.handle(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)
         return false;
-    const int fd = ::open(QFile::encodeName(file.fileName()).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
     char last = '\n';
-    const bool read = ::pread(fd, &last, 1, st.st_size - 1) == 1;
-    ::close(fd);
-    return read && last != '\n';
+    return ::pread(file.handle(), &last, 1, st.st_size - 1) == 1 && last != '\n';
 }
 
 bool DiagLogWriter::append(const QString& path, const QByteArray& bytes) {
     if (path.isEmpty() || bytes.isEmpty())
         return false;
     QFile file(path);
-    constexpr auto mode = QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered;
+    // Read too: the last byte tells whether the previous line was cut short.
+    constexpr auto mode = QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered;
     // The log quotes what the user does: it is theirs alone, whatever the umask.
     constexpr auto ownerOnly = QFile::ReadOwner | QFile::WriteOwner;
     if (!file.open(mode, ownerOnly)) {
