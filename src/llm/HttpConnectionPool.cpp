@@ -11,7 +11,6 @@ namespace corvane::llm {
 
 namespace {
 
-constexpr qint64 kReadBufferBytes = 256 * 1024; // as an exchange reads: small, so TCP holds a fast peer back
 constexpr qsizetype kMaxSessions = 32;
 constexpr qint64 kProxyHintMs = 10 * 1000; // a pre-warm's proxy answer serves the request that follows it
 
@@ -87,20 +86,20 @@ QTcpSocket* HttpConnectionPool::open(const QUrl& url, const QNetworkProxy& proxy
     const auto port = static_cast<quint16>(defaultPort(url));
     if (isHttpProxy(url, proxy)) {
         auto* socket = new QTcpSocket;
-        socket->setReadBufferSize(kReadBufferBytes);
+        socket->setReadBufferSize(socketReadBufferBytes);
         socket->setProxy(QNetworkProxy::NoProxy);
         socket->connectToHost(proxy.hostName(), proxy.port());
         return socket;
     }
     if (!tls) {
         auto* socket = new QTcpSocket;
-        socket->setReadBufferSize(kReadBufferBytes);
+        socket->setReadBufferSize(socketReadBufferBytes);
         socket->setProxy(proxy);
         socket->connectToHost(url.host(), port);
         return socket;
     }
     auto* socket = new QSslSocket;
-    socket->setReadBufferSize(kReadBufferBytes);
+    socket->setReadBufferSize(socketReadBufferBytes);
     socket->setProxy(proxy);
     const QString origin = originOf(url, proxy);
     QSslConfiguration config = QSslConfiguration::defaultConfiguration();

@@ -66,6 +66,9 @@ public:
     int connectionsReused() const { return m_reused; }
     void countReuse() { ++m_reused; }
 
+    // What a connection's socket holds at most before it stops reading from the network, and what an
+    // exchange reads at a time: small, so TCP itself holds a fast peer back.
+    static constexpr qint64 socketReadBufferBytes = 256 * 1024;
     static constexpr int maxPerOrigin = 4;
     static constexpr int maxIdle = 16;
     static constexpr int defaultIdleMs = 60 * 1000;

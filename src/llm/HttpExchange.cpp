@@ -260,7 +260,7 @@ void HttpExchange::onReadyRead() {
     QPointer<HttpExchange> self(this);
     while (self && m_socket && m_socket->bytesAvailable() > 0) {
         m_idle.start();
-        const QByteArray data = m_socket->read(socketReadBufferBytes);
+        const QByteArray data = m_socket->read(HttpConnectionPool::socketReadBufferBytes);
         if (!consume(data))
             return;
     }
@@ -547,6 +547,7 @@ bool HttpExchange::bodyBytes(QByteArrayView bytes) {
         finish({End::Kind::TooLarge, m_status, {}, false, {}});
         return false;
     }
+    // The owner may have asked, from inside onLine, for the rest to be drained rather than dropped.
     if (!more && !m_draining) {
         release();
         return false;

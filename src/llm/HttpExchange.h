@@ -79,8 +79,6 @@ public:
     std::function<bool(QByteArrayView line)> onLine;
     std::function<void(const End& end)> onEnd;
 
-    // What the socket holds at most before it stops reading from the network.
-    static constexpr qint64 socketReadBufferBytes = 256 * 1024;
     // The path the request adds after the address a user enters ("/chat/completions"): a redirect
     // that is refused names the address to enter without it.
     QString addressTail;
