@@ -90,18 +90,20 @@ TEST_F(UpdateCheck, MinimumVersionComesOnlyFromVerifiedNewerManifestsAndIsNeverL
         const KeyPair* signer;
         const char* minimum; // stored afterwards; "" for none
         const char* diag;    // a line the check writes; "" for none
+        bool offered;
     } steps[] = {
-        // An install updated from a version that stored the minimum but no newest manifest.
-        {manifest("1.9", QString(64, 'a')), nullptr, "2.0", ""},
-        {manifest("2.0", QString(64, 'a'), QStringLiteral("2.0")), nullptr, "2.0", ""},
-        {manifest("2.0", QString(64, 'a'), QStringLiteral("0.1")), &stranger, "2.0", "signature is not valid"},
-        {manifest("1.9", QString(64, 'a')), nullptr, "2.0", "offered v1.9, older than the v2.0"},
-        {manifest("2.0", QString(64, 'a')), nullptr, "2.0", ""}, // the same version cannot lift it...
-        {manifest("2.0", QString(64, 'a'), QStringLiteral("1.0")), nullptr, "2.0", ""}, // ...nor lower it...
-        {manifest("2.0", QString(64, 'a'), QStringLiteral("2.5")), nullptr, "2.5", ""}, // ...but may raise it
-        {manifest("2.1", QString(64, 'a'), QStringLiteral("1.0")), nullptr, "1.0", ""},
-        {manifest("2.2", QString(64, 'a'), QStringLiteral("3.0")), nullptr, "3.0", ""},
-        {manifest("2.3", QString(64, 'a')), nullptr, "", ""},
+        // An install updated from a version that stored the minimum but no newest manifest: an
+        // older manifest than that minimum is no update, whatever version runs.
+        {manifest("1.9", QString(64, 'a')), nullptr, "2.0", "", false},
+        {manifest("2.0", QString(64, 'a'), QStringLiteral("2.0")), nullptr, "2.0", "", true},
+        {manifest("2.0", QString(64, 'a'), QStringLiteral("0.1")), &stranger, "2.0", "signature is not valid", false},
+        {manifest("1.9", QString(64, 'a')), nullptr, "2.0", "offered v1.9, older than the v2.0", false},
+        {manifest("2.0", QString(64, 'a')), nullptr, "2.0", "", true}, // the same version cannot lift it...
+        {manifest("2.0", QString(64, 'a'), QStringLiteral("1.0")), nullptr, "2.0", "", true}, // ...nor lower it...
+        {manifest("2.0", QString(64, 'a'), QStringLiteral("2.5")), nullptr, "2.5", "", true}, // ...but may raise it
+        {manifest("2.1", QString(64, 'a'), QStringLiteral("1.0")), nullptr, "1.0", "", true},
+        {manifest("2.2", QString(64, 'a'), QStringLiteral("3.0")), nullptr, "3.0", "", true},
+        {manifest("2.3", QString(64, 'a')), nullptr, "", "", true},
     };
     for (const auto& s : steps) {
         SCOPED_TRACE(s.body.constData());
@@ -109,6 +111,7 @@ TEST_F(UpdateCheck, MinimumVersionComesOnlyFromVerifiedNewerManifestsAndIsNeverL
         ASSERT_TRUE(run(*service, false));
         EXPECT_EQ(prefs.string(QStringLiteral("updateMinVersion")).value_or(QString()), QLatin1String(s.minimum));
         EXPECT_EQ(service->isUpdateRequired(), *s.minimum && *s.minimum != '1');
+        EXPECT_EQ(service->status().kind == Kind::Available, s.offered);
         stores::DiagLog::flush();
         const QString diag = stores::DiagLog::tail(4096);
         EXPECT_TRUE(diag.contains(QLatin1String(s.diag))) << diag.toStdString();
