@@ -22,6 +22,12 @@
 #include <gtest/gtest.h>
 #include <sodium.h>
 
+#include <linux/capability.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 namespace corvane::test {
 
 inline void spinUntil(const std::function<bool()>& done, int boundMs = 30000) {
@@ -105,6 +111,42 @@ inline void writeFile(const QString& path, const QByteArray& data, int mode) {
     f.close();
     ::chmod(QFile::encodeName(path).constData(), mode_t(mode));
 }
+
+// Mounts for the clean-up rows, made in a mount namespace of this thread's own whose mounts are
+// private: nothing of them shows outside the test. A tmpfs at target, or the folder source bound
+// there; false when this process may not (not root, or a container that refuses it).
+inline bool mountForTest(const QString& target, const QString& source = {}) {
+    static const bool own = ::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0 &&
+                            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    const QByteArray to = QFile::encodeName(target), from = QFile::encodeName(source);
+    return own && (source.isEmpty() ? ::mount("tmpfs", to.constData(), "tmpfs", 0, nullptr)
+                                    : ::mount(from.constData(), to.constData(), nullptr, MS_BIND, nullptr)) == 0;
+}
+inline const char* const kNoMounts = "mounting needs root and a private mount namespace (unshare); not permitted here";
+
+// Root reads and enters any folder whatever its mode; for the scope, this thread does not, so a
+// folder its owner may not read (0311) is as closed to the updater as it is for any other user.
+class OwnerBitsOnly {
+public:
+    OwnerBitsOnly() {
+        if (::syscall(SYS_capget, &m_header, m_saved) != 0)
+            return;
+        __user_cap_data_struct narrowed[2] = {m_saved[0], m_saved[1]};
+        narrowed[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        m_dropped = ::syscall(SYS_capset, &m_header, narrowed) == 0;
+    }
+    ~OwnerBitsOnly() {
+        if (m_dropped)
+            ::syscall(SYS_capset, &m_header, m_saved);
+    }
+    OwnerBitsOnly(const OwnerBitsOnly&) = delete;
+    OwnerBitsOnly& operator=(const OwnerBitsOnly&) = delete;
+
+private:
+    __user_cap_header_struct m_header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct m_saved[2]{};
+    bool m_dropped = false;
+};
 
 class RecordingPresenter : public services::UpdatePresenter {
 public:

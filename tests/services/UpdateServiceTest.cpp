@@ -268,6 +268,8 @@ TEST_F(UpdateInstall, AVerifiedPackageIsStagedFromTheSecondAddressWhenTheFirstFa
     QList<TarEntry> entries = goodEntries();
     entries[1].mode = 0777; // bin/
     entries[4].mode = 0666; // share/data.txt
+    // A folder its owner may not read, above a folder the package only implies.
+    entries << TarEntry{"./closed/", TarEntry::Dir, {}, 0311} << TarEntry{"./closed/implied/x", TarEntry::File, "x", 0644};
     const QByteArray good = tarGz(entries);
     serveManifest(manifest("2.0", sha256Hex(good), {}, QStringLiteral("/missing.tar.gz"),
                            server.baseUrl() + QStringLiteral("/mirror/pkg.tar.gz")));
@@ -275,7 +277,11 @@ TEST_F(UpdateInstall, AVerifiedPackageIsStagedFromTheSecondAddressWhenTheFirstFa
     server.route("/mirror/pkg.tar.gz.sig", ScriptedResponse::text(200, "text/plain", keys.sign(good)));
     presenter.answer = true;
     auto service = makeService();
-    ASSERT_TRUE(run(*service, true));
+    {
+        const OwnerBitsOnly asAnyUser;
+        ASSERT_TRUE(run(*service, true));
+    }
+    const auto removeStaged = qScopeGuard([&] { services::updatepkg::removeStaging(install + QStringLiteral(".cv-new")); });
     EXPECT_EQ(server.requestCount("/missing.tar.gz"), 1);
     EXPECT_EQ(snapshots, 1);
     EXPECT_EQ(quits, 1);
@@ -285,7 +291,7 @@ TEST_F(UpdateInstall, AVerifiedPackageIsStagedFromTheSecondAddressWhenTheFirstFa
     EXPECT_EQ(staged.readAll(), "new data\n");
     EXPECT_TRUE(QFileInfo(install + QStringLiteral(".cv-new/bin/corvane")).isExecutable());
     for (const auto& [path, mode] : {std::pair{"", 0755}, {"/bin", 0755}, {"/bin/corvane", 0755}, {"/share", 0755},
-                                     {"/share/data.txt", 0644}}) {
+                                     {"/share/data.txt", 0644}, {"/closed", 0311}, {"/closed/implied", 0755}}) {
         struct stat st {};
         ASSERT_EQ(::stat(QFile::encodeName(install + QStringLiteral(".cv-new") + QLatin1String(path)).constData(), &st), 0);
         EXPECT_EQ(st.st_mode & 07777, mode_t(mode)) << path << ": nobody else may change the program";
@@ -340,17 +346,6 @@ TEST(UpdateStaging, CleanupRemovesOnlyLeftoversBesideTheInstall) {
     EXPECT_EQ(snapshotTree(tmp.filePath(QStringLiteral("documents"))), documents);
     EXPECT_TRUE(QFileInfo::exists(tmp.filePath(QStringLiteral("app/bin"))));
 
-    // A file system mounted where a leftover would be is left whole.
-    const QString mounted = tmp.filePath(QStringLiteral("app.cv-old"));
-    QDir().mkpath(mounted);
-    if (::geteuid() == 0 && QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
-                                                                         QStringLiteral("tmpfs"), mounted}) == 0) {
-        const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), mounted}); });
-        writeFile(mounted + QStringLiteral("/theirs.txt"), "keep me", 0644);
-        services::UpdateService(prefs, clock, QStringLiteral("1.0"), config).cleanupStaleStaging();
-        EXPECT_TRUE(QFileInfo::exists(mounted + QStringLiteral("/theirs.txt")));
-    }
-
     // Only a marked install in a folder the user can change updates itself.
     QDir().mkpath(tmp.filePath(QStringLiteral("unmarked/bin")));
     QFile(tmp.filePath(QStringLiteral("app/.corvane-install"))).open(QIODevice::WriteOnly);
@@ -358,6 +353,36 @@ TEST(UpdateStaging, CleanupRemovesOnlyLeftoversBesideTheInstall) {
               QDir(tmp.filePath(QStringLiteral("app"))).canonicalPath());
     EXPECT_EQ(services::UpdateService::Config::locateInstall(tmp.filePath(QStringLiteral("unmarked/bin"))), QString());
     EXPECT_EQ(services::UpdateService::Config::locateInstall(tmp.filePath(QStringLiteral("app"))), QString());
+}
+
+// Another mount where a leftover would be, or inside one, is left whole: a tmpfs, or a folder of
+// the same file system bound there (its device number is the same).
+TEST(UpdateStaging, CleanupNeverEntersAnotherMount) {
+    QTemporaryDir tmp;
+    writeFile(tmp.filePath(QStringLiteral("documents/letter.txt")), "keep me", 0644);
+    const auto documents = snapshotTree(tmp.filePath(QStringLiteral("documents")));
+    platform::fake::MemoryPreferences prefs;
+    platform::fake::FakeClock clock;
+    services::UpdateService::Config config;
+    config.installDir = tmp.filePath(QStringLiteral("app"));
+    const struct {
+        const char* at;
+        bool bind; // the documents folder bound there, else a tmpfs
+    } mounts[] = {{"app.cv-old", false}, {"app.cv-old/bin/mnt", true}, {"app.cv-new", true}};
+    for (const auto& m : mounts) {
+        SCOPED_TRACE(m.at);
+        const QString at = tmp.filePath(QString::fromLatin1(m.at));
+        QDir().mkpath(at);
+        if (!mountForTest(at, m.bind ? tmp.filePath(QStringLiteral("documents")) : QString()))
+            GTEST_SKIP() << kNoMounts;
+        const auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(at).constData(), MNT_DETACH); });
+        const QString theirs = m.bind ? at + QStringLiteral("/letter.txt") : at + QStringLiteral("/theirs.txt");
+        if (!m.bind)
+            writeFile(theirs, "keep me", 0644);
+        services::UpdateService(prefs, clock, QStringLiteral("1.0"), config).cleanupStaleStaging();
+        EXPECT_TRUE(QFileInfo::exists(theirs));
+        EXPECT_EQ(snapshotTree(tmp.filePath(QStringLiteral("documents"))), documents);
+    }
 }
 
 TEST(UpdateWindows, ForcedWindowIsBuiltOnceAndNeverTakesTheFocus) {
@@ -430,32 +455,42 @@ TEST(UpdateSwapScript, SwapsTheStagedCopyInOrPutsThePreviousOneBack) {
         bool staged; // false: the second rename fails
         const char* running;
         const char* leftover; // what is found where the previous version goes
+        // Another mount in the way (the last rows: they need root): the swap gives up rather than
+        // empty it. A tmpfs, or the documents bound there; the documents may be bound on the
+        // staged copy too, which a swap that gives up removes.
+        const char* mountAt = nullptr;
+        bool bind = false;
+        bool bindStaged = false;
     } cases[] = {{true, "new", ""}, {false, "old", ""}, {true, "new", "a link to the documents"},
                  {true, "new", "a read-only folder with a link to the documents"},
-                 {true, "old", "a file system mounted inside"}, {true, "old", "a file system mounted on it"}};
+                 {true, "old", "a file system mounted inside", "app.cv-old/bin/mnt"},
+                 {true, "old", "a file system mounted on it", "app.cv-old"},
+                 {true, "old", "a folder bound inside", "app.cv-old/bin/mnt", true},
+                 {true, "old", "a folder bound on it", "app.cv-old", true},
+                 {false, "old", "a file system mounted inside, the documents bound on the staged copy",
+                  "app.cv-old/bin/mnt", false, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.leftover);
         QTemporaryDir tmp;
-        // Another file system in the way: the swap gives up rather than empty it.
-        QString mounted;
+        const QString documents = tmp.filePath(QStringLiteral("documents"));
+        writeFile(documents + QStringLiteral("/letter.txt"), "keep me", 0644);
+        QStringList mounted;
         const auto unmount = qScopeGuard([&mounted] {
-            if (!mounted.isEmpty())
-                QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), mounted});
+            for (const QString& at : mounted)
+                ::umount2(QFile::encodeName(at).constData(), MNT_DETACH);
         });
-        if (QByteArray(c.leftover).startsWith("a file system")) {
-            mounted = tmp.filePath(QByteArray(c.leftover).endsWith("inside") ? QStringLiteral("app.cv-old/bin/mnt")
-                                                                            : QStringLiteral("app.cv-old"));
-            QDir().mkpath(mounted);
-            if (::geteuid() != 0 || QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
-                                                                                QStringLiteral("tmpfs"), mounted}) != 0) {
-                mounted.clear();
-                continue; // mounting needs root
-            }
-            writeFile(mounted + QStringLiteral("/theirs.txt"), "keep me", 0644);
+        for (const auto& [at, source] : {std::pair{c.mountAt, c.bind}, {c.bindStaged ? "app.cv-new" : nullptr, true}}) {
+            if (!at)
+                continue;
+            mounted << tmp.filePath(QString::fromLatin1(at));
+            QDir().mkpath(mounted.last());
+            if (!mountForTest(mounted.last(), source ? documents : QString()))
+                GTEST_SKIP() << kNoMounts;
         }
+        if (c.mountAt && !c.bind)
+            writeFile(mounted.first() + QStringLiteral("/theirs.txt"), "keep me", 0644);
         const QString app = tmp.filePath(QStringLiteral("app")), work = tmp.filePath(QStringLiteral("work"));
         const QString started = tmp.filePath(QStringLiteral("started"));
-        writeFile(tmp.filePath(QStringLiteral("documents/letter.txt")), "keep me", 0644);
         if (QByteArray(c.leftover).startsWith("a link")) {
             QFile::link(tmp.filePath(QStringLiteral("documents")), app + QStringLiteral(".cv-old"));
         } else if (*c.leftover) {
@@ -482,16 +517,16 @@ TEST(UpdateSwapScript, SwapsTheStagedCopyInOrPutsThePreviousOneBack) {
         QFile report(started);
         ASSERT_TRUE(report.open(QIODevice::ReadOnly)) << c.running;
         EXPECT_EQ(report.readAll(), QByteArray(c.running));
-        EXPECT_EQ(QFileInfo::exists(app + QStringLiteral(".cv-old")), c.staged);
-        if (!mounted.isEmpty()) {
-            EXPECT_TRUE(QFileInfo::exists(mounted + QStringLiteral("/theirs.txt")));
+        EXPECT_EQ(QFileInfo::exists(app + QStringLiteral(".cv-old")), c.staged || c.mountAt);
+        if (c.mountAt) {
+            EXPECT_TRUE(QFileInfo::exists(mounted.first() + QLatin1String(c.bind ? "/letter.txt" : "/theirs.txt")));
         } else if (c.staged) {
             EXPECT_EQ(QDir(app + QStringLiteral(".cv-old")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
                       QStringList(QStringLiteral("bin")));
             EXPECT_TRUE(QFileInfo(app + QStringLiteral(".cv-old/bin/corvane")).isFile()) << "the previous version, as it was";
         }
         EXPECT_EQ(QDir(tmp.filePath(QStringLiteral("documents"))).entryList(QDir::Files), QStringList(QStringLiteral("letter.txt")));
-        EXPECT_FALSE(QFileInfo::exists(app + QStringLiteral(".cv-new")));
+        EXPECT_EQ(QFileInfo::exists(app + QStringLiteral(".cv-new")), c.bindStaged);
         EXPECT_FALSE(QFileInfo::exists(work)) << "the work folder goes once the swap is over";
         QFile log(tmp.filePath(QStringLiteral("diag.log")));
         ASSERT_TRUE(log.open(QIODevice::ReadOnly));
