@@ -126,26 +126,20 @@ inline const char* const kNoMounts = "mounting needs root and a private mount na
 
 // Root reads and enters any folder whatever its mode; for the scope, this thread does not, so a
 // folder its owner may not read (0311) is as closed to the updater as it is for any other user.
-class OwnerBitsOnly {
-public:
+struct OwnerBitsOnly {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved[2]{}, narrowed[2]{};
+    const bool read = ::syscall(SYS_capget, &header, saved) == 0;
     OwnerBitsOnly() {
-        if (::syscall(SYS_capget, &m_header, m_saved) != 0)
-            return;
-        __user_cap_data_struct narrowed[2] = {m_saved[0], m_saved[1]};
+        std::copy(saved, saved + 2, narrowed);
         narrowed[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
-        m_dropped = ::syscall(SYS_capset, &m_header, narrowed) == 0;
+        if (read)
+            ::syscall(SYS_capset, &header, narrowed);
     }
     ~OwnerBitsOnly() {
-        if (m_dropped)
-            ::syscall(SYS_capset, &m_header, m_saved);
+        if (read)
+            ::syscall(SYS_capset, &header, saved);
     }
-    OwnerBitsOnly(const OwnerBitsOnly&) = delete;
-    OwnerBitsOnly& operator=(const OwnerBitsOnly&) = delete;
-
-private:
-    __user_cap_header_struct m_header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct m_saved[2]{};
-    bool m_dropped = false;
 };
 
 class RecordingPresenter : public services::UpdatePresenter {
