@@ -13,7 +13,6 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <csignal>
 #include <cstring>
 #include <spawn.h>
@@ -276,11 +275,92 @@ QString extract(const QString& archivePath, const QString& target, qint64 maxUnp
     return {};
 }
 
-// No entry of an install grants more than 0755: nobody but its owner may change the program.
-int narrowEntry(const char* path, const struct stat* st, int type, FTW*) {
-    if (type == FTW_SL || (st->st_mode & 07777 & ~mode_t(0755)) == 0)
+// The id of the mount that holds the entry name of the folder open at folder (name "" for the
+// folder itself); nothing when it cannot be told. A folder of the same file system bound elsewhere
+// keeps its device number: only the mount tells it apart.
+std::optional<quint64> mountId(int folder, const char* name) {
+    struct statx sx {};
+    const int flags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | (*name ? 0 : AT_EMPTY_PATH);
+    if (::statx(folder, name, flags, STATX_MNT_ID, &sx) == 0 && (sx.stx_mask & STATX_MNT_ID))
+        return sx.stx_mnt_id;
+    // Kernels before 5.8: the same id (the one /proc/self/mountinfo lists), from a handle on the entry.
+    const int fd = *name ? ::openat(folder, name, O_PATH | O_NOFOLLOW | O_CLOEXEC) : ::dup(folder);
+    if (fd < 0)
+        return std::nullopt;
+    QFile info(QStringLiteral("/proc/self/fdinfo/%1").arg(fd));
+    std::optional<quint64> id;
+    if (info.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : info.readAll().split('\n')) {
+            bool ok = false;
+            const quint64 value = line.startsWith("mnt_id:") ? line.mid(7).trimmed().toULongLong(&ok) : 0;
+            if (ok)
+                id = value;
+        }
+    }
+    ::close(fd);
+    return id;
+}
+
+// The names in the folder open at fd (its handle stays open and unmoved for the caller).
+bool entryNames(int fd, std::vector<QByteArray>& names) {
+    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    DIR* dir = own < 0 ? nullptr : ::fdopendir(own);
+    if (!dir) {
+        if (own >= 0)
+            ::close(own);
+        return false;
+    }
+    ::rewinddir(dir);
+    while (const dirent* e = ::readdir(dir)) {
+        if (::strcmp(e->d_name, ".") != 0 && ::strcmp(e->d_name, "..") != 0)
+            names.emplace_back(e->d_name);
+    }
+    ::closedir(dir);
+    return true;
+}
+
+// No entry of an install grants more than 0755: nobody but its owner may change the program. A
+// folder its owner may not read or enter (0311) is opened up for the walk and narrowed after it,
+// so nothing below it is missed. Never follows a link or leaves the staging folder's mount.
+// Returns 0, or the error that stopped it.
+int narrowEntry(int parent, const char* name, quint64 mount) {
+    struct stat st;
+    if (::fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno;
+    const mode_t narrowed = st.st_mode & 0755;
+    if (S_ISLNK(st.st_mode))
         return 0;
-    return ::chmod(path, st->st_mode & 0755);
+    if (!S_ISDIR(st.st_mode))
+        return narrowed == (st.st_mode & 07777) || ::fchmodat(parent, name, narrowed, 0) == 0 ? 0 : errno;
+    if (mountId(parent, name) != mount)
+        return EXDEV;
+    if ((st.st_mode & (S_IRUSR | S_IXUSR)) != (S_IRUSR | S_IXUSR) &&
+        ::fchmodat(parent, name, narrowed | S_IRUSR | S_IXUSR, 0) != 0)
+        return errno;
+    const int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    std::vector<QByteArray> names;
+    int error = entryNames(fd, names) ? 0 : errno;
+    for (const QByteArray& entry : names) {
+        if (!error)
+            error = narrowEntry(fd, entry.constData(), mount);
+    }
+    if (!error && ::fchmod(fd, narrowed) != 0)
+        error = errno;
+    ::close(fd);
+    return error;
+}
+
+int narrowTree(const QString& path) {
+    const QFileInfo info(path);
+    const int parent = ::open(QFile::encodeName(info.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (parent < 0)
+        return errno;
+    const std::optional<quint64> mount = mountId(parent, "");
+    const int error = mount ? narrowEntry(parent, QFile::encodeName(info.fileName()).constData(), *mount) : EXDEV;
+    ::close(parent);
+    return error;
 }
 
 // What a removal could not remove: the first entry and why.
@@ -298,11 +378,15 @@ struct Removal {
 };
 
 // Removes the entry name of the folder open at parent as what it is: a link or a file alone, a
-// folder after its entries. Stays on the file system device.
-bool removeEntry(int parent, const char* name, const QByteArray& shown, dev_t device, Removal& r) {
+// folder after its entries. Never enters another mount, a folder bound there included.
+bool removeEntry(int parent, const char* name, const QByteArray& shown, quint64 mount, Removal& r) {
     struct stat st;
     if (::fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return errno == ENOENT || r.fail(shown, errno);
+    const std::optional<quint64> entryMount = mountId(parent, name);
+    if (entryMount != mount)
+        return r.fail(shown, entryMount ? tr("another file system is mounted there")
+                                        : tr("the file system it is on cannot be told"));
     if (st.st_uid != ::geteuid())
         return r.fail(shown, tr("it belongs to another user"));
     if (!S_ISDIR(st.st_mode)) {
@@ -310,31 +394,29 @@ bool removeEntry(int parent, const char* name, const QByteArray& shown, dev_t de
             return r.fail(shown, errno);
         return true;
     }
-    if (st.st_dev != device)
-        return r.fail(shown, tr("another file system is mounted there"));
     // A read-only folder of ours is made writable first, or its entries could not go.
     int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0 && errno == EACCES && ::fchmodat(parent, name, S_IRWXU, 0) == 0)
         fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return r.fail(shown, errno);
+    // What was opened is what was looked at: nothing was mounted there meanwhile.
+    if (mountId(fd, "") != mount) {
+        ::close(fd);
+        return r.fail(shown, tr("another file system is mounted there"));
+    }
     if ((st.st_mode & S_IRWXU) != S_IRWXU)
         ::fchmod(fd, S_IRWXU);
-    DIR* dir = ::fdopendir(fd);
-    if (!dir) {
+    std::vector<QByteArray> names;
+    if (!entryNames(fd, names)) {
         const int error = errno;
         ::close(fd);
         return r.fail(shown, error);
     }
-    std::vector<QByteArray> names;
-    while (const dirent* e = ::readdir(dir)) {
-        if (::strcmp(e->d_name, ".") != 0 && ::strcmp(e->d_name, "..") != 0)
-            names.emplace_back(e->d_name);
-    }
     bool ok = true;
     for (const QByteArray& entry : names)
-        ok = removeEntry(::dirfd(dir), entry.constData(), shown + '/' + entry, st.st_dev, r) && ok;
-    ::closedir(dir);
+        ok = removeEntry(fd, entry.constData(), shown + '/' + entry, mount, r) && ok;
+    ::close(fd);
     if (ok && ::unlinkat(parent, name, AT_REMOVEDIR) != 0 && errno != ENOENT)
         return r.fail(shown, errno);
     return ok;
@@ -420,8 +502,8 @@ QString unpack(const QString& archivePath, const QString& target, qint64 maxUnpa
         return tr("The update could not be staged in %1.").arg(target);
     error = extract(archivePath, target, maxUnpackedBytes);
     // The folders made on the way (the staging folder, those the package implies) took the umask.
-    if (error.isEmpty() && ::nftw(path.constData(), narrowEntry, 32, FTW_PHYS | FTW_MOUNT) != 0)
-        error = tr("The update could not be unpacked (%1).").arg(QString::fromLocal8Bit(::strerror(errno)));
+    if (const int narrowing = error.isEmpty() ? narrowTree(target) : 0)
+        error = tr("The update could not be unpacked (%1).").arg(QString::fromLocal8Bit(::strerror(narrowing)));
     return error;
 }
 
@@ -436,11 +518,10 @@ QString removeStaging(const QString& path) {
     }
     // A file system mounted on the leftover itself is no more ours than one mounted inside it.
     Removal r;
-    struct stat folder {};
-    if (::fstat(parent, &folder) != 0)
-        r.fail(QFile::encodeName(info.absolutePath()), errno);
+    if (const std::optional<quint64> mount = mountId(parent, ""))
+        removeEntry(parent, name.constData(), QFile::encodeName(path), *mount, r);
     else
-        removeEntry(parent, name.constData(), QFile::encodeName(path), folder.st_dev, r);
+        r.fail(QFile::encodeName(info.absolutePath()), tr("the file system it is on cannot be told"));
     struct stat st;
     const bool gone = ::fstatat(parent, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
     ::close(parent);
@@ -460,12 +541,17 @@ pid=$1 app=$2 new=$3 old=$4 launch=$5 work=$6 log=${7:-/dev/null}
 say() { printf '%s cv-update: %s\n' "$(date +'%m-%d %H:%M:%S.%3N')" "$1" >>"$log" 2>/dev/null; }
 start() { "$app/$launch" </dev/null >/dev/null 2>&1 & }
 # Removes $1 as the entry it is: a link goes alone (never what it points at), a folder with all it
-# holds, read-only folders included, but never a file system mounted on it or inside it. True once
-# nothing is left there.
+# holds, read-only folders included, but never anything of another mount on it or inside it: a
+# folder of the same file system bound there has its device number, so mountpoint (util-linux)
+# tells mounts apart. The walk goes top down and stops at the first mount, before anything below
+# it is touched. True once nothing is left there.
 wipe() {
   if [ -d "$1" ] && [ ! -L "$1" ]; then
-    [ "$(stat -c %d -- "$1")" = "$(stat -c %d -- "$(dirname -- "$1")")" ] || return 1
-    find "$1" -xdev -type d ! -perm -u=rwx -exec chmod u+rwx {} \; 2>/dev/null
+    command -v mountpoint >/dev/null 2>&1 || return 1
+    ! mountpoint -q -- "$1" || return 1
+    mounted=$(find "$1" -xdev -type d \( -exec mountpoint -q {} \; -print -quit \
+      -o ! -perm -u=rwx -exec chmod u+rwx {} \; \) 2>/dev/null)
+    [ -z "$mounted" ] || return 1
     rm -rf --one-file-system -- "$1" 2>/dev/null
   else
     rm -f "$1"

@@ -240,14 +240,15 @@ QCoro::Task<> UpdateService::check(bool manual) {
         fail(error, manual, tr("Update check failed"));
         co_return;
     }
-    if (!acceptOrder(*manifest)) {
+    const ManifestOrder order = acceptOrder(*manifest);
+    if (order == ManifestOrder::Replayed) {
         fail(tr("The update server offered v%1, older than the v%2 it offered before; the offer was ignored.")
                  .arg(manifest->version, newestManifestVersion()),
              manual, tr("Update check failed"));
         co_return;
     }
 
-    if (compareVersions(manifest->version, m_currentVersion) <= 0) {
+    if (order == ManifestOrder::Older || compareVersions(manifest->version, m_currentVersion) <= 0) {
         setStatus(makeStatus(Kind::UpToDate));
         if (manual && m_presenter)
             m_presenter->showAlert(tr("You're up to date"),
@@ -288,7 +289,7 @@ QString UpdateService::newestManifestVersion() const {
     return m_preferences.string(QString::fromLatin1(newestManifestKey)).value_or(QString()).trimmed();
 }
 
-bool UpdateService::acceptOrder(const Manifest& manifest) {
+UpdateService::ManifestOrder UpdateService::acceptOrder(const Manifest& manifest) {
     // Manifests carry no date, so the newest version accepted so far orders them: an older one is
     // a replay or a stale mirror and is ignored whole, its minimum included. An install that has
     // not recorded one yet (it came from a version that did not) knows at least the version it runs
@@ -302,7 +303,7 @@ bool UpdateService::acceptOrder(const Manifest& manifest) {
         newest = isVersion(minimum) && compareVersions(minimum, m_currentVersion) > 0 ? minimum : m_currentVersion;
     const int order = compareVersions(manifest.version, newest);
     if (order < 0)
-        return !isVersion(stored);
+        return isVersion(stored) ? ManifestOrder::Replayed : ManifestOrder::Older;
     if (order > 0 || !isVersion(stored))
         m_preferences.setValue(QString::fromLatin1(newestManifestKey), manifest.version);
     if (order > 0) {
@@ -316,7 +317,7 @@ bool UpdateService::acceptOrder(const Manifest& manifest) {
         // it cannot lift a minimum its later form set.
         m_preferences.setValue(minKey, manifest.minVersion);
     }
-    return true;
+    return ManifestOrder::Accepted;
 }
 
 QCoro::Task<std::optional<UpdateService::Manifest>> UpdateService::fetchManifest(QString* error) {

@@ -127,9 +127,13 @@ private:
     QCoro::Task<Fetched> fetch(QUrl url, qint64 maxBytes, QString savePath, bool reportProgress);
     std::optional<Manifest> parseManifest(const QByteArray& bytes, QString* error) const;
     QString newestManifestVersion() const;
-    // Records the manifest's version and minimum unless it is older than the newest known; false when
-    // it is older than one accepted before.
-    bool acceptOrder(const Manifest& manifest);
+    enum class ManifestOrder {
+        Accepted, // recorded: its version and minimum now count
+        Older,    // older than the version running or the stored minimum: ignored, never offered
+        Replayed, // older than a manifest accepted before: ignored and reported
+    };
+    // Records the manifest's version and minimum unless it is older than the newest known.
+    ManifestOrder acceptOrder(const Manifest& manifest);
     void fail(const QString& message, bool manual, const QString& alertTitle);
     void setStatus(Status status);
     void scheduleNext(quint64 generation, qint64 delayMs);

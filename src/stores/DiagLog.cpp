@@ -118,10 +118,10 @@ void DiagLogWriter::run() {
     }
 }
 
-// Whether the regular file open in file is not empty and its last byte is no line feed.
+// Whether the regular file open for reading in file is not empty and its last byte is no line feed.
 bool endsMidLine(const QFile& file) {
     struct stat st {};
-    if (::fstat(file.handle(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)
+    if (!file.isReadable() || ::fstat(file.handle(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)
         return false;
     char last = '\n';
     return ::pread(file.handle(), &last, 1, st.st_size - 1) == 1 && last != '\n';
@@ -131,8 +131,12 @@ bool DiagLogWriter::append(const QString& path, const QByteArray& bytes) {
     if (path.isEmpty() || bytes.isEmpty())
         return false;
     QFile file(path);
-    // Read too: the last byte tells whether the previous line was cut short.
-    constexpr auto mode = QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered;
+    // A regular file (or none yet) is opened for reading too: its last byte tells whether the
+    // previous line was cut short. Anything else is written alone: a pipe opened for reading as
+    // well would not wait for its reader and would take the line back out itself.
+    struct stat st {};
+    const bool regular = ::stat(QFile::encodeName(path).constData(), &st) != 0 || S_ISREG(st.st_mode);
+    const auto mode = (regular ? QIODevice::ReadWrite : QIODevice::WriteOnly) | QIODevice::Append | QIODevice::Unbuffered;
     // The log quotes what the user does: it is theirs alone, whatever the umask.
     constexpr auto ownerOnly = QFile::ReadOwner | QFile::WriteOwner;
     if (!file.open(mode, ownerOnly)) {

@@ -22,6 +22,12 @@
 #include <gtest/gtest.h>
 #include <sodium.h>
 
+#include <linux/capability.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 namespace corvane::test {
 
 inline void spinUntil(const std::function<bool()>& done, int boundMs = 30000) {
@@ -105,6 +111,36 @@ inline void writeFile(const QString& path, const QByteArray& data, int mode) {
     f.close();
     ::chmod(QFile::encodeName(path).constData(), mode_t(mode));
 }
+
+// Mounts for the clean-up rows, made in a mount namespace of this thread's own whose mounts are
+// private: nothing of them shows outside the test. A tmpfs at target, or the folder source bound
+// there; false when this process may not (not root, or a container that refuses it).
+inline bool mountForTest(const QString& target, const QString& source = {}) {
+    static const bool own = ::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0 &&
+                            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    const QByteArray to = QFile::encodeName(target), from = QFile::encodeName(source);
+    return own && (source.isEmpty() ? ::mount("tmpfs", to.constData(), "tmpfs", 0, nullptr)
+                                    : ::mount(from.constData(), to.constData(), nullptr, MS_BIND, nullptr)) == 0;
+}
+inline const char* const kNoMounts = "mounting needs root and a private mount namespace (unshare); not permitted here";
+
+// Root reads and enters any folder whatever its mode; for the scope, this thread does not, so a
+// folder its owner may not read (0311) is as closed to the updater as it is for any other user.
+struct OwnerBitsOnly {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved[2]{}, narrowed[2]{};
+    const bool read = ::syscall(SYS_capget, &header, saved) == 0;
+    OwnerBitsOnly() {
+        std::copy(saved, saved + 2, narrowed);
+        narrowed[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        if (read)
+            ::syscall(SYS_capset, &header, narrowed);
+    }
+    ~OwnerBitsOnly() {
+        if (read)
+            ::syscall(SYS_capset, &header, saved);
+    }
+};
 
 class RecordingPresenter : public services::UpdatePresenter {
 public:

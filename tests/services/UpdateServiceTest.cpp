@@ -90,18 +90,20 @@ TEST_F(UpdateCheck, MinimumVersionComesOnlyFromVerifiedNewerManifestsAndIsNeverL
         const KeyPair* signer;
         const char* minimum; // stored afterwards; "" for none
         const char* diag;    // a line the check writes; "" for none
+        bool offered;
     } steps[] = {
-        // An install updated from a version that stored the minimum but no newest manifest.
-        {manifest("1.9", QString(64, 'a')), nullptr, "2.0", ""},
-        {manifest("2.0", QString(64, 'a'), QStringLiteral("2.0")), nullptr, "2.0", ""},
-        {manifest("2.0", QString(64, 'a'), QStringLiteral("0.1")), &stranger, "2.0", "signature is not valid"},
-        {manifest("1.9", QString(64, 'a')), nullptr, "2.0", "offered v1.9, older than the v2.0"},
-        {manifest("2.0", QString(64, 'a')), nullptr, "2.0", ""}, // the same version cannot lift it...
-        {manifest("2.0", QString(64, 'a'), QStringLiteral("1.0")), nullptr, "2.0", ""}, // ...nor lower it...
-        {manifest("2.0", QString(64, 'a'), QStringLiteral("2.5")), nullptr, "2.5", ""}, // ...but may raise it
-        {manifest("2.1", QString(64, 'a'), QStringLiteral("1.0")), nullptr, "1.0", ""},
-        {manifest("2.2", QString(64, 'a'), QStringLiteral("3.0")), nullptr, "3.0", ""},
-        {manifest("2.3", QString(64, 'a')), nullptr, "", ""},
+        // An install updated from a version that stored the minimum but no newest manifest: an
+        // older manifest than that minimum is no update, whatever version runs.
+        {manifest("1.9", QString(64, 'a')), nullptr, "2.0", "", false},
+        {manifest("2.0", QString(64, 'a'), QStringLiteral("2.0")), nullptr, "2.0", "", true},
+        {manifest("2.0", QString(64, 'a'), QStringLiteral("0.1")), &stranger, "2.0", "signature is not valid", false},
+        {manifest("1.9", QString(64, 'a')), nullptr, "2.0", "offered v1.9, older than the v2.0", false},
+        {manifest("2.0", QString(64, 'a')), nullptr, "2.0", "", true}, // the same version cannot lift it...
+        {manifest("2.0", QString(64, 'a'), QStringLiteral("1.0")), nullptr, "2.0", "", true}, // ...nor lower it...
+        {manifest("2.0", QString(64, 'a'), QStringLiteral("2.5")), nullptr, "2.5", "", true}, // ...but may raise it
+        {manifest("2.1", QString(64, 'a'), QStringLiteral("1.0")), nullptr, "1.0", "", true},
+        {manifest("2.2", QString(64, 'a'), QStringLiteral("3.0")), nullptr, "3.0", "", true},
+        {manifest("2.3", QString(64, 'a')), nullptr, "", "", true},
     };
     for (const auto& s : steps) {
         SCOPED_TRACE(s.body.constData());
@@ -109,6 +111,7 @@ TEST_F(UpdateCheck, MinimumVersionComesOnlyFromVerifiedNewerManifestsAndIsNeverL
         ASSERT_TRUE(run(*service, false));
         EXPECT_EQ(prefs.string(QStringLiteral("updateMinVersion")).value_or(QString()), QLatin1String(s.minimum));
         EXPECT_EQ(service->isUpdateRequired(), *s.minimum && *s.minimum != '1');
+        EXPECT_EQ(service->status().kind == Kind::Available, s.offered);
         stores::DiagLog::flush();
         const QString diag = stores::DiagLog::tail(4096);
         EXPECT_TRUE(diag.contains(QLatin1String(s.diag))) << diag.toStdString();
@@ -265,6 +268,8 @@ TEST_F(UpdateInstall, AVerifiedPackageIsStagedFromTheSecondAddressWhenTheFirstFa
     QList<TarEntry> entries = goodEntries();
     entries[1].mode = 0777; // bin/
     entries[4].mode = 0666; // share/data.txt
+    // A folder its owner may not read, above a folder the package only implies.
+    entries << TarEntry{"./closed/", TarEntry::Dir, {}, 0311} << TarEntry{"./closed/implied/x", TarEntry::File, "x", 0644};
     const QByteArray good = tarGz(entries);
     serveManifest(manifest("2.0", sha256Hex(good), {}, QStringLiteral("/missing.tar.gz"),
                            server.baseUrl() + QStringLiteral("/mirror/pkg.tar.gz")));
@@ -272,7 +277,11 @@ TEST_F(UpdateInstall, AVerifiedPackageIsStagedFromTheSecondAddressWhenTheFirstFa
     server.route("/mirror/pkg.tar.gz.sig", ScriptedResponse::text(200, "text/plain", keys.sign(good)));
     presenter.answer = true;
     auto service = makeService();
-    ASSERT_TRUE(run(*service, true));
+    {
+        const OwnerBitsOnly asAnyUser;
+        ASSERT_TRUE(run(*service, true));
+    }
+    const auto removeStaged = qScopeGuard([&] { services::updatepkg::removeStaging(install + QStringLiteral(".cv-new")); });
     EXPECT_EQ(server.requestCount("/missing.tar.gz"), 1);
     EXPECT_EQ(snapshots, 1);
     EXPECT_EQ(quits, 1);
@@ -282,7 +291,7 @@ TEST_F(UpdateInstall, AVerifiedPackageIsStagedFromTheSecondAddressWhenTheFirstFa
     EXPECT_EQ(staged.readAll(), "new data\n");
     EXPECT_TRUE(QFileInfo(install + QStringLiteral(".cv-new/bin/corvane")).isExecutable());
     for (const auto& [path, mode] : {std::pair{"", 0755}, {"/bin", 0755}, {"/bin/corvane", 0755}, {"/share", 0755},
-                                     {"/share/data.txt", 0644}}) {
+                                     {"/share/data.txt", 0644}, {"/closed", 0311}, {"/closed/implied", 0755}}) {
         struct stat st {};
         ASSERT_EQ(::stat(QFile::encodeName(install + QStringLiteral(".cv-new") + QLatin1String(path)).constData(), &st), 0);
         EXPECT_EQ(st.st_mode & 07777, mode_t(mode)) << path << ": nobody else may change the program";
@@ -337,17 +346,6 @@ TEST(UpdateStaging, CleanupRemovesOnlyLeftoversBesideTheInstall) {
     EXPECT_EQ(snapshotTree(tmp.filePath(QStringLiteral("documents"))), documents);
     EXPECT_TRUE(QFileInfo::exists(tmp.filePath(QStringLiteral("app/bin"))));
 
-    // A file system mounted where a leftover would be is left whole.
-    const QString mounted = tmp.filePath(QStringLiteral("app.cv-old"));
-    QDir().mkpath(mounted);
-    if (::geteuid() == 0 && QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
-                                                                         QStringLiteral("tmpfs"), mounted}) == 0) {
-        const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), mounted}); });
-        writeFile(mounted + QStringLiteral("/theirs.txt"), "keep me", 0644);
-        services::UpdateService(prefs, clock, QStringLiteral("1.0"), config).cleanupStaleStaging();
-        EXPECT_TRUE(QFileInfo::exists(mounted + QStringLiteral("/theirs.txt")));
-    }
-
     // Only a marked install in a folder the user can change updates itself.
     QDir().mkpath(tmp.filePath(QStringLiteral("unmarked/bin")));
     QFile(tmp.filePath(QStringLiteral("app/.corvane-install"))).open(QIODevice::WriteOnly);
@@ -355,6 +353,36 @@ TEST(UpdateStaging, CleanupRemovesOnlyLeftoversBesideTheInstall) {
               QDir(tmp.filePath(QStringLiteral("app"))).canonicalPath());
     EXPECT_EQ(services::UpdateService::Config::locateInstall(tmp.filePath(QStringLiteral("unmarked/bin"))), QString());
     EXPECT_EQ(services::UpdateService::Config::locateInstall(tmp.filePath(QStringLiteral("app"))), QString());
+}
+
+// Another mount where a leftover would be, or inside one, is left whole: a tmpfs, or a folder of
+// the same file system bound there (its device number is the same).
+TEST(UpdateStaging, CleanupNeverEntersAnotherMount) {
+    QTemporaryDir tmp;
+    writeFile(tmp.filePath(QStringLiteral("documents/letter.txt")), "keep me", 0644);
+    const auto documents = snapshotTree(tmp.filePath(QStringLiteral("documents")));
+    platform::fake::MemoryPreferences prefs;
+    platform::fake::FakeClock clock;
+    services::UpdateService::Config config;
+    config.installDir = tmp.filePath(QStringLiteral("app"));
+    const struct {
+        const char* at;
+        bool bind; // the documents folder bound there, else a tmpfs
+    } mounts[] = {{"app.cv-old", false}, {"app.cv-old/bin/mnt", true}, {"app.cv-new", true}};
+    for (const auto& m : mounts) {
+        SCOPED_TRACE(m.at);
+        const QString at = tmp.filePath(QString::fromLatin1(m.at));
+        QDir().mkpath(at);
+        if (!mountForTest(at, m.bind ? tmp.filePath(QStringLiteral("documents")) : QString()))
+            GTEST_SKIP() << kNoMounts;
+        const auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(at).constData(), MNT_DETACH); });
+        const QString theirs = m.bind ? at + QStringLiteral("/letter.txt") : at + QStringLiteral("/theirs.txt");
+        if (!m.bind)
+            writeFile(theirs, "keep me", 0644);
+        services::UpdateService(prefs, clock, QStringLiteral("1.0"), config).cleanupStaleStaging();
+        EXPECT_TRUE(QFileInfo::exists(theirs));
+        EXPECT_EQ(snapshotTree(tmp.filePath(QStringLiteral("documents"))), documents);
+    }
 }
 
 TEST(UpdateWindows, ForcedWindowIsBuiltOnceAndNeverTakesTheFocus) {
@@ -427,32 +455,42 @@ TEST(UpdateSwapScript, SwapsTheStagedCopyInOrPutsThePreviousOneBack) {
         bool staged; // false: the second rename fails
         const char* running;
         const char* leftover; // what is found where the previous version goes
+        // Another mount in the way (the last rows: they need root): the swap gives up rather than
+        // empty it. A tmpfs, or the documents bound there; the documents may be bound on the
+        // staged copy too, which a swap that gives up removes.
+        const char* mountAt = nullptr;
+        bool bind = false;
+        bool bindStaged = false;
     } cases[] = {{true, "new", ""}, {false, "old", ""}, {true, "new", "a link to the documents"},
                  {true, "new", "a read-only folder with a link to the documents"},
-                 {true, "old", "a file system mounted inside"}, {true, "old", "a file system mounted on it"}};
+                 {true, "old", "a file system mounted inside", "app.cv-old/bin/mnt"},
+                 {true, "old", "a file system mounted on it", "app.cv-old"},
+                 {true, "old", "a folder bound inside", "app.cv-old/bin/mnt", true},
+                 {true, "old", "a folder bound on it", "app.cv-old", true},
+                 {false, "old", "a file system mounted inside, the documents bound on the staged copy",
+                  "app.cv-old/bin/mnt", false, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.leftover);
         QTemporaryDir tmp;
-        // Another file system in the way: the swap gives up rather than empty it.
-        QString mounted;
+        const QString documents = tmp.filePath(QStringLiteral("documents"));
+        writeFile(documents + QStringLiteral("/letter.txt"), "keep me", 0644);
+        QStringList mounted;
         const auto unmount = qScopeGuard([&mounted] {
-            if (!mounted.isEmpty())
-                QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), mounted});
+            for (const QString& at : mounted)
+                ::umount2(QFile::encodeName(at).constData(), MNT_DETACH);
         });
-        if (QByteArray(c.leftover).startsWith("a file system")) {
-            mounted = tmp.filePath(QByteArray(c.leftover).endsWith("inside") ? QStringLiteral("app.cv-old/bin/mnt")
-                                                                            : QStringLiteral("app.cv-old"));
-            QDir().mkpath(mounted);
-            if (::geteuid() != 0 || QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
-                                                                                QStringLiteral("tmpfs"), mounted}) != 0) {
-                mounted.clear();
-                continue; // mounting needs root
-            }
-            writeFile(mounted + QStringLiteral("/theirs.txt"), "keep me", 0644);
+        for (const auto& [at, source] : {std::pair{c.mountAt, c.bind}, {c.bindStaged ? "app.cv-new" : nullptr, true}}) {
+            if (!at)
+                continue;
+            mounted << tmp.filePath(QString::fromLatin1(at));
+            QDir().mkpath(mounted.last());
+            if (!mountForTest(mounted.last(), source ? documents : QString()))
+                GTEST_SKIP() << kNoMounts;
         }
+        if (c.mountAt && !c.bind)
+            writeFile(mounted.first() + QStringLiteral("/theirs.txt"), "keep me", 0644);
         const QString app = tmp.filePath(QStringLiteral("app")), work = tmp.filePath(QStringLiteral("work"));
         const QString started = tmp.filePath(QStringLiteral("started"));
-        writeFile(tmp.filePath(QStringLiteral("documents/letter.txt")), "keep me", 0644);
         if (QByteArray(c.leftover).startsWith("a link")) {
             QFile::link(tmp.filePath(QStringLiteral("documents")), app + QStringLiteral(".cv-old"));
         } else if (*c.leftover) {
@@ -479,16 +517,16 @@ TEST(UpdateSwapScript, SwapsTheStagedCopyInOrPutsThePreviousOneBack) {
         QFile report(started);
         ASSERT_TRUE(report.open(QIODevice::ReadOnly)) << c.running;
         EXPECT_EQ(report.readAll(), QByteArray(c.running));
-        EXPECT_EQ(QFileInfo::exists(app + QStringLiteral(".cv-old")), c.staged);
-        if (!mounted.isEmpty()) {
-            EXPECT_TRUE(QFileInfo::exists(mounted + QStringLiteral("/theirs.txt")));
+        EXPECT_EQ(QFileInfo::exists(app + QStringLiteral(".cv-old")), c.staged || c.mountAt);
+        if (c.mountAt) {
+            EXPECT_TRUE(QFileInfo::exists(mounted.first() + QLatin1String(c.bind ? "/letter.txt" : "/theirs.txt")));
         } else if (c.staged) {
             EXPECT_EQ(QDir(app + QStringLiteral(".cv-old")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
                       QStringList(QStringLiteral("bin")));
             EXPECT_TRUE(QFileInfo(app + QStringLiteral(".cv-old/bin/corvane")).isFile()) << "the previous version, as it was";
         }
         EXPECT_EQ(QDir(tmp.filePath(QStringLiteral("documents"))).entryList(QDir::Files), QStringList(QStringLiteral("letter.txt")));
-        EXPECT_FALSE(QFileInfo::exists(app + QStringLiteral(".cv-new")));
+        EXPECT_EQ(QFileInfo::exists(app + QStringLiteral(".cv-new")), c.bindStaged);
         EXPECT_FALSE(QFileInfo::exists(work)) << "the work folder goes once the swap is over";
         QFile log(tmp.filePath(QStringLiteral("diag.log")));
         ASSERT_TRUE(log.open(QIODevice::ReadOnly));

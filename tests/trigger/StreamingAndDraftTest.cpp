@@ -227,7 +227,8 @@ TEST(Draft, RefusedDescriptionsReportTheProcessAction) {
 }
 
 // The key sits in a locked keyring and the desktop's unlock prompt stays open until the user
-// answers it: the draft waits for the answer.
+// answers it: the draft waits for the answer. Its coroutine is suspended and resumed for real, so a
+// frame the compiler laid out wrongly (an await in a condition) crashes here.
 TEST(Draft, ALockedKeyringsPromptIsAnsweredOrDismissed) {
     const QString locked = QStringLiteral("Your keyring is locked, so Corvane can't read your API key. Unlock it (log "
                                           "in again or open your keyring manager) and try again.");
