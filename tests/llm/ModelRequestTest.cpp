@@ -3,8 +3,12 @@
 #include "llm/HttpExchange.h"
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSemaphore>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QThread>
+#include <QTimer>
+#include <atomic>
 
 namespace corvane::test {
 namespace {
@@ -461,6 +465,17 @@ TEST_F(ModelRequest, OnlyAConnectionThatEndedAnAnswerCleanlyIsKept) {
     cappedError.endless = QByteArray("again and again ").repeated(4096);
     ScriptedResponse endless = ScriptedResponse::sse(providers::openAIStream({QStringLiteral("First")}, false));
     endless.keepOpen = true;
+    ScriptedResponse switching;
+    switching.status = 101;
+    ScriptedResponse briefKeepAlive = clean, negativeKeepAlive = clean;
+    briefKeepAlive.header("Keep-Alive", "timeout=1");
+    negativeKeepAlive.header("Keep-Alive", "timeout=-2147483648");
+    // More bytes after the declared length, on a connection the server holds open without reading on.
+    const QByteArray whole = providers::wholeBodyFor("openai", "Hi");
+    ScriptedResponse overrun = ScriptedResponse::json(200, whole + "data: more\n\n");
+    overrun.framing = ScriptedResponse::Framing::UntilClose;
+    overrun.header("Content-Length", QByteArray::number(whole.size())).header("Connection", "keep-alive");
+    overrun.keepOpen = true;
     const struct {
         const char* name;
         ScriptedResponse first;
@@ -475,6 +490,10 @@ TEST_F(ModelRequest, OnlyAConnectionThatEndedAnAnswerCleanlyIsKept) {
         {"cut stream", cut, false, false},
         {"error body past its cap", cappedError, false, false},
         {"cancelled run", endless, true, false},
+        {"unsolicited 101", switching, false, false},
+        {"kept by the server for a second", briefKeepAlive, false, false},
+        {"negative keep-alive time-out", negativeKeepAlive, false, false},
+        {"bytes past its length", overrun, false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -527,31 +546,48 @@ TEST_F(ModelRequest, OnlyAConnectionThatEndedAnAnswerCleanlyIsKept) {
 }
 
 // The server may close a kept connection just as a request goes out on it: that request is sent
-// once more, on a new connection. Once any byte of an answer came, nothing is sent again.
+// once more, on a new connection. A close that comes later may follow the server's acting on the
+// request (a chat request is not idempotent), and once any byte of an answer came, nothing is sent
+// again either.
 TEST_F(ModelRequest, ARequestCrossingTheServersCloseIsSentOnceMore) {
     ScriptedResponse hangUp;
     hangUp.hangUp = true;
+    ScriptedResponse reset = hangUp;
+    reset.reset = true;
+    ScriptedResponse held = hangUp, heldReset = reset;
+    held.headDelayMs = heldReset.headDelayMs = 400; // longer than a close that crossed the request takes
     ScriptedResponse begun;
     begun.framing = ScriptedResponse::Framing::UntilClose;
     begun.header("Content-Length", "10000");
     begun.then("data: {\"choices\":[{\"delta\":{\"content\":\"Hi\"}}]}\n\n");
-    for (const bool answerBegun : {false, true}) {
-        SCOPED_TRACE(answerBegun ? "after an answer began" : "before any answer");
+    const struct {
+        const char* name;
+        ScriptedResponse second;
+        bool resent;
+        const char* message; // the run's error when not resent
+    } cases[] = {
+        {"closed at once", hangUp, true, ""},
+        {"reset at once", reset, true, ""},
+        {"held, then closed", held, false, "The server closed the connection without answering"},
+        {"held, then reset", heldReset, false, "The server closed the connection without answering"},
+        {"after an answer began", begun, false, "The connection closed before the answer was complete"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         spinUntil([&] { return pool.idleCount() == 0; }, 10000); // the last row's server is gone
         TestHttpServer host;
         host.setKeepAlive(true);
         ASSERT_TRUE(host.listen());
         configure(QStringLiteral("openai"), host.baseUrl(), QStringLiteral("key-1"));
         ScriptedResponse clean = ScriptedResponse::sse(providers::openAIStream({QStringLiteral("Hi")}));
-        host.respond([&](const RecordedRequest&) {
-            return host.requests().size() == 2 ? (answerBegun ? begun : hangUp) : clean;
-        });
+        host.respond([&](const RecordedRequest&) { return host.requests().size() == 2 ? c.second : clean; });
         run();
         spinUntil([&] { return pool.idleCount() == 1; }, 10000);
         const StreamRun second = run();
         expectWellFormed(second);
-        if (answerBegun) {
+        if (!c.resent) {
             EXPECT_EQ(second.terminal().kind, QStringLiteral("network"));
+            EXPECT_EQ(second.terminal().message, QString::fromLatin1(c.message));
             EXPECT_EQ(host.requests().size(), 2);
             continue;
         }
@@ -568,6 +604,95 @@ TEST_F(ModelRequest, ARequestCrossingTheServersCloseIsSentOnceMore) {
         EXPECT_EQ(host.requests().size(), 4);
         EXPECT_EQ(host.connectionsAccepted(), 3);
     }
+}
+
+// After its end marker the rest of an answer's body is read for the connection's sake: for a time
+// that no read extends, a number of bytes that counts chunk lines too, and only while the pool has
+// room for one more connection to that server.
+TEST_F(ModelRequest, TheRestOfAnAnswerIsReadWithinBounds) {
+    const QByteArray stream = providers::openAIStream({QStringLiteral("Hi")});
+    ScriptedResponse trickle; // chunks written as they are: a byte every 0.1 s for half a minute
+    trickle.framing = ScriptedResponse::Framing::UntilClose;
+    trickle.header("Content-Type", "text/event-stream").header("Transfer-Encoding", "chunked").header("Connection", "keep-alive");
+    trickle.then(QByteArray::number(stream.size(), 16) + "\r\n" + stream + "\r\n");
+    ScriptedResponse flood = trickle; // as fast as it goes: one byte per chunk, each size line 30 KB long
+    flood.endless = "1;" + QByteArray(30000, 'e') + "\r\nx\r\n";
+    trickle.keepOpen = true;
+    for (int i = 0; i < 300; ++i)
+        trickle.then("1\r\nx\r\n", 100);
+
+    server.respond(trickle);
+    std::vector<std::unique_ptr<llm::ModelStream>> streams;
+    int done = 0;
+    for (int i = 0; i < 6; ++i) { // at once, each on its own connection
+        streams.push_back(client.optimize(QStringLiteral("p"), QStringLiteral("s")));
+        QObject::connect(streams.back().get(), &llm::ModelStream::event, [&](const StreamEvent& e) {
+            done += e.type == StreamEvent::Type::Done;
+        });
+    }
+    spinUntil([&] { return done == 6; }, 10000);
+    ASSERT_EQ(done, 6);
+    EXPECT_EQ(server.connectionsAccepted(), 6);
+    EXPECT_LE(pool.drainingCount(), llm::HttpConnectionPool::maxPerOrigin);
+    spinUntil([&] { return server.openConnections() == 0; }, 10000);
+    EXPECT_EQ(server.openConnections(), 0) << "a trickle kept its connection";
+    EXPECT_EQ(pool.drainingCount() + pool.idleCount(), 0);
+
+    server.respond(flood);
+    EXPECT_EQ(run().terminal().type, StreamEvent::Type::Done);
+    spinUntil([&] { return server.openConnections() == 0; }, 10000);
+    EXPECT_EQ(server.openConnections(), 0);
+    EXPECT_LT(server.bodyBytesSent(), qint64(40) << 20);
+}
+
+// A run started while the pre-warm's proxy question is out waits for the same answer and takes the
+// pre-warm's connection; the question is never asked on this (the UI) thread. A pool destroyed while
+// a question is out does not wait for it.
+TEST_F(ModelRequest, ARunStartedBeforeThePrewarmsProxyAnswerOpensOneConnection) {
+    QSemaphore held;
+    std::atomic<int> asked{0}, onThisThread{0};
+    QThread* const ui = QThread::currentThread();
+    proxyLookup = [&](const QUrl&) {
+        ++asked;
+        onThisThread += QThread::currentThread() == ui;
+        held.tryAcquire(1, 10000);
+        return QNetworkProxy(QNetworkProxy::NoProxy);
+    };
+    server.respond(ScriptedResponse::sse(providers::openAIStream({QStringLiteral("Hi")})));
+    client.prewarm();
+    QTimer answer; // the answer comes back once the run waits for it too
+    bool answered = false;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (!answered && pool.proxyWaiters() == 2) {
+            answered = true;
+            held.release();
+        }
+    });
+    answer.start(1);
+    const StreamRun result = run();
+    EXPECT_EQ(result.terminal().type, StreamEvent::Type::Done);
+    EXPECT_EQ(result.text(), QStringLiteral("Hi"));
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(onThisThread, 0);
+    EXPECT_EQ(server.connectionsAccepted(), 1);
+    EXPECT_EQ(pool.connectionsOpened(), 1);
+
+    std::atomic<bool> returned{false};
+    QSemaphore started;
+    auto* doomed = new llm::HttpConnectionPool(nullptr, [&](const QUrl&) {
+        started.release();
+        held.tryAcquire(1, 10000);
+        returned = true;
+        return QNetworkProxy(QNetworkProxy::NoProxy);
+    });
+    doomed->prewarm(QUrl(server.baseUrl()));
+    ASSERT_TRUE(started.tryAcquire(1, 10000));
+    delete doomed;
+    EXPECT_FALSE(returned) << "the pool waited for its proxy question";
+    held.release();
+    spinUntil([&] { return returned.load(); }, 10000); // done before what it refers to goes
+    EXPECT_EQ(server.connectionsAccepted(), 1);
 }
 
 } // namespace
