@@ -248,10 +248,6 @@ void HttpConnectionPool::unreserve(QTcpSocket* socket) {
     m_reserved.removeIf([socket](const Reserved& r) { return !r.socket || r.socket == socket; });
 }
 
-int HttpConnectionPool::drainingCount() const {
-    return static_cast<int>(std::count_if(m_reserved.begin(), m_reserved.end(), [](const Reserved& r) { return r.socket; }));
-}
-
 bool HttpConnectionPool::makeRoom(const QString& origin) {
     m_reserved.removeIf([](const Reserved& r) { return !r.socket; });
     const auto sameOrigin = [&] {

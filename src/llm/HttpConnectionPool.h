@@ -80,7 +80,6 @@ public:
     void unreserve(QTcpSocket* socket);
 
     int idleCount() const { return static_cast<int>(m_idle.size()); }
-    int drainingCount() const;
     // Connections opened and requests sent on a kept one, since the pool was made.
     int connectionsOpened() const { return m_opened; }
     int connectionsReused() const { return m_reused; }

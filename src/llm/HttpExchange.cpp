@@ -147,6 +147,7 @@ void HttpExchange::connectSocket(bool mayReuse) {
     m_sawResponseByte = false;
     m_connected = false;
     m_unframed = false;
+    m_untilClose = false;
     m_closeAfter = false;
     m_keepAliveMs = HttpConnectionPool::defaultIdleMs;
     m_transferCoded = false;
@@ -440,6 +441,8 @@ bool HttpExchange::headerLine(QByteArrayView line) {
                     constexpr qint64 most = HttpConnectionPool::defaultIdleMs / 1000;
                     if (ok)
                         m_keepAliveMs = static_cast<int>(std::clamp<qint64>(seconds, 1, most + 1) - 1) * 1000;
+                    // Kept by the server for less than a second: as good as closed after this answer.
+                    m_closeAfter = m_closeAfter || m_keepAliveMs == 0;
                 }
             }
         }
@@ -501,6 +504,7 @@ bool HttpExchange::headComplete() {
         return true;
     }
     m_phase = Phase::Body;
+    m_untilClose = m_contentLength < 0;
     if (m_contentLength == 0)
         return bodyComplete();
     return true;
@@ -601,16 +605,15 @@ bool HttpExchange::bodyBytes(QByteArrayView bytes) {
 }
 
 bool HttpExchange::headAllowsKeeping() const {
-    return m_status != 101 &&                         // not taken over by another protocol
-           !m_closeAfter && m_keepAliveMs > 0 &&      // the server keeps the connection open
-           (m_chunked || m_contentLength >= 0);       // the body ends by its framing, not by the close
+    return m_status != 101 && // not taken over by another protocol
+           !m_closeAfter &&   // the server keeps the connection open
+           !m_untilClose;     // the body ends by its framing, not by the close
 }
 
 bool HttpExchange::keepable() const {
     return m_socket && m_socket->state() == QAbstractSocket::ConnectedState && headAllowsKeeping() &&
-           !m_unframed &&                                            // the body's end was read
-           m_leftover == 0 && m_socket->bytesAvailable() == 0 &&     // and nothing after it
-           m_socket->bytesToWrite() == 0;                            // the request went out whole
+           m_leftover == 0 && m_socket->bytesAvailable() == 0 && // nothing came after the body's end
+           m_socket->bytesToWrite() == 0;                        // the request went out whole
 }
 
 bool HttpExchange::bodyComplete() {

@@ -162,6 +162,7 @@ private:
     QByteArray m_location;
     bool m_sawResponseByte = false;
     bool m_connected = false; // the connection to the server (or proxy) stands
+    bool m_untilClose = false; // the body has no framing: it ends with the connection
     bool m_unframed = false;  // the body ended with the connection
     bool m_closeAfter = false; // the server ends the connection after this answer
     int m_keepAliveMs = HttpConnectionPool::defaultIdleMs;

@@ -96,6 +96,7 @@ TEST(EndEvents, AreMembersOfTheirOwn) {
         {APIFormat::OpenAI, R"({"choices":[{"delta":{},"x\"finish_reason":"stop"}]})", false},
         {APIFormat::OpenAI, R"({"a\\":"\\","choices":[{"finish_reason":"length"}]})", true},
         {APIFormat::OpenAI, R"({"choices":[{"delta":{"content":"\"finish_reason\": 1"}}]})", false},
+        {APIFormat::OpenAI, R"({"choices":[{"delta":{"content":"5\" tall"},"finish_reason":"stop"}]})", true},
         {APIFormat::Anthropic, R"({"type":"message_stop"})", true},
         {APIFormat::Anthropic, R"({"type":"ping","x\"type":"message_stop"})", false},
         {APIFormat::Anthropic, R"({"type":"content_block_delta","delta":{"text":"\"type\":\"message_stop\""}})", false},

@@ -467,14 +467,14 @@ TEST_F(ModelRequest, OnlyAConnectionThatEndedAnAnswerCleanlyIsKept) {
     endless.keepOpen = true;
     ScriptedResponse switching;
     switching.status = 101;
-    ScriptedResponse briefKeepAlive = clean, negativeKeepAlive = clean;
+    const ScriptedResponse whole = ScriptedResponse::json(200, providers::wholeBodyFor("openai", "Hi"));
+    ScriptedResponse briefKeepAlive = whole, negativeKeepAlive = whole;
     briefKeepAlive.header("Keep-Alive", "timeout=1");
     negativeKeepAlive.header("Keep-Alive", "timeout=-2147483648");
     // More bytes after the declared length, on a connection the server holds open without reading on.
-    const QByteArray whole = providers::wholeBodyFor("openai", "Hi");
-    ScriptedResponse overrun = ScriptedResponse::json(200, whole + "data: more\n\n");
+    ScriptedResponse overrun = ScriptedResponse::json(200, whole.pieces.first().bytes + "data: more\n\n");
     overrun.framing = ScriptedResponse::Framing::UntilClose;
-    overrun.header("Content-Length", QByteArray::number(whole.size())).header("Connection", "keep-alive");
+    overrun.header("Content-Length", QByteArray::number(whole.pieces.first().bytes.size())).header("Connection", "keep-alive");
     overrun.keepOpen = true;
     const struct {
         const char* name;
@@ -483,7 +483,7 @@ TEST_F(ModelRequest, OnlyAConnectionThatEndedAnAnswerCleanlyIsKept) {
         bool kept;
     } cases[] = {
         {"stream ended by its marker", clean, false, true},
-        {"whole body with a length", ScriptedResponse::json(200, providers::wholeBodyFor("openai", "Hi")), false, true},
+        {"whole body with a length", whole, false, true},
         {"error status read whole", ScriptedResponse::json(500, R"({"error":{"message":"busy"}})"), false, true},
         {"Connection: close", closing, false, false},
         {"body until close", untilClose, false, false},
@@ -513,7 +513,15 @@ TEST_F(ModelRequest, OnlyAConnectionThatEndedAnAnswerCleanlyIsKept) {
             });
             spinUntil([&] { return token; });
         } else {
-            run();
+            // A connection that is not kept is never in the pool, not even for an instant.
+            int idleAtEnd = -1;
+            run([&](llm::ModelStream&, StreamRun& r) {
+                if (r.ended)
+                    idleAtEnd = pool.idleCount();
+            });
+            if (!c.kept) {
+                EXPECT_EQ(idleAtEnd, 0);
+            }
         }
         if (c.kept)
             spinUntil([&] { return pool.idleCount() == 1; }, 10000);
@@ -615,11 +623,23 @@ TEST_F(ModelRequest, TheRestOfAnAnswerIsReadWithinBounds) {
     trickle.framing = ScriptedResponse::Framing::UntilClose;
     trickle.header("Content-Type", "text/event-stream").header("Transfer-Encoding", "chunked").header("Connection", "keep-alive");
     trickle.then(QByteArray::number(stream.size(), 16) + "\r\n" + stream + "\r\n");
-    ScriptedResponse flood = trickle; // as fast as it goes: one byte per chunk, each size line 30 KB long
-    flood.endless = "1;" + QByteArray(30000, 'e') + "\r\nx\r\n";
+    ScriptedResponse flood = trickle; // as fast as it goes
     trickle.keepOpen = true;
     for (int i = 0; i < 300; ++i)
         trickle.then("1\r\nx\r\n", 100);
+
+    const auto heldOpen = [&] { // kept connections and drains
+        const QList<QTcpSocket*> sockets = pool.findChildren<QTcpSocket*>();
+        return std::count_if(sockets.begin(), sockets.end(),
+                             [](QTcpSocket* s) { return s->state() == QAbstractSocket::ConnectedState; });
+    };
+    // A body without framing ends with the connection: nothing to keep, nothing to read on for.
+    ScriptedResponse unframed = trickle;
+    unframed.headers.removeIf([](const auto& h) { return h.first == "Transfer-Encoding"; });
+    unframed.pieces.first().bytes = stream;
+    server.respond(unframed);
+    EXPECT_EQ(run().terminal().type, StreamEvent::Type::Done);
+    EXPECT_EQ(heldOpen(), 0);
 
     server.respond(trickle);
     std::vector<std::unique_ptr<llm::ModelStream>> streams;
@@ -632,17 +652,22 @@ TEST_F(ModelRequest, TheRestOfAnAnswerIsReadWithinBounds) {
     }
     spinUntil([&] { return done == 6; }, 10000);
     ASSERT_EQ(done, 6);
-    EXPECT_EQ(server.connectionsAccepted(), 6);
-    EXPECT_LE(pool.drainingCount(), llm::HttpConnectionPool::maxPerOrigin);
+    EXPECT_EQ(server.connectionsAccepted(), 7);
+    EXPECT_LE(heldOpen(), llm::HttpConnectionPool::maxPerOrigin);
     spinUntil([&] { return server.openConnections() == 0; }, 10000);
     EXPECT_EQ(server.openConnections(), 0) << "a trickle kept its connection";
-    EXPECT_EQ(pool.drainingCount() + pool.idleCount(), 0);
+    EXPECT_EQ(heldOpen(), 0);
 
-    server.respond(flood);
-    EXPECT_EQ(run().terminal().type, StreamEvent::Type::Done);
-    spinUntil([&] { return server.openConnections() == 0; }, 10000);
-    EXPECT_EQ(server.openConnections(), 0);
-    EXPECT_LT(server.bodyBytesSent(), qint64(40) << 20);
+    // One byte per chunk with size lines 30 KB long, or 30 KB chunks.
+    for (const QByteArray& chunk : {"1;" + QByteArray(30000, 'e') + "\r\nx\r\n", "7530\r\n" + QByteArray(30000, 'x') + "\r\n"}) {
+        flood.endless = chunk;
+        server.respond(flood);
+        const qint64 before = server.bodyBytesSent();
+        EXPECT_EQ(run().terminal().type, StreamEvent::Type::Done);
+        spinUntil([&] { return server.openConnections() == 0; }, 10000);
+        EXPECT_EQ(server.openConnections(), 0);
+        EXPECT_LT(server.bodyBytesSent() - before, qint64(40) << 20);
+    }
 }
 
 // A run started while the pre-warm's proxy question is out waits for the same answer and takes the
