@@ -84,30 +84,6 @@ INSTANTIATE_TEST_SUITE_P(
         ContentCase{"gemini_like_events", APIFormat::Gemini, R"({"candidates":[{"content":{"parts":[{"text":"G"}]}}]})", "G"},
         ContentCase{"html_page", APIFormat::OpenAI, "<html><body>Bad gateway</body></html>", std::nullopt}));
 
-// The format's own end of an answer is a member of an event, never text that only looks like one.
-TEST(EndEvents, AreMembersOfTheirOwn) {
-    const struct {
-        APIFormat format;
-        const char* payload;
-        bool final;
-    } cases[] = {
-        {APIFormat::OpenAI, R"({"choices":[{"delta":{},"finish_reason":"stop"}]})", true},
-        {APIFormat::OpenAI, R"({"choices":[{"delta":{},"finish_reason" : null}]})", false},
-        {APIFormat::OpenAI, R"({"choices":[{"delta":{},"x\"finish_reason":"stop"}]})", false},
-        {APIFormat::OpenAI, R"({"a\\":"\\","choices":[{"finish_reason":"length"}]})", true},
-        {APIFormat::OpenAI, R"({"choices":[{"delta":{"content":"\"finish_reason\": 1"}}]})", false},
-        {APIFormat::OpenAI, R"({"choices":[{"delta":{"content":"5\" tall"},"finish_reason":"stop"}]})", true},
-        {APIFormat::Anthropic, R"({"type":"message_stop"})", true},
-        {APIFormat::Anthropic, R"({"type":"ping","x\"type":"message_stop"})", false},
-        {APIFormat::Anthropic, R"({"type":"content_block_delta","delta":{"text":"\"type\":\"message_stop\""}})", false},
-        {APIFormat::Gemini, R"({"candidates":[{"finishReason":"STOP"}]})", true},
-        {APIFormat::Gemini, R"({"candidates":[{"x\"finishReason":"STOP"}]})", false},
-        {APIFormat::Gemini, R"({"candidates":[{"finishReason)", false},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(LLMClient::isFinalEvent(QByteArrayView(c.payload), c.format), c.final) << c.payload;
-}
-
 struct ErrorCase {
     const char* name;
     QString body;
