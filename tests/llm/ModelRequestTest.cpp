@@ -646,11 +646,10 @@ TEST_F(ModelRequest, TheRestOfAnAnswerIsReadWithinBounds) {
 // proxy question is asked on this (the UI) thread, and a pool does not wait for one when destroyed.
 TEST_F(ModelRequest, ARunStartedBeforeThePrewarmsProxyAnswerOpensOneConnection) {
     QSemaphore answer;
-    std::atomic<int> asked{0}, onThisThread{0};
+    std::atomic<int> asked{0};
     QThread* const ui = QThread::currentThread();
     proxyLookup = [&](const QUrl&) {
-        onThisThread += QThread::currentThread() == ui;
-        ++asked;
+        asked += QThread::currentThread() == ui ? 1000 : 1; // never on this thread
         answer.tryAcquire(1, 10000);
         return QNetworkProxy(QNetworkProxy::NoProxy);
     };
@@ -665,9 +664,7 @@ TEST_F(ModelRequest, ARunStartedBeforeThePrewarmsProxyAnswerOpensOneConnection) 
     });
     poll.start(1);
     EXPECT_EQ(run().text(), QStringLiteral("Hi"));
-    EXPECT_FALSE(poll.isActive());
     EXPECT_EQ(asked, 1);
-    EXPECT_EQ(onThisThread, 0);
     EXPECT_EQ(server.connectionsAccepted(), 1);
 
     std::atomic<int> returned{0};
