@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
+#include <cstring>
 
 namespace corvane::llm {
 
@@ -96,21 +97,39 @@ std::optional<QString> errorMessage(const QJsonValue& value, int depth) {
     return std::nullopt;
 }
 
-// Whether a member called name (quoted, as in the JSON text) has a value for which valueMatches is
-// true. A quoted name followed by a colon can only be a member name: inside a string, its quotes
-// would be escaped.
-bool hasMember(QByteArrayView json, QByteArrayView quotedName, bool (*valueMatches)(QByteArrayView)) {
+// Whether a member called name, at any depth, has a value for which valueMatches is true. The scan
+// steps over strings as JSON does (a quote after an odd number of backslashes is escaped), so the
+// name only counts as a whole member name, never as part of a longer one or of a string's text.
+bool hasMember(QByteArrayView json, QByteArrayView name, bool (*valueMatches)(QByteArrayView)) {
     const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
-    for (qsizetype at = json.indexOf(quotedName); at >= 0; at = json.indexOf(quotedName, at + 1)) {
-        qsizetype i = at + quotedName.size();
-        while (i < json.size() && blank(json[i]))
-            ++i;
-        if (i >= json.size() || json[i] != ':')
+    if (json.isEmpty())
+        return false;
+    const char* p = json.data();
+    const char* const end = p + json.size();
+    while (const char* open = static_cast<const char*>(std::memchr(p, '"', static_cast<size_t>(end - p)))) {
+        const char* close = open;
+        for (;;) {
+            close = static_cast<const char*>(std::memchr(close + 1, '"', static_cast<size_t>(end - close - 1)));
+            if (!close)
+                return false; // an unterminated string
+            const char* escapes = close;
+            while (escapes > open + 1 && escapes[-1] == '\\')
+                --escapes;
+            if ((close - escapes) % 2 == 0)
+                break;
+        }
+        p = close + 1;
+        if (QByteArrayView(open + 1, close) != name)
             continue;
-        ++i;
-        while (i < json.size() && blank(json[i]))
+        const char* i = p;
+        while (i < end && blank(*i))
             ++i;
-        if (i < json.size() && valueMatches(json.sliced(i)))
+        if (i == end || *i != ':')
+            continue; // a string's text, not a member name
+        ++i;
+        while (i < end && blank(*i))
+            ++i;
+        if (i < end && valueMatches(QByteArrayView(i, end)))
             return true;
     }
     return false;
@@ -172,11 +191,11 @@ std::optional<QString> LLMClient::content(QByteArrayView ssePayload, APIFormat f
 bool LLMClient::isFinalEvent(QByteArrayView ssePayload, APIFormat format) {
     switch (format.value()) {
     case APIFormat::OpenAI:
-        return hasMember(ssePayload, "\"finish_reason\"", isSomething);
+        return hasMember(ssePayload, "finish_reason", isSomething);
     case APIFormat::Anthropic:
-        return hasMember(ssePayload, "\"type\"", isMessageStop);
+        return hasMember(ssePayload, "type", isMessageStop);
     case APIFormat::Gemini:
-        return hasMember(ssePayload, "\"finishReason\"", isSomething);
+        return hasMember(ssePayload, "finishReason", isSomething);
     }
     return false;
 }

@@ -1,10 +1,12 @@
 #include "llm/HttpConnectionPool.h"
 #include "platform/RunTrace.h"
+#include <QMutex>
 #include <QNetworkProxyFactory>
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
+#include <algorithm>
 #include <utility>
 
 namespace corvane::llm {
@@ -12,7 +14,10 @@ namespace corvane::llm {
 namespace {
 
 constexpr qsizetype kMaxSessions = 32;
-constexpr qint64 kProxyHintMs = 10 * 1000; // a pre-warm's proxy answer serves the request that follows it
+constexpr qsizetype kMaxKnownProxies = 32;
+constexpr qint64 kProxyAnswerMs = 10 * 1000; // a proxy answer serves the requests that follow it this long
+// How long the destructor waits for a proxy question still out (the proxy machinery may hang).
+constexpr int kLookupExitWaitMs = 250;
 
 QString serverOf(const QUrl& url) {
     return url.scheme().toLower() + QLatin1String("://") + url.host().toLower() + QLatin1Char(':') +
@@ -21,13 +26,31 @@ QString serverOf(const QUrl& url) {
 
 } // namespace
 
-HttpConnectionPool::HttpConnectionPool(QObject* parent) : QObject(parent) {
+struct HttpConnectionPool::LookupLink {
+    QMutex mutex;
+    HttpConnectionPool* pool; // null once the pool is gone
+};
+
+HttpConnectionPool::HttpConnectionPool(QObject* parent, ProxyLookup lookup)
+    : QObject(parent), m_lookup(std::move(lookup)), m_link(std::make_shared<LookupLink>()),
+      m_lookups(std::make_unique<QThreadPool>()) {
+    m_link->pool = this;
+    // Two threads: a question that hangs does not hold up every other one.
+    m_lookups->setMaxThreadCount(2);
     // The TLS library and its settings load once, while nothing waits for them, not in the first run.
     QTimer::singleShot(0, this, &HttpConnectionPool::warmUp);
 }
 
 HttpConnectionPool::~HttpConnectionPool() {
-    m_lookups.waitForDone();
+    {
+        const QMutexLocker lock(&m_link->mutex);
+        m_link->pool = nullptr;
+    }
+    m_lookups->clear();
+    // A question that is still out finishes on its own; its answer goes nowhere.
+    if (!m_lookups->waitForDone(kLookupExitWaitMs))
+        (void)m_lookups.release();
+    m_reserved.clear();
     while (!m_idle.isEmpty())
         drop(m_idle.first().socket);
 }
@@ -36,8 +59,7 @@ void HttpConnectionPool::warmUp() {
     if (QSslSocket::supportsSsl())
         QSslConfiguration::defaultConfiguration();
     // The system's proxy machinery loads on its first question.
-    m_lookups.setMaxThreadCount(1);
-    m_lookups.start([] { proxyFor(QUrl(QStringLiteral("https://localhost/"))); });
+    m_lookups->start([] { proxyFor(QUrl(QStringLiteral("https://localhost/"))); });
 }
 
 int HttpConnectionPool::defaultPort(const QUrl& url) {
@@ -131,33 +153,59 @@ void HttpConnectionPool::prewarm(const QUrl& url) {
         return;
     if (scheme == QLatin1String("https") && !QSslSocket::supportsSsl())
         return;
-    if (std::exchange(m_lookingUp, true))
+    // A second pre-warm while the first waits finds the first one's connection and stops there.
+    withProxy(url, this, [this, url](const QNetworkProxy& proxy) { prewarmThrough(url, proxy); });
+}
+
+void HttpConnectionPool::withProxy(const QUrl& url, QObject* context, std::function<void(const QNetworkProxy&)> then) {
+    const QString server = serverOf(url);
+    if (const auto known = m_knownProxies.constFind(server);
+        known != m_knownProxies.constEnd() && known->age.elapsed() < kProxyAnswerMs) {
+        then(known->proxy);
         return;
-    // The answer comes back as an event of this object: the destructor waits for the look-up, and
-    // an event still queued then goes with the object.
-    m_lookups.start([this, url] {
-        const QNetworkProxy proxy = proxyFor(url);
-        QMetaObject::invokeMethod(this, [this, url, proxy] {
-            m_lookingUp = false;
-            prewarmThrough(url, proxy);
-        }, Qt::QueuedConnection);
+    }
+    QList<Waiter>& waiters = m_waiters[server];
+    waiters.append({context, std::move(then)});
+    if (waiters.size() > 1)
+        return; // the question is out already
+    platform::runtrace::mark("proxy");
+    m_lookups->start([link = m_link, lookup = m_lookup, server, url] {
+        const QNetworkProxy proxy = lookup(url);
+        const QMutexLocker lock(&link->mutex);
+        if (HttpConnectionPool* pool = link->pool) // posted while the pool exists: goes with it if it is gone first
+            QMetaObject::invokeMethod(pool, [pool, server, proxy] { pool->answered(server, proxy); }, Qt::QueuedConnection);
     });
 }
 
-QNetworkProxy HttpConnectionPool::proxyForRequest(const QUrl& url) {
-    if (m_proxyHint && m_proxyHint->age.elapsed() < kProxyHintMs && m_proxyHint->server == serverOf(url))
-        return m_proxyHint->proxy;
-    return proxyFor(url);
+void HttpConnectionPool::answered(const QString& server, const QNetworkProxy& proxy) {
+    if (m_knownProxies.size() >= kMaxKnownProxies && !m_knownProxies.contains(server))
+        m_knownProxies.clear();
+    KnownProxy& known = m_knownProxies[server];
+    known.proxy = proxy;
+    known.age.start();
+    // In the order they asked: a pre-warm's connection is open before the request that follows it looks.
+    const QList<Waiter> waiters = m_waiters.take(server);
+    for (const Waiter& waiter : waiters) {
+        if (waiter.context)
+            waiter.then(proxy);
+    }
+}
+
+int HttpConnectionPool::proxyWaiters() const {
+    int count = 0;
+    for (const QList<Waiter>& waiters : m_waiters)
+        count += static_cast<int>(waiters.size());
+    return count;
 }
 
 void HttpConnectionPool::prewarmThrough(const QUrl& url, const QNetworkProxy& proxy) {
-    m_proxyHint = ProxyHint{serverOf(url), proxy, {}};
-    m_proxyHint->age.start();
     const QString origin = originOf(url, proxy);
     for (const Idle& idle : std::as_const(m_idle)) {
         if (idle.origin == origin)
             return;
     }
+    if (!makeRoom(origin))
+        return;
     platform::runtrace::mark("prewarm");
     add(open(url, proxy), origin, defaultIdleMs);
 }
@@ -179,8 +227,9 @@ HttpConnectionPool::Taken HttpConnectionPool::take(const QString& origin) {
 }
 
 void HttpConnectionPool::keep(QTcpSocket* socket, const QString& origin, int idleMs) {
-    if (idleMs <= 0 || socket->state() != QAbstractSocket::ConnectedState || socket->bytesAvailable() > 0 ||
-        socket->bytesToWrite() > 0) {
+    // A drain's reserved place becomes the idle connection's.
+    unreserve(socket);
+    if (!makeRoom(origin)) {
         socket->abort();
         socket->deleteLater();
         return;
@@ -188,18 +237,35 @@ void HttpConnectionPool::keep(QTcpSocket* socket, const QString& origin, int idl
     add(socket, origin, idleMs);
 }
 
-void HttpConnectionPool::add(QTcpSocket* socket, const QString& origin, int idleMs) {
-    int sameOrigin = 0;
-    for (const Idle& idle : std::as_const(m_idle))
-        sameOrigin += idle.origin == origin;
-    for (qsizetype i = 0; i < m_idle.size() && (sameOrigin >= maxPerOrigin || m_idle.size() >= maxIdle);) {
-        if (m_idle[i].origin == origin || m_idle.size() >= maxIdle) {
-            sameOrigin -= m_idle[i].origin == origin;
+bool HttpConnectionPool::reserve(QTcpSocket* socket, const QString& origin) {
+    if (!makeRoom(origin))
+        return false;
+    m_reserved.append({socket, origin});
+    return true;
+}
+
+void HttpConnectionPool::unreserve(QTcpSocket* socket) {
+    m_reserved.removeIf([socket](const Reserved& r) { return !r.socket || r.socket == socket; });
+}
+
+bool HttpConnectionPool::makeRoom(const QString& origin) {
+    m_reserved.removeIf([](const Reserved& r) { return !r.socket; });
+    const auto sameOrigin = [&] {
+        const auto isSame = [&](const auto& entry) { return entry.origin == origin; };
+        return std::count_if(m_idle.begin(), m_idle.end(), isSame) + std::count_if(m_reserved.begin(), m_reserved.end(), isSame);
+    };
+    const auto total = [&] { return m_idle.size() + m_reserved.size(); };
+    // The oldest idle connections go first: those of this origin when it is full, any when all are.
+    for (qsizetype i = 0; i < m_idle.size() && (sameOrigin() >= maxPerOrigin || total() >= maxIdle);) {
+        if (m_idle[i].origin == origin || total() >= maxIdle)
             drop(m_idle[i].socket);
-        } else {
+        else
             ++i;
-        }
     }
+    return sameOrigin() < maxPerOrigin && total() < maxIdle;
+}
+
+void HttpConnectionPool::add(QTcpSocket* socket, const QString& origin, int idleMs) {
     socket->setParent(this);
     Idle idle;
     idle.socket = socket;

@@ -8,6 +8,10 @@
 //
 // A connection can also be opened ahead of a request (prewarm): its name lookup, TCP and TLS set-up
 // then run on the event loop while the caller does other work, and the next request there takes it.
+//
+// The system's proxy settings are only ever asked off the event loop (the proxy machinery may take
+// milliseconds, or hang): every request waits for the answer as an event, bounded by its own
+// time-out, and requests to one server while a question is out share its answer.
 #include <QElapsedTimer>
 #include <QHash>
 #include <QList>
@@ -17,7 +21,8 @@
 #include <QString>
 #include <QThreadPool>
 #include <QUrl>
-#include <optional>
+#include <functional>
+#include <memory>
 
 class QTcpSocket;
 class QSslSocket;
@@ -28,7 +33,11 @@ namespace corvane::llm {
 class HttpConnectionPool : public QObject {
     Q_OBJECT
 public:
-    explicit HttpConnectionPool(QObject* parent = nullptr);
+    // How the proxy for a request is found; called on a worker thread.
+    using ProxyLookup = std::function<QNetworkProxy(const QUrl& url)>;
+
+    explicit HttpConnectionPool(QObject* parent = nullptr, ProxyLookup lookup = &HttpConnectionPool::proxyFor);
+    // Waits a moment at most for a proxy question still out; its answer then goes nowhere.
     ~HttpConnectionPool() override;
 
     // Where a connection leads: scheme, host and port, and the proxy it goes through.
@@ -41,12 +50,15 @@ public:
     static bool isHttpProxy(const QUrl& url, const QNetworkProxy& proxy);
 
     // Opens a connection to url's server soon, for the next request there. Nothing happens when one
-    // is already open or being opened, or when url is not http(s). The system's proxy settings are
-    // asked off the event loop (they may take milliseconds), so the caller never waits for them.
+    // is already open or being opened, or when url is not http(s). A request that starts before the
+    // proxy answer is back waits for the same answer and then takes this connection.
     void prewarm(const QUrl& url);
-    // The proxy a request to url takes: what the latest pre-warm found for its server, when that is
-    // recent, else asked now.
-    QNetworkProxy proxyForRequest(const QUrl& url);
+    // Calls then with the proxy a request to url takes: at once when a recent answer for its server
+    // is known, else from the event loop once the question is answered. Nothing is called once
+    // context is gone.
+    void withProxy(const QUrl& url, QObject* context, std::function<void(const QNetworkProxy&)> then);
+    // Callers waiting for a proxy answer.
+    int proxyWaiters() const;
 
     struct Taken {
         QTcpSocket* socket = nullptr;
@@ -57,8 +69,15 @@ public:
     Taken take(const QString& origin);
     // A new connection to url (through proxy), already connecting. Owned by the caller.
     QTcpSocket* open(const QUrl& url, const QNetworkProxy& proxy);
-    // Keeps a connection that ended an answer cleanly, for at most idleMs.
+    // Keeps a connection that ended an answer cleanly, for at most idleMs. Whether it may be kept is
+    // the exchange's decision; here it only needs room (a drain's reserved place, or an idle one
+    // given up), else it is closed.
     void keep(QTcpSocket* socket, const QString& origin, int idleMs);
+    // A connection whose answer is being read to its end so that it can be kept afterwards holds a
+    // place among the kept ones meanwhile. False when every place for origin is held by other
+    // drains: the connection is then to be closed.
+    bool reserve(QTcpSocket* socket, const QString& origin);
+    void unreserve(QTcpSocket* socket);
 
     int idleCount() const { return static_cast<int>(m_idle.size()); }
     // Connections opened and requests sent on a kept one, since the pool was made.
@@ -81,23 +100,40 @@ private:
         QList<QMetaObject::Connection> watches;
     };
 
+    struct Reserved {
+        QPointer<QTcpSocket> socket;
+        QString origin;
+    };
+    struct Waiter {
+        QPointer<QObject> context;
+        std::function<void(const QNetworkProxy&)> then;
+    };
+    struct KnownProxy {
+        QNetworkProxy proxy;
+        QElapsedTimer age;
+    };
+    // What a worker thread's answer goes back to; the pool leaves it when it is destroyed.
+    struct LookupLink;
+
+    // Makes room for one more connection to origin by closing idle ones; false when there is none
+    // to close.
+    bool makeRoom(const QString& origin);
     void add(QTcpSocket* socket, const QString& origin, int idleMs);
     void drop(QTcpSocket* socket);
     void detach(qsizetype index);
     void rememberSession(const QString& origin, QSslSocket* socket);
     void warmUp();
     void prewarmThrough(const QUrl& url, const QNetworkProxy& proxy);
+    void answered(const QString& server, const QNetworkProxy& proxy);
 
     QList<Idle> m_idle; // oldest first
+    QList<Reserved> m_reserved;
     QHash<QString, QByteArray> m_sessions; // TLS session tickets per origin
-    struct ProxyHint {
-        QString server; // scheme, host and port
-        QNetworkProxy proxy;
-        QElapsedTimer age;
-    };
-    std::optional<ProxyHint> m_proxyHint;
-    bool m_lookingUp = false;
-    QThreadPool m_lookups; // proxy look-ups; destroyed (and waited for) before the object itself
+    ProxyLookup m_lookup;
+    QHash<QString, KnownProxy> m_knownProxies; // per server: scheme, host and port
+    QHash<QString, QList<Waiter>> m_waiters;   // per server with a question out
+    std::shared_ptr<LookupLink> m_link;
+    std::unique_ptr<QThreadPool> m_lookups;
     int m_opened = 0;
     int m_reused = 0;
 };

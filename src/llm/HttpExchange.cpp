@@ -15,9 +15,13 @@ namespace {
 constexpr qsizetype kMaxHeadBytes = 64 * 1024; // status line, headers and chunk lines together
 constexpr int kMaxRedirects = 20;
 constexpr int kLocalConnectMs = 20; // the longest wait for a server on this machine to take a connection
-// After the answer's end marker, the rest of its body is read for at most this long and this much.
+// After the answer's end marker, the rest of its body is read for at most this long (no read
+// extends it) and this much (every byte counts, framing included).
 constexpr int kDrainMs = 2000;
 constexpr qint64 kMaxDrainBytes = 64 * 1024;
+// A kept connection that the server closes within this time of the request going out was closed
+// before the server could have acted on it (an idle connection's close crossing the request).
+constexpr qint64 kImmediateCloseMs = 250;
 
 // Headers that identify or authorise the sender; they never follow a redirect to another origin.
 constexpr const char* kCredentialHeaders[] = {"authorization", "proxy-authorization", "cookie", "x-api-key",
@@ -100,28 +104,32 @@ void HttpExchange::abort() { release(); }
 
 void HttpExchange::drainAndDelete() {
     m_draining = true;
-    if (!m_socket || m_phase == Phase::Done) {
+    setParent(&m_pool); // gone with the pool at the latest
+    // Read on only for a connection that can be kept afterwards, and while it has a place in the pool.
+    if (!m_socket || m_phase == Phase::Done || !headAllowsKeeping() || !m_pool.reserve(m_socket, m_origin)) {
         release();
         deleteLater();
         return;
     }
-    setParent(&m_pool); // gone with the pool at the latest
+    m_drainedBytes = m_leftover; // the rest of the piece in hand
     m_idle.setInterval(kDrainMs);
     m_idle.start();
 }
 
 void HttpExchange::release() {
     m_idle.stop();
+    m_waitingForProxy = false;
     if (!m_socket)
         return;
     QTcpSocket* socket = m_socket;
     m_socket = nullptr;
     disconnect(socket, nullptr, this, nullptr);
-    disconnect(socket, nullptr, &m_idle, nullptr);
     if (std::exchange(m_reusable, false)) {
         m_pool.keep(socket, m_origin, m_keepAliveMs);
         return;
     }
+    if (m_draining)
+        m_pool.unreserve(socket);
     socket->setParent(nullptr); // may be inside one of its own signals: deleted from the event loop
     socket->abort();
     socket->deleteLater();
@@ -139,15 +147,29 @@ void HttpExchange::connectSocket(bool mayReuse) {
     m_sawResponseByte = false;
     m_connected = false;
     m_unframed = false;
+    m_untilClose = false;
     m_closeAfter = false;
     m_keepAliveMs = HttpConnectionPool::defaultIdleMs;
+    m_transferCoded = false;
+    m_overran = false;
+    m_framingBytes = 0;
     m_reusable = false;
     m_body.clear();
     m_lines = LineSplitter(m_maxBytes);
 
+    // The proxy question is answered off the event loop; the idle time-out bounds the wait.
+    m_waitingForProxy = true;
+    const quint64 attempt = ++m_attempt;
+    m_pool.withProxy(m_url, this, [this, attempt, mayReuse](const QNetworkProxy& proxy) {
+        if (attempt == m_attempt && m_waitingForProxy) // not aborted or begun again meanwhile
+            connectThrough(proxy, mayReuse);
+    });
+}
+
+void HttpExchange::connectThrough(const QNetworkProxy& proxy, bool mayReuse) {
+    m_waitingForProxy = false;
     const bool tls = m_url.scheme() == QLatin1String("https");
-    platform::runtrace::mark("proxy");
-    m_proxy = m_pool.proxyForRequest(m_url);
+    m_proxy = proxy;
     m_origin = HttpConnectionPool::originOf(m_url, m_proxy);
     // A plain request through an HTTP proxy goes to the proxy with the full address as its target;
     // everything else (TLS through a proxy, SOCKS) is tunnelled by the socket.
@@ -169,7 +191,10 @@ void HttpExchange::connectSocket(bool mayReuse) {
     connect(socket, &QTcpSocket::readyRead, this, &HttpExchange::onReadyRead);
     connect(socket, &QTcpSocket::disconnected, this, &HttpExchange::onDisconnected);
     connect(socket, &QTcpSocket::errorOccurred, this, &HttpExchange::onSocketError);
-    connect(socket, &QTcpSocket::bytesWritten, &m_idle, qOverload<>(&QTimer::start));
+    connect(socket, &QTcpSocket::bytesWritten, this, [this] {
+        if (!m_draining)
+            m_idle.start();
+    });
     connect(socket, &QTcpSocket::connected, this, [this] { m_connected = true; });
     if (taken.ready) {
         m_pool.countReuse();
@@ -206,7 +231,11 @@ void HttpExchange::connectSocket(bool mayReuse) {
 bool HttpExchange::resendOnFreshConnection() {
     if (!m_onKeptConnection || m_sawResponseByte)
         return false;
-    // The server closed the kept connection while it was idle, and the request crossed its close.
+    // A request is not sent twice once the server may have acted on it: only when part of it never
+    // went out, or when the close came at once (the server closed the idle connection and the
+    // request crossed its close), did the server certainly not take it.
+    if (m_socket->bytesToWrite() == 0 && m_sentAt.elapsed() > kImmediateCloseMs)
+        return false;
     m_onKeptConnection = false;
     m_reusable = false;
     release();
@@ -253,14 +282,23 @@ void HttpExchange::onConnected() {
     m_socket->write(m_requestBody);
     // Out now rather than at the next turn of the event loop: the run's panel is built meanwhile.
     m_socket->flush();
+    m_sentAt.start();
     platform::runtrace::mark("written");
 }
 
 void HttpExchange::onReadyRead() {
     QPointer<HttpExchange> self(this);
     while (self && m_socket && m_socket->bytesAvailable() > 0) {
-        m_idle.start();
         const QByteArray data = m_socket->read(HttpConnectionPool::socketReadBufferBytes);
+        if (m_draining) {
+            m_drainedBytes += data.size();
+            if (m_drainedBytes > kMaxDrainBytes) {
+                finish({End::Kind::TooLarge, m_status, {}, false, {}});
+                return;
+            }
+        } else {
+            m_idle.start();
+        }
         if (!consume(data))
             return;
     }
@@ -318,6 +356,14 @@ bool HttpExchange::consume(QByteArrayView data) {
             if (m_headBytes > kMaxHeadBytes) {
                 failTransport(QNetworkReply::ProtocolFailure, tr("The server's answer has an oversized header"));
                 return false;
+            }
+            // Chunk sizes, their extensions and trailers count toward the body's cap as well.
+            if (m_phase != Phase::StatusLine && m_phase != Phase::Headers) {
+                m_framingBytes += stop - p;
+                if (m_framingBytes > m_maxBytes) {
+                    finish({End::Kind::TooLarge, m_status, {}, false, {}});
+                    return false;
+                }
             }
             m_lineBuffer.append(p, stop - p);
             p = lf ? lf + 1 : end;
@@ -378,7 +424,9 @@ bool HttpExchange::headerLine(QByteArrayView line) {
             }
             m_contentLength = length;
         } else if (name == "transfer-encoding") {
-            m_chunked = value.toByteArray().toLower().trimmed().endsWith("chunked");
+            // Chunked only as the last coding: any other runs until the close, whatever length is given.
+            m_transferCoded = true;
+            m_chunked = value.toByteArray().split(',').constLast().trimmed().toLower() == "chunked";
         } else if (name == "location") {
             m_location = value.toByteArray();
         } else if (name == "connection") {
@@ -389,9 +437,12 @@ bool HttpExchange::headerLine(QByteArrayView line) {
                 const QByteArray item = part.trimmed().toLower();
                 if (item.startsWith("timeout=")) {
                     bool ok = false;
-                    const int seconds = item.mid(8).toInt(&ok);
+                    const qint64 seconds = item.mid(8).toLongLong(&ok);
+                    constexpr qint64 most = HttpConnectionPool::defaultIdleMs / 1000;
                     if (ok)
-                        m_keepAliveMs = std::clamp(seconds - 1, 0, HttpConnectionPool::defaultIdleMs / 1000) * 1000;
+                        m_keepAliveMs = static_cast<int>(std::clamp<qint64>(seconds, 1, most + 1) - 1) * 1000;
+                    // Kept by the server for less than a second: as good as closed after this answer.
+                    m_closeAfter = m_closeAfter || m_keepAliveMs == 0;
                 }
             }
         }
@@ -429,6 +480,7 @@ bool HttpExchange::headComplete() {
         m_status = -1;
         m_contentLength = -1;
         m_chunked = false;
+        m_transferCoded = false;
         m_location.clear();
         return true;
     }
@@ -445,12 +497,14 @@ bool HttpExchange::headComplete() {
     m_headBytes = 0;
     if (m_method == "HEAD" || m_status == 204 || m_status == 304 || m_status < 200)
         return bodyComplete();
+    if (m_transferCoded)
+        m_contentLength = -1; // a transfer coding replaces the length
     if (m_chunked) {
-        m_contentLength = -1;
         m_phase = Phase::ChunkSize;
         return true;
     }
     m_phase = Phase::Body;
+    m_untilClose = m_contentLength < 0;
     if (m_contentLength == 0)
         return bodyComplete();
     return true;
@@ -532,13 +586,8 @@ bool HttpExchange::bodyBytes(QByteArrayView bytes) {
         m_body.append(bytes.data(), bytes.size());
         return true;
     }
-    if (m_draining) {
-        m_drainedBytes += bytes.size();
-        if (m_drainedBytes <= kMaxDrainBytes)
-            return true;
-        finish({End::Kind::TooLarge, m_status, {}, false, {}});
-        return false;
-    }
+    if (m_draining)
+        return true; // counted as it was read
     QPointer<HttpExchange> self(this);
     const bool more = m_lines.feed(bytes, [&](QByteArrayView line) { return onLine(line) && self; });
     if (!self)
@@ -555,16 +604,22 @@ bool HttpExchange::bodyBytes(QByteArrayView bytes) {
     return true;
 }
 
-bool HttpExchange::reusable() const {
-    // The whole answer and nothing more was read, the request went out whole, and the server keeps
-    // the connection open.
-    return m_socket && !m_unframed && !m_closeAfter && m_leftover == 0 && m_socket->bytesToWrite() == 0 &&
-           m_keepAliveMs > 0 && m_socket->state() == QAbstractSocket::ConnectedState;
+bool HttpExchange::headAllowsKeeping() const {
+    return m_status != 101 && // not taken over by another protocol
+           !m_closeAfter &&   // the server keeps the connection open
+           !m_untilClose;     // the body ends by its framing, not by the close
+}
+
+bool HttpExchange::keepable() const {
+    return m_socket && m_socket->state() == QAbstractSocket::ConnectedState && headAllowsKeeping() &&
+           m_leftover == 0 && m_socket->bytesAvailable() == 0 && // nothing came after the body's end
+           m_socket->bytesToWrite() == 0;                        // the request went out whole
 }
 
 bool HttpExchange::bodyComplete() {
     m_phase = Phase::Done;
-    m_reusable = reusable();
+    m_overran = m_leftover > 0;
+    m_reusable = keepable();
     if (m_draining) {
         finish({});
     } else if (m_status != 200) {
@@ -644,7 +699,7 @@ void HttpExchange::failTransport(QNetworkReply::NetworkError error, const QStrin
 }
 
 void HttpExchange::onIdleTimeout() {
-    if (m_socket)
+    if (isRunning())
         finish({End::Kind::Transport, m_status, {}, false, TransportError::timedOut()});
 }
 
@@ -658,7 +713,7 @@ void HttpExchange::finish(End end) {
     if (end.status < 0)
         end.status = 0;
     end.bodyDropped = m_bodyDropped;
-    end.unframed = m_unframed && end.kind == End::Kind::Complete;
+    end.unframed = (m_unframed || m_overran) && end.kind == End::Kind::Complete;
     if (onEnd)
         onEnd(end);
 }

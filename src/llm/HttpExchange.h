@@ -12,14 +12,16 @@
 // is marked as such, since nothing in the framing proves it whole.
 //
 // Connections come from, and go back to, a connection pool: a request goes out on a kept connection
-// to the same origin when there is one, and a connection whose answer ended cleanly (its body read to
-// its framed end, no "Connection: close") is kept for the next request. A request sent on a kept
-// connection that the server closed before any byte of an answer came is sent once more on a new
-// connection; nothing else is ever sent twice.
+// to the same origin when there is one, and a connection whose answer ended cleanly is kept for the
+// next request (the rules are keepable()'s). A request sent on a kept connection that the server
+// closed at once, before any byte of an answer came, is sent once more on a new connection; a close
+// that came later may have followed the server's acting on it, and ends the exchange. Nothing else is
+// ever sent twice.
 #include "llm/HttpConnectionPool.h"
 #include "llm/LineSplitter.h"
 #include "llm/NetworkErrors.h"
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QNetworkProxy>
 #include <QNetworkRequest>
 #include <QObject>
@@ -57,7 +59,8 @@ public:
         TransportError transport;
         // A redirect would have turned the request into a GET without its body; it was not followed.
         bool bodyDropped = false;
-        // Complete: the body ran until the connection closed, so nothing in the framing proves it whole.
+        // Complete: nothing in the framing proves the body whole: it ran until the connection closed,
+        // or more bytes followed its declared end.
         bool unframed = false;
     };
 
@@ -70,10 +73,10 @@ public:
     void abort();
     // The owner needs nothing more of the answer (it came whole, up to its end marker). The rest of
     // the body is read and dropped, so that the connection can serve the next request (within a
-    // short time and a few bytes, else it is closed); then the exchange deletes itself. Nothing is
-    // called any more.
+    // short time and a few bytes, and while the pool has room for it, else it is closed); then the
+    // exchange deletes itself. Nothing is called any more.
     void drainAndDelete();
-    bool isRunning() const { return m_socket != nullptr; }
+    bool isRunning() const { return m_socket != nullptr || m_waitingForProxy; }
 
     // 200 lines (StreamLines). Returning false stops the exchange silently.
     std::function<bool(QByteArrayView line)> onLine;
@@ -99,9 +102,13 @@ private:
 
     // mayReuse: a kept connection may carry the request.
     void connectSocket(bool mayReuse);
-    // Sends the request once more on a new connection when a kept one was closed before any answer.
+    void connectThrough(const QNetworkProxy& proxy, bool mayReuse);
+    // Sends the request once more on a new connection when a kept one was closed at once.
     bool resendOnFreshConnection();
-    bool reusable() const;
+    // Whether the connection can be kept after this answer: the rules the head decides, then all of
+    // them once the body ended.
+    bool headAllowsKeeping() const;
+    bool keepable() const;
     void onConnected();
     void onReadyRead();
     void onDisconnected();
@@ -136,6 +143,9 @@ private:
     QString m_origin;              // the pool's name for where the connection leads
     bool m_absoluteTarget = false; // through a plain HTTP proxy: the full URL as the target
     bool m_onKeptConnection = false; // the request went out on a connection kept from earlier
+    QElapsedTimer m_sentAt;          // since the request went out
+    bool m_waitingForProxy = false;
+    quint64 m_attempt = 0;           // each connection attempt's number: a late proxy answer is ignored
     int m_redirects = 0;
     bool m_bodyDropped = false;
 
@@ -146,14 +156,18 @@ private:
     int m_status = -1; // -1: not known yet
     qint64 m_contentLength = -1;
     bool m_chunked = false;
+    bool m_transferCoded = false; // a Transfer-Encoding came: the length does not frame the body
     qint64 m_chunkLeft = 0;
+    qint64 m_framingBytes = 0;    // chunk lines and trailers
     QByteArray m_location;
     bool m_sawResponseByte = false;
     bool m_connected = false; // the connection to the server (or proxy) stands
+    bool m_untilClose = false; // the body has no framing: it ends with the connection
     bool m_unframed = false;  // the body ended with the connection
     bool m_closeAfter = false; // the server ends the connection after this answer
     int m_keepAliveMs = HttpConnectionPool::defaultIdleMs;
     qsizetype m_leftover = 0;  // bytes after the last one parsed, in the piece being parsed
+    bool m_overran = false;    // bytes followed the body's end
     bool m_reusable = false;   // the answer ended cleanly: release() keeps the connection
     bool m_draining = false;
     qint64 m_drainedBytes = 0;

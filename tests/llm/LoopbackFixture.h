@@ -93,7 +93,9 @@ protected:
     stores::KeychainHelper keychain{secrets};
     stores::SettingsStore store{prefs, keychain};
     TestHttpServer server;
-    llm::HttpConnectionPool pool;
+    // How the pool finds a request's proxy (on a worker thread); a test may hold the answer back.
+    std::function<QNetworkProxy(const QUrl&)> proxyLookup = llm::HttpConnectionPool::proxyFor;
+    llm::HttpConnectionPool pool{nullptr, [this](const QUrl& url) { return proxyLookup(url); }};
     llm::LLMClient client{store, &pool};
 };
 

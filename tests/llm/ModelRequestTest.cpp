@@ -3,8 +3,11 @@
 #include "llm/HttpExchange.h"
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSemaphore>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QThread>
+#include <QTimer>
 
 namespace corvane::test {
 namespace {
@@ -461,6 +464,16 @@ TEST_F(ModelRequest, OnlyAConnectionThatEndedAnAnswerCleanlyIsKept) {
     cappedError.endless = QByteArray("again and again ").repeated(4096);
     ScriptedResponse endless = ScriptedResponse::sse(providers::openAIStream({QStringLiteral("First")}, false));
     endless.keepOpen = true;
+    ScriptedResponse switching;
+    switching.status = 101;
+    const ScriptedResponse whole = ScriptedResponse::json(200, providers::wholeBodyFor("openai", "Hi"));
+    ScriptedResponse briefKeepAlive = whole, negativeKeepAlive = whole, overrun = whole;
+    briefKeepAlive.header("Keep-Alive", "timeout=1");
+    negativeKeepAlive.header("Keep-Alive", "timeout=-2147483648");
+    // Bytes after the declared length, on a connection the server then holds open without reading on.
+    overrun.framing = ScriptedResponse::Framing::UntilClose;
+    overrun.header("Content-Length", QByteArray::number(whole.pieces.first().bytes.size())).header("Connection", "keep-alive");
+    overrun.then("data: more\n\n").keepOpen = true;
     const struct {
         const char* name;
         ScriptedResponse first;
@@ -468,13 +481,17 @@ TEST_F(ModelRequest, OnlyAConnectionThatEndedAnAnswerCleanlyIsKept) {
         bool kept;
     } cases[] = {
         {"stream ended by its marker", clean, false, true},
-        {"whole body with a length", ScriptedResponse::json(200, providers::wholeBodyFor("openai", "Hi")), false, true},
+        {"whole body with a length", whole, false, true},
         {"error status read whole", ScriptedResponse::json(500, R"({"error":{"message":"busy"}})"), false, true},
         {"Connection: close", closing, false, false},
         {"body until close", untilClose, false, false},
         {"cut stream", cut, false, false},
         {"error body past its cap", cappedError, false, false},
         {"cancelled run", endless, true, false},
+        {"unsolicited 101", switching, false, false},
+        {"kept by the server for a second", briefKeepAlive, false, false},
+        {"negative keep-alive time-out", negativeKeepAlive, false, false},
+        {"bytes past its length", overrun, false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -494,7 +511,9 @@ TEST_F(ModelRequest, OnlyAConnectionThatEndedAnAnswerCleanlyIsKept) {
             });
             spinUntil([&] { return token; });
         } else {
-            run();
+            run([&](llm::ModelStream&, StreamRun& r) { // one that is not kept is never in the pool, not for an instant
+                EXPECT_TRUE(c.kept || !r.ended || pool.idleCount() == 0);
+            });
         }
         if (c.kept)
             spinUntil([&] { return pool.idleCount() == 1; }, 10000);
@@ -527,7 +546,8 @@ TEST_F(ModelRequest, OnlyAConnectionThatEndedAnAnswerCleanlyIsKept) {
 }
 
 // The server may close a kept connection just as a request goes out on it: that request is sent
-// once more, on a new connection. Once any byte of an answer came, nothing is sent again.
+// once more, on a new connection. A close that comes later may follow the server's acting on the
+// request, and once any byte of an answer came, nothing is sent again either.
 TEST_F(ModelRequest, ARequestCrossingTheServersCloseIsSentOnceMore) {
     ScriptedResponse hangUp;
     hangUp.hangUp = true;
@@ -535,8 +555,13 @@ TEST_F(ModelRequest, ARequestCrossingTheServersCloseIsSentOnceMore) {
     begun.framing = ScriptedResponse::Framing::UntilClose;
     begun.header("Content-Length", "10000");
     begun.then("data: {\"choices\":[{\"delta\":{\"content\":\"Hi\"}}]}\n\n");
-    for (const bool answerBegun : {false, true}) {
-        SCOPED_TRACE(answerBegun ? "after an answer began" : "before any answer");
+    ScriptedResponse held = hangUp; // the request read, held, then the connection closed or reset
+    held.headDelayMs = 400;
+    ScriptedResponse heldReset = held;
+    heldReset.reset = true;
+    for (const ScriptedResponse* answer : {&hangUp, &held, &heldReset, &begun}) {
+        const bool answerBegun = answer != &hangUp;
+        SCOPED_TRACE(answer->headDelayMs + answer->reset + 2 * answer->hangUp);
         spinUntil([&] { return pool.idleCount() == 0; }, 10000); // the last row's server is gone
         TestHttpServer host;
         host.setKeepAlive(true);
@@ -544,7 +569,7 @@ TEST_F(ModelRequest, ARequestCrossingTheServersCloseIsSentOnceMore) {
         configure(QStringLiteral("openai"), host.baseUrl(), QStringLiteral("key-1"));
         ScriptedResponse clean = ScriptedResponse::sse(providers::openAIStream({QStringLiteral("Hi")}));
         host.respond([&](const RecordedRequest&) {
-            return host.requests().size() == 2 ? (answerBegun ? begun : hangUp) : clean;
+            return host.requests().size() == 2 ? *answer : clean;
         });
         run();
         spinUntil([&] { return pool.idleCount() == 1; }, 10000);
@@ -552,6 +577,7 @@ TEST_F(ModelRequest, ARequestCrossingTheServersCloseIsSentOnceMore) {
         expectWellFormed(second);
         if (answerBegun) {
             EXPECT_EQ(second.terminal().kind, QStringLiteral("network"));
+            EXPECT_EQ(second.terminal().message.startsWith(QLatin1String("The server closed")), answer->hangUp);
             EXPECT_EQ(host.requests().size(), 2);
             continue;
         }
@@ -568,6 +594,90 @@ TEST_F(ModelRequest, ARequestCrossingTheServersCloseIsSentOnceMore) {
         EXPECT_EQ(host.requests().size(), 4);
         EXPECT_EQ(host.connectionsAccepted(), 3);
     }
+}
+
+// After its end marker the rest of an answer's body is read for the connection's sake: for a time no
+// read extends, a number of bytes that counts chunk lines too, and only while the pool has room.
+TEST_F(ModelRequest, TheRestOfAnAnswerIsReadWithinBounds) {
+    const QByteArray events = providers::openAIStream({QStringLiteral("Hi")});
+    ScriptedResponse flood; // chunks written as they are
+    flood.framing = ScriptedResponse::Framing::UntilClose;
+    flood.header("Transfer-Encoding", "chunked").header("Connection", "keep-alive");
+    flood.then(QByteArray::number(events.size(), 16) + "\r\n" + events + "\r\n");
+    ScriptedResponse trickle = flood; // then a byte every 0.1 s for half a minute
+    for (int i = 0; i < 300; ++i)
+        trickle.then("1\r\nx\r\n", 100).keepOpen = true;
+    const auto heldOpen = [&] { // kept connections and drains
+        const QList<QTcpSocket*> sockets = pool.findChildren<QTcpSocket*>();
+        return std::count_if(sockets.begin(), sockets.end(), [](QTcpSocket* s) { return s->state() == QAbstractSocket::ConnectedState; });
+    };
+    ScriptedResponse unframed = trickle; // ends with the connection: nothing to keep, nothing to read on for
+    unframed.headers.removeFirst();
+    unframed.pieces.first().bytes = events;
+    server.respond(unframed);
+    run();
+    EXPECT_EQ(heldOpen(), 0);
+
+    server.respond(trickle);
+    std::vector<std::unique_ptr<llm::ModelStream>> streams(6); // at once, each on its own connection
+    int done = 0;
+    for (std::unique_ptr<llm::ModelStream>& stream : streams) {
+        stream = client.optimize(QStringLiteral("p"), QStringLiteral("s"));
+        QObject::connect(stream.get(), &llm::ModelStream::event, [&](const StreamEvent& e) { done += e.type == StreamEvent::Type::Done; });
+    }
+    spinUntil([&] { return done == 6; }, 10000);
+    EXPECT_EQ(server.connectionsAccepted(), 7);
+    EXPECT_LE(heldOpen(), llm::HttpConnectionPool::maxPerOrigin);
+    spinUntil([&] { return server.openConnections() == 0; }, 10000);
+    EXPECT_EQ(server.openConnections(), 0) << "a trickle kept its connection";
+
+    // One byte per chunk with size lines 30 KB long, or 30 KB chunks, as fast as they go.
+    for (const QByteArray& chunk : {"1;" + QByteArray(30000, 'e') + "\r\nx\r\n", "7530\r\n" + QByteArray(30000, 'x') + "\r\n"}) {
+        flood.endless = chunk;
+        server.respond(flood);
+        const qint64 before = server.bodyBytesSent();
+        EXPECT_EQ(run().terminal().type, StreamEvent::Type::Done);
+        spinUntil([&] { return server.openConnections() == 0; }, 10000);
+        EXPECT_LT(server.bodyBytesSent() - before, qint64(40) << 20);
+    }
+}
+
+// A run started while the pre-warm's proxy question is out shares its answer and its connection. No
+// proxy question is asked on this (the UI) thread, and a pool does not wait for one when destroyed.
+TEST_F(ModelRequest, ARunStartedBeforeThePrewarmsProxyAnswerOpensOneConnection) {
+    QSemaphore answer;
+    std::atomic<int> asked{0};
+    QThread* const ui = QThread::currentThread();
+    proxyLookup = [&](const QUrl&) {
+        asked += QThread::currentThread() == ui ? 1000 : 1; // never on this thread
+        answer.tryAcquire(1, 10000);
+        return QNetworkProxy(QNetworkProxy::NoProxy);
+    };
+    server.respond(ScriptedResponse::sse(providers::openAIStream({QStringLiteral("Hi")})));
+    client.prewarm();
+    QTimer poll; // the answer comes once the run waits for it too
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (pool.proxyWaiters() == 2 && poll.isActive()) {
+            poll.stop();
+            answer.release();
+        }
+    });
+    poll.start(1);
+    EXPECT_EQ(run().text(), QStringLiteral("Hi"));
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(server.connectionsAccepted(), 1);
+
+    std::atomic<int> returned{0};
+    auto* doomed = new llm::HttpConnectionPool(nullptr, [&](const QUrl& url) {
+        const QNetworkProxy proxy = proxyLookup(url);
+        return ++returned, proxy;
+    });
+    doomed->prewarm(QUrl(server.baseUrl()));
+    spinUntil([&] { return asked == 2; }, 10000);
+    delete doomed;
+    EXPECT_EQ(returned, 0) << "the pool waited for its proxy question";
+    answer.release();
+    spinUntil([&] { return returned == 1; }, 10000); // over before what it refers to goes
 }
 
 } // namespace

@@ -107,9 +107,26 @@ std::vector<StreamCase> casesFor(const QString& format) {
         cases.push_back(ok(f + "closed_after_finish_reason", format, finished, kAnswer));
     }
 
+    // A member whose name only ends in the format's end name is no end.
+    ScriptedResponse lookalike = cutOff;
+    lookalike.then(format == QLatin1String("openai")   ? R"(data: {"choices":[{"delta":{},"x\"finish_reason":"stop"}]})"
+                   : format == QLatin1String("gemini") ? R"(data: {"candidates":[{"x\"finishReason":"STOP"}]})"
+                                                       : R"(data: {"type":"ping","x\"type":"message_stop"})");
+    cases.push_back(fails(f + "closed_after_lookalike_end", format, lookalike, "network", cutShort, kAnswer));
+
     ScriptedResponse lengthFramed = ScriptedResponse::sse(stream);
     lengthFramed.framing = ScriptedResponse::Framing::ContentLength;
     cases.push_back(ok(f + "content_length", format, lengthFramed, kAnswer));
+    // Bytes after the declared length break its framing: the part inside it lacks the format's end.
+    const QByteArray inside = withoutEndMarker(format, providers::streamFor(format, {QStringLiteral("Par")}));
+    ScriptedResponse overrun = untilClose;
+    overrun.pieces.first().bytes.prepend(inside);
+    overrun.header("Content-Length", QByteArray::number(inside.size()));
+    cases.push_back(fails(f + "bytes_past_content_length", format, overrun, "network", cutShort, QStringLiteral("Par")));
+    // Beside a transfer coding other than chunked, a length frames nothing: the body runs until the close.
+    ScriptedResponse coded = untilClose;
+    coded.header("Transfer-Encoding", "identity").header("Content-Length", QByteArray::number(stream.size() / 2));
+    cases.push_back(ok(f + "transfer_coding_beside_length", format, coded, kAnswer));
 
     StreamCase whole = ok(f + "plain_json_body", format,
                           ScriptedResponse::json(200, providers::wholeBodyFor(format, QStringLiteral("Whole answer."))),

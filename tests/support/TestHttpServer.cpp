@@ -172,6 +172,13 @@ private:
         m_server->m_requests.append(request);
         const ScriptedResponse response = m_server->responseFor(request);
         Q_EMIT m_server->requestReceived();
+        if (response.hangUp && response.headDelayMs > 0) { // the request read, held, then dropped
+            QTimer::singleShot(response.headDelayMs, Qt::PreciseTimer, this, [this, reset = response.reset] {
+                if (!m_gone)
+                    end(reset);
+            });
+            return;
+        }
         if (response.hangUp) {
             end(response.reset);
             return;

@@ -51,7 +51,7 @@ struct ScriptedResponse {
     enum class Cut { None, MidChunk, BeforeLastChunk };
     Cut cut = Cut::None;
     bool reset = false;  // the connection ends with a reset (RST) instead of a close
-    bool hangUp = false; // the connection is closed as the request arrives, with no answer at all
+    bool hangUp = false; // the connection is closed as the request arrives (after headDelayMs), with no answer at all
 
     ScriptedResponse& then(QByteArray bytes, int delayMs = 0);
     ScriptedResponse& header(QByteArray name, QByteArray value);
