@@ -78,8 +78,8 @@ bool ensureFile(const QString& path) {
 
 QString keepCopyBeside(const QString& path, const QString& label, const QByteArray& bytes, QString* error) {
     const QFileInfo original(path);
-    for (const QFileInfo& kept : original.dir().entryInfoList({original.fileName() + QLatin1Char('.') + label + QStringLiteral("-*")},
-                                                             QDir::Files | QDir::Hidden)) {
+    const QString pattern = original.fileName() + QLatin1Char('.') + label + QStringLiteral("-*");
+    for (const QFileInfo& kept : original.dir().entryInfoList({pattern}, QDir::Files | QDir::Hidden)) {
         QFile file(kept.filePath());
         if (kept.size() == bytes.size() && file.open(QIODevice::ReadOnly) && file.readAll() == bytes)
             return kept.filePath();

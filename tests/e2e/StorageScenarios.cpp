@@ -173,8 +173,9 @@ TEST_F(ConfigFolder, ADamagedSettingsFileIsKeptAsideAndToldOnce) {
         if (c.fullFolder)
             continue;
         // Written at once with Corvane's own keys and nothing of the damaged file: a restart finds it whole.
+        const QRegularExpression ownKey(QStringLiteral("^[a-z][A-Za-z_]*[0-9]*$"));
         for (const QString& key : QSettings(file, QSettings::IniFormat).allKeys())
-            EXPECT_TRUE(QRegularExpression(QStringLiteral("^[a-z][A-Za-z_]*[0-9]*$")).match(key).hasMatch()) << key.toStdString();
+            EXPECT_TRUE(ownKey.match(key).hasMatch()) << key.toStdString();
         ASSERT_TRUE(corvane->start(&why)) << why.toStdString();
         EXPECT_EQ(corvane->diagLog().count(QStringLiteral("cannot be read as settings")), 1);
         EXPECT_EQ(damagedCopies().size(), 1);
@@ -192,7 +193,8 @@ TEST_F(ConfigFolder, ASettingsFileDamagedWhileRunningChangesNothingHeldAndIsTold
     ASSERT_TRUE(entry->waitActive()) << "zenity did not come up";
     const QString file = corvane->configFolder() + QStringLiteral("/corvane.conf");
     const std::pair<QByteArray (*)(qsizetype), const char*> damages[] = {
-        {randomBytes, "it holds bytes that are no text"}, {[](qsizetype n) { return QByteArray(n, '\0'); }, "it holds NUL bytes"}};
+        {randomBytes, "it holds bytes that are no text"},
+        {[](qsizetype n) { return QByteArray(n, '\0'); }, "it holds NUL bytes"}};
     for (int i = 0; i < 2; ++i) {
         SCOPED_TRACE(damages[i].second);
         const QByteArray junk = damages[i].first(QFileInfo(file).size());
@@ -231,7 +233,8 @@ TEST_F(ConfigFolder, ASaveThroughALinkIntoAMissingFolderIsToldAndTheLinkKept) {
     QString why;
     ASSERT_TRUE(corvane->start(&why)) << why.toStdString();
     ASSERT_TRUE(waitUntil([&] { return !saveMessages().isEmpty(); })) << corvane->diagLog().toStdString();
-    EXPECT_TRUE(lastMessage().contains(drive + QStringLiteral(": No such file or directory"))) << lastMessage().toStdString();
+    EXPECT_TRUE(lastMessage().contains(drive + QStringLiteral(": No such file or directory")))
+        << lastMessage().toStdString();
     EXPECT_TRUE(corvane->diagHas(QStringLiteral("Preferences cannot be saved in ") + drive));
     ASSERT_TRUE(QDir().mkpath(drive));
     EXPECT_EQ(corvane->terminateAndWait(), 0);
