@@ -259,7 +259,7 @@ int main(int argc, char** argv) {
     delegate.applicationDidFinishLaunching();
 
     // Preferences that cannot be saved: told once per episode, through the tray when it shows. A
-    // settings file found damaged: told once.
+    // settings file found damaged, at start or later: told once per damage.
     const auto shownTray = [&delegate]() -> QSystemTrayIcon* {
         QSystemTrayIcon* tray = delegate.statusItem();
         return tray && tray->isVisible() && delegate.trayHostAtStart() ? tray : nullptr;
@@ -268,6 +268,7 @@ int main(int argc, char** argv) {
     app::SaveNotice damagedNotice(shownTray, QStringLiteral("damagedSettingsNotice"));
     if (const auto damaged = preferences.damagedFile())
         damagedNotice.tell(stores::StorageWatch::damagedTitle(), stores::StorageWatch::damagedMessage(*damaged));
+    QObject::connect(&storageWatch, &stores::StorageWatch::damagedFound, &damagedNotice, &app::SaveNotice::tell);
     QObject::connect(&storageWatch, &stores::StorageWatch::saveFailed, &saveNotice, &app::SaveNotice::tell);
     QObject::connect(&storageWatch, &stores::StorageWatch::saveRecovered, &saveNotice, &app::SaveNotice::withdraw);
     if (const auto failure = storageWatch.failure())

@@ -18,13 +18,14 @@ struct SaveFailure {
     bool operator==(const SaveFailure&) const = default;
 };
 
-// The file of stored preferences as found at start, when it could not be read as such: why, and
-// the copy of its bytes kept beside it ("" while none could be made; nothing is written over the
-// file until one is).
+// The file of stored preferences as last found when it could not be read as such (at start, or
+// changed by another writer later): why, and the copy of its bytes kept beside it ("" while none
+// could be made; nothing is written over the file until one is). Nothing read from it is used.
 struct DamagedFile {
     QString path;
     QString reason;
     QString keptAs;
+    bool whileRunning = false; // found after start: the settings held in memory were written back
     bool operator==(const DamagedFile&) const = default;
 };
 
@@ -49,7 +50,7 @@ public:
         Q_UNUSED(key);
         return false;
     }
-    // The file found damaged at start; nothing when it was whole (or there is no file).
+    // The file last found damaged; nothing while it has always been whole (or there is no file).
     virtual std::optional<DamagedFile> damagedFile() const { return std::nullopt; }
     // Called after every push that had writes to store, whatever came of it (one observer).
     void setPushObserver(std::function<void()> observer) { m_pushObserver = std::move(observer); }

@@ -77,6 +77,13 @@ bool ensureFile(const QString& path) {
 }
 
 QString keepCopyBeside(const QString& path, const QString& label, const QByteArray& bytes, QString* error) {
+    const QFileInfo original(path);
+    const QString pattern = original.fileName() + QLatin1Char('.') + label + QStringLiteral("-*");
+    for (const QFileInfo& kept : original.dir().entryInfoList({pattern}, QDir::Files | QDir::Hidden)) {
+        QFile file(kept.filePath());
+        if (kept.size() == bytes.size() && file.open(QIODevice::ReadOnly) && file.readAll() == bytes)
+            return kept.filePath();
+    }
     const QString base = path + QLatin1Char('.') + label + QLatin1Char('-') +
                          QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-ddTHHmmss"));
     for (int n = 1; n <= 100; ++n) {

@@ -20,7 +20,8 @@ bool narrowFile(int fd);
 bool ensureFile(const QString& path);
 // Writes bytes to a new owner-only file beside path, named path + "." + label + "-" + the UTC time
 // as 2026-12-07T221500 (with "-2", "-3"... when that name is taken), and returns its path; "" when
-// no copy could be made, with the system's reason in error.
+// no copy could be made, with the system's reason in error. A copy of the same bytes kept so before
+// is returned instead of a new one.
 QString keepCopyBeside(const QString& path, const QString& label, const QByteArray& bytes, QString* error);
 
 } // namespace corvane::platform::privatefiles

@@ -7,16 +7,33 @@ namespace corvane::stores {
 StorageWatch::StorageWatch(platform::Preferences& preferences, platform::Clock& clock, QObject* parent)
     : QObject(parent), m_prefs(preferences), m_clock(clock) {
     m_prefs.setPushObserver([this] { pushed(); });
-    if (const auto damaged = m_prefs.damagedFile()) {
-        m_damagedUnkept = damaged->keptAs.isEmpty();
-        DiagLog::event(m_damagedUnkept
-                           ? QStringLiteral("Preferences: %1 cannot be read as settings (%2) and no copy of it could "
-                                            "be made; nothing is written over it until one is (told the user)")
-                                 .arg(damaged->path, damaged->reason)
-                           : QStringLiteral("Preferences: %1 cannot be read as settings (%2); kept it as %3, settings "
-                                            "not read start from their defaults (told the user)")
-                                 .arg(damaged->path, damaged->reason, damaged->keptAs));
+    noteDamage();
+}
+
+// A damage is told once; a copy made after it was told is only logged.
+void StorageWatch::noteDamage() {
+    const std::optional<platform::DamagedFile> now = m_prefs.damagedFile();
+    if (!now || now == m_damaged)
+        return;
+    const std::optional<platform::DamagedFile> before = std::exchange(m_damaged, now);
+    if (before && before->keptAs.isEmpty()) {
+        if (!now->keptAs.isEmpty())
+            DiagLog::event(QStringLiteral("Preferences: the damaged %1 was kept as %2").arg(now->path, now->keptAs));
+        return;
     }
+    const QString found = now->whileRunning ? QStringLiteral("Preferences: %1 was changed on disk and cannot be read "
+                                                             "as settings (%2)")
+                                            : QStringLiteral("Preferences: %1 cannot be read as settings (%2)");
+    const QString done = now->whileRunning ? QStringLiteral("the settings in memory are written back over it")
+                                           : QStringLiteral("settings start from their defaults");
+    DiagLog::event(found.arg(now->path, now->reason) +
+                   (now->keptAs.isEmpty()
+                        ? QStringLiteral(" and no copy of it could be made; nothing is written over it until one is "
+                                         "(told the user)")
+                        : QStringLiteral("; kept it as %1, %2 (told the user)").arg(now->keptAs, done)));
+    // The damage found at start is told by the application once its tray is up.
+    if (now->whileRunning)
+        Q_EMIT damagedFound(damagedTitle(), damagedMessage(*now));
 }
 
 StorageWatch::~StorageWatch() { m_prefs.setPushObserver({}); }
@@ -33,9 +50,14 @@ QString StorageWatch::message(const platform::SaveFailure& failure) {
 QString StorageWatch::damagedTitle() { return tr("Settings file damaged"); }
 
 QString StorageWatch::damagedMessage(const platform::DamagedFile& damaged) {
-    const QString read = tr("Corvane could not read its settings file %1 (%2). Settings it could not read are back to "
-                            "their defaults: look over the API settings, recipes and app rules.")
-                             .arg(damaged.path, damaged.reason);
+    const QString read =
+        damaged.whileRunning
+            ? tr("Corvane's settings file %1 was changed by another program and can no longer be read as settings "
+                 "(%2). Corvane keeps the settings it had and writes them back.")
+                  .arg(damaged.path, damaged.reason)
+            : tr("Corvane could not read its settings file %1 (%2). Your settings are back to their defaults: look "
+                 "over the API settings, recipes and app rules.")
+                  .arg(damaged.path, damaged.reason);
     if (damaged.keptAs.isEmpty())
         return read + QLatin1Char(' ') +
                tr("No copy of the damaged file could be made, so Corvane saves nothing over it for now.");
@@ -43,11 +65,7 @@ QString StorageWatch::damagedMessage(const platform::DamagedFile& damaged) {
 }
 
 void StorageWatch::pushed() {
-    if (m_damagedUnkept)
-        if (const auto damaged = m_prefs.damagedFile(); damaged && !damaged->keptAs.isEmpty()) {
-            m_damagedUnkept = false;
-            DiagLog::event(QStringLiteral("Preferences: the damaged %1 was kept as %2").arg(damaged->path, damaged->keptAs));
-        }
+    noteDamage();
     const std::optional<platform::SaveFailure> now = m_prefs.saveFailure();
     if (now == m_failure) {
         if (now)

@@ -4,7 +4,8 @@
 // the user once (saveFailed); the values stay in memory, and the watch pushes them again every
 // retryMs until a push lands, as does every later change. A push that lands writes one line and
 // ends the episode (saveRecovered); a later failure is told again. A preferences file found damaged
-// at start is logged with where its copy was kept. Main thread only.
+// at start is logged with where its copy was kept; one found damaged later is logged and told once
+// (damagedFound). Main thread only.
 #include "platform/Preferences.h"
 #include <QObject>
 #include <optional>
@@ -28,7 +29,7 @@ public:
     // The user's words for a failure.
     static QString title();
     static QString message(const platform::SaveFailure& failure);
-    // The user's words for a preferences file found damaged at start.
+    // The user's words for a preferences file found damaged.
     static QString damagedTitle();
     static QString damagedMessage(const platform::DamagedFile& damaged);
     // The last try, when the app quits: logs what is lost if the folder still refuses.
@@ -37,16 +38,18 @@ public:
 Q_SIGNALS:
     void saveFailed(const QString& title, const QString& message);
     void saveRecovered();
+    void damagedFound(const QString& title, const QString& message);
 
 private:
     void pushed();
+    void noteDamage();
     void scheduleRetry();
 
     platform::Preferences& m_prefs;
     platform::Clock& m_clock;
     std::optional<platform::SaveFailure> m_failure;
     bool m_retryPending = false;
-    bool m_damagedUnkept = false; // a damaged file of which no copy could be made yet
+    std::optional<platform::DamagedFile> m_damaged; // the damage logged last
 };
 
 } // namespace corvane::stores

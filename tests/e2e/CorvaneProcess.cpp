@@ -29,14 +29,19 @@ CorvaneProcess::~CorvaneProcess() {
     }
 }
 
-bool CorvaneProcess::start(QString* why) {
+bool CorvaneProcess::prepareHome(QString* why) {
     if (!m_home.isValid()) {
         *why = QStringLiteral("no temporary folder");
         return false;
     }
     QDir().mkpath(path(QStringLiteral("config/corvane")));
     QDir().mkpath(path(QStringLiteral("state")));
-    if (!m_settings.configFile.isNull()) {
+    if (!m_settings.configLink.isEmpty()) {
+        if (!QFile::link(m_settings.configLink, path(QStringLiteral("config/corvane/corvane.conf")))) {
+            *why = QStringLiteral("cannot link the preferences");
+            return false;
+        }
+    } else if (!m_settings.configFile.isNull()) {
         QFile conf(path(QStringLiteral("config/corvane/corvane.conf")));
         if (!conf.open(QIODevice::WriteOnly) || conf.write(m_settings.configFile) != m_settings.configFile.size()) {
             *why = QStringLiteral("cannot write the preferences");
@@ -79,7 +84,13 @@ bool CorvaneProcess::start(QString* why) {
             return false;
         }
     }
+    return true;
+}
 
+bool CorvaneProcess::start(QString* why) {
+    if (!m_homeReady && !prepareHome(why))
+        return false;
+    m_homeReady = true;
     QProcessEnvironment env = desktopEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
     env.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("data")));

@@ -37,6 +37,7 @@ public:
         QStringList launcher = {};       // a command that runs the binary in its place (exec-ing it)
         bool keyInKeyring = false;       // the key is in the session's keyring (put there beforehand), no secrets file
         QByteArray configFile = {};      // corvane.conf as found at start, instead of the settings above
+        QString configLink = {};         // corvane.conf is a link to this path, instead of the above
     };
     static constexpr const char* apiKey = "sk-e2e-test-key";
 
@@ -45,8 +46,9 @@ public:
     CorvaneProcess(const CorvaneProcess&) = delete;
     CorvaneProcess& operator=(const CorvaneProcess&) = delete;
 
-    // Writes the preferences and the secrets file, starts the binary and waits until its space-tap
-    // monitor runs. On failure, why says what went wrong.
+    // Writes the preferences and the secrets file (at the first start; a later one finds the home as
+    // the last run left it), starts the binary and waits until its space-tap monitor runs. On
+    // failure, why says what went wrong.
     bool start(QString* why);
     qint64 pid() const { return m_process.processId(); }
     // From the process start to its monitor running, as the last start() saw it.
@@ -71,12 +73,14 @@ public:
     QString output() const;
 
 private:
+    bool prepareHome(QString* why);
     QString path(const QString& relative) const { return m_home.filePath(relative); }
 
     Settings m_settings;
     QTemporaryDir m_home;
     QProcess m_process;
     qint64 m_startToListeningMs = -1;
+    bool m_homeReady = false;
 };
 
 } // namespace corvane::e2e

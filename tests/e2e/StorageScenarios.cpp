@@ -1,12 +1,15 @@
 // A config folder that refuses writes (a small tmpfs, remounted read-only, then filled up): the
 // user is told through the tray, the diagnostics log names the folder and the reason, nothing is
 // shown as kept that is not on disk, and everything lands once the folder takes writes again. A
-// settings file that is no settings file any more is kept aside before it is written over.
+// settings file that is no settings file any more, at start or later, is kept aside before it is
+// written over, and gives nothing to what Corvane holds.
 #include "e2e/ScenarioFixture.h"
 #include "e2e/TrayHost.h"
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QScopeGuard>
+#include <QSettings>
 #include <unistd.h>
 
 namespace corvane::e2e {
@@ -22,6 +25,16 @@ protected:
     // The bodies of the tray messages about saving (a refused shortcut has its own).
     QStringList saveMessages() const { return messagesTitled(QStringLiteral("Settings cannot be saved")); }
     QString lastMessage() const { return saveMessages().value(saveMessages().size() - 1); }
+    QStringList damagedCopies() const {
+        return QDir(corvane->configFolder()).entryList({QStringLiteral("corvane.conf.damaged-*")}, QDir::Files);
+    }
+    static QByteArray randomBytes(qsizetype size) {
+        QByteArray random(size, '\0');
+        quint32 seed = 11;
+        for (char& byte : random)
+            byte = char((seed = seed * 1103515245u + 12345u) >> 23);
+        return random.replace('\0', '\1');
+    }
     QStringList messagesTitled(const QString& title) const {
         QStringList out;
         for (const TestNotifications::Message& m : notifications.messages())
@@ -106,11 +119,7 @@ TEST_F(ConfigFolder, ReadOnlyThenFullIsToldKeptInMemoryAndStoredOnceWritableAgai
 // folder too full for the copy, nothing is written over the file at all.
 TEST_F(ConfigFolder, ADamagedSettingsFileIsKeptAsideAndToldOnce) {
     ASSERT_TRUE(watcher.publish() && notifications.publish());
-    QByteArray random(40 * 1024, '\0');
-    quint32 seed = 11;
-    for (char& byte : random)
-        byte = char((seed = seed * 1103515245u + 12345u) >> 23);
-    random.replace('\0', '\1');
+    const QByteArray random = randomBytes(40 * 1024);
     const struct {
         const char* name;
         QByteArray content;
@@ -142,7 +151,7 @@ TEST_F(ConfigFolder, ADamagedSettingsFileIsKeptAsideAndToldOnce) {
         ASSERT_TRUE(waitUntil([&] { return messagesTitled(title).size() == toldBefore + 1; })) << corvane->diagLog().toStdString();
         const QString told = messagesTitled(title).last();
         EXPECT_TRUE(told.contains(file)) << told.toStdString();
-        const QStringList copies = QDir(folder).entryList({QStringLiteral("corvane.conf.damaged-*")}, QDir::Files);
+        const QStringList copies = damagedCopies();
         if (c.fullFolder) {
             EXPECT_TRUE(copies.isEmpty());
             EXPECT_TRUE(told.contains(QStringLiteral("No copy of the damaged file could be made"))) << told.toStdString();
@@ -161,7 +170,76 @@ TEST_F(ConfigFolder, ADamagedSettingsFileIsKeptAsideAndToldOnce) {
         EXPECT_EQ(corvane->terminateAndWait(), 0);
         EXPECT_EQ(readFile(file) == c.content, c.fullFolder) << "written over without a copy, or not at all with one";
         EXPECT_EQ(messagesTitled(title).size(), toldBefore + 1);
+        if (c.fullFolder)
+            continue;
+        // Written at once with Corvane's own keys and nothing of the damaged file: a restart finds it whole.
+        const QRegularExpression ownKey(QStringLiteral("^[a-z][A-Za-z_]*[0-9]*$"));
+        for (const QString& key : QSettings(file, QSettings::IniFormat).allKeys())
+            EXPECT_TRUE(ownKey.match(key).hasMatch()) << key.toStdString();
+        ASSERT_TRUE(corvane->start(&why)) << why.toStdString();
+        EXPECT_EQ(corvane->diagLog().count(QStringLiteral("cannot be read as settings")), 1);
+        EXPECT_EQ(damagedCopies().size(), 1);
     }
+}
+
+// Another program writes random bytes, then zero bytes, of the same length over the settings file
+// while Corvane runs: each is kept aside and told once at the next save, the runs still go to the
+// user's server with the user's model, and the file is written back whole.
+TEST_F(ConfigFolder, ASettingsFileDamagedWhileRunningChangesNothingHeldAndIsToldOncePerDamage) {
+    ASSERT_TRUE(watcher.publish() && notifications.publish());
+    server.respond([](const test::RecordedRequest&) { return streamedAnswer({QStringLiteral("Polished text.")}, 0); });
+    startCorvane();
+    auto entry = startGtkEntry(QStringLiteral("a sentence for the model to polish"));
+    ASSERT_TRUE(entry->waitActive()) << "zenity did not come up";
+    const QString file = corvane->configFolder() + QStringLiteral("/corvane.conf");
+    const std::pair<QByteArray (*)(qsizetype), const char*> damages[] = {
+        {randomBytes, "it holds bytes that are no text"},
+        {[](qsizetype n) { return QByteArray(n, '\0'); }, "it holds NUL bytes"}};
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(damages[i].second);
+        const QByteArray junk = damages[i].first(QFileInfo(file).size());
+        QFile conf(file);
+        ASSERT_TRUE(conf.open(QIODevice::WriteOnly) && conf.write(junk) == junk.size());
+        conf.close();
+        ASSERT_TRUE(pressKeys({QStringLiteral("End")}));
+        tripleSpace();
+        ASSERT_TRUE(waitForRequests(i + 1)) << context();
+        EXPECT_EQ(requestBody(i).value(QStringLiteral("model")).toString(), QStringLiteral("e2e-model"));
+        ASSERT_TRUE(waitUntil([&] { return damagedCopies().size() == i + 1; })) << context();
+        EXPECT_TRUE(waitUntil([&] { return corvane->preference(QStringLiteral("apiEndpoint")) == server.baseUrl(); }));
+        EXPECT_TRUE(waitUntil([&] {
+            return corvane->diagHas(file + QStringLiteral(" was changed on disk and cannot be read as settings (") +
+                                    QString::fromLatin1(damages[i].second) + QStringLiteral("); kept it as "));
+        })) << corvane->diagLog().toStdString();
+        ASSERT_TRUE(waitForTitle(QStringLiteral("Done"))) << context();
+        ASSERT_TRUE(panel->click(QStringLiteral("Cancel"))) << context();
+        ASSERT_TRUE(waitPanelHidden()) << context();
+        const QStringList told = messagesTitled(QStringLiteral("Settings file damaged"));
+        ASSERT_EQ(told.size(), i + 1) << corvane->diagLog().toStdString();
+        EXPECT_TRUE(told.last().contains(QStringLiteral("keeps the settings it had"))) << told.last().toStdString();
+        EXPECT_EQ(readFile(corvane->configFolder() + QLatin1Char('/') + damagedCopies().last()), junk);
+    }
+}
+
+// corvane.conf links into a folder that is missing (dotfiles on a drive not mounted): the saves of
+// the start are told as not done, naming that folder; once it is there, quitting stores them
+// through the link, which stays a link.
+TEST_F(ConfigFolder, ASaveThroughALinkIntoAMissingFolderIsToldAndTheLinkKept) {
+    ASSERT_TRUE(watcher.publish() && notifications.publish());
+    const QString drive = scratch(QStringLiteral("drive/dotfiles"));
+    CorvaneProcess::Settings settings;
+    settings.configLink = drive + QStringLiteral("/corvane.conf");
+    corvane = std::make_unique<CorvaneProcess>(settings);
+    QString why;
+    ASSERT_TRUE(corvane->start(&why)) << why.toStdString();
+    ASSERT_TRUE(waitUntil([&] { return !saveMessages().isEmpty(); })) << corvane->diagLog().toStdString();
+    EXPECT_TRUE(lastMessage().contains(drive + QStringLiteral(": No such file or directory")))
+        << lastMessage().toStdString();
+    EXPECT_TRUE(corvane->diagHas(QStringLiteral("Preferences cannot be saved in ") + drive));
+    ASSERT_TRUE(QDir().mkpath(drive));
+    EXPECT_EQ(corvane->terminateAndWait(), 0);
+    EXPECT_TRUE(QFileInfo(corvane->configFolder() + QStringLiteral("/corvane.conf")).isSymLink());
+    EXPECT_EQ(corvane->preference(QStringLiteral("apiVendor")), QStringLiteral("openai"));
 }
 
 } // namespace

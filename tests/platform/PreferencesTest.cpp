@@ -94,8 +94,9 @@ TEST(Preferences, APushThatCannotLandSaysWhyAndTheNextOneThatCanStoresEverything
     EXPECT_EQ(pushes, 2);
 }
 
-// A file that cannot be read as settings is copied aside, owner-only and byte for byte, before
-// anything is written over it; a whole file, an empty one or one of blanks is left alone.
+// A file that cannot be read as settings, at start or written over the file later, is copied aside,
+// owner-only and byte for byte, before anything is written over it, and gives nothing to the file
+// written then: what memory held, nothing else. A whole file, an empty one or one of blanks is left alone.
 TEST(Preferences, ADamagedFileIsKeptAsideBeforeItIsRewritten) {
     QByteArray random(4096, '\0');
     quint32 seed = 7;
@@ -105,6 +106,7 @@ TEST(Preferences, ADamagedFileIsKeptAsideBeforeItIsRewritten) {
         const char* name;
         QByteArray content;
         const char* reason; // "" when the file is whole
+        bool whileRunning = false;
     } cases[] = {
         {"zeros", QByteArray(4096, '\0'), "it holds NUL bytes"},
         {"random", random.replace('\0', '\1'), "it holds bytes that are no text"},
@@ -113,6 +115,8 @@ TEST(Preferences, ADamagedFileIsKeptAsideBeforeItIsRewritten) {
         {"whole", "[General]\napiModel=\xe6\xa8\xa1\xe5\x9e\x8b\n", ""},
         {"blanks", "\n \n", ""},
         {"empty", "", ""},
+        {"zeros while running", QByteArray(4096, '\0'), "it holds NUL bytes", true},
+        {"random while running", random, "it holds bytes that are no text", true},
     };
     QTemporaryDir dir;
     for (const auto& c : cases) {
@@ -120,10 +124,16 @@ TEST(Preferences, ADamagedFileIsKeptAsideBeforeItIsRewritten) {
         const QString folder = dir.filePath(QString::fromLatin1(c.name)); // the reader caches files
         const QString path = folder + QStringLiteral("/corvane.conf");
         ASSERT_TRUE(QDir().mkpath(folder));
+        std::optional<linux_::SettingsPreferences> running;
+        if (c.whileRunning) {
+            running.emplace(path);
+            running->setValue(QStringLiteral("apiEndpoint"), QStringLiteral("http://127.0.0.1:9/v1"));
+            running->sync();
+        }
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(c.content) == c.content.size());
         file.close();
-        linux_::SettingsPreferences prefs(path);
+        auto& prefs = running ? *running : running.emplace(path);
         prefs.setValue(QStringLiteral("apiModel"), QStringLiteral("model-b"));
         prefs.sync();
         EXPECT_FALSE(prefs.saveFailure());
@@ -135,12 +145,14 @@ TEST(Preferences, ADamagedFileIsKeptAsideBeforeItIsRewritten) {
         }
         ASSERT_EQ(copies.size(), 1);
         const QString copy = folder + QLatin1Char('/') + copies[0];
-        EXPECT_EQ(prefs.damagedFile(), (DamagedFile{path, QString::fromLatin1(c.reason), copy}));
+        EXPECT_EQ(prefs.damagedFile(), (DamagedFile{path, QString::fromLatin1(c.reason), copy, c.whileRunning}));
         EXPECT_TRUE(QRegularExpression(QStringLiteral("^corvane\\.conf\\.damaged-\\d{4}-\\d\\d-\\d\\dT\\d{6}$"))
                         .match(copies[0]).hasMatch()) << copies[0].toStdString();
         QFile rewritten(path);
         ASSERT_TRUE(rewritten.open(QIODevice::ReadOnly));
-        EXPECT_TRUE(rewritten.readAll().contains("apiModel=model-b"));
+        EXPECT_EQ(rewritten.readAll(), QByteArray("[General]\n") +
+                                           (c.whileRunning ? "apiEndpoint=http://127.0.0.1:9/v1\n" : "") +
+                                           "apiModel=model-b\n");
         QFile kept(copy);
         ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
         EXPECT_EQ(kept.readAll(), c.content);

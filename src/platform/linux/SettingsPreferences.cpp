@@ -4,6 +4,9 @@
 #include <QEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryFile>
+
+#include <functional>
 
 #include <cerrno>
 #include <cstring>
@@ -43,6 +46,36 @@ SettingsPreferences::Stamp stampOf(const QString& path) {
 }
 
 QString systemReason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+
+// Where a write of path lands: the end of its chain of symbolic links.
+QString writtenPath(const QString& path) {
+    QFileInfo info(path);
+    for (int depth = 0; depth < 40 && info.isSymLink(); ++depth)
+        info.setFile(info.symLinkTarget());
+    return info.absoluteFilePath();
+}
+
+QString folderOf(const QString& path) { return QFileInfo(path).absolutePath(); }
+
+// Why these bytes cannot be read as settings; nothing when they can. parsed: the settings library's
+// reading of the same bytes (asked for only when they are text; null when it cannot be had).
+std::optional<QString> damageIn(const QByteArray& raw, const std::function<QSettings*()>& parsed) {
+    if (raw.contains('\0'))
+        return QStringLiteral("it holds NUL bytes");
+    if (!QUtf8StringView(raw).isValidUtf8())
+        return QStringLiteral("it holds bytes that are no text");
+    if (raw.trimmed().isEmpty())
+        return std::nullopt;
+    QSettings* settings = parsed();
+    if (!settings)
+        return std::nullopt;
+    const bool anySetting = !settings->allKeys().isEmpty(); // parses every section
+    if (settings->status() == QSettings::FormatError)
+        return QStringLiteral("it is not in the settings format");
+    if (!anySetting)
+        return QStringLiteral("no setting could be read from it");
+    return std::nullopt;
+}
 
 // Why a file of about `bytes` bytes cannot be written in `folder` next to `path`, in the system's
 // words for the first step that fails; nothing when every step works. QSettings itself only says
@@ -102,32 +135,82 @@ SettingsPreferences::~SettingsPreferences() {
     // Whatever is still unsaved gets one more try; nobody is told any more.
     setPushObserver({});
     sync();
-    // QSettings pushes what it holds when it goes: over a damaged file of which no copy exists, it
-    // is left to the end of the process instead.
-    if (m_damaged && m_damaged->keptAs.isEmpty() && !m_unsaved.isEmpty())
+    // QSettings pushes what it holds when it goes, after reading the file again: over a damaged file
+    // it is left to the end of the process instead.
+    if (m_rewrite)
         (void)m_settings.release();
 }
 
 void SettingsPreferences::judgeFile() {
-    QFile file(m_settings->fileName());
+    m_known = stampOf(filePath());
+    QFile file(filePath());
     if (!file.open(QIODevice::ReadOnly))
         return; // missing or not ours to read: nothing to judge
     const QByteArray raw = file.readAll();
-    const bool parsed = !m_settings->allKeys().isEmpty(); // parses every section
-    QString reason;
-    if (raw.contains('\0'))
-        reason = QStringLiteral("it holds NUL bytes");
-    else if (!QUtf8StringView(raw).isValidUtf8())
-        reason = QStringLiteral("it holds bytes that are no text");
-    else if (m_settings->status() == QSettings::FormatError)
-        reason = QStringLiteral("it is not in the settings format");
-    else if (!parsed && !raw.trimmed().isEmpty())
-        reason = QStringLiteral("no setting could be read from it");
-    else
+    const std::optional<QString> reason = damageIn(raw, [this] { return m_settings.get(); });
+    if (!reason)
         return;
-    m_damaged = DamagedFile{m_settings->fileName(), reason, {}};
+    noteDamage(*reason, raw, false);
+    m_settings->clear(); // what the settings library made of it is not used
+    // Written at once: the next start finds the file whole, not damaged again.
+    sync();
+}
+
+// A file that changed on disk since it was last read or written is judged before the settings
+// library reads it again.
+void SettingsPreferences::readChangedFile() {
+    const Stamp now = stampOf(filePath());
+    if (now == m_known)
+        return;
+    m_known = now;
+    m_rewrite = false;
+    QByteArray raw;
+    if (QFile file(filePath()); now.size > 0 && file.open(QIODevice::ReadOnly))
+        raw = file.readAll();
+    // The settings library reads only files: the bytes are judged from a private scratch copy.
+    QTemporaryFile scratch;
+    std::unique_ptr<QSettings> parsed;
+    const std::optional<QString> reason = damageIn(raw, [&]() -> QSettings* {
+        if (!scratch.open() || scratch.write(raw) != raw.size() || !scratch.flush())
+            return nullptr;
+        parsed = std::make_unique<QSettings>(scratch.fileName(), QSettings::IniFormat);
+        return parsed.get();
+    });
+    if (reason)
+        noteDamage(*reason, raw, true);
+    else if (!raw.trimmed().isEmpty())
+        return; // another writer's settings: merged by the next push, as the settings library does
+    holdWhole();
+}
+
+void SettingsPreferences::noteDamage(const QString& reason, const QByteArray& raw, bool whileRunning) {
+    // While no copy of an earlier damage exists, the bytes now on disk are the ones to keep.
+    m_damaged = DamagedFile{filePath(), reason, {}, whileRunning};
     m_damagedBytes = raw;
-    keepDamagedAside();
+    m_rewrite = true;
+}
+
+// Every value held counts as written: a push stores all of them, whatever the file holds by then.
+void SettingsPreferences::holdWhole() {
+    for (const QString& key : m_settings->allKeys()) {
+        noteWrite(key);
+        m_settings->setValue(key, m_settings->value(key));
+    }
+}
+
+// The settings library reads the changed file again before it writes and keeps what it read: it
+// is emptied first (its copy is kept), in place, so that its rights and any link to it stay.
+bool SettingsPreferences::emptyDamagedFile() {
+    if (::truncate(QFile::encodeName(filePath()).constData(), 0) != 0 && errno != ENOENT)
+        return false;
+    m_rewrite = false;
+    m_known = m_before = stampOf(filePath());
+    return true;
+}
+
+void SettingsPreferences::failPush(const QString& folder, const QString& reason) {
+    m_failure = SaveFailure{folder, reason};
+    notifyPushed();
 }
 
 bool SettingsPreferences::keepDamagedAside() {
@@ -182,29 +265,36 @@ qint64 SettingsPreferences::pendingBytes() const {
 QStringList SettingsPreferences::keys() const { return m_settings->allKeys(); }
 
 void SettingsPreferences::sync() {
-    const QString path = m_settings->fileName();
-    if (!m_unsaved.isEmpty() && !keepDamagedAside()) {
-        m_failure = SaveFailure{QFileInfo(path).absolutePath(), m_keepFailure};
-        notifyPushed();
-        return;
+    const QString path = filePath();
+    readChangedFile();
+    if ((m_rewrite || !m_unsaved.isEmpty()) && !keepDamagedAside())
+        return failPush(folderOf(path), m_keepFailure);
+    if (m_rewrite && !emptyDamagedFile()) {
+        const QString reason = systemReason(errno);
+        return failPush(folderOf(writtenPath(path)), reason);
     }
     m_settings->sync();
-    if (m_unsaved.isEmpty())
+    if (m_unsaved.isEmpty()) {
+        m_known = stampOf(path);
         return;
-    // QSettings keeps the first error it met for good, so its status cannot tell a later push that
-    // landed; the file on disk can. A file left as it was is a failure when the folder does not take
-    // a file of the new one's size either (otherwise the writes cancelled out: nothing to store).
-    const Stamp after = stampOf(path);
-    std::optional<QString> reason;
-    if (after.size < 0 || after == m_before)
-        reason = probeReason(QFileInfo(path).absolutePath(), path, qMax<qint64>(after.size, 0) + pendingBytes());
-    if (reason) {
-        m_failure = SaveFailure{QFileInfo(path).absolutePath(), *reason};
-    } else {
-        privatefiles::narrowFile(path);
-        m_unsaved.clear();
-        m_failure.reset();
     }
+    // QSettings keeps the first error it met for good, so its status cannot tell a later push that
+    // landed; the file on disk can. No file at all is a failure (a link into a folder that is
+    // missing); a file left as it was is one when the folder does not take a file of the new one's
+    // size either (otherwise the writes cancelled out: nothing to store).
+    const Stamp after = stampOf(path);
+    const QString target = writtenPath(path);
+    std::optional<QString> reason;
+    if (after.size < 0)
+        reason = probeReason(folderOf(target), target, pendingBytes()).value_or(systemReason(ENOENT));
+    else if (after == m_before)
+        reason = probeReason(folderOf(target), target, after.size + pendingBytes());
+    if (reason)
+        return failPush(folderOf(target), *reason);
+    privatefiles::narrowFile(path);
+    m_unsaved.clear();
+    m_failure.reset();
+    m_known = after;
     notifyPushed();
 }
 

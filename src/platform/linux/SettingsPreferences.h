@@ -16,9 +16,16 @@ namespace corvane::platform::linux_ {
 // file on disk is a new one. A push that did not land leaves the old file whole and keeps the
 // written values in memory; its reason is found by writing a file of that size in the folder.
 //
-// A file that cannot be read as settings (not in the INI form, binary bytes, no setting at all in
-// a file that holds something) is copied aside before anything is written over it; while no copy
-// can be made, no push writes the file.
+// The values held in memory are Corvane's own: the settings library reads a file changed on disk
+// again before it writes, so every push first looks at the file. A file another writer changed into
+// settings is merged as usual. One that cannot be read as settings (not in the INI form, binary
+// bytes, no setting at all in a file that holds something), at start or later, gives nothing to
+// memory: it is copied aside, and then written over at once with what memory holds and nothing else;
+// while no copy can be made, no push writes the file. A file that vanished or was emptied is written
+// back whole as well.
+//
+// A push that left no file behind (a link into a folder that is missing) wrote nothing: a failure,
+// named after the folder the link leads to. Links are written through, never replaced.
 class SettingsPreferences final : public Preferences {
 public:
     explicit SettingsPreferences(const QString& filePath = defaultPath());
@@ -45,13 +52,20 @@ public:
 
 private:
     void judgeFile();
+    void readChangedFile();
+    void noteDamage(const QString& reason, const QByteArray& raw, bool whileRunning);
+    void holdWhole();
     bool keepDamagedAside();
+    bool emptyDamagedFile();
+    void failPush(const QString& folder, const QString& reason);
     void noteWrite(const QString& key);
     qint64 pendingBytes() const;
 
     std::unique_ptr<QSettings> m_settings;
     QSet<QString> m_unsaved; // keys written since the last push that landed
     Stamp m_before;          // the file before the first of those writes
+    Stamp m_known;           // the file as last read, judged or written
+    bool m_rewrite = false;  // the damaged file is still on disk: emptied before the settings library reads it
     std::optional<SaveFailure> m_failure;
     std::optional<DamagedFile> m_damaged;
     QByteArray m_damagedBytes; // the damaged file as read, until a copy of it is kept
