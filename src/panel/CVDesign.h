@@ -46,6 +46,10 @@ public:
     static QColor primary(const QPalette& palette);
     static QColor secondary(const QPalette& palette);
     static QColor red(const QPalette& palette);
+    // The ink as it is when it reads at 4.5:1 (or the ratio asked for) on background, else
+    // lightened (on a dark background) or darkened just enough that it does: for words coloured by
+    // Corvane on whatever the desktop's palette puts behind them.
+    static QColor readableOn(const QColor& ink, const QColor& background, qreal ratio = 4.5);
     // The panel's opaque background and its hairline border.
     static QColor background(const QPalette& palette);
     static QColor hairline(const QPalette& palette);

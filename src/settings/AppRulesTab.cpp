@@ -32,6 +32,7 @@ AppRulesTab::AppRulesTab(SettingsDependencies& deps, QWidget* parent) : QWidget(
     const Card add = addCard(page.column, tr("Add an app"));
     m_appId = new QLineEdit;
     m_appId->setObjectName(QStringLiteral("appIdField"));
+    m_appId->setAccessibleName(tr("App id"));
     m_appId->setPlaceholderText(tr("App id, e.g. org.gnome.TextEditor"));
     if (m_deps.installedApps) {
         QStringList ids;

@@ -66,6 +66,7 @@ RecipesTab::RecipesTab(SettingsDependencies& deps, QWidget* parent) : QWidget(pa
     right->setSpacing(CVDesign::space2);
     m_name = new NameField;
     m_name->setObjectName(QStringLiteral("recipeNameField"));
+    m_name->setAccessibleName(tr("Recipe name"));
     right->addWidget(m_name);
     m_kind = makeNote(QStringLiteral("recipeKind"));
     right->addWidget(m_kind);
@@ -76,6 +77,7 @@ RecipesTab::RecipesTab(SettingsDependencies& deps, QWidget* parent) : QWidget(pa
     m_prompt->setObjectName(QStringLiteral("promptEditor"));
     m_prompt->setMinimumHeight(220);
     m_prompt->setTabChangesFocus(true); // a tab in a prompt is never wanted; Tab moves on
+    promptTitle->setBuddy(m_prompt);
     right->addWidget(m_prompt, 1);
     m_reset = new QPushButton(tr("Reset to Default"));
     m_reset->setObjectName(QStringLiteral("resetRecipeButton"));

@@ -6,6 +6,7 @@
 #include "platform/fake/FakeClock.h"
 #include "platform/fake/MemoryPreferences.h"
 #include "stores/OptimizationLogger.h"
+#include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QImage>
@@ -14,6 +15,7 @@
 #include <QListView>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTest>
 #include <gtest/gtest.h>
 
 using namespace corvane;
@@ -77,6 +79,14 @@ TEST(ActivityLogWindow, FilterCountClearAndLiveRows) {
     f.view()->showMinimized(); // "Activity Log" brings a minimised window back
     f.controller.show();
     EXPECT_FALSE(f.view()->isMinimized());
+    // Escape and Ctrl+W close it, as they close the settings and the feedback window.
+    for (const QKeySequence& close : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+        f.controller.show();
+        QApplication::setActiveWindow(f.view());
+        QTest::keySequence(f.view(), close);
+        EXPECT_FALSE(f.view()->isVisible()) << close.toString().toStdString();
+    }
+    f.controller.show();
     f.view()->findChild<QPushButton*>(QStringLiteral("clearLog"))->click();
     EXPECT_TRUE(f.logger.entries().isEmpty());
     EXPECT_TRUE(f.view()->showsEmptyState());
@@ -164,6 +174,12 @@ TEST(FeedbackWindow, EachAnswerIsShownAndActedOn) {
     for (const auto& c : cases) {
         FeedbackFixture f;
         f.answer = c.answer;
+        // Send stays where it is whatever the status line says, through the whole exchange.
+        const auto sendAt = [&] {
+            QApplication::processEvents();
+            return f.child<QPushButton>("feedbackSend")->mapTo(f.controller.window(), QPoint(0, 0));
+        };
+        const QPoint sendBefore = sendAt();
         f.child<QLineEdit>("feedbackContact")->setText(QStringLiteral(" me@example.org "));
         f.child<QCheckBox>("feedbackAttachDiag")->setChecked(false);
         f.type(QStringLiteral("\n  it broke  \n"));
@@ -171,7 +187,9 @@ TEST(FeedbackWindow, EachAnswerIsShownAndActedOn) {
         f.send(); // ignored while in flight
         EXPECT_EQ(f.status(), QStringLiteral("Sending…"));
         EXPECT_FALSE(f.child<QPushButton>("feedbackSend")->isEnabled());
+        EXPECT_EQ(sendAt(), sendBefore);
         f.clock.advance(500);
+        EXPECT_EQ(sendAt(), sendBefore) << c.shown.toStdString();
         ASSERT_EQ(f.calls.size(), 1);
         EXPECT_EQ(f.calls[0].kind, QStringLiteral("feedback"));
         EXPECT_EQ(f.calls[0].message, QStringLiteral("\n  it broke  \n")); // untrimmed: the service trims
@@ -215,6 +233,12 @@ TEST(FeedbackWindow, EmptyTextAndReopeningDuringASend) {
     EXPECT_EQ(f.status(), QString());
     EXPECT_FALSE(f.controller.window()->isMinimized());
     EXPECT_TRUE(f.child<QCheckBox>("feedbackAttachDiag")->isChecked());
+    for (const QKeySequence& close : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+        f.controller.show();
+        QApplication::setActiveWindow(f.controller.window());
+        QTest::keySequence(f.controller.window(), close);
+        EXPECT_FALSE(f.controller.window()->isVisible()) << close.toString().toStdString();
+    }
 }
 
 // The tray icon is drawn at whatever size is asked for (HiDPI trays ask for odd ones), in its
