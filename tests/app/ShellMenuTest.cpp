@@ -440,6 +440,7 @@ TEST(ShellScreenshots, MenuAndWindowsLightAndDark) {
             feedback.window()->findChild<QPlainTextEdit*>()->setPlainText(QStringLiteral("The panel opened on the wrong screen."));
             feedback.sendClicked();
             picture(feedback.window(), QStringLiteral("feedback"));
+            testsupport::expectPlaceholdersWhole(feedback.window(), look + QStringLiteral(" feedback"));
         }
     }
     QApplication::setPalette(original);
