@@ -61,6 +61,7 @@ AppRulesTab::AppRulesTab(SettingsDependencies& deps, QWidget* parent) : QWidget(
     const Card rules = addCard(page.column, tr("Rules"));
     m_list = new QListWidget;
     m_list->setObjectName(QStringLiteral("ruleList"));
+    m_list->setAccessibleName(tr("Rules"));
     m_list->setMinimumHeight(200);
     m_list->setSpacing(1);
     rules.form->addRow(m_list);

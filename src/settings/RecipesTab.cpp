@@ -48,6 +48,7 @@ RecipesTab::RecipesTab(SettingsDependencies& deps, QWidget* parent) : QWidget(pa
     left->setSpacing(CVDesign::space2);
     m_list = new QListWidget;
     m_list->setObjectName(QStringLiteral("recipeList"));
+    m_list->setAccessibleName(tr("Recipes"));
     m_list->setMinimumWidth(170);
     m_list->setSpacing(2);
     m_list->setMaximumWidth(210);

@@ -16,6 +16,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <functional>
 #include <gtest/gtest.h>
 
 using namespace corvane;
@@ -34,6 +35,16 @@ struct LogFixture {
         return controller.window();
     }
 };
+
+// Escape and Ctrl+W close the window show() brings up, as they close the settings window.
+void expectClosedByKeys(const std::function<QWidget*()>& show) {
+    for (const QKeySequence& close : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+        QWidget* window = show();
+        QApplication::setActiveWindow(window);
+        QTest::keySequence(window, close);
+        EXPECT_FALSE(window->isVisible()) << close.toString().toStdString();
+    }
+}
 
 } // namespace
 
@@ -79,13 +90,7 @@ TEST(ActivityLogWindow, FilterCountClearAndLiveRows) {
     f.view()->showMinimized(); // "Activity Log" brings a minimised window back
     f.controller.show();
     EXPECT_FALSE(f.view()->isMinimized());
-    // Escape and Ctrl+W close it, as they close the settings and the feedback window.
-    for (const QKeySequence& close : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
-        f.controller.show();
-        QApplication::setActiveWindow(f.view());
-        QTest::keySequence(f.view(), close);
-        EXPECT_FALSE(f.view()->isVisible()) << close.toString().toStdString();
-    }
+    expectClosedByKeys([&] { return f.controller.show(), f.view(); });
     f.controller.show();
     f.view()->findChild<QPushButton*>(QStringLiteral("clearLog"))->click();
     EXPECT_TRUE(f.logger.entries().isEmpty());
@@ -233,12 +238,7 @@ TEST(FeedbackWindow, EmptyTextAndReopeningDuringASend) {
     EXPECT_EQ(f.status(), QString());
     EXPECT_FALSE(f.controller.window()->isMinimized());
     EXPECT_TRUE(f.child<QCheckBox>("feedbackAttachDiag")->isChecked());
-    for (const QKeySequence& close : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
-        f.controller.show();
-        QApplication::setActiveWindow(f.controller.window());
-        QTest::keySequence(f.controller.window(), close);
-        EXPECT_FALSE(f.controller.window()->isVisible()) << close.toString().toStdString();
-    }
+    expectClosedByKeys([&] { return f.controller.show(), f.controller.window(); });
 }
 
 // The tray icon is drawn at whatever size is asked for (HiDPI trays ask for odd ones), in its

@@ -30,25 +30,11 @@ protected:
     bool waitForPreference(const QString& key, const QString& value) const {
         return waitUntil([&] { return corvane->preference(key) == value; });
     }
-    // The settings window's X id, read while it shows: of the windows by that name, the one the
-    // window manager manages (Qt's own helper windows share the name).
-    QString settingsWindow() const {
-        const QStringList ids = QString::fromUtf8(run(QStringLiteral("xdotool"),
-                                                      {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                                       QStringLiteral("--pid"), QString::number(corvane->pid()),
-                                                       QStringLiteral("--name"), QStringLiteral("^Corvane Settings$")}))
-                                    .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        for (const QString& id : ids)
-            if (shownNormally(id))
-                return id;
-        return {};
-    }
-    // As the window manager has it: mapped and shown, and not iconic (minimised) nor hidden.
+    // Whether the window manager shows the window: neither iconic (minimised) nor hidden.
     static bool shownNormally(const QString& window) {
         const QByteArray state = run(QStringLiteral("xprop"), {QStringLiteral("-id"), window, QStringLiteral("WM_STATE"),
                                                               QStringLiteral("_NET_WM_STATE")});
-        return state.contains("window state: Normal") && !state.contains("_NET_WM_STATE_HIDDEN") &&
-               run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), window}).contains("Map State: IsViewable");
+        return state.contains("window state: Normal") && !state.contains("_NET_WM_STATE_HIDDEN");
     }
 };
 
@@ -63,8 +49,16 @@ TEST_F(SettingsWindow, EnteredProviderKeyAndShortcutAreWhatTheNextRunsUse) {
         << "the settings window never showed\n" << context();
 
     // Minimised, it comes back as it was at the next start.
-    QString window;
-    ASSERT_TRUE(waitUntil([&] { return !(window = settingsWindow()).isEmpty(); })) << context();
+    QString window; // of Corvane's windows by that name, the one the window manager manages
+    ASSERT_TRUE(waitUntil([&] {
+        const QByteArray ids = run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--pid"),
+                                                              QString::number(corvane->pid()), QStringLiteral("--name"),
+                                                              QStringLiteral("^Corvane Settings$")});
+        for (const QByteArray& id : ids.split('\n'))
+            if (!id.isEmpty() && shownNormally(window = QString::fromLatin1(id)))
+                return true;
+        return false;
+    })) << context();
     ASSERT_TRUE(xdotool({QStringLiteral("windowminimize"), QStringLiteral("--sync"), window}));
     ASSERT_TRUE(waitUntil([&] { return !shownNormally(window); })) << "the window manager did not minimise it";
     ASSERT_EQ(corvane->startSecondInstance(), 0);

