@@ -1,5 +1,6 @@
 #include "app/FeedbackWindow.h"
 #include "panel/CVDesign.h"
+#include "panel/OwnWindows.h"
 #include "platform/Clock.h"
 #include <QApplication>
 #include <QCheckBox>
@@ -17,6 +18,22 @@ namespace corvane::app {
 namespace {
 
 FeedbackWindowController* g_shared = nullptr;
+
+// A dialog, so that Return presses Send (Return inside the text area still starts a new line), and
+// one that Escape and Ctrl+W close like Corvane's other windows.
+class FeedbackDialog final : public QDialog {
+public:
+    using QDialog::QDialog;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (panel::isCloseKey(event)) {
+            close();
+            return;
+        }
+        QDialog::keyPressEvent(event);
+    }
+};
 
 QLabel* makeLabel(const QString& text, int px, bool secondary, int maxWidth, QWidget* parent) {
     auto* label = new QLabel(text, parent);
@@ -52,12 +69,12 @@ FeedbackWindowController& FeedbackWindowController::shared() {
 void FeedbackWindowController::setShared(FeedbackWindowController* controller) { g_shared = controller; }
 
 QWidget* FeedbackWindowController::makeWindow() {
-    // A dialog, so that Return presses Send; Return inside the text area still starts a new line.
-    auto* window = new QDialog(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    auto* window = new FeedbackDialog(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     window->setObjectName(QStringLiteral("feedback"));
     window->setWindowTitle(tr("Send Feedback"));
-    window->setFixedSize(460, 390);
     auto* stack = new QVBoxLayout(window);
+    // As large as its content in the desktop's font, and no larger.
+    stack->setSizeConstraint(QLayout::SetFixedSize);
     stack->setSpacing(10);
     stack->setContentsMargins(24, 20, 24, 18);
 
@@ -76,7 +93,7 @@ QWidget* FeedbackWindowController::makeWindow() {
     m_contactField = new QLineEdit(window);
     m_contactField->setObjectName(QStringLiteral("feedbackContact"));
     m_contactField->setPlaceholderText(tr("Email or any way to reach you"));
-    m_contactField->setFixedWidth(240);
+    m_contactField->setFixedWidth(qMax(240, panel::placeholderWidth(m_contactField)));
     stack->addWidget(m_contactField);
     m_attachDiagButton = new QCheckBox(tr("Attach diagnostics log"), window);
     m_attachDiagButton->setObjectName(QStringLiteral("feedbackAttachDiag"));
@@ -87,8 +104,9 @@ QWidget* FeedbackWindowController::makeWindow() {
         400, window));
     m_statusLabel = makeLabel(QString(), 12, true, 410, window);
     m_statusLabel->setObjectName(QStringLiteral("feedbackStatus"));
-    // Two lines at most, whatever the server sent.
-    m_statusLabel->setMaximumHeight(2 * m_statusLabel->fontMetrics().lineSpacing() + 2);
+    // Two lines, whatever the server sent and whether it said anything: Send below never moves.
+    m_statusLabel->setFixedHeight(2 * m_statusLabel->fontMetrics().lineSpacing() + 2);
+    m_statusLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_statusLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     stack->addWidget(m_statusLabel);
     m_sendButton = new QPushButton(tr("Send"), window);
@@ -96,8 +114,8 @@ QWidget* FeedbackWindowController::makeWindow() {
     m_sendButton->setDefault(true);
     connect(m_sendButton, &QPushButton::clicked, this, &FeedbackWindowController::sendClicked);
     stack->addWidget(m_sendButton, 0, Qt::AlignLeft);
-    stack->addStretch();
 
+    window->adjustSize();
     if (QScreen* screen = QGuiApplication::primaryScreen())
         window->move(screen->availableGeometry().center() - window->rect().center());
     return window;
@@ -130,11 +148,7 @@ void FeedbackWindowController::show() {
         m_sendButton->setEnabled(true);
     }
     m_unseenResult = false;
-    if (m_window->isMinimized())
-        m_window->setWindowState(m_window->windowState() & ~Qt::WindowMinimized);
-    m_window->show();
-    m_window->raise();
-    m_window->activateWindow();
+    panel::bringToFront(m_window);
 }
 
 void FeedbackWindowController::sendClicked() {

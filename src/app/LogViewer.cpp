@@ -1,6 +1,7 @@
 #include "app/LogViewer.h"
 #include "app/StatusIcons.h"
 #include "panel/CVDesign.h"
+#include "panel/OwnWindows.h"
 #include "stores/Graphemes.h"
 #include "stores/OptimizationLogger.h"
 #include <QAbstractListModel>
@@ -113,12 +114,19 @@ int layoutWidth(const QString& text, const QFont& font) {
     return int(std::ceil(width)) + 1;
 }
 
+// top painted at the given opacity over bottom, as one opaque colour.
+QColor blendOver(const QColor& top, const QColor& bottom, qreal opacity) {
+    const auto mix = [opacity](int a, int b) { return qRound(a * opacity + b * (1 - opacity)); };
+    return QColor(mix(top.red(), bottom.red()), mix(top.green(), bottom.green()), mix(top.blue(), bottom.blue()));
+}
+
 struct Piece {
     QString text;
     QFont font;
     QColor color;
     QRect rect;
     bool badge = false;
+    QColor fill = {}; // a badge's, opaque
 };
 
 struct RowLayout {
@@ -206,6 +214,21 @@ RowLayout layoutRow(const OptimizationLog& entry, int width, const QPalette& pal
     if (entry.detail)
         addBlock(*entry.detail, sizedFont(11), panel::CVDesign::red(palette), 2);
     row.height = bottom + kPadV;
+    // The colours are meant for the window; rows sit on the list's own background, which a
+    // desktop's palette may make lighter or darker. Each text keeps its colour where it reads at
+    // 4.5:1 there, and is lightened or darkened just enough where it would not. A badge's text
+    // stands on the badge's tint of its own colour. Text under 10 px is drawn in strokes thinner
+    // than a pixel, which never reach their full colour on screen: it asks for more.
+    const QColor listBackground = palette.color(QPalette::Base);
+    for (Piece& piece : row.pieces) {
+        const qreal ratio = piece.font.pixelSize() < 10 ? 6.0 : 4.5;
+        if (piece.badge) {
+            piece.fill = blendOver(piece.color, listBackground, 0.15);
+            piece.color = panel::CVDesign::readableOn(piece.color, piece.fill, ratio);
+        } else {
+            piece.color = panel::CVDesign::readableOn(piece.color, listBackground, ratio);
+        }
+    }
     return row;
 }
 
@@ -256,11 +279,9 @@ public:
         for (const Piece& piece : row.pieces) {
             painter->setFont(piece.font);
             if (piece.badge) {
-                QColor fill = piece.color;
-                fill.setAlphaF(0.15f);
                 QPainterPath path;
                 path.addRoundedRect(QRectF(piece.rect), 4, 4);
-                painter->fillPath(path, fill);
+                painter->fillPath(path, piece.fill);
                 painter->setPen(piece.color);
                 painter->drawText(piece.rect, Qt::AlignCenter, piece.text);
             } else {
@@ -409,6 +430,14 @@ void LogViewerView::applyColours() {
                  pal.color(QPalette::ButtonText).name(), panel::CVDesign::accentFill().name()));
 }
 
+void LogViewerView::keyPressEvent(QKeyEvent* event) {
+    if (panel::isCloseKey(event)) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
 void LogViewerView::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange && m_segmentsBox)
@@ -513,12 +542,7 @@ void LogViewerController::show() {
         if (QScreen* screen = QGuiApplication::primaryScreen())
             m_window->move(screen->availableGeometry().center() - m_window->rect().center());
     }
-    // A minimised window comes back as it was left, not only raised behind its icon.
-    if (m_window->isMinimized())
-        m_window->setWindowState(m_window->windowState() & ~Qt::WindowMinimized);
-    m_window->show();
-    m_window->raise();
-    m_window->activateWindow();
+    panel::bringToFront(m_window);
 }
 
 } // namespace corvane::app

@@ -51,6 +51,8 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
+    // Escape and Ctrl+W close the window, as they close the settings and the feedback window.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void reload();

@@ -3,11 +3,13 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFile>
+#include <QFontInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
 #include <QSvgRenderer>
+#include <cmath>
 
 static void initPanelIcons() { Q_INIT_RESOURCE(panel_icons); }
 
@@ -23,6 +25,24 @@ QColor blend(const QColor& top, const QColor& bottom, qreal topAmount) {
     return QColor::fromRgbF(float(top.redF() * topAmount + bottom.redF() * b),
                             float(top.greenF() * topAmount + bottom.greenF() * b),
                             float(top.blueF() * topAmount + bottom.blueF() * b));
+}
+
+// Relative luminance and contrast ratio as the accessibility guidelines define them.
+qreal luminance(const QColor& c) {
+    const auto channel = [](qreal v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+
+qreal contrast(const QColor& a, const QColor& b) {
+    const qreal la = luminance(a), lb = luminance(b);
+    return (qMax(la, lb) + 0.05) / (qMin(la, lb) + 0.05);
+}
+
+// A card's fill as it shows over the window (the card's style sheet paints the secondary colour at
+// 8 %). Text that reads on it also reads on the bare window, which is further from the text's
+// colour in a light and in a dark palette alike.
+QColor cardFill(const QPalette& palette) {
+    return blend(CVDesign::secondary(palette), palette.color(QPalette::Window), 0.08);
 }
 
 QString rgba(const QColor& c, qreal alpha) {
@@ -60,7 +80,7 @@ QColor CVDesign::accent(const QPalette& palette) {
 }
 
 QColor CVDesign::accentText(const QPalette& palette) {
-    return isDark(palette) ? QColor(150, 160, 250) : QColor(64, 74, 214);
+    return readableOn(isDark(palette) ? QColor(150, 160, 250) : QColor(64, 74, 214), cardFill(palette));
 }
 
 QColor CVDesign::accentFill() { return QColor(76, 86, 226); }
@@ -76,7 +96,23 @@ QColor CVDesign::secondary(const QPalette& palette) {
 }
 
 QColor CVDesign::red(const QPalette& palette) {
-    return isDark(palette) ? QColor(255, 120, 110) : QColor(185, 26, 22);
+    return readableOn(isDark(palette) ? QColor(255, 120, 110) : QColor(185, 26, 22), cardFill(palette));
+}
+
+QColor CVDesign::readableOn(const QColor& ink, const QColor& background, qreal ratio) {
+    // A little over the ratio, so the colour still reads once its channels are rounded.
+    const qreal wanted = ratio + 0.1;
+    if (contrast(ink, background) >= wanted)
+        return ink;
+    const QColor toward = contrast(Qt::white, background) >= contrast(Qt::black, background) ? QColor(Qt::white)
+                                                                                             : QColor(Qt::black);
+    // The least mix towards white or black that reads; the hue stays recognisable.
+    qreal low = 0, high = 1;
+    for (int step = 0; step < 12; ++step) {
+        const qreal mid = (low + high) / 2;
+        (contrast(blend(toward, ink, mid), background) >= wanted ? high : low) = mid;
+    }
+    return blend(toward, ink, high);
 }
 
 QColor CVDesign::background(const QPalette& palette) { return palette.color(QPalette::Window); }
@@ -156,7 +192,11 @@ void CVDesign::apply(QWidget* w) {
         w->setFont(TypeScale::micro());
         setForeground(w, secondary(base));
     } else if (role == QLatin1String("cardTitle")) {
-        w->setFont(TypeScale::headline());
+        // Above the form's labels, which are in the desktop's font: never smaller than they are.
+        QFont f = TypeScale::headline();
+        f.setPixelSize(qMax(f.pixelSize(), QFontInfo(QApplication::font()).pixelSize() + 1));
+        f.setWeight(QFont::DemiBold);
+        w->setFont(f);
         setForeground(w, primary(base));
     } else if (role == QLatin1String("card")) {
         w->setStyleSheet(QStringLiteral("QFrame[cvRole=\"card\"] { background: %1; border: 1px solid %2; "

@@ -34,7 +34,8 @@ public:
     // symbols; words take accentText(), and white words sit on accentFill().
     static QColor accent(const QPalette& palette);
     // The accent for text: deeper on a light palette, lighter on a dark one, so it reads at 4.5:1
-    // or better on the window and on a card.
+    // or better on the window and on a card (made lighter or deeper still where a desktop's
+    // palette would need it).
     static QColor accentText(const QPalette& palette);
     // The accent behind white text (filled buttons, selected rows), the same on either palette.
     static QColor accentFill();
@@ -45,7 +46,13 @@ public:
     // reads at 4.5:1 or better on the window, a card and the panel's error box.
     static QColor primary(const QPalette& palette);
     static QColor secondary(const QPalette& palette);
+    // Red for errors; like accentText(), adjusted to the palette where its usual shade would not
+    // read on a card.
     static QColor red(const QPalette& palette);
+    // The ink as it is when it reads at 4.5:1 (or the ratio asked for) on background, else
+    // lightened (on a dark background) or darkened just enough that it does: for words coloured by
+    // Corvane on whatever the desktop's palette puts behind them.
+    static QColor readableOn(const QColor& ink, const QColor& background, qreal ratio = 4.5);
     // The panel's opaque background and its hairline border.
     static QColor background(const QPalette& palette);
     static QColor hairline(const QPalette& palette);

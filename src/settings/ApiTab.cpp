@@ -10,6 +10,8 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 namespace corvane::settings {
@@ -120,17 +122,31 @@ ApiTab::ApiTab(SettingsDependencies& deps, QWidget* parent) : QWidget(parent), m
     m_test->setObjectName(QStringLiteral("testConnectionButton"));
     CVDesign::cvProminentButton(m_test);
     m_test->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    // The outcome of the test is the answer to a click: a sentence in the body size.
+    // The outcome of the test is the answer to a click: sentences in the window's font. A
+    // provider's message may be of any length; its box keeps a few lines' height, and a longer
+    // one scrolls inside it, so nothing around it moves and all of it can be read and selected.
     m_testResult = new QLabel;
     m_testResult->setObjectName(QStringLiteral("testResult"));
     m_testResult->setWordWrap(true);
     m_testResult->setTextFormat(Qt::PlainText);
+    m_testResult->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_testResult->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_testResult->setFont(CVDesign::TypeScale::body());
+    auto* resultBox = m_testResultBox = new QScrollArea;
+    resultBox->setObjectName(QStringLiteral("testResultBox"));
+    resultBox->setFrameShape(QFrame::NoFrame);
+    resultBox->setFocusPolicy(Qt::NoFocus);
+    resultBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    resultBox->setWidgetResizable(true);
+    resultBox->setWidget(m_testResult);
+    resultBox->viewport()->setAutoFillBackground(false); // the card shows through
+    m_testResult->setAutoFillBackground(false);
+    constexpr int kResultLines = 4;
+    resultBox->setFixedHeight(kResultLines * m_testResult->fontMetrics().lineSpacing() + 2);
+    resultBox->setMinimumWidth(kNoteMinWidth);
     auto* testRow = new QHBoxLayout;
     testRow->setSpacing(CVDesign::space3);
     testRow->addWidget(m_test, 0, Qt::AlignTop);
-    testRow->addWidget(m_testResult, 1);
+    testRow->addWidget(resultBox, 1);
     connection.form->addRow(testRow);
     page.column->addStretch(1);
 
@@ -255,6 +271,7 @@ void ApiTab::fillModelSuggestions(const QStringList& extra) {
 
 void ApiTab::showTestResult(const QString& text, bool isError) {
     m_testResult->setText(text);
+    m_testResultBox->verticalScrollBar()->setValue(0); // a new message is read from its start
     m_testResult->setPalette(QPalette()); // the window's text colour
     if (isError) {
         QPalette p = m_testResult->palette();

@@ -10,6 +10,7 @@ class QDoubleSpinBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 
 namespace corvane::settings {
 
@@ -51,6 +52,7 @@ private:
     QComboBox* m_language;
     QPushButton* m_test;
     QLabel* m_testResult;
+    QScrollArea* m_testResultBox;
     bool m_loading = false;
     bool m_keyEdited = false;
     quint64 m_probeTicket = 0;

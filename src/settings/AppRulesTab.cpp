@@ -32,6 +32,7 @@ AppRulesTab::AppRulesTab(SettingsDependencies& deps, QWidget* parent) : QWidget(
     const Card add = addCard(page.column, tr("Add an app"));
     m_appId = new QLineEdit;
     m_appId->setObjectName(QStringLiteral("appIdField"));
+    m_appId->setAccessibleName(tr("App id"));
     m_appId->setPlaceholderText(tr("App id, e.g. org.gnome.TextEditor"));
     if (m_deps.installedApps) {
         QStringList ids;
@@ -60,6 +61,7 @@ AppRulesTab::AppRulesTab(SettingsDependencies& deps, QWidget* parent) : QWidget(
     const Card rules = addCard(page.column, tr("Rules"));
     m_list = new QListWidget;
     m_list->setObjectName(QStringLiteral("ruleList"));
+    m_list->setAccessibleName(tr("Rules"));
     m_list->setMinimumHeight(200);
     m_list->setSpacing(1);
     rules.form->addRow(m_list);

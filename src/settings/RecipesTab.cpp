@@ -48,6 +48,7 @@ RecipesTab::RecipesTab(SettingsDependencies& deps, QWidget* parent) : QWidget(pa
     left->setSpacing(CVDesign::space2);
     m_list = new QListWidget;
     m_list->setObjectName(QStringLiteral("recipeList"));
+    m_list->setAccessibleName(tr("Recipes"));
     m_list->setMinimumWidth(170);
     m_list->setSpacing(2);
     m_list->setMaximumWidth(210);
@@ -66,6 +67,7 @@ RecipesTab::RecipesTab(SettingsDependencies& deps, QWidget* parent) : QWidget(pa
     right->setSpacing(CVDesign::space2);
     m_name = new NameField;
     m_name->setObjectName(QStringLiteral("recipeNameField"));
+    m_name->setAccessibleName(tr("Recipe name"));
     right->addWidget(m_name);
     m_kind = makeNote(QStringLiteral("recipeKind"));
     right->addWidget(m_kind);
@@ -76,6 +78,7 @@ RecipesTab::RecipesTab(SettingsDependencies& deps, QWidget* parent) : QWidget(pa
     m_prompt->setObjectName(QStringLiteral("promptEditor"));
     m_prompt->setMinimumHeight(220);
     m_prompt->setTabChangesFocus(true); // a tab in a prompt is never wanted; Tab moves on
+    promptTitle->setBuddy(m_prompt);
     right->addWidget(m_prompt, 1);
     m_reset = new QPushButton(tr("Reset to Default"));
     m_reset->setObjectName(QStringLiteral("resetRecipeButton"));

@@ -8,10 +8,31 @@ namespace corvane::settings {
 
 using panel::CVDesign;
 
+namespace {
+
+// A page asks for room for all of its content (a plain scroll area offers a capped guess), so the
+// window can open at a size where no tab needs to scroll.
+class PageArea final : public QScrollArea {
+public:
+    using QScrollArea::QScrollArea;
+    QSize sizeHint() const override {
+        const QWidget* content = widget();
+        if (!content)
+            return QScrollArea::sizeHint();
+        const QSize natural = content->sizeHint().expandedTo(content->minimumSizeHint());
+        const int height =
+            content->hasHeightForWidth() ? qMax(natural.height(), content->heightForWidth(natural.width()))
+                                         : natural.height();
+        return QSize(natural.width(), height).grownBy(contentsMargins());
+    }
+};
+
+} // namespace
+
 Page makePage(QWidget* owner) {
     auto* outer = new QVBoxLayout(owner);
     outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea(owner);
+    auto* scroll = new PageArea(owner);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     auto* content = new QWidget(scroll);
@@ -62,7 +83,7 @@ QLabel* makeNote(const QString& objectName, QWidget* parent) {
     note->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     // Wrapped text is measured at the layout's narrowest width; a sensible floor keeps the
     // reserved height close to what the text needs.
-    note->setMinimumWidth(320);
+    note->setMinimumWidth(kNoteMinWidth);
     note->setVisible(false); // until it has something to say
     note->setTextInteractionFlags(Qt::TextSelectableByMouse);
     CVDesign::cvMicroNote(note);
@@ -124,6 +145,26 @@ void setNote(QLabel* note, const QString& text, bool isError) {
     p.setColor(QPalette::Text, color);
     note->setPalette(p);
     fitReservedRoom(note);
+}
+
+void nameFieldsByTheirLabels(QWidget* root) {
+    for (QFormLayout* form : root->findChildren<QFormLayout*>()) {
+        for (int row = 0; row < form->rowCount(); ++row) {
+            QLayoutItem* labelItem = form->itemAt(row, QFormLayout::LabelRole);
+            QLayoutItem* fieldItem = form->itemAt(row, QFormLayout::FieldRole);
+            auto* label = labelItem ? qobject_cast<QLabel*>(labelItem->widget()) : nullptr;
+            QLayout* fields = fieldItem ? fieldItem->layout() : nullptr;
+            if (!label || label->buddy() || !fields)
+                continue;
+            for (int i = 0; i < fields->count(); ++i) {
+                QWidget* w = fields->itemAt(i)->widget();
+                if (w && (w->focusPolicy() & Qt::TabFocus)) {
+                    label->setBuddy(w);
+                    break;
+                }
+            }
+        }
+    }
 }
 
 QString withoutSecret(QString text, const QString& secret) {

@@ -31,6 +31,8 @@ Card addCard(QVBoxLayout* column, const QString& title);
 // The widgets side by side at their natural width, left-aligned.
 QHBoxLayout* leftAligned(std::initializer_list<QWidget*> widgets);
 
+// The narrowest a wrapping note gets: the width its reserved height is measured at.
+inline constexpr int kNoteMinWidth = 320;
 // A note in the secondary colour that wraps.
 QLabel* makeNote(const QString& objectName, QWidget* parent = nullptr);
 // Keeps room for the tallest of the messages the note can show, whether it has text or not, so the
@@ -38,6 +40,11 @@ QLabel* makeNote(const QString& objectName, QWidget* parent = nullptr);
 void reserveNoteSpace(QLabel* note, const QStringList& messages);
 // Shows text in a note in the red of the design, or in the secondary colour.
 void setNote(QLabel* note, const QString& text, bool isError);
+
+// A form row whose field is a row of widgets (a field and its button, a spin box kept at its
+// natural width) gets its label as the first control's buddy: screen readers name the control by
+// it, and the label's mnemonic reaches it.
+void nameFieldsByTheirLabels(QWidget* root);
 
 // The text with every occurrence of secret replaced by dots. Errors of a provider may quote the
 // key they were sent; the window never shows it.

@@ -1,10 +1,12 @@
 #include "settings/SettingsView.h"
 #include "panel/CVDesign.h"
+#include "panel/OwnWindows.h"
 #include "settings/AboutTab.h"
 #include "settings/ApiTab.h"
 #include "settings/AppRulesTab.h"
 #include "settings/HotkeyRecorder.h"
 #include "settings/RecipesTab.h"
+#include "settings/SettingsForm.h"
 #include "settings/TriggerTab.h"
 #include <QAbstractScrollArea>
 #include <QAbstractSpinBox>
@@ -12,6 +14,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -45,12 +48,28 @@ SettingsView::SettingsView(SettingsDependencies& deps, QWidget* parent) : QWidge
     m_tabs->addTab(m_trigger, tr("Trigger"));
     m_tabs->addTab(m_about, tr("About"));
     layout->addWidget(m_tabs);
+    nameFieldsByTheirLabels(m_tabs);
     // Plain buttons inside the cards get room around their text.
     for (QPushButton* button : findChildren<QPushButton*>())
         if (!button->property("cvRole").isValid() && !qobject_cast<HotkeyRecorder*>(button))
             button->setMinimumWidth(button->sizeHint().width() + 2 * CVDesign::space3);
-    resize(660, 600);
+    // A field's hint reads whole in the desktop's font.
+    for (QLineEdit* field : findChildren<QLineEdit*>())
+        if (!field->placeholderText().isEmpty())
+            field->setMinimumWidth(qMax(field->minimumWidth(), panel::placeholderWidth(field)));
     setMinimumSize(560, 480);
+    growToFit();
+}
+
+void SettingsView::growToFit() {
+    // Every tab's content at the font in force, within the screen's free area; room is left for
+    // the window manager's frame. A window the user made larger stays as it is.
+    constexpr QSize kFrameRoom(2 * CVDesign::space4, 4 * CVDesign::space4);
+    ensurePolished();
+    QSize wanted = sizeHint().expandedTo(QSize(660, 600)).expandedTo(size());
+    if (const QScreen* at = screen())
+        wanted = wanted.boundedTo(at->availableGeometry().size() - kFrameRoom);
+    resize(wanted.expandedTo(minimumSize()));
 }
 
 void SettingsView::reload() {
@@ -86,8 +105,7 @@ void SettingsView::focusFirstControl() {
 
 void SettingsView::keyPressEvent(QKeyEvent* event) {
     // Keys no control used: Escape and Ctrl+W close the window, as in any settings dialog.
-    if ((event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) ||
-        event->matches(QKeySequence::Close)) {
+    if (panel::isCloseKey(event)) {
         close();
         return;
     }

@@ -25,6 +25,8 @@ public:
     // A show() of the open window: the About tab reads the permission and its switches again;
     // what is being typed in the other tabs stays.
     void refreshStatus();
+    // Makes the window large enough for every tab at the current font, within the screen.
+    void growToFit();
     // Puts the keyboard on the current tab's first control, selecting nothing in it.
     void focusFirstControl();
 

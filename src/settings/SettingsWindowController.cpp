@@ -1,5 +1,6 @@
 #include "settings/SettingsWindowController.h"
 #include "settings/SettingsView.h"
+#include "panel/OwnWindows.h"
 
 namespace corvane::settings {
 
@@ -24,13 +25,13 @@ void SettingsWindowController::show() {
     const bool opening = !m_view || !m_view->isVisible();
     if (!m_view)
         m_view = new SettingsView(m_deps);
-    else if (opening)
+    else if (opening) {
         m_view->reload();
+        m_view->growToFit(); // what the tabs say now may need more room than when it was built
+    }
     else
         m_view->refreshStatus();
-    m_view->show();
-    m_view->raise();
-    m_view->activateWindow();
+    panel::bringToFront(m_view);
     if (opening)
         m_view->focusFirstControl();
 }

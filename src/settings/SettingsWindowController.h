@@ -1,6 +1,6 @@
 #pragma once
 // The settings window's owner: the window is built on the first show() and reused; every show()
-// raises and activates it.
+// brings it to the front, a minimised one included.
 #include "settings/SettingsDependencies.h"
 #include "settings/SettingsView.h"
 #include <QObject>

@@ -354,81 +354,95 @@ TEST(ShellMenu, IconFollowsTheActivityAndFallsBackToIdle) {
     }
 }
 
-// Pictures of the menu, the windows and the application icon in a light and a dark palette, saved
-// as test artifacts for a person to look at (build/artifacts/shell). Every text of the windows reads
-// at 4.5:1, measured on the pictures; the icon stands out from a light and a dark menu alike.
+// Pictures of the menu, the windows and the application icon at 10 and 11 pt, in a light palette
+// and the dark ones people use, saved as test artifacts for a person to look at
+// (build/artifacts/shell). Every text of the windows reads at 4.5:1, measured on the pictures (the
+// activity log's status badges and rows included); the icon stands out from a light and a dark
+// menu alike.
 TEST(ShellScreenshots, MenuAndWindowsLightAndDark) {
     const QPalette original = QApplication::palette();
-    for (const bool dark : {false, true}) {
-        std::unique_ptr<QStyle> fusion(QStyleFactory::create(QStringLiteral("Fusion")));
-        const QPalette palette = dark ? testsupport::darkPalette() : fusion->standardPalette();
-        QApplication::setPalette(palette);
-        const QString suffix = dark ? QStringLiteral("-dark.png") : QStringLiteral("-light.png");
-        const QString dir = QStringLiteral(CORVANE_SHELL_ARTIFACTS);
-        QDir().mkpath(dir);
+    const QFont originalFont = QApplication::font();
+    std::unique_ptr<QStyle> fusion(QStyleFactory::create(QStringLiteral("Fusion")));
+    QList<testsupport::NamedPalette> themes{{"light", fusion->standardPalette()}};
+    themes += testsupport::darkPalettes();
+    for (const int points : {10, 11}) {
+        for (const testsupport::NamedPalette& theme : std::as_const(themes)) {
+            const QPalette& palette = theme.palette;
+            QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), points));
+            QApplication::setPalette(palette);
+            const QString look = QStringLiteral("%1pt-%2").arg(points).arg(QString::fromLatin1(theme.name));
+            const QString suffix = QLatin1Char('-') + look + QStringLiteral(".png");
+            const QString dir = QStringLiteral(CORVANE_SHELL_ARTIFACTS);
+            QDir().mkpath(dir);
 
-        const auto picture = [&](QWidget* window, const QString& name, QList<testsupport::ShownText> painted = {}) {
-            const QImage shot = window->grab().toImage();
-            EXPECT_TRUE(shot.save(dir + QLatin1Char('/') + name + suffix));
-            testsupport::expectReadable(shot, testsupport::shownTexts(window, window) + painted,
-                                        (dark ? QStringLiteral("dark ") : QStringLiteral("light ")) + name);
-        };
+            const auto picture = [&](QWidget* window, const QString& name, QList<testsupport::ShownText> painted = {}) {
+                const QImage shot = window->grab().toImage();
+                EXPECT_TRUE(shot.save(dir + QLatin1Char('/') + name + suffix));
+                testsupport::expectReadable(shot, testsupport::shownTexts(window, window) + painted,
+                                            look + QLatin1Char(' ') + name);
+            };
 
-        Shell shell(false);
-        shell.delegate->menu()->adjustSize();
-        EXPECT_TRUE(shell.delegate->menu()->grab().save(dir + QStringLiteral("/menu-not-granted") + suffix));
-        picture(shell.delegate->permissionPrompt(), QStringLiteral("permission-prompt"));
+            Shell shell(false);
+            shell.delegate->menu()->adjustSize();
+            EXPECT_TRUE(shell.delegate->menu()->grab().save(dir + QStringLiteral("/menu-not-granted") + suffix));
+            picture(shell.delegate->permissionPrompt(), QStringLiteral("permission-prompt"));
 
-        // The launcher's icon on the menu's background: its tile stands out at 3:1, what a symbol
-        // needs, and so does its glyph on the tile.
-        const QColor menuBackground = palette.color(QPalette::Window);
-        QImage icon(64, 64, QImage::Format_ARGB32_Premultiplied);
-        icon.fill(menuBackground);
-        {
-            QPainter painter(&icon);
-            app::StatusIcons::applicationIcon().paint(&painter, QRect(8, 8, 48, 48));
+            // The launcher's icon on the menu's background: its tile stands out at 3:1, what a symbol
+            // needs, and so does its glyph on the tile.
+            const QColor menuBackground = palette.color(QPalette::Window);
+            QImage icon(64, 64, QImage::Format_ARGB32_Premultiplied);
+            icon.fill(menuBackground);
+            {
+                QPainter painter(&icon);
+                app::StatusIcons::applicationIcon().paint(&painter, QRect(8, 8, 48, 48));
+            }
+            EXPECT_TRUE(icon.save(dir + QStringLiteral("/application-icon") + suffix));
+            const QRgb tile = testsupport::dominantColour(icon, QRect(12, 40, 8, 12));
+            if (theme.name == QLatin1String("light") || theme.name == QLatin1String("dark")) {
+                EXPECT_GE(testsupport::contrast(tile, menuBackground.rgb()), 3.0) << "the icon disappears in the menu";
+            }
+            std::printf("icon %-18s tile on menu %.2f:1\n", qPrintable(look), testsupport::contrast(tile, menuBackground.rgb()));
+            EXPECT_GE(testsupport::measuredContrast(icon, QRect(12, 12, 40, 40)), 3.0) << "the glyph is lost on the tile";
+
+            platform::fake::MemoryPreferences prefs;
+            stores::OptimizationLogger logger(prefs, shell.clock);
+            using S = stores::OptimizationLog::LogStatus;
+            logger.log(S::Cancelled, QStringLiteral("Draft the weekly update for the team"), {}, {},
+                       QStringLiteral("Polish"));
+            logger.log(S::Replaced,
+                       QStringLiteral("teh quick brown fox jumps over the lazy dog, and then it jumps back over it agian "
+                                      "because the dog did not wake up"),
+                       QStringLiteral("The quick brown fox."), {},
+                       QStringLiteral("Fix grammar"), QStringLiteral("Text Editor"));
+            logger.log(S::Failed, QStringLiteral("<img src=x> hello there"), {},
+                       QStringLiteral("The model server answered HTTP 503 (Service Unavailable)."),
+                       QStringLiteral("Polish"), QStringLiteral("Firefox"));
+            logger.log(S::Completed, QStringLiteral("can u send me the report by friday pls, need it for the meeting"),
+                       QStringLiteral("Could you send me the report by Friday? I need it for the meeting."), {},
+                       QStringLiteral("Polish"), QString(300, QLatin1Char('c')));
+            logger.log(S::Optimizing, QStringLiteral("meeting notes"), {}, {},
+                       QStringLiteral("Summarize for the weekly engineering newsletter, keeping every figure and every link"),
+                       QStringLiteral("Mail"));
+            logger.log(S::Triggered, QStringLiteral("hi"), {}, {}, {}, QStringLiteral("Terminal"));
+            app::LogViewerController log(logger);
+            log.show();
+            QList<testsupport::ShownText> rows;
+            for (const auto& row : log.window()->visibleRowTexts())
+                rows.append({QStringLiteral("row"), row.text, row.area});
+            picture(log.window(), QStringLiteral("activity-log"), rows);
+
+            app::FeedbackWindowController feedback(
+                [](QString, QString, QString, bool) -> QCoro::Task<app::FeedbackWindowController::Result> {
+                    co_return app::FeedbackWindowController::Result{false, QStringLiteral("HTTP 503")};
+                },
+                shell.clock);
+            feedback.show();
+            feedback.window()->findChild<QPlainTextEdit*>()->setPlainText(QStringLiteral("The panel opened on the wrong screen."));
+            feedback.sendClicked();
+            picture(feedback.window(), QStringLiteral("feedback"));
+            testsupport::expectPlaceholdersWhole(feedback.window(), look + QStringLiteral(" feedback"));
         }
-        EXPECT_TRUE(icon.save(dir + QStringLiteral("/application-icon") + suffix));
-        const QRgb tile = testsupport::dominantColour(icon, QRect(12, 40, 8, 12));
-        EXPECT_GE(testsupport::contrast(tile, menuBackground.rgb()), 3.0) << "the icon disappears in the menu";
-        EXPECT_GE(testsupport::measuredContrast(icon, QRect(12, 12, 40, 40)), 3.0) << "the glyph is lost on the tile";
-
-        platform::fake::MemoryPreferences prefs;
-        stores::OptimizationLogger logger(prefs, shell.clock);
-        using S = stores::OptimizationLog::LogStatus;
-        logger.log(S::Cancelled, QStringLiteral("Draft the weekly update for the team"), {}, {},
-                   QStringLiteral("Polish"));
-        logger.log(S::Replaced,
-                   QStringLiteral("teh quick brown fox jumps over the lazy dog, and then it jumps back over it agian "
-                                  "because the dog did not wake up"),
-                   QStringLiteral("The quick brown fox."), {},
-                   QStringLiteral("Fix grammar"), QStringLiteral("Text Editor"));
-        logger.log(S::Failed, QStringLiteral("<img src=x> hello there"), {},
-                   QStringLiteral("The model server answered HTTP 503 (Service Unavailable)."),
-                   QStringLiteral("Polish"), QStringLiteral("Firefox"));
-        logger.log(S::Completed, QStringLiteral("can u send me the report by friday pls, need it for the meeting"),
-                   QStringLiteral("Could you send me the report by Friday? I need it for the meeting."), {},
-                   QStringLiteral("Polish"), QString(300, QLatin1Char('c')));
-        logger.log(S::Optimizing, QStringLiteral("meeting notes"), {}, {},
-                   QStringLiteral("Summarize for the weekly engineering newsletter, keeping every figure and every link"),
-                   QStringLiteral("Mail"));
-        logger.log(S::Triggered, QStringLiteral("hi"), {}, {}, {}, QStringLiteral("Terminal"));
-        app::LogViewerController log(logger);
-        log.show();
-        QList<testsupport::ShownText> rows;
-        for (const auto& row : log.window()->visibleRowTexts())
-            rows.append({QStringLiteral("row"), row.text, row.area});
-        picture(log.window(), QStringLiteral("activity-log"), rows);
-
-        app::FeedbackWindowController feedback(
-            [](QString, QString, QString, bool) -> QCoro::Task<app::FeedbackWindowController::Result> {
-                co_return app::FeedbackWindowController::Result{false, QStringLiteral("HTTP 503")};
-            },
-            shell.clock);
-        feedback.show();
-        feedback.window()->findChild<QPlainTextEdit*>()->setPlainText(QStringLiteral("The panel opened on the wrong screen."));
-        feedback.sendClicked();
-        picture(feedback.window(), QStringLiteral("feedback"));
     }
     QApplication::setPalette(original);
+    QApplication::setFont(originalFont);
 }

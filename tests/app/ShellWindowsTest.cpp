@@ -6,6 +6,7 @@
 #include "platform/fake/FakeClock.h"
 #include "platform/fake/MemoryPreferences.h"
 #include "stores/OptimizationLogger.h"
+#include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QImage>
@@ -14,6 +15,8 @@
 #include <QListView>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTest>
+#include <functional>
 #include <gtest/gtest.h>
 
 using namespace corvane;
@@ -32,6 +35,16 @@ struct LogFixture {
         return controller.window();
     }
 };
+
+// Escape and Ctrl+W close the window show() brings up, as they close the settings window.
+void expectClosedByKeys(const std::function<QWidget*()>& show) {
+    for (const QKeySequence& close : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+        QWidget* window = show();
+        QApplication::setActiveWindow(window);
+        QTest::keySequence(window, close);
+        EXPECT_FALSE(window->isVisible()) << close.toString().toStdString();
+    }
+}
 
 } // namespace
 
@@ -77,6 +90,8 @@ TEST(ActivityLogWindow, FilterCountClearAndLiveRows) {
     f.view()->showMinimized(); // "Activity Log" brings a minimised window back
     f.controller.show();
     EXPECT_FALSE(f.view()->isMinimized());
+    expectClosedByKeys([&] { return f.controller.show(), f.view(); });
+    f.controller.show();
     f.view()->findChild<QPushButton*>(QStringLiteral("clearLog"))->click();
     EXPECT_TRUE(f.logger.entries().isEmpty());
     EXPECT_TRUE(f.view()->showsEmptyState());
@@ -164,6 +179,12 @@ TEST(FeedbackWindow, EachAnswerIsShownAndActedOn) {
     for (const auto& c : cases) {
         FeedbackFixture f;
         f.answer = c.answer;
+        // Send stays where it is whatever the status line says, through the whole exchange.
+        const auto sendAt = [&] {
+            QApplication::processEvents();
+            return f.child<QPushButton>("feedbackSend")->mapTo(f.controller.window(), QPoint(0, 0));
+        };
+        const QPoint sendBefore = sendAt();
         f.child<QLineEdit>("feedbackContact")->setText(QStringLiteral(" me@example.org "));
         f.child<QCheckBox>("feedbackAttachDiag")->setChecked(false);
         f.type(QStringLiteral("\n  it broke  \n"));
@@ -171,7 +192,9 @@ TEST(FeedbackWindow, EachAnswerIsShownAndActedOn) {
         f.send(); // ignored while in flight
         EXPECT_EQ(f.status(), QStringLiteral("Sending…"));
         EXPECT_FALSE(f.child<QPushButton>("feedbackSend")->isEnabled());
+        EXPECT_EQ(sendAt(), sendBefore);
         f.clock.advance(500);
+        EXPECT_EQ(sendAt(), sendBefore) << c.shown.toStdString();
         ASSERT_EQ(f.calls.size(), 1);
         EXPECT_EQ(f.calls[0].kind, QStringLiteral("feedback"));
         EXPECT_EQ(f.calls[0].message, QStringLiteral("\n  it broke  \n")); // untrimmed: the service trims
@@ -215,6 +238,7 @@ TEST(FeedbackWindow, EmptyTextAndReopeningDuringASend) {
     EXPECT_EQ(f.status(), QString());
     EXPECT_FALSE(f.controller.window()->isMinimized());
     EXPECT_TRUE(f.child<QCheckBox>("feedbackAttachDiag")->isChecked());
+    expectClosedByKeys([&] { return f.controller.show(), f.controller.window(); });
 }
 
 // The tray icon is drawn at whatever size is asked for (HiDPI trays ask for odd ones), in its

@@ -1,6 +1,7 @@
-// The settings window of the real binary, driven with the real keyboard and pointer: a provider,
-// model and key entered there are what the connection test and the next runs use, and a shortcut
-// recorded there is grabbed by the next hotkey refresh.
+// The settings window of the real binary, driven with the real keyboard and pointer: a second start
+// brings it up, a minimised one included; a provider, model and key entered there are what the
+// connection test and the next runs use, and a shortcut recorded there is grabbed by the next
+// hotkey refresh.
 #include "e2e/ScenarioFixture.h"
 #include <QElapsedTimer>
 #include <QTextStream>
@@ -29,6 +30,12 @@ protected:
     bool waitForPreference(const QString& key, const QString& value) const {
         return waitUntil([&] { return corvane->preference(key) == value; });
     }
+    // Whether the window manager shows the window: neither iconic (minimised) nor hidden.
+    static bool shownNormally(const QString& window) {
+        const QByteArray state = run(QStringLiteral("xprop"), {QStringLiteral("-id"), window, QStringLiteral("WM_STATE"),
+                                                              QStringLiteral("_NET_WM_STATE")});
+        return state.contains("window state: Normal") && !state.contains("_NET_WM_STATE_HIDDEN");
+    }
 };
 
 TEST_F(SettingsWindow, EnteredProviderKeyAndShortcutAreWhatTheNextRunsUse) {
@@ -40,6 +47,23 @@ TEST_F(SettingsWindow, EnteredProviderKeyAndShortcutAreWhatTheNextRunsUse) {
     ASSERT_EQ(corvane->startSecondInstance(), 0) << "a second start opens the first one's settings";
     ASSERT_TRUE(waitUntil([&] { return centreOf([](const auto& i) { return i.name == QLatin1String("Test connection"); }).has_value(); }))
         << "the settings window never showed\n" << context();
+
+    // Minimised, it comes back as it was at the next start.
+    QString window; // of Corvane's windows by that name, the one the window manager manages
+    ASSERT_TRUE(waitUntil([&] {
+        const QByteArray ids = run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--pid"),
+                                                              QString::number(corvane->pid()), QStringLiteral("--name"),
+                                                              QStringLiteral("^Corvane Settings$")});
+        for (const QByteArray& id : ids.split('\n'))
+            if (!id.isEmpty() && shownNormally(window = QString::fromLatin1(id)))
+                return true;
+        return false;
+    })) << context();
+    ASSERT_TRUE(xdotool({QStringLiteral("windowminimize"), QStringLiteral("--sync"), window}));
+    ASSERT_TRUE(waitUntil([&] { return !shownNormally(window); })) << "the window manager did not minimise it";
+    ASSERT_EQ(corvane->startSecondInstance(), 0);
+    ASSERT_TRUE(waitUntil([&] { return shownNormally(window); })) << "the minimised window stayed minimised\n"
+                                                                   << context();
 
     // API tab: from the endpoint field, back to the provider picker ("Custom" is its last row, it
     // keeps the endpoint), then forward to the model and the key.

@@ -1,7 +1,9 @@
-// Pictures of every tab, light and dark, saved under the build folder (artifacts/settings/*.png)
-// for a person to look at. Each must be opaque and follow its theme, and every text in it must
-// read at 4.5:1 against what is behind it, measured on the picture. On the API tab, no message
-// moves a control or makes the page scroll.
+// Pictures of every tab at 10 and 11 pt, light and in the dark palettes people use, saved under the
+// build folder (artifacts/settings/*.png) for a person to look at. Each must be opaque and follow
+// its theme, and every text in it must read at 4.5:1 against what is behind it, measured on the
+// picture. The window opens large enough that no tab scrolls; every label, card heading and field
+// hint has its font's room. On the API tab, no message of any length moves a control or makes the
+// page scroll, and all of a long one can be read.
 #include "SettingsFixture.h"
 #include "panel/CVDesign.h"
 #include "settings/AboutTab.h"
@@ -9,6 +11,7 @@
 #include "support/TextContrast.h"
 
 #include <QDir>
+#include <QFontInfo>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,7 +27,7 @@ using namespace corvane;
 using namespace corvane::settings;
 using namespace corvane::settings::testing;
 
-using corvane::testsupport::darkPalette;
+using corvane::testsupport::darkPalettes;
 
 namespace {
 
@@ -59,6 +62,11 @@ protected:
         auto* test = view.findChild<QPushButton*>(QStringLiteral("testConnectionButton"));
         auto* key = view.findChild<QLineEdit*>(QStringLiteral("apiKeyField"));
         auto* page = view.tabs()->currentWidget()->findChild<QScrollArea*>();
+        const auto failConnection = [&](const llm::UpdateProbeError& error) {
+            probeAnswer = {std::nullopt, error};
+            test->click();
+            clock.advance(100);
+        };
         settle();
         const QMap<QString, QPoint> before = apiControls(view);
         std::printf("positions %-5s %-34s %s\n", theme, "no message", qPrintable(describe(before)));
@@ -89,13 +97,17 @@ protected:
              }},
             {"connection failed",
              [&] {
-                 probeAnswer = {std::nullopt, llm::UpdateProbeError::providerMessage(
-                                                  QStringLiteral("The server refused the request: the model "
-                                                                 "e2e-model does not exist or you have no access "
-                                                                 "to it. Check the model name and try again."))};
-                 test->click();
-                 clock.advance(100);
+                 failConnection(llm::UpdateProbeError::providerMessage(
+                     QStringLiteral("The server refused the request: the model e2e-model does not exist or you "
+                                    "have no access to it. Check the model name and try again.")));
              }},
+            {"HTTP 401 with the provider's text",
+             [&] {
+                 failConnection(llm::UpdateProbeError::http(
+                     401, QStringLiteral(R"({"error":{"message":"%1","code":"invalid_api_key"}})").arg(kProviderText)));
+             }},
+            {"a provider's text of 40 lines",
+             [&] { failConnection(llm::UpdateProbeError::providerMessage(kProviderText.repeated(20))); }},
         };
         for (const auto& n : notes) {
             n.show();
@@ -105,6 +117,31 @@ protected:
             EXPECT_EQ(describe(after), describe(before)) << theme << ", " << n.note;
             EXPECT_FALSE(page->verticalScrollBar()->isVisible()) << theme << ", " << n.note;
         }
+        // The longest message is all there, and scrolls inside its box.
+        EXPECT_TRUE(view.findChild<QLabel*>(QStringLiteral("testResult"))->text().trimmed().endsWith(kProviderText.trimmed()));
+        EXPECT_GT(view.findChild<QScrollArea*>(QStringLiteral("testResultBox"))->verticalScrollBar()->maximum(), 0)
+            << theme;
+    }
+
+    const QString kProviderText = QStringLiteral(
+        "Incorrect API key provided: sk-proj-****************************************Xy7Q. You can find your API "
+        "key at https://provider.example/account/api-keys. ");
+
+    // Every text label and card heading has its font's room, and every field's hint shows whole.
+    static void expectTextsHaveTheirRoom(SettingsView& view, const QString& look) {
+        const int labelPixels = QFontInfo(QApplication::font()).pixelSize();
+        for (QLabel* label : view.findChildren<QLabel*>()) {
+            if (!label->isVisibleTo(&view) || label->text().isEmpty() || label->wordWrap())
+                continue;
+            const QFontMetrics fm(label->font());
+            EXPECT_GE(label->height(), fm.height()) << qPrintable(look) << " " << qPrintable(label->text());
+            EXPECT_GE(label->width(), fm.horizontalAdvance(label->text())) << qPrintable(look) << " "
+                                                                            << qPrintable(label->text());
+            if (label->property("cvRole").toString() == QLatin1String("cardTitle")) {
+                EXPECT_GE(QFontInfo(label->font()).pixelSize(), labelPixels) << qPrintable(label->text());
+            }
+        }
+        testsupport::expectPlaceholdersWhole(view.tabs()->currentWidget(), look);
     }
 };
 
@@ -118,43 +155,60 @@ TEST_F(Screenshots, EveryTabInLightAndDark) {
     QDir().mkpath(dir);
     const char* names[] = {"api", "recipes", "app-rules", "trigger", "about"};
     const QPalette light = QApplication::palette();
-    for (bool dark : {false, true}) {
-        const char* theme = dark ? "dark" : "light";
-        // The desktop's theme is in force before the window is built, as at a real start.
-        QApplication::setPalette(dark ? darkPalette() : light);
-        SettingsView view(deps);
-        view.show();
-        for (int i = 0; i < view.tabs()->count(); ++i) {
-            view.tabs()->setCurrentIndex(i);
-            if (i == 0) { // the API tab's notes, then a fetched model list and a passed connection test
-                apiNotesKeepTheirRoom(view, theme);
-                modelsAnswer = {QStringList{QStringLiteral("gpt-4o"), QStringLiteral("gpt-4o-mini")}, {}};
-                probeAnswer = {llm::ProbeResult{42, QStringLiteral("Hello! How can I help?")}, {}};
-                view.findChild<QPushButton*>(QStringLiteral("fetchModelsButton"))->click();
-                view.findChild<QPushButton*>(QStringLiteral("testConnectionButton"))->click();
-                clock.advance(100);
+    const QFont originalFont = QApplication::font();
+    QList<testsupport::NamedPalette> themes{{"light", light}};
+    themes += darkPalettes();
+    for (const int points : {10, 11}) {
+        for (const testsupport::NamedPalette& theme : std::as_const(themes)) {
+            const bool dark = theme.palette.color(QPalette::Window).lightness() < 128;
+            const QString look = QStringLiteral("%1pt-%2").arg(points).arg(QString::fromLatin1(theme.name));
+            const QByteArray lookName = look.toLatin1();
+            // The desktop's font and theme are in force before the window is built, as at a real start.
+            QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), points));
+            QApplication::setPalette(theme.palette);
+            SettingsView view(deps);
+            view.show();
+            for (int i = 0; i < view.tabs()->count(); ++i) {
+                view.tabs()->setCurrentIndex(i);
+                if (i == 0) { // the API tab's notes, then a fetched model list and a passed connection test
+                    apiNotesKeepTheirRoom(view, lookName.constData());
+                    const QImage failed = view.grab().toImage(); // the provider's long message on show
+                    ASSERT_TRUE(failed.save(QStringLiteral("%1/settings-api-provider-message-%2.png").arg(dir, look)));
+                    testsupport::expectReadable(failed, testsupport::shownTexts(&view, view.tabs()->currentWidget()),
+                                                look + QStringLiteral(" api-provider-message"));
+                    modelsAnswer = {QStringList{QStringLiteral("gpt-4o"), QStringLiteral("gpt-4o-mini")}, {}};
+                    probeAnswer = {llm::ProbeResult{42, QStringLiteral("Hello! How can I help?")}, {}};
+                    view.findChild<QPushButton*>(QStringLiteral("fetchModelsButton"))->click();
+                    view.findChild<QPushButton*>(QStringLiteral("testConnectionButton"))->click();
+                    clock.advance(100);
+                }
+                settle();
+                const QImage shot = view.grab().toImage();
+                const QString file =
+                    QStringLiteral("%1/settings-%2-%3.png").arg(dir, QString::fromLatin1(names[i]), look);
+                ASSERT_TRUE(shot.save(file)) << file.toStdString();
+                testsupport::expectReadable(shot, testsupport::shownTexts(&view, view.tabs()->currentWidget()),
+                                            QStringLiteral("%1 %2").arg(look, names[i]));
+                const QColor corner = shot.pixelColor(2, shot.height() - 3);
+                EXPECT_EQ(corner.alpha(), 255) << names[i];
+                EXPECT_EQ(corner.lightness() < 128, dark) << names[i] << ": the picture follows the theme";
+                EXPECT_FALSE(view.tabs()->currentWidget()->findChild<QScrollArea*>()->verticalScrollBar()->isVisible())
+                    << qPrintable(look) << " " << names[i] << ": the window opens large enough for every tab";
+                expectTextsHaveTheirRoom(view, look + QLatin1Char(' ') + QString::fromLatin1(names[i]));
             }
+            // The About tab's status line once accessibility is on, in the accent.
+            status.current.enabled = true;
+            view.findChild<AboutTab*>()->reload();
             settle();
-            const QImage shot = view.grab().toImage();
-            const QString file = QStringLiteral("%1/settings-%2-%3.png").arg(dir, QString::fromLatin1(names[i]), theme);
-            ASSERT_TRUE(shot.save(file)) << file.toStdString();
-            testsupport::expectReadable(shot, testsupport::shownTexts(&view, view.tabs()->currentWidget()),
-                                        QStringLiteral("%1 %2").arg(theme, names[i]));
-            const QColor corner = shot.pixelColor(2, shot.height() - 3);
-            EXPECT_EQ(corner.alpha(), 255) << names[i];
-            EXPECT_EQ(corner.lightness() < 128, dark) << names[i] << ": the picture follows the theme";
+            const QImage granted = view.grab().toImage();
+            ASSERT_TRUE(granted.save(QStringLiteral("%1/settings-about-granted-%2.png").arg(dir, look)));
+            testsupport::expectReadable(granted, testsupport::shownTexts(&view, view.tabs()->currentWidget()),
+                                        QStringLiteral("%1 about-granted").arg(look));
+            status.current.enabled = false;
         }
-        // The About tab's status line once accessibility is on, in the accent.
-        status.current.enabled = true;
-        view.findChild<AboutTab*>()->reload();
-        settle();
-        const QImage granted = view.grab().toImage();
-        ASSERT_TRUE(granted.save(QStringLiteral("%1/settings-about-granted-%2.png").arg(dir, theme)));
-        testsupport::expectReadable(granted, testsupport::shownTexts(&view, view.tabs()->currentWidget()),
-                                    QStringLiteral("%1 about-granted").arg(theme));
-        status.current.enabled = false;
     }
     QApplication::setPalette(light);
+    QApplication::setFont(originalFont);
 }
 
 } // namespace

@@ -3,6 +3,8 @@
 #include "SettingsFixture.h"
 #include "settings/HotkeyRecorder.h"
 #include "settings/SettingsWindowController.h"
+#include <QScrollArea>
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -379,6 +381,10 @@ TEST_F(SettingsTest, TheControllerBuildsTheWindowOnceOnFirstShow) {
     EXPECT_EQ(controller.view(), first);
     EXPECT_TRUE(first->isVisible());
     EXPECT_EQ(first->findChild<QSpinBox*>(QStringLiteral("tapCountField"))->value(), 5) << "shown again, read again";
+    first->showMinimized(); // "Open Settings…" and a second start bring a minimised window back
+    controller.show();
+    EXPECT_FALSE(first->isMinimized());
+    EXPECT_TRUE(first->isVisible());
 
     // Shown while open: the permission and the consent are read again, nothing typed is lost.
     status.current.enabled = false;
@@ -404,6 +410,24 @@ TEST_F(SettingsTest, TheControllerBuildsTheWindowOnceOnFirstShow) {
         auto* taps = first->findChild<QSpinBox*>(QStringLiteral("tapCountField"));
         EXPECT_TRUE(taps->hasFocus());
         EXPECT_FALSE(taps->findChild<QLineEdit*>()->hasSelectedText());
+    }
+}
+
+// Every control a screen reader reaches says what it is: its own name, or the label of its row.
+TEST_F(SettingsTest, EveryControlHasAnAccessibleName) {
+    for (int i = 0; i < view().tabs()->count(); ++i) {
+        view().tabs()->setCurrentIndex(i);
+        for (QWidget* w : view().tabs()->currentWidget()->findChildren<QWidget*>()) {
+            // Pages and a spin box's or combo box's own edit field are not controls of their own.
+            if (!w->isVisibleTo(&view()) || !(w->focusPolicy() & Qt::TabFocus) ||
+                qobject_cast<QScrollArea*>(w) || w->focusProxy() || w->parentWidget()->focusProxy() == w)
+                continue;
+            QAccessibleInterface* item = QAccessible::queryAccessibleInterface(w);
+            ASSERT_NE(item, nullptr);
+            EXPECT_FALSE(item->text(QAccessible::Name).trimmed().isEmpty())
+                << view().tabs()->tabText(i).toStdString() << ": " << w->objectName().toStdString() << " ("
+                << w->metaObject()->className() << ")";
+        }
     }
 }
 

@@ -7,12 +7,14 @@
 #include <QHash>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QList>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRect>
 #include <QStyleOptionButton>
+#include <QStyleOptionFrame>
 #include <QTextEdit>
 #include <QWidget>
 #include <algorithm>
@@ -111,6 +113,22 @@ inline void expectReadable(const QImage& shot, const QList<ShownText>& texts, co
                     qPrintable(t.text.left(48).replace(QLatin1Char('\n'), QLatin1Char(' '))));
         EXPECT_GE(measured, 4.5) << picture.toStdString() << " " << t.name.toStdString() << ": "
                                  << t.text.toStdString();
+    }
+}
+
+// Fails for any field under root whose hint (placeholder) does not fit its text area in the field's
+// own font, as the style lays the field out.
+inline void expectPlaceholdersWhole(QWidget* root, const QString& picture) {
+    for (QLineEdit* field : root->findChildren<QLineEdit*>()) {
+        if (field->placeholderText().isEmpty() || !field->isVisibleTo(root))
+            continue;
+        QStyleOptionFrame option;
+        option.initFrom(field);
+        option.lineWidth = field->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, field);
+        const QRect room = field->style()->subElementRect(QStyle::SE_LineEditContents, &option, field)
+                               .marginsRemoved(field->textMargins());
+        EXPECT_GE(room.width(), field->fontMetrics().horizontalAdvance(field->placeholderText()))
+            << picture.toStdString() << ": " << field->placeholderText().toStdString();
     }
 }
 
