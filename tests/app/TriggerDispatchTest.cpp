@@ -17,9 +17,11 @@ namespace {
 
 struct FakeEngine : trigger::EngineControl {
     bool idle = true;
+    bool failed = false;
     QStringList calls;
     bool isIdle() const override { return idle; }
     bool isAwaitingInstruction() const override { return false; }
+    bool hasFailed() const override { return failed; }
     trigger::RecipeSource currentRecipeSource() const override { return {}; }
     QString currentBundleID() const override { return {}; }
     void finishDraft(const QString&) override {}
@@ -28,6 +30,7 @@ struct FakeEngine : trigger::EngineControl {
     void abandon(bool silent) override {
         calls << QStringLiteral("abandon(%1)").arg(silent);
         idle = true;
+        failed = false;
     }
     void rerun(std::optional<QString>) override {}
     void stageManualRecipe(const QString&) override {}
@@ -43,7 +46,7 @@ struct FakePanel : trigger::PanelPresenter {
     void showResult(const QString&) override {}
     void showError(const QString&) override {}
     void showErrorMessage(const QString&) override {}
-    void hide() override {}
+    void hide() override { visible = false; }
     bool isPanelVisible() const override { return visible; }
 };
 
@@ -83,6 +86,7 @@ struct Fixture {
 
 } // namespace
 
+// Space taps, the hotkey and the menu item meet the same gate.
 TEST(TriggerDispatch, GateAgainstTheEngineAndThePanel) {
     const struct {
         bool idle;
@@ -90,25 +94,41 @@ TEST(TriggerDispatch, GateAgainstTheEngineAndThePanel) {
         bool started;
         bool abandoned;
         bool ownWindowFrontmost = false;
+        bool failed = false;
     } cases[] = {
         {true, false, true, false},
         {true, true, true, false},
-        {false, true, false, false}, // busy run on screen: ignored, nothing reported
+        {false, true, false, false}, // run in progress or a result waiting, on screen: ignored
         {false, false, true, true},  // busy with nothing on screen: stale run dropped silently
         {true, false, false, false, true},  // typed in Corvane's own window: never a run against ourselves
         {false, false, false, false, true}, // ... and no stale run is dropped for it either
+        {false, true, true, true, false, true}, // a failed run's panel (its advice followed): closed, new run
     };
-    for (const auto& c : cases) {
-        Fixture f;
-        f.engine.idle = c.idle;
-        f.panel.visible = c.panelVisible;
-        f.dispatch.setOwnWindowCheck([&c] { return c.ownWindowFrontmost; });
-        f.dispatch.triggerFromMonitor();
-        f.settle();
-        EXPECT_EQ(f.triggers.size(), c.started ? 1 : 0);
-        EXPECT_EQ(f.usage.events, c.started ? QStringList{QStringLiteral("trigger:space")} : QStringList{});
-        EXPECT_EQ(f.engine.calls, c.abandoned ? QStringList{QStringLiteral("abandon(1)")} : QStringList{});
-    }
+    const struct {
+        const char* source;
+        std::function<void(app::TriggerDispatch&)> fire;
+    } entries[] = {
+        {"space", [](app::TriggerDispatch& d) { d.triggerFromMonitor(); }},
+        {"hotkey", [](app::TriggerDispatch& d) { d.dispatchHotkey(QStringLiteral("global")); }},
+        {"menu", [](app::TriggerDispatch& d) { d.triggerSelected(); }},
+    };
+    for (const auto& e : entries)
+        for (const auto& c : cases) {
+            Fixture f;
+            f.engine.idle = c.idle;
+            f.engine.failed = c.failed;
+            f.panel.visible = c.panelVisible;
+            f.dispatch.setOwnWindowCheck([&c] { return c.ownWindowFrontmost; });
+            e.fire(f.dispatch);
+            f.settle();
+            const QString source = QString::fromLatin1(e.source);
+            EXPECT_EQ(f.triggers.size(), c.started ? 1 : 0) << e.source;
+            EXPECT_EQ(f.usage.events, c.started ? QStringList{QStringLiteral("trigger:") + source} : QStringList{})
+                << e.source;
+            EXPECT_EQ(f.engine.calls, c.abandoned ? QStringList{QStringLiteral("abandon(1)")} : QStringList{})
+                << e.source;
+            EXPECT_EQ(f.panel.visible, c.panelVisible && !c.failed) << e.source;
+        }
 }
 
 TEST(TriggerDispatch, HotkeysForceTheRuleRecipeReadAtPressTime) {

@@ -1,5 +1,6 @@
 #include "platform/linux/X11ActiveApp.h"
 #include "platform/linux/AppIdentity.h"
+#include "platform/linux/AtspiTypes.h"
 #include <QLocale>
 #include <cstdlib>
 #include <cstring>
@@ -132,5 +133,22 @@ std::optional<AppInfo> X11ActiveApp::frontmost() {
 }
 
 bool X11ActiveApp::isActiveWindow(quint64 windowId) { return windowId != 0 && activeWindow() == windowId; }
+
+std::optional<QRectF> X11ActiveApp::windowFrame(quint64 windowId) {
+    if (!m_x->conn || windowId == 0 || xcb_connection_has_error(m_x->conn))
+        return std::nullopt;
+    const auto window = xcb_window_t(windowId);
+    // Both questions share one round trip.
+    const auto geometryCookie = xcb_get_geometry(m_x->conn, window);
+    const auto placeCookie = xcb_translate_coordinates(m_x->conn, window, m_x->root, 0, 0);
+    XcbReply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(m_x->conn, geometryCookie, nullptr));
+    XcbReply<xcb_translate_coordinates_reply_t> place(
+        xcb_translate_coordinates_reply(m_x->conn, placeCookie, nullptr));
+    if (!geometry || !place)
+        return std::nullopt;
+    // In the X server's pixels; the screens' scale makes them Qt's logical coordinates.
+    return atspi::toLogical(QRect(place->dst_x, place->dst_y, geometry->width, geometry->height),
+                            atspi::screenGeometries());
+}
 
 } // namespace corvane::platform::linux_
