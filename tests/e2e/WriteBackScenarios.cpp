@@ -138,16 +138,25 @@ TEST_F(InaccessibleChat, ASelectAllPasteThatCannotBeReadBackIsReportedUnconfirme
     EXPECT_EQ(QString::fromUtf8(chat->finish()), answer + QLatin1Char('\n'));
 }
 
-// Where the active window's own area lies on the screen (without the window manager's frame).
-QRect activeWindowRect() {
+// Where the active window lies on the screen, with the window manager's frame around it.
+QRect activeWindowFrame() {
     const QString id = QString::fromUtf8(run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")})).trimmed();
     const QString info = QString::fromUtf8(run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id}));
     const auto value = [&](const QString& key) {
         const qsizetype at = info.indexOf(key);
         return at < 0 ? 0 : info.mid(at + key.size()).section(QLatin1Char('\n'), 0, 0).trimmed().toInt();
     };
-    return QRect(value(QStringLiteral("Absolute upper-left X:")), value(QStringLiteral("Absolute upper-left Y:")),
-                 value(QStringLiteral("Width:")), value(QStringLiteral("Height:")));
+    QRect frame(value(QStringLiteral("Absolute upper-left X:")), value(QStringLiteral("Absolute upper-left Y:")),
+                value(QStringLiteral("Width:")), value(QStringLiteral("Height:")));
+    // "_NET_FRAME_EXTENTS(CARDINAL) = left, right, top, bottom"
+    const QStringList edges = QString::fromUtf8(run(QStringLiteral("xprop"), {QStringLiteral("-id"), id,
+                                                                            QStringLiteral("_NET_FRAME_EXTENTS")}))
+                                  .section(QLatin1Char('='), 1)
+                                  .split(QLatin1Char(','));
+    if (edges.size() == 4)
+        frame.adjust(-edges[0].trimmed().toInt(), -edges[2].trimmed().toInt(), edges[1].trimmed().toInt(),
+                     edges[3].trimmed().toInt());
+    return frame;
 }
 
 // A chat app that shows nothing on the accessibility bus and has no desktop entry, with nothing
@@ -167,7 +176,7 @@ TEST_F(InaccessibleChat, TheAdviceForAnUnreadableFieldWorksAndTheAppGoesByItsId)
     ASSERT_TRUE(waitUntil([&] { return !exportedMenu(tray).isEmpty(); })) << "no tray menu";
     auto chat = startInaccessibleChat(appId, original);
     ASSERT_TRUE(chat->waitActive()) << "the chat window did not come up";
-    const QRect chatWindow = activeWindowRect();
+    const QRect chatWindow = activeWindowFrame();
     ASSERT_FALSE(chatWindow.isEmpty()) << "the chat window's place is unknown";
     const auto adviceShows = [&] {
         tripleSpace();
