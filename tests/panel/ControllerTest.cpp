@@ -131,17 +131,6 @@ TEST_F(ShowsAndRoutes, ErrorOnlyPanelKeepsAVisiblePanelInPlaceAndOpensAHiddenOne
     controller.showErrorMessage(QStringLiteral("No API key is set."));
     EXPECT_TRUE(controller.isPanelVisible());
     EXPECT_EQ(window()->geometry(), QRect(490, 190, 420, 250));
-
-    // The advice about a field that could not be read leaves the field's window free, where the
-    // user is to select the text; with no room beside it, the panel opens near the pointer.
-    const QString advice = QStringLiteral("Couldn't read the focused text field. Select the text to process.");
-    controller.hide();
-    controller.showErrorMessageBeside(advice, QRectF(500, 500, 400, 120));
-    EXPECT_EQ(window()->geometry(), QRect(490, 238, 420, 250));
-    EXPECT_EQ(state().errorMessage(), advice);
-    controller.hide();
-    controller.showErrorMessageBeside(advice, QRectF(0, 25, 1440, 875));
-    EXPECT_EQ(window()->geometry(), QRect(490, 190, 420, 250));
 }
 
 TEST_F(ShowsAndRoutes, BeginStreamingWithoutAPanelChangesNothing) {

