@@ -76,7 +76,7 @@ QColor CVDesign::secondary(const QPalette& palette) {
 }
 
 QColor CVDesign::red(const QPalette& palette) {
-    return isDark(palette) ? QColor(255, 140, 130) : QColor(185, 26, 22);
+    return isDark(palette) ? QColor(255, 120, 110) : QColor(185, 26, 22);
 }
 
 QColor CVDesign::background(const QPalette& palette) { return palette.color(QPalette::Window); }
