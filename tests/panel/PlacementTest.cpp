@@ -176,18 +176,4 @@ TEST(FittedFrame, ResizesOnlyBeyondFourPixelsKeepingTheTopEdge) {
         EXPECT_EQ(P::fittedFrame(c.current, c.preferred), c.expected) << c.name;
 }
 
-TEST(BesideAWindow, AboveBelowRightOrLeftOfIt) {
-    const struct {
-        QRectF window;
-        std::optional<QRectF> expected;
-    } cases[] = {
-        {{500, 500, 400, 120}, QRectF(490, 238, 420, 250)},
-        {{500, 100, 400, 120}, QRectF(490, 232, 420, 250)},
-        {{900, 50, 540, 800}, QRectF(468, 50, 420, 250)},
-        {{0, 0, 1440, 875}, std::nullopt}, // maximised: no room
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(P::frameBeside(laptop, c.window, {420, 250}), c.expected) << c.window.x() << "," << c.window.y();
-}
-
 } // namespace
