@@ -45,12 +45,20 @@ QCoro::Task<> TriggerDispatch::gate(std::optional<QString> forcedRecipeID, QStri
         co_return;
     }
     if (!m_engine.isIdle()) {
-        if (m_panel.isPanelVisible()) {
+        if (m_panel.isPanelVisible() && m_engine.hasFailed()) {
+            // The panel tells why the last run failed, often what to do next (select the text, then
+            // the shortcut): a trigger now is the user doing it. The failed run, already in the
+            // activity log, is put away with its panel and the new one starts.
+            DiagLog::event(QStringLiteral("performTrigger: failed run's panel closed for a new trigger"));
+            m_panel.hide();
+            m_engine.abandon(true);
+        } else if (m_panel.isPanelVisible()) {
             DiagLog::event(QStringLiteral("performTrigger IGNORED: engine busy, panel visible"));
             co_return;
+        } else {
+            DiagLog::event(QStringLiteral("performTrigger: engine stale non-idle → abandon"));
+            m_engine.abandon(true);
         }
-        DiagLog::event(QStringLiteral("performTrigger: engine stale non-idle → abandon"));
-        m_engine.abandon(true);
     }
     m_usage.track(QStringLiteral("trigger"), {{QStringLiteral("source"), source}});
     co_await m_trigger(forcedRecipeID);

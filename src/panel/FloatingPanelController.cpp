@@ -6,8 +6,11 @@
 #include "platform/Clock.h"
 #include "platform/Preferences.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QImage>
+#include <QLayout>
 #include <QWindow>
 
 namespace corvane::panel {
@@ -22,6 +25,7 @@ class NoEngine final : public trigger::EngineControl {
 public:
     bool isIdle() const override { return true; }
     bool isAwaitingInstruction() const override { return false; }
+    bool hasFailed() const override { return false; }
     trigger::RecipeSource currentRecipeSource() const override { return trigger::RecipeSource::globalDefault(); }
     QString currentBundleID() const override { return {}; }
     void finishDraft(const QString&) override {}
@@ -98,7 +102,9 @@ void FloatingPanelController::show(const QString& originalText, std::optional<QP
     syncRecipeMeta(m_state.selectedRecipeID());
     installView();
     const QSizeF size(PanelPlacement::panelWidth, PanelPlacement::runHeight);
-    placeAndShow(elementTopLeft ? calculateFrame(*elementTopLeft, elementSize, size) : frameNearMouse(size));
+    placeAndShow(elementTopLeft ? calculateFrame(*elementTopLeft, elementSize, size) : frameNearMouse(size),
+                 elementTopLeft ? std::optional(QRectF(*elementTopLeft, elementSize)) : std::nullopt);
+    fitContent();
 }
 
 void FloatingPanelController::showDraft(std::optional<QPointF> elementTopLeft, QSizeF elementSize,
@@ -119,7 +125,8 @@ void FloatingPanelController::showDraft(std::optional<QPointF> elementTopLeft, Q
     // activation and takes the focus only when the user clicks into the editor.
     m_panel->setAcceptsFocus(true);
     const QSizeF size(PanelPlacement::panelWidth, PanelPlacement::draftHeight);
-    placeAndShow(elementTopLeft ? calculateFrame(*elementTopLeft, elementSize, size) : frameNearMouse(size));
+    placeAndShow(elementTopLeft ? calculateFrame(*elementTopLeft, elementSize, size) : frameNearMouse(size),
+                 elementTopLeft ? std::optional(QRectF(*elementTopLeft, elementSize)) : std::nullopt);
 }
 
 void FloatingPanelController::beginStreamingResult(const QString& recipeId) {
@@ -145,14 +152,36 @@ void FloatingPanelController::showResult(const QString& finalText) {
     m_state.setOptimizedText(finalText);
     m_state.setStatus(FloatingPanelStatus::Done);
     resizeToFit();
+    fitContent();
 }
 
 void FloatingPanelController::showError(const QString& message) {
     m_state.setErrorMessage(message);
     m_state.setStatus(FloatingPanelStatus::Error);
+    // The message shows whole: a panel too short for it grows, within its screen.
+    fitContent();
 }
 
 void FloatingPanelController::showErrorMessage(const QString& message) {
+    setErrorMessageContent(message);
+    if (!m_panel->isVisible())
+        placeAndShow(frameNearMouse(QSizeF(PanelPlacement::panelWidth, PanelPlacement::errorHeight)), std::nullopt);
+    fitContent();
+}
+
+void FloatingPanelController::showErrorMessageBeside(const QString& message, const QRectF& keepFree) {
+    setErrorMessageContent(message);
+    const QSizeF size(PanelPlacement::panelWidth, PanelPlacement::errorHeight);
+    const auto area = PanelPlacement::areaFor(m_desktop.screens(), keepFree.center());
+    const auto beside = area ? PanelPlacement::frameBeside(*area, keepFree, size) : std::nullopt;
+    if (beside)
+        placeAndShow(PanelPlacement::toWindowRect(*beside), keepFree);
+    else if (!m_panel->isVisible())
+        placeAndShow(frameNearMouse(size), std::nullopt);
+    fitContent();
+}
+
+void FloatingPanelController::setErrorMessageContent(const QString& message) {
     if (!m_panel)
         createPanel();
     m_state.setRestored(false);
@@ -165,8 +194,6 @@ void FloatingPanelController::showErrorMessage(const QString& message) {
     m_state.setRecipes(m_recipes.all());
     m_state.setSelectedRecipeID(m_recipes.selectedRecipeID());
     installView();
-    if (!m_panel->isVisible())
-        placeAndShow(frameNearMouse(QSizeF(PanelPlacement::panelWidth, PanelPlacement::errorHeight)));
 }
 
 void FloatingPanelController::hide() {
@@ -207,7 +234,8 @@ void FloatingPanelController::installView() {
     m_panel->setContentView(view);
 }
 
-void FloatingPanelController::placeAndShow(const QRect& frame) {
+void FloatingPanelController::placeAndShow(const QRect& frame, std::optional<QRectF> field) {
+    m_field = field;
     m_panel->setGeometry(frame);
     m_panel->show();
     m_panel->raise();
@@ -313,6 +341,28 @@ void FloatingPanelController::resizeToFit() {
         PanelPlacement::preferredHeight(m_state.status(), m_state.originalText(), m_state.optimizedText());
     if (const auto frame = PanelPlacement::fittedFrame(m_panel->geometry(), preferred))
         m_panel->setGeometry(*frame);
+}
+
+void FloatingPanelController::fitContent() {
+    if (!m_panel || !m_panel->isVisible())
+        return;
+    // The sections lay themselves out on posted requests; each pass gives the text boxes the width
+    // they get, at which they wrap, which may change what they need.
+    QLayout* layout = m_panel->layout();
+    for (int pass = 0; pass < 3; ++pass) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        layout->activate();
+    }
+    const QRect current = m_panel->geometry();
+    const auto area = PanelPlacement::areaFor(m_desktop.screens(), QRectF(current).center());
+    if (!area)
+        return;
+    // A panel above its field grows upwards, keeping its gap to the field.
+    const bool aboveField = m_field && current.top() + current.height() <= m_field->top();
+    const QRect frame =
+        PanelPlacement::grownFrame(current, layout->totalMinimumSize().height(), *area, aboveField);
+    if (frame != current)
+        m_panel->setGeometry(frame);
 }
 
 // ---- focus ---------------------------------------------------------------------------------

@@ -52,6 +52,7 @@ public:
     void showResult(const QString& finalText) override;
     void showError(const QString& message) override;
     void showErrorMessage(const QString& message) override;
+    void showErrorMessageBeside(const QString& message, const QRectF& keepFree) override;
     void hide() override;
     bool isPanelVisible() const override;
 
@@ -82,7 +83,8 @@ Q_SIGNALS:
 private:
     void createPanel();
     void installView();
-    void placeAndShow(const QRect& frame);
+    void placeAndShow(const QRect& frame, std::optional<QRectF> field);
+    void setErrorMessageContent(const QString& message);
     void syncRecipeMeta(const QString& selectedID);
     void handleAction(const FloatingPanelAction& action);
     void handleSwitchRecipe(const QString& id);
@@ -91,6 +93,7 @@ private:
     QRect calculateFrame(QPointF elementTopLeft, QSizeF elementSize, QSizeF panelSize) const;
     QRect frameNearMouse(QSizeF size) const;
     void resizeToFit();
+    void fitContent();
     void releaseFocus();
 
     trigger::EngineControl* m_engine;
@@ -100,6 +103,7 @@ private:
     DesktopGeometry& m_desktop;
     FloatingPanelState m_state;
     QPointer<PanelWindow> m_panel;
+    std::optional<QRectF> m_field;  // what the panel was placed next to, when it was
     std::function<void()> m_focusReturner;
     QMetaObject::Connection m_focusWatch;
 };

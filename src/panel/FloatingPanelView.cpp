@@ -17,6 +17,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -142,7 +144,6 @@ QWidget* FloatingPanelView::buildHeader() {
     m_picker->setObjectName(QStringLiteral("recipePicker"));
     m_picker->setFocusPolicy(Qt::NoFocus);
     m_picker->setAccessibleName(tr("Recipe"));
-    m_picker->setMaximumWidth(150);
     m_picker->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     connect(m_picker, &QComboBox::activated, this, [this](int index) {
         if (index < 0 || index >= m_shownRecipes.size())
@@ -472,6 +473,7 @@ void FloatingPanelView::restyle() {
         return;
     m_restyling = true;
     D::refresh(this);
+    capPickerWidth();
     const QPalette pal = palette();
     for (QFrame* line : m_dividers) {
         QPalette p = line->palette();
@@ -517,6 +519,19 @@ void FloatingPanelView::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange)
         restyle();
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::ApplicationFontChange)
+        capPickerWidth();
+}
+
+// The picker takes the desktop's font: it is as wide as about pickerChars average characters of
+// that font in the style's frame at most, so the usual recipe names show whole at any font size
+// and a longer one is cut rather than pushing the title out.
+void FloatingPanelView::capPickerWidth() {
+    QStyleOptionComboBox option;
+    option.initFrom(m_picker);
+    const QFontMetrics fm = m_picker->fontMetrics();
+    const QSize text(fm.averageCharWidth() * pickerChars, fm.height());
+    m_picker->setMaximumWidth(m_picker->style()->sizeFromContents(QStyle::CT_ComboBox, &option, text, m_picker).width());
 }
 
 void FloatingPanelView::send(const FloatingPanelAction& action) {

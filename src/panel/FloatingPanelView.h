@@ -45,6 +45,9 @@ public:
     // The header title of a status.
     static QString statusTitle(FloatingPanelStatus status);
 
+    // How many average characters of its font the recipe picker shows at most.
+    static constexpr int pickerChars = 18;
+
 Q_SIGNALS:
     // The panel's own close control was clicked.
     void closeRequested();
@@ -71,6 +74,7 @@ private:
     void renderPicker();
     void renderStatusIcon();
     void restyle();
+    void capPickerWidth();
     void send(const FloatingPanelAction& action);
     void copyResult();
     QString resultPlaceholder() const;

@@ -113,6 +113,37 @@ std::optional<QRect> fittedFrame(const QRect& current, double preferred) {
     return QRect(current.left(), current.top(), int(panelWidth), qRound(target));
 }
 
+QRect grownFrame(const QRect& current, int height, const QRectF& area, bool keepBottom) {
+    double h = std::max(current.height(), height);
+    if (h > area.height())
+        h = std::max(double(current.height()), area.height());
+    const double bottom = current.top() + current.height();
+    const double top = clamped(keepBottom ? bottom - h : current.top(), area.top(), area.top() + area.height() - h);
+    return QRect(current.left(), qRound(top), current.width(), qRound(h));
+}
+
+std::optional<QRectF> frameBeside(const QRectF& area, const QRectF& keepFree, QSizeF panelSize) {
+    const double w = panelSize.width();
+    const double h = panelSize.height();
+    const double areaRight = area.left() + area.width();
+    const double areaBottom = area.top() + area.height();
+    const double centredX = clamped(keepFree.center().x() - w / 2, area.left(), areaRight - w);
+    const double alignedY = clamped(keepFree.top(), area.top(), areaBottom - h);
+    const QRectF candidates[] = {
+        {centredX, keepFree.top() - gap - h, w, h},
+        {centredX, keepFree.top() + keepFree.height() + gap, w, h},
+        {keepFree.left() + keepFree.width() + gap, alignedY, w, h},
+        {keepFree.left() - gap - w, alignedY, w, h},
+    };
+    for (const QRectF& frame : candidates) {
+        const bool inside = frame.left() >= area.left() && frame.top() >= area.top() &&
+                            frame.left() + w <= areaRight && frame.top() + h <= areaBottom;
+        if (inside)
+            return frame;
+    }
+    return std::nullopt;
+}
+
 QRect toWindowRect(const QRectF& frame) {
     return QRect(qRound(frame.x()), qRound(frame.y()), qRound(frame.width()), qRound(frame.height()));
 }

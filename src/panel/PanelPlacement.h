@@ -55,6 +55,16 @@ double preferredHeight(FloatingPanelStatus status, const QString& originalText, 
 // keeping the top and left edges, or nothing when the height changes by 4 or less.
 std::optional<QRect> fittedFrame(const QRect& current, double preferredHeight);
 
+// The frame at least height tall (as tall as the area at most, unless it already was taller) and
+// inside the area: it grows upwards when keepBottom (a panel above its field keeps its gap to it),
+// else downwards, and moves up where its lower edge would leave the area.
+QRect grownFrame(const QRect& current, int height, const QRectF& area, bool keepBottom);
+
+// Next to an area the panel must leave free (the window of a field that could not be read, where
+// the user is to select the text): above it, below it, right or left of it, the first side where
+// the whole panel fits inside the area; nothing when no side has the room.
+std::optional<QRectF> frameBeside(const QRectF& area, const QRectF& keepFree, QSizeF panelSize);
+
 // Whole logical pixels for a window frame.
 QRect toWindowRect(const QRectF& frame);
 

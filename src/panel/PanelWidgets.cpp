@@ -49,9 +49,20 @@ void BusySpinner::paintEvent(QPaintEvent*) {
     }
 }
 
+namespace {
+// The height one line needs in a font: its ascent and the lower of its descent and the ink of
+// descenders and underscores, which fonts may draw below their rounded descent.
+int lineHeight(const QFontMetrics& fm) {
+    const int inkBelow = fm.tightBoundingRect(QStringLiteral("gjpqy_")).bottom() + 1;
+    return fm.ascent() + qMax(fm.descent(), inkBelow);
+}
+} // namespace
+
 ElidedLabel::ElidedLabel(QWidget* parent) : QLabel(parent) {
     setTextFormat(Qt::PlainText);
     setWordWrap(false);
+    // The line starts at the top, so that all of its height is below it.
+    setAlignment(Qt::AlignLeft | Qt::AlignTop);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 }
 
@@ -78,12 +89,12 @@ void ElidedLabel::updateShown() {
 QSize ElidedLabel::sizeHint() const {
     const QFontMetrics fm = fontMetrics();
     const int w = fm.horizontalAdvance(firstLine()) + 2;
-    return {w + contentsMargins().left() + contentsMargins().right(), fm.height()};
+    return {w + contentsMargins().left() + contentsMargins().right(), lineHeight(fm)};
 }
 
 QSize ElidedLabel::minimumSizeHint() const {
     const QFontMetrics fm = fontMetrics();
-    return {fm.horizontalAdvance(QStringLiteral("M…")), fm.height()};
+    return {fm.horizontalAdvance(QStringLiteral("M…")), lineHeight(fm)};
 }
 
 void ElidedLabel::resizeEvent(QResizeEvent* event) {
@@ -228,7 +239,7 @@ QSize PlainTextBox::minimumSizeHint() const {
     const QSize base = QTextEdit::minimumSizeHint();
     if (m_fitLimit <= 0)
         return base;
-    return {base.width(), qMin(fontMetrics().lineSpacing() + 2 * frameWidth(), m_fitLimit)};
+    return {base.width(), qMax(sizeHint().height(), qMin(fontMetrics().lineSpacing() + 2 * frameWidth(), m_fitLimit))};
 }
 
 } // namespace corvane::panel

@@ -53,7 +53,8 @@ private:
 };
 
 // Read-only plain text that wraps at word boundaries or anywhere, so no text widens the panel.
-// With a fit limit, its preferred height follows the text up to that limit and it scrolls beyond.
+// With a fit limit, its preferred and least height follow the text up to that limit and it scrolls
+// beyond: a layout short of room never squeezes it below its text.
 // A long text is laid out in steps, one per frame, so that no single step holds the main thread
 // for long: text() is the whole text at once, the document catches up within a few frames.
 class PlainTextBox : public QTextEdit {

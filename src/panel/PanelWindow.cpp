@@ -20,6 +20,9 @@ PanelWindow::PanelWindow(QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(1, 1, 1, 1); // the hairline border
     layout->setSpacing(0);
+    // The controller sizes the panel (to its content, within the screen): the layout never
+    // resizes the window on its own.
+    layout->setSizeConstraint(QLayout::SetNoConstraint);
 }
 
 void PanelWindow::setContentView(QWidget* view) {

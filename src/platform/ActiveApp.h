@@ -1,5 +1,6 @@
 #pragma once
 // The application whose window is active ("frontmost").
+#include <QRectF>
 #include <QString>
 #include <optional>
 
@@ -18,6 +19,12 @@ public:
     virtual std::optional<AppInfo> frontmost() = 0;
     // Whether the given top-level window still exists and is the active one.
     virtual bool isActiveWindow(quint64 windowId) = 0;
+    // Where the top-level window lies on the screen, in Qt global logical coordinates; nothing when
+    // unknown.
+    virtual std::optional<QRectF> windowFrame(quint64 windowId) {
+        Q_UNUSED(windowId);
+        return std::nullopt;
+    }
 };
 
 } // namespace corvane::platform

@@ -13,6 +13,8 @@ public:
 
     virtual bool isIdle() const = 0;
     virtual bool isAwaitingInstruction() const = 0;
+    // The session ended in an error that the panel may still show: nothing of it runs any more.
+    virtual bool hasFailed() const = 0;
     virtual RecipeSource currentRecipeSource() const = 0;
     virtual QString currentBundleID() const = 0;
 

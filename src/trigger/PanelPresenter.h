@@ -2,6 +2,7 @@
 // What the engine asks of the floating result panel. Implemented by FloatingPanelController (UI
 // layer); tests use a recording fake. Main thread only.
 #include <QPointF>
+#include <QRectF>
 #include <QSizeF>
 #include <QString>
 #include <optional>
@@ -30,6 +31,12 @@ public:
     virtual void showResult(const QString& finalText) = 0;
     virtual void showError(const QString& message) = 0;
     virtual void showErrorMessage(const QString& message) = 0;
+    // An error-only panel about a field the run could not read, kept clear of keepFree (the field's
+    // window, Qt global logical coordinates): the user is to select the text there while it shows.
+    virtual void showErrorMessageBeside(const QString& message, const QRectF& keepFree) {
+        Q_UNUSED(keepFree);
+        showErrorMessage(message);
+    }
     virtual void hide() = 0;
     virtual bool isPanelVisible() const = 0;
 };

@@ -18,10 +18,13 @@ constexpr qsizetype kNoteLength = 110;
 } // namespace
 
 void TriggerEngine::fail(const QString& message, const std::optional<QString>& detail, const QString& original,
-                         const QString& kind) {
+                         const QString& kind, const std::optional<QRectF>& keepFree) {
     setState(TriggerState::error(message));
     m_activity.setActivity(AppActivity::Error);
-    m_panel.showErrorMessage(message);
+    if (keepFree)
+        m_panel.showErrorMessageBeside(message, *keepFree);
+    else
+        m_panel.showErrorMessage(message);
     m_logger.log(OptimizationLog::LogStatus::Failed, original, std::nullopt, detail.value_or(message));
     m_usage.track(QStringLiteral("result"), {{QStringLiteral("action"), QStringLiteral("process")},
                                              {QStringLiteral("ok"), false},

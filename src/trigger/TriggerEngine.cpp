@@ -53,6 +53,8 @@ bool TriggerEngine::isIdle() const { return m_state.kind == TriggerState::Kind::
 
 bool TriggerEngine::isAwaitingInstruction() const { return m_state.kind == TriggerState::Kind::AwaitingInstruction; }
 
+bool TriggerEngine::hasFailed() const { return m_state.kind == TriggerState::Kind::Error && m_busy == Busy::None; }
+
 void TriggerEngine::setState(TriggerState state) {
     if (m_state == state)
         return;

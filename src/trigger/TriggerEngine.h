@@ -74,6 +74,7 @@ public:
     const TriggerState& state() const { return m_state; }
     bool isIdle() const override;
     bool isAwaitingInstruction() const override;
+    bool hasFailed() const override;
     RecipeSource currentRecipeSource() const override { return m_currentRecipeSource; }
     QString currentBundleID() const override { return m_currentBundleID; }
     QString currentRecipeName() const { return m_currentRecipeName; }
@@ -178,8 +179,9 @@ private:
     QCoro::Task<> unlockThenFinishDraft();
 
     // Streaming.cpp
+    // keepFree: where the field lies that the message is about, for a panel that must leave it free.
     void fail(const QString& message, const std::optional<QString>& detail, const QString& original,
-              const QString& kind);
+              const QString& kind, const std::optional<QRectF>& keepFree = std::nullopt);
     // Sends the request. The caller records and shows the run right after, in the same turn, then
     // reads the answer with readStream(); what the stream says meanwhile waits in its pump.
     StartedStream startStream(const QString& prompt, const stores::PromptRecipe& recipe);

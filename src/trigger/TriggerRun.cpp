@@ -77,7 +77,7 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
                 fail(readFailedMessage(),
                      QStringLiteral("the window of app=") + bundleID +
                          QStringLiteral(" did not get the focus back after the keyring prompt"),
-                     QString(), QStringLiteral("read_failed"));
+                     QString(), QStringLiteral("read_failed"), m_activeApp.windowFrame(target.windowId));
                 co_return;
             }
             checked = co_await readInput(app, target);
@@ -160,10 +160,11 @@ QCoro::Task<std::optional<TriggerEngine::RunInput>> TriggerEngine::readInput(std
     if (!read.text) {
         DiagLog::event(QStringLiteral("trigger FAIL: both channels nil app=") + bundleID + QLatin1Char(' ') +
                        read.probeDescription);
+        // The advice asks the user to select the text in that window: the panel leaves it free.
         fail(readFailedMessage(),
              QStringLiteral("AX direct read and clipboard fallback both failed (app=") + bundleID + QLatin1Char(' ') +
                  read.probeDescription + QLatin1Char(')'),
-             QString(), QStringLiteral("read_failed"));
+             QString(), QStringLiteral("read_failed"), m_activeApp.windowFrame(target.windowId));
         co_return std::nullopt;
     }
     if (!stores::graphemes::hasAtLeast(input, m_settings.minTextLength())) {

@@ -17,9 +17,11 @@ namespace {
 
 struct FakeEngine : trigger::EngineControl {
     bool idle = true;
+    bool failed = false;
     QStringList calls;
     bool isIdle() const override { return idle; }
     bool isAwaitingInstruction() const override { return false; }
+    bool hasFailed() const override { return failed; }
     trigger::RecipeSource currentRecipeSource() const override { return {}; }
     QString currentBundleID() const override { return {}; }
     void finishDraft(const QString&) override {}
@@ -43,7 +45,7 @@ struct FakePanel : trigger::PanelPresenter {
     void showResult(const QString&) override {}
     void showError(const QString&) override {}
     void showErrorMessage(const QString&) override {}
-    void hide() override {}
+    void hide() override { visible = false; }
     bool isPanelVisible() const override { return visible; }
 };
 
@@ -90,17 +92,20 @@ TEST(TriggerDispatch, GateAgainstTheEngineAndThePanel) {
         bool started;
         bool abandoned;
         bool ownWindowFrontmost = false;
+        bool failed = false;
     } cases[] = {
         {true, false, true, false},
         {true, true, true, false},
-        {false, true, false, false}, // busy run on screen: ignored, nothing reported
+        {false, true, false, false}, // a run in progress or a result on screen: ignored, nothing reported
         {false, false, true, true},  // busy with nothing on screen: stale run dropped silently
         {true, false, false, false, true},  // typed in Corvane's own window: never a run against ourselves
         {false, false, false, false, true}, // ... and no stale run is dropped for it either
+        {false, true, true, true, false, true}, // a failed run's panel (its advice followed): closed, new run
     };
     for (const auto& c : cases) {
         Fixture f;
         f.engine.idle = c.idle;
+        f.engine.failed = c.failed;
         f.panel.visible = c.panelVisible;
         f.dispatch.setOwnWindowCheck([&c] { return c.ownWindowFrontmost; });
         f.dispatch.triggerFromMonitor();
@@ -108,6 +113,7 @@ TEST(TriggerDispatch, GateAgainstTheEngineAndThePanel) {
         EXPECT_EQ(f.triggers.size(), c.started ? 1 : 0);
         EXPECT_EQ(f.usage.events, c.started ? QStringList{QStringLiteral("trigger:space")} : QStringList{});
         EXPECT_EQ(f.engine.calls, c.abandoned ? QStringList{QStringLiteral("abandon(1)")} : QStringList{});
+        EXPECT_EQ(f.panel.visible, c.panelVisible && !c.failed);
     }
 }
 

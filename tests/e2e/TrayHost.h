@@ -82,4 +82,10 @@ private:
     QList<Message> m_messages;
 };
 
+// The menu layout that the first registered item exports: "title|visible|enabled" per entry,
+// separators as "-"; their ids, when asked, in the same order. Empty while there is none.
+QStringList exportedMenu(const TestWatcher& watcher, QList<int>* ids = nullptr);
+// Chooses the entry with this title, as a tray host does when the user clicks it.
+bool clickExportedEntry(const TestWatcher& watcher, const QString& title);
+
 } // namespace corvane::e2e

@@ -1,6 +1,7 @@
 // A triple space in a real text field sends its text to the model, the answer streams into the
 // panel next to the field, and "Replace" writes it back through the accessibility bus.
 #include "e2e/ScenarioFixture.h"
+#include "e2e/TrayHost.h"
 #include "platform/linux/X11Connection.h"
 #include "platform/linux/XInputKeyTap.h"
 #include <QElapsedTimer>
@@ -137,32 +138,51 @@ TEST_F(InaccessibleChat, ASelectAllPasteThatCannotBeReadBackIsReportedUnconfirme
     EXPECT_EQ(QString::fromUtf8(chat->finish()), answer + QLatin1Char('\n'));
 }
 
+// Where the active window lies on the screen.
+QRect activeWindowRect() {
+    const QString id = QString::fromUtf8(run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")})).trimmed();
+    const QString info = QString::fromUtf8(run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id}));
+    const auto value = [&](const char* key) {
+        return info.section(QLatin1String(key), 1).section(QLatin1Char('\n'), 0, 0).trimmed().toInt();
+    };
+    return {value("Absolute upper-left X:"), value("Absolute upper-left Y:"), value("Width:"), value("Height:")};
+}
+
 // A chat app that shows nothing on the accessibility bus and has no desktop entry, with nothing
 // selected: the field cannot be read. The advice names what works on a selection (the global
-// shortcut); following it processes the whole text, and the app goes by its id throughout, as in
-// the rule list and the activity log.
+// shortcut, the menu item) and leaves the chat window free; following it while it shows processes
+// the whole text, and the app goes by its id throughout, as in the rule list and the activity log.
 TEST_F(InaccessibleChat, TheAdviceForAnUnreadableFieldWorksAndTheAppGoesByItsId) {
     const QString original = QStringLiteral("can u send me the report by tmrw pls");
     const QString answer = QStringLiteral("Could you send me the report by tomorrow, please?");
     const QString appId = QStringLiteral("org.example.Chat");
+    TestWatcher tray;
+    ASSERT_TRUE(tray.publish());
     server.respond(streamedAnswer({answer}, 0));
     CorvaneProcess::Settings settings;
     settings.ctrlAltSpaceHotkey = true;
     startCorvane(settings);
+    ASSERT_TRUE(waitUntil([&] { return !exportedMenu(tray).isEmpty(); })) << "no tray menu";
     auto chat = startInaccessibleChat(appId, original);
     ASSERT_TRUE(chat->waitActive()) << "the chat window did not come up";
+    const QRect chatWindow = activeWindowRect();
+    ASSERT_FALSE(chatWindow.isEmpty()) << "the chat window's place is unknown";
+    const auto adviceShows = [&] {
+        tripleSpace();
+        if (!waitForTitle(QStringLiteral("Error")))
+            return false;
+        for (const PanelProbe::Item& item : panel->showing())
+            EXPECT_FALSE(item.extents.intersects(chatWindow)) << "the advice covers the chat window";
+        return panel->shows(QStringLiteral("Couldn't read the focused text field. Select the text to process, then "
+                                           "press Ctrl+Alt+Space or choose \"Process Selected Text\" in Corvane's "
+                                           "menu."));
+    };
     ASSERT_TRUE(pressKeys({QStringLiteral("End")}));
-    tripleSpace();
-    ASSERT_TRUE(waitForTitle(QStringLiteral("Error"))) << context();
-    EXPECT_TRUE(panel->shows(QStringLiteral("Couldn't read the focused text field. Select the text to process, then "
-                                            "press Ctrl+Alt+Space or choose \"Process Selected Text\" in Corvane's "
-                                            "menu.")))
-        << context();
+    ASSERT_TRUE(adviceShows()) << context();
     shot(QStringLiteral("advice"));
-    ASSERT_TRUE(panel->click(QStringLiteral("Cancel"))) << context();
-    ASSERT_TRUE(waitPanelHidden()) << context();
 
-    // As advised: select the text, then the shortcut, which leaves the selection as it is.
+    // As advised, while the advice still shows: select the text, then the shortcut, which leaves the
+    // selection as it is.
     ASSERT_TRUE(pressKeys({QStringLiteral("ctrl+a"), QStringLiteral("ctrl+alt+space")}));
     ASSERT_TRUE(waitForRequests(1)) << context();
     EXPECT_TRUE(userMessage(0).startsWith(QStringLiteral("[Context]\nSource app: ") + appId + QLatin1Char('\n')))
@@ -178,6 +198,17 @@ TEST_F(InaccessibleChat, TheAdviceForAnUnreadableFieldWorksAndTheAppGoesByItsId)
         return corvane->preference(QStringLiteral("app_recipe_rules"))
             .contains(QStringLiteral("\"appName\":\"%1\"").arg(appId));
     })) << corvane->preference(QStringLiteral("app_recipe_rules")).toStdString();
+    ASSERT_TRUE(panel->click(QStringLiteral("Cancel"))) << context();
+    ASSERT_TRUE(waitPanelHidden()) << context();
+
+    // The same through the menu item, again while the advice shows.
+    ASSERT_TRUE(pressKeys({QStringLiteral("End")}));
+    ASSERT_TRUE(adviceShows()) << context();
+    ASSERT_TRUE(pressKeys({QStringLiteral("ctrl+a")}));
+    ASSERT_TRUE(clickExportedEntry(tray, QStringLiteral("Process Selected Text")));
+    ASSERT_TRUE(waitForRequests(2)) << context();
+    ASSERT_TRUE(waitUntil([&] { return panel->title() == QStringLiteral("Done") && panel->texts().contains(answer); }))
+        << context();
     ASSERT_TRUE(panel->click(QStringLiteral("Cancel"))) << context();
     ASSERT_TRUE(waitPanelHidden()) << context();
     ASSERT_TRUE(pressKeys({QStringLiteral("Return")}));

@@ -15,6 +15,7 @@ class RecordingEngine : public trigger::EngineControl {
 public:
     bool isIdle() const override { return idle; }
     bool isAwaitingInstruction() const override { return awaitingInstruction; }
+    bool hasFailed() const override { return false; }
     trigger::RecipeSource currentRecipeSource() const override { return source; }
     QString currentBundleID() const override { return bundleID; }
 

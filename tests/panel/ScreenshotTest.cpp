@@ -1,66 +1,123 @@
-// Pictures of the panel in each status, light and dark, saved under the build folder
-// (artifacts/panel/*.png) for a person to look at. Each picture must be opaque and in its theme, and
-// every text in it must read at 4.5:1 against what is behind it, measured on the picture.
+// Pictures of the panel in each status, at the desktop fonts people use (10 pt, and qt6ct's default
+// 11 pt "Sans Serif") and in light and the dark palettes people use, saved under the build folder
+// (artifacts/panel/*.png) for a person to look at. Each picture must be opaque and in its theme,
+// every text in it must read at 4.5:1 against what is behind it, measured on the picture, and every
+// label and control must be as tall and wide as its own font needs.
 #include "PanelFixture.h"
 #include "panel/CVDesign.h"
+#include "panel/PanelWidgets.h"
 #include "support/DarkPalette.h"
 #include "support/TextContrast.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QImage>
+#include <QLabel>
 #include <QPlainTextEdit>
+#include <QScopeGuard>
+#include <QScrollBar>
+#include <QStyleOptionComboBox>
 
 using namespace corvane::panel;
 using namespace corvane::panel::testing;
 
-using corvane::testsupport::darkPalette;
+using corvane::testsupport::darkPalettes;
 
 namespace {
 
+// The height a line of a font takes down to the lowest ink of descenders and underscores.
+int inkHeight(const QFontMetrics& fm) {
+    return fm.ascent() + qMax(fm.descent(), fm.tightBoundingRect(QStringLiteral("gjpqy_")).bottom() + 1);
+}
+
 class Screenshots : public PanelTest {
 protected:
-    void capture(const char* status, bool dark) {
-        window()->setPalette(dark ? darkPalette() : QApplication::palette());
+    void capture(const char* status, const QString& look) {
         for (int i = 0; i < 4; ++i) // text boxes refit after the layout gave them their width
             QApplication::processEvents();
         const QImage shot = window()->grab().toImage();
         const QString dir = QStringLiteral(CORVANE_PANEL_ARTIFACTS);
         QDir().mkpath(dir);
-        const QString file = QStringLiteral("%1/panel-%2-%3.png").arg(dir, QString::fromLatin1(status),
-                                                                       dark ? QStringLiteral("dark") : QStringLiteral("light"));
+        const QString file = QStringLiteral("%1/panel-%2-%3.png").arg(dir, QString::fromLatin1(status), look);
         ASSERT_TRUE(shot.save(file)) << file.toStdString();
         EXPECT_EQ(shot.width(), 420 * qRound(shot.devicePixelRatio()));
+        const bool dark = CVDesign::isDark(window()->palette());
         const QColor inside = shot.pixelColor(4, shot.height() / 2);
         EXPECT_EQ(inside.alpha(), 255) << status << ": the background is opaque";
-        EXPECT_EQ(CVDesign::isDark(window()->palette()), dark);
         EXPECT_EQ(inside.lightness() < 128, dark) << status << ": the picture follows the theme";
-        corvane::testsupport::expectReadable(shot, corvane::testsupport::shownTexts(window(), window()),
-                                             QStringLiteral("%1 %2").arg(dark ? "dark" : "light", status));
+        const QString picture = look + QLatin1Char(' ') + QString::fromLatin1(status);
+        corvane::testsupport::expectReadable(shot, corvane::testsupport::shownTexts(window(), window()), picture);
+        expectTextsFit(picture);
+    }
+
+    // No label, button or picker cuts its text at the bottom, nor a button or the picker at its end.
+    void expectTextsFit(const QString& picture) {
+        const auto fits = [&](QWidget* w, const QString& text, int width, int height) {
+            const QFontMetrics fm = w->fontMetrics();
+            const bool shown = w->isVisibleTo(window()) && !text.isEmpty();
+            EXPECT_TRUE(!shown || (height >= inkHeight(fm) && width >= fm.horizontalAdvance(text)))
+                << picture.toStdString() << " " << w->objectName().toStdString() << " " << width << "x" << height;
+        };
+        for (QLabel* label : view()->findChildren<QLabel*>()) // a wrapped label has all the lines it needs
+            fits(label, label->text(), label->wordWrap() ? QWIDGETSIZE_MAX : label->contentsRect().width(),
+                 label->contentsRect().height());
+        for (QPushButton* button : view()->findChildren<QPushButton*>())
+            fits(button, button->text(), button->width(), button->height());
+        auto* picker = find<QComboBox>("recipePicker");
+        QStyleOptionComboBox option;
+        option.initFrom(picker);
+        const QRect field = picker->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, picker);
+        fits(picker, picker->currentText(), field.width(), field.height());
     }
 };
 
-TEST_F(Screenshots, EveryStatusInLightAndDark) {
+TEST_F(Screenshots, EveryStatusAtDesktopFontsInLightAndDark) {
     recipes.recipes.append({QStringLiteral("formal"), QStringLiteral("Formal Business Tone for Long Emails")});
-    engine.bundleID = QStringLiteral("org.gnome.TextEditor");
-    engine.source = corvane::trigger::RecipeSource::appRule(QStringLiteral("Text Editor"));
-    for (bool dark : {false, true}) {
-        enterDrafting();
-        find<QPlainTextEdit>("draftEditor")->setPlainText(QStringLiteral("A short note thanking the team for the launch"));
-        capture("drafting", dark);
+    engine.bundleID = QStringLiteral("corvane_test_qt_editor");
+    engine.source = corvane::trigger::RecipeSource::appRule(QStringLiteral("corvane_test_qt_editor"));
+    const QFont font = QApplication::font();
+    const auto restoreFont = qScopeGuard([&] { QApplication::setFont(font); });
+    const std::pair<const char*, int> fonts[] = {{"DejaVu Sans", 10}, {"Sans Serif", 11}};
+    QList<corvane::testsupport::NamedPalette> looks{{"light", QApplication::palette()}};
+    looks += darkPalettes();
+    for (const auto& [family, points] : fonts) {
+        QApplication::setFont(QFont(QString::fromLatin1(family), points));
+        for (const auto& l : looks) {
+            const QString look = QStringLiteral("%1-%2pt").arg(QString::fromLatin1(l.name)).arg(points);
+            SCOPED_TRACE(look.toStdString());
+            enterDrafting();
+            window()->setPalette(l.palette);
+            find<QPlainTextEdit>("draftEditor")->setPlainText(QStringLiteral("A short note thanking the team for the launch"));
+            capture("drafting", look);
 
-        controller.show(QStringLiteral("hey can u send me the report by tmrw, need it for the meeting thx"),
-                        QPointF(200, 500), QSizeF(400, 30), QStringLiteral("optimize"));
-        controller.updateResult(QStringLiteral("Could you send me the report by tomorrow? I need it for"));
-        capture("optimizing", dark);
+            controller.show(QStringLiteral("hey can u send me the report by tmrw, need it for the meeting thx"),
+                            QPointF(200, 500), QSizeF(400, 30), QStringLiteral("optimize"));
+            controller.updateResult(QStringLiteral("Could you send me the report by tomorrow? I need it for"));
+            capture("optimizing", look);
 
-        controller.showResult(QStringLiteral("Could you send me the report by tomorrow? I need it for the "
-                                             "meeting.\n\nThank you!"));
-        capture("done", dark);
+            controller.showResult(QStringLiteral("Could you send me the report by tomorrow? I need it for the "
+                                                 "meeting.\n\nThank you!"));
+            capture("done", look);
 
-        controller.showError(QStringLiteral("The provider answered with HTTP 401: the API key was rejected. "
-                                            "Check the key in Settings."));
-        capture("error", dark);
+            controller.showError(QStringLiteral("The provider answered with HTTP 401: the API key was rejected. "
+                                                "Check the key in Settings."));
+            capture("error", look);
+
+            // A field low on the screen whose answer is cut after a few pieces: the message shows whole
+            // and the panel stays on the screen, above the field; only the streamed text scrolls.
+            const QRectF field(300, 820, 500, 30);
+            controller.show(QStringLiteral("hey can u send me the report by tmrw, need it for the meeting thx. "
+                                           "and pls cc the whole team on it so nobody misses the numbers"),
+                            field.topLeft(), field.size(), QStringLiteral("optimize"));
+            controller.updateResult(QStringLiteral("Could you send me the report by tomorrow? "));
+            controller.showError(QStringLiteral("The connection closed before the answer was complete"));
+            capture("cut-answer-error", look);
+            for (const char* box : {"errorText", "originalText"})
+                EXPECT_EQ(find<PlainTextBox>(box)->verticalScrollBar()->maximum(), 0) << box << " shows whole";
+            EXPECT_TRUE(desktop.areas.first().available.contains(QRectF(window()->geometry()))) << "on the screen";
+            EXPECT_LE(window()->geometry().bottom(), field.top()) << "the field stays free";
+        }
     }
 }
 

@@ -195,7 +195,7 @@ TEST_F(View, AMultiLineRecipeNoteShowsOnlyItsFirstLine) {
     auto* note = find<ElidedLabel>("recipeNote");
     EXPECT_TRUE(note->text().startsWith(QStringLiteral("First"))) << note->text().toStdString();
     EXPECT_FALSE(note->text().contains(QStringLiteral("Second")));
-    EXPECT_EQ(note->fontMetrics().height(), note->sizeHint().height()) << "one line high";
+    EXPECT_LT(note->sizeHint().height(), 2 * note->fontMetrics().lineSpacing()) << "one line high";
 }
 
 TEST_F(View, PickerShowsNoSelectionForAnUnknownRecipe) {

@@ -43,6 +43,11 @@ public:
         calls << QStringLiteral("showErrorMessage(%1)").arg(message);
         visible = true;
     }
+    // Recorded as showErrorMessage; the area to leave free is kept aside.
+    void showErrorMessageBeside(const QString& message, const QRectF& keepFree) override {
+        keptFree = keepFree;
+        showErrorMessage(message);
+    }
     void hide() override {
         calls << QStringLiteral("hide()");
         visible = false;
@@ -51,6 +56,7 @@ public:
 
     QStringList calls;
     QStringList pieces;
+    std::optional<QRectF> keptFree;
     bool visible = false;
 
 private:

@@ -24,6 +24,7 @@ TEST(TriggerRun, ReadsThroughAccessibilityAndStreamsIntoThePanel) {
     EXPECT_EQ(h.model.prewarms, 1);
     EXPECT_EQ(h.engine.state().kind, trigger::TriggerState::Kind::Optimizing);
     EXPECT_FALSE(h.engine.isIdle());
+    EXPECT_FALSE(h.engine.hasFailed()) << "a run in progress has not failed";
     EXPECT_EQ(h.engine.currentBundleID(), kEditor);
     EXPECT_EQ(h.panel.calls, QStringList{QStringLiteral("show(%1|100,200|300x40|optimize)").arg(kSentence)});
     EXPECT_EQ(h.activity.changes, (std::vector{AppActivity::Triggered, AppActivity::Optimizing}));
@@ -234,6 +235,7 @@ TEST(TriggerRun, Refusals) {
         SCOPED_TRACE(c.name);
         EngineHarness h;
         auto& w = h.app(kEditor, QStringLiteral("Text Editor"));
+        w.frame = QRectF(40, 600, 500, 120);
         FakeField f;
         f.text = kSentence;
         c.script(h, w, f);
@@ -243,7 +245,11 @@ TEST(TriggerRun, Refusals) {
 
         EXPECT_EQ(h.engine.state(), trigger::TriggerState::error(c.message));
         EXPECT_FALSE(h.engine.isIdle());
+        EXPECT_TRUE(h.engine.hasFailed());
         EXPECT_EQ(h.panel.calls, QStringList{QStringLiteral("showErrorMessage(%1)").arg(c.message)});
+        // The advice to select the text there leaves the window free; other refusals show as ever.
+        const bool advice = c.message == readFailed || c.message == readFailedNoShortcut;
+        EXPECT_EQ(h.panel.keptFree, advice ? std::optional(*w.frame) : std::nullopt);
         EXPECT_EQ(h.activity.changes, std::vector{AppActivity::Error});
         ASSERT_EQ(h.logger.entries().size(), 1);
         EXPECT_EQ(h.lastRecord().status, Status::Failed);

@@ -208,6 +208,11 @@ std::optional<AppInfo> FakeDesktop::frontmost() {
 
 bool FakeDesktop::isActiveWindow(quint64 windowId) { return windowId != 0 && windowId == m_active && window(windowId); }
 
+std::optional<QRectF> FakeDesktop::windowFrame(quint64 windowId) {
+    const FakeWindow* w = window(windowId);
+    return w ? w->frame : std::nullopt;
+}
+
 // --- KeySynth ---
 
 bool FakeDesktop::modifiersHeld() { return m_clock.uptimeMs() < m_modifiersReleasedAt; }

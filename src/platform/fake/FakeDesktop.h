@@ -49,6 +49,7 @@ struct FakeWindow {
     QStringList forbiddenKeys; // keys a terminal must never get
     std::vector<std::shared_ptr<FakeField>> fields;
     std::shared_ptr<FakeField> focused;
+    std::optional<QRectF> frame; // where it lies on the screen, when the desktop tells
 };
 
 // The desktop that unit tests drive: windows with fields, the focused element on the accessibility
@@ -109,6 +110,7 @@ public:
     // --- ActiveApp ---
     std::optional<AppInfo> frontmost() override;
     bool isActiveWindow(quint64 windowId) override;
+    std::optional<QRectF> windowFrame(quint64 windowId) override;
 
     // --- KeySynth ---
     bool modifiersHeld() override;

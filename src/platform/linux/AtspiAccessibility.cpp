@@ -41,8 +41,6 @@ QElapsedTimer& monotonic() {
     return timer;
 }
 
-QList<atspi::ScreenGeometry> screenGeometries();
-
 QDBusMessage answerOf(QDBusPendingCall pending, const QDBusMessage& call, int timeoutMs) {
     return AtspiConnection::answerServing(std::move(pending), call, timeoutMs);
 }
@@ -82,17 +80,9 @@ std::optional<QRectF> extentsFrom(const QDBusMessage& reply) {
     arg.endStructure();
     if (w < 0 || h < 0)
         return std::nullopt;
-    return atspi::toLogical(QRect(x, y, w, h), screenGeometries());
+    return atspi::toLogical(QRect(x, y, w, h), atspi::screenGeometries());
 }
 
-QList<atspi::ScreenGeometry> screenGeometries() {
-    QList<atspi::ScreenGeometry> out;
-    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-        return out;
-    for (QScreen* screen : QGuiApplication::screens())
-        out.append({screen->geometry(), screen->devicePixelRatio()});
-    return out;
-}
 } // namespace
 
 // Receives the bus's focus signals on the main loop and hands them to the history.

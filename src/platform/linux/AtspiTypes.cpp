@@ -1,4 +1,6 @@
 #include "platform/linux/AtspiTypes.h"
+#include <QGuiApplication>
+#include <QScreen>
 #include <array>
 
 namespace corvane::platform::linux_::atspi {
@@ -48,6 +50,15 @@ QRectF toLogical(const QRect& native, const QList<ScreenGeometry>& screens) {
     const QPointF origin = holder->logical.topLeft();
     const QPointF topLeft = origin + (QPointF(native.topLeft()) - origin) / dpr;
     return QRectF(topLeft, QSizeF(native.size()) / dpr);
+}
+
+QList<ScreenGeometry> screenGeometries() {
+    QList<ScreenGeometry> out;
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        return out;
+    for (QScreen* screen : QGuiApplication::screens())
+        out.append({screen->geometry(), screen->devicePixelRatio()});
+    return out;
 }
 
 void FocusHistory::remove(const QString& service, const QString& path) {

@@ -36,6 +36,8 @@ struct ScreenGeometry {
 // coordinates: the screen that holds the rectangle's top-left corner keeps its origin and
 // scales the offset from it by its device pixel ratio. Without screens the rectangle stays as is.
 QRectF toLogical(const QRect& native, const QList<ScreenGeometry>& screens);
+// Qt's screens as they are now; none without a GUI application.
+QList<ScreenGeometry> screenGeometries();
 
 // An element that the bus's own events named as focused, newest first in a FocusHistory.
 struct FocusCandidate {

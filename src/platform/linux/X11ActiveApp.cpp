@@ -1,5 +1,6 @@
 #include "platform/linux/X11ActiveApp.h"
 #include "platform/linux/AppIdentity.h"
+#include "platform/linux/AtspiTypes.h"
 #include <QLocale>
 #include <cstdlib>
 #include <cstring>
@@ -18,7 +19,7 @@ using XcbReply = std::unique_ptr<T, FreeDeleter>;
 struct X11ActiveApp::X {
     xcb_connection_t* conn = nullptr;
     xcb_window_t root = 0;
-    xcb_atom_t activeWindow = 0, wmPid = 0, gtkAppId = 0, utf8 = 0;
+    xcb_atom_t activeWindow = 0, wmPid = 0, gtkAppId = 0, utf8 = 0, frameExtents = 0;
 
     ~X() {
         if (conn)
@@ -86,6 +87,7 @@ X11ActiveApp::X11ActiveApp(const char* displayName, DesktopEntryIndex entries)
     m_x->wmPid = m_x->atom("_NET_WM_PID");
     m_x->gtkAppId = m_x->atom("_GTK_APPLICATION_ID");
     m_x->utf8 = m_x->atom("UTF8_STRING");
+    m_x->frameExtents = m_x->atom("_NET_FRAME_EXTENTS");
 }
 
 X11ActiveApp::~X11ActiveApp() = default;
@@ -132,5 +134,30 @@ std::optional<AppInfo> X11ActiveApp::frontmost() {
 }
 
 bool X11ActiveApp::isActiveWindow(quint64 windowId) { return windowId != 0 && activeWindow() == windowId; }
+
+std::optional<QRectF> X11ActiveApp::windowFrame(quint64 windowId) {
+    if (!m_x->conn || windowId == 0 || xcb_connection_has_error(m_x->conn))
+        return std::nullopt;
+    const auto window = xcb_window_t(windowId);
+    // The questions share one round trip.
+    const auto geometryCookie = xcb_get_geometry(m_x->conn, window);
+    const auto placeCookie = xcb_translate_coordinates(m_x->conn, window, m_x->root, 0, 0);
+    const auto extentsCookie = m_x->ask(window, m_x->frameExtents, XCB_ATOM_CARDINAL);
+    XcbReply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(m_x->conn, geometryCookie, nullptr));
+    XcbReply<xcb_translate_coordinates_reply_t> place(
+        xcb_translate_coordinates_reply(m_x->conn, placeCookie, nullptr));
+    const auto extents = m_x->property(extentsCookie, 32);
+    if (!geometry || !place)
+        return std::nullopt;
+    QRect frame(place->dst_x, place->dst_y, geometry->width, geometry->height);
+    // With the window manager's frame (title bar and borders): left, right, top, bottom.
+    if (extents && extents->size() >= 16) {
+        quint32 edge[4] = {};
+        std::memcpy(edge, extents->constData(), sizeof edge);
+        frame.adjust(-int(edge[0]), -int(edge[2]), int(edge[1]), int(edge[3]));
+    }
+    // In the X server's pixels; the screens' scale makes them Qt's logical coordinates.
+    return atspi::toLogical(frame, atspi::screenGeometries());
+}
 
 } // namespace corvane::platform::linux_

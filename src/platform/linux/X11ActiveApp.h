@@ -16,6 +16,7 @@ public:
 
     std::optional<AppInfo> frontmost() override;
     bool isActiveWindow(quint64 windowId) override;
+    std::optional<QRectF> windowFrame(quint64 windowId) override;
 
     // The active top-level window, or 0.
     quint64 activeWindow();
