@@ -114,6 +114,8 @@ QVariantMap keptValues(QSettings& parsed, const SettingsPreferences::KeyLimit& l
     // The settings library keeps what it wrote for the next reader of the same file name: the
     // written bytes are read back under another name.
     QTemporaryDir scratch;
+    if (!scratch.isValid())
+        return {};
     const QString written = scratch.filePath(QStringLiteral("written.conf"));
     const QString reread = scratch.filePath(QStringLiteral("reread.conf"));
     {
@@ -121,7 +123,7 @@ QVariantMap keptValues(QSettings& parsed, const SettingsPreferences::KeyLimit& l
         for (auto it = kept.cbegin(); it != kept.cend(); ++it)
             out.setValue(it.key(), it.value());
     }
-    if (!scratch.isValid() || !QFile::copy(written, reread))
+    if (!QFile::copy(written, reread))
         return {};
     const QSettings back(reread, QSettings::IniFormat);
     QVariantMap same;
