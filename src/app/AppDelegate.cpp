@@ -342,7 +342,7 @@ void AppDelegate::showHotkeyErrors(const QList<trigger::HotkeyError>& errors) {
         return;
     // Each refused combination is told once, across starts too (the Trigger and App Rules tabs keep
     // showing it); one that works again is forgotten, so choosing it again later tells again.
-    const QString toldKey = QStringLiteral("hotkeyRefusalsTold");
+    const QString toldKey = QString::fromLatin1(hotkeyRefusalsToldKey);
     QStringList told = m_toldRefusals;
     if (m_parts.preferences)
         if (const auto stored = m_parts.preferences->string(toldKey))

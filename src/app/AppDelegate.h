@@ -90,6 +90,8 @@ public:
     QMessageBox* lastAlert() const { return m_lastAlert; }
     bool retryPending() const { return m_retryTicket != 0; }
 
+    // The refused shortcut combinations the user was told about ("keyCode:modifiers", space-separated).
+    static constexpr const char* hotkeyRefusalsToldKey = "hotkeyRefusalsTold";
     // The update item's title for an updater status.
     static QString updateTitle(const services::UpdateService::Status& status);
 

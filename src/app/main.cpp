@@ -4,6 +4,7 @@
 #include "app/AppState.h"
 #include "app/ConsentWindow.h"
 #include "app/FeedbackWindow.h"
+#include "app/KnownPreferences.h"
 #include "app/LazySecretStore.h"
 #include "app/LogViewer.h"
 #include "app/QuitSignals.h"
@@ -87,7 +88,8 @@ int main(int argc, char** argv) {
     }
     if (claim == app::SingleInstance::Claim::NoBus)
         stores::DiagLog::event(QStringLiteral("No session bus: running without the one-instance guard"));
-    platform::linux_::SettingsPreferences preferences;
+    platform::linux_::SettingsPreferences preferences(platform::linux_::SettingsPreferences::defaultPath(),
+                                                      app::knownPreferenceLimit);
     stores::StorageWatch storageWatch(preferences, clock);
     app::LazySecretStore secrets([] {
         return std::make_unique<platform::linux_::AutoSecretStore>(

@@ -20,7 +20,8 @@ struct SaveFailure {
 
 // The file of stored preferences as last found when it could not be read as such (at start, or
 // changed by another writer later): why, and the copy of its bytes kept beside it ("" while none
-// could be made; nothing is written over the file until one is). Nothing read from it is used.
+// could be made; nothing is written over the file until one is). Nothing read from it is used but,
+// at start, the settings Corvane knows whose values are whole text.
 struct DamagedFile {
     QString path;
     QString reason;

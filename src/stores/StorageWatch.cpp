@@ -55,8 +55,8 @@ QString StorageWatch::damagedMessage(const platform::DamagedFile& damaged) {
             ? tr("Corvane's settings file %1 was changed by another program and can no longer be read as settings "
                  "(%2). Corvane keeps the settings it had and writes them back.")
                   .arg(damaged.path, damaged.reason)
-            : tr("Corvane could not read its settings file %1 (%2). Your settings are back to their defaults: look "
-                 "over the API settings, recipes and app rules.")
+            : tr("Corvane could not read its settings file %1 (%2). The settings it could still read are kept; any "
+                 "others are back to their defaults: look over the API settings, recipes and app rules.")
                   .arg(damaged.path, damaged.reason);
     if (damaged.keptAs.isEmpty())
         return read + QLatin1Char(' ') +

@@ -134,7 +134,7 @@ void StoredJson::markUnreadable(const QByteArray& raw, const QString& reason) {
 
 QString StoredJson::keepAside(const QVariant& value) {
     const auto stamp = qint64(std::floor(storedjson::secondsSince2001(m_clock.now())));
-    const QString base = m_key + QStringLiteral(".corrupt-") + QString::number(stamp);
+    const QString base = m_key + QLatin1String(keptAsideMark) + QString::number(stamp);
     QString aside = base;
     for (int n = 2; m_prefs.contains(aside); ++n)
         aside = base + QLatin1Char('-') + QString::number(n);

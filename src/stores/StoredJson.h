@@ -101,6 +101,7 @@ public:
     // Stores value under "<key>.corrupt-<seconds since 2001>" (with "-2", "-3"... when taken) and
     // returns that key.
     QString keepAside(const QVariant& value);
+    static constexpr const char* keptAsideMark = ".corrupt-";
 
 private:
     platform::Preferences& m_prefs;

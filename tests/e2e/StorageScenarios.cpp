@@ -116,7 +116,8 @@ TEST_F(ConfigFolder, ReadOnlyThenFullIsToldKeptInMemoryAndStoredOnceWritableAgai
 
 // Zero bytes (what some file systems leave after a crash) and random bytes: the file is copied
 // aside first, the diagnostics log says where, and the user is told once through the tray. On a
-// folder too full for the copy, nothing is written over the file at all.
+// folder too full for the copy, nothing is written over the file at all. Settings before the zero
+// bytes are kept.
 TEST_F(ConfigFolder, ADamagedSettingsFileIsKeptAsideAndToldOnce) {
     ASSERT_TRUE(watcher.publish() && notifications.publish());
     const QByteArray random = randomBytes(40 * 1024);
@@ -124,8 +125,10 @@ TEST_F(ConfigFolder, ADamagedSettingsFileIsKeptAsideAndToldOnce) {
         const char* name;
         QByteArray content;
         bool fullFolder;
+        const char* model = nullptr; // kept from the damaged file
     } cases[] = {{"zero bytes", QByteArray(4096, '\0'), false}, {"random bytes", random, false},
-                 {"random bytes, no room for a copy", random, true}};
+                 {"random bytes, no room for a copy", random, true},
+                 {"settings, then zero bytes", "[General]\napiModel=kept-model\n" + QByteArray(4096, '\0'), false, "kept-model"}};
     const QString title = QStringLiteral("Settings file damaged");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -166,6 +169,7 @@ TEST_F(ConfigFolder, ADamagedSettingsFileIsKeptAsideAndToldOnce) {
             EXPECT_TRUE(corvane->diagHas(QStringLiteral("; kept it as ") + copy)) << corvane->diagLog().toStdString();
             // The defaults the start stores land in a new file.
             EXPECT_TRUE(waitUntil([&] { return corvane->preference(QStringLiteral("apiVendor")) == QStringLiteral("openai"); }));
+            EXPECT_EQ(corvane->preference(QStringLiteral("apiModel")), QString::fromLatin1(c.model));
         }
         EXPECT_EQ(corvane->terminateAndWait(), 0);
         EXPECT_EQ(readFile(file) == c.content, c.fullFolder) << "written over without a copy, or not at all with one";

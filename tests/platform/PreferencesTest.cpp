@@ -95,8 +95,9 @@ TEST(Preferences, APushThatCannotLandSaysWhyAndTheNextOneThatCanStoresEverything
 }
 
 // A file that cannot be read as settings, at start or written over the file later, is copied aside,
-// owner-only and byte for byte, before anything is written over it, and gives nothing to the file
-// written then: what memory held, nothing else. A whole file, an empty one or one of blanks is left alone.
+// owner-only and byte for byte, before anything is written over it, and gives the file written then
+// only, at start, the known keys whose values are whole text within their size. A whole file, an
+// empty one or one of blanks is left alone.
 TEST(Preferences, ADamagedFileIsKeptAsideBeforeItIsRewritten) {
     QByteArray random(4096, '\0');
     quint32 seed = 7;
@@ -107,9 +108,15 @@ TEST(Preferences, ADamagedFileIsKeptAsideBeforeItIsRewritten) {
         QByteArray content;
         const char* reason; // "" when the file is whole
         bool whileRunning = false;
+        const char* kept = "";
     } cases[] = {
         {"zeros", QByteArray(4096, '\0'), "it holds NUL bytes"},
         {"random", random.replace('\0', '\1'), "it holds bytes that are no text"},
+        {"settings then zeros", QByteArray("[General]\napiEndpoint=http://127.0.0.1:8/v1\napiFormat=\"a, b\"\njunk=1\n") +
+                                    QByteArray(64, '\0'),
+         "it holds NUL bytes", false, "apiEndpoint=http://127.0.0.1:8/v1\napiFormat=\"a, b\"\n"},
+        {"random with keys", random + "\napiVendor=\xff\x01\n[General]\napiEndpoint=\x7f\napiFormat=" + QByteArray(65, 'x'),
+         "it holds bytes that are no text"},
         {"cut section", "[General\napiModel=m\n", "it is not in the settings format"},
         {"section alone", "[General]\n", "no setting could be read from it"},
         {"whole", "[General]\napiModel=\xe6\xa8\xa1\xe5\x9e\x8b\n", ""},
@@ -118,6 +125,7 @@ TEST(Preferences, ADamagedFileIsKeptAsideBeforeItIsRewritten) {
         {"zeros while running", QByteArray(4096, '\0'), "it holds NUL bytes", true},
         {"random while running", random, "it holds bytes that are no text", true},
     };
+    const auto known = [](const QString& key) -> qsizetype { return key.startsWith(QLatin1String("api")) ? 64 : 0; };
     QTemporaryDir dir;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -126,14 +134,14 @@ TEST(Preferences, ADamagedFileIsKeptAsideBeforeItIsRewritten) {
         ASSERT_TRUE(QDir().mkpath(folder));
         std::optional<linux_::SettingsPreferences> running;
         if (c.whileRunning) {
-            running.emplace(path);
+            running.emplace(path, known);
             running->setValue(QStringLiteral("apiEndpoint"), QStringLiteral("http://127.0.0.1:9/v1"));
             running->sync();
         }
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(c.content) == c.content.size());
         file.close();
-        auto& prefs = running ? *running : running.emplace(path);
+        auto& prefs = running ? *running : running.emplace(path, known);
         prefs.setValue(QStringLiteral("apiModel"), QStringLiteral("model-b"));
         prefs.sync();
         EXPECT_FALSE(prefs.saveFailure());
@@ -150,7 +158,7 @@ TEST(Preferences, ADamagedFileIsKeptAsideBeforeItIsRewritten) {
                         .match(copies[0]).hasMatch()) << copies[0].toStdString();
         QFile rewritten(path);
         ASSERT_TRUE(rewritten.open(QIODevice::ReadOnly));
-        EXPECT_EQ(rewritten.readAll(), QByteArray("[General]\n") +
+        EXPECT_EQ(rewritten.readAll(), QByteArray("[General]\n") + c.kept +
                                            (c.whileRunning ? "apiEndpoint=http://127.0.0.1:9/v1\n" : "") +
                                            "apiModel=model-b\n");
         QFile kept(copy);

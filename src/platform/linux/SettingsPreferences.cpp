@@ -4,8 +4,10 @@
 #include <QEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 
+#include <algorithm>
 #include <functional>
 
 #include <cerrno>
@@ -77,6 +79,60 @@ std::optional<QString> damageIn(const QByteArray& raw, const std::function<QSett
     return std::nullopt;
 }
 
+// Text as Corvane writes it: no control characters but tab, CR and LF, and none of the marks the
+// settings library leaves for bytes that were no text (a replacement character, a lone surrogate).
+bool isWholeText(const QString& text) {
+    return text.isValidUtf16() && std::none_of(text.begin(), text.end(), [](QChar c) {
+        return c == QChar::ReplacementCharacter ||
+               (c.category() == QChar::Other_Control && c != u'\t' && c != u'\r' && c != u'\n');
+    });
+}
+
+// Whether a value read from a file is whole text (a string, or bytes that are UTF-8) of at most
+// `most` bytes.
+bool isKeepable(const QVariant& value, qsizetype most) {
+    if (value.typeId() == QMetaType::QByteArray) {
+        const QByteArray bytes = value.toByteArray();
+        return bytes.size() <= most && QUtf8StringView(bytes).isValidUtf8() && isWholeText(QString::fromUtf8(bytes));
+    }
+    if (value.typeId() != QMetaType::QString)
+        return false; // lists and serialised objects are nothing Corvane writes
+    const QString text = value.toString();
+    return text.size() <= most && text.toUtf8().size() <= most && isWholeText(text);
+}
+
+// Of the values the settings library read from a damaged file, those under keys Corvane knows that
+// are whole text within the key's limit and read back the same from a file they were written to.
+QVariantMap keptValues(QSettings& parsed, const SettingsPreferences::KeyLimit& limit) {
+    QVariantMap kept;
+    for (const QString& key : parsed.allKeys())
+        if (const qsizetype most = limit ? limit(key) : 0; most > 0)
+            if (const QVariant value = parsed.value(key); isKeepable(value, most))
+                kept.insert(key, value);
+    if (kept.isEmpty())
+        return kept;
+    // The settings library keeps what it wrote for the next reader of the same file name: the
+    // written bytes are read back under another name.
+    QTemporaryDir scratch;
+    if (!scratch.isValid())
+        return {};
+    const QString written = scratch.filePath(QStringLiteral("written.conf"));
+    const QString reread = scratch.filePath(QStringLiteral("reread.conf"));
+    {
+        QSettings out(written, QSettings::IniFormat);
+        for (auto it = kept.cbegin(); it != kept.cend(); ++it)
+            out.setValue(it.key(), it.value());
+    }
+    if (!QFile::copy(written, reread))
+        return {};
+    const QSettings back(reread, QSettings::IniFormat);
+    QVariantMap same;
+    for (auto it = kept.cbegin(); it != kept.cend(); ++it)
+        if (back.value(it.key()) == it.value())
+            same.insert(it.key(), it.value());
+    return same;
+}
+
 // Why a file of about `bytes` bytes cannot be written in `folder` next to `path`, in the system's
 // words for the first step that fails; nothing when every step works. QSettings itself only says
 // that access failed.
@@ -121,7 +177,8 @@ QString SettingsPreferences::defaultPath() {
     return base + QStringLiteral("/corvane/corvane.conf");
 }
 
-SettingsPreferences::SettingsPreferences(const QString& filePath) {
+SettingsPreferences::SettingsPreferences(const QString& filePath, KeyLimit knownKeys)
+    : m_knownKeys(std::move(knownKeys)) {
     // The file holds previews of the user's texts: made owner-only before anything is written to it
     // (a rewrite keeps the rights of the file it replaces).
     privatefiles::ensureFile(filePath);
@@ -151,7 +208,10 @@ void SettingsPreferences::judgeFile() {
     if (!reason)
         return;
     noteDamage(*reason, raw, false);
-    m_settings->clear(); // what the settings library made of it is not used
+    const QVariantMap kept = keptValues(*m_settings, m_knownKeys);
+    m_settings->clear(); // nothing else the settings library made of it is used
+    for (auto it = kept.cbegin(); it != kept.cend(); ++it)
+        setValue(it.key(), it.value());
     // Written at once: the next start finds the file whole, not damaged again.
     sync();
 }

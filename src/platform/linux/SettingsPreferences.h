@@ -2,6 +2,7 @@
 #include "platform/Preferences.h"
 #include <QSet>
 #include <QSettings>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -19,16 +20,22 @@ namespace corvane::platform::linux_ {
 // The values held in memory are Corvane's own: the settings library reads a file changed on disk
 // again before it writes, so every push first looks at the file. A file another writer changed into
 // settings is merged as usual. One that cannot be read as settings (not in the INI form, binary
-// bytes, no setting at all in a file that holds something), at start or later, gives nothing to
-// memory: it is copied aside, and then written over at once with what memory holds and nothing else;
-// while no copy can be made, no push writes the file. A file that vanished or was emptied is written
-// back whole as well.
+// bytes, no setting at all in a file that holds something) is copied aside, and then written over
+// at once with what memory holds and nothing else; while no copy can be made, no push writes the
+// file. Found later, it gives nothing to memory. Found at start, it gives memory only the settings
+// Corvane knows (a key the KeyLimit gives a size) whose values are whole text within that size and
+// read back the same once written: a file with junk after its settings keeps them, while keys read
+// out of random bytes are dropped. A file that vanished or was emptied is written back whole as well.
 //
 // A push that left no file behind (a link into a folder that is missing) wrote nothing: a failure,
 // named after the folder the link leads to. Links are written through, never replaced.
 class SettingsPreferences final : public Preferences {
 public:
-    explicit SettingsPreferences(const QString& filePath = defaultPath());
+    // The largest value, in UTF-8 bytes, that Corvane stores under a key; 0 for a key it does not know.
+    using KeyLimit = std::function<qsizetype(const QString& key)>;
+
+    // knownKeys: what is kept from a file found damaged at start (nothing without it).
+    explicit SettingsPreferences(const QString& filePath = defaultPath(), KeyLimit knownKeys = {});
     ~SettingsPreferences() override;
     static QString defaultPath();
 
@@ -61,6 +68,7 @@ private:
     void noteWrite(const QString& key);
     qint64 pendingBytes() const;
 
+    KeyLimit m_knownKeys;
     std::unique_ptr<QSettings> m_settings;
     QSet<QString> m_unsaved; // keys written since the last push that landed
     Stamp m_before;          // the file before the first of those writes
