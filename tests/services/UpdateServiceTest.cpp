@@ -9,7 +9,10 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QThread>
 #include <QPushButton>
+#include <atomic>
+#include <optional>
 #include <sys/stat.h>
 
 using namespace corvane;
@@ -31,6 +34,8 @@ TEST_F(UpdateCheck, ManifestOutcomesSetTheStatusAndAlertOnlyWhenAsked) {
         Kind kind;
         const char* alert;       // "" for silence
         bool asked, toldHow;
+        // DefaultProxy: no connection pool; else the pool's proxy question answers this.
+        QNetworkProxy::ProxyType proxy = QNetworkProxy::DefaultProxy;
     } cases[] = {
         {"newer, asked", manifest("1.3", QString(64, 'a')), nullptr, true, true, Kind::Available, "", true, false},
         {"newer, automatic", manifest("1.3", QString(64, 'a')), nullptr, false, true, Kind::Available, "", false, false},
@@ -50,7 +55,12 @@ TEST_F(UpdateCheck, ManifestOutcomesSetTheStatusAndAlertOnlyWhenAsked) {
         {"no server yet, asked", placeholder, nullptr, true, true, Kind::Idle,
          "No Update Server | No update server is set up for this build of Corvane yet.", false, false},
         {"no server yet, automatic", placeholder, nullptr, false, true, Kind::Idle, "", false, false},
+        {"newer, no proxy answered", manifest("1.3", QString(64, 'a')), nullptr, true, true, Kind::Available, "", true,
+         false, QNetworkProxy::NoProxy},
+        {"newer, a closed proxy answered", manifest("1.3", QString(64, 'a')), nullptr, true, true, Kind::Failed,
+         "Update check failed | Couldn't reach", false, false, QNetworkProxy::HttpProxy},
     };
+    QThread* const ui = QThread::currentThread();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         prefs.clear();
@@ -61,8 +71,17 @@ TEST_F(UpdateCheck, ManifestOutcomesSetTheStatusAndAlertOnlyWhenAsked) {
             prefs.setValue(QStringLiteral("updateDebugHost"), QStringLiteral("https://updates.corvane.invalid"));
         else
             serveManifest(c.body, c.signer);
-        auto service = makeService(c.installable);
+        std::atomic<int> askedOnUi{0}, askedElsewhere{0};
+        std::optional<llm::HttpConnectionPool> pool;
+        if (c.proxy != QNetworkProxy::DefaultProxy)
+            pool.emplace(nullptr, [&, type = c.proxy](const QUrl&) {
+                ++(QThread::currentThread() == ui ? askedOnUi : askedElsewhere);
+                return QNetworkProxy(type, QStringLiteral("127.0.0.1"), 1); // a port nothing listens on
+            });
+        auto service = makeService(c.installable, pool ? &*pool : nullptr);
         ASSERT_TRUE(run(*service, c.manual));
+        EXPECT_EQ(askedOnUi, 0);
+        EXPECT_EQ(askedElsewhere > 0, pool.has_value());
         EXPECT_EQ(service->status().kind, c.kind);
         const QString alert = presenter.alerts.value(0);
         if (*c.alert) {
