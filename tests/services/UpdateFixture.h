@@ -187,10 +187,9 @@ protected:
         return c;
     }
 
-    std::unique_ptr<services::UpdateService> makeService(bool installable = true,
-                                                         llm::HttpConnectionPool* connections = nullptr) {
+    std::unique_ptr<services::UpdateService> makeService(bool installable = true, llm::HttpConnectionPool* pool = {}) {
         auto service = std::make_unique<services::UpdateService>(prefs, clock, QStringLiteral("1.2.0"),
-                                                                 config(installable), connections);
+                                                                 config(installable), pool);
         service->setPresenter(&presenter);
         service->setHost({[this] { return engineIdle; }, [this] { return panelVisible; },
                           [this] { ++snapshots; }, [this] { ++quits; }});
