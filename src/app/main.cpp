@@ -126,7 +126,8 @@ int main(int argc, char** argv) {
     // Services, model, panel, engine.
     app::AppState appState(clock);
     app::AppState::setShared(&appState);
-    // One set of kept connections for every request: the model's, the probe's and the usage events'.
+    // One set of kept connections for every request: the model's, the probe's and the usage events'; the
+    // updater asks it for its proxies.
     llm::HttpConnectionPool connections;
     services::TelemetryService telemetry(preferences, clock, settings, {CORVANE_BUILD, QStringLiteral(CORVANE_VERSION)},
                                          &connections);
@@ -140,7 +141,8 @@ int main(int argc, char** argv) {
     });
     services::UpdateService updates(preferences, clock, QStringLiteral(CORVANE_VERSION),
                                     services::UpdateService::Config::forRunningApp(
-                                        QStringLiteral(CORVANE_UPDATE_BASE_URL), QStringLiteral(CORVANE_UPDATE_PUBKEY)));
+                                        QStringLiteral(CORVANE_UPDATE_BASE_URL), QStringLiteral(CORVANE_UPDATE_PUBKEY)),
+                                    &connections);
     services::UpdateService::setShared(&updates);
     app::UpdateWindows updateWindows([&updates] { updates.checkAndInstall(true); });
     updates.setPresenter(&updateWindows);

@@ -1,4 +1,6 @@
 #include "services/UpdateService.h"
+#include "llm/HttpConnectionPool.h"
+#include "llm/Wakeup.h"
 #include "platform/Clock.h"
 #include "platform/Preferences.h"
 #include "services/UpdatePackage.h"
@@ -15,6 +17,7 @@
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <qcoro/qcoronetworkreply.h>
 
 #include <cstdlib>
@@ -96,9 +99,9 @@ QString UpdateService::Config::locateInstall(const QString& applicationDir) {
 // --- life cycle ------------------------------------------------------------------------------
 
 UpdateService::UpdateService(platform::Preferences& preferences, platform::Clock& clock, QString currentVersion,
-                             Config config, QObject* parent)
+                             Config config, llm::HttpConnectionPool* connections, QObject* parent)
     : QObject(parent), m_preferences(preferences), m_clock(clock), m_currentVersion(std::move(currentVersion)),
-      m_config(std::move(config)) {
+      m_config(std::move(config)), m_connections(connections) {
     if (m_currentVersion.isEmpty())
         m_currentVersion = QStringLiteral("0.0");
     setHost({});
@@ -404,6 +407,14 @@ QCoro::Task<UpdateService::Fetched> UpdateService::fetch(QUrl url, qint64 maxByt
     // Made on the first check rather than at start: most starts never download anything soon.
     if (!m_network)
         m_network = new QNetworkAccessManager(this);
+    if (m_connections) {
+        // A proxy set on the manager (none included) is used as it is: the manager asks nothing more.
+        const std::optional<QNetworkProxy> proxy = co_await proxyFor(url);
+        if (!proxy)
+            co_return Fetched{{}, tr("Couldn't reach %1 (the system's proxy settings did not answer).")
+                                      .arg(url.toDisplayString())};
+        m_network->setProxy(*proxy);
+    }
     QPointer<QNetworkReply> reply = m_network->get(request);
 
     // Memory and disk stay bounded: the body is read as it arrives and the transfer ends at the cap.
@@ -463,6 +474,22 @@ QCoro::Task<UpdateService::Fetched> UpdateService::fetch(QUrl url, qint64 maxByt
         t->file->close();
     reply->deleteLater();
     co_return out;
+}
+
+QCoro::Task<std::optional<QNetworkProxy>> UpdateService::proxyFor(QUrl url) {
+    llm::Wakeup done;
+    std::optional<QNetworkProxy> answer;
+    // The timer is also what the answer is delivered to: once the wait ends, a late answer goes nowhere.
+    QTimer bound;
+    bound.setSingleShot(true);
+    connect(&bound, &QTimer::timeout, &bound, [&done] { done.fire(); });
+    m_connections->withProxy(url, &bound, [&answer, &done](const QNetworkProxy& proxy) {
+        answer = proxy;
+        done.fire();
+    });
+    bound.start(transferTimeoutMs);
+    co_await done.wait();
+    co_return answer;
 }
 
 // --- installing ------------------------------------------------------------------------------

@@ -13,6 +13,11 @@
 #include <qcoro/qcorotask.h>
 
 class QNetworkAccessManager;
+class QNetworkProxy;
+
+namespace corvane::llm {
+class HttpConnectionPool;
+} // namespace corvane::llm
 
 namespace corvane::platform {
 class Clock;
@@ -67,8 +72,10 @@ public:
         std::function<void()> quit;            // ends the process (default: exit 0, no clean-up)
     };
 
+    // With connections, the proxy for each request is asked of their worker thread (the system's proxy
+    // settings may take milliseconds, or hang); without, the network manager asks them itself.
     UpdateService(platform::Preferences& preferences, platform::Clock& clock, QString currentVersion, Config config,
-                  QObject* parent = nullptr);
+                  llm::HttpConnectionPool* connections = nullptr, QObject* parent = nullptr);
     // Checks only: no server, no key and no install until configured.
     UpdateService(platform::Preferences& preferences, platform::Clock& clock, QString currentVersion);
     ~UpdateService() override;
@@ -125,6 +132,9 @@ private:
     QCoro::Task<std::optional<Manifest>> fetchManifest(QString* error);
     QCoro::Task<> install(Manifest manifest, bool manual);
     QCoro::Task<Fetched> fetch(QUrl url, qint64 maxBytes, QString savePath, bool reportProgress);
+    // The proxy a request to url takes, from the connections' worker; none when no answer came within
+    // the transfer time-out.
+    QCoro::Task<std::optional<QNetworkProxy>> proxyFor(QUrl url);
     std::optional<Manifest> parseManifest(const QByteArray& bytes, QString* error) const;
     QString newestManifestVersion() const;
     enum class ManifestOrder {
@@ -144,6 +154,7 @@ private:
     Config m_config;
     Host m_host;
     UpdatePresenter* m_presenter = nullptr;
+    llm::HttpConnectionPool* m_connections = nullptr;
     QNetworkAccessManager* m_network = nullptr;
     Status m_status;
     bool m_busy = false;

@@ -1,5 +1,6 @@
 #pragma once
 // A signed update server on 127.0.0.1, a temporary install folder, and packages built by the test.
+#include "llm/HttpConnectionPool.h"
 #include "platform/fake/FakeClock.h"
 #include "platform/fake/MemoryPreferences.h"
 #include "services/UpdatePackage.h"
@@ -186,9 +187,9 @@ protected:
         return c;
     }
 
-    std::unique_ptr<services::UpdateService> makeService(bool installable = true) {
+    std::unique_ptr<services::UpdateService> makeService(bool installable = true, llm::HttpConnectionPool* pool = {}) {
         auto service = std::make_unique<services::UpdateService>(prefs, clock, QStringLiteral("1.2.0"),
-                                                                 config(installable));
+                                                                 config(installable), pool);
         service->setPresenter(&presenter);
         service->setHost({[this] { return engineIdle; }, [this] { return panelVisible; },
                           [this] { ++snapshots; }, [this] { ++quits; }});

@@ -31,6 +31,7 @@ TEST_F(UpdateCheck, ManifestOutcomesSetTheStatusAndAlertOnlyWhenAsked) {
         Kind kind;
         const char* alert;       // "" for silence
         bool asked, toldHow;
+        QNetworkProxy::ProxyType proxy = QNetworkProxy::DefaultProxy; // else a pool's proxy question answers it
     } cases[] = {
         {"newer, asked", manifest("1.3", QString(64, 'a')), nullptr, true, true, Kind::Available, "", true, false},
         {"newer, automatic", manifest("1.3", QString(64, 'a')), nullptr, false, true, Kind::Available, "", false, false},
@@ -50,6 +51,10 @@ TEST_F(UpdateCheck, ManifestOutcomesSetTheStatusAndAlertOnlyWhenAsked) {
         {"no server yet, asked", placeholder, nullptr, true, true, Kind::Idle,
          "No Update Server | No update server is set up for this build of Corvane yet.", false, false},
         {"no server yet, automatic", placeholder, nullptr, false, true, Kind::Idle, "", false, false},
+        {"newer, no proxy answered", manifest("1.3", QString(64, 'a')), nullptr, true, true, Kind::Available, "", true,
+         false, QNetworkProxy::NoProxy},
+        {"newer, a closed proxy answered", manifest("1.3", QString(64, 'a')), nullptr, true, true, Kind::Failed,
+         "Update check failed | Couldn't reach", false, false, QNetworkProxy::HttpProxy},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -61,8 +66,16 @@ TEST_F(UpdateCheck, ManifestOutcomesSetTheStatusAndAlertOnlyWhenAsked) {
             prefs.setValue(QStringLiteral("updateDebugHost"), QStringLiteral("https://updates.corvane.invalid"));
         else
             serveManifest(c.body, c.signer);
-        auto service = makeService(c.installable);
+        std::atomic<int> asked{0}; // a question on this thread counts 1000
+        std::optional<llm::HttpConnectionPool> pool;
+        if (c.proxy != QNetworkProxy::DefaultProxy)
+            pool.emplace(nullptr, [&](const QUrl&) {
+                asked += QThread::currentThread() == qApp->thread() ? 1000 : 1;
+                return QNetworkProxy(c.proxy, QStringLiteral("127.0.0.1"), 1); // a port nothing listens on
+            });
+        auto service = makeService(c.installable, pool ? &*pool : nullptr);
         ASSERT_TRUE(run(*service, c.manual));
+        EXPECT_TRUE(pool ? asked > 0 && asked < 1000 : asked == 0) << asked;
         EXPECT_EQ(service->status().kind, c.kind);
         const QString alert = presenter.alerts.value(0);
         if (*c.alert) {
