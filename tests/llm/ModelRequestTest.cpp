@@ -619,12 +619,11 @@ TEST_F(ModelRequest, TheRestOfAnAnswerIsReadWithinBounds) {
     EXPECT_EQ(heldOpen(), 0);
 
     server.respond(trickle);
-    std::vector<std::unique_ptr<llm::ModelStream>> streams(6); // at once, each on its own connection
+    std::unique_ptr<llm::ModelStream> streams[6]; // at once, each on its own connection
     int done = 0;
-    for (std::unique_ptr<llm::ModelStream>& stream : streams) {
-        stream = client.optimize(QStringLiteral("p"), QStringLiteral("s"));
-        QObject::connect(stream.get(), &llm::ModelStream::event, [&](const StreamEvent& e) { done += e.type == StreamEvent::Type::Done; });
-    }
+    for (auto& stream : streams)
+        QObject::connect((stream = client.optimize(QStringLiteral("p"), QStringLiteral("s"))).get(), &llm::ModelStream::event,
+                         [&](const StreamEvent& e) { done += e.type == StreamEvent::Type::Done; });
     spinUntil([&] { return done == 6; }, 10000);
     EXPECT_EQ(server.connectionsAccepted(), 7);
     EXPECT_LE(heldOpen(), llm::HttpConnectionPool::maxPerOrigin);
@@ -656,11 +655,9 @@ TEST_F(ModelRequest, ARunStartedBeforeThePrewarmsProxyAnswerOpensOneConnection) 
     server.respond(ScriptedResponse::sse(providers::openAIStream({QStringLiteral("Hi")})));
     client.prewarm();
     QTimer poll; // the answer comes once the run waits for it too
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (pool.proxyWaiters() == 2 && poll.isActive()) {
-            poll.stop();
-            answer.release();
-        }
+    poll.callOnTimeout([&] {
+        if (pool.proxyWaiters() == 2 && poll.isActive())
+            poll.stop(), answer.release();
     });
     poll.start(1);
     EXPECT_EQ(run().text(), QStringLiteral("Hi"));
