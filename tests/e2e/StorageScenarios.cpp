@@ -227,9 +227,7 @@ TEST_F(ConfigFolder, ASaveThroughALinkIntoAMissingFolderIsToldAndTheLinkKept) {
     const QString drive = scratch(QStringLiteral("drive/dotfiles"));
     CorvaneProcess::Settings settings;
     settings.configLink = drive + QStringLiteral("/corvane.conf");
-    corvane = std::make_unique<CorvaneProcess>(settings);
-    QString why;
-    ASSERT_TRUE(corvane->start(&why)) << why.toStdString();
+    ASSERT_NO_FATAL_FAILURE(startCorvane(settings));
     ASSERT_TRUE(waitUntil([&] { return !saveMessages().isEmpty(); })) << corvane->diagLog().toStdString();
     EXPECT_TRUE(lastMessage().contains(drive + QStringLiteral(": No such file or directory")))
         << lastMessage().toStdString();
