@@ -196,9 +196,7 @@ TEST_F(ConfigFolder, ASettingsFileDamagedWhileRunningChangesNothingHeldAndIsTold
         const char* const damage = i == 0 ? "it holds bytes that are no text" : "it holds NUL bytes";
         SCOPED_TRACE(damage);
         const QByteArray junk = i == 0 ? randomBytes(QFileInfo(file).size()) : QByteArray(QFileInfo(file).size(), '\0');
-        QFile conf(file);
-        ASSERT_TRUE(conf.open(QIODevice::WriteOnly) && conf.write(junk) == junk.size());
-        conf.close();
+        ASSERT_TRUE(writeFile(file, junk));
         ASSERT_TRUE(pressKeys({QStringLiteral("End")}));
         tripleSpace();
         ASSERT_TRUE(waitForRequests(i + 1)) << context();

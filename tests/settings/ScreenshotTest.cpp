@@ -60,10 +60,13 @@ protected:
         auto* test = view.findChild<QPushButton*>(QStringLiteral("testConnectionButton"));
         auto* key = view.findChild<QLineEdit*>(QStringLiteral("apiKeyField"));
         auto* page = view.tabs()->currentWidget()->findChild<QScrollArea*>();
+        const auto answered = [&](QPushButton* button) {
+            button->click();
+            clock.advance(100);
+        };
         const auto failConnection = [&](const llm::UpdateProbeError& error) {
             probeAnswer = {std::nullopt, error};
-            test->click();
-            clock.advance(100);
+            answered(test);
         };
         settle();
         const QMap<QString, QPoint> before = apiControls(view);
@@ -73,17 +76,13 @@ protected:
             std::function<void()> show;
         } notes[] = {
             {"fetching", [&] { fetch->click(); }},
-            {"fetch failed",
-             [&] {
+            {"fetch failed", [&] {
                  modelsAnswer = {std::nullopt, llm::UpdateProbeError::http(404, {})};
-                 fetch->click();
-                 clock.advance(100);
+                 answered(fetch);
              }},
-            {"empty list",
-             [&] {
+            {"empty list", [&] {
                  modelsAnswer = {QStringList{}, {}};
-                 fetch->click();
-                 clock.advance(100);
+                 answered(fetch);
              }},
             {"key not saved",
              [&] {
