@@ -608,8 +608,7 @@ TEST_F(ModelRequest, TheRestOfAnAnswerIsReadWithinBounds) {
     for (int i = 0; i < 300; ++i)
         trickle.then("1\r\nx\r\n", 100).keepOpen = true;
     const auto heldOpen = [&] { // kept connections and drains
-        const QList<QTcpSocket*> sockets = pool.findChildren<QTcpSocket*>();
-        return std::count_if(sockets.begin(), sockets.end(), [](QTcpSocket* s) { return s->state() == QAbstractSocket::ConnectedState; });
+        return std::ranges::count_if(pool.findChildren<QTcpSocket*>(), [](QTcpSocket* s) { return s->state() == QAbstractSocket::ConnectedState; });
     };
     ScriptedResponse unframed = trickle; // ends with the connection: nothing to keep, nothing to read on for
     unframed.headers.removeFirst();
