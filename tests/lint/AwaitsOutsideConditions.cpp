@@ -1,10 +1,7 @@
 // Finds the awaits that GCC 12 compiles into a broken coroutine frame (the coroutine crashes when it
 // is resumed): a co_await or co_yield inside the condition of an if, while, for or switch, as an
 // operand of ?:, && or ||, or awaiting such an expression, wherever the line breaks fall. Such an
-// await goes into a named local first:
-//     const bool unlocked = co_await unlock();
-//     if (!unlocked) ...
-//
+// await goes into a named local first ("const bool unlocked = co_await unlock(); if (!unlocked)").
 //   awaits_outside_conditions <file or folder>...   reports each one; fails when there is any
 //   awaits_outside_conditions --planted <file>      the file marks with "// caught" each line that must
 //                                                    be reported; fails on any difference (or no mark)

@@ -74,8 +74,7 @@ TEST_F(Screenshots, EveryStatusAtDesktopFontsInLightAndDark) {
     recipes.recipes.append({QStringLiteral("formal"), QStringLiteral("Formal Business Tone for Long Emails")});
     engine.bundleID = QStringLiteral("corvane_test_qt_editor");
     engine.source = corvane::trigger::RecipeSource::appRule(QStringLiteral("corvane_test_qt_editor"));
-    const QFont font = QApplication::font();
-    const auto restoreFont = qScopeGuard([&] { QApplication::setFont(font); });
+    const auto restoreFont = qScopeGuard([font = QApplication::font()] { QApplication::setFont(font); });
     const auto looks = QList<corvane::testsupport::NamedPalette>{{"light", QApplication::palette()}} + darkPalettes();
     // 10 pt, and qt6ct's default 11 pt "Sans Serif"
     for (const auto& [family, points] : {std::pair{"DejaVu Sans", 10}, std::pair{"Sans Serif", 11}}) {
