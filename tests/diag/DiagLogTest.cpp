@@ -148,17 +148,13 @@ TEST_F(DiagLogTest, EventReturnsWhileTheFileCannotBeOpenedYet) {
     const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(reader, 0);
     QByteArray received;
+    char buffer[256];
     const QDeadlineTimer deadline(10'000);
-    while (!received.endsWith('\n')) {
-        pollfd ready{reader, POLLIN, 0};
-        if (::poll(&ready, 1, int(deadline.remainingTime())) <= 0)
-            break;
-        char buffer[256];
+    for (pollfd ready{reader, POLLIN, 0}; !received.endsWith('\n') && ::poll(&ready, 1, int(deadline.remainingTime())) > 0;) {
         const ssize_t n = ::read(reader, buffer, sizeof buffer);
         if (n == 0)
             break; // the writer came and went
-        if (n > 0)
-            received.append(buffer, n);
+        received.append(buffer, qMax<ssize_t>(n, 0));
     }
     call.wait();
     DiagLog::flush();

@@ -178,13 +178,11 @@ std::unique_ptr<App> startTerminal(const QString& inputLog) {
                                              QStringLiteral("-e"), QStringLiteral("sh"), QStringLiteral("-c"), reader});
 }
 
-namespace {
 bool writeFile(const QString& path, const QByteArray& bytes) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
-} // namespace
 
 DesktopApp textEditorApp() {
     return {"TextEditor", "gnome-text-editor", QStringLiteral("Text Editor"), false, [](const QString&) {

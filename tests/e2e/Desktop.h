@@ -100,8 +100,9 @@ DesktopApp writerApp();
 DesktopApp firefoxTextAreaApp();
 DesktopApp gtk3TextViewApp();
 
-// Reads a whole file ("" when it is missing).
+// Reads a whole file ("" when it is missing); writes one whole, with the folders it needs.
 QByteArray readFile(const QString& path);
+bool writeFile(const QString& path, const QByteArray& bytes);
 
 // The two fields of the Qt editor as its dump file last showed them.
 struct EditorFields {

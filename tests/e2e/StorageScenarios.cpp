@@ -196,15 +196,11 @@ TEST_F(ConfigFolder, ASettingsFileDamagedWhileRunningChangesNothingHeldAndIsTold
     auto entry = startGtkEntry(QStringLiteral("a sentence for the model to polish"));
     ASSERT_TRUE(entry->waitActive()) << "zenity did not come up";
     const QString file = corvane->configFolder() + QStringLiteral("/corvane.conf");
-    const std::pair<QByteArray (*)(qsizetype), const char*> damages[] = {
-        {randomBytes, "it holds bytes that are no text"},
-        {[](qsizetype n) { return QByteArray(n, '\0'); }, "it holds NUL bytes"}};
     for (int i = 0; i < 2; ++i) {
-        SCOPED_TRACE(damages[i].second);
-        const QByteArray junk = damages[i].first(QFileInfo(file).size());
-        QFile conf(file);
-        ASSERT_TRUE(conf.open(QIODevice::WriteOnly) && conf.write(junk) == junk.size());
-        conf.close();
+        const char* const damage = i == 0 ? "it holds bytes that are no text" : "it holds NUL bytes";
+        SCOPED_TRACE(damage);
+        const QByteArray junk = i == 0 ? randomBytes(QFileInfo(file).size()) : QByteArray(QFileInfo(file).size(), '\0');
+        ASSERT_TRUE(writeFile(file, junk));
         ASSERT_TRUE(pressKeys({QStringLiteral("End")}));
         tripleSpace();
         ASSERT_TRUE(waitForRequests(i + 1)) << context();
@@ -213,7 +209,7 @@ TEST_F(ConfigFolder, ASettingsFileDamagedWhileRunningChangesNothingHeldAndIsTold
         EXPECT_TRUE(waitUntil([&] { return corvane->preference(QStringLiteral("apiEndpoint")) == server.baseUrl(); }));
         EXPECT_TRUE(waitUntil([&] {
             return corvane->diagHas(file + QStringLiteral(" was changed on disk and cannot be read as settings (") +
-                                    QString::fromLatin1(damages[i].second) + QStringLiteral("); kept it as "));
+                                    QString::fromLatin1(damage) + QStringLiteral("); kept it as "));
         })) << corvane->diagLog().toStdString();
         ASSERT_TRUE(waitForTitle(QStringLiteral("Done"))) << context();
         ASSERT_TRUE(panel->click(QStringLiteral("Cancel"))) << context();
@@ -233,9 +229,7 @@ TEST_F(ConfigFolder, ASaveThroughALinkIntoAMissingFolderIsToldAndTheLinkKept) {
     const QString drive = scratch(QStringLiteral("drive/dotfiles"));
     CorvaneProcess::Settings settings;
     settings.configLink = drive + QStringLiteral("/corvane.conf");
-    corvane = std::make_unique<CorvaneProcess>(settings);
-    QString why;
-    ASSERT_TRUE(corvane->start(&why)) << why.toStdString();
+    ASSERT_NO_FATAL_FAILURE(startCorvane(settings));
     ASSERT_TRUE(waitUntil([&] { return !saveMessages().isEmpty(); })) << corvane->diagLog().toStdString();
     EXPECT_TRUE(lastMessage().contains(drive + QStringLiteral(": No such file or directory")))
         << lastMessage().toStdString();

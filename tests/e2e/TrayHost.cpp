@@ -44,43 +44,42 @@ struct MenuAddress {
     QString path;
 };
 
+// A call that waits at most 3 s for its answer: its arguments, none on an error or no answer.
+std::optional<QList<QVariant>> call(const QString& service, const QString& path, const QString& interface, const QString& method,
+                     const QList<QVariant>& arguments) {
+    QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
+    message.setArguments(arguments);
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(message, QDBus::Block, 3000);
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        return std::nullopt;
+    return reply.arguments();
+}
+
 // Where the first registered item exports its menu.
 std::optional<MenuAddress> menuAddress(const TestWatcher& watcher) {
     if (watcher.items().isEmpty())
         return std::nullopt;
-    QString service = watcher.items().first();
-    QString itemPath = QStringLiteral("/StatusNotifierItem");
-    if (const qsizetype slash = service.indexOf(QLatin1Char('/')); slash > 0) {
-        itemPath = service.mid(slash);
-        service = service.left(slash);
-    }
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    QDBusMessage get = QDBusMessage::createMethodCall(service, itemPath, QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                      QStringLiteral("Get"));
-    get.setArguments({QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("Menu")});
-    const QDBusMessage menuPath = bus.call(get, QDBus::Block, 3000);
-    if (menuPath.type() != QDBusMessage::ReplyMessage)
+    const QString item = watcher.items().first(); // "service" or "service/path"
+    const qsizetype slash = item.indexOf(QLatin1Char('/'));
+    const QString service = slash > 0 ? item.left(slash) : item;
+    const auto menu = call(service, slash > 0 ? item.mid(slash) : QStringLiteral("/StatusNotifierItem"),
+                                      QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
+                                      {QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("Menu")});
+    if (!menu || menu->isEmpty())
         return std::nullopt;
-    return MenuAddress{service,
-                       menuPath.arguments().value(0).value<QDBusVariant>().variant().value<QDBusObjectPath>().path()};
+    return MenuAddress{service, menu->first().value<QDBusVariant>().variant().value<QDBusObjectPath>().path()};
 }
 
 } // namespace
 
 QStringList exportedMenu(const TestWatcher& watcher, QList<int>* ids) {
     const auto address = menuAddress(watcher);
-    if (!address)
-        return {};
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    QDBusMessage layout = QDBusMessage::createMethodCall(address->service, address->path,
-                                                         QStringLiteral("com.canonical.dbusmenu"),
-                                                         QStringLiteral("GetLayout"));
-    layout.setArguments({0, -1, QStringList()});
-    const QDBusMessage reply = bus.call(layout, QDBus::Block, 3000);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() < 2)
-        return {};
+    const auto layout = address ? call(address->service, address->path, QStringLiteral("com.canonical.dbusmenu"),
+                                       QStringLiteral("GetLayout"), {0, -1, QStringList()})
+                                : std::nullopt;
     QStringList out;
-    readEntries(reply.arguments().at(1).value<QDBusArgument>(), out, true, ids);
+    if (layout && layout->size() >= 2)
+        readEntries(layout->at(1).value<QDBusArgument>(), out, true, ids);
     return out;
 }
 
@@ -88,15 +87,11 @@ bool clickExportedEntry(const TestWatcher& watcher, const QString& title) {
     QList<int> ids;
     const QStringList entries = exportedMenu(watcher, &ids);
     const auto address = menuAddress(watcher);
-    for (int i = 0; i < entries.size() && address; ++i) {
-        if (entries[i].section(QLatin1Char('|'), 0, 0) != title)
-            continue;
-        QDBusMessage event = QDBusMessage::createMethodCall(address->service, address->path,
-                                                            QStringLiteral("com.canonical.dbusmenu"),
-                                                            QStringLiteral("Event"));
-        event.setArguments({ids[i], QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(QString())), 0u});
-        return QDBusConnection::sessionBus().call(event, QDBus::Block, 3000).type() == QDBusMessage::ReplyMessage;
-    }
+    for (int i = 0; i < entries.size() && address; ++i)
+        if (entries[i].section(QLatin1Char('|'), 0, 0) == title)
+            return call(address->service, address->path, QStringLiteral("com.canonical.dbusmenu"), QStringLiteral("Event"),
+                        {ids[i], QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(QString())), 0u})
+                .has_value();
     return false;
 }
 

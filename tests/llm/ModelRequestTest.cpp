@@ -608,8 +608,7 @@ TEST_F(ModelRequest, TheRestOfAnAnswerIsReadWithinBounds) {
     for (int i = 0; i < 300; ++i)
         trickle.then("1\r\nx\r\n", 100).keepOpen = true;
     const auto heldOpen = [&] { // kept connections and drains
-        const QList<QTcpSocket*> sockets = pool.findChildren<QTcpSocket*>();
-        return std::count_if(sockets.begin(), sockets.end(), [](QTcpSocket* s) { return s->state() == QAbstractSocket::ConnectedState; });
+        return std::ranges::count_if(pool.findChildren<QTcpSocket*>(), [](QTcpSocket* s) { return s->state() == QAbstractSocket::ConnectedState; });
     };
     ScriptedResponse unframed = trickle; // ends with the connection: nothing to keep, nothing to read on for
     unframed.headers.removeFirst();
@@ -619,12 +618,11 @@ TEST_F(ModelRequest, TheRestOfAnAnswerIsReadWithinBounds) {
     EXPECT_EQ(heldOpen(), 0);
 
     server.respond(trickle);
-    std::vector<std::unique_ptr<llm::ModelStream>> streams(6); // at once, each on its own connection
+    std::unique_ptr<llm::ModelStream> streams[6]; // at once, each on its own connection
     int done = 0;
-    for (std::unique_ptr<llm::ModelStream>& stream : streams) {
-        stream = client.optimize(QStringLiteral("p"), QStringLiteral("s"));
-        QObject::connect(stream.get(), &llm::ModelStream::event, [&](const StreamEvent& e) { done += e.type == StreamEvent::Type::Done; });
-    }
+    for (auto& stream : streams)
+        QObject::connect((stream = client.optimize(QStringLiteral("p"), QStringLiteral("s"))).get(), &llm::ModelStream::event,
+                         [&](const StreamEvent& e) { done += e.type == StreamEvent::Type::Done; });
     spinUntil([&] { return done == 6; }, 10000);
     EXPECT_EQ(server.connectionsAccepted(), 7);
     EXPECT_LE(heldOpen(), llm::HttpConnectionPool::maxPerOrigin);
@@ -656,11 +654,9 @@ TEST_F(ModelRequest, ARunStartedBeforeThePrewarmsProxyAnswerOpensOneConnection) 
     server.respond(ScriptedResponse::sse(providers::openAIStream({QStringLiteral("Hi")})));
     client.prewarm();
     QTimer poll; // the answer comes once the run waits for it too
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (pool.proxyWaiters() == 2 && poll.isActive()) {
-            poll.stop();
-            answer.release();
-        }
+    poll.callOnTimeout([&] {
+        if (pool.proxyWaiters() == 2 && poll.isActive())
+            poll.stop(), answer.release();
     });
     poll.start(1);
     EXPECT_EQ(run().text(), QStringLiteral("Hi"));

@@ -1,8 +1,7 @@
-// Pictures of the panel in each status, at the desktop fonts people use (10 pt, and qt6ct's default
-// 11 pt "Sans Serif") and in light and the dark palettes people use, saved under the build folder
-// (artifacts/panel/*.png) for a person to look at. Each picture must be opaque and in its theme,
-// every text in it must read at 4.5:1 against what is behind it, measured on the picture, and every
-// label and control must be as tall and wide as its own font needs.
+// Pictures of the panel in each status, at desktop fonts and in light and dark palettes, saved under
+// the build folder (artifacts/panel/*.png) for a person to look at. Each picture must be opaque and
+// in its theme, every text in it must read at 4.5:1 against what is behind it, measured on the
+// picture, and every label and control must be as tall and wide as its own font needs.
 #include "PanelFixture.h"
 #include "panel/CVDesign.h"
 #include "panel/PanelWidgets.h"
@@ -42,10 +41,9 @@ protected:
         const QString file = QStringLiteral("%1/panel-%2-%3.png").arg(dir, QString::fromLatin1(status), look);
         ASSERT_TRUE(shot.save(file)) << file.toStdString();
         EXPECT_EQ(shot.width(), 420 * qRound(shot.devicePixelRatio()));
-        const bool dark = CVDesign::isDark(window()->palette());
         const QColor inside = shot.pixelColor(4, shot.height() / 2);
         EXPECT_EQ(inside.alpha(), 255) << status << ": the background is opaque";
-        EXPECT_EQ(inside.lightness() < 128, dark) << status << ": the picture follows the theme";
+        EXPECT_EQ(inside.lightness() < 128, CVDesign::isDark(window()->palette())) << status << ": the picture follows the theme";
         const QString picture = look + QLatin1Char(' ') + QString::fromLatin1(status);
         corvane::testsupport::expectReadable(shot, corvane::testsupport::shownTexts(window(), window()), picture);
         expectTextsFit(picture);
@@ -76,12 +74,10 @@ TEST_F(Screenshots, EveryStatusAtDesktopFontsInLightAndDark) {
     recipes.recipes.append({QStringLiteral("formal"), QStringLiteral("Formal Business Tone for Long Emails")});
     engine.bundleID = QStringLiteral("corvane_test_qt_editor");
     engine.source = corvane::trigger::RecipeSource::appRule(QStringLiteral("corvane_test_qt_editor"));
-    const QFont font = QApplication::font();
-    const auto restoreFont = qScopeGuard([&] { QApplication::setFont(font); });
-    const std::pair<const char*, int> fonts[] = {{"DejaVu Sans", 10}, {"Sans Serif", 11}};
-    QList<corvane::testsupport::NamedPalette> looks{{"light", QApplication::palette()}};
-    looks += darkPalettes();
-    for (const auto& [family, points] : fonts) {
+    const auto restoreFont = qScopeGuard([font = QApplication::font()] { QApplication::setFont(font); });
+    const auto looks = QList<corvane::testsupport::NamedPalette>{{"light", QApplication::palette()}} + darkPalettes();
+    // 10 pt, and qt6ct's default 11 pt "Sans Serif"
+    for (const auto& [family, points] : {std::pair{"DejaVu Sans", 10}, std::pair{"Sans Serif", 11}}) {
         QApplication::setFont(QFont(QString::fromLatin1(family), points));
         for (const auto& l : looks) {
             const QString look = QStringLiteral("%1-%2pt").arg(QString::fromLatin1(l.name)).arg(points);
