@@ -114,12 +114,6 @@ int layoutWidth(const QString& text, const QFont& font) {
     return int(std::ceil(width)) + 1;
 }
 
-// top painted at the given opacity over bottom, as one opaque colour.
-QColor blendOver(const QColor& top, const QColor& bottom, qreal opacity) {
-    const auto mix = [opacity](int a, int b) { return qRound(a * opacity + b * (1 - opacity)); };
-    return QColor(mix(top.red(), bottom.red()), mix(top.green(), bottom.green()), mix(top.blue(), bottom.blue()));
-}
-
 struct Piece {
     QString text;
     QFont font;
@@ -223,7 +217,7 @@ RowLayout layoutRow(const OptimizationLog& entry, int width, const QPalette& pal
     for (Piece& piece : row.pieces) {
         const qreal ratio = piece.font.pixelSize() < 10 ? 6.0 : 4.5;
         if (piece.badge) {
-            piece.fill = blendOver(piece.color, listBackground, 0.15);
+            piece.fill = panel::CVDesign::blend(piece.color, listBackground, 0.15);
             piece.color = panel::CVDesign::readableOn(piece.color, piece.fill, ratio);
         } else {
             piece.color = panel::CVDesign::readableOn(piece.color, listBackground, ratio);

@@ -20,13 +20,6 @@ namespace {
 const char* const roleProperty = "cvRole";
 const char* const toneProperty = "cvTone";
 
-QColor blend(const QColor& top, const QColor& bottom, qreal topAmount) {
-    const qreal b = 1.0 - topAmount;
-    return QColor::fromRgbF(float(top.redF() * topAmount + bottom.redF() * b),
-                            float(top.greenF() * topAmount + bottom.greenF() * b),
-                            float(top.blueF() * topAmount + bottom.blueF() * b));
-}
-
 // Relative luminance and contrast ratio as the accessibility guidelines define them.
 qreal luminance(const QColor& c) {
     const auto channel = [](qreal v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
@@ -42,7 +35,7 @@ qreal contrast(const QColor& a, const QColor& b) {
 // 8 %). Text that reads on it also reads on the bare window, which is further from the text's
 // colour in a light and in a dark palette alike.
 QColor cardFill(const QPalette& palette) {
-    return blend(CVDesign::secondary(palette), palette.color(QPalette::Window), 0.08);
+    return CVDesign::blend(CVDesign::secondary(palette), palette.color(QPalette::Window), 0.08);
 }
 
 QString rgba(const QColor& c, qreal alpha) {
@@ -97,6 +90,13 @@ QColor CVDesign::secondary(const QPalette& palette) {
 
 QColor CVDesign::red(const QPalette& palette) {
     return readableOn(isDark(palette) ? QColor(255, 120, 110) : QColor(185, 26, 22), cardFill(palette));
+}
+
+QColor CVDesign::blend(const QColor& top, const QColor& bottom, qreal topAmount) {
+    const qreal b = 1.0 - topAmount;
+    return QColor::fromRgbF(float(top.redF() * topAmount + bottom.redF() * b),
+                            float(top.greenF() * topAmount + bottom.greenF() * b),
+                            float(top.blueF() * topAmount + bottom.blueF() * b));
 }
 
 QColor CVDesign::readableOn(const QColor& ink, const QColor& background, qreal ratio) {

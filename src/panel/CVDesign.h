@@ -52,6 +52,8 @@ public:
     // The ink as it is when it reads at 4.5:1 (or the ratio asked for) on background, else
     // lightened (on a dark background) or darkened just enough that it does: for words coloured by
     // Corvane on whatever the desktop's palette puts behind them.
+    // top painted at topAmount opacity over bottom, as one opaque colour.
+    static QColor blend(const QColor& top, const QColor& bottom, qreal topAmount);
     static QColor readableOn(const QColor& ink, const QColor& background, qreal ratio = 4.5);
     // The panel's opaque background and its hairline border.
     static QColor background(const QPalette& palette);

@@ -28,9 +28,9 @@ void SettingsWindowController::show() {
     else if (opening) {
         m_view->reload();
         m_view->growToFit(); // what the tabs say now may need more room than when it was built
-    }
-    else
+    } else {
         m_view->refreshStatus();
+    }
     panel::bringToFront(m_view);
     if (opening)
         m_view->focusFirstControl();

@@ -25,7 +25,7 @@ void StorageWatch::noteDamage() {
                                                              "as settings (%2)")
                                             : QStringLiteral("Preferences: %1 cannot be read as settings (%2)");
     const QString done = now->whileRunning ? QStringLiteral("the settings in memory are written back over it")
-                                           : QStringLiteral("settings start from their defaults");
+                                           : QStringLiteral("settings it could not read start from their defaults");
     DiagLog::event(found.arg(now->path, now->reason) +
                    (now->keptAs.isEmpty()
                         ? QStringLiteral(" and no copy of it could be made; nothing is written over it until one is "
