@@ -81,6 +81,20 @@ TEST(TriggerRun, FallsBackToTheClipboard) {
         {"xterm under its Debian desktop id is a terminal too", QStringLiteral("debian-xterm"),
          [](FakeWindow& w, FakeField& f) { w.terminal = true; w.accessible = false; f.selection = {0, 32}; },
          {QStringLiteral("Ctrl+Shift+C")}, QStringLiteral("clipboard"), text},
+        {"rich editor with an object its bus cannot read: copied whole, never sent with a placeholder", kEditor,
+         [](FakeWindow&, FakeField& f) {
+             f.role = QStringLiteral("section");
+             f.states = {QStringLiteral("editable"), QStringLiteral("focused"), QStringLiteral("multi-line")};
+             f.text = QStringLiteral("\uFFFC\uFFFC");
+             auto paragraph = std::make_shared<FakeField>(FakeField{QStringLiteral("hello world, ")});
+             auto image = std::make_shared<FakeField>(FakeField{QStringLiteral("this is long enough")});
+             paragraph->role = QStringLiteral("paragraph");
+             image->role = QStringLiteral("image");
+             image->readable = false;
+             f.embedded = {paragraph, image};
+         },
+         {QStringLiteral("Ctrl+A"), QStringLiteral("Ctrl+C"), QStringLiteral("Right")},
+         QStringLiteral("clipboard+selectAll"), text},
         {"terminal by role, no select-all", QStringLiteral("com.example.Term"),
          [](FakeWindow& w, FakeField& f) {
              w.terminal = true;
@@ -113,6 +127,50 @@ TEST(TriggerRun, FallsBackToTheClipboard) {
                   (QVariantMap{{QStringLiteral("kind"), c.readMode}}));
         EXPECT_TRUE(h.diag().contains(QStringLiteral("trigger fallback: clipboard OK len=") +
                                       QString::number(c.expectedInput.size())));
+    }
+}
+
+// Focus on a page, a link or a read-only view: space taps there are the user scrolling and do
+// nothing; the shortcut or the menu says that no field has the focus. Nothing is read, copied or sent.
+TEST(TriggerRun, NothingIsReadOrSentWhereNoFieldHasTheFocus) {
+    const QString noField = QStringLiteral("No text field has the keyboard focus, so there is nothing to work on. "
+                                           "Click into the text you want to work on, then try again.");
+    const QStringList readOnly = {QStringLiteral("focused"), QStringLiteral("focusable"), QStringLiteral("multi-line")};
+    const struct {
+        const char* name;
+        QString role;
+        platform::TextRange selection;
+    } focus[] = {
+        {"a web page", QStringLiteral("document web"), {}},
+        {"a link on it", QStringLiteral("link"), {}},
+        {"a read-only text view with a selection", QStringLiteral("text"), {0, 12}},
+    };
+    for (const auto& c : focus) {
+        for (const auto source : {trigger::TriggerSource::SpaceTaps, trigger::TriggerSource::Command}) {
+            const bool space = source == trigger::TriggerSource::SpaceTaps;
+            SCOPED_TRACE(std::string(c.name) + (space ? ", space taps" : ", shortcut"));
+            EngineHarness h;
+            auto& w = h.app(QStringLiteral("firefox-esr"), QStringLiteral("Firefox"));
+            auto f = h.field(w, QStringLiteral("account 1234-5678-9012, balance 10,432.17 EUR"), c.selection, c.role);
+            f->states = readOnly;
+
+            h.runs.push_back(h.engine.trigger(std::nullopt, source));
+            h.clock.runAll();
+
+            EXPECT_EQ(f->valueReads, 0);
+            EXPECT_TRUE(w.keysReceived.isEmpty());
+            EXPECT_TRUE(h.model.requests.empty());
+            if (space) {
+                EXPECT_TRUE(h.engine.isIdle());
+                EXPECT_TRUE(h.panel.calls.isEmpty());
+                EXPECT_TRUE(h.logger.entries().isEmpty());
+                EXPECT_TRUE(h.diag().last().startsWith(QStringLiteral("trigger IGNORED: no text field focused")));
+            } else {
+                EXPECT_EQ(h.engine.state(), trigger::TriggerState::error(noField));
+                EXPECT_EQ(h.panel.calls, QStringList{QStringLiteral("showErrorMessage(%1)").arg(noField)});
+                EXPECT_EQ(h.lastRecord().originalPreview, QString());
+            }
+        }
     }
 }
 
