@@ -69,6 +69,18 @@ QString activeWindowTitle() {
         run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow"), QStringLiteral("getwindowname")}).trimmed());
 }
 
+QString activeWindowId() {
+    return QString::fromUtf8(run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")})).trimmed();
+}
+
+QRect activeWindowRect() {
+    const QString info = QString::fromUtf8(run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), activeWindowId()}));
+    const auto value = [&](const char* key) {
+        return info.section(QLatin1String(key), 1).section(QLatin1Char('\n'), 0, 0).trimmed().toInt();
+    };
+    return {value("Absolute upper-left X:"), value("Absolute upper-left Y:"), value("Width:"), value("Height:")};
+}
+
 void screenshot(const QString& name) {
     const QString dir = QStringLiteral(CORVANE_E2E_ARTIFACTS);
     QDir().mkpath(dir);
@@ -185,12 +197,24 @@ bool writeFile(const QString& path, const QByteArray& bytes) {
 }
 
 DesktopApp textEditorApp() {
-    return {"TextEditor", "gnome-text-editor", QStringLiteral("Text Editor"), false, [](const QString&) {
-                return std::make_unique<App>(QStringLiteral("gnome-text-editor"),
-                                             QStringList{QStringLiteral("--standalone"),
-                                                         QStringLiteral("--ignore-session"),
-                                                         QStringLiteral("--new-window")});
-            }};
+    DesktopApp app{"TextEditor", "gnome-text-editor", QStringLiteral("Text Editor"), false, [](const QString&) {
+                       return std::make_unique<App>(QStringLiteral("gnome-text-editor"),
+                                                    QStringList{QStringLiteral("--standalone"),
+                                                                QStringLiteral("--ignore-session"),
+                                                                QStringLiteral("--new-window")});
+                   }};
+    // The user writes in the first window, then opens a second one: GTK 4 marks that one neither
+    // active nor showing. It opens away from the screen's corner, and GTK 4 gives its fields' places
+    // in window coordinates: the panel shows whether they were placed on the screen.
+    app.prepare = [] {
+        const QString first = activeWindowId();
+        return xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("15"), QStringLiteral("First")}) &&
+               waitUntil([] { return activeWindowTitle().startsWith(QStringLiteral("First")); }) &&
+               pressKeys({QStringLiteral("ctrl+n")}) &&
+               waitUntil([&] { return !activeWindowId().isEmpty() && activeWindowId() != first; }) &&
+               !activeWindowRect().topLeft().isNull();
+    };
+    return app;
 }
 
 DesktopApp writerApp() {
