@@ -42,9 +42,10 @@ FieldKind AccessibilityService::classify(const std::optional<QString>& role, con
 
 bool AccessibilityService::isField(const std::optional<QString>& role, const QStringList& states) {
     const FieldKind kind = classify(role, states);
-    if (kind == FieldKind::Password || kind == FieldKind::Terminal)
+    if (kind == FieldKind::Password)
         return false;
-    return kind == FieldKind::TextField || kind == FieldKind::TextArea || states.contains(QLatin1String("editable"));
+    // A terminal takes what is typed; its text is what it shows (see the terminal rules of a run).
+    return kind != FieldKind::Other || states.contains(QLatin1String("editable"));
 }
 
 platform::ElementRef AccessibilityService::focusedElement() {

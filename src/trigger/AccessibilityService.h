@@ -39,7 +39,7 @@ public:
     enum class Miss {
         None,
         NoElement,     // no focused element could be reached
-        NotAField,     // the focused element takes no text input (a page, a link, a button, a terminal)
+        NotAField,     // the focused element takes no text input (a page, a link, a button)
         Password,
         Unreadable,    // its value could not be read
         Placeholders,  // its text still holds objects that could not be read
@@ -69,8 +69,8 @@ public:
     platform::ElementRef focusedElement();
 
     static FieldKind classify(const std::optional<QString>& role, const QStringList& states);
-    // A field takes text input: an element in the "editable" state, or a text field or entry
-    // that is not read-only. A page, a paragraph of it, a link or a terminal is none.
+    // A field takes text input: an element in the "editable" state, a text field or entry that is
+    // not read-only, or a terminal. A page, a paragraph of it, a link or a button is none.
     static bool isField(const std::optional<QString>& role, const QStringList& states);
 
 private:

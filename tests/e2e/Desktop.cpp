@@ -239,9 +239,8 @@ DesktopApp writerApp() {
             }};
 }
 
-DesktopApp firefoxTextAreaApp() {
-    return {"Firefox", "Firefox ESR text area", QStringLiteral("Corvane notes"), true, [](const QString& dir) {
-                writeFile(dir + QStringLiteral("/profile/user.js"), R"(user_pref("browser.shell.checkDefaultBrowser", false);
+std::unique_ptr<App> startFirefox(const QString& dir, const QByteArray& page) {
+    writeFile(dir + QStringLiteral("/profile/user.js"), R"(user_pref("browser.shell.checkDefaultBrowser", false);
 user_pref("browser.startup.homepage_override.mstone", "ignore");
 user_pref("startup.homepage_welcome_url", "");
 user_pref("browser.aboutwelcome.enabled", false);
@@ -250,14 +249,63 @@ user_pref("toolkit.telemetry.reportingpolicy.firstRun", false);
 user_pref("app.update.enabled", false);
 user_pref("browser.sessionstore.resume_from_crash", false);
 )");
-                writeFile(dir + QStringLiteral("/notes.html"),
-                          "<!doctype html><html><head><meta charset=\"utf-8\"><title>Corvane notes</title></head>"
-                          "<body><textarea autofocus rows=\"8\" cols=\"70\" "
-                          "oninput=\"document.title = 'Corvane notes: ' + this.value\"></textarea></body></html>\n");
-                return std::make_unique<App>(QStringLiteral("firefox-esr"),
-                                             QStringList{QStringLiteral("--no-remote"), QStringLiteral("--profile"),
-                                                         dir + QStringLiteral("/profile"),
-                                                         QStringLiteral("file://") + dir + QStringLiteral("/notes.html")});
+    writeFile(dir + QStringLiteral("/page.html"), page);
+    return std::make_unique<App>(QStringLiteral("firefox-esr"),
+                                 QStringList{QStringLiteral("--no-remote"), QStringLiteral("--profile"),
+                                             dir + QStringLiteral("/profile"),
+                                             QStringLiteral("file://") + dir + QStringLiteral("/page.html")});
+}
+
+std::unique_ptr<App> startThunderbirdCompose(const QString& dir, const QByteArray& bodyHtml) {
+    writeFile(dir + QStringLiteral("/profile/user.js"), R"(user_pref("mail.shell.checkDefaultClient", false);
+user_pref("mail.provider.suppress_dialog_on_startup", true);
+user_pref("mailnews.start_page.enabled", false);
+user_pref("datareporting.policy.dataSubmissionEnabled", false);
+user_pref("toolkit.telemetry.reportingpolicy.firstRun", false);
+user_pref("app.update.enabled", false);
+user_pref("mail.rights.version", 1);
+user_pref("layout.spellcheckDefault", 0);
+user_pref("mail.accountmanager.accounts", "account1,account2");
+user_pref("mail.accountmanager.defaultaccount", "account2");
+user_pref("mail.accountmanager.localfoldersserver", "server1");
+user_pref("mail.account.account1.server", "server1");
+user_pref("mail.server.server1.hostname", "Local Folders");
+user_pref("mail.server.server1.name", "Local Folders");
+user_pref("mail.server.server1.type", "none");
+user_pref("mail.server.server1.userName", "nobody");
+user_pref("mail.account.account2.identities", "id1");
+user_pref("mail.account.account2.server", "server2");
+user_pref("mail.server.server2.hostname", "127.0.0.1");
+user_pref("mail.server.server2.port", 1);
+user_pref("mail.server.server2.name", "Test");
+user_pref("mail.server.server2.type", "pop3");
+user_pref("mail.server.server2.userName", "test");
+user_pref("mail.server.server2.login_at_startup", false);
+user_pref("mail.server.server2.check_new_mail", false);
+user_pref("mail.identity.id1.fullName", "Test User");
+user_pref("mail.identity.id1.useremail", "test@example.org");
+user_pref("mail.identity.id1.compose_html", true);
+user_pref("mail.identity.id1.valid", true);
+user_pref("mail.identity.id1.smtpServer", "smtp1");
+user_pref("mail.smtpservers", "smtp1");
+user_pref("mail.smtp.defaultserver", "smtp1");
+user_pref("mail.smtpserver.smtp1.hostname", "127.0.0.1");
+user_pref("mail.smtpserver.smtp1.port", 1);
+)");
+    const QString body = dir + QStringLiteral("/body.html");
+    writeFile(body, bodyHtml);
+    return std::make_unique<App>(QStringLiteral("thunderbird"),
+                                 QStringList{QStringLiteral("--no-remote"), QStringLiteral("--profile"),
+                                             dir + QStringLiteral("/profile"), QStringLiteral("-compose"),
+                                             QStringLiteral("to=team@example.org,subject=Launch,format=html,message=") +
+                                                 body});
+}
+
+DesktopApp firefoxTextAreaApp() {
+    return {"Firefox", "Firefox ESR text area", QStringLiteral("Corvane notes"), true, [](const QString& dir) {
+                return startFirefox(dir, "<!doctype html><html><head><meta charset=\"utf-8\"><title>Corvane notes</title></head>"
+                                         "<body><textarea autofocus rows=\"8\" cols=\"70\" "
+                                         "oninput=\"document.title = 'Corvane notes: ' + this.value\"></textarea></body></html>\n");
             }};
 }
 

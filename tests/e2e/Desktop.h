@@ -103,6 +103,11 @@ inline void PrintTo(const DesktopApp& app, std::ostream* os) { *os << app.name; 
 // Writer, a text area of a local page in Firefox ESR, and a GTK 3 text view (zenity --text-info
 // --editable).
 DesktopApp textEditorApp();
+// Firefox ESR on a local page (written to dir) with a fresh profile.
+std::unique_ptr<App> startFirefox(const QString& dir, const QByteArray& page);
+// Thunderbird's HTML compose window, its body the given HTML, with a fresh profile that has one
+// local identity (it neither sends nor fetches anything).
+std::unique_ptr<App> startThunderbirdCompose(const QString& dir, const QByteArray& bodyHtml);
 DesktopApp writerApp();
 DesktopApp firefoxTextAreaApp();
 DesktopApp gtk3TextViewApp();

@@ -64,9 +64,10 @@ TEST_F(GtkEntry, TripleSpaceStreamsTheAnswerAndReplaceWritesItIntoTheEntry) {
 
 TEST_F(QtEditor, AMultiLineAnswerReplacesTheEditorsTextAndTheEditorStaysResponsive) {
     const QString subject = QStringLiteral("Release planning");
-    const QString original = QStringLiteral("notes for the team: release is friday, two bugs still open");
-    const QStringList tokens = {QStringLiteral("Release notes:\n"), QStringLiteral("- ships on Friday\n"),
-                                QStringLiteral("- two bugs still open")};
+    // An emoji sequence joined by U+200D and a character outside the BMP are read and written exactly.
+    const QString original = QStringLiteral("notes for the team 👨‍👩‍👧: release is friday, two bugs still open 𠀀");
+    const QStringList tokens = {QStringLiteral("Release notes 👨‍👩‍👧:\n"), QStringLiteral("- ships on Friday\n"),
+                                QStringLiteral("- two bugs still open 𠀀")};
     const QString answer = tokens.join(QString());
     server.respond(streamedAnswer(tokens, 150));
     startCorvane();

@@ -218,7 +218,7 @@ TEST(AccessibilityService, RolesMapToFieldKinds) {
         {QStringLiteral("text"), single, FieldKind::TextField, true},
         {QStringLiteral("password text"), single, FieldKind::Password, false},
         {std::nullopt, {QStringLiteral("password")}, FieldKind::Password, false},
-        {QStringLiteral("terminal"), multi, FieldKind::Terminal, false},
+        {QStringLiteral("terminal"), multi, FieldKind::Terminal, true},
         {QStringLiteral("push button"), {}, FieldKind::Other, false},
         {std::nullopt, multi, FieldKind::Other, true},
         // Rich editors: a page's editable region, a mail body.

@@ -86,9 +86,10 @@ TEST(TriggerRun, FallsBackToTheClipboard) {
              f.role = QStringLiteral("section");
              f.states = {QStringLiteral("editable"), QStringLiteral("focused"), QStringLiteral("multi-line")};
              f.text = QStringLiteral("\uFFFC\uFFFC");
-             auto paragraph = std::make_shared<FakeField>(FakeField{QStringLiteral("hello world, ")});
-             auto image = std::make_shared<FakeField>(FakeField{QStringLiteral("this is long enough")});
+             auto paragraph = std::make_shared<FakeField>(), image = std::make_shared<FakeField>();
+             paragraph->text = QStringLiteral("hello world, ");
              paragraph->role = QStringLiteral("paragraph");
+             image->text = QStringLiteral("this is long enough");
              image->role = QStringLiteral("image");
              image->readable = false;
              f.embedded = {paragraph, image};
