@@ -81,7 +81,7 @@ auto AccessibilityService::reconnecting(Read read) {
 
 std::optional<AccessibilityService::ElementInfo> AccessibilityService::getFocusedElementInfo(Miss* miss) {
     Miss why = Miss::None;
-    auto info = reconnecting([&] { return readFocusedElementInfo(why); });
+    auto info = reconnecting([&] { return readFocusedElementInfo(why, true); });
     if (miss)
         *miss = info ? Miss::None : why;
     return info;
@@ -92,10 +92,14 @@ std::optional<AccessibilityService::FocusedProbe> AccessibilityService::probeFoc
 }
 
 std::optional<QString> AccessibilityService::focusedElementValue() {
-    return reconnecting([this] { return readFocusedElementValue(); });
+    return reconnecting([this] {
+        Miss miss = Miss::None;
+        auto info = readFocusedElementInfo(miss, false);
+        return info ? std::optional<QString>(std::move(info->text)) : std::nullopt;
+    });
 }
 
-std::optional<AccessibilityService::ElementInfo> AccessibilityService::readFocusedElementInfo(Miss& miss) {
+std::optional<AccessibilityService::ElementInfo> AccessibilityService::readFocusedElementInfo(Miss& miss, bool place) {
     auto element = focusedElement();
     platform::runtrace::mark("found");
     if (!element) {
@@ -126,7 +130,7 @@ std::optional<AccessibilityService::ElementInfo> AccessibilityService::readFocus
         return std::nullopt;
     }
     ElementInfo info{element, std::move(*text), {}, {}, kind};
-    if (facts.extents) {
+    if (place && facts.extents) {
         const QRectF rect = onScreen(element, facts);
         info.position = rect.topLeft();
         info.size = rect.size();
@@ -182,13 +186,6 @@ int AccessibilityService::replaceText(const platform::ElementRef& element, const
     if (auto now = focusedElement(); now && !isPassword(now) && textOf(now) == text)
         return kSuccess;
     return kWriteHadNoEffect;
-}
-
-std::optional<QString> AccessibilityService::readFocusedElementValue() {
-    auto element = focusedElement();
-    if (!element || isPassword(element))
-        return std::nullopt;
-    return textOf(element);
 }
 
 bool AccessibilityService::focusMovedFrom(const platform::ElementRef& element) {

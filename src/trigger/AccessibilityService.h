@@ -56,7 +56,7 @@ public:
     // focused after the write) now shows exactly the text; the backend's status for a refused
     // write; kWriteHadNoEffect otherwise.
     int replaceText(const platform::ElementRef& element, const QString& text);
-    // The focused field's value as text; nothing for a password field or an unreadable value.
+    // The focused field's text, read as getFocusedElementInfo() reads it; nothing when that gives nothing.
     std::optional<QString> focusedElementValue();
     // The element's value as the user sees it: a number as its decimal text; a text with what is
     // embedded in it read in place, without the fillers its toolkit adds. It may still hold a
@@ -78,9 +78,9 @@ private:
     // restarted) and could be made again.
     template <class Read>
     auto reconnecting(Read read);
-    std::optional<ElementInfo> readFocusedElementInfo(Miss& miss);
+    // place: find where the field lies on the screen too.
+    std::optional<ElementInfo> readFocusedElementInfo(Miss& miss, bool place);
     std::optional<FocusedProbe> readFocusedProbe();
-    std::optional<QString> readFocusedElementValue();
     bool isPassword(const platform::ElementRef& element);
     // The element's extents on the screen.
     QRectF onScreen(const platform::ElementRef& element, const platform::ElementFacts& facts);

@@ -18,6 +18,24 @@ struct Desk {
                                                             QStringLiteral("Text Editor"), 4242);
     AccessibilityService service{desktop};
 
+    // A rich editor (a page's editable region, a mail body): paragraphs, a link, list items.
+    static void richEditor(FakeField& f) {
+        const auto object = [](const char* role, const QString& text, std::vector<std::shared_ptr<FakeField>> in = {}) {
+            auto o = std::make_shared<FakeField>();
+            o->role = QString::fromLatin1(role);
+            o->text = text;
+            o->embedded = std::move(in);
+            return o;
+        };
+        f.role = QStringLiteral("section");
+        f.text = QStringLiteral("\uFFFC\uFFFC\uFFFC");
+        f.embedded = {object("paragraph", QStringLiteral("Dear 👨‍👩‍👧, see \uFFFC now."), {object("link", QStringLiteral("our plan 𠀀"))}),
+                      object("list", QStringLiteral("\uFFFC\uFFFC"), {object("list item", QStringLiteral("• one")),
+                                                                     object("list item", QStringLiteral("• two"))}),
+                      object("paragraph", QStringLiteral("Bye\uFEFF"))};
+    }
+    void gecko() { window.toolkit = platform::Toolkit{QStringLiteral("Gecko"), QStringLiteral("128.3")}; }
+
     std::shared_ptr<FakeField> field(const std::function<void(FakeField&)>& script) {
         FakeField f;
         f.text = QStringLiteral("teh meeting moves to firday");
@@ -27,6 +45,8 @@ struct Desk {
 };
 
 } // namespace
+
+const QString kRich = QStringLiteral("Dear 👨‍👩‍👧, see our plan 𠀀 now.\n• one\n• two\nBye\uFEFF");
 
 TEST(AccessibilityService, ReadsTheFocusedFieldsValue) {
     struct Case {
@@ -47,6 +67,24 @@ TEST(AccessibilityService, ReadsTheFocusedFieldsValue) {
         {"bus restarted since the last read: read again on a new connection",
          [](Desk& d, FakeField& f) { f.text = QStringLiteral("after the restart"); d.desktop.dropAccessibilityConnection(); },
          QStringLiteral("after the restart")},
+        // What the user sees: embedded objects in place, in order; Gecko's U+FEFF after each character
+        // outside the BMP dropped (its offsets count them), the user's own kept.
+        {"rich editor", [](Desk&, FakeField& f) { Desk::richEditor(f); }, kRich},
+        {"rich editor in Gecko", [](Desk& d, FakeField& f) { d.gecko(); Desk::richEditor(f); }, kRich},
+        {"Gecko's fillers", [](Desk& d, FakeField& f) { d.gecko(); f.text = QStringLiteral("a 👍🏽\uFEFF 𠀀 z"); },
+         QStringLiteral("a 👍🏽\uFEFF 𠀀 z")},
+        {"another toolkit's U+FEFF after an emoji is the user's",
+         [](Desk& d, FakeField& f) {
+             d.window.toolkit = platform::Toolkit{QStringLiteral("GTK"), QStringLiteral("4.8.3")};
+             f.text = QStringLiteral("🙂\uFEFF");
+         },
+         QStringLiteral("🙂\uFEFF")},
+        // Never a text that still holds a placeholder, never a text that is not a field's.
+        {"an embedded object without text (an image)",
+         [](Desk&, FakeField& f) { Desk::richEditor(f); f.embedded[1]->embedded[0]->readable = false; }, std::nullopt},
+        {"placeholders and no hypertext", [](Desk&, FakeField& f) { f.text = QStringLiteral("a \uFFFC b"); }, std::nullopt},
+        {"a web page", [](Desk&, FakeField& f) { f.role = QStringLiteral("document web"); f.states = {QStringLiteral("focused")}; },
+         std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -66,118 +104,28 @@ TEST(AccessibilityService, ReadsTheFocusedFieldsValue) {
     }
 }
 
-// A rich editor (a page's editable region, a mail body) gives its paragraphs, links and list
-// items as embedded objects; Gecko adds U+FEFF after each character outside the BMP.
-TEST(AccessibilityService, ReadsTheTextTheUserSees) {
-    const auto object = [](const QString& role, const QString& text,
-                           std::vector<std::shared_ptr<FakeField>> inner = {}) {
-        auto f = std::make_shared<FakeField>();
-        f->role = role;
-        f->text = text;
-        f->embedded = std::move(inner);
-        return f;
-    };
-    const auto richEditor = [&](FakeField& f) {
-        f.role = QStringLiteral("section");
-        f.states = {QStringLiteral("editable"), QStringLiteral("focused"), QStringLiteral("multi-line")};
-        f.text = QStringLiteral("\uFFFC\uFFFC\uFFFC");
-        f.embedded = {object(QStringLiteral("paragraph"), QStringLiteral("Dear 👨‍👩‍👧, see \uFFFC now."),
-                             {object(QStringLiteral("link"), QStringLiteral("our plan 𠀀"))}),
-                      object(QStringLiteral("list"), QStringLiteral("\uFFFC\uFFFC"),
-                             {object(QStringLiteral("list item"), QStringLiteral("• one")),
-                              object(QStringLiteral("list item"), QStringLiteral("• two"))}),
-                      object(QStringLiteral("paragraph"), QStringLiteral("Bye\uFEFF"))};
-    };
-    const QString richText = QStringLiteral("Dear 👨‍👩‍👧, see our plan 𠀀 now.\n• one\n• two\nBye\uFEFF");
-    const auto gecko = [](Desk& d) { d.window.toolkit = platform::Toolkit{QStringLiteral("Gecko"), QStringLiteral("128.3")}; };
-    struct Case {
-        const char* name;
-        std::function<void(Desk&, FakeField&)> script;
-        std::optional<QString> expected;
-        AccessibilityService::Miss miss = AccessibilityService::Miss::None;
-    };
-    using Miss = AccessibilityService::Miss;
-    const std::vector<Case> cases = {
-        {"paragraphs, a link and list items in order", [&](Desk&, FakeField& f) { richEditor(f); }, richText},
-        {"the same in Gecko, whose offsets count its fillers", [&](Desk& d, FakeField& f) { gecko(d); richEditor(f); },
-         richText},
-        {"Gecko's fillers dropped, the user's own U+FEFF kept",
-         [&](Desk& d, FakeField& f) { gecko(d); f.text = QStringLiteral("a 👍🏽\uFEFF 𠀀 z"); },
-         QStringLiteral("a 👍🏽\uFEFF 𠀀 z")},
-        {"another toolkit's U+FEFF after an emoji is the user's",
-         [](Desk& d, FakeField& f) {
-             d.window.toolkit = platform::Toolkit{QStringLiteral("GTK"), QStringLiteral("3.24.38")};
-             f.text = QStringLiteral("🙂\uFEFF");
-         },
-         QStringLiteral("🙂\uFEFF")},
-        {"an object without text (an image) leaves a placeholder: not read",
-         [&](Desk&, FakeField& f) {
-             richEditor(f);
-             f.embedded[1]->embedded[0]->readable = false;
-         },
-         std::nullopt, Miss::Placeholders},
-        {"placeholders with no hypertext to tell them: not read",
-         [](Desk&, FakeField& f) { f.text = QStringLiteral("a \uFFFC b"); }, std::nullopt, Miss::Placeholders},
-        {"a page: readable, but not a field",
-         [](Desk&, FakeField& f) {
-             f.role = QStringLiteral("document web");
-             f.states = {QStringLiteral("focused"), QStringLiteral("focusable")};
-             f.text = QStringLiteral("account 1234-5678-9012, PIN reminder 4321");
-         },
-         std::nullopt, Miss::NotAField},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Desk d;
-        auto field = d.field([&](FakeField& f) { c.script(d, f); });
-        Miss miss = Miss::None;
-        const auto info = d.service.getFocusedElementInfo(&miss);
-        EXPECT_EQ(info ? std::optional<QString>(info->text) : std::nullopt, c.expected);
-        EXPECT_EQ(miss, c.miss);
-        if (c.expected) {
-            EXPECT_EQ(d.service.focusedElementValue(), c.expected);
-        }
-        if (c.miss == Miss::NotAField) {
-            EXPECT_EQ(field->valueReads, 0) << "a page's text is never read";
-        }
-    }
-}
-
 // GTK 4 answers window coordinates when asked for screen ones (and for window ones); Qt 6.4 answers
 // screen coordinates for both; GTK 3 tells them apart.
 TEST(AccessibilityService, PlacesFieldsOnTheScreen) {
-    const platform::Toolkit gtk4{QStringLiteral("GTK"), QStringLiteral("4.8.3")};
-    const platform::Toolkit qt{QStringLiteral("Qt"), QStringLiteral("6.4.2")};
-    struct Case {
+    const platform::Toolkit gtk4{QStringLiteral("GTK"), QStringLiteral("4.8.3")}, qt{QStringLiteral("Qt"), QStringLiteral("6.4.2")};
+    const struct {
         const char* name;
-        QRectF window;
-        QRectF extents;
-        std::optional<QRectF> windowExtents;
+        QRectF window, extents, windowExtents;
         platform::Toolkit toolkit;
         QPointF expected;
-    };
-    const std::vector<Case> cases = {
-        {"GTK 4 window away from the corner: moved by its place", {700, 380, 700, 520}, {0, 47, 690, 463},
-         QRectF(0, 47, 690, 463), gtk4, {700, 427}},
-        {"GTK 4 field that would fit the window either way: its toolkit tells", {40, 30, 700, 520},
-         {60, 100, 300, 40}, QRectF(60, 100, 300, 40), gtk4, {100, 130}},
-        {"Qt 6.4 gives screen coordinates for both", {400, 300, 480, 320}, {411, 311, 458, 22},
-         QRectF(411, 311, 458, 22), qt, {411, 311}},
-        {"Qt 6.4 near the corner: kept", {40, 30, 700, 520}, {60, 100, 300, 40}, QRectF(60, 100, 300, 40), qt, {60, 100}},
-        {"window coordinates told apart (GTK 3): kept", {300, 200, 302, 425}, {314, 233, 274, 338},
-         QRectF(13, 13, 274, 338), {QStringLiteral("GAIL"), QStringLiteral("3.24")}, {314, 233}},
+    } cases[] = {
+        {"GTK 4, window away from the corner", {700, 380, 700, 520}, {0, 47, 690, 463}, {0, 47, 690, 463}, gtk4, {700, 427}},
+        {"GTK 4, field that fits the window either way", {40, 30, 700, 520}, {60, 100, 300, 40}, {60, 100, 300, 40}, gtk4, {100, 130}},
+        {"Qt 6.4, the same answer on the screen", {40, 30, 700, 520}, {60, 100, 300, 40}, {60, 100, 300, 40}, qt, {60, 100}},
+        {"GTK 3", {300, 200, 302, 425}, {314, 233, 274, 338}, {13, 13, 274, 338}, {QStringLiteral("gtk"), QStringLiteral("3.24.38")}, {314, 233}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Desk d;
         d.window.frame = c.window;
         d.window.toolkit = c.toolkit;
-        d.field([&](FakeField& f) {
-            f.extents = c.extents;
-            f.windowExtents = c.windowExtents;
-        });
-        AccessibilityService service{d.desktop, &d.desktop};
-        const auto info = service.getFocusedElementInfo();
+        d.field([&](FakeField& f) { f.extents = c.extents; f.windowExtents = c.windowExtents; });
+        const auto info = AccessibilityService(d.desktop, &d.desktop).getFocusedElementInfo();
         ASSERT_TRUE(info);
         EXPECT_EQ(info->position, c.expected);
         EXPECT_EQ(info->size, c.extents.size());

@@ -136,24 +136,14 @@ TEST(TriggerRun, FallsBackToTheClipboard) {
 TEST(TriggerRun, NothingIsReadOrSentWhereNoFieldHasTheFocus) {
     const QString noField = QStringLiteral("No text field has the keyboard focus, so there is nothing to work on. "
                                            "Click into the text you want to work on, then try again.");
-    const QStringList readOnly = {QStringLiteral("focused"), QStringLiteral("focusable"), QStringLiteral("multi-line")};
-    const struct {
-        const char* name;
-        QString role;
-        platform::TextRange selection;
-    } focus[] = {
-        {"a web page", QStringLiteral("document web"), {}},
-        {"a link on it", QStringLiteral("link"), {}},
-        {"a read-only text view with a selection", QStringLiteral("text"), {0, 12}},
-    };
-    for (const auto& c : focus) {
+    for (const char* role : {"document web", "link", "text"}) {
         for (const auto source : {trigger::TriggerSource::SpaceTaps, trigger::TriggerSource::Command}) {
             const bool space = source == trigger::TriggerSource::SpaceTaps;
-            SCOPED_TRACE(std::string(c.name) + (space ? ", space taps" : ", shortcut"));
+            SCOPED_TRACE(std::string(role) + (space ? ", space taps" : ", shortcut"));
             EngineHarness h;
             auto& w = h.app(QStringLiteral("firefox-esr"), QStringLiteral("Firefox"));
-            auto f = h.field(w, QStringLiteral("account 1234-5678-9012, balance 10,432.17 EUR"), c.selection, c.role);
-            f->states = readOnly;
+            auto f = h.field(w, QStringLiteral("account 1234-5678-9012, PIN 4321"), {0, 12}, QString::fromLatin1(role));
+            f->states = {QStringLiteral("focused"), QStringLiteral("multi-line")};
 
             h.runs.push_back(h.engine.trigger(std::nullopt, source));
             h.clock.runAll();
@@ -161,16 +151,9 @@ TEST(TriggerRun, NothingIsReadOrSentWhereNoFieldHasTheFocus) {
             EXPECT_EQ(f->valueReads, 0);
             EXPECT_TRUE(w.keysReceived.isEmpty());
             EXPECT_TRUE(h.model.requests.empty());
-            if (space) {
-                EXPECT_TRUE(h.engine.isIdle());
-                EXPECT_TRUE(h.panel.calls.isEmpty());
-                EXPECT_TRUE(h.logger.entries().isEmpty());
-                EXPECT_TRUE(h.diag().last().startsWith(QStringLiteral("trigger IGNORED: no text field focused")));
-            } else {
-                EXPECT_EQ(h.engine.state(), trigger::TriggerState::error(noField));
-                EXPECT_EQ(h.panel.calls, QStringList{QStringLiteral("showErrorMessage(%1)").arg(noField)});
-                EXPECT_EQ(h.lastRecord().originalPreview, QString());
-            }
+            EXPECT_EQ(h.panel.calls, space ? QStringList{} : QStringList{QStringLiteral("showErrorMessage(%1)").arg(noField)});
+            EXPECT_EQ(h.engine.state(), space ? trigger::TriggerState::idle() : trigger::TriggerState::error(noField));
+            EXPECT_EQ(h.logger.entries().size(), space ? 0 : 1);
         }
     }
 }
