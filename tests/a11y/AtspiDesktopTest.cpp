@@ -230,8 +230,9 @@ TEST(AtspiFocusSearch, FindsFieldsNoEventNamed) {
         }
         const auto title = [] { return run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow"), QStringLiteral("getwindowname")}); };
         for (const QString& text : c.typed) {
-            if (text != c.typed.first())
+            if (text != c.typed.first()) {
                 ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("ctrl+n")}));
+            }
             // A window that has just opened may drop the first keys: typed again until it shows.
             ASSERT_TRUE(waitUntil([&] {
                 xdotool({QStringLiteral("key"), QStringLiteral("ctrl+a")});
