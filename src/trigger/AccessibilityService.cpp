@@ -44,7 +44,7 @@ bool AccessibilityService::isField(const std::optional<QString>& role, const QSt
     const FieldKind kind = classify(role, states);
     if (kind == FieldKind::Password)
         return false;
-    // A terminal takes what is typed; its text is what it shows (see the terminal rules of a run).
+    // A terminal takes what is typed too; a run treats it by the rules for terminals.
     return kind != FieldKind::Other || states.contains(QLatin1String("editable"));
 }
 

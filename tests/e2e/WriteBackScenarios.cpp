@@ -346,9 +346,7 @@ TEST_P(DesktopAppScenario, HotkeyTripleSpaceCancelAndDraftInOneWindow) {
                             << window.width() << "x" << window.height() << context();
         ASSERT_NO_FATAL_FAILURE(replaceAndCheck(r.tokens.join(QString())));
     }
-    fprintf(stderr, "DIAG\n%s\n", qPrintable(corvane->diagLog()));
-    return;
-    // 3. Cancel in the middle of the answer: the field keeps what the user typed.
+    // 4. Cancel in the middle of the answer: the field keeps what the user typed.
     {
         SCOPED_TRACE("cancel");
         const QString original = QStringLiteral("Send the report to the team today");
@@ -368,7 +366,7 @@ TEST_P(DesktopAppScenario, HotkeyTripleSpaceCancelAndDraftInOneWindow) {
         EXPECT_EQ(clipboardText(), userClip) << "the user's clipboard changed";
         EXPECT_EQ(fieldText(), original + QStringLiteral("   "));
     }
-    // 4. A draft in an empty field.
+    // 5. A draft in an empty field.
     {
         SCOPED_TRACE("draft");
         const QString description = QStringLiteral("a short thank you note");
