@@ -42,9 +42,13 @@ QString rgba(const QColor& c, qreal alpha) {
     return QStringLiteral("rgba(%1, %2, %3, %4)").arg(c.red()).arg(c.green()).arg(c.blue()).arg(alpha);
 }
 
-QFont sized(int pixels, QFont::Weight weight) {
+// A step of the type scale, in pixels. The desktop's font is the body size; the other steps keep the
+// proportion they have to a 13 px body (title 15, caption 11, micro 10), so the whole scale follows a
+// desktop that asks for larger or smaller text. Nothing drops below 9 px, where text stops reading.
+QFont scaled(int stepOfThirteen, QFont::Weight weight) {
     QFont f = QApplication::font();
-    f.setPixelSize(pixels);
+    const int body = QFontInfo(f).pixelSize();
+    f.setPixelSize(qMax(9, qRound(body * stepOfThirteen / 13.0)));
     f.setWeight(weight);
     return f;
 }
@@ -121,11 +125,11 @@ QColor CVDesign::hairline(const QPalette& palette) {
     return blend(palette.color(QPalette::WindowText), palette.color(QPalette::Window), isDark(palette) ? 0.28 : 0.18);
 }
 
-QFont CVDesign::TypeScale::title() { return sized(15, QFont::DemiBold); }
-QFont CVDesign::TypeScale::headline() { return sized(13, QFont::Medium); }
-QFont CVDesign::TypeScale::body() { return sized(13, QFont::Normal); }
-QFont CVDesign::TypeScale::caption() { return sized(11, QFont::Normal); }
-QFont CVDesign::TypeScale::micro() { return sized(10, QFont::Normal); }
+QFont CVDesign::TypeScale::title() { return scaled(15, QFont::DemiBold); }
+QFont CVDesign::TypeScale::headline() { return scaled(13, QFont::Medium); }
+QFont CVDesign::TypeScale::body() { return scaled(13, QFont::Normal); }
+QFont CVDesign::TypeScale::caption() { return scaled(11, QFont::Normal); }
+QFont CVDesign::TypeScale::micro() { return scaled(10, QFont::Normal); }
 
 void CVDesign::cvBrandTint(QWidget* widget) {
     widget->setProperty(roleProperty, QStringLiteral("brandTint"));

@@ -1,7 +1,8 @@
 #pragma once
 // Visual constants shared by the floating panel and the settings window: the accent colour, radii,
 // spacing, the type scale, and the "modifiers" that style a widget with them. Sizes are logical
-// pixels; fonts are set by pixel size. Colours follow the widget's palette, so a light or dark
+// pixels; fonts are set by pixel size, the body at the desktop font's and the other steps in
+// proportion to it. Colours follow the widget's palette, so a light or dark
 // palette gives the matching variant; call refresh() on a styled tree after a palette change.
 #include <QColor>
 #include <QFont>
@@ -62,6 +63,7 @@ public:
     class TypeScale {
     public:
         TypeScale() = delete;
+        // At a 13 px desktop font; each step keeps its proportion to the desktop font's size.
         static QFont title();    // 15 px semibold
         static QFont headline(); // 13 px medium
         static QFont body();     // 13 px
