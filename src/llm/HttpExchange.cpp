@@ -699,6 +699,8 @@ void HttpExchange::failTransport(QNetworkReply::NetworkError error, const QStrin
 }
 
 void HttpExchange::onIdleTimeout() {
+    if (m_waitingForProxy)
+        m_pool.proxyQuestionTimedOut(m_url);
     if (isRunning())
         finish({End::Kind::Transport, m_status, {}, false, TransportError::timedOut()});
 }

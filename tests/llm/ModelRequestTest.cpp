@@ -638,6 +638,22 @@ TEST_F(ModelRequest, TheRestOfAnAnswerIsReadWithinBounds) {
         spinUntil([&] { return server.openConnections() == 0; }, 10000);
         EXPECT_LT(server.bodyBytesSent() - before, qint64(40) << 20);
     }
+
+    // A pool destroyed while an answer's rest is read ends that drain first, while the place the
+    // drain gives back still exists.
+    server.respond(trickle);
+    auto* doomed = new llm::HttpConnectionPool;
+    std::unique_ptr<llm::ModelStream> last = llm::LLMClient(store, doomed).optimize(QStringLiteral("p"), QStringLiteral("s"));
+    QObject::connect(last.get(), &llm::ModelStream::event, [&](const StreamEvent& e) { done += e.type == StreamEvent::Type::Done; });
+    spinUntil([&] { return done == 7; }, 10000);
+    last.reset();
+    QStringList ended;
+    const QList<llm::HttpExchange*> drains = doomed->findChildren<llm::HttpExchange*>();
+    ASSERT_EQ(drains.size(), 1);
+    QObject::connect(drains.first(), &QObject::destroyed, [&] { ended << QStringLiteral("drain"); });
+    QObject::connect(doomed, &QObject::destroyed, [&] { ended << QStringLiteral("pool"); });
+    delete doomed;
+    EXPECT_EQ(ended.join(u' ').toStdString(), "drain pool");
 }
 
 // A run started while the pre-warm's proxy question is out shares its answer and its connection. No
@@ -672,8 +688,29 @@ TEST_F(ModelRequest, ARunStartedBeforeThePrewarmsProxyAnswerOpensOneConnection) 
     spinUntil([&] { return asked == 2; }, 10000);
     delete doomed;
     EXPECT_EQ(returned, 0) << "the pool waited for its proxy question";
+    EXPECT_TRUE(llm::HttpConnectionPool::asking());
     answer.release();
-    spinUntil([&] { return returned == 1; }, 10000); // over before what it refers to goes
+    spinUntil([&] { return returned == 1 && !llm::HttpConnectionPool::asking(); }, 10000); // over before what it refers to goes
+    EXPECT_FALSE(llm::HttpConnectionPool::asking());
+
+    // A question that a request gave up waiting for is asked afresh for the next request there,
+    // while the first one is still out (and its pre-warm still waits for it).
+    QSemaphore held;
+    proxyLookup = [&](const QUrl&) {
+        if (++asked == 3)
+            held.tryAcquire(1, 10000);
+        return QNetworkProxy(QNetworkProxy::NoProxy);
+    };
+    TestHttpServer unasked; // a server whose proxy answer is not known yet
+    ASSERT_TRUE(unasked.listen(QStringLiteral("127.0.0.2")));
+    unasked.respond(ScriptedResponse::sse(providers::openAIStream({QStringLiteral("Hi")})));
+    configure(QStringLiteral("openai"), unasked.baseUrl(), QStringLiteral("key-1"), 0.3);
+    client.prewarm();
+    EXPECT_EQ(run().terminal().kind, QStringLiteral("timeout"));
+    EXPECT_EQ(run().text(), QStringLiteral("Hi"));
+    EXPECT_EQ(asked, 4);
+    held.release();
+    spinUntil([&] { return !llm::HttpConnectionPool::asking(); }, 10000);
 }
 
 } // namespace
