@@ -117,6 +117,8 @@ private:
     // Parses what arrived; false when the exchange ended (or was destroyed) meanwhile.
     bool consume(QByteArrayView data);
     bool headerLine(QByteArrayView line);
+    // One header field, unfolded; false when the exchange ended.
+    bool headerField(QByteArrayView line);
     bool headComplete();
     bool bodyBytes(QByteArrayView bytes);
     bool bodyComplete();
@@ -164,7 +166,10 @@ private:
     bool m_connected = false; // the connection to the server (or proxy) stands
     bool m_untilClose = false; // the body has no framing: it ends with the connection
     bool m_unframed = false;  // the body ended with the connection
-    bool m_closeAfter = false; // the server ends the connection after this answer
+    // The connection carries no further request: the server ends it after this answer, or its head
+    // is not one to trust with another.
+    bool m_closeAfter = false;
+    QByteArray m_heldField; // the last header line, until the next shows it is not folded
     int m_keepAliveMs = HttpConnectionPool::defaultIdleMs;
     qsizetype m_leftover = 0;  // bytes after the last one parsed, in the piece being parsed
     bool m_overran = false;    // bytes followed the body's end

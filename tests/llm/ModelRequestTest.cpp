@@ -300,6 +300,7 @@ TEST_F(ModelRequest, EndlessBodiesStopAtTheCapAndCloseTheConnection) {
         QByteArray start, repeat;
         const char* kind;
         QString message;
+        bool ownChunkLines = false; // the repeat carries its chunk lines: one data byte per 30 KB of them
     };
     const QString tooLarge = QStringLiteral("larger than 8 MiB");
     const Endless cases[] = {
@@ -310,13 +311,16 @@ TEST_F(ModelRequest, EndlessBodiesStopAtTheCapAndCloseTheConnection) {
         {"valid_tokens", 200, "data: {}\n",
          QByteArray("data: {\"choices\":[{\"delta\":{\"content\":\"tok \"}}]}\n\n").repeated(1024), "invalid_response",
          QStringLiteral("The server's answer is larger than 8 MiB; the text so far is incomplete")},
+        {"chunk_lines", 200, "2\r\nda\r\n", "1;" + QByteArray(30000, 'e') + "\r\nx\r\n", "invalid_response", tooLarge, true},
     };
     for (const Endless& c : cases) {
         TestHttpServer flood;
         ASSERT_TRUE(flood.listen());
         configure(QStringLiteral("openai"), flood.baseUrl(), QStringLiteral("key-1"), 60);
         ScriptedResponse r = ScriptedResponse::text(c.status, "text/event-stream", c.start);
-        r.framing = ScriptedResponse::Framing::Chunked;
+        r.framing = c.ownChunkLines ? ScriptedResponse::Framing::UntilClose : ScriptedResponse::Framing::Chunked;
+        if (c.ownChunkLines)
+            r.header("Transfer-Encoding", "chunked");
         r.endless = c.repeat;
         flood.respond(r);
         const StreamRun result = run();
@@ -474,6 +478,22 @@ TEST_F(ModelRequest, OnlyAConnectionThatEndedAnAnswerCleanlyIsKept) {
     overrun.framing = ScriptedResponse::Framing::UntilClose;
     overrun.header("Content-Length", QByteArray::number(whole.pieces.first().bytes.size())).header("Connection", "keep-alive");
     overrun.then("data: more\n\n").keepOpen = true;
+    // Heads the test server keeps the connection after, whatever they say.
+    ScriptedResponse lengthBesideChunks = whole, lastRequest = whole, folded = whole, blankBeforeColon = whole,
+                     interimClose = whole;
+    lengthBesideChunks.framing = ScriptedResponse::Framing::Chunked;
+    lengthBesideChunks.header("Content-Length", QByteArray::number(whole.pieces.first().bytes.size()));
+    lastRequest.header("Keep-Alive", "timeout=30, max=0");
+    folded.header("X-Trace", "1\r\nConnection: keep-alive\r\n close"); // a continuation line of its own
+    blankBeforeColon.header("Connection ", "close");
+    interimClose.interim = "HTTP/1.1 103 Early Hints\r\nConnection: close\r\n\r\n";
+    // More than the drain takes after the end marker, in the read that brought it: in the same
+    // chunk, or in the chunks after it.
+    const QByteArray pad = QByteArray(": pad\n").repeated(25 * 1024);
+    ScriptedResponse restInSlice = ScriptedResponse::sse(providers::openAIStream({QStringLiteral("Hi")}) + pad);
+    restInSlice.framing = ScriptedResponse::Framing::ContentLength;
+    ScriptedResponse restInChunks = ScriptedResponse::sse(providers::openAIStream({QStringLiteral("Hi")}));
+    restInChunks.then(pad);
     const struct {
         const char* name;
         ScriptedResponse first;
@@ -492,6 +512,13 @@ TEST_F(ModelRequest, OnlyAConnectionThatEndedAnAnswerCleanlyIsKept) {
         {"kept by the server for a second", briefKeepAlive, false, false},
         {"negative keep-alive time-out", negativeKeepAlive, false, false},
         {"bytes past its length", overrun, false, false},
+        {"length beside chunked", lengthBesideChunks, false, false},
+        {"Keep-Alive max=0", lastRequest, false, false},
+        {"folded Connection: close", folded, false, false},
+        {"blank before a colon", blankBeforeColon, false, false},
+        {"close in an interim head", interimClose, false, false},
+        {"rest past the drain's cap in the end marker's chunk", restInSlice, false, false},
+        {"rest past the drain's cap in the chunks after it", restInChunks, false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -128,6 +128,18 @@ std::vector<StreamCase> casesFor(const QString& format) {
     coded.header("Transfer-Encoding", "identity").header("Content-Length", QByteArray::number(stream.size() / 2));
     cases.push_back(ok(f + "transfer_coding_beside_length", format, coded, kAnswer));
 
+    // Empty elements of a transfer coding list count for nothing: the body is still chunked.
+    const QByteArray wholeBody = providers::wholeBodyFor(format, QStringLiteral("Whole answer."));
+    for (const auto& [name, codings] : {std::pair{"trailing_comma", QList<QByteArray>{"chunked,"}},
+                                        std::pair{"empty_second_field", QList<QByteArray>{"chunked", ""}}}) {
+        ScriptedResponse listed = ScriptedResponse::json(200, QByteArray::number(wholeBody.size(), 16) + "\r\n" +
+                                                                  wholeBody + "\r\n0\r\n\r\n");
+        listed.framing = ScriptedResponse::Framing::UntilClose;
+        for (const QByteArray& coding : codings)
+            listed.header("Transfer-Encoding", coding);
+        cases.push_back(ok(f + "transfer_codings_" + name, format, listed, QStringLiteral("Whole answer.")));
+    }
+
     StreamCase whole = ok(f + "plain_json_body", format,
                           ScriptedResponse::json(200, providers::wholeBodyFor(format, QStringLiteral("Whole answer."))),
                           QStringLiteral("Whole answer."));
