@@ -676,9 +676,11 @@ bool HttpExchange::bodyComplete() {
         finish({End::Kind::Complete, m_status, std::exchange(m_body, {}), false, {}});
     } else {
         QPointer<HttpExchange> self(this);
+        m_lineMayBeCut = m_unframed || m_overran;
         const bool more = m_lines.finish([&](QByteArrayView line) { return onLine(line) && self; });
         if (!self)
             return false;
+        m_lineMayBeCut = false;
         if (more)
             finish({End::Kind::Complete, m_status, {}, false, {}});
         else

@@ -80,6 +80,9 @@ public:
 
     // 200 lines (StreamLines). Returning false stops the exchange silently.
     std::function<bool(QByteArrayView line)> onLine;
+    // While onLine runs: the line is the last of a body that nothing framed (it ran until the close,
+    // or past its declared end), and no line end followed it: it may have been cut anywhere.
+    bool lineMayBeCut() const { return m_lineMayBeCut; }
     std::function<void(const End& end)> onEnd;
 
     // The path the request adds after the address a user enters ("/chat/completions"): a redirect
@@ -176,6 +179,7 @@ private:
     bool m_reusable = false;   // the answer ended cleanly: release() keeps the connection
     bool m_draining = false;
     qint64 m_drainedBytes = 0;
+    bool m_lineMayBeCut = false;
 };
 
 // Owns an exchange that must outlive the callback it may be inside of: aborted now, deleted later.

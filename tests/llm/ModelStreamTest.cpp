@@ -107,6 +107,14 @@ std::vector<StreamCase> casesFor(const QString& format) {
         cases.push_back(ok(f + "closed_after_finish_reason", format, finished, kAnswer));
     }
 
+    // A last line cut by the close, inside a null finish reason or an event's type, is no end and no
+    // provider's sentence.
+    ScriptedResponse cutLine = cutOff;
+    cutLine.then(format == QLatin1String("openai")   ? R"(data: {"choices":[{"delta":{},"finish_reason":nu)"
+                 : format == QLatin1String("gemini") ? R"(data: {"candidates":[{"finishReason":nu)"
+                                                     : R"(data: {"type":"message_st)");
+    cases.push_back(fails(f + "closed_inside_a_line", format, cutLine, "network", cutShort, kAnswer));
+
     // A member whose name only ends in the format's end name is no end.
     ScriptedResponse lookalike = cutOff;
     lookalike.then(format == QLatin1String("openai")   ? R"(data: {"choices":[{"delta":{},"x\"finish_reason":"stop"}]})"
