@@ -284,5 +284,8 @@ int main(int argc, char** argv) {
     delegate.applicationWillTerminate();
     storageWatch.pushBeforeQuit();
     stores::DiagLog::flush();
+    // Set up last, so it runs first at exit: a proxy question the system's proxy machinery has not
+    // answered would hold the exit up, since that machinery waits for it while it shuts down.
+    llm::HttpConnectionPool::endAtOnceAtExitWhileAsking(&stores::DiagLog::flush);
     return 0;
 }

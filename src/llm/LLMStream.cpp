@@ -6,9 +6,20 @@
 #include "llm/Tr.h"
 #include "platform/RunTrace.h"
 #include "stores/SettingsStore.h"
+#include <QJsonDocument>
+#include <QJsonParseError>
 #include <qcoro/qcorotask.h>
 
 namespace corvane::llm {
+
+namespace {
+
+bool isJsonDocument(QByteArrayView bytes) {
+    QJsonParseError error{};
+    return !QJsonDocument::fromJson(bytes.toByteArray(), &error).isNull() && error.error == QJsonParseError::NoError;
+}
+
+} // namespace
 
 LLMStream::LLMStream(stores::SettingsStore& store, HttpConnectionPool& pool, Params params)
     : m_store(store), m_pool(pool), m_params(std::move(params)) {
@@ -105,6 +116,10 @@ bool LLMStream::handleLine(QByteArrayView line) {
         m_sawText = true;
         return deliver(StreamEvent::token(std::move(*text)));
     }
+    // A line the close may have cut is no plain-text sentence of the provider's: read as one, it
+    // would show the user raw JSON. Only a whole JSON error counts; the end decides the rest.
+    if (m_exchange && m_exchange->lineMayBeCut() && !isJsonDocument(*payload))
+        return true;
     if (std::optional<QString> message = LLMClient::extractErrorMessage(QString::fromUtf8(*payload))) {
         finish(StreamEvent::error(*message, QStringLiteral("provider")));
         return false;

@@ -107,6 +107,14 @@ std::vector<StreamCase> casesFor(const QString& format) {
         cases.push_back(ok(f + "closed_after_finish_reason", format, finished, kAnswer));
     }
 
+    // A last line cut by the close, inside a null finish reason or an event's type, is no end and no
+    // provider's sentence.
+    ScriptedResponse cutLine = cutOff;
+    cutLine.then(format == QLatin1String("openai")   ? R"(data: {"choices":[{"delta":{},"finish_reason":nu)"
+                 : format == QLatin1String("gemini") ? R"(data: {"candidates":[{"finishReason":nu)"
+                                                     : R"(data: {"type":"message_st)");
+    cases.push_back(fails(f + "closed_inside_a_line", format, cutLine, "network", cutShort, kAnswer));
+
     // A member whose name only ends in the format's end name is no end.
     ScriptedResponse lookalike = cutOff;
     lookalike.then(format == QLatin1String("openai")   ? R"(data: {"choices":[{"delta":{},"x\"finish_reason":"stop"}]})"
@@ -127,6 +135,18 @@ std::vector<StreamCase> casesFor(const QString& format) {
     ScriptedResponse coded = untilClose;
     coded.header("Transfer-Encoding", "identity").header("Content-Length", QByteArray::number(stream.size() / 2));
     cases.push_back(ok(f + "transfer_coding_beside_length", format, coded, kAnswer));
+
+    // Empty elements of a transfer coding list count for nothing: the body is still chunked.
+    const QByteArray wholeBody = providers::wholeBodyFor(format, QStringLiteral("Whole answer."));
+    for (const auto& [name, codings] : {std::pair{"trailing_comma", QList<QByteArray>{"chunked,"}},
+                                        std::pair{"empty_second_field", QList<QByteArray>{"chunked", ""}}}) {
+        ScriptedResponse listed = ScriptedResponse::json(200, QByteArray::number(wholeBody.size(), 16) + "\r\n" +
+                                                                  wholeBody + "\r\n0\r\n\r\n");
+        listed.framing = ScriptedResponse::Framing::UntilClose;
+        for (const QByteArray& coding : codings)
+            listed.header("Transfer-Encoding", coding);
+        cases.push_back(ok(f + "transfer_codings_" + name, format, listed, QStringLiteral("Whole answer.")));
+    }
 
     StreamCase whole = ok(f + "plain_json_body", format,
                           ScriptedResponse::json(200, providers::wholeBodyFor(format, QStringLiteral("Whole answer."))),

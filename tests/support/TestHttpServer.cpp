@@ -201,7 +201,7 @@ private:
     void play(const ScriptedResponse& r) {
         m_response = r;
         const bool bodyless = hasNoBody(r.status);
-        QByteArray head = "HTTP/1.1 " + QByteArray::number(r.status) + ' ' + reasonPhrase(r.status) + "\r\n";
+        QByteArray head = r.interim + "HTTP/1.1 " + QByteArray::number(r.status) + ' ' + reasonPhrase(r.status) + "\r\n";
         for (const auto& [name, value] : r.headers)
             head += name + ": " + value + "\r\n";
         if (!bodyless && r.framing == ScriptedResponse::Framing::Chunked)
