@@ -4,6 +4,7 @@
 #include "platform/fake/FakeClock.h"
 #include <QRegularExpression>
 #include <gtest/gtest.h>
+#include <simdjson.h>
 
 using corvane::llm::APIFormat;
 using corvane::llm::ChatMessage;
@@ -81,10 +82,42 @@ INSTANTIATE_TEST_SUITE_P(
                  "https://api.example.test/v1/v1beta/models/m-1:streamGenerateContent?alt=sse",
                  R"({"contents":[{"parts":[{"text":"Earlier"}],"role":"model"},{"parts":[{"text":"Sys"}],"role":"user"},{"parts":[{"text":"No role"}],"role":"user"},{"parts":[{"text":"Fix: teh cat"}],"role":"user"}],"systemInstruction":{"parts":[{"text":"Be brief."}]}})"},
         WireCase{"escapes", APIFormat::Anthropic, {}, "https://api.example.test/v1/v1/messages",
-                 "{\"max_tokens\":4096,\"messages\":[{\"content\":\"q\\\"b\\\\s/ \\u0001\\u001F\\b\\f\\n\\r\\t\x7f "
-                 "\xc3\xa9 \xf0\x9f\x98\x80 \xe2\x80\xa8\\u0000?end\",\"role\":\"user\"}],\"model\":\"m-1\","
+                 "{\"max_tokens\":4096,\"messages\":[{\"content\":\"q\\\"b\\\\s/ \\u0001\\u001F\\b\\f\\n\\r\\t\\u007F "
+                 "\xc3\xa9 \xf0\x9f\x98\x80 \\u2028\\u0000?end\",\"role\":\"user\"}],\"model\":\"m-1\","
                  "\"stream\":true,\"system\":\"Be brief.\"}",
                  awkwardPrompt()}));
+
+// Every control character, in every format and through the relay, anywhere in a long text (where a
+// writer may scan many bytes at once): the body parses with a strict parser, gives the text back, and
+// holds no control character raw.
+TEST(WireFormats, EscapeEveryControlCharacter) {
+    QList<char16_t> controls{0x7F, 0x2028, 0x2029};
+    for (char16_t c = 0; c < 0x20; ++c)
+        controls << c << static_cast<char16_t>(0x80 + c);
+    const QString filler = QStringLiteral("Pasted from a terminal, with colours: ").repeated(2);
+    simdjson::dom::parser parser;
+    for (APIFormat format : APIFormat::allCases()) {
+        for (bool relayed : {false, true}) {
+            for (char16_t c : controls) {
+                ChatRequestOptions s = options(format);
+                s.prompt = filler + QChar(c) + QStringLiteral("[31mred") + QChar(c) + filler;
+                s.useBuiltIn = relayed;
+                s.deviceID = QStringLiteral("D");
+                const QByteArray body = LLMClient::buildRequest(s)->body;
+                const std::string where = format.rawValue().toStdString() + " U+" + QString::number(c, 16).toStdString();
+                simdjson::dom::element doc;
+                ASSERT_EQ(parser.parse(body.constData(), size_t(body.size())).get(doc), simdjson::SUCCESS) << where;
+                std::string_view prompt;
+                const auto error = format == APIFormat::OpenAI    ? doc["messages"].at(1)["content"].get(prompt)
+                                   : format == APIFormat::Gemini ? doc["contents"].at(0)["parts"].at(0)["text"].get(prompt)
+                                                                 : doc["messages"].at(0)["content"].get(prompt);
+                ASSERT_FALSE(error) << where;
+                EXPECT_EQ(QString::fromUtf8(prompt.data(), qsizetype(prompt.size())), s.prompt) << where;
+                EXPECT_FALSE(QString::fromUtf8(body).contains(QChar(c))) << where;
+            }
+        }
+    }
+}
 
 struct HeaderCase {
     const char* name;
