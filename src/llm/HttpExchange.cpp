@@ -151,6 +151,7 @@ void HttpExchange::connectSocket(bool mayReuse) {
     m_closeAfter = false;
     m_keepAliveMs = HttpConnectionPool::defaultIdleMs;
     m_transferCoded = false;
+    m_htmlAnswer = false;
     m_overran = false;
     m_framingBytes = 0;
     m_reusable = false;
@@ -427,6 +428,8 @@ bool HttpExchange::headerLine(QByteArrayView line) {
             // Chunked only as the last coding: any other runs until the close, whatever length is given.
             m_transferCoded = true;
             m_chunked = value.toByteArray().split(',').constLast().trimmed().toLower() == "chunked";
+        } else if (name == "content-type") {
+            m_htmlAnswer = value.toByteArray().toLower().contains("html");
         } else if (name == "location") {
             m_location = value.toByteArray();
         } else if (name == "connection") {
@@ -574,7 +577,8 @@ bool HttpExchange::bodyBytes(QByteArrayView bytes) {
     if (bytes.isEmpty())
         return true;
     if (m_status != 200 || m_mode == Mode::WholeBody) {
-        const qsizetype cap = m_status == 200 ? m_maxBytes : std::min(m_maxBytes, maxErrorBodyBytes);
+        const qsizetype cap =
+            m_status == 200 ? m_maxBytes : std::min(m_maxBytes, m_htmlAnswer ? maxErrorPageBytes : maxErrorBodyBytes);
         if (m_body.size() + bytes.size() > cap) {
             m_body.append(bytes.data(), cap - m_body.size());
             if (m_status == 200)

@@ -83,6 +83,14 @@ bool LLMStream::handleLine(QByteArrayView line) {
         return false;
     }
     if (!m_sawEventLine) {
+        // A web page (a network's sign-in page) is known by its first line: nothing more is read.
+        if (!m_bodyBegan && !line.trimmed().isEmpty()) {
+            m_bodyBegan = true;
+            if (isWebPage(line)) {
+                finish(StreamEvent::error(webPageMessage(), QStringLiteral("invalid_response")));
+                return false;
+            }
+        }
         if (m_heldLines++ > 0)
             m_held.append('\n');
         m_held.append(line.data(), line.size());
