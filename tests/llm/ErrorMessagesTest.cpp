@@ -54,9 +54,6 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{404, QStringLiteral("\ufeff \r\n<!-- cdn -->\n<!DOCTYPE html><title>Not Found</title>"),
                    QStringLiteral("API path not found. Check the endpoint (it usually ends with /v1) and the model name") +
                        kDash + QStringLiteral("the server answered with a web page, not the API (HTTP 404)")},
-        StatusCase{503, QStringLiteral("<3 maintenance until noon"),
-                   QStringLiteral("Provider temporarily unavailable (503). Try again later") + kDash +
-                       QStringLiteral("<3 maintenance until noon")},
         // A provider sentence that looks like a format is shown as it is.
         StatusCase{400, QStringLiteral(R"({"message":"bad %d and %@ and %1"})"),
                    QStringLiteral("Request rejected. The most common cause is a model name that doesn't exist") + kDash +

@@ -200,11 +200,11 @@ std::vector<StreamCase> casesFor(const QString& format) {
                           QStringLiteral("larger than 8 MiB"), {}, 60));
     // A web page is known by its start: no more of it is read, and none of it is shown.
     ScriptedResponse endlessPage = endlessBody;
+    endlessPage.headers = {{"Content-Type", "text/html"}};
     endlessPage.pieces.first().bytes = "<!DOCTYPE html>\n<html>";
     cases.push_back(fails(f + "endless_web_page", format, endlessPage, "invalid_response", webPage200, {}, 60));
-    ScriptedResponse endlessErrorPage = ScriptedResponse::text(500, "text/html", "<!DOCTYPE html>\n<html>");
-    endlessErrorPage.framing = ScriptedResponse::Framing::Chunked;
-    endlessErrorPage.endless = QByteArray("<p>Internal error</p>\n").repeated(4096);
+    ScriptedResponse endlessErrorPage = endlessPage;
+    endlessErrorPage.status = 500;
     cases.push_back(fails(f + "endless_error_page", format, endlessErrorPage, "http_500",
                           QStringLiteral("Provider temporarily unavailable (500). Try again later — ") + webPage, {}, 60));
     ScriptedResponse endlessLine = ScriptedResponse::sse("data: ");

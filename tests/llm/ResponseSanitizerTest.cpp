@@ -112,33 +112,28 @@ INSTANTIATE_TEST_SUITE_P(
              QStringLiteral("Sure thing ") + QString(190, QLatin1Char('x')) + QStringLiteral("\n---\nThe rest of the text."),
              QStringLiteral("Sure thing ") + QString(190, QLatin1Char('x')) + QStringLiteral("\n---\nThe rest of the text.")}));
 
+// An answer the cleaner leaves as it is, given the user's original.
+Case kept(const char* name, std::initializer_list<const char*> answer, const char* original) {
+    return Case{name, lines(answer), lines(answer), QString::fromUtf8(original)};
+}
+
 // The user's own lines are never taken for chatter; chatter the user did not write still goes.
 INSTANTIATE_TEST_SUITE_P(
     WithTheOriginal, SanitizerCases,
     ::testing::Values(
-        Case{"closing_line_of_the_user", lines({"Dinner is at eight at our place on Saturday.", "Let me know if you can come."}),
-             lines({"Dinner is at eight at our place on Saturday.", "Let me know if you can come."}),
-             QStringLiteral("dinner is at 8 at our place on saturday. let me know if you can come")},
-        Case{"closing_note_of_the_user", lines({"Send the slides by Friday.", "Note: bring your badge on Monday."}),
-             lines({"Send the slides by Friday.", "Note: bring your badge on Monday."}),
-             QStringLiteral("send slides by friday\nNOTE: bring your badge on monday!")},
-        Case{"closing_hope_of_the_user", lines({"We booked the venue for the offsite.", "Hope this helps you plan next year."}),
-             lines({"We booked the venue for the offsite.", "Hope this helps you plan next year."}),
-             QStringLiteral("We booked the venue for the offsite. Hope this helps you plan next year.")},
-        Case{"heading_of_the_user_with_a_colon_added", lines({"OKRs for Q3:", "Ship the beta and hire two engineers."}),
-             lines({"OKRs for Q3:", "Ship the beta and hire two engineers."}),
-             QStringLiteral("okrs for q3\nship beta, hire two engineers")},
-        Case{"opener_introducing_text_of_the_user", lines({"I have three things to say:", "The roof leaks again."}),
-             lines({"I have three things to say:", "The roof leaks again."}),
-             QStringLiteral("the roof leaks again")},
-        Case{"closing_divider_of_the_user", lines({"The minutes of the meeting follow.", "---"}),
-             lines({"The minutes of the meeting follow.", "---"}), QStringLiteral("the minutes follow\n---\n")},
-        Case{"code_block_of_the_user", lines({"```sh", "make all", kFence}), lines({"```sh", "make all", kFence}),
-             QStringLiteral("```sh\nmake al\n```")},
-        Case{"chatter_around_the_user_text_goes",
-             lines({"Sure! Here's the polished version:", "Dinner is at eight on Saturday.", "---",
-                    "Let me know if you need any other changes."}),
-             lines({"Dinner is at eight on Saturday."}), QStringLiteral("Dinner is at eight on Saturday. Let me know.")},
+        kept("closing_line_of_the_user", {"Dinner is at eight at our place on Saturday.", "Let me know if you can come."},
+             "dinner is at 8 at our place on saturday. let me know if you can come"),
+        kept("closing_note_of_the_user", {"Send the slides by Friday.", "Note: bring your badge on Monday."},
+             "send slides by friday\nNOTE: bring your badge on monday!"),
+        kept("closing_hope_of_the_user", {"We booked the venue for the offsite.", "Hope this helps you plan next year."},
+             "We booked the venue for the offsite. Hope this helps you plan next year."),
+        kept("heading_of_the_user_with_a_colon_added", {"OKRs for Q3:", "Ship the beta and hire two engineers."},
+             "okrs for q3\nship beta, hire two engineers"),
+        kept("opener_introducing_text_of_the_user", {"I have three things to say:", "The roof leaks again."},
+             "the roof leaks again"),
+        kept("closing_divider_of_the_user", {"The minutes of the meeting follow.", "---"}, "the minutes follow\n---\n"),
+        Case{"chatter_around_the_user_text_goes", lines({"Sure! Here's the polished version:", "Dinner is at eight.", "---",
+             "Let me know if you need any other changes."}), lines({"Dinner is at eight."}), QStringLiteral("Dinner is at eight. Let me know.")},
         Case{"short_exclamation_goes_unless_a_sentence_of_the_user", lines({"Sure!", "The door is locked at night."}),
              lines({"The door is locked at night."}), QStringLiteral("make sure the door is locked at night")},
         Case{"introducing_opener_before_new_text_goes", lines({"Sure, here you go:", "The roof is leaking once more."}),
