@@ -152,6 +152,7 @@ void HttpExchange::connectSocket(bool mayReuse) {
     m_heldField.clear();
     m_keepAliveMs = HttpConnectionPool::defaultIdleMs;
     m_transferCoded = false;
+    m_htmlAnswer = false;
     m_overran = false;
     m_framingBytes = 0;
     m_reusable = false;
@@ -483,6 +484,8 @@ bool HttpExchange::headerField(QByteArrayView line) {
             m_transferCoded = true;
             m_chunked = coding == "chunked";
         }
+    } else if (name == "content-type") {
+        m_htmlAnswer = value.toByteArray().toLower().contains("html");
     } else if (name == "location") {
         m_location = value.toByteArray();
     } else if (name == "connection") {
@@ -613,7 +616,8 @@ bool HttpExchange::bodyBytes(QByteArrayView bytes) {
     if (bytes.isEmpty())
         return true;
     if (m_status != 200 || m_mode == Mode::WholeBody) {
-        const qsizetype cap = m_status == 200 ? m_maxBytes : std::min(m_maxBytes, maxErrorBodyBytes);
+        const qsizetype cap =
+            m_status == 200 ? m_maxBytes : std::min(m_maxBytes, m_htmlAnswer ? maxErrorPageBytes : maxErrorBodyBytes);
         if (m_body.size() + bytes.size() > cap) {
             m_body.append(bytes.data(), cap - m_body.size());
             if (m_status == 200)

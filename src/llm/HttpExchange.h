@@ -91,6 +91,8 @@ public:
     // The body of an answer other than 200 is kept up to this size (and the exchange's own cap):
     // only its first sentences reach the user.
     static constexpr qsizetype maxErrorBodyBytes = 1024 * 1024;
+    // An HTML error page's markup is never shown: only enough of it to recognise it is kept.
+    static constexpr qsizetype maxErrorPageBytes = 64 * 1024;
 
     // The words for an answer whose connection closed before its end.
     static QString cutShortMessage();
@@ -162,6 +164,7 @@ private:
     qint64 m_contentLength = -1;
     bool m_chunked = false;
     bool m_transferCoded = false; // a Transfer-Encoding came: the length does not frame the body
+    bool m_htmlAnswer = false;    // the Content-Type names HTML
     qint64 m_chunkLeft = 0;
     qint64 m_framingBytes = 0;    // chunk lines and trailers
     QByteArray m_location;

@@ -94,6 +94,15 @@ bool LLMStream::handleLine(QByteArrayView line) {
         return false;
     }
     if (!m_sawEventLine) {
+        // A web page (a network's sign-in page) is known by its first line: nothing more is read. It is
+        // still the provider's answer as far as the error's kind goes, as any body that is not the API's.
+        if (!m_bodyBegan && !line.trimmed().isEmpty()) {
+            m_bodyBegan = true;
+            if (isWebPage(line)) {
+                finish(StreamEvent::error(webPageMessage(), QStringLiteral("provider")));
+                return false;
+            }
+        }
         if (m_heldLines++ > 0)
             m_held.append('\n');
         m_held.append(line.data(), line.size());

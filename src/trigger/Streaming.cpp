@@ -78,7 +78,7 @@ QCoro::Task<> TriggerEngine::readStream(QString original, StartedStream started,
         if (event->type == llm::StreamEvent::Type::Error) {
             streamFailed(original, recipeName, action, event->message, event->kind, false, elapsed());
         } else {
-            const QString cleaned = llm::ResponseSanitizer::clean(accumulated);
+            const QString cleaned = llm::ResponseSanitizer::clean(accumulated, original);
             setState(TriggerState::result(cleaned));
             m_panel.showResult(cleaned);
             m_activity.setActivity(AppActivity::Done);
