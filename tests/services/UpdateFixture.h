@@ -17,12 +17,14 @@
 #include <QJsonObject>
 #include <QMap>
 #include <QNetworkProxy>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <archive.h>
 #include <archive_entry.h>
 #include <gtest/gtest.h>
 #include <sodium.h>
 
+#include <fcntl.h>
 #include <linux/capability.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -112,6 +114,20 @@ inline void writeFile(const QString& path, const QByteArray& data, int mode) {
     f.close();
     ::chmod(QFile::encodeName(path).constData(), mode_t(mode));
 }
+
+// A chain of count folders named name below path, each made from a handle on the one before: the
+// whole path soon grows past what the system takes in one call (GNU rm removes such a chain).
+inline void nestFolders(const QString& path, int count, const char* name = "d") {
+    int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int i = 0; i < count && fd >= 0; ++i) {
+        const int next = ::mkdirat(fd, name, 0755) == 0 ? ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+        ::close(fd);
+        fd = next;
+    }
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+}
+inline void removeNested(const QString& path) { QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), path}); }
 
 // Mounts for the clean-up rows, made in a mount namespace of this thread's own whose mounts are
 // private: nothing of them shows outside the test. A tmpfs at target, or the folder source bound
