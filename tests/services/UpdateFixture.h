@@ -114,34 +114,31 @@ inline void writeFile(const QString& path, const QByteArray& data, int mode) {
     ::chmod(QFile::encodeName(path).constData(), mode_t(mode));
 }
 
-// A chain of count folders named name below path, each made from a handle on the one before: the
-// whole path soon grows past what the system takes in one call.
-inline void nestFolders(const QString& path, int count, const char* name = "d") {
+// A chain of count folders "d" below path, each made from a handle on the one before (the whole
+// path soon grows past what the system takes in one call), and its removal from the deepest up,
+// each through a handle on ".." (GNU rm takes seconds over a deep chain).
+inline void nestFolders(const QString& path, int count) {
     int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     for (int i = 0; i < count && fd >= 0; ++i) {
-        const int next = ::mkdirat(fd, name, 0755) == 0 ? ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+        const int next = ::mkdirat(fd, "d", 0755) == 0 ? ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
         ::close(fd);
         fd = next;
     }
     ASSERT_GE(fd, 0);
     ::close(fd);
 }
-// Removes such a chain from its deepest folder up, each through a handle on ".." (GNU rm takes
-// seconds over a deep chain, other tools go by whole paths).
-inline void removeNested(const QString& path, const char* name = "d") {
-    int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC), depth = 0;
-    for (int next; fd >= 0 && (next = ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) >= 0; ++depth) {
+inline void removeNested(const QString& path) {
+    int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), depth = 0;
+    for (int next; fd >= 0 && (next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) >= 0; ++depth) {
         ::close(fd);
         fd = next;
     }
-    for (; fd >= 0 && depth > 0; --depth) {
-        const int up = ::openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int up; fd >= 0 && depth-- > 0; fd = up) {
+        up = ::openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         ::close(fd);
-        ::unlinkat(up, name, AT_REMOVEDIR);
-        fd = up;
+        ::unlinkat(up, "d", AT_REMOVEDIR);
     }
     ::close(fd);
-    ::rmdir(QFile::encodeName(path).constData());
 }
 
 // Mounts for the clean-up rows, made in a mount namespace of this thread's own whose mounts are

@@ -507,7 +507,7 @@ TEST(UpdateSwapScript, SwapsTheStagedCopyInOrPutsThePreviousOneBack) {
     } cases[] = {{true, "new", ""}, {false, "old", ""}, {true, "new", "a link to the documents"},
                  {true, "new", "a read-only folder with a link to the documents"},
                  {true, "old", "folders nested 129 deep"},
-                 {true, "old", "folders nested to a path too long for mountpoint"},
+                 {true, "old", "folders nested to a path of over 4,000 bytes"},
                  {true, "old", "a file system mounted inside", "app.cv-old/bin/mnt"},
                  {true, "old", "a file system mounted on it", "app.cv-old"},
                  {true, "old", "a folder bound inside", "app.cv-old/bin/mnt", true},
@@ -536,17 +536,14 @@ TEST(UpdateSwapScript, SwapsTheStagedCopyInOrPutsThePreviousOneBack) {
             writeFile(mounted.first() + QStringLiteral("/theirs.txt"), "keep me", 0644);
         const QString app = tmp.filePath(QStringLiteral("app")), work = tmp.filePath(QStringLiteral("work"));
         const QString started = tmp.filePath(QStringLiteral("started"));
-        QByteArray nested; // the name of the folders nested in the leftover
-        const auto unnest = qScopeGuard([&] {
-            if (!nested.isEmpty())
-                removeNested(app + QStringLiteral(".cv-old"), nested.constData());
-        });
         if (QByteArray(c.leftover).startsWith("a link")) {
             QFile::link(tmp.filePath(QStringLiteral("documents")), app + QStringLiteral(".cv-old"));
         } else if (QByteArray(c.leftover).startsWith("folders nested")) {
-            nested = QByteArray(c.leftover).contains("129") ? "d" : QByteArray(250, 'd');
-            QDir().mkpath(app + QStringLiteral(".cv-old"));
-            nestFolders(app + QStringLiteral(".cv-old"), nested == "d" ? 129 : 17, nested.constData());
+            QString nested = app + QStringLiteral(".cv-old");
+            const bool deep = QByteArray(c.leftover).contains("129");
+            while (deep ? nested.count(QLatin1Char('/')) < app.count(QLatin1Char('/')) + 129 : nested.size() <= 4000)
+                nested += QLatin1Char('/') + QString(deep ? 1 : 50, QLatin1Char('d'));
+            QDir().mkpath(nested);
         } else if (*c.leftover) {
             QDir().mkpath(app + QStringLiteral(".cv-old/bin"));
             QFile::link(tmp.filePath(QStringLiteral("documents")), app + QStringLiteral(".cv-old/bin/docs"));
