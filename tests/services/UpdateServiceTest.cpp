@@ -402,8 +402,7 @@ TEST(UpdateStaging, CleanupNeverEntersAnotherMount) {
             // In memory where there is one: a disk under load takes many seconds over 19,000 folders.
             QTemporaryDir memory(QFileInfo(QStringLiteral("/dev/shm")).isWritable() ? QStringLiteral("/dev/shm/cv-XXXXXX")
                                                                                    : tmp.filePath(QStringLiteral("XXXXXX")));
-            const QString deep = memory.filePath(QStringLiteral("app.cv-old"));
-            QDir().mkpath(deep);
+            const QString deep = memory.path();
             nestFolders(deep, 19000);
             EXPECT_TRUE(services::updatepkg::removeStaging(deep).contains(
                 deep + QStringLiteral(" (its folders nest more than 128 levels deep). Remove it by hand.")));
