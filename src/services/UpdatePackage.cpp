@@ -565,8 +565,8 @@ start() { "$app/$launch" </dev/null >/dev/null 2>&1 & }
 # folder of the same file system bound there has its device number, so mountpoint (util-linux)
 # tells mounts apart. The walk goes top down and stops at the first mount, before anything below
 # it is touched. A tree nested deeper than an install may be (@DEPTH@ folders), or holding a path
-# too long for mountpoint to look at (it then fails as for no mount), is left whole. True once
-# nothing is left there.
+# of 4000 bytes or more (soon too long for mountpoint, which then fails as for no mount), is left
+# whole. True once nothing is left there.
 wipe() {
   if [ -d "$1" ] && [ ! -L "$1" ]; then
     command -v mountpoint >/dev/null 2>&1 || return 1
