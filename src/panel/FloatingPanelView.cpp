@@ -255,7 +255,9 @@ QWidget* FloatingPanelView::buildResultSection() {
     m_errorText->setClock(m_clock);
     m_errorText->setObjectName(QStringLiteral("errorText"));
     m_errorText->setFont(D::TypeScale::body());
-    m_errorText->setFitLimit(QWIDGETSIZE_MAX);
+    // A long message (a provider's whole answer) scrolls rather than pushing the panel over the
+    // field or off the screen.
+    m_errorText->setFitLimit(errorLines * QFontMetrics(m_errorText->font()).lineSpacing());
     m_errorBox = new QFrame;
     m_errorBox->setObjectName(QStringLiteral("errorBox"));
     auto* boxLayout = new QVBoxLayout(m_errorBox);

@@ -47,6 +47,8 @@ public:
 
     // How many average characters of its font the recipe picker shows at most.
     static constexpr int pickerChars = 18;
+    // The most lines of an error message the error box shows; a longer message scrolls in it.
+    static constexpr int errorLines = 8;
 
 Q_SIGNALS:
     // The panel's own close control was clicked.
