@@ -1,5 +1,6 @@
 #include "panel/FloatingPanelController.h"
 
+#include "panel/CVDesign.h"
 #include "panel/FloatingPanelView.h"
 #include "panel/PanelPlacement.h"
 #include "panel/PanelWindow.h"
@@ -345,7 +346,7 @@ void FloatingPanelController::handleSwitchRecipe(const QString& id) {
 // ---- placement -----------------------------------------------------------------------------
 
 QSizeF FloatingPanelController::scaledSize(double width, double height) {
-    const double scale = 1.0;
+    const double scale = CVDesign::sizeScale();
     return QSizeF(qRound(width * scale), qRound(height * scale));
 }
 
@@ -371,7 +372,7 @@ QRect FloatingPanelController::frameNearMouse(QSizeF size, const std::optional<Q
 void FloatingPanelController::resizeToFit() {
     if (!m_panel)
         return;
-    const double scale = 1.0;
+    const double scale = CVDesign::sizeScale();
     const double preferred =
         PanelPlacement::preferredHeight(m_state.status(), m_state.originalText(), m_state.optimizedText(), scale);
     const QRect current = m_panel->geometry();
