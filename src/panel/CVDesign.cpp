@@ -45,10 +45,14 @@ QString rgba(const QColor& c, qreal alpha) {
 // A step of the type scale, in pixels. The desktop's font is the body size; the other steps keep the
 // proportion they have to a 13 px body (title 15, caption 11, micro 10), so the whole scale follows a
 // desktop that asks for larger or smaller text. Nothing drops below 9 px, where text stops reading.
+int bodyPixels() { return QFontInfo(QApplication::font()).pixelSize(); }
+
 QFont scaled(int stepOfThirteen, QFont::Weight weight) {
     QFont f = QApplication::font();
-    const int body = QFontInfo(f).pixelSize();
-    f.setPixelSize(qMax(9, qRound(body * stepOfThirteen / 13.0)));
+    f.setPixelSize(qMax(9, qRound(bodyPixels() * stepOfThirteen / 13.0)));
+    // A desktop font that names its style ("Regular", "Book", as qt6ct writes it) would be matched
+    // by that name, whatever weight is asked: the step's weight decides instead.
+    f.setStyleName(QString());
     f.setWeight(weight);
     return f;
 }
@@ -124,6 +128,10 @@ QColor CVDesign::background(const QPalette& palette) { return palette.color(QPal
 QColor CVDesign::hairline(const QPalette& palette) {
     return blend(palette.color(QPalette::WindowText), palette.color(QPalette::Window), isDark(palette) ? 0.28 : 0.18);
 }
+
+double CVDesign::sizeScale() { return qMax(1.0, bodyPixels() / 13.0); }
+
+QColor CVDesign::fieldEdge(const QPalette& palette) { return readableOn(hairline(palette), background(palette), 3.0); }
 
 QFont CVDesign::TypeScale::title() { return scaled(15, QFont::DemiBold); }
 QFont CVDesign::TypeScale::headline() { return scaled(13, QFont::Medium); }
@@ -216,8 +224,9 @@ void CVDesign::apply(QWidget* w) {
     } else if (role == QLatin1String("plain")) {
         const bool accentTone = w->property(toneProperty).toString() == QLatin1String("accent");
         const QColor c = accentTone ? accentText(base) : secondary(base);
+        // A pixel above and below the text: some fonts draw descenders below their descent.
         w->setStyleSheet(QStringLiteral("QAbstractButton { background: transparent; border: none; color: %1; "
-                                        "padding: 0px %2px; }"
+                                        "padding: 1px %2px; }"
                                         "QAbstractButton:pressed { color: %3; }")
                              .arg(c.name())
                              .arg(space1)

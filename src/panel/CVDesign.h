@@ -59,6 +59,14 @@ public:
     // The panel's opaque background and its hairline border.
     static QColor background(const QPalette& palette);
     static QColor hairline(const QPalette& palette);
+    // The edge of a box to type in: it stands out from the window at 3:1, so the box shows where
+    // to click.
+    static QColor fieldEdge(const QPalette& palette);
+
+    // How much larger than a 13 px body the desktop's font is, never below 1. Sizes laid out for
+    // 13 px text (the floating panel's width and heights) grow by it, so text that grows with the
+    // desktop's font still fits them.
+    static double sizeScale();
 
     class TypeScale {
     public:
