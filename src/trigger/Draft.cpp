@@ -17,6 +17,7 @@ void TriggerEngine::enterDraft(const AccessibilityService::ElementInfo& info) {
     m_usesClipboardFallback = false;
     m_currentBundleID = m_app ? m_app->appId : QString();
     m_originalText.clear();
+    m_readText.clear();  // the field was empty, but for the trigger's spaces
     setState(TriggerState::awaitingInstruction());
     // A recipe forced by a hotkey does not apply to a draft.
     const RecipeChoice choice = resolveRecipe(m_currentBundleID, std::nullopt);

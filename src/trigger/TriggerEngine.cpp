@@ -78,6 +78,7 @@ void TriggerEngine::reset() {
     m_currentElement.reset();
     m_copiedFromElement.reset();
     m_originalText.clear();
+    m_readText.clear();
     m_usesClipboardFallback = false;
     m_usedSelectAllRead = false;
     m_currentBundleID.clear();

@@ -217,6 +217,7 @@ private:
     platform::ElementRef m_currentElement;
     platform::ElementRef m_copiedFromElement;  // a clipboard read's focused element, when the bus showed it
     QString m_originalText;
+    QString m_readText;  // the field's text as the run read it, trimmed ("" for a draft)
     QString m_currentRecipeName;
     bool m_usesClipboardFallback = false;
     bool m_usedSelectAllRead = false;

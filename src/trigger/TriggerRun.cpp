@@ -95,6 +95,7 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
     // 6. The request goes out first. The record and the panel follow in this same turn of the event
     // loop, before any token can arrive: a stream delivers nothing from inside the call that starts it.
     m_originalText = input;
+    m_readText = input;
     if (!read.fromClipboard)
         m_currentElement = read.info->element;
     else

@@ -33,14 +33,7 @@ void TriggerEngine::replaceText() {
     const QString result = m_state.text;
     std::optional<PendingPaste> paste;
 
-    if (text::trimmed(result).isEmpty()) {
-        // An empty answer never erases the user's text.
-        m_logger.log(OptimizationLog::LogStatus::Failed, m_originalText, result,
-                     QStringLiteral("empty answer; field left unchanged"), m_currentRecipeName);
-        m_panel.showErrorMessage(tr("The answer is empty, so your text was left as it was."));
-        if (m_usesClipboardFallback)
-            m_clipboardBridge.restoreOriginal();
-    } else if (m_usesClipboardFallback || !m_currentElement) {
+    if (m_usesClipboardFallback || !m_currentElement) {
         paste = attemptClipboardReplace(result, m_usedSelectAllRead, std::nullopt);
     } else if (m_accessibilityService.replaceText(m_currentElement, result) == AccessibilityService::kSuccess) {
         m_panel.hide();

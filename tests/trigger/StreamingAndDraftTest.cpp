@@ -59,14 +59,15 @@ TEST(Streaming, TokensGrowThePanelAndTheEndShowsTheCleanedResult) {
                                         {QStringLiteral("latency_ms"), qint64(1234)}}));
 }
 
-TEST(Streaming, StreamWithoutTextEndsInAnEmptyResult) {
+// Nothing to write is no result: an answer without text offers no Replace.
+TEST(Streaming, StreamWithoutTextEndsAsAnError) {
     EngineHarness h;
     startRun(h);
     h.model.last().done();
-    EXPECT_EQ(h.engine.state(), trigger::TriggerState::result(QString()));
-    EXPECT_EQ(h.panel.calls, QStringList{QStringLiteral("showResult()")});
-    EXPECT_EQ(h.lastRecord().optimizedPreview, QString());
-    EXPECT_EQ(h.usage.named(QStringLiteral("result"))[0][QStringLiteral("ok")], true);
+    EXPECT_EQ(h.engine.state(), trigger::TriggerState::error(QStringLiteral("The server returned an empty response")));
+    EXPECT_EQ(h.panel.calls, QStringList{QStringLiteral("showError(The server returned an empty response)")});
+    EXPECT_EQ(h.lastRecord().status, Status::Failed);
+    EXPECT_EQ(h.usage.named(QStringLiteral("result"))[0][QStringLiteral("error_kind")], QStringLiteral("empty_response"));
 }
 
 TEST(Streaming, FailuresReachStatePanelLogAndUsage) {
