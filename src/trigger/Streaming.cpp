@@ -106,6 +106,8 @@ QCoro::Task<> TriggerEngine::readStream(QString original, StartedStream started,
         m_usage.track(QStringLiteral("result"), {{QStringLiteral("action"), action},
                                                  {QStringLiteral("ok"), true},
                                                  {QStringLiteral("latency_ms"), elapsed()}});
+        // The field as the result found it: Replace writes only if nothing touched it since.
+        m_fieldAtResult = fieldTextNow();
         break;  // a terminal event is the last one of a stream
     }
     if (m_pump == pump.get())

@@ -79,6 +79,7 @@ void TriggerEngine::reset() {
     m_copiedFromElement.reset();
     m_originalText.clear();
     m_readText.clear();
+    m_fieldAtResult.reset();
     m_usesClipboardFallback = false;
     m_usedSelectAllRead = false;
     m_currentBundleID.clear();

@@ -190,6 +190,11 @@ private:
                       const QString& message, const QString& kind, bool raised, qint64 latencyMs);
 
     // WriteBack.cpp
+    // The run's field as the run read it, while the bus shows it focused; nothing otherwise.
+    std::optional<QString> fieldTextNow();
+    // The field no longer holds the text the run read, or was touched while the result waited,
+    // as far as that can be told.
+    bool fieldChangedSinceRead();
     std::optional<PendingPaste> attemptClipboardReplace(const QString& text, bool selectAllFirst,
                                                         const std::optional<QString>& note);
     QCoro::Task<> runPaste(PendingPaste paste);
@@ -218,6 +223,7 @@ private:
     platform::ElementRef m_copiedFromElement;  // a clipboard read's focused element, when the bus showed it
     QString m_originalText;
     QString m_readText;  // the field's text as the run read it, trimmed ("" for a draft)
+    std::optional<QString> m_fieldAtResult;  // the field's text when the result was shown, when readable
     QString m_currentRecipeName;
     bool m_usesClipboardFallback = false;
     bool m_usedSelectAllRead = false;

@@ -219,6 +219,46 @@ TEST(WriteBack, NothingIsTypedWhenTheRunsWindowIsNotInFront) {
     }
 }
 
+// Replace reads the field again: what the user typed there since the run read it is never
+// written over; the result waits on the clipboard.
+TEST(WriteBack, NothingIsWrittenOverAFieldThatChangedSinceTheRead) {
+    using Edit = std::function<void(FakeField&)>;
+    const auto add = [](const char* s) { return [s](FakeField& f) { f.text += QString::fromUtf8(s); }; };
+    const struct {
+        const char* name;
+        Edit before, whileStreaming, whileResultWaits;
+        bool written = false;
+    } cases[] = {
+        {"typed during the run", {}, add(" and more"), {}},
+        {"a trigger's spaces while the result waited", add("   "), {}, add("   ")},
+        {"whole field copied, typed during the run", [](FakeField& f) { f.readable = false; },
+         [](FakeField& f) { f.readable = true; f.text += QStringLiteral(" and more"); }, {}},
+        {"copied selection typed over", [](FakeField& f) { f.readable = false; f.selection = {7, 32}; },
+         [](FakeField& f) { f.text = QStringLiteral("Please rewrite it"); f.selection = {17, 0}; }, {}},
+        {"blanks at the ends are no change", {},
+         [](FakeField& f) { f.text = QStringLiteral(" ") + f.text + QStringLiteral("\n"); }, {}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EngineHarness h;
+        auto f = h.field(h.app(kEditor, QStringLiteral("Text Editor")), kSentence);
+        if (c.before)
+            c.before(*f);
+        h.trigger();
+        if (c.whileStreaming)
+            c.whileStreaming(*f);
+        h.answer(kResult);
+        if (c.whileResultWaits)
+            c.whileResultWaits(*f);
+        const QString typed = f->text;
+        h.replace();
+        EXPECT_EQ(f->text, c.written ? kResult : typed);
+        EXPECT_EQ(h.desktop.clipboard().text(), c.written ? QString() : kResult);
+        const QString refused = QStringLiteral("field changed since the run began; kept on clipboard");
+        EXPECT_EQ(h.lastRecord().detail, c.written ? std::nullopt : std::optional(refused));
+    }
+}
+
 // Select-all + paste replaces a whole field: when the user has moved to another field of the same
 // window, nothing is pasted over it and the result waits on the clipboard.
 TEST(WriteBack, SelectAllPasteNeverLandsInAnotherField) {
