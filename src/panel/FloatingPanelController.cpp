@@ -129,6 +129,8 @@ void FloatingPanelController::showDraft(std::optional<QPointF> elementTopLeft, Q
                  elementTopLeft ? std::optional(QRectF(*elementTopLeft, elementSize)) : std::nullopt);
 }
 
+void FloatingPanelController::setDraftText(const QString& description) { m_state.setDraftInput(description); }
+
 void FloatingPanelController::beginStreamingResult(const QString& recipeId) {
     if (!m_panel)
         return;

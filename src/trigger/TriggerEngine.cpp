@@ -80,6 +80,8 @@ void TriggerEngine::reset() {
     m_originalText.clear();
     m_readText.clear();
     m_fieldAtResult.reset();
+    m_draftDescription.clear();
+    m_keptDescription.reset();
     m_usesClipboardFallback = false;
     m_usedSelectAllRead = false;
     m_currentBundleID.clear();

@@ -146,6 +146,12 @@ private:
         QString raisedMessage;  // set when there is no stream
         qint64 startedMs = 0;   // uptime when the request was asked for
     };
+    // A draft's description that Retry keeps for the run it starts: put back in the draft box, or,
+    // when it was long enough to be sent, sent again.
+    struct KeptDescription {
+        QString text;
+        bool sendAgain = false;
+    };
     // A paste that starts once the write-back has reset the engine.
     struct PendingPaste {
         QString text;
@@ -224,6 +230,7 @@ private:
     QString m_originalText;
     QString m_readText;  // the field's text as the run read it, trimmed ("" for a draft)
     std::optional<QString> m_fieldAtResult;  // the field's text when the result was shown, when readable
+    QString m_draftDescription;  // the draft's description, once submitted
     QString m_currentRecipeName;
     bool m_usesClipboardFallback = false;
     bool m_usedSelectAllRead = false;
@@ -237,6 +244,7 @@ private:
     StreamPump* m_pump = nullptr;  // the running stream of the current session
     std::optional<KeyringUnlock> m_keyringUnlock;  // the latest unlock request, answered or not
     QString m_draftAwaitingKey;  // the latest description submitted while the keyring is being unlocked
+    std::optional<KeptDescription> m_keptDescription;  // for the draft that the run being started opens
     Busy m_busy = Busy::None;
 };
 

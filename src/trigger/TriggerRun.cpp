@@ -22,6 +22,9 @@ QString flag(bool b) { return b ? QStringLiteral("true") : QStringLiteral("false
 
 QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
     platform::runtrace::mark("run");
+    // A description kept by Retry belongs to this run's draft only: a run that ends before its
+    // read drops it.
+    std::optional<KeptDescription> kept = std::exchange(m_keptDescription, std::nullopt);
     // 1. Gates.
     if (m_busy != Busy::None) {
         DiagLog::event(QStringLiteral("trigger IGNORED: engine busy (") + busyName() + QLatin1Char(')'));
@@ -52,7 +55,9 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
 
     // 2.–5. Read the field and check what it gave.
     const platform::KeyTarget target{app ? app->windowId : 0, apps::pasteCautiousBundleIDs().contains(bundleID)};
+    m_keptDescription = std::move(kept);
     std::optional<RunInput> checked = co_await readInput(app, target);
+    m_keptDescription.reset();
     if (!checked)
         co_return;
     using KeyAccess = stores::SettingsStore::KeyAccess;
