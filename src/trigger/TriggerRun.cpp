@@ -55,6 +55,7 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
 
     // 2.–5. Read the field and check what it gave.
     const platform::KeyTarget target{app ? app->windowId : 0, apps::pasteCautiousBundleIDs().contains(bundleID)};
+    m_terminal = target.terminal;  // known before the read, for the advice when it fails
     m_keptDescription = std::move(kept);
     std::optional<RunInput> checked = co_await readInput(app, target);
     m_keptDescription.reset();
