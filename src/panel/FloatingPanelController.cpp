@@ -133,6 +133,8 @@ void FloatingPanelController::showDraft(std::optional<QPointF> elementTopLeft, Q
     placeNextTo(elementTopLeft, elementSize, size, std::nullopt);
 }
 
+void FloatingPanelController::setDraftText(const QString& description) { m_state.setDraftInput(description); }
+
 void FloatingPanelController::beginStreamingResult(const QString& recipeId) {
     if (!m_panel)
         return;

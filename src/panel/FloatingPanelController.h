@@ -46,6 +46,7 @@ public:
     void show(const QString& originalText, std::optional<QPointF> elementTopLeft, QSizeF elementSize,
               const QString& recipeId) override;
     void showDraft(std::optional<QPointF> elementTopLeft, QSizeF elementSize, const QString& recipeId) override;
+    void setDraftText(const QString& description) override;
     void beginStreamingResult(const QString& recipeId) override;
     void updateResult(const QString& textSoFar) override;
     void appendResult(const QString& piece, const QString& textSoFar) override;
