@@ -3,6 +3,7 @@
 #include "SettingsFixture.h"
 #include "settings/HotkeyRecorder.h"
 #include "settings/SettingsWindowController.h"
+#include "support/TestHttpServer.h"
 #include <QScrollArea>
 #include <QAccessible>
 #include <QApplication>
@@ -115,6 +116,69 @@ TEST_F(SettingsTest, PickingAProviderAppliesItsEndpointFormatAndFirstModel) {
         EXPECT_EQ(find<QLineEdit>("endpointField")->text(), settings.apiEndpoint());
         EXPECT_EQ(find<QComboBox>("formatPicker")->currentData().toString(), vendor.format.rawValue());
         EXPECT_EQ(find<QComboBox>("modelField")->currentText(), settings.apiModel());
+    }
+}
+
+// The real probe, counting the answers, so a test knows when a request has gone out or never will.
+QCoro::Task<llm::ProbeOutcome<llm::ProbeResult>> countedProbe(int* answered, QString endpoint, llm::APIFormat format,
+                                                             QString model, QString key, double timeout) {
+    auto outcome = co_await llm::LLMClient::probe(endpoint, format, model, key, timeout);
+    ++*answered;
+    co_return outcome;
+}
+
+// "Custom" gets back the address the user gave it after another provider was picked, and its key
+// never goes to a server another provider's pick put in the field: a listener on the local
+// provider's port never hears it. (Only local providers are picked: a fault must not reach out.)
+TEST_F(SettingsTest, CustomGetsItsOwnEndpointBackAndItsKeyGoesNowhereElse) {
+    test::TestHttpServer own, local;
+    const QUrl ollama(APIVendor::by(QStringLiteral("ollama")).endpoint);
+    ASSERT_TRUE(own.listen());
+    ASSERT_TRUE(local.listen(ollama.host(), quint16(ollama.port()))) << "the local provider's port is taken";
+    for (test::TestHttpServer* server : {&own, &local})
+        server->respond(test::ScriptedResponse::sse(test::providers::openAIStream({QStringLiteral("Hi")})));
+    int answered = 0;
+    deps.probe = [&answered](QString endpoint, llm::APIFormat format, QString model, QString key, double timeout) {
+        return countedProbe(&answered, endpoint, format, model, key, timeout);
+    };
+    const QString ownEndpoint = own.baseUrl() + QStringLiteral("/v1");
+    const QString customKey = QStringLiteral("sk-custom-0001");
+    const struct {
+        const char* via;
+        bool remembered; // false: as after a version that kept no address for "custom"
+        bool hasKey;
+        QString endpoint;  // in the field once "custom" is picked again
+        int ownRequests;   // what the connection test sends where
+        int localRequests;
+    } rows[] = {
+        {"ollama", true, true, ownEndpoint, 1, 0},
+        {"lmstudio", true, true, ownEndpoint, 1, 0},
+        {"ollama", false, true, QString(), 0, 0}, // emptied for the user's own address
+        {"ollama", false, false, ollama.toString(), 0, 1}, // no key to keep away: the field keeps what it holds
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.via) + (row.remembered ? " remembered" : "") + (row.hasKey ? " key" : ""));
+        settings.setApiVendorID(QStringLiteral("custom"));
+        settings.setApiEndpoint(ownEndpoint);
+        ASSERT_TRUE(settings.setApiKey(row.hasKey ? customKey : QString(), QStringLiteral("custom")));
+        view().reload();
+        choose(find<QComboBox>("providerPicker"), QString::fromLatin1(row.via));
+        EXPECT_EQ(settings.apiEndpoint(), APIVendor::by(QString::fromLatin1(row.via)).endpoint);
+        if (!row.remembered)
+            settings.setCustomApiEndpoint(QString());
+        choose(find<QComboBox>("providerPicker"), QStringLiteral("custom"));
+        EXPECT_EQ(find<QLineEdit>("endpointField")->text(), row.endpoint);
+
+        const qsizetype ownBefore = own.requests().size(), localBefore = local.requests().size();
+        const int answers = answered;
+        find<QPushButton>("testConnectionButton")->click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return answered > answers; }, 10000));
+        EXPECT_EQ(own.requests().size() - ownBefore, row.ownRequests);
+        EXPECT_EQ(local.requests().size() - localBefore, row.localRequests);
+        for (const test::RecordedRequest& request : own.requests())
+            EXPECT_EQ(request.header("Authorization"), "Bearer " + customKey.toUtf8());
+        for (const test::RecordedRequest& request : local.requests())
+            EXPECT_FALSE(request.header("Authorization").contains(customKey.toUtf8()));
     }
 }
 
