@@ -78,6 +78,8 @@ ApiTab::ApiTab(SettingsDependencies& deps, QWidget* parent) : QWidget(parent), m
     m_model->setEditable(true);
     m_model->setInsertPolicy(QComboBox::NoInsert);
     m_model->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // Screen readers land on the editable line inside the picker: it says what it is for.
+    m_model->lineEdit()->setAccessibleName(tr("Model"));
     m_fetch = new QPushButton(tr("Fetch models"));
     m_fetch->setObjectName(QStringLiteral("fetchModelsButton"));
     auto* modelRow = new QHBoxLayout;
@@ -188,6 +190,8 @@ ApiTab::ApiTab(SettingsDependencies& deps, QWidget* parent) : QWidget(parent), m
 }
 
 void ApiTab::reload() {
+    // A message about what the fields held before (a connection test, a model list) goes with it.
+    clearMessages(true);
     m_loading = true;
     stores::SettingsStore& s = m_deps.settings;
     const int vendorRow = m_provider->findData(s.apiVendorID());

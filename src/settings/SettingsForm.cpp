@@ -35,6 +35,9 @@ Page makePage(QWidget* owner) {
     auto* scroll = new PageArea(owner);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
+    // The page is no stop of its own for Tab: it has no name and shows no focus. Tabbing to a
+    // control still scrolls it into sight.
+    scroll->setFocusPolicy(Qt::NoFocus);
     auto* content = new QWidget(scroll);
     auto* column = new QVBoxLayout(content);
     column->setContentsMargins(CVDesign::space4, CVDesign::space4, CVDesign::space4, CVDesign::space4);

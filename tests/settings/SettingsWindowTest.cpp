@@ -439,11 +439,17 @@ TEST_F(SettingsTest, TheControllerBuildsTheWindowOnceOnFirstShow) {
     controller.show();
     SettingsView* first = controller.view();
     ASSERT_NE(first, nullptr);
+    // A connection result belongs to the opening it was asked in: opened again, it is gone.
+    auto* result = first->findChild<QLabel*>(QStringLiteral("testResult"));
+    first->findChild<QPushButton*>(QStringLiteral("testConnectionButton"))->click();
+    clock.advance(100);
+    ASSERT_FALSE(result->text().isEmpty());
     first->hide();
     settings.setTriggerSpaceCount(5);
     controller.show();
     EXPECT_EQ(controller.view(), first);
     EXPECT_TRUE(first->isVisible());
+    EXPECT_EQ(result->text(), QString());
     EXPECT_EQ(first->findChild<QSpinBox*>(QStringLiteral("tapCountField"))->value(), 5) << "shown again, read again";
     first->showMinimized(); // "Open Settings…" and a second start bring a minimised window back
     controller.show();
@@ -483,8 +489,10 @@ TEST_F(SettingsTest, EveryControlHasAnAccessibleName) {
         view().tabs()->setCurrentIndex(i);
         for (QWidget* w : view().tabs()->currentWidget()->findChildren<QWidget*>()) {
             // Pages and a spin box's or combo box's own edit field are not controls of their own.
-            if (!w->isVisibleTo(&view()) || !(w->focusPolicy() & Qt::TabFocus) ||
-                qobject_cast<QScrollArea*>(w) || w->focusProxy() || w->parentWidget()->focusProxy() == w)
+            // The line of an editable picker is where a screen reader lands: it counts.
+            const bool pickerLine = qobject_cast<QComboBox*>(w->parentWidget()) && qobject_cast<QLineEdit*>(w);
+            if (!w->isVisibleTo(&view()) || !(w->focusPolicy() & Qt::TabFocus) || qobject_cast<QScrollArea*>(w) ||
+                (w->focusProxy() && !pickerLine) || w->parentWidget()->focusProxy() == w)
                 continue;
             QAccessibleInterface* item = QAccessible::queryAccessibleInterface(w);
             ASSERT_NE(item, nullptr);
@@ -493,6 +501,26 @@ TEST_F(SettingsTest, EveryControlHasAnAccessibleName) {
                 << w->metaObject()->className() << ")";
         }
     }
+
+    // After a connection test, Tab goes round named controls only, each showing it has the keyboard.
+    view().tabs()->setCurrentIndex(0);
+    QApplication::setActiveWindow(&view());
+    auto* test = find<QPushButton>("testConnectionButton");
+    test->setFocus();
+    test->click();
+    clock.advance(100);
+    QWidget* w = test;
+    for (int stops = 0; w && (stops == 0 || w != test) && stops < 30; ++stops) {
+        QTest::keyClick(w, Qt::Key_Tab);
+        w = QApplication::focusWidget();
+        const std::string what = w->metaObject()->className() + (" " + w->objectName().toStdString());
+        EXPECT_FALSE(QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name).trimmed().isEmpty()) << what;
+        const QImage focused = w->grab().toImage();
+        w->clearFocus();
+        EXPECT_TRUE(w->grab().toImage() != focused) << what << ": no visible focus";
+        w->setFocus(Qt::TabFocusReason);
+    }
+    EXPECT_EQ(w, test);
 }
 
 } // namespace
