@@ -4,6 +4,7 @@
 #include "settings/HotkeyRecorder.h"
 #include "settings/SettingsWindowController.h"
 #include "support/TestHttpServer.h"
+#include "support/TextContrast.h"
 #include <QScrollArea>
 #include <QAccessible>
 #include <QApplication>
@@ -318,10 +319,18 @@ TEST_F(SettingsTest, RecipesAreAddedRenamedOverriddenResetAndDeleted) {
     QTest::keyClick(name, Qt::Key_X);
     EXPECT_EQ(recipes.effective(builtIn.id)->name, builtIn.name);
     EXPECT_EQ(name->text(), builtIn.name);
+    // "Reset to Default" appears for the edited prompt; Add and Delete hold still.
+    const auto buttonsAt = [&] {
+        QApplication::processEvents();
+        return QList<QPoint>{find<QPushButton>("addRecipeButton")->mapTo(&view(), QPoint()),
+                             find<QPushButton>("deleteRecipeButton")->mapTo(&view(), QPoint())};
+    };
+    const QList<QPoint> before = buttonsAt();
     prompt->setPlainText(QStringLiteral("Be brief."));
     EXPECT_EQ(recipes.effective(builtIn.id)->systemPrompt, QStringLiteral("Be brief."));
     EXPECT_TRUE(fileValue(QStringLiteral("recipes_builtin_overrides")).contains(QLatin1String("Be brief.")));
     EXPECT_FALSE(reset->isHidden());
+    EXPECT_EQ(buttonsAt(), before);
     reset->click();
     EXPECT_EQ(recipes.effective(builtIn.id)->systemPrompt, builtIn.systemPrompt);
     EXPECT_TRUE(reset->isHidden());
@@ -378,8 +387,24 @@ TEST_F(SettingsTest, AppRulesAreAddedChangedGivenAHotkeyAndRemoved) {
     EXPECT_EQ(rules.recipeID(editor), recipes.selectedRecipe().id);
     EXPECT_EQ(rules.rules().last().hotkeyKeyCode, 40);
     EXPECT_EQ(rules.rules().last().appName, QStringLiteral("Text Editor"));
-    find<QPushButton>("clearRuleHotkeyButton")->click();
+    // Clear is drawn in the accent while there is a shortcut to clear, and as disabled once not.
+    view().tabs()->setCurrentWidget(find<QWidget>("appRulesTab"));
+    auto* clear = find<QPushButton>("clearRuleHotkeyButton");
+    const auto ink = [](QWidget* w) { // the pixel farthest from the background
+        const QImage shot = w->grab().toImage();
+        const QRgb background = testsupport::dominantColour(shot, shot.rect());
+        QColor farthest = QColor::fromRgb(background);
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                if (testsupport::contrast(shot.pixel(x, y), background) > testsupport::contrast(farthest.rgb(), background))
+                    farthest = QColor::fromRgb(shot.pixel(x, y));
+        return farthest;
+    };
+    EXPECT_GT(ink(clear).hslSaturation(), 100);
+    clear->click();
     EXPECT_FALSE(rules.rules().last().hotkeyKeyCode.has_value());
+    EXPECT_FALSE(clear->isEnabled());
+    EXPECT_LT(ink(clear).hslSaturation(), 40) << "a disabled Clear looks disabled, not like the accent";
 
     // Capture: our own window is in front when the button is clicked; the app the user brings
     // forward during the countdown gets the rule.
