@@ -146,7 +146,7 @@ ApiTab::ApiTab(SettingsDependencies& deps, QWidget* parent) : QWidget(parent), m
     m_testResult->setAutoFillBackground(false);
     constexpr int kResultLines = 4;
     resultBox->setFixedHeight(kResultLines * m_testResult->fontMetrics().lineSpacing() + 2);
-    resultBox->setMinimumWidth(kNoteMinWidth);
+    resultBox->setMinimumWidth(noteMinWidth());
     auto* testRow = new QHBoxLayout;
     testRow->setSpacing(CVDesign::space3);
     testRow->addWidget(m_test, 0, Qt::AlignTop);

@@ -77,6 +77,8 @@ QHBoxLayout* leftAligned(std::initializer_list<QWidget*> widgets) {
     return row;
 }
 
+int noteMinWidth() { return qRound(320 * CVDesign::TypeScale::body().pixelSize() / 13.0); }
+
 QLabel* makeNote(const QString& objectName, QWidget* parent) {
     auto* note = new QLabel(parent);
     note->setObjectName(objectName);
@@ -86,7 +88,7 @@ QLabel* makeNote(const QString& objectName, QWidget* parent) {
     note->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     // Wrapped text is measured at the layout's narrowest width; a sensible floor keeps the
     // reserved height close to what the text needs.
-    note->setMinimumWidth(kNoteMinWidth);
+    note->setMinimumWidth(noteMinWidth());
     note->setVisible(false); // until it has something to say
     note->setTextInteractionFlags(Qt::TextSelectableByMouse);
     CVDesign::cvMicroNote(note);
