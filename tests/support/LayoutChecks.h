@@ -1,7 +1,7 @@
 #pragma once
-// Whether a window gives its texts and controls their room at the desktop's font: a wrapping label
-// is as tall as its text needs at its width, a button or check box is as large as its text needs,
-// and nothing a layout places beside something else overlaps it.
+// Whether a window gives its texts and controls their room at the desktop's font: a label shows its
+// text whole (on one line, or wrapped at its width), a button or check box is as large as its text
+// needs, and nothing a layout places beside something else overlaps it.
 #include <QAbstractButton>
 #include <QLabel>
 #include <QLayout>
@@ -16,8 +16,13 @@ inline void expectLaidOutWhole(QWidget* root, const QString& look) {
             continue;
         const std::string what = look.toStdString() + " " + w->metaObject()->className() + " " +
                                  w->objectName().toStdString();
-        if (auto* label = qobject_cast<QLabel*>(w); label && label->wordWrap() && !label->text().isEmpty()) {
-            EXPECT_GE(label->height(), label->heightForWidth(label->width())) << what << ": cut";
+        if (auto* label = qobject_cast<QLabel*>(w); label && !label->text().isEmpty()) {
+            const QFontMetrics fm(label->font());
+            if (label->wordWrap())
+                EXPECT_GE(label->height(), label->heightForWidth(label->width())) << what << ": cut";
+            else
+                EXPECT_TRUE(label->height() >= fm.height() && label->width() >= fm.horizontalAdvance(label->text()))
+                    << what << " " << label->text().toStdString() << ": cut";
         } else if (auto* button = qobject_cast<QAbstractButton*>(w); button && !button->text().isEmpty()) {
             EXPECT_GE(button->width(), button->sizeHint().width()) << what << ": text cut";
             EXPECT_GE(button->height(), button->fontMetrics().height()) << what << ": text cut";
