@@ -412,6 +412,7 @@ LogViewerView::LogViewerView(stores::OptimizationLogger& logger, TapCountFn tapC
     connect(&m_logger, &stores::OptimizationLogger::entriesChanged, this, &LogViewerView::reload);
     applyColours();
     reload();
+    showTapCount();
 }
 
 // The few colours not taken from a palette role; again after every light/dark switch.
@@ -443,8 +444,13 @@ void LogViewerView::keyPressEvent(QKeyEvent* event) {
 }
 
 void LogViewerView::showEvent(QShowEvent* event) {
-    reload(); // the hint says the tap count as it is set now
+    showTapCount(); // as it is set now
     QWidget::showEvent(event);
+}
+
+void LogViewerView::showTapCount() {
+    const qint64 taps = m_tapCount ? m_tapCount() : 3;
+    m_hint->setText(tr("Once your API key is set up, tap space %1 times in any field to trigger").arg(taps));
 }
 
 void LogViewerView::changeEvent(QEvent* event) {
@@ -483,8 +489,6 @@ void LogViewerView::reload() {
     m_model->setEntries(std::move(entries));
     m_stack->setCurrentIndex(empty ? 0 : 1);
     m_count->setText(tr("%1 entries").arg(m_logger.entries().size()));
-    const qint64 taps = m_tapCount ? m_tapCount() : 3;
-    m_hint->setText(tr("Once your API key is set up, tap space %1 times in any field to trigger").arg(taps));
 }
 
 bool LogViewerView::showsEmptyState() const { return m_stack->currentIndex() == 0; }

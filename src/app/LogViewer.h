@@ -63,6 +63,8 @@ protected:
 private:
     void reload();
     void applyColours();
+    // The empty state's hint names the tap count the settings hold.
+    void showTapCount();
 
     stores::OptimizationLogger& m_logger;
     TapCountFn m_tapCount;
