@@ -195,13 +195,9 @@ TEST_F(Screenshots, EveryTabInLightAndDark) {
                 EXPECT_TRUE(screenFull || !view.tabs()->currentWidget()->findChild<QScrollArea*>()->verticalScrollBar()->isVisible())
                     << qPrintable(look) << " " << names[i] << ": the window opens large enough for every tab";
                 expectTextsHaveTheirRoom(view, look + QLatin1Char(' ') + QString::fromLatin1(names[i]));
-                if (QLatin1String(names[i]) == QLatin1String("trigger")) { // the tap note under its own control
-                    const int note = view.findChild<QLabel*>(QStringLiteral("tapNote"))->mapTo(&view, QPoint()).y();
-                    const QWidget* taps = view.findChild<QWidget*>(QStringLiteral("tapCountField"));
-                    EXPECT_GE(note, taps->mapTo(&view, QPoint(0, taps->height())).y()) << qPrintable(look);
-                    EXPECT_LT(note, view.findChild<QWidget*>(QStringLiteral("tapIntervalField"))->mapTo(&view, QPoint()).y())
-                        << qPrintable(look);
-                }
+                const auto y = [&](const char* name) { return view.findChild<QWidget*>(QLatin1String(name))->mapTo(&view, QPoint()).y(); };
+                EXPECT_TRUE(i != 3 || (y("tapCountField") < y("tapNote") && y("tapNote") < y("tapIntervalField")))
+                    << qPrintable(look) << ": the tap note stands under its own control";
             }
             // The About tab's status line once accessibility is on, in the accent.
             status.current.enabled = true;

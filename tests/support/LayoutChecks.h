@@ -17,30 +17,24 @@ inline void expectLaidOutWhole(QWidget* root, const QString& look) {
         const std::string what = look.toStdString() + " " + w->metaObject()->className() + " " +
                                  w->objectName().toStdString();
         if (auto* label = qobject_cast<QLabel*>(w); label && !label->text().isEmpty()) {
-            const QFontMetrics fm(label->font());
-            if (label->wordWrap())
-                EXPECT_GE(label->height(), label->heightForWidth(label->width())) << what << ": cut";
-            else
-                EXPECT_TRUE(label->height() >= fm.height() && label->width() >= fm.horizontalAdvance(label->text()))
-                    << what << " " << label->text().toStdString() << ": cut";
-        } else if (auto* button = qobject_cast<QAbstractButton*>(w); button && !button->text().isEmpty()) {
-            EXPECT_GE(button->width(), button->sizeHint().width()) << what << ": text cut";
-            EXPECT_GE(button->height(), button->fontMetrics().height()) << what << ": text cut";
+            EXPECT_TRUE(label->wordWrap() ? label->height() >= label->heightForWidth(label->width())
+                                          : label->height() >= label->fontMetrics().height() &&
+                                                label->width() >= label->fontMetrics().horizontalAdvance(label->text()))
+                << what << " " << label->text().toStdString() << ": cut";
         }
-        QLayout* layout = w->layout();
-        if (!layout)
-            continue;
-        QList<QLayout*> layouts = layout->findChildren<QLayout*>();
-        layouts << layout;
-        for (QLayout* each : std::as_const(layouts)) {
+        if (auto* button = qobject_cast<QAbstractButton*>(w); button && !button->text().isEmpty()) {
+            EXPECT_GE(button->width(), button->sizeHint().width()) << what << ": text cut";
+        }
+        QList<QLayout*> layouts = w->findChildren<QLayout*>(Qt::FindDirectChildrenOnly);
+        for (int n = 0; n < layouts.size(); ++n) { // the widget's layout and those nested in it
+            layouts += layouts[n]->findChildren<QLayout*>(Qt::FindDirectChildrenOnly);
             QList<QRect> placed;
-            for (int i = 0; i < each->count(); ++i)
-                if (QLayoutItem* item = each->itemAt(i); !item->isEmpty() && !item->spacerItem())
+            for (int i = 0; i < layouts[n]->count(); ++i)
+                if (QLayoutItem* item = layouts[n]->itemAt(i); !item->isEmpty() && !item->spacerItem())
                     placed << item->geometry();
             for (int a = 0; a < placed.size(); ++a)
                 for (int b = a + 1; b < placed.size(); ++b)
-                    EXPECT_FALSE(placed[a].intersects(placed[b])) << what << ": items " << a << " and " << b
-                                                                  << " of a layout overlap";
+                    EXPECT_FALSE(placed[a].intersects(placed[b])) << what << ": items " << a << ", " << b << " overlap";
         }
     }
 }
