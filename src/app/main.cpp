@@ -188,7 +188,8 @@ int main(int argc, char** argv) {
                                   [&permission] { return permission.isTrusted(); });
 
     // Windows of the shell, built on first use.
-    app::LogViewerController logViewer(activityLog);
+    app::LogViewerController logViewer(
+        activityLog, [&settings] { return trigger::EventMonitor::sanitizedSpaceCount(settings.triggerSpaceCount()); });
     app::LogViewerController::setShared(&logViewer);
     app::FeedbackWindowController feedback(
         [&telemetry](QString kind, QString message, QString contact, bool includeDiag) {

@@ -57,6 +57,15 @@ QFont scaled(int stepOfThirteen, QFont::Weight weight) {
     return f;
 }
 
+// Text of a disabled control, as the desktop draws its own; faded where the palette gives no such
+// colour.
+QColor disabledText(const QPalette& palette) {
+    const QColor off = palette.color(QPalette::Disabled, QPalette::ButtonText);
+    if (off != palette.color(QPalette::Active, QPalette::ButtonText))
+        return off;
+    return CVDesign::blend(palette.color(QPalette::WindowText), palette.color(QPalette::Window), 0.4);
+}
+
 void setForeground(QWidget* w, const QColor& color) {
     QPalette p = w->palette();
     p.setColor(QPalette::WindowText, color);
@@ -224,14 +233,20 @@ void CVDesign::apply(QWidget* w) {
     } else if (role == QLatin1String("plain")) {
         const bool accentTone = w->property(toneProperty).toString() == QLatin1String("accent");
         const QColor c = accentTone ? accentText(base) : secondary(base);
+        const QColor off = disabledText(base);
         // A pixel above and below the text: some fonts draw descenders below their descent.
         w->setStyleSheet(QStringLiteral("QAbstractButton { background: transparent; border: none; color: %1; "
                                         "padding: 1px %2px; }"
-                                        "QAbstractButton:pressed { color: %3; }")
+                                        "QAbstractButton:pressed { color: %3; }"
+                                        "QAbstractButton:disabled { color: %4; }")
                              .arg(c.name())
                              .arg(space1)
-                             .arg(c.darker(140).name()));
+                             .arg(c.darker(140).name(), off.name()));
         setForeground(w, c);
+        QPalette p = w->palette();
+        for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+            p.setColor(QPalette::Disabled, role, off);
+        w->setPalette(p);
     }
 }
 

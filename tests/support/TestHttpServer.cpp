@@ -337,9 +337,9 @@ TestHttpServer::TestHttpServer(QObject* parent) : QObject(parent) {
 
 TestHttpServer::~TestHttpServer() { close(); }
 
-bool TestHttpServer::listen(const QString& address) {
+bool TestHttpServer::listen(const QString& address, quint16 port) {
     m_address = address;
-    return m_server.listen(QHostAddress(address), 0);
+    return m_server.listen(QHostAddress(address), port);
 }
 
 quint16 TestHttpServer::port() const { return m_server.serverPort(); }

@@ -68,8 +68,8 @@ public:
     explicit TestHttpServer(QObject* parent = nullptr);
     ~TestHttpServer() override;
 
-    // Listens on a free port of a loopback address (any of 127.0.0.0/8).
-    bool listen(const QString& address = QStringLiteral("127.0.0.1"));
+    // Listens on a loopback address (any of 127.0.0.0/8), on a free port or on the one given.
+    bool listen(const QString& address = QStringLiteral("127.0.0.1"), quint16 port = 0);
     quint16 port() const;
     QString baseUrl() const; // "http://<address>:<port>"
 
