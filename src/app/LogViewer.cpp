@@ -14,6 +14,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListView>
+#include <QScrollBar>
+#include <QStyle>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
@@ -264,8 +266,16 @@ public:
     LogEntryDelegate(LogEntryModel* model, QListView* view) : QStyledItemDelegate(view), m_model(model), m_view(view) {}
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        const int width = m_view->viewport()->width();
+        const int width = rowWidth();
         return {width, layoutRow(m_model->entry(index.row()), width, option.palette).height};
+    }
+
+    // Rows are laid out for the width the list has beside its scroll bar, shown or not: a scroll bar
+    // that appears once the rows are placed would otherwise wrap them taller than their places.
+    int rowWidth() const {
+        const QScrollBar* bar = m_view->verticalScrollBar();
+        const int width = m_view->viewport()->width();
+        return bar->isVisible() ? width : width - m_view->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, bar);
     }
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
@@ -385,6 +395,9 @@ LogViewerView::LogViewerView(stores::OptimizationLogger& logger, TapCountFn tapC
     m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_list->setResizeMode(QListView::Adjust);
+    // Rows wrap their text: a list that gets narrower or wider lays them out again (a list that
+    // does not wrap only does so when its height changes).
+    m_list->setWordWrap(true);
     m_list->setUniformItemSizes(false);
     m_model = new LogEntryModel(this);
     m_list->setModel(m_model);

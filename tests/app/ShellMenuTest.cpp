@@ -433,6 +433,11 @@ TEST(ShellScreenshots, MenuAndWindowsLightAndDark) {
             for (const auto& row : log.window()->visibleRowTexts())
                 rows.append({QStringLiteral("row"), row.text, row.area});
             picture(log.window(), QStringLiteral("activity-log"), rows);
+            // Each row's texts stay inside its own place: none runs into the next row's.
+            for (qsizetype i = 0; i < rows.size(); ++i)
+                for (qsizetype j = i + 1; j < rows.size(); ++j)
+                    EXPECT_FALSE(rows[i].area.intersects(rows[j].area))
+                        << qPrintable(look) << ": \"" << qPrintable(rows[i].text) << "\" over \"" << qPrintable(rows[j].text) << '"';
             testsupport::expectLaidOutWhole(log.window(), look + QStringLiteral(" activity-log"));
             // A row's text at its proportion to the desktop's font: a preview's line, 12 of 13.
             const int body = QFontInfo(QApplication::font()).pixelSize();
