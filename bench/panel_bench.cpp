@@ -196,7 +196,7 @@ void streamAnswer(int tokensPerRead, std::chrono::microseconds pace) {
     Clock::duration doneStall = Clock::now() - t;
     processUntil([&] { return panelCaughtUp(s); }, &doneStall);
     auto* box = s.controller.view()->findChild<panel::PlainTextBox*>(QStringLiteral("resultText"));
-    const QString expected = llm::ResponseSanitizer::clean(tokens.join(QString()));
+    const QString expected = llm::ResponseSanitizer::clean(tokens.join(QString()), s.field->text);
     const bool exact = s.controller.state().optimizedText() == expected && box->toPlainText() == expected;
     if (tokensPerRead >= tokens.size()) {
         std::printf("stream 1 MB answer in one read: %zu tokens | handling the read %7.1f ms, longest turn after it "

@@ -28,6 +28,7 @@ struct Known {
 
 constexpr Known kKnown[] = {
     {SettingsStore::apiEndpointKey, kSetting},
+    {SettingsStore::apiCustomEndpointKey, kSetting},
     {SettingsStore::apiModelKey, kSetting},
     {SettingsStore::apiVendorKey, kSetting},
     {SettingsStore::apiFormatKey, kSetting},

@@ -14,10 +14,13 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListView>
+#include <QScrollBar>
+#include <QStyle>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
 #include <QScreen>
+#include <QShowEvent>
 #include <QStackedWidget>
 #include <QStyledItemDelegate>
 #include <QTextLayout>
@@ -37,9 +40,11 @@ LogViewerController* g_shared = nullptr;
 constexpr qsizetype kShownChars = 1000;
 constexpr int kPadH = 16, kPadV = 8, kLineGap = 6;
 
-QFont sizedFont(int px, QFont::Weight weight = QFont::Normal) {
-    QFont font = QApplication::font();
-    font.setPixelSize(px);
+// A size of the window's design, given for a 13 px desktop font, at the desktop's font: the type
+// scale's body is the desktop font's size, and every other size keeps its proportion to it.
+QFont sizedFont(int pxAtThirteen, QFont::Weight weight = QFont::Normal) {
+    QFont font = panel::CVDesign::TypeScale::body();
+    font.setPixelSize(qMax(9, qRound(font.pixelSize() * pxAtThirteen / 13.0)));
     font.setWeight(weight);
     return font;
 }
@@ -261,8 +266,16 @@ public:
     LogEntryDelegate(LogEntryModel* model, QListView* view) : QStyledItemDelegate(view), m_model(model), m_view(view) {}
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        const int width = m_view->viewport()->width();
+        const int width = rowWidth();
         return {width, layoutRow(m_model->entry(index.row()), width, option.palette).height};
+    }
+
+    // Rows are laid out for the width the list has beside its scroll bar, shown or not: a scroll bar
+    // that appears once the rows are placed would otherwise wrap them taller than their places.
+    int rowWidth() const {
+        const QScrollBar* bar = m_view->verticalScrollBar();
+        const int width = m_view->viewport()->width();
+        return bar->isVisible() ? width : width - m_view->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, bar);
     }
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
@@ -306,8 +319,8 @@ QFrame* divider(QWidget* parent) {
 
 // ---- the window's root view ----
 
-LogViewerView::LogViewerView(stores::OptimizationLogger& logger, QWidget* parent)
-    : QWidget(parent), m_logger(logger) {
+LogViewerView::LogViewerView(stores::OptimizationLogger& logger, TapCountFn tapCount, QWidget* parent)
+    : QWidget(parent), m_logger(logger), m_tapCount(std::move(tapCount)) {
     setObjectName(QStringLiteral("activityLog"));
     auto* root = new QVBoxLayout(this);
     root->setContentsMargins(0, 0, 0, 0);
@@ -315,6 +328,7 @@ LogViewerView::LogViewerView(stores::OptimizationLogger& logger, QWidget* parent
 
     auto* header = new QHBoxLayout;
     header->setContentsMargins(16, 10, 16, 10);
+    header->setSpacing(panel::CVDesign::space3); // the title never touches the filter
     auto* title = new QLabel(tr("Activity Log"), this);
     title->setFont(panel::CVDesign::TypeScale::headline());
     header->addWidget(title);
@@ -340,7 +354,11 @@ LogViewerView::LogViewerView(stores::OptimizationLogger& logger, QWidget* parent
         m_segments->addButton(button, i);
         segmentsLayout->addWidget(button);
     }
-    connect(m_segments, &QButtonGroup::idClicked, this, [this](int id) { setFilter(filterSegments().value(id)); });
+    // On the state change, so a screen reader's "toggle" filters as a click does.
+    connect(m_segments, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+        if (checked && filterSegments().value(id) != m_filterStatus)
+            setFilter(filterSegments().value(id));
+    });
     header->addWidget(segmentsBox);
     m_segmentsBox = segmentsBox;
     root->addLayout(header);
@@ -359,7 +377,8 @@ LogViewerView::LogViewerView(stores::OptimizationLogger& logger, QWidget* parent
     auto* none = new QLabel(tr("No activity yet"), empty);
     none->setAlignment(Qt::AlignCenter);
     emptyLayout->addWidget(none);
-    auto* hint = new QLabel(tr("Once your API key is set up, double-tap space in any field to trigger"), empty);
+    auto* hint = m_hint = new QLabel(empty);
+    hint->setObjectName(QStringLiteral("emptyHint"));
     hint->setAlignment(Qt::AlignCenter);
     hint->setWordWrap(true);
     hint->setFont(sizedFont(11));
@@ -376,6 +395,9 @@ LogViewerView::LogViewerView(stores::OptimizationLogger& logger, QWidget* parent
     m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_list->setResizeMode(QListView::Adjust);
+    // Rows wrap their text: a list that gets narrower or wider lays them out again (a list that
+    // does not wrap only does so when its height changes).
+    m_list->setWordWrap(true);
     m_list->setUniformItemSizes(false);
     m_model = new LogEntryModel(this);
     m_list->setModel(m_model);
@@ -403,6 +425,7 @@ LogViewerView::LogViewerView(stores::OptimizationLogger& logger, QWidget* parent
     connect(&m_logger, &stores::OptimizationLogger::entriesChanged, this, &LogViewerView::reload);
     applyColours();
     reload();
+    showTapCount();
 }
 
 // The few colours not taken from a palette role; again after every light/dark switch.
@@ -417,11 +440,12 @@ void LogViewerView::applyColours() {
         label->setPalette(p);
     }
     m_segmentsBox->setStyleSheet(
-        QStringLiteral("QPushButton { font-size: 11px; padding: 3px 6px; border: 1px solid %1; border-radius: 0px;"
+        QStringLiteral("QPushButton { font-size: %5px; padding: 3px 6px; border: 1px solid %1; border-radius: 0px;"
                        " background: %2; color: %3; }"
                        "QPushButton:checked { background: %4; border-color: %4; color: white; }")
             .arg(panel::CVDesign::hairline(pal).name(), pal.color(QPalette::Button).name(),
-                 pal.color(QPalette::ButtonText).name(), panel::CVDesign::accentFill().name()));
+                 pal.color(QPalette::ButtonText).name(), panel::CVDesign::accentFill().name())
+            .arg(sizedFont(11).pixelSize()));
 }
 
 void LogViewerView::keyPressEvent(QKeyEvent* event) {
@@ -430,6 +454,16 @@ void LogViewerView::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QWidget::keyPressEvent(event);
+}
+
+void LogViewerView::showEvent(QShowEvent* event) {
+    showTapCount(); // as it is set now
+    QWidget::showEvent(event);
+}
+
+void LogViewerView::showTapCount() {
+    const qint64 taps = m_tapCount ? m_tapCount() : 3;
+    m_hint->setText(tr("Once your API key is set up, tap space %1 times in any field to trigger").arg(taps));
 }
 
 void LogViewerView::changeEvent(QEvent* event) {
@@ -472,6 +506,7 @@ void LogViewerView::reload() {
 
 bool LogViewerView::showsEmptyState() const { return m_stack->currentIndex() == 0; }
 QString LogViewerView::countText() const { return m_count->text(); }
+QString LogViewerView::emptyHint() const { return m_hint->text(); }
 
 QList<LogViewerView::ShownText> LogViewerView::visibleRowTexts() const {
     QList<ShownText> out;
@@ -514,8 +549,8 @@ QColor LogViewerView::statusColor(Status status, const QPalette& palette) {
 
 // ---- the controller ----
 
-LogViewerController::LogViewerController(stores::OptimizationLogger& logger, QObject* parent)
-    : QObject(parent), m_logger(logger) {}
+LogViewerController::LogViewerController(stores::OptimizationLogger& logger, TapCountFn tapCount, QObject* parent)
+    : QObject(parent), m_logger(logger), m_tapCount(std::move(tapCount)) {}
 
 LogViewerController::~LogViewerController() { delete m_window.data(); }
 
@@ -529,10 +564,11 @@ void LogViewerController::setShared(LogViewerController* controller) { g_shared 
 
 void LogViewerController::show() {
     if (!m_window) {
-        m_window = new LogViewerView(m_logger);
+        m_window = new LogViewerView(m_logger, m_tapCount);
         m_window->setWindowTitle(tr("Activity Log"));
-        m_window->setMinimumSize(400, 300);
-        m_window->resize(600, 440);
+        // Its usual size, or what its bars need whole in a larger desktop font.
+        m_window->setMinimumSize(QSize(400, 300).expandedTo(m_window->minimumSizeHint()));
+        m_window->resize(QSize(600, 440).expandedTo(m_window->sizeHint()));
         if (QScreen* screen = QGuiApplication::primaryScreen())
             m_window->move(screen->availableGeometry().center() - m_window->rect().center());
     }

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QRect>
 #include <QWidget>
+#include <functional>
 #include <optional>
 
 class QAbstractButton;
@@ -23,10 +24,13 @@ namespace corvane::app {
 
 class LogEntryModel;
 
+// How many space taps start a run, as the settings have it now.
+using TapCountFn = std::function<qint64()>;
+
 class LogViewerView final : public QWidget {
     Q_OBJECT
 public:
-    explicit LogViewerView(stores::OptimizationLogger& logger, QWidget* parent = nullptr);
+    explicit LogViewerView(stores::OptimizationLogger& logger, TapCountFn tapCount = {}, QWidget* parent = nullptr);
     ~LogViewerView() override;
 
     // The segments of the filter, in order; nothing stands for "All".
@@ -38,6 +42,7 @@ public:
     QListView* list() const { return m_list; }
     bool showsEmptyState() const;
     QString countText() const;
+    QString emptyHint() const;
 
     // The texts a row shows, line by line, as it draws them (for tests and accessibility).
     static QStringList rowLines(const stores::OptimizationLog& entry, int width);
@@ -51,14 +56,18 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     // Escape and Ctrl+W close the window, as they close the settings and the feedback window.
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void reload();
     void applyColours();
+    // The empty state's hint names the tap count the settings hold.
+    void showTapCount();
 
     stores::OptimizationLogger& m_logger;
+    TapCountFn m_tapCount;
     std::optional<stores::OptimizationLog::LogStatus> m_filterStatus;
     LogEntryModel* m_model = nullptr;
     QListView* m_list = nullptr;
@@ -67,13 +76,15 @@ private:
     QButtonGroup* m_segments = nullptr;
     QWidget* m_segmentsBox = nullptr;
     QLabel* m_emptyIcon = nullptr;
+    QLabel* m_hint = nullptr;
     QList<QLabel*> m_quietLabels; // the count and the empty state's words, in the secondary colour
 };
 
 class LogViewerController final : public QObject {
     Q_OBJECT
 public:
-    explicit LogViewerController(stores::OptimizationLogger& logger, QObject* parent = nullptr);
+    explicit LogViewerController(stores::OptimizationLogger& logger, TapCountFn tapCount = {},
+                                 QObject* parent = nullptr);
     ~LogViewerController() override;
     static LogViewerController& shared();
     static void setShared(LogViewerController* controller);
@@ -85,6 +96,7 @@ public:
 
 private:
     stores::OptimizationLogger& m_logger;
+    TapCountFn m_tapCount;
     QPointer<LogViewerView> m_window;
 };
 

@@ -191,7 +191,8 @@ int main(int argc, char** argv) {
                                   [&permission] { return permission.isTrusted(); });
 
     // Windows of the shell, built on first use.
-    app::LogViewerController logViewer(activityLog);
+    app::LogViewerController logViewer(
+        activityLog, [&settings] { return trigger::EventMonitor::sanitizedSpaceCount(settings.triggerSpaceCount()); });
     app::LogViewerController::setShared(&logViewer);
     app::FeedbackWindowController feedback(
         [&telemetry](QString kind, QString message, QString contact, bool includeDiag) {
@@ -287,5 +288,8 @@ int main(int argc, char** argv) {
     delegate.applicationWillTerminate();
     storageWatch.pushBeforeQuit();
     stores::DiagLog::flush();
+    // Set up last, so it runs first at exit: a proxy question the system's proxy machinery has not
+    // answered would hold the exit up, since that machinery waits for it while it shuts down.
+    llm::HttpConnectionPool::endAtOnceAtExitWhileAsking(&stores::DiagLog::flush);
     return 0;
 }

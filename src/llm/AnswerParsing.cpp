@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
+#include <algorithm>
 #include <cstring>
 
 namespace corvane::llm {
@@ -97,9 +98,24 @@ std::optional<QString> errorMessage(const QJsonValue& value, int depth) {
     return std::nullopt;
 }
 
+// The closing quote of the JSON string whose opening quote is at open (a quote after an odd number
+// of backslashes is escaped), or nothing when the text ends inside the string.
+const char* stringEnd(const char* open, const char* end) {
+    for (const char* close = open;;) {
+        close = static_cast<const char*>(std::memchr(close + 1, '"', static_cast<size_t>(end - close - 1)));
+        if (!close)
+            return nullptr;
+        const char* escapes = close;
+        while (escapes > open + 1 && escapes[-1] == '\\')
+            --escapes;
+        if ((close - escapes) % 2 == 0)
+            return close;
+    }
+}
+
 // Whether a member called name, at any depth, has a value for which valueMatches is true. The scan
-// steps over strings as JSON does (a quote after an odd number of backslashes is escaped), so the
-// name only counts as a whole member name, never as part of a longer one or of a string's text.
+// steps over strings as JSON does, so the name only counts as a whole member name, never as part of
+// a longer one or of a string's text.
 bool hasMember(QByteArrayView json, QByteArrayView name, bool (*valueMatches)(QByteArrayView)) {
     const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
     if (json.isEmpty())
@@ -107,17 +123,9 @@ bool hasMember(QByteArrayView json, QByteArrayView name, bool (*valueMatches)(QB
     const char* p = json.data();
     const char* const end = p + json.size();
     while (const char* open = static_cast<const char*>(std::memchr(p, '"', static_cast<size_t>(end - p)))) {
-        const char* close = open;
-        for (;;) {
-            close = static_cast<const char*>(std::memchr(close + 1, '"', static_cast<size_t>(end - close - 1)));
-            if (!close)
-                return false; // an unterminated string
-            const char* escapes = close;
-            while (escapes > open + 1 && escapes[-1] == '\\')
-                --escapes;
-            if ((close - escapes) % 2 == 0)
-                break;
-        }
+        const char* close = stringEnd(open, end);
+        if (!close)
+            return false; // an unterminated string
         p = close + 1;
         if (QByteArrayView(open + 1, close) != name)
             continue;
@@ -135,7 +143,18 @@ bool hasMember(QByteArrayView json, QByteArrayView name, bool (*valueMatches)(QB
     return false;
 }
 
-bool isSomething(QByteArrayView value) { return !value.startsWith("null"); }
+// A value other than null that arrived whole: a string up to its closing quote, a literal or number
+// up to the character after it. A line cut inside the value ("nu", "\"sto") gives no reason.
+bool isSomething(QByteArrayView value) {
+    if (value.front() == '"')
+        return stringEnd(value.data(), value.data() + value.size()) != nullptr;
+    if (value.front() == '{' || value.front() == '[')
+        return true;
+    const auto token = std::find_if(value.begin(), value.end(), [](char c) {
+        return c == ',' || c == '}' || c == ']' || c == ' ' || c == '\t' || c == '\n' || c == '\r';
+    });
+    return token != value.end() && token != value.begin() && QByteArrayView(value.begin(), token) != "null";
+}
 bool isMessageStop(QByteArrayView value) { return value.startsWith("\"message_stop\""); }
 
 QString capped(const QString& message) {

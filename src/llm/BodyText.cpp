@@ -1,6 +1,7 @@
 #include "llm/BodyText.h"
 #include "llm/LLMClient.h"
 #include "llm/Tr.h"
+#include <algorithm>
 
 namespace corvane::llm {
 
@@ -41,7 +42,37 @@ int utf8Length(const unsigned char* p, const unsigned char* end) {
     return length;
 }
 
+char16_t unit(char c) { return static_cast<unsigned char>(c); }
+char16_t unit(QChar c) { return c.unicode(); }
+
+template <typename Char>
+bool opensWithMarkup(const Char* p, const Char* end, std::initializer_list<char16_t> byteOrderMark) {
+    const auto markLength = static_cast<std::ptrdiff_t>(byteOrderMark.size());
+    if (end - p >= markLength &&
+        std::equal(byteOrderMark.begin(), byteOrderMark.end(), p, [](char16_t m, Char c) { return unit(c) == m; }))
+        p += markLength;
+    while (p < end && (unit(*p) == u' ' || (unit(*p) >= u'\t' && unit(*p) <= u'\r')))
+        ++p;
+    if (end - p < 2 || unit(*p) != u'<')
+        return false;
+    const char16_t next = unit(p[1]);
+    return (next >= u'a' && next <= u'z') || (next >= u'A' && next <= u'Z') || next == u'!' || next == u'?';
+}
+
 } // namespace
+
+bool isWebPage(QByteArrayView body) {
+    return opensWithMarkup<char>(body.data(), body.data() + body.size(), {0xEF, 0xBB, 0xBF});
+}
+
+bool isWebPage(QStringView body) {
+    return opensWithMarkup<QChar>(body.data(), body.data() + body.size(), {0xFEFF});
+}
+
+QString webPageMessage() {
+    return tr("The server answered with a web page, not the API (HTTP 200). If your network asks you to sign in, "
+              "do that in a browser; otherwise check the API endpoint");
+}
 
 QString decodeErrorBody(const QByteArray& bytes, bool cut) {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());

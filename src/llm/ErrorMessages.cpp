@@ -1,4 +1,5 @@
 // The sentences a user sees when a model request fails.
+#include "llm/BodyText.h"
 #include "llm/LLMClient.h"
 #include "llm/Tr.h"
 #include <cmath>
@@ -6,22 +7,32 @@
 namespace corvane::llm {
 
 QString LLMClient::humanizedError(int status, const QString& body) {
-    const std::optional<QString> detail = extractErrorMessage(body);
-    const QString suffix = detail ? tr(" — %@").replace(QLatin1String("%@"), *detail) : QString();
     QString base;
-    if (status == 401 || status == 403)
+    bool showsStatus = false;
+    if (status == 401 || status == 403) {
         base = tr("API key is invalid or unauthorized. Check that the key belongs to the selected provider");
-    else if (status == 404)
+    } else if (status == 404) {
         base = tr("API path not found. Check the endpoint (it usually ends with /v1) and the model name");
-    else if (status == 429)
+    } else if (status == 429) {
         base = tr("Rate limit or quota exceeded. Try again later or check your account balance");
-    else if (status == 400)
+    } else if (status == 400) {
         base = tr("Request rejected. The most common cause is a model name that doesn't exist");
-    else if (status >= 500 && status <= 599)
-        base = tr("Provider temporarily unavailable (%d). Try again later").replace(QLatin1String("%d"), QString::number(status));
-    else
-        base = tr("API error (%d)").replace(QLatin1String("%d"), QString::number(status));
-    return base + suffix;
+    } else {
+        showsStatus = true;
+        base = status >= 500 && status <= 599 ? tr("Provider temporarily unavailable (%d). Try again later")
+                                              : tr("API error (%d)");
+        base.replace(QLatin1String("%d"), QString::number(status));
+    }
+    // A web page's markup says nothing to the user; that a page came instead of the API does. The
+    // status goes with it where the sentence does not show it already.
+    if (isWebPage(QStringView(body))) {
+        if (showsStatus)
+            return base + tr(" — the server answered with a web page, not the API");
+        return base + tr(" — the server answered with a web page, not the API (HTTP %d)")
+                          .replace(QLatin1String("%d"), QString::number(status));
+    }
+    const std::optional<QString> detail = extractErrorMessage(body);
+    return detail ? base + tr(" — %@").replace(QLatin1String("%@"), *detail) : base;
 }
 
 // The network layer here never refuses a plain-HTTP address on its own (there is no platform-wide

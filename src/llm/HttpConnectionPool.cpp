@@ -1,4 +1,5 @@
 #include "llm/HttpConnectionPool.h"
+#include "llm/HttpExchange.h"
 #include "platform/RunTrace.h"
 #include <QMutex>
 #include <QNetworkProxyFactory>
@@ -7,6 +8,9 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <utility>
 
 namespace corvane::llm {
@@ -16,8 +20,19 @@ namespace {
 constexpr qsizetype kMaxSessions = 32;
 constexpr qsizetype kMaxKnownProxies = 32;
 constexpr qint64 kProxyAnswerMs = 10 * 1000; // a proxy answer serves the requests that follow it this long
-// How long the destructor waits for a proxy question still out (the proxy machinery may hang).
-constexpr int kLookupExitWaitMs = 250;
+
+// Proxy questions queued or running, in the whole process.
+std::atomic<int> g_asking{0};
+void (*g_lastWords)() = nullptr;
+
+// Held by a question's task: counted from the moment it is queued until it has run, or was dropped
+// without running.
+struct Asking {
+    Asking() { ++g_asking; }
+    ~Asking() { --g_asking; }
+    Asking(const Asking&) = delete;
+    Asking& operator=(const Asking&) = delete;
+};
 
 QString serverOf(const QUrl& url) {
     return url.scheme().toLower() + QLatin1String("://") + url.host().toLower() + QLatin1Char(':') +
@@ -42,24 +57,46 @@ HttpConnectionPool::HttpConnectionPool(QObject* parent, ProxyLookup lookup)
 }
 
 HttpConnectionPool::~HttpConnectionPool() {
+    // An exchange reading an answer's rest gives its place back as it ends: it ends now, while the
+    // places are still here, not among the children once they are gone.
+    qDeleteAll(findChildren<HttpExchange*>(Qt::FindDirectChildrenOnly));
     {
         const QMutexLocker lock(&m_link->mutex);
         m_link->pool = nullptr;
     }
     m_lookups->clear();
-    // A question that is still out finishes on its own; its answer goes nowhere.
-    if (!m_lookups->waitForDone(kLookupExitWaitMs))
+    // A question still out is not waited for (the proxy machinery may hang): its thread finishes on
+    // its own, touching nothing of the pool, and its answer goes nowhere.
+    if (m_lookups->activeThreadCount() > 0)
         (void)m_lookups.release();
     m_reserved.clear();
     while (!m_idle.isEmpty())
         drop(m_idle.first().socket);
 }
 
+bool HttpConnectionPool::asking() { return g_asking.load() > 0; }
+
+void HttpConnectionPool::endAtOnceAtExitWhileAsking(void (*lastWords)()) {
+    g_lastWords = lastWords;
+    // Exit handlers run in the reverse order of their setting up: this one before the proxy
+    // machinery's, which waits for the question it is working on.
+    on_exit(
+        [](int status, void*) {
+            if (!asking())
+                return;
+            if (g_lastWords)
+                g_lastWords();
+            std::fflush(nullptr);
+            std::_Exit(status);
+        },
+        nullptr);
+}
+
 void HttpConnectionPool::warmUp() {
     if (QSslSocket::supportsSsl())
         QSslConfiguration::defaultConfiguration();
     // The system's proxy machinery loads on its first question.
-    m_lookups->start([] { proxyFor(QUrl(QStringLiteral("https://localhost/"))); });
+    m_lookups->start([counted = std::make_shared<Asking>()] { proxyFor(QUrl(QStringLiteral("https://localhost/"))); });
 }
 
 int HttpConnectionPool::defaultPort(const QUrl& url) {
@@ -164,12 +201,18 @@ void HttpConnectionPool::withProxy(const QUrl& url, QObject* context, std::funct
         then(known->proxy);
         return;
     }
-    QList<Waiter>& waiters = m_waiters[server];
-    waiters.append({context, std::move(then)});
-    if (waiters.size() > 1)
-        return; // the question is out already
+    const bool out = m_questions.contains(server);
+    Question& question = m_questions[server];
+    question.waiters.removeIf([](const Waiter& waiter) { return !waiter.context; });
+    // A question out is shared, unless whoever asked it gave up on it (timed out, or went away): it
+    // may never be answered, so it is asked afresh.
+    const bool ask = !out || question.timedOut || question.waiters.isEmpty();
+    question.waiters.append({context, std::move(then)});
+    if (!ask)
+        return;
+    question.timedOut = false;
     platform::runtrace::mark("proxy");
-    m_lookups->start([link = m_link, lookup = m_lookup, server, url] {
+    m_lookups->start([counted = std::make_shared<Asking>(), link = m_link, lookup = m_lookup, server, url] {
         const QNetworkProxy proxy = lookup(url);
         const QMutexLocker lock(&link->mutex);
         if (HttpConnectionPool* pool = link->pool) // posted while the pool exists: goes with it if it is gone first
@@ -184,17 +227,22 @@ void HttpConnectionPool::answered(const QString& server, const QNetworkProxy& pr
     known.proxy = proxy;
     known.age.start();
     // In the order they asked: a pre-warm's connection is open before the request that follows it looks.
-    const QList<Waiter> waiters = m_waiters.take(server);
+    const QList<Waiter> waiters = m_questions.take(server).waiters;
     for (const Waiter& waiter : waiters) {
         if (waiter.context)
             waiter.then(proxy);
     }
 }
 
+void HttpConnectionPool::proxyQuestionTimedOut(const QUrl& url) {
+    if (const auto question = m_questions.find(serverOf(url)); question != m_questions.end())
+        question->timedOut = true;
+}
+
 int HttpConnectionPool::proxyWaiters() const {
     int count = 0;
-    for (const QList<Waiter>& waiters : m_waiters)
-        count += static_cast<int>(waiters.size());
+    for (const Question& question : m_questions)
+        count += static_cast<int>(question.waiters.size());
     return count;
 }
 

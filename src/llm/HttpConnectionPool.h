@@ -11,7 +11,8 @@
 //
 // The system's proxy settings are only ever asked off the event loop (the proxy machinery may take
 // milliseconds, or hang): every request waits for the answer as an event, bounded by its own
-// time-out, and requests to one server while a question is out share its answer.
+// time-out, and requests to one server while a question is out share its answer. Once a request
+// gave up waiting, or every asker is gone, the next one to that server asks afresh.
 #include <QElapsedTimer>
 #include <QHash>
 #include <QList>
@@ -37,8 +38,18 @@ public:
     using ProxyLookup = std::function<QNetworkProxy(const QUrl& url)>;
 
     explicit HttpConnectionPool(QObject* parent = nullptr, ProxyLookup lookup = &HttpConnectionPool::proxyFor);
-    // Waits a moment at most for a proxy question still out; its answer then goes nowhere.
+    // Ends the exchanges still reading an answer's rest, then closes every kept connection. A proxy
+    // question still out is not waited for; its answer goes nowhere.
     ~HttpConnectionPool() override;
+
+    // Whether a proxy question is still out anywhere in the process.
+    static bool asking();
+    // From here on, the process ends at once at exit while a proxy question is still out, after
+    // lastWords: the system's proxy machinery waits for its own question while the process exits,
+    // and one that never answers would hold the exit up for good. Called last before leaving main,
+    // once everything is saved: what was set up before runs its exit clean-up only when nothing is
+    // being asked.
+    static void endAtOnceAtExitWhileAsking(void (*lastWords)());
 
     // Where a connection leads: scheme, host and port, and the proxy it goes through.
     static QString originOf(const QUrl& url, const QNetworkProxy& proxy);
@@ -57,6 +68,10 @@ public:
     // is known, else from the event loop once the question is answered. Nothing is called once
     // context is gone.
     void withProxy(const QUrl& url, QObject* context, std::function<void(const QNetworkProxy&)> then);
+    // A request gave up waiting for the answer for url's server: the question may never be answered,
+    // so the next request there asks it afresh (as it does once every asker is gone). Whoever still
+    // waits gets whichever answer comes first.
+    void proxyQuestionTimedOut(const QUrl& url);
     // Callers waiting for a proxy answer.
     int proxyWaiters() const;
 
@@ -108,6 +123,10 @@ private:
         QPointer<QObject> context;
         std::function<void(const QNetworkProxy&)> then;
     };
+    struct Question {
+        QList<Waiter> waiters;
+        bool timedOut = false; // a request gave up on it: the next one asks again
+    };
     struct KnownProxy {
         QNetworkProxy proxy;
         QElapsedTimer age;
@@ -131,7 +150,7 @@ private:
     QHash<QString, QByteArray> m_sessions; // TLS session tickets per origin
     ProxyLookup m_lookup;
     QHash<QString, KnownProxy> m_knownProxies; // per server: scheme, host and port
-    QHash<QString, QList<Waiter>> m_waiters;   // per server with a question out
+    QHash<QString, Question> m_questions;      // per server with a question out
     std::shared_ptr<LookupLink> m_link;
     std::unique_ptr<QThreadPool> m_lookups;
     int m_opened = 0;

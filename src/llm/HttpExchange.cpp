@@ -149,8 +149,10 @@ void HttpExchange::connectSocket(bool mayReuse) {
     m_unframed = false;
     m_untilClose = false;
     m_closeAfter = false;
+    m_heldField.clear();
     m_keepAliveMs = HttpConnectionPool::defaultIdleMs;
     m_transferCoded = false;
+    m_htmlAnswer = false;
     m_overran = false;
     m_framingBytes = 0;
     m_reusable = false;
@@ -402,50 +404,26 @@ bool HttpExchange::headerLine(QByteArrayView line) {
             return false;
         }
         m_status = status;
-        m_closeAfter = line[7] == '0'; // HTTP/1.0 ends the connection after its answer
+        // HTTP/1.0 ends the connection after its answer; what an interim answer said still holds.
+        m_closeAfter = m_closeAfter || line[7] == '0';
         m_phase = Phase::Headers;
         return true;
     }
     case Phase::Headers: {
+        // A field is read once the next line shows it is not continued.
+        if (!line.isEmpty() && (line.front() == ' ' || line.front() == '\t')) {
+            // An obsolete folded continuation: its text belongs to the field before it, joined by a
+            // blank. A server that still folds is not trusted with a next request.
+            m_closeAfter = true;
+            if (!m_heldField.isEmpty())
+                m_heldField += ' ' + trimmed(line).toByteArray();
+            return true;
+        }
+        if (!m_heldField.isEmpty() && !headerField(std::exchange(m_heldField, {})))
+            return false;
         if (line.isEmpty())
             return headComplete();
-        const qsizetype colon = line.indexOf(':');
-        if (colon <= 0)
-            return true; // not a header; tolerated like other clients do
-        const QByteArray name = line.first(colon).toByteArray().toLower();
-        const QByteArrayView value = trimmed(line.sliced(colon + 1));
-        if (name == "content-length") {
-            // Digits only: no sign, no blanks inside, no list of lengths.
-            const bool digits = !value.isEmpty() && value.size() <= 18 && std::all_of(value.begin(), value.end(), isDigit);
-            const qint64 length = digits ? value.toLongLong() : -1;
-            if (length < 0 || (m_contentLength >= 0 && m_contentLength != length)) {
-                finish({End::Kind::NotHttp, 0, {}, false, {}});
-                return false;
-            }
-            m_contentLength = length;
-        } else if (name == "transfer-encoding") {
-            // Chunked only as the last coding: any other runs until the close, whatever length is given.
-            m_transferCoded = true;
-            m_chunked = value.toByteArray().split(',').constLast().trimmed().toLower() == "chunked";
-        } else if (name == "location") {
-            m_location = value.toByteArray();
-        } else if (name == "connection") {
-            m_closeAfter = m_closeAfter || value.toByteArray().toLower().contains("close");
-        } else if (name == "keep-alive") {
-            // "timeout=5, max=100": kept a second less than the server keeps it, at most the default.
-            for (const QByteArray& part : value.toByteArray().split(',')) {
-                const QByteArray item = part.trimmed().toLower();
-                if (item.startsWith("timeout=")) {
-                    bool ok = false;
-                    const qint64 seconds = item.mid(8).toLongLong(&ok);
-                    constexpr qint64 most = HttpConnectionPool::defaultIdleMs / 1000;
-                    if (ok)
-                        m_keepAliveMs = static_cast<int>(std::clamp<qint64>(seconds, 1, most + 1) - 1) * 1000;
-                    // Kept by the server for less than a second: as good as closed after this answer.
-                    m_closeAfter = m_closeAfter || m_keepAliveMs == 0;
-                }
-            }
-        }
+        m_heldField = line.toByteArray();
         return true;
     }
     case Phase::ChunkSize: {
@@ -474,6 +452,66 @@ bool HttpExchange::headerLine(QByteArrayView line) {
     }
 }
 
+bool HttpExchange::headerField(QByteArrayView line) {
+    const qsizetype colon = line.indexOf(':');
+    if (colon <= 0)
+        return true; // not a header; tolerated like other clients do
+    QByteArrayView rawName = line.first(colon);
+    if (rawName.back() == ' ' || rawName.back() == '\t') {
+        // Blanks before the colon are not HTTP: read the field as it was likely meant, but do not
+        // trust the connection with a next request.
+        m_closeAfter = true;
+        rawName = trimmed(rawName);
+    }
+    const QByteArray name = rawName.toByteArray().toLower();
+    const QByteArrayView value = trimmed(line.sliced(colon + 1));
+    if (name == "content-length") {
+        // Digits only: no sign, no blanks inside, no list of lengths.
+        const bool digits = !value.isEmpty() && value.size() <= 18 && std::all_of(value.begin(), value.end(), isDigit);
+        const qint64 length = digits ? value.toLongLong() : -1;
+        if (length < 0 || (m_contentLength >= 0 && m_contentLength != length)) {
+            finish({End::Kind::NotHttp, 0, {}, false, {}});
+            return false;
+        }
+        m_contentLength = length;
+    } else if (name == "transfer-encoding") {
+        // The codings of every such field make one list, where empty elements count for nothing.
+        // Chunked only as the last coding: any other runs until the close, whatever length is given.
+        for (const QByteArray& part : value.toByteArray().split(',')) {
+            const QByteArray coding = part.trimmed().toLower();
+            if (coding.isEmpty())
+                continue;
+            m_transferCoded = true;
+            m_chunked = coding == "chunked";
+        }
+    } else if (name == "content-type") {
+        m_htmlAnswer = value.toByteArray().toLower().contains("html");
+    } else if (name == "location") {
+        m_location = value.toByteArray();
+    } else if (name == "connection") {
+        m_closeAfter = m_closeAfter || value.toByteArray().toLower().contains("close");
+    } else if (name == "keep-alive") {
+        // "timeout=5, max=100": kept a second less than the server keeps it, at most the default;
+        // "max=0": the server takes no further request on it.
+        for (const QByteArray& part : value.toByteArray().split(',')) {
+            const QByteArray item = part.trimmed().toLower();
+            bool ok = false;
+            if (item.startsWith("timeout=")) {
+                const qint64 seconds = item.mid(8).toLongLong(&ok);
+                constexpr qint64 most = HttpConnectionPool::defaultIdleMs / 1000;
+                if (ok)
+                    m_keepAliveMs = static_cast<int>(std::clamp<qint64>(seconds, 1, most + 1) - 1) * 1000;
+                // Kept by the server for less than a second: as good as closed after this answer.
+                m_closeAfter = m_closeAfter || m_keepAliveMs == 0;
+            } else if (item.startsWith("max=")) {
+                const qint64 requests = item.mid(4).toLongLong(&ok);
+                m_closeAfter = m_closeAfter || (ok && requests <= 0);
+            }
+        }
+    }
+    return true;
+}
+
 bool HttpExchange::headComplete() {
     if (m_status >= 100 && m_status < 200 && m_status != 101) {
         m_phase = Phase::StatusLine; // an interim answer; the real one follows
@@ -484,6 +522,10 @@ bool HttpExchange::headComplete() {
         m_location.clear();
         return true;
     }
+    // A length beside a transfer coding is a message that may be read two ways (a smuggling
+    // attempt, or a broken server): the coding frames the body, and the connection is not kept.
+    if (m_transferCoded && m_contentLength >= 0)
+        m_closeAfter = true;
     if (isRedirect(m_status) && !m_location.isEmpty())
         return followRedirect();
     if (m_status == 407 && m_absoluteTarget) { // the proxy's answer, not the server's
@@ -574,7 +616,8 @@ bool HttpExchange::bodyBytes(QByteArrayView bytes) {
     if (bytes.isEmpty())
         return true;
     if (m_status != 200 || m_mode == Mode::WholeBody) {
-        const qsizetype cap = m_status == 200 ? m_maxBytes : std::min(m_maxBytes, maxErrorBodyBytes);
+        const qsizetype cap =
+            m_status == 200 ? m_maxBytes : std::min(m_maxBytes, m_htmlAnswer ? maxErrorPageBytes : maxErrorBodyBytes);
         if (m_body.size() + bytes.size() > cap) {
             m_body.append(bytes.data(), cap - m_body.size());
             if (m_status == 200)
@@ -589,16 +632,25 @@ bool HttpExchange::bodyBytes(QByteArrayView bytes) {
     if (m_draining)
         return true; // counted as it was read
     QPointer<HttpExchange> self(this);
-    const bool more = m_lines.feed(bytes, [&](QByteArrayView line) { return onLine(line) && self; });
+    qsizetype used = bytes.size();
+    const bool more = m_lines.feed(bytes, [&](QByteArrayView line) { return onLine(line) && self; }, &used);
     if (!self)
         return false;
     if (m_lines.overflowed()) {
         finish({End::Kind::TooLarge, m_status, {}, false, {}});
         return false;
     }
+    if (more)
+        return true;
     // The owner may have asked, from inside onLine, for the rest to be drained rather than dropped.
-    if (!more && !m_draining) {
+    if (!m_draining) {
         release();
+        return false;
+    }
+    // The bytes after the last line handed over count toward the drain, as the rest of the read did.
+    m_drainedBytes += bytes.size() - used;
+    if (m_socket && m_drainedBytes > kMaxDrainBytes) {
+        finish({End::Kind::TooLarge, m_status, {}, false, {}});
         return false;
     }
     return true;
@@ -628,9 +680,11 @@ bool HttpExchange::bodyComplete() {
         finish({End::Kind::Complete, m_status, std::exchange(m_body, {}), false, {}});
     } else {
         QPointer<HttpExchange> self(this);
+        m_lineMayBeCut = m_unframed || m_overran;
         const bool more = m_lines.finish([&](QByteArrayView line) { return onLine(line) && self; });
         if (!self)
             return false;
+        m_lineMayBeCut = false;
         if (more)
             finish({End::Kind::Complete, m_status, {}, false, {}});
         else
@@ -699,6 +753,8 @@ void HttpExchange::failTransport(QNetworkReply::NetworkError error, const QStrin
 }
 
 void HttpExchange::onIdleTimeout() {
+    if (m_waitingForProxy)
+        m_pool.proxyQuestionTimedOut(m_url);
     if (isRunning())
         finish({End::Kind::Transport, m_status, {}, false, TransportError::timedOut()});
 }

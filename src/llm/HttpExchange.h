@@ -80,6 +80,9 @@ public:
 
     // 200 lines (StreamLines). Returning false stops the exchange silently.
     std::function<bool(QByteArrayView line)> onLine;
+    // While onLine runs: the line is the last of a body that nothing framed (it ran until the close,
+    // or past its declared end), and no line end followed it: it may have been cut anywhere.
+    bool lineMayBeCut() const { return m_lineMayBeCut; }
     std::function<void(const End& end)> onEnd;
 
     // The path the request adds after the address a user enters ("/chat/completions"): a redirect
@@ -88,6 +91,8 @@ public:
     // The body of an answer other than 200 is kept up to this size (and the exchange's own cap):
     // only its first sentences reach the user.
     static constexpr qsizetype maxErrorBodyBytes = 1024 * 1024;
+    // An HTML error page's markup is never shown: only enough of it to recognise it is kept.
+    static constexpr qsizetype maxErrorPageBytes = 64 * 1024;
 
     // The words for an answer whose connection closed before its end.
     static QString cutShortMessage();
@@ -117,6 +122,8 @@ private:
     // Parses what arrived; false when the exchange ended (or was destroyed) meanwhile.
     bool consume(QByteArrayView data);
     bool headerLine(QByteArrayView line);
+    // One header field, unfolded; false when the exchange ended.
+    bool headerField(QByteArrayView line);
     bool headComplete();
     bool bodyBytes(QByteArrayView bytes);
     bool bodyComplete();
@@ -157,6 +164,7 @@ private:
     qint64 m_contentLength = -1;
     bool m_chunked = false;
     bool m_transferCoded = false; // a Transfer-Encoding came: the length does not frame the body
+    bool m_htmlAnswer = false;    // the Content-Type names HTML
     qint64 m_chunkLeft = 0;
     qint64 m_framingBytes = 0;    // chunk lines and trailers
     QByteArray m_location;
@@ -164,13 +172,17 @@ private:
     bool m_connected = false; // the connection to the server (or proxy) stands
     bool m_untilClose = false; // the body has no framing: it ends with the connection
     bool m_unframed = false;  // the body ended with the connection
-    bool m_closeAfter = false; // the server ends the connection after this answer
+    // The connection carries no further request: the server ends it after this answer, or its head
+    // is not one to trust with another.
+    bool m_closeAfter = false;
+    QByteArray m_heldField; // the last header line, until the next shows it is not folded
     int m_keepAliveMs = HttpConnectionPool::defaultIdleMs;
     qsizetype m_leftover = 0;  // bytes after the last one parsed, in the piece being parsed
     bool m_overran = false;    // bytes followed the body's end
     bool m_reusable = false;   // the answer ended cleanly: release() keeps the connection
     bool m_draining = false;
     qint64 m_drainedBytes = 0;
+    bool m_lineMayBeCut = false;
 };
 
 // Owns an exchange that must outlive the callback it may be inside of: aborted now, deleted later.

@@ -6,9 +6,20 @@
 #include "llm/Tr.h"
 #include "platform/RunTrace.h"
 #include "stores/SettingsStore.h"
+#include <QJsonDocument>
+#include <QJsonParseError>
 #include <qcoro/qcorotask.h>
 
 namespace corvane::llm {
+
+namespace {
+
+bool isJsonDocument(QByteArrayView bytes) {
+    QJsonParseError error{};
+    return !QJsonDocument::fromJson(bytes.toByteArray(), &error).isNull() && error.error == QJsonParseError::NoError;
+}
+
+} // namespace
 
 LLMStream::LLMStream(stores::SettingsStore& store, HttpConnectionPool& pool, Params params)
     : m_store(store), m_pool(pool), m_params(std::move(params)) {
@@ -83,6 +94,15 @@ bool LLMStream::handleLine(QByteArrayView line) {
         return false;
     }
     if (!m_sawEventLine) {
+        // A web page (a network's sign-in page) is known by its first line: nothing more is read. It is
+        // still the provider's answer as far as the error's kind goes, as any body that is not the API's.
+        if (!m_bodyBegan && !line.trimmed().isEmpty()) {
+            m_bodyBegan = true;
+            if (isWebPage(line)) {
+                finish(StreamEvent::error(webPageMessage(), QStringLiteral("provider")));
+                return false;
+            }
+        }
         if (m_heldLines++ > 0)
             m_held.append('\n');
         m_held.append(line.data(), line.size());
@@ -105,6 +125,10 @@ bool LLMStream::handleLine(QByteArrayView line) {
         m_sawText = true;
         return deliver(StreamEvent::token(std::move(*text)));
     }
+    // A line the close may have cut is no plain-text sentence of the provider's: read as one, it
+    // would show the user raw JSON. Only a whole JSON error counts; the end decides the rest.
+    if (m_exchange && m_exchange->lineMayBeCut() && !isJsonDocument(*payload))
+        return true;
     if (std::optional<QString> message = LLMClient::extractErrorMessage(QString::fromUtf8(*payload))) {
         finish(StreamEvent::error(*message, QStringLiteral("provider")));
         return false;

@@ -51,6 +51,7 @@ private:
     HttpExchangePtr m_exchange;
     bool m_finished = false;
     bool m_sawEventLine = false;
+    bool m_bodyBegan = false; // a line that is not blank came
     bool m_sawText = false;
     bool m_sawFinalEvent = false; // the format's own end of an answer (finish reason, stop event)
     // Every line until the first event line, joined with "\n", for a server that answers with a

@@ -19,8 +19,9 @@ public:
 
     // Hands every complete line to sink(QByteArrayView) -> bool. Returns false when the sink asked
     // to stop or a line grew past the cap (overflowed() then says so); the splitter is then spent.
+    // When the sink asked to stop, *used (if given) says how many bytes of chunk went into lines.
     template <typename Sink>
-    bool feed(QByteArrayView chunk, Sink&& sink) {
+    bool feed(QByteArrayView chunk, Sink&& sink, qsizetype* used = nullptr) {
         const char* p = chunk.data();
         const char* end = p + chunk.size();
         if (m_afterCR && p < end) {
@@ -57,8 +58,11 @@ public:
                     m_afterCR = true;
                 }
             }
-            if (!go)
+            if (!go) {
+                if (used)
+                    *used = p - chunk.data();
                 return false;
+            }
         }
         return true;
     }

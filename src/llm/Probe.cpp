@@ -196,6 +196,8 @@ QCoro::Task<ProbeOutcome<ProbeResult>> LLMClient::probe(QString endpoint, APIFor
     if (!sample.isEmpty())
         co_return success(sample);
     const QByteArray joined = std::exchange(lines, {});
+    if (isWebPage(QByteArrayView(joined)))
+        co_return Outcome{std::nullopt, UpdateProbeError::providerMessage(webPageMessage())};
     if (std::optional<QString> text = contentFromWholeBody(QByteArrayView(joined), format))
         co_return success(*text);
     if (std::optional<QString> message = extractErrorMessage(QString::fromUtf8(joined)))

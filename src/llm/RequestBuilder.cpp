@@ -11,12 +11,8 @@
 namespace rapidjson {
 using SizeType = std::size_t;
 }
-// The writer skips over runs that need no escaping sixteen bytes at a time.
-#if defined(__SSE2__)
-#define RAPIDJSON_SSE2
-#elif defined(__ARM_NEON)
-#define RAPIDJSON_NEON
-#endif
+// No vector scanning (RAPIDJSON_SSE2): the library's vector scan passes U+001A to U+001F through
+// unescaped. The user's text never goes through the library's escaping anyway (see jsonString).
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
@@ -44,8 +40,65 @@ namespace {
 
 QString roleOf(const ChatMessage& m) { return m.role.isNull() ? QStringLiteral("user") : m.role; }
 
-// A request body. The prompt may be a whole long field: it goes from the text to the body in one
-// pass of the library's writer, without an intermediate document. Keys are written in sorted order.
+void appendEscape(QByteArray& out, char16_t code) {
+    switch (code) {
+    case u'"': out += "\\\""; return;
+    case u'\\': out += "\\\\"; return;
+    case u'\b': out += "\\b"; return;
+    case u'\f': out += "\\f"; return;
+    case u'\n': out += "\\n"; return;
+    case u'\r': out += "\\r"; return;
+    case u'\t': out += "\\t"; return;
+    default: break;
+    }
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    const char escape[] = {'\\', 'u', kHex[(code >> 12) & 0xF], kHex[(code >> 8) & 0xF], kHex[(code >> 4) & 0xF],
+                           kHex[code & 0xF]};
+    out.append(escape, sizeof escape);
+}
+
+// The text as a JSON string literal in UTF-8, quotes included. Every control character is escaped:
+// the ones JSON requires (U+0000 to U+001F), and also DEL, the C1 controls (U+0080 to U+009F) and
+// the line and paragraph separators, which JSON allows raw but which servers, proxies and their
+// logs do not all take (text pasted from a terminal holds ESC and friends).
+QByteArray jsonString(const QString& value) {
+    // Qt's encoder gives valid UTF-8 whatever the text holds (a lone surrogate becomes "?").
+    const QByteArray utf8 = value.toUtf8();
+    QByteArray out;
+    out.reserve(utf8.size() + utf8.size() / 8 + 2);
+    out += '"';
+    const auto* p = reinterpret_cast<const unsigned char*>(utf8.constData());
+    const auto* const end = p + utf8.size();
+    const unsigned char* run = p; // start of the bytes copied as they are
+    while (p < end) {
+        const unsigned char c = *p;
+        qsizetype length = 0;
+        char16_t code = 0;
+        if (c < 0x20 || c == '"' || c == '\\' || c == 0x7F) {
+            length = 1;
+            code = c;
+        } else if (c == 0xC2 && end - p >= 2 && p[1] < 0xA0) { // U+0080 to U+009F
+            length = 2;
+            code = p[1];
+        } else if (c == 0xE2 && end - p >= 3 && p[1] == 0x80 && (p[2] == 0xA8 || p[2] == 0xA9)) {
+            length = 3;
+            code = static_cast<char16_t>(0x2028 + (p[2] - 0xA8));
+        } else {
+            ++p;
+            continue;
+        }
+        out.append(reinterpret_cast<const char*>(run), p - run);
+        appendEscape(out, code);
+        p += length;
+        run = p;
+    }
+    out.append(reinterpret_cast<const char*>(run), p - run);
+    out += '"';
+    return out;
+}
+
+// A request body. The prompt may be a whole long field: it is escaped in one pass and goes into the
+// library's writer whole, without an intermediate document. Keys are written in sorted order.
 class BodyWriter {
 public:
     // Room for a body of about this many characters, written without growing the buffer on the way.
@@ -59,9 +112,8 @@ public:
     void endArray() { m_writer.EndArray(); }
     void text(const char* key, const QString& value) {
         m_writer.Key(key);
-        // Qt's encoder gives valid UTF-8 whatever the text holds (a lone surrogate becomes "?").
-        const QByteArray utf8 = value.toUtf8();
-        m_writer.String(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+        const QByteArray literal = jsonString(value);
+        m_writer.RawValue(literal.constData(), static_cast<std::size_t>(literal.size()), rapidjson::kStringType);
     }
     void text(const char* key, const char* value) {
         m_writer.Key(key);

@@ -2,6 +2,7 @@
 #include "llm/TextUtil.h"
 #include <QRegularExpression>
 #include <QStringList>
+#include <algorithm>
 
 namespace corvane::llm {
 
@@ -81,6 +82,47 @@ bool endsWithAny(const QString& s, std::initializer_list<const char16_t*> suffix
     return false;
 }
 
+bool isStop(QChar c) { return QStringView(u".!?:;…。！？：；").contains(c); }
+bool isBreak(QChar c) { return c == QLatin1Char('\n') || c == QLatin1Char('\r'); }
+
+// Whether the user's original (case-folded) holds the line as a line or sentence of its own: the
+// line is compared without the spaces around it, without regard to case, and without the final
+// punctuation an answer may have added or changed; in the original it stands between line breaks
+// or sentence ends. ("Sure!" is not held by "make sure the door is locked".)
+bool holds(const QString& original, QStringView line) {
+    static const QRegularExpression finalStops(QStringLiteral("[.!?:;…。！？：；]+$"));
+    QString needle = trimFully(line).toCaseFolded();
+    needle.remove(finalStops);
+    needle = trimFully(needle);
+    if (needle.isEmpty())
+        return false;
+    const qsizetype size = original.size();
+    for (qsizetype at = original.indexOf(needle); at != -1; at = original.indexOf(needle, at + 1)) {
+        qsizetype before = at;
+        while (before > 0 && text::isSpaceOrTab(original[before - 1].unicode()))
+            --before;
+        qsizetype after = at + needle.size();
+        while (after < size && text::isSpaceOrTab(original[after].unicode()))
+            ++after;
+        const bool starts = before == 0 || isBreak(original[before - 1]) || isStop(original[before - 1]);
+        const bool ends = after == size || isBreak(original[after]) || isStop(original[after]);
+        if (starts && ends)
+            return true;
+    }
+    return false;
+}
+
+bool holdsAny(const QString& original, const QStringList& lines) {
+    return std::any_of(lines.begin(), lines.end(), [&](const QString& line) { return holds(original, line); });
+}
+
+// "- item", "* item", "• item", "1. item", "2) item", "3、item".
+bool isListItem(const QString& line) {
+    static const QRegularExpression item(QStringLiteral("^[\\t\\p{Zs}]*(?:[-*•+]|\\d{1,3}[.)])[\\t\\p{Zs}]|^[\\t\\p{Zs}]*\\d{1,3}、"),
+                                         QRegularExpression::UseUnicodePropertiesOption);
+    return item.match(line).hasMatch();
+}
+
 qsizetype lastNonBlank(const QStringList& lines) {
     for (qsizetype i = lines.size() - 1; i >= 0; --i) {
         if (!isBlank(lines[i]))
@@ -91,16 +133,17 @@ qsizetype lastNonBlank(const QStringList& lines) {
 
 } // namespace
 
-QString ResponseSanitizer::clean(const QString& input) {
+QString ResponseSanitizer::clean(const QString& input, const QString& original) {
     QString t = trimFully(input);
     if (t.isEmpty())
         return input;
-    t = unwrapCodeFence(t);
+    const QString folded = original.toCaseFolded();
+    t = unwrapCodeFence(t, folded);
     for (int pass = 0; pass < 4; ++pass) {
         const QString before = t;
-        t = stripLeadingChatter(t);
-        t = stripLeadingDivider(t);
-        t = stripTrailingChatter(t);
+        t = stripLeadingChatter(t, folded);
+        t = stripLeadingDivider(t, folded);
+        t = stripTrailingChatter(t, folded);
         if (t == before)
             break;
     }
@@ -108,7 +151,7 @@ QString ResponseSanitizer::clean(const QString& input) {
     return t.isEmpty() ? input : t;
 }
 
-QString ResponseSanitizer::unwrapCodeFence(const QString& t) {
+QString ResponseSanitizer::unwrapCodeFence(const QString& t, const QString& original) {
     if (!text::startsWithCharacter(t, kFence))
         return t;
     const QStringList lines = t.split(kLineFeed);
@@ -117,11 +160,13 @@ QString ResponseSanitizer::unwrapCodeFence(const QString& t) {
     const qsizetype closing = lastNonBlank(lines);
     if (closing <= 0 || trimSpaces(lines[closing]) != kFence)
         return t;
+    if (holds(original, lines.first()) || holds(original, lines[closing]))
+        return t; // the user's own code block
     const QString inner = trimFully(lines.mid(1, closing - 1).join(kLineFeed));
     return inner.isEmpty() ? t : inner;
 }
 
-QString ResponseSanitizer::stripLeadingChatter(const QString& t) {
+QString ResponseSanitizer::stripLeadingChatter(const QString& t, const QString& original) {
     const qsizetype lf = firstLoneLineFeed(t);
     if (lf == -1)
         return t;
@@ -132,14 +177,23 @@ QString ResponseSanitizer::stripLeadingChatter(const QString& t) {
     const Patterns& p = patterns();
     if (!matches(p.leadingChatter, first))
         return t;
+    if (holds(original, first))
+        return t;
     const bool shortExclamation =
         graphemeCount(first) <= 16 && endsWithAny(first, {u"！", u"!", u"～", u"~"});
-    if (shortExclamation || matches(p.metaHint, first) || endsWithAny(first, {u"：", u":"}))
+    if (shortExclamation || matches(p.metaHint, first))
         return rest;
-    return t;
+    if (!endsWithAny(first, {u"：", u":"}))
+        return t;
+    // A line that only introduces what follows ("OKRs for Q3:", "I have three things to say:") is
+    // the user's own when what it introduces is a list, or text from the original.
+    const QString next = rest.left(firstLoneLineFeed(rest));
+    if (isListItem(next) || holds(original, next))
+        return t;
+    return rest;
 }
 
-QString ResponseSanitizer::stripLeadingDivider(const QString& t) {
+QString ResponseSanitizer::stripLeadingDivider(const QString& t, const QString& original) {
     const QStringList lines = t.split(kLineFeed);
     const Patterns& p = patterns();
     qsizetype total = 0;
@@ -160,12 +214,12 @@ QString ResponseSanitizer::stripLeadingDivider(const QString& t) {
     const QString tail = trimFully(lines.mid(dividerAt + 1).join(kLineFeed));
     if (graphemeCount(tail) < 10)
         return t;
-    if (head.isEmpty() || matches(p.leadingChatter, head))
+    if ((head.isEmpty() || matches(p.leadingChatter, head)) && !holdsAny(original, lines.mid(0, dividerAt + 1)))
         return tail;
     return t;
 }
 
-QString ResponseSanitizer::stripTrailingChatter(const QString& t) {
+QString ResponseSanitizer::stripTrailingChatter(const QString& t, const QString& original) {
     const QStringList lines = t.split(kLineFeed);
     const qsizetype lastAt = lastNonBlank(lines);
     if (lastAt == -1)
@@ -175,9 +229,8 @@ QString ResponseSanitizer::stripTrailingChatter(const QString& t) {
     if (graphemeCount(body) < 10)
         return t;
     const Patterns& p = patterns();
-    if ((graphemeCount(last) <= 60 && matches(p.trailingChatter, last)) || matches(p.divider, last))
-        return body;
-    return t;
+    const bool chatter = (graphemeCount(last) <= 60 && matches(p.trailingChatter, last)) || matches(p.divider, last);
+    return chatter && !holds(original, last) ? body : t;
 }
 
 } // namespace corvane::llm

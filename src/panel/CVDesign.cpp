@@ -42,11 +42,28 @@ QString rgba(const QColor& c, qreal alpha) {
     return QStringLiteral("rgba(%1, %2, %3, %4)").arg(c.red()).arg(c.green()).arg(c.blue()).arg(alpha);
 }
 
-QFont sized(int pixels, QFont::Weight weight) {
+// A step of the type scale, in pixels. The desktop's font is the body size; the other steps keep the
+// proportion they have to a 13 px body (title 15, caption 11, micro 10), so the whole scale follows a
+// desktop that asks for larger or smaller text. Nothing drops below 9 px, where text stops reading.
+int bodyPixels() { return QFontInfo(QApplication::font()).pixelSize(); }
+
+QFont scaled(int stepOfThirteen, QFont::Weight weight) {
     QFont f = QApplication::font();
-    f.setPixelSize(pixels);
+    f.setPixelSize(qMax(9, qRound(bodyPixels() * stepOfThirteen / 13.0)));
+    // A desktop font that names its style ("Regular", "Book", as qt6ct writes it) would be matched
+    // by that name, whatever weight is asked: the step's weight decides instead.
+    f.setStyleName(QString());
     f.setWeight(weight);
     return f;
+}
+
+// Text of a disabled control, as the desktop draws its own; faded where the palette gives no such
+// colour.
+QColor disabledText(const QPalette& palette) {
+    const QColor off = palette.color(QPalette::Disabled, QPalette::ButtonText);
+    if (off != palette.color(QPalette::Active, QPalette::ButtonText))
+        return off;
+    return CVDesign::blend(palette.color(QPalette::WindowText), palette.color(QPalette::Window), 0.4);
 }
 
 void setForeground(QWidget* w, const QColor& color) {
@@ -121,11 +138,15 @@ QColor CVDesign::hairline(const QPalette& palette) {
     return blend(palette.color(QPalette::WindowText), palette.color(QPalette::Window), isDark(palette) ? 0.28 : 0.18);
 }
 
-QFont CVDesign::TypeScale::title() { return sized(15, QFont::DemiBold); }
-QFont CVDesign::TypeScale::headline() { return sized(13, QFont::Medium); }
-QFont CVDesign::TypeScale::body() { return sized(13, QFont::Normal); }
-QFont CVDesign::TypeScale::caption() { return sized(11, QFont::Normal); }
-QFont CVDesign::TypeScale::micro() { return sized(10, QFont::Normal); }
+double CVDesign::sizeScale() { return qMax(1.0, bodyPixels() / 13.0); }
+
+QColor CVDesign::fieldEdge(const QPalette& palette) { return readableOn(hairline(palette), background(palette), 3.0); }
+
+QFont CVDesign::TypeScale::title() { return scaled(15, QFont::DemiBold); }
+QFont CVDesign::TypeScale::headline() { return scaled(13, QFont::Medium); }
+QFont CVDesign::TypeScale::body() { return scaled(13, QFont::Normal); }
+QFont CVDesign::TypeScale::caption() { return scaled(11, QFont::Normal); }
+QFont CVDesign::TypeScale::micro() { return scaled(10, QFont::Normal); }
 
 void CVDesign::cvBrandTint(QWidget* widget) {
     widget->setProperty(roleProperty, QStringLiteral("brandTint"));
@@ -212,13 +233,20 @@ void CVDesign::apply(QWidget* w) {
     } else if (role == QLatin1String("plain")) {
         const bool accentTone = w->property(toneProperty).toString() == QLatin1String("accent");
         const QColor c = accentTone ? accentText(base) : secondary(base);
+        const QColor off = disabledText(base);
+        // A pixel above and below the text: some fonts draw descenders below their descent.
         w->setStyleSheet(QStringLiteral("QAbstractButton { background: transparent; border: none; color: %1; "
-                                        "padding: 0px %2px; }"
-                                        "QAbstractButton:pressed { color: %3; }")
+                                        "padding: 1px %2px; }"
+                                        "QAbstractButton:pressed { color: %3; }"
+                                        "QAbstractButton:disabled { color: %4; }")
                              .arg(c.name())
                              .arg(space1)
-                             .arg(c.darker(140).name()));
+                             .arg(c.darker(140).name(), off.name()));
         setForeground(w, c);
+        QPalette p = w->palette();
+        for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+            p.setColor(QPalette::Disabled, role, off);
+        w->setPalette(p);
     }
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // Visual constants shared by the floating panel and the settings window: the accent colour, radii,
 // spacing, the type scale, and the "modifiers" that style a widget with them. Sizes are logical
-// pixels; fonts are set by pixel size. Colours follow the widget's palette, so a light or dark
+// pixels; fonts are set by pixel size, the body at the desktop font's and the other steps in
+// proportion to it. Colours follow the widget's palette, so a light or dark
 // palette gives the matching variant; call refresh() on a styled tree after a palette change.
 #include <QColor>
 #include <QFont>
@@ -58,10 +59,19 @@ public:
     // The panel's opaque background and its hairline border.
     static QColor background(const QPalette& palette);
     static QColor hairline(const QPalette& palette);
+    // The edge of a box to type in: it stands out from the window at 3:1, so the box shows where
+    // to click.
+    static QColor fieldEdge(const QPalette& palette);
+
+    // How much larger than a 13 px body the desktop's font is, never below 1. Sizes laid out for
+    // 13 px text (the floating panel's width and heights) grow by it, so text that grows with the
+    // desktop's font still fits them.
+    static double sizeScale();
 
     class TypeScale {
     public:
         TypeScale() = delete;
+        // At a 13 px desktop font; each step keeps its proportion to the desktop font's size.
         static QFont title();    // 15 px semibold
         static QFont headline(); // 13 px medium
         static QFont body();     // 13 px

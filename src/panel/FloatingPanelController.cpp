@@ -1,5 +1,6 @@
 #include "panel/FloatingPanelController.h"
 
+#include "panel/CVDesign.h"
 #include "panel/FloatingPanelView.h"
 #include "panel/PanelPlacement.h"
 #include "panel/PanelWindow.h"
@@ -90,6 +91,11 @@ bool FloatingPanelController::holdsFocus() const { return m_panel && m_panel->is
 
 void FloatingPanelController::show(const QString& originalText, std::optional<QPointF> elementTopLeft,
                                    QSizeF elementSize, const QString& recipeId) {
+    show(originalText, elementTopLeft, elementSize, recipeId, std::nullopt);
+}
+
+void FloatingPanelController::show(const QString& originalText, std::optional<QPointF> elementTopLeft,
+                                   QSizeF elementSize, const QString& recipeId, const std::optional<QRectF>& keepLine) {
     if (!m_panel)
         createPanel();
     m_state.setRestored(false);
@@ -101,9 +107,8 @@ void FloatingPanelController::show(const QString& originalText, std::optional<QP
     m_state.setSelectedRecipeID(resolvedRecipeID(recipeId));
     syncRecipeMeta(m_state.selectedRecipeID());
     installView();
-    const QSizeF size(PanelPlacement::panelWidth, PanelPlacement::runHeight);
-    placeAndShow(elementTopLeft ? calculateFrame(*elementTopLeft, elementSize, size) : frameNearMouse(size),
-                 elementTopLeft ? std::optional(QRectF(*elementTopLeft, elementSize)) : std::nullopt);
+    const QSizeF size = scaledSize(PanelPlacement::panelWidth, PanelPlacement::runHeight);
+    placeNextTo(elementTopLeft, elementSize, size, keepLine);
     fitContent();
 }
 
@@ -124,10 +129,11 @@ void FloatingPanelController::showDraft(std::optional<QPointF> elementTopLeft, Q
     // The draft editor is the one control that needs the keyboard; the panel still shows without
     // activation and takes the focus only when the user clicks into the editor.
     m_panel->setAcceptsFocus(true);
-    const QSizeF size(PanelPlacement::panelWidth, PanelPlacement::draftHeight);
-    placeAndShow(elementTopLeft ? calculateFrame(*elementTopLeft, elementSize, size) : frameNearMouse(size),
-                 elementTopLeft ? std::optional(QRectF(*elementTopLeft, elementSize)) : std::nullopt);
+    const QSizeF size = scaledSize(PanelPlacement::panelWidth, PanelPlacement::draftHeight);
+    placeNextTo(elementTopLeft, elementSize, size, std::nullopt);
 }
+
+void FloatingPanelController::setDraftText(const QString& description) { m_state.setDraftInput(description); }
 
 void FloatingPanelController::beginStreamingResult(const QString& recipeId) {
     if (!m_panel)
@@ -165,19 +171,32 @@ void FloatingPanelController::showError(const QString& message) {
 void FloatingPanelController::showErrorMessage(const QString& message) {
     setErrorMessageContent(message);
     if (!m_panel->isVisible())
-        placeAndShow(frameNearMouse(QSizeF(PanelPlacement::panelWidth, PanelPlacement::errorHeight)), std::nullopt);
+        placeNextTo(std::nullopt, QSizeF(), scaledSize(PanelPlacement::panelWidth, PanelPlacement::errorHeight),
+                    std::nullopt);
     fitContent();
 }
 
 void FloatingPanelController::showErrorMessageBeside(const QString& message, const QRectF& keepFree) {
+    showErrorMessageBeside(message, keepFree, std::nullopt);
+}
+
+void FloatingPanelController::showErrorMessageBeside(const QString& message, const QRectF& keepFree,
+                                                     const std::optional<QRectF>& keepLine) {
     setErrorMessageContent(message);
-    const QSizeF size(PanelPlacement::panelWidth, PanelPlacement::errorHeight);
+    const QSizeF size = scaledSize(PanelPlacement::panelWidth, PanelPlacement::errorHeight);
     const auto area = PanelPlacement::areaFor(m_desktop.screens(), keepFree.center());
-    const auto beside = area ? PanelPlacement::frameBeside(*area, keepFree, size) : std::nullopt;
-    if (beside)
+    if (!area) {
+        if (!m_panel->isVisible())
+            placeNextTo(std::nullopt, QSizeF(), size, keepLine);
+    } else if (const auto beside = PanelPlacement::frameBeside(*area, keepFree, size)) {
         placeAndShow(PanelPlacement::toWindowRect(*beside), keepFree);
-    else if (!m_panel->isVisible())
-        placeAndShow(frameNearMouse(size), std::nullopt);
+    } else {
+        // No side of the window has the room (a maximised window): inside it, where the user is
+        // to select the text, clear of the pointer and of the line the user works on.
+        const PanelPlacement::KeepFree keep{m_desktop.pointer(), keepLine};
+        placeAndShow(PanelPlacement::toWindowRect(PanelPlacement::frameInside(*area, keepFree, size, keep)),
+                     PanelPlacement::pointerLine(m_desktop.pointer()));
+    }
     fitContent();
 }
 
@@ -215,15 +234,13 @@ void FloatingPanelController::prepare() {
     sample.setRecipes(m_recipes.all());
     sample.setSelectedRecipeID(m_recipes.selectedRecipeID());
     FloatingPanelView view(sample, [](const FloatingPanelAction&) {}, nullptr, &m_clock);
-    view.resize(int(PanelPlacement::panelWidth), int(PanelPlacement::runHeight));
+    view.resize(scaledSize(PanelPlacement::panelWidth, PanelPlacement::runHeight).toSize());
     QImage image(view.size(), QImage::Format_ARGB32_Premultiplied);
     static_cast<QWidget&>(view).render(&image);
 }
 
 void FloatingPanelController::createPanel() {
     m_panel = new PanelWindow;
-    m_panel->setMinimumWidth(int(PanelPlacement::panelWidth));
-    m_panel->setMaximumWidth(int(PanelPlacement::panelWidth));
     connect(m_panel, &PanelWindow::closed, this, &FloatingPanelController::onPanelClosed);
 }
 
@@ -234,8 +251,20 @@ void FloatingPanelController::installView() {
     m_panel->setContentView(view);
 }
 
+// Next to the field when its place is known, else beside the line of text at the pointer; either
+// is what the panel grows away from.
+void FloatingPanelController::placeNextTo(std::optional<QPointF> elementTopLeft, QSizeF elementSize, QSizeF size,
+                                          const std::optional<QRectF>& keepLine) {
+    if (elementTopLeft)
+        placeAndShow(calculateFrame(*elementTopLeft, elementSize, size, keepLine), QRectF(*elementTopLeft, elementSize));
+    else
+        placeAndShow(frameNearMouse(size, keepLine), PanelPlacement::pointerLine(m_desktop.pointer()));
+}
+
 void FloatingPanelController::placeAndShow(const QRect& frame, std::optional<QRectF> field) {
     m_field = field;
+    // The width follows the desktop's font, which may have changed since the last show.
+    m_panel->setFixedWidth(frame.width());
     m_panel->setGeometry(frame);
     m_panel->show();
     m_panel->raise();
@@ -318,29 +347,45 @@ void FloatingPanelController::handleSwitchRecipe(const QString& id) {
 
 // ---- placement -----------------------------------------------------------------------------
 
-QRect FloatingPanelController::calculateFrame(QPointF elementTopLeft, QSizeF elementSize, QSizeF panelSize) const {
+QSizeF FloatingPanelController::scaledSize(double width, double height) {
+    const double scale = CVDesign::sizeScale();
+    return QSizeF(qRound(width * scale), qRound(height * scale));
+}
+
+QRect FloatingPanelController::calculateFrame(QPointF elementTopLeft, QSizeF elementSize, QSizeF panelSize,
+                                              const std::optional<QRectF>& keepLine) const {
     const QPointF centre = elementTopLeft + QPointF(elementSize.width() / 2, elementSize.height() / 2);
     const auto area = PanelPlacement::areaFor(m_desktop.screens(), centre);
     if (!area)
         return QRect(QPoint(0, 0), panelSize.toSize());
-    return PanelPlacement::toWindowRect(PanelPlacement::frameNearElement(*area, elementTopLeft, elementSize, panelSize));
+    const PanelPlacement::KeepFree keep{m_desktop.pointer(), keepLine};
+    return PanelPlacement::toWindowRect(
+        PanelPlacement::frameNearElement(*area, elementTopLeft, elementSize, panelSize, keep));
 }
 
-QRect FloatingPanelController::frameNearMouse(QSizeF size) const {
+QRect FloatingPanelController::frameNearMouse(QSizeF size, const std::optional<QRectF>& keepLine) const {
     const QPointF pointer = m_desktop.pointer();
     const auto area = PanelPlacement::areaFor(m_desktop.screens(), pointer);
     if (!area)
         return QRect(QPoint(0, 0), size.toSize());
-    return PanelPlacement::toWindowRect(PanelPlacement::frameNearPointer(*area, pointer, size));
+    return PanelPlacement::toWindowRect(PanelPlacement::frameNearPointer(*area, pointer, size, keepLine));
 }
 
 void FloatingPanelController::resizeToFit() {
     if (!m_panel)
         return;
+    const double scale = CVDesign::sizeScale();
     const double preferred =
-        PanelPlacement::preferredHeight(m_state.status(), m_state.originalText(), m_state.optimizedText());
-    if (const auto frame = PanelPlacement::fittedFrame(m_panel->geometry(), preferred))
+        PanelPlacement::preferredHeight(m_state.status(), m_state.originalText(), m_state.optimizedText(), scale);
+    const QRect current = m_panel->geometry();
+    const auto area = PanelPlacement::areaFor(m_desktop.screens(), QRectF(current).center());
+    // Which side of its field the panel stands on is decided before it changes height: one above
+    // its field grows upwards and never over it.
+    const auto side = PanelPlacement::sideOf(current, m_field);
+    if (const auto frame = PanelPlacement::fittedFrame(current, preferred, area.value_or(QRectF()), side, scale)) {
+        m_panel->setFixedWidth(frame->width());
         m_panel->setGeometry(*frame);
+    }
 }
 
 void FloatingPanelController::fitContent() {
@@ -357,10 +402,9 @@ void FloatingPanelController::fitContent() {
     const auto area = PanelPlacement::areaFor(m_desktop.screens(), QRectF(current).center());
     if (!area)
         return;
-    // A panel above its field grows upwards, keeping its gap to the field.
-    const bool aboveField = m_field && current.top() + current.height() <= m_field->top();
-    const QRect frame =
-        PanelPlacement::grownFrame(current, layout->totalMinimumSize().height(), *area, aboveField);
+    // A panel above its field grows upwards, keeping its gap to the field; one below it, downwards.
+    const QRect frame = PanelPlacement::grownFrame(current, layout->totalMinimumSize().height(), *area,
+                                                   PanelPlacement::sideOf(current, m_field));
     if (frame != current)
         m_panel->setGeometry(frame);
 }

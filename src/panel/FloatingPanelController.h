@@ -46,6 +46,7 @@ public:
     void show(const QString& originalText, std::optional<QPointF> elementTopLeft, QSizeF elementSize,
               const QString& recipeId) override;
     void showDraft(std::optional<QPointF> elementTopLeft, QSizeF elementSize, const QString& recipeId) override;
+    void setDraftText(const QString& description) override;
     void beginStreamingResult(const QString& recipeId) override;
     void updateResult(const QString& textSoFar) override;
     void appendResult(const QString& piece, const QString& textSoFar) override;
@@ -54,6 +55,13 @@ public:
     void showErrorMessage(const QString& message) override;
     void showErrorMessageBeside(const QString& message, const QRectF& keepFree) override;
     void hide() override;
+
+    // The same, for a caller that knows the line of text the user works on (the caret's or the
+    // selection's line, Qt global logical coordinates): where the panel cannot stand beside the
+    // field or window, it covers neither that line nor the pointer.
+    void show(const QString& originalText, std::optional<QPointF> elementTopLeft, QSizeF elementSize,
+              const QString& recipeId, const std::optional<QRectF>& keepLine);
+    void showErrorMessageBeside(const QString& message, const QRectF& keepFree, const std::optional<QRectF>& keepLine);
     bool isPanelVisible() const override;
 
     // Makes the window and draws a run's view once, off screen: the first run's panel then pays no
@@ -83,6 +91,8 @@ Q_SIGNALS:
 private:
     void createPanel();
     void installView();
+    void placeNextTo(std::optional<QPointF> elementTopLeft, QSizeF elementSize, QSizeF size,
+                     const std::optional<QRectF>& keepLine);
     void placeAndShow(const QRect& frame, std::optional<QRectF> field);
     void setErrorMessageContent(const QString& message);
     void syncRecipeMeta(const QString& selectedID);
@@ -90,8 +100,11 @@ private:
     void handleSwitchRecipe(const QString& id);
     void onPanelClosed();
     QString resolvedRecipeID(const QString& recipeId) const;
-    QRect calculateFrame(QPointF elementTopLeft, QSizeF elementSize, QSizeF panelSize) const;
-    QRect frameNearMouse(QSizeF size) const;
+    QRect calculateFrame(QPointF elementTopLeft, QSizeF elementSize, QSizeF panelSize,
+                         const std::optional<QRectF>& keepLine = std::nullopt) const;
+    QRect frameNearMouse(QSizeF size, const std::optional<QRectF>& keepLine = std::nullopt) const;
+    // A panel size laid out for 13 px text, grown with the desktop's font.
+    static QSizeF scaledSize(double width, double height);
     void resizeToFit();
     void fitContent();
     void releaseFocus();
@@ -103,7 +116,7 @@ private:
     DesktopGeometry& m_desktop;
     FloatingPanelState m_state;
     QPointer<PanelWindow> m_panel;
-    std::optional<QRectF> m_field;  // what the panel was placed next to, when it was
+    std::optional<QRectF> m_field;  // what the panel was placed next to: the field, or the pointer's line
     std::function<void()> m_focusReturner;
     QMetaObject::Connection m_focusWatch;
 };

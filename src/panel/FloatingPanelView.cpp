@@ -1,6 +1,7 @@
 #include "panel/FloatingPanelView.h"
 
 #include "panel/CVDesign.h"
+#include "panel/PanelPlacement.h"
 #include "panel/PanelWidgets.h"
 #include "platform/Clock.h"
 #include "platform/RunTrace.h"
@@ -65,7 +66,10 @@ FloatingPanelView::FloatingPanelView(FloatingPanelState& state, ActionHandler on
                                      platform::Clock* clock)
     : QWidget(parent), m_state(state), m_onAction(std::move(onAction)), m_clock(clock) {
     setObjectName(QStringLiteral("floatingPanelView"));
-    setMaximumWidth(420);
+    // Sizes laid out for 13 px text grow with the desktop's font.
+    const double scale = D::sizeScale();
+    m_iconSize = qRound(16 * scale);
+    setMaximumWidth(qRound(PanelPlacement::panelWidth * scale));
 
     auto* root = new QVBoxLayout(this);
     root->setContentsMargins(0, 0, 0, 0);
@@ -120,31 +124,34 @@ QWidget* FloatingPanelView::buildHeader() {
     m_close->setObjectName(QStringLiteral("closeButton"));
     m_close->setFocusPolicy(Qt::NoFocus);
     m_close->setAutoRaise(true);
-    m_close->setIconSize(QSize(12, 12));
-    m_close->setFixedSize(18, 18);
+    m_close->setIconSize(QSize(m_iconSize * 3 / 4, m_iconSize * 3 / 4));
+    m_close->setFixedSize(m_iconSize + 2, m_iconSize + 2);
     m_close->setAccessibleName(tr("Close"));
     connect(m_close, &QToolButton::clicked, this, &FloatingPanelView::closeRequested);
     row->addWidget(m_close);
 
     m_statusIcon = new QLabel;
     m_statusIcon->setObjectName(QStringLiteral("statusIcon"));
-    m_statusIcon->setFixedSize(16, 16);
+    m_statusIcon->setFixedSize(m_iconSize, m_iconSize);
     m_statusIcon->setTextFormat(Qt::PlainText);
     m_spinner = new BusySpinner;
     m_spinner->setObjectName(QStringLiteral("busyIndicator"));
+    m_spinner->setFixedSize(m_iconSize, m_iconSize);
     row->addWidget(m_statusIcon);
     row->addWidget(m_spinner);
 
+    // The title shows whole; the recipe picker yields the room it needs.
     m_title = new ElidedLabel;
     m_title->setObjectName(QStringLiteral("statusTitle"));
+    m_title->setKeepWhole(true);
     row->addWidget(m_title, 0);
     row->addStretch(1);
 
-    m_picker = new QComboBox;
+    m_picker = new RecipePicker;
     m_picker->setObjectName(QStringLiteral("recipePicker"));
     m_picker->setFocusPolicy(Qt::NoFocus);
     m_picker->setAccessibleName(tr("Recipe"));
-    m_picker->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    m_picker->setFont(D::TypeScale::body());
     connect(m_picker, &QComboBox::activated, this, [this](int index) {
         if (index < 0 || index >= m_shownRecipes.size())
             return;
@@ -179,6 +186,9 @@ QWidget* FloatingPanelView::buildDraftSection() {
     note->setWordWrap(true);
     note->setAlignment(Qt::AlignRight | Qt::AlignTop);
     D::cvMicroNote(note);
+    // A wrapped label is as tall as its lines' spacing; one line keeps its descenders too.
+    for (QLabel* label : {hint, note})
+        label->setMinimumHeight(lineHeight(label->fontMetrics()));
     headerRow->addWidget(hint, 3, Qt::AlignTop);
     headerRow->addStretch(0);
     headerRow->addWidget(note, 2, Qt::AlignTop);
@@ -216,7 +226,7 @@ QWidget* FloatingPanelView::buildOriginalSection() {
     m_originalText->setClock(m_clock);
     m_originalText->setObjectName(QStringLiteral("originalText"));
     m_originalText->setFont(D::TypeScale::body());
-    m_originalText->setFitLimit(72);
+    m_originalText->setFitLimit(qRound(72 * D::sizeScale()));
     column->addWidget(padded(m_originalText, D::space3, 0, D::space3, D::space2));
     return m_originalSection;
 }
@@ -246,7 +256,7 @@ QWidget* FloatingPanelView::buildResultSection() {
     m_resultText->setClock(m_clock);
     m_resultText->setObjectName(QStringLiteral("resultText"));
     m_resultText->setFont(D::TypeScale::body());
-    m_resultText->setMinimumHeight(48);
+    m_resultText->setMinimumHeight(qRound(48 * D::sizeScale()));
     m_resultText->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     m_resultArea = padded(m_resultText, D::space3, 0, D::space3, D::space2, QStringLiteral("resultArea"));
     column->addWidget(m_resultArea, 1);
@@ -255,7 +265,9 @@ QWidget* FloatingPanelView::buildResultSection() {
     m_errorText->setClock(m_clock);
     m_errorText->setObjectName(QStringLiteral("errorText"));
     m_errorText->setFont(D::TypeScale::body());
-    m_errorText->setFitLimit(QWIDGETSIZE_MAX);
+    // A long message (a provider's whole answer) scrolls rather than pushing the panel over the
+    // field or off the screen.
+    m_errorText->setFitLimit(errorLines * QFontMetrics(m_errorText->font()).lineSpacing());
     m_errorBox = new QFrame;
     m_errorBox->setObjectName(QStringLiteral("errorBox"));
     auto* boxLayout = new QVBoxLayout(m_errorBox);
@@ -443,7 +455,7 @@ void FloatingPanelView::renderStatusIcon() {
     const qreal dpr = devicePixelRatioF();
     const QString key = name + color.name() + QString::number(dpr);
     if (m_statusIcon->property("iconKey").toString() != key) {
-        m_statusIcon->setPixmap(D::icon(name, color, 16, dpr));
+        m_statusIcon->setPixmap(D::icon(name, color, m_iconSize, dpr));
         m_statusIcon->setProperty("iconKey", key);
     }
 }
@@ -488,18 +500,23 @@ void FloatingPanelView::restyle() {
     QPalette titlePalette = m_title->palette();
     titlePalette.setColor(QPalette::WindowText, D::secondary(pal));
     m_title->setPalette(titlePalette);
-    m_close->setIcon(QIcon(D::icon(QStringLiteral("close"), D::secondary(pal), 12, devicePixelRatioF())));
-    m_copy->setIcon(QIcon(D::icon(QStringLiteral("copy"), D::accentText(pal), 12, devicePixelRatioF())));
+    m_close->setIcon(QIcon(D::icon(QStringLiteral("close"), D::secondary(pal), m_close->iconSize().width(),
+                                   devicePixelRatioF())));
+    m_copy->setIconSize(m_close->iconSize());
+    m_copy->setIcon(QIcon(D::icon(QStringLiteral("copy"), D::accentText(pal), m_copy->iconSize().width(),
+                                  devicePixelRatioF())));
 
     const QColor secondary = D::secondary(pal);
+    // The edge shows where to click to type.
     m_draftEditor->setStyleSheet(QStringLiteral("QPlainTextEdit#draftEditor { background: rgba(%1, %2, %3, 0.06); "
-                                                "border: none; border-radius: %4px; padding: %5px; color: %6; }")
+                                                "border: 1px solid %7; border-radius: %4px; padding: %5px; "
+                                                "color: %6; }")
                                      .arg(secondary.red())
                                      .arg(secondary.green())
                                      .arg(secondary.blue())
                                      .arg(D::radiusM)
                                      .arg(D::space1)
-                                     .arg(D::primary(pal).name()));
+                                     .arg(D::primary(pal).name(), D::fieldEdge(pal).name()));
     const QColor red = D::red(pal);
     m_errorBox->setStyleSheet(QStringLiteral("QFrame#errorBox { background: rgba(%1, %2, %3, 0.08); "
                                              "border-radius: %4px; }")

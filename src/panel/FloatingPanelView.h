@@ -25,6 +25,7 @@ namespace corvane::panel {
 class BusySpinner;
 class ElidedLabel;
 class PlainTextBox;
+class RecipePicker;
 
 class FloatingPanelView : public QWidget {
     Q_OBJECT
@@ -47,6 +48,8 @@ public:
 
     // How many average characters of its font the recipe picker shows at most.
     static constexpr int pickerChars = 18;
+    // The most lines of an error message the error box shows; a longer message scrolls in it.
+    static constexpr int errorLines = 8;
 
 Q_SIGNALS:
     // The panel's own close control was clicked.
@@ -92,13 +95,14 @@ private:
     platform::Clock* m_clock = nullptr;
     bool m_restyling = false;
     QList<RecipeChoice> m_shownRecipes;
+    int m_iconSize = 16;  // the status icon's side, grown with the desktop's font
 
     // header
     QToolButton* m_close = nullptr;
     QLabel* m_statusIcon = nullptr;
     BusySpinner* m_spinner = nullptr;
     ElidedLabel* m_title = nullptr;
-    QComboBox* m_picker = nullptr;
+    RecipePicker* m_picker = nullptr;
     QPushButton* m_cancel = nullptr;
     // content
     QWidget* m_draftSection = nullptr;

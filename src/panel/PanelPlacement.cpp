@@ -20,6 +20,45 @@ double distanceTo(const QRectF& r, QPointF p) {
     return std::hypot(dx, dy);
 }
 
+// A stretch of the screen's height the panel must not cover.
+struct Band {
+    double top;
+    double bottom;
+};
+
+// The pointer's line comes first: it is what stays free when not everything can.
+QList<Band> bandsOf(const KeepFree& keep) {
+    QList<Band> bands;
+    if (keep.pointer) {
+        const QRectF line = pointerLine(*keep.pointer);
+        bands.append({line.top(), line.top() + line.height()});
+    }
+    if (keep.line)
+        bands.append({keep.line->top(), keep.line->top() + keep.line->height()});
+    return bands;
+}
+
+// The first top edge, of the preferred ones and then of those just above and below each band, at
+// which a panel h tall lies inside the area and covers none of the bands; failing that, the same
+// for the first band alone; failing that, nothing.
+std::optional<double> clearTop(const QRectF& area, double h, std::initializer_list<double> preferred,
+                               const QList<Band>& bands) {
+    const double areaBottom = area.top() + area.height();
+    for (const qsizetype count : {bands.size(), qsizetype(1)}) {
+        const QList<Band> kept = bands.first(std::min(count, bands.size()));
+        QList<double> tops(preferred);
+        for (const Band& b : kept)
+            tops << b.bottom + gap << b.top - gap - h;
+        for (const double top : tops) {
+            const bool covers = std::any_of(kept.begin(), kept.end(),
+                                            [&](const Band& b) { return top < b.bottom && top + h > b.top; });
+            if (top >= area.top() && top + h <= areaBottom && !covers)
+                return top;
+        }
+    }
+    return std::nullopt;
+}
+
 // The number of characters of text, counted no further than limit: the walk stops there, so a
 // long text costs no more than the lines that can be shown.
 qsizetype graphemeCount(const QString& text, qsizetype limit) {
@@ -51,7 +90,22 @@ std::optional<QRectF> areaFor(const QList<ScreenArea>& screens, QPointF point) {
     return best->available;
 }
 
-QRectF frameNearElement(const QRectF& area, QPointF elementTopLeft, QSizeF elementSize, QSizeF panelSize) {
+QRectF pointerLine(QPointF pointer) {
+    return {pointer.x(), pointer.y() - pointerReach, 0, 2 * pointerReach};
+}
+
+Side sideOf(const QRect& panel, const std::optional<QRectF>& field) {
+    if (!field)
+        return Side::Free;
+    if (panel.top() + panel.height() <= field->top())
+        return Side::AboveField;
+    if (panel.top() >= field->top() + field->height())
+        return Side::BelowField;
+    return Side::Free;
+}
+
+QRectF frameNearElement(const QRectF& area, QPointF elementTopLeft, QSizeF elementSize, QSizeF panelSize,
+                        const KeepFree& keep) {
     const double w = panelSize.width();
     const double h = panelSize.height();
     const double areaTop = area.top();
@@ -62,22 +116,29 @@ QRectF frameNearElement(const QRectF& area, QPointF elementTopLeft, QSizeF eleme
 
     const double yAbove = elementTopLeft.y() - gap - h;
     const double yBelow = elementTopLeft.y() + elementSize.height() + gap;
-    double y = yAbove;
-    if (yAbove < areaTop) {
-        y = std::min(areaBottom - h, yBelow);
+    if (yAbove >= areaTop)
+        return {x, yAbove, w, h};
+    double y = std::min(areaBottom - h, yBelow);
+    if (areaBottom - h < areaTop) {
         // An area lower than the panel: keep the header on the screen.
-        if (areaBottom - h < areaTop)
-            y = std::max(y, areaTop);
+        y = std::max(y, areaTop);
+    } else if (y < yBelow) {
+        // Over the field: the bottom of the area, unless that hides the pointer or the user's line.
+        if (const auto clear = clearTop(area, h, {y, areaTop}, bandsOf(keep)))
+            y = *clear;
     }
     return {x, y, w, h};
 }
 
-QRectF frameNearPointer(const QRectF& area, QPointF pointer, QSizeF panelSize) {
+QRectF frameNearPointer(const QRectF& area, QPointF pointer, QSizeF panelSize, const std::optional<QRectF>& keepLine) {
     const double w = panelSize.width();
     const double h = panelSize.height();
     const double x = clamped(pointer.x() - w / 2, area.left(), area.left() + area.width() - w);
-    // The lower edge lies 40 below the pointer.
-    const double y = clamped(pointer.y() + pointerDrop - h, area.top(), area.top() + area.height() - h);
+    const double below = pointer.y() + pointerReach + gap;
+    const double above = pointer.y() - pointerReach - gap - h;
+    const auto clear = clearTop(area, h, {below, above}, bandsOf({pointer, keepLine}));
+    // A screen too low for the panel beside the pointer's line: below it as far as it fits.
+    const double y = clear ? *clear : clamped(below, area.top(), area.top() + area.height() - h);
     return {x, y, w, h};
 }
 
@@ -91,34 +152,61 @@ double estimatedLines(const QString& text, double cap) {
     return std::min(std::max(wrapped, breaks), cap);
 }
 
-double preferredHeight(FloatingPanelStatus status, const QString& originalText, const QString& optimizedText) {
+double preferredHeight(FloatingPanelStatus status, const QString& originalText, const QString& optimizedText,
+                       double scale) {
     switch (status) {
     case FloatingPanelStatus::Drafting:
-        return draftHeight;
+        return draftHeight * scale;
     case FloatingPanelStatus::Optimizing:
-        return runHeight;
+        return runHeight * scale;
     case FloatingPanelStatus::Error:
-        return errorHeight;
+        return errorHeight * scale;
     case FloatingPanelStatus::Done:
         break;
     }
     const double h = 118 + 18 * estimatedLines(originalText, 4) + 18 * estimatedLines(optimizedText, 14);
-    return clamped(h, 260, 480);
+    return clamped(h, 260, 480) * scale;
 }
 
-std::optional<QRect> fittedFrame(const QRect& current, double preferred) {
-    const double target = clamped(preferred, 240, 480);
+namespace {
+// How tall a panel may grow on its side of its field: up to the top of the area above it, down to
+// the bottom below it; the whole area otherwise.
+double roomOnItsSide(const QRect& current, const QRectF& area, Side side) {
+    switch (side) {
+    case Side::AboveField:
+        return current.top() + current.height() - area.top();
+    case Side::BelowField:
+        return area.top() + area.height() - current.top();
+    case Side::Free:
+        break;
+    }
+    return area.height();
+}
+} // namespace
+
+std::optional<QRect> fittedFrame(const QRect& current, double preferred, const QRectF& area, Side side,
+                                 double scale) {
+    double target = clamped(preferred, 240 * scale, 480 * scale);
     if (std::abs(current.height() - target) <= 4)
         return std::nullopt;
-    return QRect(current.left(), current.top(), int(panelWidth), qRound(target));
+    if (side != Side::Free && !area.isEmpty())
+        target = std::min(target, std::max<double>(current.height(), roomOnItsSide(current, area, side)));
+    const int h = qRound(target);
+    const int top = side == Side::AboveField ? current.top() + current.height() - h : current.top();
+    const QRect frame(current.left(), top, qRound(panelWidth * scale), h);
+    if (frame == current)
+        return std::nullopt;
+    return frame;
 }
 
-QRect grownFrame(const QRect& current, int height, const QRectF& area, bool keepBottom) {
+QRect grownFrame(const QRect& current, int height, const QRectF& area, Side side) {
     double h = std::max(current.height(), height);
-    if (h > area.height())
-        h = std::max(double(current.height()), area.height());
+    const double room = roomOnItsSide(current, area, side);
+    if (h > room)
+        h = std::max(double(current.height()), room);
     const double bottom = current.top() + current.height();
-    const double top = clamped(keepBottom ? bottom - h : current.top(), area.top(), area.top() + area.height() - h);
+    const double top = clamped(side == Side::AboveField ? bottom - h : current.top(), area.top(),
+                               area.top() + area.height() - h);
     return QRect(current.left(), qRound(top), current.width(), qRound(h));
 }
 
@@ -142,6 +230,18 @@ std::optional<QRectF> frameBeside(const QRectF& area, const QRectF& keepFree, QS
             return frame;
     }
     return std::nullopt;
+}
+
+QRectF frameInside(const QRectF& area, const QRectF& window, QSizeF panelSize, const KeepFree& keep) {
+    const double w = panelSize.width();
+    const double h = panelSize.height();
+    const QRectF region = window.intersected(area).isEmpty() ? area : window.intersected(area);
+    const double x = clamped(region.center().x() - w / 2, area.left(), area.left() + area.width() - w);
+    const double lower = region.top() + region.height() - gap - h;
+    const double upper = region.top() + gap;
+    const auto clear = clearTop(area, h, {lower, upper}, bandsOf(keep));
+    const double y = clear ? *clear : clamped(lower, area.top(), area.top() + area.height() - h);
+    return {x, y, w, h};
 }
 
 QRect toWindowRect(const QRectF& frame) {

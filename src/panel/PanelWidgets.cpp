@@ -6,6 +6,8 @@
 #include <QPainter>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <algorithm>
@@ -36,7 +38,8 @@ void BusySpinner::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     p.translate(width() / 2.0, height() / 2.0);
-    p.scale(0.6, 0.6); // the indicator is drawn at 0.6 of its 16 px frame
+    const qreal scale = 0.6 * qMin(width(), height()) / 16.0; // drawn at 0.6 of its frame
+    p.scale(scale, scale);
     const QColor base = palette().color(QPalette::WindowText);
     for (int i = 0; i < 12; ++i) {
         QColor c = base;
@@ -49,14 +52,10 @@ void BusySpinner::paintEvent(QPaintEvent*) {
     }
 }
 
-namespace {
-// The height one line needs in a font: its ascent and the lower of its descent and the ink of
-// descenders and underscores, which fonts may draw below their rounded descent.
 int lineHeight(const QFontMetrics& fm) {
     const int inkBelow = fm.tightBoundingRect(QStringLiteral("gjpqy_")).bottom() + 1;
     return fm.ascent() + qMax(fm.descent(), inkBelow);
 }
-} // namespace
 
 ElidedLabel::ElidedLabel(QWidget* parent) : QLabel(parent) {
     setTextFormat(Qt::PlainText);
@@ -70,7 +69,13 @@ void ElidedLabel::setFullText(const QString& text) {
     if (text == m_fullText)
         return;
     m_fullText = text;
+    setAccessibleName(text);
     updateShown();
+    updateGeometry();
+}
+
+void ElidedLabel::setKeepWhole(bool whole) {
+    m_keepWhole = whole;
     updateGeometry();
 }
 
@@ -93,6 +98,8 @@ QSize ElidedLabel::sizeHint() const {
 }
 
 QSize ElidedLabel::minimumSizeHint() const {
+    if (m_keepWhole)
+        return sizeHint();
     const QFontMetrics fm = fontMetrics();
     return {fm.horizontalAdvance(QStringLiteral("M…")), lineHeight(fm)};
 }
@@ -106,6 +113,41 @@ void ElidedLabel::changeEvent(QEvent* event) {
     QLabel::changeEvent(event);
     if (event->type() == QEvent::FontChange)
         updateShown();
+}
+
+RecipePicker::RecipePicker(QWidget* parent) : QComboBox(parent) {
+    setSizeAdjustPolicy(QComboBox::AdjustToContents);
+}
+
+QRect RecipePicker::textRect() const {
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    // The style draws the text a pixel in from each end of the edit field.
+    return style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this).adjusted(1, 0, -1, 0);
+}
+
+QString RecipePicker::shownText() const {
+    return fontMetrics().elidedText(currentText(), Qt::ElideRight, qMax(0, textRect().width()));
+}
+
+QSize RecipePicker::minimumSizeHint() const {
+    // The button with room for about four characters.
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    const QFontMetrics fm = fontMetrics();
+    const QSize text(fm.horizontalAdvance(QStringLiteral("Mmm…")), fm.height());
+    const QSize least = style()->sizeFromContents(QStyle::CT_ComboBox, &option, text, this);
+    return {qMin(least.width(), QComboBox::minimumSizeHint().width()), QComboBox::minimumSizeHint().height()};
+}
+
+void RecipePicker::paintEvent(QPaintEvent*) {
+    QStylePainter painter(this);
+    painter.setPen(palette().color(QPalette::Text));
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    painter.drawComplexControl(QStyle::CC_ComboBox, option);
+    option.currentText = shownText();
+    painter.drawControl(QStyle::CE_ComboBoxLabel, option);
 }
 
 PlainTextBox::PlainTextBox(QWidget* parent) : QTextEdit(parent) {

@@ -1,6 +1,8 @@
 #pragma once
 // Small widgets of the floating panel: a spinning progress indicator, a one-line label that elides,
-// and a read-only plain-text box that wraps anything (long words included) inside its width.
+// a pop-up menu that elides its current item, and a read-only plain-text box that wraps anything
+// (long words included) inside its width.
+#include <QComboBox>
 #include <QLabel>
 #include <QTextEdit>
 #include <QTimer>
@@ -13,12 +15,17 @@ class Clock;
 
 namespace corvane::panel {
 
-// An indeterminate progress indicator in a 16 x 16 frame; it turns only while shown.
+// The height one line needs in a font: its ascent and the lower of its descent and the ink of
+// descenders and underscores, which fonts may draw below their rounded descent.
+int lineHeight(const QFontMetrics& fm);
+
+// An indeterminate progress indicator in a square frame (16 x 16 unless resized); it turns only
+// while shown.
 class BusySpinner : public QWidget {
     Q_OBJECT
 public:
     explicit BusySpinner(QWidget* parent = nullptr);
-    QSize sizeHint() const override { return {16, 16}; }
+    QSize sizeHint() const override { return size(); }
     bool isSpinning() const { return m_timer.isActive(); }
 
 protected:
@@ -32,13 +39,16 @@ private:
 };
 
 // Shows the first line of its text, elided to the width it gets; never asks for more width than
-// a few characters. The text is plain, never markup.
+// a few characters, unless told to keep its text whole. The text is plain, never markup. Its
+// accessible name is the whole text, never the elided one.
 class ElidedLabel : public QLabel {
     Q_OBJECT
 public:
     explicit ElidedLabel(QWidget* parent = nullptr);
     void setFullText(const QString& text);
     QString fullText() const { return m_fullText; }
+    // Whole: it asks for the width of its whole first line, so a layout gives it that first.
+    void setKeepWhole(bool whole);
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
@@ -50,6 +60,26 @@ private:
     void updateShown();
     QString firstLine() const;
     QString m_fullText;
+    bool m_keepWhole = false;
+};
+
+// A pop-up menu whose current item is drawn elided ("…") to the room the menu button gets, so a
+// long name reads as cut rather than as a shorter name. It asks for the width of its items (no
+// more than its maximum width) and yields down to a few characters; the open menu is as wide as its
+// longest item.
+class RecipePicker : public QComboBox {
+    Q_OBJECT
+public:
+    explicit RecipePicker(QWidget* parent = nullptr);
+    // The current item as it is drawn.
+    QString shownText() const;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QRect textRect() const;
 };
 
 // Read-only plain text that wraps at word boundaries or anywhere, so no text widens the panel.

@@ -31,6 +31,17 @@ namespace {
 
 QString tr(const char* english) { return QCoreApplication::translate("UpdateService", english); }
 
+// How many folders deep an install may nest below its top. Every walk of an install (the package
+// scan, the narrowing of modes, the removal, the swap script's) goes no deeper: each level holds a
+// handle and a frame of the walk, and a leftover nested thousands deep must neither exhaust them
+// nor stall the start. Real installs nest a handful of levels.
+constexpr int maxDepth = 128;
+// What the walks return for a tree nested deeper than that, beside the errno values.
+constexpr int tooDeep = -1;
+
+QString tooDeepReason() { return tr("its folders nest more than %1 levels deep").arg(maxDepth); }
+QString describe(int error) { return error == tooDeep ? tooDeepReason() : QString::fromLocal8Bit(::strerror(error)); }
+
 // libarchive and libsodium (with what they pull in) are opened the first time an update is checked
 // or unpacked rather than at start: every run of the app would carry them, and few runs need them.
 #define CORVANE_ARCHIVE_FUNCTIONS(F)                                                                              \
@@ -185,6 +196,9 @@ QString scan(const QString& archivePath, qint64 maxUnpackedBytes) {
         const auto parts = relativeParts(raw);
         if (!parts)
             return tr("The update package was refused: the entry \"%1\" points outside its folder.").arg(shown);
+        if (parts->size() > maxDepth)
+            return tr("The update package was refused: the entry \"%1\" lies more than %2 folders deep.")
+                .arg(shown, QString::number(maxDepth));
         if (in.lib.archive_entry_hardlink(entry))
             return tr("The update package was refused: the entry \"%1\" is a hard link.").arg(shown);
         const auto type = in.lib.archive_entry_filetype(entry);
@@ -321,19 +335,23 @@ bool entryNames(int fd, std::vector<QByteArray>& names) {
 
 // No entry of an install grants more than 0755: nobody but its owner may change the program. A
 // folder its owner may not read or enter (0311) is opened up for the walk and narrowed after it,
-// so nothing below it is missed. Never follows a link or leaves the staging folder's mount.
-// Returns 0, or the error that stopped it.
-int narrowEntry(int parent, const char* name, quint64 mount) {
+// so nothing below it is missed. Never follows a link, leaves the staging folder's mount or goes
+// deeper than maxDepth (depth: 0 for the staging folder, one more for each folder down). Returns
+// 0, or the error that stopped it.
+int narrowEntry(int parent, const char* name, quint64 mount, int depth) {
+    if (depth > maxDepth)
+        return tooDeep;
     struct stat st;
     if (::fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return errno;
     const mode_t narrowed = st.st_mode & 0755;
     if (S_ISLNK(st.st_mode))
         return 0;
-    if (!S_ISDIR(st.st_mode))
-        return narrowed == (st.st_mode & 07777) || ::fchmodat(parent, name, narrowed, 0) == 0 ? 0 : errno;
+    // A file bound there is as much another mount as a folder: its mode is not ours to change.
     if (mountId(parent, name) != mount)
         return EXDEV;
+    if (!S_ISDIR(st.st_mode))
+        return narrowed == (st.st_mode & 07777) || ::fchmodat(parent, name, narrowed, 0) == 0 ? 0 : errno;
     if ((st.st_mode & (S_IRUSR | S_IXUSR)) != (S_IRUSR | S_IXUSR) &&
         ::fchmodat(parent, name, narrowed | S_IRUSR | S_IXUSR, 0) != 0)
         return errno;
@@ -344,7 +362,7 @@ int narrowEntry(int parent, const char* name, quint64 mount) {
     int error = entryNames(fd, names) ? 0 : errno;
     for (const QByteArray& entry : names) {
         if (!error)
-            error = narrowEntry(fd, entry.constData(), mount);
+            error = narrowEntry(fd, entry.constData(), mount, depth + 1);
     }
     if (!error && ::fchmod(fd, narrowed) != 0)
         error = errno;
@@ -352,23 +370,12 @@ int narrowEntry(int parent, const char* name, quint64 mount) {
     return error;
 }
 
-int narrowTree(const QString& path) {
-    const QFileInfo info(path);
-    const int parent = ::open(QFile::encodeName(info.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (parent < 0)
-        return errno;
-    const std::optional<quint64> mount = mountId(parent, "");
-    const int error = mount ? narrowEntry(parent, QFile::encodeName(info.fileName()).constData(), *mount) : EXDEV;
-    ::close(parent);
-    return error;
-}
-
-// What a removal could not remove: the first entry and why.
+// What a removal could not remove: the first entry and why (no entry: the whole tree).
 struct Removal {
     QByteArray failed;
     QString reason;
     bool fail(const QByteArray& path, const QString& why) {
-        if (failed.isEmpty()) {
+        if (reason.isEmpty()) {
             failed = path;
             reason = why;
         }
@@ -378,8 +385,11 @@ struct Removal {
 };
 
 // Removes the entry name of the folder open at parent as what it is: a link or a file alone, a
-// folder after its entries. Never enters another mount, a folder bound there included.
-bool removeEntry(int parent, const char* name, const QByteArray& shown, quint64 mount, Removal& r) {
+// folder after its entries. Never enters another mount, a folder bound there included, nor goes
+// deeper than maxDepth (a tree nested deeper is named whole: a path that long says nothing).
+bool removeEntry(int parent, const char* name, const QByteArray& shown, quint64 mount, int depth, Removal& r) {
+    if (depth > maxDepth)
+        return r.fail({}, tooDeepReason());
     struct stat st;
     if (::fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return errno == ENOENT || r.fail(shown, errno);
@@ -415,7 +425,7 @@ bool removeEntry(int parent, const char* name, const QByteArray& shown, quint64 
     }
     bool ok = true;
     for (const QByteArray& entry : names)
-        ok = removeEntry(fd, entry.constData(), shown + '/' + entry, mount, r) && ok;
+        ok = removeEntry(fd, entry.constData(), shown + '/' + entry, mount, depth + 1, r) && ok;
     ::close(fd);
     if (ok && ::unlinkat(parent, name, AT_REMOVEDIR) != 0 && errno != ENOENT)
         return r.fail(shown, errno);
@@ -502,9 +512,19 @@ QString unpack(const QString& archivePath, const QString& target, qint64 maxUnpa
         return tr("The update could not be staged in %1.").arg(target);
     error = extract(archivePath, target, maxUnpackedBytes);
     // The folders made on the way (the staging folder, those the package implies) took the umask.
-    if (const int narrowing = error.isEmpty() ? narrowTree(target) : 0)
-        error = tr("The update could not be unpacked (%1).").arg(QString::fromLocal8Bit(::strerror(narrowing)));
-    return error;
+    return error.isEmpty() ? narrowModes(target) : error;
+}
+
+QString narrowModes(const QString& path) {
+    const QFileInfo info(path);
+    const int parent = ::open(QFile::encodeName(info.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int error = parent < 0 ? errno : 0;
+    if (parent >= 0) {
+        const std::optional<quint64> mount = mountId(parent, "");
+        error = mount ? narrowEntry(parent, QFile::encodeName(info.fileName()).constData(), *mount, 0) : EXDEV;
+        ::close(parent);
+    }
+    return error ? tr("The update could not be unpacked (%1).").arg(describe(error)) : QString();
 }
 
 QString removeStaging(const QString& path) {
@@ -519,7 +539,7 @@ QString removeStaging(const QString& path) {
     // A file system mounted on the leftover itself is no more ours than one mounted inside it.
     Removal r;
     if (const std::optional<quint64> mount = mountId(parent, ""))
-        removeEntry(parent, name.constData(), QFile::encodeName(path), *mount, r);
+        removeEntry(parent, name.constData(), QFile::encodeName(path), *mount, 0, r);
     else
         r.fail(QFile::encodeName(info.absolutePath()), tr("the file system it is on cannot be told"));
     struct stat st;
@@ -533,7 +553,7 @@ QString removeStaging(const QString& path) {
 }
 
 QByteArray swapScript() {
-    return QByteArrayLiteral(R"sh(#!/bin/sh
+    QByteArray script = QByteArrayLiteral(R"sh(#!/bin/sh
 # Swaps a staged Corvane install into place once the running copy has ended, then starts it.
 # Arguments: pid install staged old launch workdir log
 pid=$1 app=$2 new=$3 old=$4 launch=$5 work=$6 log=${7:-/dev/null}
@@ -544,14 +564,18 @@ start() { "$app/$launch" </dev/null >/dev/null 2>&1 & }
 # holds, read-only folders included, but never anything of another mount on it or inside it: a
 # folder of the same file system bound there has its device number, so mountpoint (util-linux)
 # tells mounts apart. The walk goes top down and stops at the first mount, before anything below
-# it is touched. True once nothing is left there.
+# it is touched. A tree nested deeper than an install may be (@DEPTH@ folders), or holding a path
+# of 4000 bytes or more (soon too long for mountpoint, which then fails as for no mount), is left
+# whole. True once nothing is left there.
 wipe() {
   if [ -d "$1" ] && [ ! -L "$1" ]; then
     command -v mountpoint >/dev/null 2>&1 || return 1
     ! mountpoint -q -- "$1" || return 1
-    mounted=$(find "$1" -xdev -type d \( -exec mountpoint -q {} \; -print -quit \
-      -o ! -perm -u=rwx -exec chmod u+rwx {} \; \) 2>/dev/null)
-    [ -z "$mounted" ] || return 1
+    long=$(printf '%4000s' '' | tr ' ' '?')
+    refused=$(LC_ALL=C find "$1" -xdev -maxdepth @DEPTH@ \( -path "$long*" -o -type d -exec mountpoint -q {} \; \) \
+      -print -quit -o -type d ! -perm -u=rwx -exec chmod u+rwx {} \; 2>/dev/null)
+    [ -z "$refused" ] || return 1
+    [ -z "$(find "$1" -xdev -mindepth @BELOW@ -print -quit 2>/dev/null)" ] || return 1
     rm -rf --one-file-system -- "$1" 2>/dev/null
   else
     rm -f "$1"
@@ -594,6 +618,7 @@ start
 say "started $app/$launch"
 exit 0
 )sh");
+    return script.replace("@DEPTH@", QByteArray::number(maxDepth)).replace("@BELOW@", QByteArray::number(maxDepth + 1));
 }
 
 bool spawnDetached(const QString& program, const QStringList& args, QString* error) {

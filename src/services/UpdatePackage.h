@@ -24,13 +24,17 @@ QString sha256OfFile(const QString& path);
 // entries that would land outside target: absolute paths, "..", links pointing out or through
 // another link of the package, hard links, devices. No entry keeps group or other write access.
 // Returns an error sentence, or an empty string on success; a failed unpack may leave target
-// behind for the caller's removeStaging().
+// behind for the caller's removeStaging(). Entries nested more than 128 folders deep are refused.
 QString unpack(const QString& archivePath, const QString& target, qint64 maxUnpackedBytes);
+// The last step of unpack: no entry of the tree at path keeps more than 0755. Never follows a link,
+// enters another mount or goes more than 128 folders deep. Returns an error sentence, or "".
+QString narrowModes(const QString& path);
 
 // Removes path as the entry it is, never what a link points at: a link or a file goes alone, a
 // folder with everything in it (read-only folders included), without following links or crossing
-// into other file systems. Entries of other users are left alone. Returns "" once nothing is left
-// at path (or nothing was there), else a sentence naming what could not be removed.
+// into other file systems nor going more than 128 folders deep. Entries of other users are left
+// alone. Returns "" once nothing is left at path (or nothing was there), else a sentence naming
+// what could not be removed.
 QString removeStaging(const QString& path);
 
 // The swap script run with the shell after this process ends.

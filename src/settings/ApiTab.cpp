@@ -23,6 +23,8 @@ using panel::CVDesign;
 
 namespace {
 
+const QLatin1String kCustom("custom");
+
 QString modelsFound(qsizetype count) {
     return count == 1 ? ApiTab::tr("1 model found; pick it from the list.")
                       : ApiTab::tr("%1 models found; pick one from the list.").arg(count);
@@ -76,6 +78,8 @@ ApiTab::ApiTab(SettingsDependencies& deps, QWidget* parent) : QWidget(parent), m
     m_model->setEditable(true);
     m_model->setInsertPolicy(QComboBox::NoInsert);
     m_model->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // Screen readers land on the editable line inside the picker: it says what it is for.
+    m_model->lineEdit()->setAccessibleName(tr("Model"));
     m_fetch = new QPushButton(tr("Fetch models"));
     m_fetch->setObjectName(QStringLiteral("fetchModelsButton"));
     auto* modelRow = new QHBoxLayout;
@@ -142,7 +146,7 @@ ApiTab::ApiTab(SettingsDependencies& deps, QWidget* parent) : QWidget(parent), m
     m_testResult->setAutoFillBackground(false);
     constexpr int kResultLines = 4;
     resultBox->setFixedHeight(kResultLines * m_testResult->fontMetrics().lineSpacing() + 2);
-    resultBox->setMinimumWidth(kNoteMinWidth);
+    resultBox->setMinimumWidth(noteMinWidth());
     auto* testRow = new QHBoxLayout;
     testRow->setSpacing(CVDesign::space3);
     testRow->addWidget(m_test, 0, Qt::AlignTop);
@@ -186,6 +190,8 @@ ApiTab::ApiTab(SettingsDependencies& deps, QWidget* parent) : QWidget(parent), m
 }
 
 void ApiTab::reload() {
+    // A message about what the fields held before (a connection test, a model list) goes with it.
+    clearMessages(true);
     m_loading = true;
     stores::SettingsStore& s = m_deps.settings;
     const int vendorRow = m_provider->findData(s.apiVendorID());
@@ -202,20 +208,46 @@ void ApiTab::reload() {
 
 void ApiTab::chooseVendor(const QString& vendorId) {
     stores::SettingsStore& s = m_deps.settings;
-    if (vendorId == s.apiVendorID())
+    const QString previous = s.apiVendorID();
+    if (vendorId == previous)
         return;
-    commitKey(); // a key typed for the previous provider stays with it
+    commitEdits(); // a key or an endpoint typed for the previous provider stays with it
     dropPending();
     clearMessages(true);
+    // The address the user gave "custom" is kept while another provider's address is in use.
+    if (previous == kCustom)
+        s.setCustomApiEndpoint(isCatalogEndpoint(s.apiEndpoint()) ? QString() : s.apiEndpoint());
     const APIVendor vendor = APIVendor::by(vendorId);
     s.setApiVendorID(vendor.id);
-    if (vendor.id != QLatin1String("custom"))
+    if (vendor.id != kCustom)
         s.setApiEndpoint(vendor.endpoint);
+    else
+        s.setApiEndpoint(endpointForCustom());
     s.setApiFormatRaw(vendor.format.rawValue());
     const QStringList models = vendor.knownModels();
     if (!models.isEmpty())
         s.setApiModel(models.first());
     reload();
+}
+
+bool ApiTab::isCatalogEndpoint(const QString& endpoint) {
+    const QString normalized = LLMClient::normalizeEndpoint(endpoint);
+    for (const APIVendor& vendor : APIVendor::all())
+        if (!vendor.endpoint.isEmpty() && LLMClient::normalizeEndpoint(vendor.endpoint) == normalized)
+            return true;
+    return false;
+}
+
+QString ApiTab::endpointForCustom() const {
+    // Its own address comes back. Without one, the field keeps what it holds, unless that is a
+    // provider's address and "custom" has a key (or one that may be in a locked keyring): that key
+    // must never go to a server another provider's pick put in the field, so the field is emptied
+    // for the user's own address.
+    const stores::SettingsStore& s = m_deps.settings;
+    if (const QString own = s.customApiEndpoint(); !own.isEmpty())
+        return own;
+    const bool mayHaveKey = s.apiKeyAccess() != stores::SettingsStore::KeyAccess::Absent;
+    return mayHaveKey && isCatalogEndpoint(s.apiEndpoint()) ? QString() : s.apiEndpoint();
 }
 
 void ApiTab::commitEdits() {

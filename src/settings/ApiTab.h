@@ -28,6 +28,10 @@ public:
 
 private:
     void chooseVendor(const QString& vendorId);
+    // The endpoint that picking "custom" puts in the field.
+    QString endpointForCustom() const;
+    // Whether the endpoint is one of the catalog's provider addresses.
+    static bool isCatalogEndpoint(const QString& endpoint);
     void loadKeyField();
     void setRunning(QPushButton* button, bool running);
     void showTestResult(const QString& text, bool isError);

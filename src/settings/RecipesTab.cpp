@@ -83,6 +83,10 @@ RecipesTab::RecipesTab(SettingsDependencies& deps, QWidget* parent) : QWidget(pa
     m_reset = new QPushButton(tr("Reset to Default"));
     m_reset->setObjectName(QStringLiteral("resetRecipeButton"));
     CVDesign::cvPlainButton(m_reset, CVDesign::Tone::Accent);
+    // Its room is kept while it is hidden: appearing, it moves nothing (Add and Delete included).
+    QSizePolicy resetPolicy = m_reset->sizePolicy();
+    resetPolicy.setRetainSizeWhenHidden(true);
+    m_reset->setSizePolicy(resetPolicy);
     right->addWidget(m_reset, 0, Qt::AlignLeft);
     split->addLayout(right, 1);
     editor.form->addRow(split);

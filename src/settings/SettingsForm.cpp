@@ -35,6 +35,9 @@ Page makePage(QWidget* owner) {
     auto* scroll = new PageArea(owner);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
+    // The page is no stop of its own for Tab: it has no name and shows no focus. Tabbing to a
+    // control still scrolls it into sight.
+    scroll->setFocusPolicy(Qt::NoFocus);
     auto* content = new QWidget(scroll);
     auto* column = new QVBoxLayout(content);
     column->setContentsMargins(CVDesign::space4, CVDesign::space4, CVDesign::space4, CVDesign::space4);
@@ -74,6 +77,8 @@ QHBoxLayout* leftAligned(std::initializer_list<QWidget*> widgets) {
     return row;
 }
 
+int noteMinWidth() { return qRound(320 * CVDesign::TypeScale::body().pixelSize() / 13.0); }
+
 QLabel* makeNote(const QString& objectName, QWidget* parent) {
     auto* note = new QLabel(parent);
     note->setObjectName(objectName);
@@ -83,7 +88,7 @@ QLabel* makeNote(const QString& objectName, QWidget* parent) {
     note->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     // Wrapped text is measured at the layout's narrowest width; a sensible floor keeps the
     // reserved height close to what the text needs.
-    note->setMinimumWidth(kNoteMinWidth);
+    note->setMinimumWidth(noteMinWidth());
     note->setVisible(false); // until it has something to say
     note->setTextInteractionFlags(Qt::TextSelectableByMouse);
     CVDesign::cvMicroNote(note);

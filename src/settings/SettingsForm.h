@@ -31,8 +31,9 @@ Card addCard(QVBoxLayout* column, const QString& title);
 // The widgets side by side at their natural width, left-aligned.
 QHBoxLayout* leftAligned(std::initializer_list<QWidget*> widgets);
 
-// The narrowest a wrapping note gets: the width its reserved height is measured at.
-inline constexpr int kNoteMinWidth = 320;
+// The narrowest a wrapping note gets: the width its reserved height is measured at. 320 px at a
+// 13 px desktop font, in proportion to it at others, so a larger font needs no more lines.
+int noteMinWidth();
 // A note in the secondary colour that wraps.
 QLabel* makeNote(const QString& objectName, QWidget* parent = nullptr);
 // Keeps room for the tallest of the messages the note can show, whether it has text or not, so the

@@ -25,6 +25,10 @@ TriggerTab::TriggerTab(SettingsDependencies& deps, QWidget* parent) : QWidget(pa
     m_taps->setRange(2, 5);
     m_taps->setSuffix(tr(" taps"));
     taps.form->addRow(tr("Trigger after"), leftAligned({m_taps}));
+    // The note about the tap count stands right under its control.
+    auto* tapNote = makeNote(QStringLiteral("tapNote"));
+    setNote(tapNote, tr("Tap the space bar this many times in any text field to rewrite its text."), false);
+    taps.form->addRow(static_cast<QWidget*>(nullptr), tapNote);
     m_interval = new QSpinBox;
     m_interval->setObjectName(QStringLiteral("tapIntervalField"));
     m_interval->setRange(100, 2000);
@@ -45,9 +49,6 @@ TriggerTab::TriggerTab(SettingsDependencies& deps, QWidget* parent) : QWidget(pa
     for (QAbstractSpinBox* box : std::initializer_list<QAbstractSpinBox*>{m_taps, m_interval, m_cooldown, m_minLength})
         box->setMinimumWidth(150);
     taps.form->addRow(tr("Minimum text"), leftAligned({m_minLength}));
-    auto* tapNote = makeNote(QStringLiteral("tapNote"));
-    setNote(tapNote, tr("Tap the space bar this many times in any text field to rewrite its text."), false);
-    taps.form->addRow(static_cast<QWidget*>(nullptr), tapNote);
 
     const Card shortcut = addCard(page.column, tr("Global shortcut"));
     m_hotkeyEnabled = new QCheckBox(tr("Rewrite the focused field with a shortcut"));

@@ -44,6 +44,14 @@ void SettingsStore::migrate() {
 QString SettingsStore::apiEndpoint() const { return m_prefs.string(key(apiEndpointKey)).value_or(defaultApiEndpoint()); }
 void SettingsStore::setApiEndpoint(const QString& value) { m_prefs.setValue(key(apiEndpointKey), value); }
 
+QString SettingsStore::customApiEndpoint() const { return m_prefs.string(key(apiCustomEndpointKey)).value_or(QString()); }
+void SettingsStore::setCustomApiEndpoint(const QString& value) {
+    if (value.isEmpty())
+        m_prefs.remove(key(apiCustomEndpointKey));
+    else
+        m_prefs.setValue(key(apiCustomEndpointKey), value);
+}
+
 QString SettingsStore::apiModel() const { return m_prefs.string(key(apiModelKey)).value_or(QStringLiteral("gpt-4o")); }
 void SettingsStore::setApiModel(const QString& value) { m_prefs.setValue(key(apiModelKey), value); }
 

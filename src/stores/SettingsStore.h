@@ -36,6 +36,8 @@ public:
     static constexpr const char* useBuiltInQuotaKey = "useBuiltInQuota";
     static constexpr const char* outputLanguageKey = "outputLanguage";
     static constexpr const char* legacyProviderKey = "apiProvider";
+    // The endpoint the user gave the "custom" provider, kept while another provider is picked.
+    static constexpr const char* apiCustomEndpointKey = "apiCustomEndpoint";
     // Where the device id lives when the secret store cannot keep it.
     static constexpr const char* deviceIDFallbackKey = "deviceIDFallback";
     // Secret-store accounts.
@@ -76,6 +78,9 @@ public:
     void setUseBuiltInQuota(bool value);
     QString outputLanguageRaw() const;
     void setOutputLanguageRaw(const QString& value);
+    // "" when none is kept; an empty value removes it.
+    QString customApiEndpoint() const;
+    void setCustomApiEndpoint(const QString& value);
 
     // The stored language, or Auto when the stored text is no raw value.
     OutputLanguage outputLanguage() const;

@@ -1,6 +1,7 @@
 #include "trigger/ClipboardBridge.h"
 #include "stores/Graphemes.h"
 #include "trigger/AccessibilityService.h"
+#include "trigger/TextMetrics.h"
 
 namespace corvane::trigger {
 
@@ -156,11 +157,14 @@ void ClipboardBridge::putOnClipboard(const QString& text) {
 }
 
 QString ClipboardBridge::normalized(const QString& s) {
+    // What the clipboard cannot carry is left out on both sides too: a surrogate without its
+    // partner, which reaches the field as U+FFFD or not at all.
+    const QString carried = text::writable(s);
     QString out;
-    out.reserve(s.size());
-    for (const QChar c : s) {
+    out.reserve(carried.size());
+    for (const QChar c : carried) {
         switch (c.unicode()) {
-        case 0x200B: case 0x200C: case 0x200D: case 0x2060: case 0xFEFF:
+        case 0x200B: case 0x200C: case 0x200D: case 0x2060: case 0xFEFF: case 0xFFFD:
             continue;
         default:
             break;

@@ -56,7 +56,7 @@ public:
     // What the last failed paste check saw, as lengths ("read length=N normalized=N target=N").
     const std::optional<QString>& lastVerifySnapshot() const { return m_lastVerifySnapshot; }
 
-    // Without zero-width characters, white space and line breaks.
+    // Without zero-width characters, white space, line breaks, and what the clipboard cannot carry.
     static QString normalized(const QString& s);
 
 private:

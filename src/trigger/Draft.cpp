@@ -17,6 +17,7 @@ void TriggerEngine::enterDraft(const AccessibilityService::ElementInfo& info) {
     m_usesClipboardFallback = false;
     m_currentBundleID = m_app ? m_app->appId : QString();
     m_originalText.clear();
+    m_readText.clear();  // the field was empty, but for the trigger's spaces
     setState(TriggerState::awaitingInstruction());
     // A recipe forced by a hotkey does not apply to a draft.
     const RecipeChoice choice = resolveRecipe(m_currentBundleID, std::nullopt);
@@ -24,6 +25,16 @@ void TriggerEngine::enterDraft(const AccessibilityService::ElementInfo& info) {
     m_currentRecipeSource = choice.source;
     m_activity.setActivity(AppActivity::Triggered);
     m_panel.showDraft(info.position, info.size, choice.recipe.id);
+    // Retry after a draft: what the user described comes back rather than an empty box.
+    if (const auto kept = std::exchange(m_keptDescription, std::nullopt)) {
+        m_panel.setDraftText(kept->text);
+        if (kept->sendAgain) {
+            // A recipe picked for this retry was taken by the choice above; the submission takes it again.
+            if (choice.source.kind == RecipeSource::Kind::SessionManual)
+                m_pendingManualRecipeID = choice.recipe.id;
+            finishDraft(kept->text);
+        }
+    }
 }
 
 void TriggerEngine::finishDraft(const QString& instruction) {
@@ -35,10 +46,12 @@ void TriggerEngine::finishDraft(const QString& instruction) {
         DiagLog::event(QStringLiteral("draft: submitted again while waiting for the keyring; the newer description "
                                       "is sent once it is unlocked"));
         m_draftAwaitingKey = instruction;
+        m_draftDescription = instruction;
         return;
     }
     if (m_busy != Busy::None)
         return;
+    m_draftDescription = instruction;
     const QString description = text::trimmed(instruction);
     const qint64 minimum = m_settings.minTextLength();
     if (stores::graphemes::count(description) < minimum) {

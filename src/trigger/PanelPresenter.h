@@ -18,6 +18,8 @@ public:
     virtual void show(const QString& originalText, std::optional<QPointF> elementTopLeft, QSizeF elementSize,
                       const QString& recipeId) = 0;
     virtual void showDraft(std::optional<QPointF> elementTopLeft, QSizeF elementSize, const QString& recipeId) = 0;
+    // Puts a description in the draft box that showDraft() opened: one the user wrote before.
+    virtual void setDraftText(const QString& description) = 0;
     // Draft submitted: switch the panel to optimizing with the recipe that will run.
     virtual void beginStreamingResult(const QString& recipeId) = 0;
     virtual void updateResult(const QString& textSoFar) = 0;

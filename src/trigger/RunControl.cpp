@@ -1,5 +1,8 @@
 // Ending or restarting a run from the panel: cancel, abandon and rerun.
+#include "stores/Graphemes.h"
 #include "stores/OptimizationLogger.h"
+#include "stores/SettingsStore.h"
+#include "trigger/TextMetrics.h"
 #include "trigger/TriggerEngine.h"
 
 namespace corvane::trigger {
@@ -32,8 +35,14 @@ void TriggerEngine::abandon(bool silent) {
 void TriggerEngine::rerun(std::optional<QString> manualRecipeId) {
     m_panel.hide();
     const bool restore = m_usesClipboardFallback;
+    // A draft's description is never lost to a failure: the draft the field opens again holds it,
+    // and one that was long enough to send goes out again, as a rewrite's Retry sends its text.
+    const QString description = m_draftDescription;
     reset();
     m_pendingManualRecipeID = std::move(manualRecipeId);
+    if (!text::trimmed(description).isEmpty())
+        m_keptDescription = KeptDescription{
+            description, stores::graphemes::hasAtLeast(text::trimmed(description), m_settings.minTextLength())};
     auto running = runAgain(restore);
 }
 

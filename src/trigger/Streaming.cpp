@@ -1,8 +1,10 @@
 // Reading the model's answer into the panel, and reporting a session that cannot go on.
 #include "llm/ResponseSanitizer.h"
+#include "llm/Tr.h"
 #include "stores/Graphemes.h"
 #include "stores/OptimizationLogger.h"
 #include "trigger/StreamPump.h"
+#include "trigger/TextMetrics.h"
 #include "trigger/TriggerEngine.h"
 #include <QCoreApplication>
 #include <exception>
@@ -65,29 +67,47 @@ QCoro::Task<> TriggerEngine::readStream(QString original, StartedStream started,
     }
     const std::unique_ptr<StreamPump> pump = std::move(started.pump);
     m_pump = pump.get();
+    // What the panel shows is what Replace can write: characters no field can hold never reach it.
+    // A high surrogate at the end of a piece waits for its partner at the start of the next.
     QString accumulated;
+    QString waitingHalf;
     while (true) {
         const auto event = co_await pump->next();
         if (generation != m_generation || !event)
             break;  // the session ended: its remaining events are dropped
         if (event->type == llm::StreamEvent::Type::Token) {
-            accumulated += event->text;
-            m_panel.appendResult(event->text, accumulated);
+            QString piece = std::exchange(waitingHalf, QString()) + event->text;
+            if (!piece.isEmpty() && piece.back().isHighSurrogate()) {
+                waitingHalf = piece.back();
+                piece.chop(1);
+            }
+            piece = text::writable(piece);
+            accumulated += piece;
+            m_panel.appendResult(piece, accumulated);
             continue;
         }
         if (event->type == llm::StreamEvent::Type::Error) {
             streamFailed(original, recipeName, action, event->message, event->kind, false, elapsed());
-        } else {
-            const QString cleaned = llm::ResponseSanitizer::clean(accumulated);
-            setState(TriggerState::result(cleaned));
-            m_panel.showResult(cleaned);
-            m_activity.setActivity(AppActivity::Done);
-            m_logger.log(OptimizationLog::LogStatus::Completed, original, cleaned, std::nullopt, recipeName,
-                         QStringLiteral("app=") + m_currentBundleID);
-            m_usage.track(QStringLiteral("result"), {{QStringLiteral("action"), action},
-                                                     {QStringLiteral("ok"), true},
-                                                     {QStringLiteral("latency_ms"), elapsed()}});
+            break;
         }
+        // The answer as it will be written: cleaned, in the field's own line endings.
+        const QString result = text::inLineEndingsOf(llm::ResponseSanitizer::clean(accumulated, original), m_readText);
+        if (text::trimmed(result).isEmpty()) {
+            // Nothing to write: the same error as a server that answered nothing at all.
+            streamFailed(original, recipeName, action, llm::tr("The server returned an empty response"),
+                         QStringLiteral("empty_response"), false, elapsed());
+            break;
+        }
+        setState(TriggerState::result(result));
+        m_panel.showResult(result);
+        m_activity.setActivity(AppActivity::Done);
+        m_logger.log(OptimizationLog::LogStatus::Completed, original, result, std::nullopt, recipeName,
+                     QStringLiteral("app=") + m_currentBundleID);
+        m_usage.track(QStringLiteral("result"), {{QStringLiteral("action"), action},
+                                                 {QStringLiteral("ok"), true},
+                                                 {QStringLiteral("latency_ms"), elapsed()}});
+        // The field as the result found it: Replace writes only if nothing touched it since.
+        m_fieldAtResult = fieldTextNow();
         break;  // a terminal event is the last one of a stream
     }
     if (m_pump == pump.get())

@@ -19,4 +19,35 @@ bool containsLineBreak(const QString& s) {
     return false;
 }
 
+QString writable(const QString& s) {
+    const auto kept = [&](qsizetype i) {
+        const QChar c = s[i];
+        if (c.isHighSurrogate())
+            return i + 1 < s.size() && s[i + 1].isLowSurrogate();
+        if (c.isLowSurrogate())
+            return i > 0 && s[i - 1].isHighSurrogate();
+        return c.unicode() != 0;
+    };
+    qsizetype i = 0;
+    while (i < s.size() && kept(i))
+        ++i;
+    if (i == s.size())
+        return s;  // the usual answer: nothing to take out, nothing copied
+    QString out = s.first(i);
+    for (; i < s.size(); ++i)
+        if (kept(i))
+            out.append(s[i]);
+    return out;
+}
+
+QString inLineEndingsOf(QString answer, const QString& fieldText) {
+    const QLatin1String crlf("\r\n");
+    if (!answer.contains(QLatin1Char('\r')) && !fieldText.contains(crlf))
+        return answer;
+    answer.replace(crlf, QLatin1String("\n"));
+    if (fieldText.contains(crlf))
+        answer.replace(QLatin1Char('\n'), crlf);
+    return answer;
+}
+
 } // namespace corvane::trigger::text

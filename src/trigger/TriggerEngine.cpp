@@ -78,6 +78,10 @@ void TriggerEngine::reset() {
     m_currentElement.reset();
     m_copiedFromElement.reset();
     m_originalText.clear();
+    m_readText.clear();
+    m_fieldAtResult.reset();
+    m_draftDescription.clear();
+    m_keptDescription.reset();
     m_usesClipboardFallback = false;
     m_usedSelectAllRead = false;
     m_currentBundleID.clear();
@@ -108,7 +112,11 @@ QString TriggerEngine::frontmostAppName() const {
     return name.isEmpty() ? tr("Unknown app") : name;
 }
 
-QString TriggerEngine::readFailedMessage() const {
+QString TriggerEngine::readFailedMessage() {
+    const auto probe = m_terminal ? std::nullopt : m_accessibilityService.probeFocusedElement();
+    if (m_terminal || (probe && probe->kind == FieldKind::Terminal))
+        return tr("Corvane can't read or copy text in a terminal. Paste the text into a text field of another app "
+                  "to process it there.");
     if (m_settings.hotkeyEnabled())
         return tr("Couldn't read the focused text field. Select the text to process, then press %1 or choose "
                   "\"Process Selected Text\" in Corvane's menu.")

@@ -100,8 +100,9 @@ public:
     QString frontmostAppName() const;
     // What a run tells the user when it could not read the field: select the text, then start a run
     // that leaves a selection alone (space taps would type over it): the global shortcut, by its
-    // current label, or the menu item.
-    QString readFailedMessage() const;
+    // current label, or the menu item. In a terminal, which is never copied from, that no run can
+    // read there.
+    QString readFailedMessage();
     QString composedUserMessage(const QString& text, const QString& recipeName, const QString& appName,
                                 const QString& readMode) const;
 
@@ -148,6 +149,12 @@ private:
         QString raisedMessage;  // set when there is no stream
         qint64 startedMs = 0;   // uptime when the request was asked for
     };
+    // A draft's description that Retry keeps for the run it starts: put back in the draft box, or,
+    // when it was long enough to be sent, sent again.
+    struct KeptDescription {
+        QString text;
+        bool sendAgain = false;
+    };
     // A paste that starts once the write-back has reset the engine.
     struct PendingPaste {
         QString text;
@@ -193,6 +200,11 @@ private:
                       const QString& message, const QString& kind, bool raised, qint64 latencyMs);
 
     // WriteBack.cpp
+    // The run's field as the run read it, while the bus shows it focused; nothing otherwise.
+    std::optional<QString> fieldTextNow();
+    // The field no longer holds the text the run read, or was touched while the result waited,
+    // as far as that can be told.
+    bool fieldChangedSinceRead();
     std::optional<PendingPaste> attemptClipboardReplace(const QString& text, bool selectAllFirst,
                                                         const std::optional<QString>& note);
     QCoro::Task<> runPaste(PendingPaste paste);
@@ -220,6 +232,9 @@ private:
     platform::ElementRef m_currentElement;
     platform::ElementRef m_copiedFromElement;  // a clipboard read's focused element, when the bus showed it
     QString m_originalText;
+    QString m_readText;  // the field's text as the run read it, trimmed ("" for a draft)
+    std::optional<QString> m_fieldAtResult;  // the field's text when the result was shown, when readable
+    QString m_draftDescription;  // the draft's description, once submitted
     QString m_currentRecipeName;
     bool m_usesClipboardFallback = false;
     bool m_usedSelectAllRead = false;
@@ -233,6 +248,7 @@ private:
     StreamPump* m_pump = nullptr;  // the running stream of the current session
     std::optional<KeyringUnlock> m_keyringUnlock;  // the latest unlock request, answered or not
     QString m_draftAwaitingKey;  // the latest description submitted while the keyring is being unlocked
+    std::optional<KeptDescription> m_keptDescription;  // for the draft that the run being started opens
     Busy m_busy = Busy::None;
 };
 

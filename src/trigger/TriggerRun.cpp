@@ -22,6 +22,9 @@ QString flag(bool b) { return b ? QStringLiteral("true") : QStringLiteral("false
 
 QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID, TriggerSource source) {
     platform::runtrace::mark("run");
+    // A description kept by Retry belongs to this run's draft only: a run that ends before its
+    // read drops it.
+    std::optional<KeptDescription> kept = std::exchange(m_keptDescription, std::nullopt);
     // 1. Gates.
     if (m_busy != Busy::None) {
         DiagLog::event(QStringLiteral("trigger IGNORED: engine busy (") + busyName() + QLatin1Char(')'));
@@ -52,7 +55,10 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID, Trig
 
     // 2.–5. Read the field and check what it gave.
     const platform::KeyTarget target{app ? app->windowId : 0, apps::pasteCautiousBundleIDs().contains(bundleID)};
+    m_terminal = target.terminal;  // known before the read, for the advice when it fails
+    m_keptDescription = std::move(kept);
     std::optional<RunInput> checked = co_await readInput(app, target, source);
+    m_keptDescription.reset();
     if (!checked)
         co_return;
     using KeyAccess = stores::SettingsStore::KeyAccess;
@@ -95,6 +101,7 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID, Trig
     // 6. The request goes out first. The record and the panel follow in this same turn of the event
     // loop, before any token can arrive: a stream delivers nothing from inside the call that starts it.
     m_originalText = input;
+    m_readText = input;
     if (!read.fromClipboard)
         m_currentElement = read.info->element;
     else

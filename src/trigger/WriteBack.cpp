@@ -25,6 +25,13 @@ QString fieldChangedMessage() {
 
 const QString kFieldChangedDetail = QStringLiteral("focus moved to another field; kept on clipboard");
 
+QString textChangedMessage() {
+    return TriggerEngine::tr("The text in the field changed since the run began, so nothing was written into it. The "
+                             "result is on your clipboard — paste it where you need it.");
+}
+
+const QString kTextChangedDetail = QStringLiteral("field changed since the run began; kept on clipboard");
+
 } // namespace
 
 void TriggerEngine::replaceText() {
@@ -33,13 +40,9 @@ void TriggerEngine::replaceText() {
     const QString result = m_state.text;
     std::optional<PendingPaste> paste;
 
-    if (text::trimmed(result).isEmpty()) {
-        // An empty answer never erases the user's text.
-        m_logger.log(OptimizationLog::LogStatus::Failed, m_originalText, result,
-                     QStringLiteral("empty answer; field left unchanged"), m_currentRecipeName);
-        m_panel.showErrorMessage(tr("The answer is empty, so your text was left as it was."));
-        if (m_usesClipboardFallback)
-            m_clipboardBridge.restoreOriginal();
+    if (fieldChangedSinceRead()) {
+        // The user typed in the field meanwhile: writing now would overwrite it.
+        keepOnClipboard(result, kTextChangedDetail, textChangedMessage());
     } else if (m_usesClipboardFallback || !m_currentElement) {
         paste = attemptClipboardReplace(result, m_usedSelectAllRead, std::nullopt);
     } else if (m_accessibilityService.replaceText(m_currentElement, result) == AccessibilityService::kSuccess) {
@@ -56,6 +59,42 @@ void TriggerEngine::replaceText() {
     // The paste runs after the reset; the engine stays busy (not idle) until it is done.
     if (paste)
         auto running = runPaste(std::move(*paste));
+}
+
+std::optional<QString> TriggerEngine::fieldTextNow() {
+    // Read as the run read it, and only while the bus shows that same field focused.
+    const platform::ElementRef& field = m_currentElement ? m_currentElement : m_copiedFromElement;
+    if (!field)
+        return std::nullopt;
+    auto info = m_accessibilityService.getFocusedElementInfo();
+    if (!info || !info->element || !info->element->sameAs(*field))
+        return std::nullopt;
+    return std::move(info->text);
+}
+
+bool TriggerEngine::fieldChangedSinceRead() {
+    // A terminal's text is its output, which changes by itself; a paste there goes in at the
+    // prompt and overwrites nothing.
+    if (m_terminal)
+        return false;
+    if (const auto now = fieldTextNow()) {
+        if (m_fieldAtResult && *now != *m_fieldAtResult)
+            return true;  // touched while the result waited, if only by a trigger's spaces
+        if (!m_usesClipboardFallback)
+            return text::trimmed(*now) != m_readText;
+        // Text read by copy differs in form from what the bus shows (line breaks, spacing): it is
+        // compared as the paste check compares. A copied selection must still be in the field.
+        const QString shown = ClipboardBridge::normalized(*now);
+        const QString read = ClipboardBridge::normalized(m_readText);
+        return m_usedSelectAllRead ? shown != read : !shown.contains(read);
+    }
+    if (m_usesClipboardFallback && !m_usedSelectAllRead && m_copiedFromElement &&
+        !m_accessibilityService.focusMovedFrom(m_copiedFromElement)) {
+        // The paste goes over the selection the run copied: gone, it would land at the caret.
+        const auto probe = m_accessibilityService.probeFocusedElement();
+        return probe && probe->selectionKnown && !probe->hasSelection;
+    }
+    return false;  // nothing to compare with
 }
 
 std::optional<TriggerEngine::PendingPaste> TriggerEngine::attemptClipboardReplace(const QString& text,

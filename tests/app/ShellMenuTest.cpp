@@ -8,6 +8,7 @@
 #include "platform/fake/MemoryPreferences.h"
 #include "stores/OptimizationLogger.h"
 #include "support/DarkPalette.h"
+#include "support/LayoutChecks.h"
 #include "support/TextContrast.h"
 #include "app/StatusIcons.h"
 #include "platform/fake/FakeAccessibilityStatus.h"
@@ -18,6 +19,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFontInfo>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -354,18 +356,18 @@ TEST(ShellMenu, IconFollowsTheActivityAndFallsBackToIdle) {
     }
 }
 
-// Pictures of the menu, the windows and the application icon at 10 and 11 pt, in a light palette
+// Pictures of the menu, the windows and the application icon at 10, 11 and 14 pt, in a light palette
 // and the dark ones people use, saved as test artifacts for a person to look at
 // (build/artifacts/shell). Every text of the windows reads at 4.5:1, measured on the pictures (the
-// activity log's status badges and rows included); the icon stands out from a light and a dark
-// menu alike.
+// activity log's status badges and rows included), and has its room at the desktop's font, at a
+// size in proportion to it; the icon stands out from a light and a dark menu alike.
 TEST(ShellScreenshots, MenuAndWindowsLightAndDark) {
     const QPalette original = QApplication::palette();
     const QFont originalFont = QApplication::font();
     std::unique_ptr<QStyle> fusion(QStyleFactory::create(QStringLiteral("Fusion")));
     QList<testsupport::NamedPalette> themes{{"light", fusion->standardPalette()}};
     themes += testsupport::darkPalettes();
-    for (const int points : {10, 11}) {
+    for (const int points : {10, 11, 14}) {
         for (const testsupport::NamedPalette& theme : std::as_const(themes)) {
             const QPalette& palette = theme.palette;
             QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), points));
@@ -431,6 +433,18 @@ TEST(ShellScreenshots, MenuAndWindowsLightAndDark) {
             for (const auto& row : log.window()->visibleRowTexts())
                 rows.append({QStringLiteral("row"), row.text, row.area});
             picture(log.window(), QStringLiteral("activity-log"), rows);
+            // Each row's texts stay inside its own place: none runs into the next row's.
+            for (qsizetype i = 0; i < rows.size(); ++i)
+                for (qsizetype j = i + 1; j < rows.size(); ++j)
+                    EXPECT_FALSE(rows[i].area.intersects(rows[j].area))
+                        << qPrintable(look) << ": \"" << qPrintable(rows[i].text) << "\" over \"" << qPrintable(rows[j].text) << '"';
+            testsupport::expectLaidOutWhole(log.window(), look + QStringLiteral(" activity-log"));
+            // A row's text at its proportion to the desktop's font: a preview's line, 12 of 13.
+            const int body = QFontInfo(QApplication::font()).pixelSize();
+            QFont preview = QApplication::font();
+            preview.setPixelSize(qRound(body * 12 / 13.0));
+            for (const auto& row : std::as_const(rows))
+                EXPECT_TRUE(row.text != QLatin1String("hi") || row.area.height() >= QFontMetrics(preview).height()) << qPrintable(look);
 
             app::FeedbackWindowController feedback(
                 [](QString, QString, QString, bool) -> QCoro::Task<app::FeedbackWindowController::Result> {
@@ -442,6 +456,10 @@ TEST(ShellScreenshots, MenuAndWindowsLightAndDark) {
             feedback.sendClicked();
             picture(feedback.window(), QStringLiteral("feedback"));
             testsupport::expectPlaceholdersWhole(feedback.window(), look + QStringLiteral(" feedback"));
+            testsupport::expectLaidOutWhole(feedback.window(), look + QStringLiteral(" feedback"));
+            EXPECT_EQ(QFontInfo(feedback.window()->findChild<QPlainTextEdit*>()->font()).pixelSize(), body);
+            for (QLabel* label : feedback.window()->findChildren<QLabel*>()) // the smallest step is 11 of 13
+                EXPECT_GE(QFontInfo(label->font()).pixelSize(), qRound(body * 11 / 13.0)) << qPrintable(label->text());
         }
     }
     QApplication::setPalette(original);

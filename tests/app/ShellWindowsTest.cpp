@@ -6,6 +6,7 @@
 #include "platform/fake/FakeClock.h"
 #include "platform/fake/MemoryPreferences.h"
 #include "stores/OptimizationLogger.h"
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -28,7 +29,8 @@ struct LogFixture {
     platform::fake::MemoryPreferences prefs;
     platform::fake::FakeClock clock;
     stores::OptimizationLogger logger{prefs, clock};
-    app::LogViewerController controller{logger};
+    qint64 taps = 3; // the tap count as the settings have it
+    app::LogViewerController controller{logger, [this] { return taps; }};
     app::LogViewerView* view() {
         if (!controller.window())
             controller.show();
@@ -53,6 +55,7 @@ TEST(ActivityLogWindow, FilterCountClearAndLiveRows) {
     EXPECT_EQ(f.controller.window(), nullptr); // built on first use only
     EXPECT_TRUE(f.view()->showsEmptyState());
     EXPECT_EQ(f.view()->countText(), QStringLiteral("0 entries"));
+    EXPECT_EQ(f.view()->emptyHint(), QStringLiteral("Once your API key is set up, tap space 3 times in any field to trigger"));
 
     // A row arrives while the window is open.
     f.logger.log(Status::Triggered, QStringLiteral("a"));
@@ -66,14 +69,20 @@ TEST(ActivityLogWindow, FilterCountClearAndLiveRows) {
     const struct {
         std::optional<Status> filter;
         QStringList originals; // newest first
+        bool toggled;          // by a screen reader's "toggle" of the segment, which is no click
     } cases[] = {
-        {std::nullopt, {QStringLiteral("d"), QStringLiteral("c"), QStringLiteral("b"), QStringLiteral("a")}},
-        {Status::Completed, {QStringLiteral("d"), QStringLiteral("b")}},
-        {Status::Failed, {QStringLiteral("c")}},
-        {Status::Cancelled, {}},
+        {std::nullopt, {QStringLiteral("d"), QStringLiteral("c"), QStringLiteral("b"), QStringLiteral("a")}, false},
+        {Status::Completed, {QStringLiteral("d"), QStringLiteral("b")}, true},
+        {Status::Failed, {QStringLiteral("c")}, false},
+        {Status::Cancelled, {}, true},
     };
     for (const auto& c : cases) {
-        f.view()->setFilter(c.filter);
+        if (c.toggled)
+            QAccessible::queryAccessibleInterface(f.view()->findChild<QPushButton*>(QStringLiteral("filter%1").arg(
+                app::LogViewerView::filterSegments().indexOf(c.filter))))->actionInterface()->doAction(
+                QAccessibleActionInterface::toggleAction());
+        else
+            f.view()->setFilter(c.filter);
         QStringList originals;
         for (const auto& e : f.view()->filteredEntries())
             originals << e.originalPreview;
@@ -83,10 +92,13 @@ TEST(ActivityLogWindow, FilterCountClearAndLiveRows) {
     }
     EXPECT_EQ(app::LogViewerView::filterSegments().size(), 6);
 
-    // The filter survives closing and reopening; "Clear Log" empties the log at once.
+    // The filter survives closing and reopening; the hint says the tap count set meanwhile; "Clear
+    // Log" empties the log at once.
     f.view()->close();
+    f.taps = 5;
     f.controller.show();
     EXPECT_EQ(f.view()->filter(), Status::Cancelled);
+    EXPECT_TRUE(f.view()->emptyHint().contains(QLatin1String("tap space 5 times")));
     f.view()->showMinimized(); // "Activity Log" brings a minimised window back
     f.controller.show();
     EXPECT_FALSE(f.view()->isMinimized());

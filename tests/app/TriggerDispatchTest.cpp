@@ -40,6 +40,7 @@ struct FakePanel : trigger::PanelPresenter {
     bool visible = false;
     void show(const QString&, std::optional<QPointF>, QSizeF, const QString&) override {}
     void showDraft(std::optional<QPointF>, QSizeF, const QString&) override {}
+    void setDraftText(const QString&) override {}
     void beginStreamingResult(const QString&) override {}
     void updateResult(const QString&) override {}
     void showResult(const QString&) override {}

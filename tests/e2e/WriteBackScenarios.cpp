@@ -62,6 +62,28 @@ TEST_F(GtkEntry, TripleSpaceStreamsTheAnswerAndReplaceWritesItIntoTheEntry) {
     expectDiagnosticsKeepNoText({original, answer});
 }
 
+// Typing in the field while the answer streams is never written over: Replace writes nothing, says
+// so, and leaves the answer on the clipboard.
+TEST_F(GtkEntry, TypingDuringARunIsNeverWrittenOver) {
+    const QString original = QStringLiteral("pls make this sentence sound a bit more polished thx");
+    const QStringList tokens = {QStringLiteral("Please make this sentence "), QStringLiteral("sound more polished.")};
+    server.respond(streamedAnswer(tokens, 1500));
+    startCorvane();
+    auto entry = startGtkEntry(original);
+    ASSERT_TRUE(entry->waitActive() && pressKeys({QStringLiteral("End")})) << "zenity did not come up";
+    tripleSpace();
+    ASSERT_TRUE(waitForRequests(1) && xdotool({QStringLiteral("type"), QStringLiteral(" and more")})) << context();
+    ASSERT_TRUE(waitForTitle(QStringLiteral("Done")) && panel->click(QStringLiteral("Replace"))) << context();
+    ASSERT_TRUE(waitForRecord(stored::failed)) << context();
+    EXPECT_TRUE(waitUntil([&] {
+        return panel->shows(QStringLiteral("The text in the field changed since the run began, so nothing was written "
+                                           "into it. The result is on your clipboard — paste it where you need it."));
+    })) << context();
+    EXPECT_EQ(clipboardText(), tokens.join(QString()));
+    ASSERT_TRUE(pressKeys({QStringLiteral("Return")}));
+    EXPECT_EQ(QString::fromUtf8(entry->finish()), original + QStringLiteral("    and more\n"));
+}
+
 TEST_F(QtEditor, AMultiLineAnswerReplacesTheEditorsTextAndTheEditorStaysResponsive) {
     const QString subject = QStringLiteral("Release planning");
     // An emoji sequence joined by U+200D and a character outside the BMP are read and written exactly.

@@ -47,9 +47,13 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{600, QString(), QStringLiteral("API error (600)")},
         StatusCase{418, QString(), QStringLiteral("API error (418)")},
         StatusCase{200, QString(), QStringLiteral("API error (200)")},
+        // A web page instead of the API: said so, with the status, and no markup.
         StatusCase{502, QStringLiteral("<html>\n<h1>502 Bad Gateway</h1>\n</html>\n"),
                    QStringLiteral("Provider temporarily unavailable (502). Try again later") + kDash +
-                       QStringLiteral("<html> <h1>502 Bad Gateway</h1> </html>")},
+                       QStringLiteral("the server answered with a web page, not the API")},
+        StatusCase{404, QStringLiteral("\ufeff \r\n<!-- cdn -->\n<!DOCTYPE html><title>Not Found</title>"),
+                   QStringLiteral("API path not found. Check the endpoint (it usually ends with /v1) and the model name") +
+                       kDash + QStringLiteral("the server answered with a web page, not the API (HTTP 404)")},
         // A provider sentence that looks like a format is shown as it is.
         StatusCase{400, QStringLiteral(R"({"message":"bad %d and %@ and %1"})"),
                    QStringLiteral("Request rejected. The most common cause is a model name that doesn't exist") + kDash +

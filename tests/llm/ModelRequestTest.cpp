@@ -300,6 +300,7 @@ TEST_F(ModelRequest, EndlessBodiesStopAtTheCapAndCloseTheConnection) {
         QByteArray start, repeat;
         const char* kind;
         QString message;
+        bool ownChunkLines = false; // the repeat carries its chunk lines: one data byte per 30 KB of them
     };
     const QString tooLarge = QStringLiteral("larger than 8 MiB");
     const Endless cases[] = {
@@ -310,13 +311,16 @@ TEST_F(ModelRequest, EndlessBodiesStopAtTheCapAndCloseTheConnection) {
         {"valid_tokens", 200, "data: {}\n",
          QByteArray("data: {\"choices\":[{\"delta\":{\"content\":\"tok \"}}]}\n\n").repeated(1024), "invalid_response",
          QStringLiteral("The server's answer is larger than 8 MiB; the text so far is incomplete")},
+        {"chunk_lines", 200, "2\r\nda\r\n", "1;" + QByteArray(30000, 'e') + "\r\nx\r\n", "invalid_response", tooLarge, true},
     };
     for (const Endless& c : cases) {
         TestHttpServer flood;
         ASSERT_TRUE(flood.listen());
         configure(QStringLiteral("openai"), flood.baseUrl(), QStringLiteral("key-1"), 60);
         ScriptedResponse r = ScriptedResponse::text(c.status, "text/event-stream", c.start);
-        r.framing = ScriptedResponse::Framing::Chunked;
+        r.framing = c.ownChunkLines ? ScriptedResponse::Framing::UntilClose : ScriptedResponse::Framing::Chunked;
+        if (c.ownChunkLines)
+            r.header("Transfer-Encoding", "chunked");
         r.endless = c.repeat;
         flood.respond(r);
         const StreamRun result = run();
@@ -474,6 +478,22 @@ TEST_F(ModelRequest, OnlyAConnectionThatEndedAnAnswerCleanlyIsKept) {
     overrun.framing = ScriptedResponse::Framing::UntilClose;
     overrun.header("Content-Length", QByteArray::number(whole.pieces.first().bytes.size())).header("Connection", "keep-alive");
     overrun.then("data: more\n\n").keepOpen = true;
+    // Heads the test server keeps the connection after, whatever they say.
+    ScriptedResponse lengthBesideChunks = whole, lastRequest = whole, folded = whole, blankBeforeColon = whole,
+                     interimClose = whole;
+    lengthBesideChunks.framing = ScriptedResponse::Framing::Chunked;
+    lengthBesideChunks.header("Content-Length", QByteArray::number(whole.pieces.first().bytes.size()));
+    lastRequest.header("Keep-Alive", "timeout=30, max=0");
+    folded.header("X-Trace", "1\r\nConnection: keep-alive\r\n close"); // a continuation line of its own
+    blankBeforeColon.header("Connection ", "close");
+    interimClose.interim = "HTTP/1.1 103 Early Hints\r\nConnection: close\r\n\r\n";
+    // More than the drain takes after the end marker, in the read that brought it: in the same
+    // chunk, or in the chunks after it.
+    const QByteArray pad = QByteArray(": pad\n").repeated(25 * 1024);
+    ScriptedResponse restInSlice = ScriptedResponse::sse(providers::openAIStream({QStringLiteral("Hi")}) + pad);
+    restInSlice.framing = ScriptedResponse::Framing::ContentLength;
+    ScriptedResponse restInChunks = ScriptedResponse::sse(providers::openAIStream({QStringLiteral("Hi")}));
+    restInChunks.then(pad);
     const struct {
         const char* name;
         ScriptedResponse first;
@@ -492,6 +512,13 @@ TEST_F(ModelRequest, OnlyAConnectionThatEndedAnAnswerCleanlyIsKept) {
         {"kept by the server for a second", briefKeepAlive, false, false},
         {"negative keep-alive time-out", negativeKeepAlive, false, false},
         {"bytes past its length", overrun, false, false},
+        {"length beside chunked", lengthBesideChunks, false, false},
+        {"Keep-Alive max=0", lastRequest, false, false},
+        {"folded Connection: close", folded, false, false},
+        {"blank before a colon", blankBeforeColon, false, false},
+        {"close in an interim head", interimClose, false, false},
+        {"rest past the drain's cap in the end marker's chunk", restInSlice, false, false},
+        {"rest past the drain's cap in the chunks after it", restInChunks, false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -638,6 +665,22 @@ TEST_F(ModelRequest, TheRestOfAnAnswerIsReadWithinBounds) {
         spinUntil([&] { return server.openConnections() == 0; }, 10000);
         EXPECT_LT(server.bodyBytesSent() - before, qint64(40) << 20);
     }
+
+    // A pool destroyed while an answer's rest is read ends that drain first, while the place the
+    // drain gives back still exists.
+    server.respond(trickle);
+    auto* doomed = new llm::HttpConnectionPool;
+    std::unique_ptr<llm::ModelStream> last = llm::LLMClient(store, doomed).optimize(QStringLiteral("p"), QStringLiteral("s"));
+    QObject::connect(last.get(), &llm::ModelStream::event, [&](const StreamEvent& e) { done += e.type == StreamEvent::Type::Done; });
+    spinUntil([&] { return done == 7; }, 10000);
+    last.reset();
+    QStringList ended;
+    const QList<llm::HttpExchange*> drains = doomed->findChildren<llm::HttpExchange*>();
+    ASSERT_EQ(drains.size(), 1);
+    QObject::connect(drains.first(), &QObject::destroyed, [&] { ended << QStringLiteral("drain"); });
+    QObject::connect(doomed, &QObject::destroyed, [&] { ended << QStringLiteral("pool"); });
+    delete doomed;
+    EXPECT_EQ(ended.join(u' ').toStdString(), "drain pool");
 }
 
 // A run started while the pre-warm's proxy question is out shares its answer and its connection. No
@@ -672,8 +715,29 @@ TEST_F(ModelRequest, ARunStartedBeforeThePrewarmsProxyAnswerOpensOneConnection) 
     spinUntil([&] { return asked == 2; }, 10000);
     delete doomed;
     EXPECT_EQ(returned, 0) << "the pool waited for its proxy question";
+    EXPECT_TRUE(llm::HttpConnectionPool::asking());
     answer.release();
-    spinUntil([&] { return returned == 1; }, 10000); // over before what it refers to goes
+    spinUntil([&] { return returned == 1 && !llm::HttpConnectionPool::asking(); }, 10000); // over before what it refers to goes
+    EXPECT_FALSE(llm::HttpConnectionPool::asking());
+
+    // A question that a request gave up waiting for is asked afresh for the next request there,
+    // while the first one is still out (and its pre-warm still waits for it).
+    QSemaphore held;
+    proxyLookup = [&](const QUrl&) {
+        if (++asked == 3)
+            held.tryAcquire(1, 10000);
+        return QNetworkProxy(QNetworkProxy::NoProxy);
+    };
+    TestHttpServer unasked; // a server whose proxy answer is not known yet
+    ASSERT_TRUE(unasked.listen(QStringLiteral("127.0.0.2")));
+    unasked.respond(ScriptedResponse::sse(providers::openAIStream({QStringLiteral("Hi")})));
+    configure(QStringLiteral("openai"), unasked.baseUrl(), QStringLiteral("key-1"), 0.3);
+    client.prewarm();
+    EXPECT_EQ(run().terminal().kind, QStringLiteral("timeout"));
+    EXPECT_EQ(run().text(), QStringLiteral("Hi"));
+    EXPECT_EQ(asked, 4);
+    held.release();
+    spinUntil([&] { return !llm::HttpConnectionPool::asking(); }, 10000);
 }
 
 } // namespace

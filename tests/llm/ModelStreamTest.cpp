@@ -107,6 +107,14 @@ std::vector<StreamCase> casesFor(const QString& format) {
         cases.push_back(ok(f + "closed_after_finish_reason", format, finished, kAnswer));
     }
 
+    // A last line cut by the close, inside a null finish reason or an event's type, is no end and no
+    // provider's sentence.
+    ScriptedResponse cutLine = cutOff;
+    cutLine.then(format == QLatin1String("openai")   ? R"(data: {"choices":[{"delta":{},"finish_reason":nu)"
+                 : format == QLatin1String("gemini") ? R"(data: {"candidates":[{"finishReason":nu)"
+                                                     : R"(data: {"type":"message_st)");
+    cases.push_back(fails(f + "closed_inside_a_line", format, cutLine, "network", cutShort, kAnswer));
+
     // A member whose name only ends in the format's end name is no end.
     ScriptedResponse lookalike = cutOff;
     lookalike.then(format == QLatin1String("openai")   ? R"(data: {"choices":[{"delta":{},"x\"finish_reason":"stop"}]})"
@@ -128,6 +136,18 @@ std::vector<StreamCase> casesFor(const QString& format) {
     coded.header("Transfer-Encoding", "identity").header("Content-Length", QByteArray::number(stream.size() / 2));
     cases.push_back(ok(f + "transfer_coding_beside_length", format, coded, kAnswer));
 
+    // Empty elements of a transfer coding list count for nothing: the body is still chunked.
+    const QByteArray wholeBody = providers::wholeBodyFor(format, QStringLiteral("Whole answer."));
+    for (const auto& [name, codings] : {std::pair{"trailing_comma", QList<QByteArray>{"chunked,"}},
+                                        std::pair{"empty_second_field", QList<QByteArray>{"chunked", ""}}}) {
+        ScriptedResponse listed = ScriptedResponse::json(200, QByteArray::number(wholeBody.size(), 16) + "\r\n" +
+                                                                  wholeBody + "\r\n0\r\n\r\n");
+        listed.framing = ScriptedResponse::Framing::UntilClose;
+        for (const QByteArray& coding : codings)
+            listed.header("Transfer-Encoding", coding);
+        cases.push_back(ok(f + "transfer_codings_" + name, format, listed, QStringLiteral("Whole answer.")));
+    }
+
     StreamCase whole = ok(f + "plain_json_body", format,
                           ScriptedResponse::json(200, providers::wholeBodyFor(format, QStringLiteral("Whole answer."))),
                           QStringLiteral("Whole answer."));
@@ -136,9 +156,11 @@ std::vector<StreamCase> casesFor(const QString& format) {
     cases.push_back(fails(f + "blank_body", format, ScriptedResponse::text(200, "text/plain", " \n\n \r\n"),
                           "empty_response", QStringLiteral("The server returned an empty response")));
     cases.push_back(fails(f + "empty_body", format, ScriptedResponse::json(200, ""), "empty_response"));
+    const QString webPage = QStringLiteral("the server answered with a web page, not the API");
+    const QString webPage200 = QStringLiteral("The server answered with a web page, not the API (HTTP 200)");
     cases.push_back(fails(f + "html_page", format,
-                          ScriptedResponse::text(200, "text/html", "<html>\n<body>Captive portal</body>\n</html>\n"),
-                          "provider", QStringLiteral("<html> <body>Captive portal</body> </html>")));
+                          ScriptedResponse::text(200, "text/html", "\n<html>\n<body>Captive portal</body>\n</html>\n"),
+                          "provider", webPage200));
     cases.push_back(fails(f + "json_without_text", format, ScriptedResponse::json(200, R"({"object":"list","data":[]})"),
                           "parse", QStringLiteral("Unrecognized response format")));
     cases.push_back(ok(f + "event_lines_without_text", format,
@@ -157,8 +179,7 @@ std::vector<StreamCase> casesFor(const QString& format) {
         {"html", "<html><body><h1>Bad Gateway</h1></body></html>"},
         {"utf8", "{\"error\":{\"message\":\"\xe5\xaf\x86\xe9\x92\xa5\xe6\x97\xa0\xe6\x95\x88 \xe2\x80\x94 cl\xc3\xa9 invalide\"}}"},
         {"utf8_with_stray_bytes", "{\"error\":{\"message\":\"Cl\xc3\xa9 invalide \xff\xe9t\xe9\"}}"}};
-    const QStringList expected{QStringLiteral("Model not found: model-x"),
-                               QStringLiteral("<html><body><h1>Bad Gateway</h1></body></html>"),
+    const QStringList expected{QStringLiteral("Model not found: model-x"), webPage,
                                QStringLiteral("密钥无效 — clé invalide"), QStringLiteral("Clé invalide ÿété")};
     for (int status : {201, 400, 401, 404, 429, 500, 502, 503}) {
         for (qsizetype b = 0; b < bodies.size(); ++b) {
@@ -192,11 +213,20 @@ std::vector<StreamCase> casesFor(const QString& format) {
     cases.push_back(ok(f + "trickle_under_timeout", format, trickle, kAnswer, 1.0));
 
     // Size: a body that never ends, or is huge, ends with a clear error instead of eating memory.
-    ScriptedResponse endlessPage = ScriptedResponse::text(200, "text/html", "<html>");
-    endlessPage.framing = ScriptedResponse::Framing::Chunked;
-    endlessPage.endless = (QByteArray(4095, 'x') + "\n").repeated(16);
-    cases.push_back(fails(f + "endless_plain_body", format, endlessPage, "invalid_response",
+    ScriptedResponse endlessBody = ScriptedResponse::text(200, "text/plain", "Loading");
+    endlessBody.framing = ScriptedResponse::Framing::Chunked;
+    endlessBody.endless = (QByteArray(4095, 'x') + "\n").repeated(16);
+    cases.push_back(fails(f + "endless_plain_body", format, endlessBody, "invalid_response",
                           QStringLiteral("larger than 8 MiB"), {}, 60));
+    // A web page is known by its start: no more of it is read, and none of it is shown.
+    ScriptedResponse endlessPage = endlessBody;
+    endlessPage.headers = {{"Content-Type", "text/html"}};
+    endlessPage.pieces.first().bytes = "<!DOCTYPE html>\n<html>";
+    cases.push_back(fails(f + "endless_web_page", format, endlessPage, "provider", webPage200, {}, 60));
+    ScriptedResponse endlessErrorPage = endlessPage;
+    endlessErrorPage.status = 500;
+    cases.push_back(fails(f + "endless_error_page", format, endlessErrorPage, "http_500",
+                          QStringLiteral("Provider temporarily unavailable (500). Try again later — ") + webPage, {}, 60));
     ScriptedResponse endlessLine = ScriptedResponse::sse("data: ");
     endlessLine.endless = QByteArray(65536, 'y');
     cases.push_back(fails(f + "endless_single_line", format, endlessLine, "invalid_response", {}, {}, 60));
@@ -233,6 +263,7 @@ TEST_P(MisbehavingServer, StreamEndsExactlyOnce) {
     EXPECT_EQ(end.kind.toStdString(), c.kind.toStdString());
     EXPECT_TRUE(end.message.contains(c.messagePart)) << end.message.toStdString();
     EXPECT_LE(end.message.size(), 600);
+    EXPECT_FALSE(end.message.contains(QLatin1Char('<'))) << "markup shown: " << end.message.toStdString();
     EXPECT_EQ(server.requests().size(), 1);
 }
 

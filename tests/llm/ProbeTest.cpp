@@ -139,6 +139,8 @@ INSTANTIATE_TEST_SUITE_P(
         failure("empty_body", ScriptedResponse::json(200, ""), Kind::EmptyResponse,
                 QStringLiteral("The endpoint returned no streaming data. Make sure the interface format matches the endpoint")),
         failure("blank_lines", ScriptedResponse::text(200, "text/plain", "\n\n\n"), Kind::EmptyResponse),
+        failure("web_page", ScriptedResponse::text(200, "text/html", "<!DOCTYPE html>\n<p>Sign in</p>\n"),
+                Kind::ProviderMessage, QStringLiteral("web page, not the API (HTTP 200)")),
         failure("json_without_text_or_error", ScriptedResponse::json(200, R"({"ok":true})"), Kind::EmptyResponse)));
 
 TEST_F(ConnectionProbe, TimeoutAndBadEndpointAreReported) {

@@ -4,6 +4,7 @@
 #include "platform/fake/FakeClock.h"
 #include <QRegularExpression>
 #include <gtest/gtest.h>
+#include <simdjson.h>
 
 using corvane::llm::APIFormat;
 using corvane::llm::ChatMessage;
@@ -81,10 +82,38 @@ INSTANTIATE_TEST_SUITE_P(
                  "https://api.example.test/v1/v1beta/models/m-1:streamGenerateContent?alt=sse",
                  R"({"contents":[{"parts":[{"text":"Earlier"}],"role":"model"},{"parts":[{"text":"Sys"}],"role":"user"},{"parts":[{"text":"No role"}],"role":"user"},{"parts":[{"text":"Fix: teh cat"}],"role":"user"}],"systemInstruction":{"parts":[{"text":"Be brief."}]}})"},
         WireCase{"escapes", APIFormat::Anthropic, {}, "https://api.example.test/v1/v1/messages",
-                 "{\"max_tokens\":4096,\"messages\":[{\"content\":\"q\\\"b\\\\s/ \\u0001\\u001F\\b\\f\\n\\r\\t\x7f "
-                 "\xc3\xa9 \xf0\x9f\x98\x80 \xe2\x80\xa8\\u0000?end\",\"role\":\"user\"}],\"model\":\"m-1\","
+                 "{\"max_tokens\":4096,\"messages\":[{\"content\":\"q\\\"b\\\\s/ \\u0001\\u001F\\b\\f\\n\\r\\t\\u007F "
+                 "\xc3\xa9 \xf0\x9f\x98\x80 \\u2028\\u0000?end\",\"role\":\"user\"}],\"model\":\"m-1\","
                  "\"stream\":true,\"system\":\"Be brief.\"}",
                  awkwardPrompt()}));
+
+// Every control character, in every format and through the relay, far enough into a text for a
+// writer to scan many bytes at once: a strict parser reads the text back, and none is sent raw.
+TEST(WireFormats, EscapeEveryControlCharacter) {
+    QList<char16_t> controls{0x7F, 0x2028, 0x2029};
+    for (char16_t c = 0; c < 0x20; ++c)
+        controls << c << static_cast<char16_t>(0x80 + c);
+    const QString filler = QStringLiteral("Pasted from a terminal, with colours: ").repeated(2);
+    const std::pair<APIFormat, const char*> prompts[] = {{APIFormat::OpenAI, "/messages/1/content"},
+                                                         {APIFormat::Anthropic, "/messages/0/content"},
+                                                         {APIFormat::Gemini, "/contents/0/parts/0/text"}};
+    simdjson::dom::parser parser;
+    for (const auto& [format, pointer] : prompts) {
+        for (char16_t c : controls) {
+            for (bool relayed : {false, true}) {
+                ChatRequestOptions s = options(format);
+                s.prompt = filler + QChar(c) + QStringLiteral("[31mred") + QChar(c) + filler;
+                s.useBuiltIn = relayed;
+                const QByteArray body = LLMClient::buildRequest(s)->body;
+                std::string_view sent;
+                ASSERT_FALSE(parser.parse(body.constData(), size_t(body.size())).at_pointer(pointer).get(sent))
+                    << pointer << " U+" << std::hex << int(c);
+                EXPECT_EQ(QString::fromUtf8(sent.data(), qsizetype(sent.size())), s.prompt) << std::hex << int(c);
+                EXPECT_FALSE(QString::fromUtf8(body).contains(QChar(c))) << std::hex << int(c);
+            }
+        }
+    }
+}
 
 struct HeaderCase {
     const char* name;

@@ -18,6 +18,7 @@ struct Case {
     const char* name;
     QString input;
     QString expected;
+    QString original = {}; // the user's text the answer was made from
 };
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
@@ -26,7 +27,7 @@ class SanitizerCases : public ::testing::TestWithParam<Case> {};
 
 TEST_P(SanitizerCases, CleansAsTheUserExpects) {
     const Case& c = GetParam();
-    EXPECT_EQ(ResponseSanitizer::clean(c.input).toStdString(), c.expected.toStdString());
+    EXPECT_EQ(ResponseSanitizer::clean(c.input, c.original).toStdString(), c.expected.toStdString());
 }
 
 const char* const kFence = "```";
@@ -67,8 +68,11 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"white_space_only_is_returned_exactly", QStringLiteral(" \n\t "), QStringLiteral(" \n\t ")},
         Case{"surrounding_white_space_goes", QStringLiteral("\n  Fine as it is.  \n"), QStringLiteral("Fine as it is.")},
         Case{"single_line_opener_stays", lines({"Sure!"}), lines({"Sure!"})},
-        Case{"ok_has_no_word_boundary", lines({"OKRs for Q3:", "1. Ship the beta", "2. Hire two engineers"}),
-             lines({"1. Ship the beta", "2. Hire two engineers"})},
+        Case{"ok_has_no_word_boundary", lines({"OKish, here it is:", "The numbers are final now."}),
+             lines({"The numbers are final now."})},
+        // A line that only introduces a list is the list's heading, not chatter.
+        Case{"heading_of_a_list_stays", lines({"OKRs for Q3:", "1. Ship the beta", "2. Hire two engineers"}),
+             lines({"OKRs for Q3:", "1. Ship the beta", "2. Hire two engineers"})},
         Case{"long_friendly_opener_stays", lines({"Sure, happy to help with that!", "The quarterly numbers look fine."}),
              lines({"Sure, happy to help with that!", "The quarterly numbers look fine."})},
         Case{"long_closer_stays",
@@ -108,25 +112,53 @@ INSTANTIATE_TEST_SUITE_P(
              QStringLiteral("Sure thing ") + QString(190, QLatin1Char('x')) + QStringLiteral("\n---\nThe rest of the text."),
              QStringLiteral("Sure thing ") + QString(190, QLatin1Char('x')) + QStringLiteral("\n---\nThe rest of the text.")}));
 
+// An answer the cleaner leaves as it is, given the user's original.
+Case kept(const char* name, std::initializer_list<const char*> answer, const char* original) {
+    return Case{name, lines(answer), lines(answer), QString::fromUtf8(original)};
+}
+
+// The user's own lines are never taken for chatter; chatter the user did not write still goes.
+INSTANTIATE_TEST_SUITE_P(
+    WithTheOriginal, SanitizerCases,
+    ::testing::Values(
+        kept("closing_line_of_the_user", {"Dinner is at eight at our place on Saturday.", "Let me know if you can come."},
+             "dinner is at 8 at our place on saturday. let me know if you can come"),
+        kept("closing_note_of_the_user", {"Send the slides by Friday.", "Note: bring your badge on Monday."},
+             "send slides by friday\nNOTE: bring your badge on monday!"),
+        kept("closing_hope_of_the_user", {"We booked the venue for the offsite.", "Hope this helps you plan next year."},
+             "We booked the venue for the offsite. Hope this helps you plan next year."),
+        kept("heading_of_the_user_with_a_colon_added", {"OKRs for Q3:", "Ship the beta and hire two engineers."},
+             "okrs for q3\nship beta, hire two engineers"),
+        kept("opener_introducing_text_of_the_user", {"I have three things to say:", "The roof leaks again."},
+             "the roof leaks again"),
+        kept("closing_divider_of_the_user", {"The minutes of the meeting follow.", "---"}, "the minutes follow\n---\n"),
+        Case{"chatter_around_the_user_text_goes",
+             lines({"Sure! Here's the polished version:", "Dinner is at eight.", "---", "Let me know if you need more."}),
+             lines({"Dinner is at eight."}), QStringLiteral("Dinner is at eight. Let me know.")},
+        Case{"short_exclamation_goes_unless_a_sentence_of_the_user", lines({"Sure!", "The door is locked at night."}),
+             lines({"The door is locked at night."}), QStringLiteral("make sure the door is locked at night")},
+        Case{"introducing_opener_before_new_text_goes", lines({"Sure, here you go:", "The roof is leaking once more."}),
+             lines({"The roof is leaking once more."}), QStringLiteral("the roof leaks again")}));
+
 // Word boundaries follow whole characters: a letter with a combining accent continues the word,
 // so "Sure" followed by an accent is not the opener "Sure".
 TEST(ResponseSanitizerUnicode, CombiningMarkContinuesTheWord) {
     const QString accented = QStringLiteral("Sure\u0301ly!\nThe numbers are final now.");
-    EXPECT_EQ(ResponseSanitizer::clean(accented), accented);
+    EXPECT_EQ(ResponseSanitizer::clean(accented, {}), accented);
     const QString plain = QStringLiteral("Sure!\nThe numbers are final now.");
-    EXPECT_EQ(ResponseSanitizer::clean(plain), QStringLiteral("The numbers are final now."));
+    EXPECT_EQ(ResponseSanitizer::clean(plain, {}), QStringLiteral("The numbers are final now."));
 }
 
 // A divider line that still carries the carriage return of a CR LF ending is a divider.
 TEST(ResponseSanitizerUnicode, DividerBeforeFinalLineBreak) {
     const QString text = QStringLiteral("---\r\nThe answer is forty-two.");
-    EXPECT_EQ(ResponseSanitizer::clean(text), QStringLiteral("The answer is forty-two."));
+    EXPECT_EQ(ResponseSanitizer::clean(text, {}), QStringLiteral("The answer is forty-two."));
 }
 
 TEST(ResponseSanitizerUnicode, NeverEmptiesANonEmptyAnswer) {
     for (const char* input : {"---", "```\n```", "Sure!\n---", "Hope this helps!", "(end)", "  OK  "}) {
         const QString in = QString::fromUtf8(input);
-        EXPECT_FALSE(ResponseSanitizer::clean(in).trimmed().isEmpty()) << input;
+        EXPECT_FALSE(ResponseSanitizer::clean(in, {}).trimmed().isEmpty()) << input;
     }
 }
 

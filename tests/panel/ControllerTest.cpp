@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QScrollBar>
 #include <QSignalSpy>
 
 using namespace corvane::panel;
@@ -82,7 +83,7 @@ TEST_F(ShowsAndRoutes, AFieldOnTheSecondMonitorGetsThePanelThere) {
     EXPECT_EQ(window()->geometry(), QRect(2940, 32, 420, 280));
 }
 
-TEST_F(ShowsAndRoutes, DraftThenStreamThenResultFitsTheHeightKeepingTheTop) {
+TEST_F(ShowsAndRoutes, DraftThenStreamThenResultFitsTheHeightAwayFromTheField) {
     controller.showDraft(QPointF(500, 600), QSizeF(300, 40), QStringLiteral("optimize"));
     EXPECT_EQ(state().status(), FloatingPanelStatus::Drafting);
     EXPECT_EQ(window()->geometry(), QRect(440, 268, 420, 320));
@@ -98,10 +99,10 @@ TEST_F(ShowsAndRoutes, DraftThenStreamThenResultFitsTheHeightKeepingTheTop) {
 
     controller.updateResult(QStringLiteral("Dear"));
     EXPECT_EQ(window()->height(), 320);
-    // 12 lines: 118 + 12 * 18 = 334, more than 4 px from 320.
+    // 12 lines: 118 + 12 * 18 = 334, more than 4 px from 320; it grows upwards, away from the field.
     controller.showResult(QStringLiteral("line\n").repeated(12));
     EXPECT_EQ(state().status(), FloatingPanelStatus::Done);
-    EXPECT_EQ(window()->geometry(), QRect(440, 268, 420, 334));
+    EXPECT_EQ(window()->geometry(), QRect(440, 254, 420, 334));
 }
 
 TEST_F(ShowsAndRoutes, StreamErrorKeepsTheTextsAndTheSize) {
@@ -130,7 +131,64 @@ TEST_F(ShowsAndRoutes, ErrorOnlyPanelKeepsAVisiblePanelInPlaceAndOpensAHiddenOne
     controller.hide();
     controller.showErrorMessage(QStringLiteral("No API key is set."));
     EXPECT_TRUE(controller.isPanelVisible());
-    EXPECT_EQ(window()->geometry(), QRect(490, 190, 420, 250));
+    EXPECT_EQ(window()->geometry(), QRect(490, 432, 420, 250)) << "just below the pointer's line";
+}
+
+// However a run ends, the panel grows away from its field (or the pointer's line) and never over it.
+TEST_F(ShowsAndRoutes, APanelGrowsAwayFromItsFieldWithinTheScreen) {
+    desktop.pointerAt = QPointF(700, 855);
+    const struct {
+        const char* name;
+        std::optional<QRectF> field;  // none: near the pointer
+        bool error;
+        int keptEdge;  // the panel's bottom edge above the field, or its top edge below it
+    } cases[] = {
+        {"a result above its field grows upwards", QRectF(300, 820, 500, 30), false, 808},
+        {"a 40-line error above its field", QRectF(300, 820, 500, 30), true, 808},
+        {"a result below its field grows downwards", QRectF(300, 60, 500, 30), false, 102},
+        {"a 40-line error below its field", QRectF(300, 60, 500, 30), true, 102},
+        {"a result above the pointer's line", std::nullopt, false, 823},
+    };
+    for (const auto& c : cases) {
+        controller.show(QStringLiteral("the text"), c.field ? std::optional(c.field->topLeft()) : std::nullopt,
+                        c.field ? c.field->size() : QSizeF(), QStringLiteral("optimize"));
+        const bool above = window()->geometry().center().y() < (c.field ? c.field->center() : desktop.pointerAt).y();
+        if (c.error)
+            controller.showError(QStringLiteral("HTTP 500: {\"error\": \"upstream\"}\n").repeated(40));
+        else
+            controller.showResult(QStringLiteral("A sentence of the answer that wraps.\n").repeated(20));
+        const QRect frame = window()->geometry();
+        EXPECT_EQ(above ? frame.top() + frame.height() : frame.top(), c.keptEdge) << c.name;
+        EXPECT_GT(frame.height(), 280) << c.name << ": it grew";
+        EXPECT_LE(frame.height(), 480) << c.name << ": a long text scrolls in a panel of bounded height";
+        EXPECT_TRUE(!c.error || find<PlainTextBox>("errorText")->verticalScrollBar()->maximum() > 0) << c.name;
+    }
+}
+
+// A window with no room beside it (maximised): the advice about its unreadable field, and the run
+// that follows near the pointer, cover neither the pointer nor the line the user works on.
+TEST_F(ShowsAndRoutes, NoRoomBesideTheWindowLeavesThePointerAndTheLineFree) {
+    const struct {
+        const char* name;
+        QPointF pointer;
+        std::optional<QRectF> line;
+    } cases[] = {
+        {"pointer low", {700, 800}, std::nullopt},
+        {"pointer high", {700, 60}, std::nullopt},
+        {"pointer high, selection low", {700, 120}, QRectF(40, 760, 900, 18)},
+        {"pointer in the middle, selection below it", {700, 450}, QRectF(40, 470, 900, 18)},
+    };
+    for (const auto& c : cases) {
+        desktop.pointerAt = c.pointer;
+        controller.showErrorMessageBeside(QStringLiteral("Couldn't read the focused text field."),
+                                          desktop.areas.first().available, c.line);
+        const QRect advice = window()->geometry();
+        controller.show(QStringLiteral("selected text"), std::nullopt, QSizeF(), QStringLiteral("optimize"), c.line);
+        for (const QRect& frame : {advice, window()->geometry()}) {
+            EXPECT_FALSE(frame.contains(c.pointer.toPoint())) << c.name;
+            EXPECT_FALSE(c.line && frame.intersects(c.line->toRect())) << c.name;
+        }
+    }
 }
 
 TEST_F(ShowsAndRoutes, BeginStreamingWithoutAPanelChangesNothing) {

@@ -50,6 +50,21 @@ TEST(NextToField, LandsWhereTheUserExpects) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(P::frameNearElement(c.area, c.elementTopLeft, c.elementSize, c.panel), c.expected) << c.name;
+
+    // A field with no room above or below (a maximised editor's text view): the panel overlaps it
+    // where it covers neither the pointer's line nor the caret's.
+    const QRectF caretLine(0, 700, 1440, 18);
+    const struct {
+        const char* name;
+        P::KeepFree keep;
+        QRectF expected;
+    } overlapping[] = {
+        {"nothing known: the bottom of the area", {}, {510, 595, 420, 280}},
+        {"pointer there: the top of the area", {QPointF(700, 800), std::nullopt}, {510, 0, 420, 280}},
+        {"pointer on top, caret below", {QPointF(700, 100), caretLine}, {510, 132, 420, 280}},
+    };
+    for (const auto& c : overlapping)
+        EXPECT_EQ(P::frameNearElement(laptop, {0, 40}, {1440, 820}, run, c.keep), c.expected) << c.name;
 }
 
 struct PointerCase {
@@ -60,14 +75,14 @@ struct PointerCase {
     QRectF expected;
 };
 
-TEST(NearPointer, CentredWithTheLowerEdgeBelowThePointer) {
+TEST(NearPointer, CentredBesideTheLineAtThePointer) {
     const PointerCase cases[] = {
-        {"middle of the screen", laptop, {700, 400}, run, {490, 160, 420, 280}},
-        {"pointer near the bottom", laptop, {700, 855}, run, {490, 595, 420, 280}},
-        {"pointer near the top", laptop, {700, 10}, run, {490, 0, 420, 280}},
-        {"pointer at the left edge", laptop, {0, 400}, {420, 250}, {0, 190, 420, 250}},
-        {"pointer at the right edge", laptop, {1439, 400}, run, {1020, 160, 420, 280}},
-        {"second monitor", QRectF(1440, 0, 1920, 1080), {1500, 1070}, run, {1440, 800, 420, 280}},
+        {"middle of the screen", laptop, {700, 400}, run, {490, 432, 420, 280}},
+        {"pointer near the bottom: above its line", laptop, {700, 855}, run, {490, 543, 420, 280}},
+        {"pointer near the top", laptop, {700, 10}, run, {490, 42, 420, 280}},
+        {"pointer at the left edge", laptop, {0, 400}, {420, 250}, {0, 432, 420, 250}},
+        {"pointer at the right edge", laptop, {1439, 400}, run, {1020, 432, 420, 280}},
+        {"second monitor", QRectF(1440, 0, 1920, 1080), {1500, 1070}, run, {1440, 758, 420, 280}},
         {"zero-sized screen", QRectF(0, 0, 0, 0), {0, 0}, run, {0, 0, 420, 280}},
         {"screen lower than the panel", QRectF(0, 0, 1024, 200), {500, 100}, draft, {290, 0, 420, 320}},
     };
@@ -174,6 +189,23 @@ TEST(FittedFrame, ResizesOnlyBeyondFourPixelsKeepingTheTopEdge) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(P::fittedFrame(c.current, c.preferred), c.expected) << c.name;
+
+    // Beside its field the panel grows away from it, and no further than the screen has room.
+    const struct {
+        const char* name;
+        QRect current;
+        double preferred;
+        P::Side side;
+        double scale;
+        std::optional<QRect> expected;
+    } besideField[] = {
+        {"above, under the top of the screen", {100, 100, 420, 280}, 480, P::Side::AboveField, 1, QRect(100, 0, 420, 380)},
+        {"below, over the bottom of the screen", {100, 500, 420, 280}, 480, P::Side::BelowField, 1, QRect(100, 500, 420, 375)},
+        {"at a 1.5 times larger font", {0, 0, 630, 420}, P::preferredHeight(FloatingPanelStatus::Done, {}, {}, 1.5),
+         P::Side::Free, 1.5, QRect(0, 0, 630, 390)},
+    };
+    for (const auto& c : besideField)
+        EXPECT_EQ(P::fittedFrame(c.current, c.preferred, laptop, c.side, c.scale), c.expected) << c.name;
 }
 
 } // namespace

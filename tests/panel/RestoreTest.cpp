@@ -109,7 +109,7 @@ TEST_F(Restore, ExtraKeysAreIgnoredAndTheResultComesBackOnce) {
     EXPECT_EQ(s.optimizedText(), QStringLiteral("Hello, world!"));
     EXPECT_EQ(s.selectedRecipeID(), QStringLiteral("concise"));
     EXPECT_EQ(s.recipeNote(), QStringLiteral("App updated · previous content restored"));
-    EXPECT_EQ(next->panel()->geometry(), QRect(490, 160, 420, 260)) << "near the pointer, fitted to the text";
+    EXPECT_EQ(next->panel()->geometry(), QRect(490, 432, 420, 260)) << "near the pointer, fitted to the text";
 
     auto third = relaunch();
     third->restoreSnapshotIfFresh();

@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 #include <sodium.h>
 
+#include <fcntl.h>
 #include <linux/capability.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -111,6 +112,33 @@ inline void writeFile(const QString& path, const QByteArray& data, int mode) {
     f.write(data);
     f.close();
     ::chmod(QFile::encodeName(path).constData(), mode_t(mode));
+}
+
+// A chain of count folders "d" below path, each made from a handle on the one before (the whole
+// path soon grows past what the system takes in one call), and its removal from the deepest up,
+// each through a handle on ".." (GNU rm takes seconds over a deep chain).
+inline void nestFolders(const QString& path, int count) {
+    int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int i = 0; i < count && fd >= 0; ++i) {
+        const int next = ::mkdirat(fd, "d", 0755) == 0 ? ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+        ::close(fd);
+        fd = next;
+    }
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+}
+inline void removeNested(const QString& path) {
+    int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), depth = 0;
+    for (int next; fd >= 0 && (next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) >= 0; ++depth) {
+        ::close(fd);
+        fd = next;
+    }
+    for (int up; fd >= 0 && depth-- > 0; fd = up) {
+        up = ::openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        ::unlinkat(up, "d", AT_REMOVEDIR);
+    }
+    ::close(fd);
 }
 
 // Mounts for the clean-up rows, made in a mount namespace of this thread's own whose mounts are

@@ -249,6 +249,8 @@ TEST_F(UpdateInstall, RefusedPackagesLeaveTheInstallUntouched) {
          withExtras({{"./ro/", TarEntry::Dir, {}, 0555}, {"./ro/x", TarEntry::File, "1"}, {"./ro/x", TarEntry::File, "2"}}),
          std::nullopt, {}, nullptr, "could not be unpacked"},
         {"not an install", tarGz(noBinary), std::nullopt, {}, nullptr, "holds no Corvane install"},
+        {"nested too deep", withExtra({"./" + QByteArray("d/").repeated(128) + "x", TarEntry::File, "x"}), std::nullopt,
+         {}, nullptr, "lies more than 128 folders deep"},
         {"garbage", QByteArray(3000, 'g'), std::nullopt, {}, nullptr, "damaged"},
     };
     for (const auto& c : cases) {
@@ -368,31 +370,58 @@ TEST(UpdateStaging, CleanupRemovesOnlyLeftoversBesideTheInstall) {
     EXPECT_EQ(services::UpdateService::Config::locateInstall(tmp.filePath(QStringLiteral("app"))), QString());
 }
 
-// Another mount where a leftover would be, or inside one, is left whole: a tmpfs, or a folder of
-// the same file system bound there (its device number is the same).
+// The walks of the clean-up, and the narrowing of an unpacked update, leave whole another mount
+// where a leftover would be, or inside one: a tmpfs, or a folder of the same file system bound
+// there (its device number is the same). A leftover nested deeper than any install is refused
+// whole: walking it would exhaust the stack and the handles, and stall the start.
 TEST(UpdateStaging, CleanupNeverEntersAnotherMount) {
     QTemporaryDir tmp;
-    writeFile(tmp.filePath(QStringLiteral("documents/letter.txt")), "keep me", 0644);
+    // Group-writable: a narrowing that entered the bound folder would change it.
+    writeFile(tmp.filePath(QStringLiteral("documents/letter.txt")), "keep me", 0664);
     const auto documents = snapshotTree(tmp.filePath(QStringLiteral("documents")));
     platform::fake::MemoryPreferences prefs;
     platform::fake::FakeClock clock;
     services::UpdateService::Config config;
     config.installDir = tmp.filePath(QStringLiteral("app"));
+    enum What { Tmpfs, Bind, BindFile, Nested }; // a tmpfs, the documents or the letter bound there, 19,000 folders
     const struct {
         const char* at;
-        bool bind; // the documents folder bound there, else a tmpfs
-    } mounts[] = {{"app.cv-old", false}, {"app.cv-old/bin/mnt", true}, {"app.cv-new", true}};
-    for (const auto& m : mounts) {
+        What what;
+        bool narrowed = false; // the narrowing of an unpacked update walks there rather than the clean-up
+    } rows[] = {{"app.cv-old", Nested}, // first: it needs no mount
+                {"app.cv-old", Tmpfs}, {"app.cv-old/bin/mnt", Bind}, {"app.cv-new", Bind},
+                {"app.cv-new/bin/mnt", Bind, true}, {"app.cv-new/bin/letter.txt", BindFile, true}};
+    for (const auto& m : rows) {
         SCOPED_TRACE(m.at);
         const QString at = tmp.filePath(QString::fromLatin1(m.at));
-        QDir().mkpath(at);
-        if (!mountForTest(at, m.bind ? tmp.filePath(QStringLiteral("documents")) : QString()))
+        if (m.what == BindFile)
+            writeFile(at, "", 0644);
+        else
+            QDir().mkpath(at);
+        if (m.what == Nested) {
+            // In memory where there is one: a disk under load takes many seconds over 19,000 folders.
+            QTemporaryDir memory(QFileInfo(QStringLiteral("/dev/shm")).isWritable() ? QStringLiteral("/dev/shm/cv-XXXXXX")
+                                                                                   : tmp.filePath(QStringLiteral("XXXXXX")));
+            const QString deep = memory.path();
+            nestFolders(deep, 19000);
+            EXPECT_TRUE(services::updatepkg::removeStaging(deep).contains(
+                deep + QStringLiteral(" (its folders nest more than 128 levels deep). Remove it by hand.")));
+            EXPECT_TRUE(QFileInfo(deep + QStringLiteral("/d/d/d")).isDir());
+            removeNested(deep);
+            continue;
+        }
+        if (!mountForTest(at, m.what == Tmpfs ? QString()
+                                              : tmp.filePath(QLatin1String(m.what == Bind ? "documents" : "documents/letter.txt"))))
             GTEST_SKIP() << kNoMounts;
         const auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(at).constData(), MNT_DETACH); });
-        const QString theirs = m.bind ? at + QStringLiteral("/letter.txt") : at + QStringLiteral("/theirs.txt");
-        if (!m.bind)
+        const QString theirs = m.what == BindFile ? at : at + QLatin1String(m.what == Bind ? "/letter.txt" : "/theirs.txt");
+        if (m.what == Tmpfs)
             writeFile(theirs, "keep me", 0644);
-        services::UpdateService(prefs, clock, QStringLiteral("1.0"), config).cleanupStaleStaging();
+        if (m.narrowed) {
+            EXPECT_FALSE(services::updatepkg::narrowModes(tmp.filePath(QStringLiteral("app.cv-new"))).isEmpty());
+        } else {
+            services::UpdateService(prefs, clock, QStringLiteral("1.0"), config).cleanupStaleStaging();
+        }
         EXPECT_TRUE(QFileInfo::exists(theirs));
         EXPECT_EQ(snapshotTree(tmp.filePath(QStringLiteral("documents"))), documents);
     }
@@ -476,6 +505,8 @@ TEST(UpdateSwapScript, SwapsTheStagedCopyInOrPutsThePreviousOneBack) {
         bool bindStaged = false;
     } cases[] = {{true, "new", ""}, {false, "old", ""}, {true, "new", "a link to the documents"},
                  {true, "new", "a read-only folder with a link to the documents"},
+                 {true, "old", "folders nested 129 deep"},
+                 {true, "old", "folders nested to a path of over 4,000 bytes"},
                  {true, "old", "a file system mounted inside", "app.cv-old/bin/mnt"},
                  {true, "old", "a file system mounted on it", "app.cv-old"},
                  {true, "old", "a folder bound inside", "app.cv-old/bin/mnt", true},
@@ -506,6 +537,12 @@ TEST(UpdateSwapScript, SwapsTheStagedCopyInOrPutsThePreviousOneBack) {
         const QString started = tmp.filePath(QStringLiteral("started"));
         if (QByteArray(c.leftover).startsWith("a link")) {
             QFile::link(tmp.filePath(QStringLiteral("documents")), app + QStringLiteral(".cv-old"));
+        } else if (QByteArray(c.leftover).startsWith("folders nested")) {
+            QString nested = app + QStringLiteral(".cv-old");
+            const bool deep = QByteArray(c.leftover).contains("129");
+            while (deep ? nested.count(QLatin1Char('/')) < app.count(QLatin1Char('/')) + 129 : nested.size() <= 4000)
+                nested += QLatin1Char('/') + QString(deep ? 1 : 50, QLatin1Char('d'));
+            QDir().mkpath(nested);
         } else if (*c.leftover) {
             QDir().mkpath(app + QStringLiteral(".cv-old/bin"));
             QFile::link(tmp.filePath(QStringLiteral("documents")), app + QStringLiteral(".cv-old/bin/docs"));
@@ -533,7 +570,7 @@ TEST(UpdateSwapScript, SwapsTheStagedCopyInOrPutsThePreviousOneBack) {
         EXPECT_EQ(QFileInfo::exists(app + QStringLiteral(".cv-old")), c.staged || c.mountAt);
         if (c.mountAt) {
             EXPECT_TRUE(QFileInfo::exists(mounted.first() + QLatin1String(c.bind ? "/letter.txt" : "/theirs.txt")));
-        } else if (c.staged) {
+        } else if (QByteArray(c.running) == "new") {
             EXPECT_EQ(QDir(app + QStringLiteral(".cv-old")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
                       QStringList(QStringLiteral("bin")));
             EXPECT_TRUE(QFileInfo(app + QStringLiteral(".cv-old/bin/corvane")).isFile()) << "the previous version, as it was";

@@ -3,6 +3,7 @@
 #include "SettingsFixture.h"
 #include "settings/HotkeyRecorder.h"
 #include "settings/SettingsWindowController.h"
+#include "support/TestHttpServer.h"
 #include <QScrollArea>
 #include <QAccessible>
 #include <QApplication>
@@ -116,6 +117,50 @@ TEST_F(SettingsTest, PickingAProviderAppliesItsEndpointFormatAndFirstModel) {
         EXPECT_EQ(find<QComboBox>("formatPicker")->currentData().toString(), vendor.format.rawValue());
         EXPECT_EQ(find<QComboBox>("modelField")->currentText(), settings.apiModel());
     }
+}
+
+// "Custom" gets its own address back after another provider was picked, and its key never reaches a
+// server another provider's pick put in the field: a listener on the local provider's port never
+// hears it. (Only a local provider is picked: a fault must not reach out.)
+TEST_F(SettingsTest, CustomGetsItsOwnEndpointBackAndItsKeyGoesNowhereElse) {
+    test::TestHttpServer own, local;
+    const QUrl ollama(APIVendor::by(QStringLiteral("ollama")).endpoint);
+    ASSERT_TRUE(own.listen() && local.listen(ollama.host(), quint16(ollama.port()))) << "a port is taken";
+    for (test::TestHttpServer* server : {&own, &local})
+        server->respond(test::ScriptedResponse::sse(test::providers::openAIStream({QStringLiteral("Hi")})));
+    deps.probe = [](QString endpoint, llm::APIFormat format, QString model, QString key, double timeout) {
+        return llm::LLMClient::probe(endpoint, format, model, key, timeout); // the real one
+    };
+    const QString mine = own.baseUrl() + QStringLiteral("/v1"), key = QStringLiteral("sk-custom-0001");
+    const struct {
+        bool remembered, hasKey;
+        QString field;
+        int toOwn, toLocal;
+    } rows[] = {
+        {true, true, mine, 1, 0},
+        {false, true, QString(), 0, 0},          // no address kept (an older version's settings): emptied
+        {false, false, ollama.toString(), 0, 1}, // no key to keep away: the field keeps what it holds
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.field.toStdString());
+        settings.setApiVendorID(QStringLiteral("custom"));
+        settings.setApiEndpoint(mine);
+        settings.setApiKey(row.hasKey ? key : QString(), QStringLiteral("custom"));
+        view().reload();
+        choose(find<QComboBox>("providerPicker"), QStringLiteral("ollama"));
+        if (!row.remembered)
+            settings.setCustomApiEndpoint(QString());
+        choose(find<QComboBox>("providerPicker"), QStringLiteral("custom"));
+        EXPECT_EQ(find<QLineEdit>("endpointField")->text(), row.field);
+        const qsizetype toOwn = own.requests().size(), toLocal = local.requests().size();
+        find<QPushButton>("testConnectionButton")->click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return find<QPushButton>("testConnectionButton")->isEnabled(); }, 10000));
+        EXPECT_EQ(own.requests().size() - toOwn, row.toOwn);
+        EXPECT_EQ(local.requests().size() - toLocal, row.toLocal);
+    }
+    EXPECT_EQ(own.requests().value(0).header("Authorization"), "Bearer " + key.toUtf8());
+    for (const test::RecordedRequest& request : local.requests())
+        EXPECT_FALSE(request.header("Authorization").contains(key.toUtf8()));
 }
 
 TEST_F(SettingsTest, EachProviderKeepsItsOwnKeyAndAnEmptyFieldDeletesOnlyThatOne) {
@@ -254,10 +299,14 @@ TEST_F(SettingsTest, RecipesAreAddedRenamedOverriddenResetAndDeleted) {
     QTest::keyClick(name, Qt::Key_X);
     EXPECT_EQ(recipes.effective(builtIn.id)->name, builtIn.name);
     EXPECT_EQ(name->text(), builtIn.name);
+    // "Reset to Default" appears for the edited prompt; Add and Delete hold still.
+    const auto addAt = [&] { return QApplication::processEvents(), find<QPushButton>("addRecipeButton")->mapTo(&view(), QPoint()); };
+    const QPoint addBefore = addAt();
     prompt->setPlainText(QStringLiteral("Be brief."));
     EXPECT_EQ(recipes.effective(builtIn.id)->systemPrompt, QStringLiteral("Be brief."));
     EXPECT_TRUE(fileValue(QStringLiteral("recipes_builtin_overrides")).contains(QLatin1String("Be brief.")));
     EXPECT_FALSE(reset->isHidden());
+    EXPECT_EQ(addAt(), addBefore);
     reset->click();
     EXPECT_EQ(recipes.effective(builtIn.id)->systemPrompt, builtIn.systemPrompt);
     EXPECT_TRUE(reset->isHidden());
@@ -314,8 +363,14 @@ TEST_F(SettingsTest, AppRulesAreAddedChangedGivenAHotkeyAndRemoved) {
     EXPECT_EQ(rules.recipeID(editor), recipes.selectedRecipe().id);
     EXPECT_EQ(rules.rules().last().hotkeyKeyCode, 40);
     EXPECT_EQ(rules.rules().last().appName, QStringLiteral("Text Editor"));
-    find<QPushButton>("clearRuleHotkeyButton")->click();
+    // Clear looks disabled once there is no shortcut to clear (it kept the accent).
+    view().tabs()->setCurrentWidget(find<QWidget>("appRulesTab"));
+    auto* clear = find<QPushButton>("clearRuleHotkeyButton");
+    const QImage enabledLook = clear->grab().toImage();
+    clear->click();
     EXPECT_FALSE(rules.rules().last().hotkeyKeyCode.has_value());
+    EXPECT_FALSE(clear->isEnabled());
+    EXPECT_TRUE(clear->grab().toImage() != enabledLook);
 
     // Capture: our own window is in front when the button is clicked; the app the user brings
     // forward during the countdown gets the rule.
@@ -375,11 +430,17 @@ TEST_F(SettingsTest, TheControllerBuildsTheWindowOnceOnFirstShow) {
     controller.show();
     SettingsView* first = controller.view();
     ASSERT_NE(first, nullptr);
+    // A connection result belongs to the opening it was asked in: opened again, it is gone.
+    auto* result = first->findChild<QLabel*>(QStringLiteral("testResult"));
+    first->findChild<QPushButton*>(QStringLiteral("testConnectionButton"))->click();
+    clock.advance(100);
+    ASSERT_FALSE(result->text().isEmpty());
     first->hide();
     settings.setTriggerSpaceCount(5);
     controller.show();
     EXPECT_EQ(controller.view(), first);
     EXPECT_TRUE(first->isVisible());
+    EXPECT_EQ(result->text(), QString());
     EXPECT_EQ(first->findChild<QSpinBox*>(QStringLiteral("tapCountField"))->value(), 5) << "shown again, read again";
     first->showMinimized(); // "Open Settings…" and a second start bring a minimised window back
     controller.show();
@@ -419,8 +480,10 @@ TEST_F(SettingsTest, EveryControlHasAnAccessibleName) {
         view().tabs()->setCurrentIndex(i);
         for (QWidget* w : view().tabs()->currentWidget()->findChildren<QWidget*>()) {
             // Pages and a spin box's or combo box's own edit field are not controls of their own.
-            if (!w->isVisibleTo(&view()) || !(w->focusPolicy() & Qt::TabFocus) ||
-                qobject_cast<QScrollArea*>(w) || w->focusProxy() || w->parentWidget()->focusProxy() == w)
+            // The line of an editable picker is where a screen reader lands: it counts.
+            const bool pickerLine = qobject_cast<QComboBox*>(w->parentWidget()) && qobject_cast<QLineEdit*>(w);
+            if (!w->isVisibleTo(&view()) || !(w->focusPolicy() & Qt::TabFocus) || qobject_cast<QScrollArea*>(w) ||
+                (w->focusProxy() && !pickerLine) || w->parentWidget()->focusProxy() == w)
                 continue;
             QAccessibleInterface* item = QAccessible::queryAccessibleInterface(w);
             ASSERT_NE(item, nullptr);
@@ -429,6 +492,25 @@ TEST_F(SettingsTest, EveryControlHasAnAccessibleName) {
                 << w->metaObject()->className() << ")";
         }
     }
+
+    // After a connection test, every Tab stop is a named control that shows it has the keyboard.
+    view().tabs()->setCurrentIndex(0);
+    QApplication::setActiveWindow(&view());
+    auto* test = find<QPushButton>("testConnectionButton");
+    test->setFocus();
+    test->click();
+    clock.advance(100);
+    QWidget* w = test;
+    for (int stops = 0; stops < 30 && (stops == 0 || w != test); ++stops) {
+        QTest::keyClick(w, Qt::Key_Tab);
+        w = QApplication::focusWidget();
+        const QImage focused = w->grab().toImage();
+        w->clearFocus();
+        EXPECT_FALSE(QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name).isEmpty()) << w->metaObject()->className();
+        EXPECT_TRUE(w->grab().toImage() != focused) << w->metaObject()->className() << ": no visible focus";
+        w->setFocus(Qt::TabFocusReason);
+    }
+    EXPECT_EQ(w, test);
 }
 
 } // namespace

@@ -201,7 +201,7 @@ private:
     void play(const ScriptedResponse& r) {
         m_response = r;
         const bool bodyless = hasNoBody(r.status);
-        QByteArray head = "HTTP/1.1 " + QByteArray::number(r.status) + ' ' + reasonPhrase(r.status) + "\r\n";
+        QByteArray head = r.interim + "HTTP/1.1 " + QByteArray::number(r.status) + ' ' + reasonPhrase(r.status) + "\r\n";
         for (const auto& [name, value] : r.headers)
             head += name + ": " + value + "\r\n";
         if (!bodyless && r.framing == ScriptedResponse::Framing::Chunked)
@@ -337,9 +337,9 @@ TestHttpServer::TestHttpServer(QObject* parent) : QObject(parent) {
 
 TestHttpServer::~TestHttpServer() { close(); }
 
-bool TestHttpServer::listen(const QString& address) {
+bool TestHttpServer::listen(const QString& address, quint16 port) {
     m_address = address;
-    return m_server.listen(QHostAddress(address), 0);
+    return m_server.listen(QHostAddress(address), port);
 }
 
 quint16 TestHttpServer::port() const { return m_server.serverPort(); }

@@ -46,6 +46,7 @@ struct ScriptedResponse {
     bool keepOpen = false;  // never ends the body or closes after the last piece
     QByteArray endless;     // non-empty: repeated forever after the pieces
     int headDelayMs = 0;    // pause before the status line
+    QByteArray interim;     // heads of interim (1xx) answers, sent as they are before the status line
     // Chunked answers that hang up early: MidChunk announces the last piece's full size but sends
     // half of it; BeforeLastChunk sends every piece whole but never the terminating empty chunk.
     enum class Cut { None, MidChunk, BeforeLastChunk };
@@ -67,8 +68,8 @@ public:
     explicit TestHttpServer(QObject* parent = nullptr);
     ~TestHttpServer() override;
 
-    // Listens on a free port of a loopback address (any of 127.0.0.0/8).
-    bool listen(const QString& address = QStringLiteral("127.0.0.1"));
+    // Listens on a loopback address (any of 127.0.0.0/8), on a free port or on the one given.
+    bool listen(const QString& address = QStringLiteral("127.0.0.1"), quint16 port = 0);
     quint16 port() const;
     QString baseUrl() const; // "http://<address>:<port>"
 

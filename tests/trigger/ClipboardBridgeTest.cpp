@@ -250,6 +250,7 @@ TEST(ClipboardPaste, VerificationToleratesSpacingAndSmallAdditions) {
         {"twenty-one extra characters", QStringLiteral("0123456789X") + target + QStringLiteral("0123456789"),
          false},
         {"one changed letter", QStringLiteral("Hello brave new worlD"), false},
+        {"what the clipboard cannot carry, shown as U+FFFD", QStringLiteral("Hello brave\ufffd new world"), true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -28,6 +28,9 @@ public:
         calls << QStringLiteral("showDraft(%1|%2x%3|%4)").arg(where(at)).arg(size.width()).arg(size.height()).arg(recipeId);
         visible = true;
     }
+    void setDraftText(const QString& description) override {
+        calls << QStringLiteral("setDraftText(%1)").arg(description);
+    }
     void beginStreamingResult(const QString& recipeId) override {
         calls << QStringLiteral("beginStreamingResult(%1)").arg(recipeId);
     }

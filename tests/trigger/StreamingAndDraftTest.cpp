@@ -59,14 +59,15 @@ TEST(Streaming, TokensGrowThePanelAndTheEndShowsTheCleanedResult) {
                                         {QStringLiteral("latency_ms"), qint64(1234)}}));
 }
 
-TEST(Streaming, StreamWithoutTextEndsInAnEmptyResult) {
+// Nothing to write is no result: an answer without text offers no Replace.
+TEST(Streaming, StreamWithoutTextEndsAsAnError) {
     EngineHarness h;
     startRun(h);
     h.model.last().done();
-    EXPECT_EQ(h.engine.state(), trigger::TriggerState::result(QString()));
-    EXPECT_EQ(h.panel.calls, QStringList{QStringLiteral("showResult()")});
-    EXPECT_EQ(h.lastRecord().optimizedPreview, QString());
-    EXPECT_EQ(h.usage.named(QStringLiteral("result"))[0][QStringLiteral("ok")], true);
+    EXPECT_EQ(h.engine.state(), trigger::TriggerState::error(QStringLiteral("The server returned an empty response")));
+    EXPECT_EQ(h.panel.calls, QStringList{QStringLiteral("showError(The server returned an empty response)")});
+    EXPECT_EQ(h.lastRecord().status, Status::Failed);
+    EXPECT_EQ(h.usage.named(QStringLiteral("result"))[0][QStringLiteral("error_kind")], QStringLiteral("empty_response"));
 }
 
 TEST(Streaming, FailuresReachStatePanelLogAndUsage) {
@@ -183,6 +184,23 @@ TEST(Draft, EmptyFieldOpensDraftModeAndTheDescriptionIsRun) {
     EXPECT_TRUE(w.keysReceived.isEmpty());
 }
 
+// Retry after a server error opens the draft holding its description and sends it again, with a
+// recipe picked for the retry.
+TEST(Draft, RetryAfterAServerErrorSendsTheDescriptionAgain) {
+    for (const QString& recipe : {QStringLiteral("optimize"), QStringLiteral("shorten")}) {
+        EngineHarness h;
+        h.field(h.app(kEditor, QStringLiteral("Text Editor")), QString());
+        h.trigger();
+        h.engine.finishDraft(QStringLiteral("a polite note declining"));
+        h.model.last().error(QStringLiteral("HTTP 500"), QStringLiteral("http_500"));
+        h.engine.rerun(recipe == QLatin1String("optimize") ? std::nullopt : std::optional(recipe));
+        EXPECT_TRUE(h.panel.calls.contains(QStringLiteral("setDraftText(a polite note declining)")));
+        ASSERT_EQ(h.model.requests.size(), 2u);
+        EXPECT_TRUE(h.model.requests[1].prompt.contains(QStringLiteral("[Input text]\na polite note declining\n")));
+        EXPECT_EQ(h.engine.currentRecipeName(), h.recipes.effective(recipe)->name);
+    }
+}
+
 TEST(Draft, RefusedDescriptionsReportTheProcessAction) {
     struct Case {
         const char* name;
@@ -223,6 +241,10 @@ TEST(Draft, RefusedDescriptionsReportTheProcessAction) {
                                             {QStringLiteral("error_kind"), c.kind}}));
         EXPECT_TRUE(h.usage.named(QStringLiteral("draft_submit")).empty());
         EXPECT_TRUE(h.model.requests.empty());
+        // Retry: the draft opens again holding what the user typed.
+        h.engine.rerun(std::nullopt);
+        EXPECT_EQ(h.panel.calls.contains(QStringLiteral("setDraftText(%1)").arg(c.description)),
+                  !c.description.trimmed().isEmpty());
     }
 }
 

@@ -28,6 +28,8 @@ TEST(WriteBack, EachPathWritesAndRecordsTheOutcome) {
         std::optional<QString> replacedDetail;
         QString clipboardAfter;
         std::optional<QString> failedDetail = std::nullopt; // the check's record, lengths only
+        QStringList answer = {kResult};                     // as the model's pieces came
+        QString written = kResult;                          // what the panel shows and Replace writes
     };
     const auto nothing = [](FakeField&) {};
     const std::vector<Case> cases = {
@@ -62,6 +64,19 @@ TEST(WriteBack, EachPathWritesAndRecordsTheOutcome) {
          {Status::Triggered, Status::Completed, Status::Replaced, Status::Failed},
          QStringLiteral("AX write-back had no effect; fell back to select-all + Ctrl+V paste"), kResult,
          QStringLiteral("paste verification failed; read length=39 normalized=33 target=34")},
+        {"a NUL and surrogates without a partner never reach the field", nothing, nothing, {},
+         QStringLiteral("Fixed text 😀 at last"), {Status::Triggered, Status::Completed, Status::Replaced}, std::nullopt,
+         QStringLiteral("user clipboard"), std::nullopt,
+         {QStringLiteral("Fixed") + QChar(0) + QStringLiteral(" text \xd83d"),
+          QStringLiteral("\xde00 at \xd800last\xdc00")},
+         QStringLiteral("Fixed text 😀 at last")},
+        {"CR LF into a field of LF lines: written as LF, a write that took",
+         [](FakeField& f) {
+             f.transformWrite = [](QString t) { return t.replace(QStringLiteral("\r\n"), QStringLiteral("\n")); };
+         },
+         nothing, {}, QStringLiteral("Plan:\n- send it"), {Status::Triggered, Status::Completed, Status::Replaced},
+         std::nullopt, QStringLiteral("user clipboard"), std::nullopt, {QStringLiteral("Plan:\r\n- send it")},
+         QStringLiteral("Plan:\n- send it")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -73,7 +88,9 @@ TEST(WriteBack, EachPathWritesAndRecordsTheOutcome) {
         auto f = h.desktop.addField(w, initial);
         h.desktop.clipboard().userCopiesText(QStringLiteral("user clipboard"));
         h.trigger();
-        h.answer(kResult);
+        for (const QString& piece : c.answer)
+            h.model.last().token(piece);
+        h.model.last().done();
         c.after(*f);
         h.activity.changes.clear();
 
@@ -85,7 +102,8 @@ TEST(WriteBack, EachPathWritesAndRecordsTheOutcome) {
         const auto& replaced = h.logger.entries()[h.logger.entries().size() - 3];
         EXPECT_EQ(replaced.status, Status::Replaced);
         EXPECT_EQ(replaced.detail, c.replacedDetail);
-        EXPECT_EQ(replaced.optimizedPreview, kResult);
+        EXPECT_EQ(replaced.optimizedPreview, c.written);
+        EXPECT_TRUE(h.panel.calls.contains(QStringLiteral("showResult(%1)").arg(c.written)));
         EXPECT_EQ(h.desktop.clipboard().text(), c.clipboardAfter);
         // Every path ends idle and reset, with the menu bar back to idle.
         EXPECT_TRUE(h.engine.isIdle());
@@ -201,6 +219,46 @@ TEST(WriteBack, NothingIsTypedWhenTheRunsWindowIsNotInFront) {
     }
 }
 
+// Replace reads the field again: what the user typed there since the run read it is never
+// written over; the result waits on the clipboard.
+TEST(WriteBack, NothingIsWrittenOverAFieldThatChangedSinceTheRead) {
+    using Edit = std::function<void(FakeField&)>;
+    const auto add = [](const char* s) { return [s](FakeField& f) { f.text += QString::fromUtf8(s); }; };
+    const struct {
+        const char* name;
+        Edit before, whileStreaming, whileResultWaits;
+        bool written = false;
+    } cases[] = {
+        {"typed during the run", {}, add(" and more"), {}},
+        {"a trigger's spaces while the result waited", add("   "), {}, add("   ")},
+        {"whole field copied, typed during the run", [](FakeField& f) { f.readable = false; },
+         [](FakeField& f) { f.readable = true; f.text += QStringLiteral(" and more"); }, {}},
+        {"copied selection typed over", [](FakeField& f) { f.readable = false; f.selection = {7, 32}; },
+         [](FakeField& f) { f.text = QStringLiteral("Please rewrite it"); f.selection = {17, 0}; }, {}},
+        {"blanks at the ends are no change", {},
+         [](FakeField& f) { f.text = QStringLiteral(" ") + f.text + QStringLiteral("\n"); }, {}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EngineHarness h;
+        auto f = h.field(h.app(kEditor, QStringLiteral("Text Editor")), kSentence);
+        if (c.before)
+            c.before(*f);
+        h.trigger();
+        if (c.whileStreaming)
+            c.whileStreaming(*f);
+        h.answer(kResult);
+        if (c.whileResultWaits)
+            c.whileResultWaits(*f);
+        const QString typed = f->text;
+        h.replace();
+        EXPECT_EQ(f->text, c.written ? kResult : typed);
+        EXPECT_EQ(h.desktop.clipboard().text(), c.written ? QString() : kResult);
+        const QString refused = QStringLiteral("field changed since the run began; kept on clipboard");
+        EXPECT_EQ(h.lastRecord().detail, c.written ? std::nullopt : std::optional(refused));
+    }
+}
+
 // Select-all + paste replaces a whole field: when the user has moved to another field of the same
 // window, nothing is pasted over it and the result waits on the clipboard.
 TEST(WriteBack, SelectAllPasteNeverLandsInAnotherField) {
@@ -274,14 +332,13 @@ TEST(WriteBack, EmptyAnswerNeverErasesTheField) {
         h.trigger();
         h.model.last().token(answer);
         h.model.last().done();
-        h.replace();
+        h.replace();  // no result: the answer ended as an error
         EXPECT_EQ(f->text, kSentence);
         EXPECT_EQ(f->writes, 0);
         EXPECT_TRUE(w.keysReceived.isEmpty());
         EXPECT_EQ(h.lastRecord().status, Status::Failed);
-        EXPECT_EQ(h.panel.calls.last(),
-                  QStringLiteral("showErrorMessage(The answer is empty, so your text was left as it was.)"));
-        EXPECT_TRUE(h.engine.isIdle());
+        EXPECT_EQ(h.panel.calls.last(), QStringLiteral("showError(The server returned an empty response)"));
+        EXPECT_TRUE(h.engine.hasFailed());
     }
 }
 
