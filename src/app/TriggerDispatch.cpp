@@ -61,7 +61,8 @@ QCoro::Task<> TriggerDispatch::gate(std::optional<QString> forcedRecipeID, QStri
         }
     }
     m_usage.track(QStringLiteral("trigger"), {{QStringLiteral("source"), source}});
-    co_await m_trigger(forcedRecipeID);
+    co_await m_trigger(forcedRecipeID, source == QLatin1String("space") ? trigger::TriggerSource::SpaceTaps
+                                                                        : trigger::TriggerSource::Command);
 }
 
 std::optional<QString> TriggerDispatch::ruleRecipe(const QString& bundleID) const {

@@ -5,6 +5,7 @@
 #include "trigger/EngineControl.h"
 #include "trigger/HotkeyCenter.h"
 #include "trigger/PanelPresenter.h"
+#include "trigger/TriggerSource.h"
 #include "trigger/UsageEvents.h"
 #include <QObject>
 #include <functional>
@@ -21,7 +22,7 @@ namespace corvane::app {
 class TriggerDispatch final : public QObject {
     Q_OBJECT
 public:
-    using TriggerFn = std::function<QCoro::Task<>(std::optional<QString> forcedRecipeID)>;
+    using TriggerFn = std::function<QCoro::Task<>(std::optional<QString> forcedRecipeID, trigger::TriggerSource source)>;
 
     TriggerDispatch(trigger::EngineControl& engine, TriggerFn trigger, trigger::PanelPresenter& panel,
                     trigger::UsageEvents& usage, trigger::HotkeyCenter& hotkeys, stores::SettingsStore& settings,

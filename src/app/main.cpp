@@ -165,7 +165,10 @@ int main(int argc, char** argv) {
     trigger::HotkeyCenter hotkeys(grabber, clock);
     trigger::HotkeyCenter::setShared(&hotkeys);
     app::TriggerDispatch dispatch(
-        engine, [&engine](std::optional<QString> forced) { return engine.trigger(std::move(forced)); },
+        engine,
+        [&engine](std::optional<QString> forced, trigger::TriggerSource source) {
+            return engine.trigger(std::move(forced), source);
+        },
         panelController, telemetry, hotkeys, settings, appRules);
     dispatch.setOwnWindowCheck([&activeApp] {
         // While Qt knows none of our windows to have the focus (the usual case) the server is not

@@ -2,6 +2,7 @@
 // Raw access to the focused element of other applications (AT-SPI2 on Linux).
 // Every call is bounded in time by the backend; a call that fails or times out answers "nothing".
 // Decisions (what counts as a text field, a terminal, a password) are made above this layer.
+#include <QList>
 #include <QRectF>
 #include <QString>
 #include <QStringList>
@@ -31,10 +32,30 @@ struct ElementFacts {
     std::optional<QString> role;
     QStringList states;
     std::optional<QRectF> extents;
+    // The extents the toolkit gives when asked for them relative to the element's window. Some
+    // toolkits answer the same for both questions (GTK 4 gives window coordinates for both, Qt 6.4
+    // screen coordinates for both).
+    std::optional<QRectF> windowExtents;
+};
+
+// The toolkit of the application that owns an element ("GTK" "4.8.3", "Qt" "6.4.2", "Gecko" ...).
+struct Toolkit {
+    QString name;
+    QString version;
+    int majorVersion() const { return version.section(QLatin1Char('.'), 0, 0).toInt(); }
+};
+
+// An object embedded in an element's text (a paragraph, a link, a list item of a rich editor):
+// the text holds U+FFFC where the object stands.
+struct EmbeddedObject {
+    int offset = 0;  // of its placeholder in the element's text, in the characters the interface counts
+    ElementRef element;
+    std::optional<QString> role;
+    std::optional<QString> text;  // its own text, with placeholders for what is embedded in it
 };
 
 struct TextRange {
-    int start = 0;    // in characters (code points)
+    int start = 0;    // in the characters the interface counts (code points; see value())
     int length = 0;
 };
 
@@ -50,7 +71,21 @@ public:
     virtual bool recoverConnection() { return false; }
     // The focused element of the active window, or nothing.
     virtual ElementRef focusedElement() = 0;
+    // The value as the interface gives it. A text holds U+FFFC for each embedded object, and
+    // offsets into it count its code points (Gecko puts U+FEFF after each character outside the
+    // Basic Multilingual Plane, so that they match its UTF-16 offsets).
     virtual std::optional<AccessibleValue> value(const ElementRef& element) = 0;
+    // The objects embedded in the element's text, in the order of their placeholders, each with its
+    // role and text; nothing when they cannot be told (no hypertext interface, a failed call).
+    virtual std::optional<QList<EmbeddedObject>> embeddedObjects(const ElementRef& element) {
+        Q_UNUSED(element);
+        return std::nullopt;
+    }
+    // The toolkit of the element's application; nothing when it does not say.
+    virtual std::optional<Toolkit> toolkit(const ElementRef& element) {
+        Q_UNUSED(element);
+        return std::nullopt;
+    }
     // Screen extents in Qt global logical coordinates (origin top-left, y down).
     virtual std::optional<QRectF> extents(const ElementRef& element) = 0;
     // Raw role name as the bus reports it ("entry", "text", "password text", "terminal", ...).
@@ -58,8 +93,10 @@ public:
     // Raw state names ("editable", "multi-line", "single-line", "focused", ...).
     virtual QStringList states(const ElementRef& element) = 0;
     // Role, states and extents at once. A backend that can ask for them in one round trip does;
-    // this one asks one after the other.
-    virtual ElementFacts facts(const ElementRef& element) { return {role(element), states(element), extents(element)}; }
+    // this one asks one after the other (and knows no window-relative extents).
+    virtual ElementFacts facts(const ElementRef& element) {
+        return {role(element), states(element), extents(element), std::nullopt};
+    }
     virtual std::optional<TextRange> selection(const ElementRef& element) = 0;
     // Process id of the application that owns the element (0 when unknown).
     virtual qint64 processId(const ElementRef& element) = 0;

@@ -25,6 +25,12 @@ public:
         Q_UNUSED(windowId);
         return std::nullopt;
     }
+    // The window's own area, without the window manager's frame: where the coordinates that a
+    // toolkit gives relative to its window start. Nothing when unknown.
+    virtual std::optional<QRectF> clientArea(quint64 windowId) {
+        Q_UNUSED(windowId);
+        return std::nullopt;
+    }
 };
 
 } // namespace corvane::platform

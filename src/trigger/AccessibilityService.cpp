@@ -1,10 +1,21 @@
 #include "trigger/AccessibilityService.h"
 #include "platform/RunTrace.h"
+#include "trigger/FieldText.h"
 #include <QLocale>
 
 namespace corvane::trigger {
 
-AccessibilityService::AccessibilityService(platform::Accessibility& accessibility) : m_a11y(accessibility) {}
+namespace {
+
+bool inside(const QRectF& outer, const QRectF& inner) {
+    return inner.left() >= outer.left() && inner.top() >= outer.top() && inner.right() <= outer.right() &&
+           inner.bottom() <= outer.bottom();
+}
+
+} // namespace
+
+AccessibilityService::AccessibilityService(platform::Accessibility& accessibility, platform::ActiveApp* activeApp)
+    : m_a11y(accessibility), m_activeApp(activeApp) {}
 
 FieldKind AccessibilityService::classify(const std::optional<QString>& role, const QStringList& states) {
     const auto has = [&](const char* state) { return states.contains(QLatin1String(state)); };
@@ -16,10 +27,25 @@ FieldKind AccessibilityService::classify(const std::optional<QString>& role, con
     if (r == QLatin1String("terminal"))
         return FieldKind::Terminal;
     if (r == QLatin1String("entry") || r == QLatin1String("spin button") || r == QLatin1String("editbar"))
-        return FieldKind::TextField;
-    if (r == QLatin1String("text") || r == QLatin1String("document text") || r == QLatin1String("paragraph"))
+        return has("read-only") && !has("editable") ? FieldKind::Other : FieldKind::TextField;
+    // Text views, an office suite's paragraph, a rich editor's region or document; each takes
+    // text only while editable (every text object of a page offers its text too).
+    static const QStringList textRoles = {
+        QStringLiteral("text"),         QStringLiteral("document text"), QStringLiteral("paragraph"),
+        QStringLiteral("section"),      QStringLiteral("document web"),  QStringLiteral("document frame"),
+        QStringLiteral("document email"),
+    };
+    if (has("editable") && textRoles.contains(r))
         return has("single-line") ? FieldKind::TextField : FieldKind::TextArea;
     return FieldKind::Other;
+}
+
+bool AccessibilityService::isField(const std::optional<QString>& role, const QStringList& states) {
+    const FieldKind kind = classify(role, states);
+    if (kind == FieldKind::Password)
+        return false;
+    // A terminal takes what is typed too; a run treats it by the rules for terminals.
+    return kind != FieldKind::Other || states.contains(QLatin1String("editable"));
 }
 
 platform::ElementRef AccessibilityService::focusedElement() {
@@ -32,14 +58,17 @@ bool AccessibilityService::isPassword(const platform::ElementRef& element) {
     return classify(m_a11y.role(element), m_a11y.states(element)) == FieldKind::Password;
 }
 
-std::optional<QString> AccessibilityService::getText(const platform::ElementRef& element) {
+std::optional<QString> AccessibilityService::textOf(const platform::ElementRef& element) {
     const auto value = m_a11y.value(element);
     if (!value)
         return std::nullopt;
-    if (value->kind == platform::AccessibleValue::Kind::Text)
-        return value->text;
     // A number reads as its shortest decimal text: 42 gives "42", 0.5 gives "0.5".
-    return QLocale::c().toString(value->number, 'g', QLocale::FloatingPointShortest);
+    if (value->kind == platform::AccessibleValue::Kind::Number)
+        return QLocale::c().toString(value->number, 'g', QLocale::FloatingPointShortest);
+    QString text = fieldtext::expanded(m_a11y, element, value->text);
+    if (fieldtext::mayHoldFillers(text) && fieldtext::padsAstralCharacters(m_a11y.toolkit(element)))
+        text = fieldtext::withoutFillers(text);
+    return text;
 }
 
 template <class Read>
@@ -50,8 +79,12 @@ auto AccessibilityService::reconnecting(Read read) {
     return result;
 }
 
-std::optional<AccessibilityService::ElementInfo> AccessibilityService::getFocusedElementInfo() {
-    return reconnecting([this] { return readFocusedElementInfo(); });
+std::optional<AccessibilityService::ElementInfo> AccessibilityService::getFocusedElementInfo(Miss* miss) {
+    Miss why = Miss::None;
+    auto info = reconnecting([&] { return readFocusedElementInfo(why, true); });
+    if (miss)
+        *miss = info ? Miss::None : why;
+    return info;
 }
 
 std::optional<AccessibilityService::FocusedProbe> AccessibilityService::probeFocusedElement() {
@@ -59,29 +92,70 @@ std::optional<AccessibilityService::FocusedProbe> AccessibilityService::probeFoc
 }
 
 std::optional<QString> AccessibilityService::focusedElementValue() {
-    return reconnecting([this] { return readFocusedElementValue(); });
+    return reconnecting([this] {
+        Miss miss = Miss::None;
+        auto info = readFocusedElementInfo(miss, false);
+        return info ? std::optional<QString>(std::move(info->text)) : std::nullopt;
+    });
 }
 
-std::optional<AccessibilityService::ElementInfo> AccessibilityService::readFocusedElementInfo() {
+std::optional<AccessibilityService::ElementInfo> AccessibilityService::readFocusedElementInfo(Miss& miss, bool place) {
     auto element = focusedElement();
     platform::runtrace::mark("found");
-    if (!element)
+    if (!element) {
+        miss = Miss::NoElement;
         return std::nullopt;
+    }
     const platform::ElementFacts facts = m_a11y.facts(element);
     const auto kind = classify(facts.role, facts.states);
     platform::runtrace::mark("facts");
-    if (kind == FieldKind::Password)
+    if (kind == FieldKind::Password) {
+        miss = Miss::Password;
         return std::nullopt;
-    auto text = getText(element);
+    }
+    // Every text object offers its text, editable or not: only a field is ever read.
+    if (!isField(facts.role, facts.states)) {
+        miss = Miss::NotAField;
+        return std::nullopt;
+    }
+    auto text = textOf(element);
     platform::runtrace::mark("text");
-    if (!text)
+    if (!text) {
+        miss = Miss::Unreadable;
         return std::nullopt;
+    }
+    // A text with an object that could not be read is not the field's text: it is never sent.
+    if (text->contains(QChar(fieldtext::kPlaceholder))) {
+        miss = Miss::Placeholders;
+        return std::nullopt;
+    }
     ElementInfo info{element, std::move(*text), {}, {}, kind};
-    if (const auto& rect = facts.extents) {
-        info.position = rect->topLeft();
-        info.size = rect->size();
+    if (place && facts.extents) {
+        const QRectF rect = onScreen(element, facts);
+        info.position = rect.topLeft();
+        info.size = rect.size();
     }
     return info;
+}
+
+QRectF AccessibilityService::onScreen(const platform::ElementRef& element, const platform::ElementFacts& facts) {
+    const QRectF rect = *facts.extents;
+    // A toolkit that answers the same for screen and window coordinates gives one of the two for
+    // both: GTK 4 its window's, Qt 6.4 the screen's. Window coordinates lie within the window's
+    // own size; moved by the window's place, they lie within the window.
+    if (!m_activeApp || facts.windowExtents != rect)
+        return rect;
+    const auto app = m_activeApp->frontmost();
+    const auto area = app ? m_activeApp->clientArea(app->windowId) : std::nullopt;
+    if (!area || area->topLeft().isNull() || !inside(QRectF(QPointF(), area->size()), rect))
+        return rect;
+    if (inside(*area, rect)) {
+        // Both readings fit: only the toolkit tells.
+        const auto kit = m_a11y.toolkit(element);
+        if (!kit || kit->name.compare(QLatin1String("GTK"), Qt::CaseInsensitive) != 0 || kit->majorVersion() < 4)
+            return rect;
+    }
+    return rect.translated(area->topLeft());
 }
 
 std::optional<AccessibilityService::FocusedProbe> AccessibilityService::readFocusedProbe() {
@@ -90,7 +164,9 @@ std::optional<AccessibilityService::FocusedProbe> AccessibilityService::readFocu
         return std::nullopt;
     FocusedProbe probe;
     probe.role = m_a11y.role(element);
-    probe.kind = classify(probe.role, m_a11y.states(element));
+    const QStringList states = m_a11y.states(element);
+    probe.kind = classify(probe.role, states);
+    probe.field = isField(probe.role, states);
     if (const auto range = m_a11y.selection(element)) {
         probe.selectionKnown = true;
         probe.hasSelection = range->length > 0;
@@ -104,19 +180,12 @@ int AccessibilityService::replaceText(const platform::ElementRef& element, const
     const int status = m_a11y.setValue(element, text);
     if (status != kSuccess)
         return status;
-    if (getText(element) == text)
+    if (textOf(element) == text)
         return kSuccess;
     // Some fields hand the focus to an inner element that takes the text.
-    if (auto now = focusedElement(); now && !isPassword(now) && getText(now) == text)
+    if (auto now = focusedElement(); now && !isPassword(now) && textOf(now) == text)
         return kSuccess;
     return kWriteHadNoEffect;
-}
-
-std::optional<QString> AccessibilityService::readFocusedElementValue() {
-    auto element = focusedElement();
-    if (!element || isPassword(element))
-        return std::nullopt;
-    return getText(element);
 }
 
 bool AccessibilityService::focusMovedFrom(const platform::ElementRef& element) {
@@ -129,10 +198,14 @@ bool AccessibilityService::focusMovedFrom(const platform::ElementRef& element) {
 void AccessibilityService::selectAll(const platform::ElementRef& element) {
     if (!element)
         return;
-    const auto text = getText(element);
-    if (!text)
+    // The whole value in the characters the interface counts (placeholders and fillers included).
+    const auto value = m_a11y.value(element);
+    if (!value)
         return;
-    m_a11y.setSelection(element, {0, int(text->toUcs4().size())});
+    const QString raw = value->kind == platform::AccessibleValue::Kind::Text
+                            ? value->text
+                            : QLocale::c().toString(value->number, 'g', QLocale::FloatingPointShortest);
+    m_a11y.setSelection(element, {0, fieldtext::characterCount(raw)});
 }
 
 } // namespace corvane::trigger

@@ -4,6 +4,7 @@
 // from a new connection). All decisions about
 // what kind of field the element is (text field, text area, password, terminal) are made here.
 #include "platform/Accessibility.h"
+#include "platform/ActiveApp.h"
 #include <QPointF>
 #include <QSizeF>
 #include <optional>
@@ -29,22 +30,38 @@ public:
     struct FocusedProbe {
         std::optional<QString> role;  // the raw role name, when readable
         FieldKind kind = FieldKind::Other;
+        bool field = false;           // an element that takes text input (see isField())
         bool hasSelection = false;    // a readable selection of at least one character
         bool selectionKnown = false;  // the selection could be read at all
     };
 
-    explicit AccessibilityService(platform::Accessibility& accessibility);
+    // Why a read gave no element info.
+    enum class Miss {
+        None,
+        NoElement,     // no focused element could be reached
+        NotAField,     // the focused element takes no text input (a page, a link, a button)
+        Password,
+        Unreadable,    // its value could not be read
+        Placeholders,  // its text still holds objects that could not be read
+    };
 
-    // The focused field with its text, place and size; nothing when the value cannot be read.
-    // A password field is never read: it yields nothing.
-    std::optional<ElementInfo> getFocusedElementInfo();
+    // activeApp, when given, places fields whose toolkit gives window coordinates for screen ones.
+    explicit AccessibilityService(platform::Accessibility& accessibility, platform::ActiveApp* activeApp = nullptr);
+
+    // The focused field with its text, place and size; nothing when the element is not a field,
+    // a password field, or its text cannot be read whole (miss tells which).
+    std::optional<ElementInfo> getFocusedElementInfo(Miss* miss = nullptr);
     std::optional<FocusedProbe> probeFocusedElement();
     // Sets the element's value and reads it back. kSuccess when the element (or the element
     // focused after the write) now shows exactly the text; the backend's status for a refused
     // write; kWriteHadNoEffect otherwise.
     int replaceText(const platform::ElementRef& element, const QString& text);
-    // The focused field's value as text; nothing for a password field or an unreadable value.
+    // The focused field's text, read as getFocusedElementInfo() reads it; nothing when that gives nothing.
     std::optional<QString> focusedElementValue();
+    // The element's value as the user sees it: a number as its decimal text; a text with what is
+    // embedded in it read in place, without the fillers its toolkit adds. It may still hold a
+    // placeholder (U+FFFC) for an object that could not be read.
+    std::optional<QString> textOf(const platform::ElementRef& element);
     // True when the bus shows another element focused than element; false when it shows element,
     // or shows nothing at all (focus unknown).
     bool focusMovedFrom(const platform::ElementRef& element);
@@ -52,19 +69,24 @@ public:
     platform::ElementRef focusedElement();
 
     static FieldKind classify(const std::optional<QString>& role, const QStringList& states);
+    // A field takes text input: an element in the "editable" state, a text field or entry that is
+    // not read-only, or a terminal. A page, a paragraph of it, a link or a button is none.
+    static bool isField(const std::optional<QString>& role, const QStringList& states);
 
 private:
     // Runs read, and once more when it gave nothing because the bus connection was lost (the bus
     // restarted) and could be made again.
     template <class Read>
     auto reconnecting(Read read);
-    std::optional<ElementInfo> readFocusedElementInfo();
+    // place: find where the field lies on the screen too.
+    std::optional<ElementInfo> readFocusedElementInfo(Miss& miss, bool place);
     std::optional<FocusedProbe> readFocusedProbe();
-    std::optional<QString> readFocusedElementValue();
-    std::optional<QString> getText(const platform::ElementRef& element);
     bool isPassword(const platform::ElementRef& element);
+    // The element's extents on the screen.
+    QRectF onScreen(const platform::ElementRef& element, const platform::ElementFacts& facts);
 
     platform::Accessibility& m_a11y;
+    platform::ActiveApp* m_activeApp;
 };
 
 } // namespace corvane::trigger

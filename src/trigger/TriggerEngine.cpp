@@ -37,7 +37,7 @@ TriggerEngine::TriggerEngine(const Dependencies& deps, QObject* parent)
       m_recipes(deps.recipes),
       m_appProfiles(deps.appProfiles),
       m_logger(deps.logger),
-      m_accessibilityService(deps.accessibility),
+      m_accessibilityService(deps.accessibility, &deps.activeApp),
       m_clipboardBridge(deps.clipboard, deps.keys, deps.accessibility, deps.clock) {}
 
 TriggerEngine::~TriggerEngine() {

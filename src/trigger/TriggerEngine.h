@@ -22,6 +22,7 @@
 #include "trigger/KeyringUnlock.h"
 #include "trigger/PanelPresenter.h"
 #include "trigger/StreamPump.h"
+#include "trigger/TriggerSource.h"
 #include "trigger/TriggerState.h"
 #include "trigger/UpdateGate.h"
 #include "trigger/UsageEvents.h"
@@ -80,7 +81,7 @@ public:
     QString currentRecipeName() const { return m_currentRecipeName; }
 
     // --- starting a run ---
-    QCoro::Task<> trigger(std::optional<QString> forcedRecipeID);
+    QCoro::Task<> trigger(std::optional<QString> forcedRecipeID, TriggerSource source = TriggerSource::Command);
     void finishDraft(const QString& instruction) override;
 
     // --- ending a run ---
@@ -117,6 +118,7 @@ private:
         bool fromClipboard = false;
         bool selectAllRead = false;
         bool password = false;
+        bool noField = false;  // the focus is on something that takes no text: nothing was read
         bool terminal = false;
         bool ended = false;  // the session was ended while the field was being read
         QString probeDescription;
@@ -170,7 +172,8 @@ private:
     QCoro::Task<FieldRead> readFocusedField(QString bundleID, platform::KeyTarget target, quint64 generation);
     // Reads the field and applies the checks before the key's: nothing when the run ends there
     // (ended, refused, or gone into draft mode).
-    QCoro::Task<std::optional<RunInput>> readInput(std::optional<platform::AppInfo> app, platform::KeyTarget target);
+    QCoro::Task<std::optional<RunInput>> readInput(std::optional<platform::AppInfo> app, platform::KeyTarget target,
+                                                   TriggerSource source);
     void startSession(const std::optional<platform::AppInfo>& app, bool terminal);
     // Refuses the session's input for want of a readable key: none stored, a locked keyring, or a
     // keyring that cannot be asked.

@@ -20,7 +20,7 @@ QString flag(bool b) { return b ? QStringLiteral("true") : QStringLiteral("false
 
 } // namespace
 
-QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
+QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID, TriggerSource source) {
     platform::runtrace::mark("run");
     // A description kept by Retry belongs to this run's draft only: a run that ends before its
     // read drops it.
@@ -57,7 +57,7 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
     const platform::KeyTarget target{app ? app->windowId : 0, apps::pasteCautiousBundleIDs().contains(bundleID)};
     m_terminal = target.terminal;  // known before the read, for the advice when it fails
     m_keptDescription = std::move(kept);
-    std::optional<RunInput> checked = co_await readInput(app, target);
+    std::optional<RunInput> checked = co_await readInput(app, target, source);
     m_keptDescription.reset();
     if (!checked)
         co_return;
@@ -86,7 +86,7 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
                      QString(), QStringLiteral("read_failed"), m_activeApp.windowFrame(target.windowId));
                 co_return;
             }
-            checked = co_await readInput(app, target);
+            checked = co_await readInput(app, target, source);
             if (!checked)
                 co_return;
         }
@@ -134,7 +134,8 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID) {
 }
 
 QCoro::Task<std::optional<TriggerEngine::RunInput>> TriggerEngine::readInput(std::optional<platform::AppInfo> app,
-                                                                             platform::KeyTarget target) {
+                                                                             platform::KeyTarget target,
+                                                                             TriggerSource source) {
     const QString bundleID = app ? app->appId : QString();
     // The engine is busy while the field is read, though its state is still idle.
     m_busy = Busy::Reading;
@@ -149,6 +150,24 @@ QCoro::Task<std::optional<TriggerEngine::RunInput>> TriggerEngine::readInput(std
         fail(tr("Corvane never reads password fields."),
              QStringLiteral("password field not read (app=") + bundleID + QLatin1Char(')'), QString(),
              QStringLiteral("read_failed"));
+        co_return std::nullopt;
+    }
+
+    // Focus on a page, a link or a button: nothing to work on. Space taps there are the user
+    // scrolling or typing elsewhere; the shortcut or the menu item gets told why nothing happens.
+    if (read.noField) {
+        if (source == TriggerSource::SpaceTaps) {
+            DiagLog::event(QStringLiteral("trigger IGNORED: no text field focused (source=space) ") +
+                           read.probeDescription);
+            co_return std::nullopt;
+        }
+        DiagLog::event(QStringLiteral("trigger FAIL: no text field focused app=") + bundleID + QLatin1Char(' ') +
+                       read.probeDescription);
+        fail(tr("No text field has the keyboard focus, so there is nothing to work on. Click into the text you "
+                "want to work on, then try again."),
+             QStringLiteral("no text field focused (app=") + bundleID + QLatin1Char(' ') + read.probeDescription +
+                 QLatin1Char(')'),
+             QString(), QStringLiteral("read_failed"));
         co_return std::nullopt;
     }
 
@@ -231,13 +250,17 @@ void TriggerEngine::startSession(const std::optional<platform::AppInfo>& app, bo
 QCoro::Task<TriggerEngine::FieldRead> TriggerEngine::readFocusedField(QString bundleID, platform::KeyTarget target,
                                                                       quint64 generation) {
     FieldRead read;
-    read.info = m_accessibilityService.getFocusedElementInfo();
+    using Miss = AccessibilityService::Miss;
+    Miss miss = Miss::None;
+    read.info = m_accessibilityService.getFocusedElementInfo(&miss);
     if (read.info)
         read.text = std::move(read.info->text); // one holder, so that trimming needs no copy
     platform::runtrace::mark("info");
     DiagLog::event(QStringLiteral("trigger AX read: ") +
                    (read.text ? QStringLiteral("OK len=") + QString::number(stores::graphemes::count(*read.text))
-                              : QStringLiteral("nil")));
+                    : miss == Miss::NotAField    ? QStringLiteral("nil (not a text field)")
+                    : miss == Miss::Placeholders ? QStringLiteral("nil (embedded objects unreadable)")
+                                                 : QStringLiteral("nil")));
     m_usesClipboardFallback = false;
     m_usedSelectAllRead = false;
     read.terminal = target.terminal || (read.info && read.info->kind == FieldKind::Terminal);
@@ -260,6 +283,14 @@ QCoro::Task<TriggerEngine::FieldRead> TriggerEngine::readFocusedField(QString bu
     }
     read.terminal = read.terminal || (probe && probe->kind == FieldKind::Terminal);
     target.terminal = read.terminal;
+    // Only a field is read, through the bus or the clipboard. Apps whose bus is known to say too
+    // little are copied from as before, and so are terminals.
+    const bool busTrusted = !apps::clipboardOnlyBundleIDs().contains(bundleID) &&
+                            !apps::selectAllSafeBundleIDs().contains(bundleID);
+    if (busTrusted && !read.terminal && (probe ? !probe->field : miss == Miss::NotAField)) {
+        read.noField = true;
+        co_return read;
+    }
     const bool textRole = probe && (probe->kind == FieldKind::TextField || probe->kind == FieldKind::TextArea);
     const bool selectAllAllowed = !read.terminal && (textRole || apps::selectAllSafeBundleIDs().contains(bundleID));
     DiagLog::event(QStringLiteral("trigger fallback: AX nil → probe role=") +

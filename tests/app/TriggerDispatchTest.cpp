@@ -70,9 +70,11 @@ struct Fixture {
     FakePanel panel;
     FakeUsage usage;
     QList<std::optional<QString>> triggers;
+    QList<trigger::TriggerSource> sources;
     app::TriggerDispatch dispatch{engine,
-                                  [this](std::optional<QString> forced) -> QCoro::Task<> {
+                                  [this](std::optional<QString> forced, trigger::TriggerSource source) -> QCoro::Task<> {
                                       triggers << forced;
+                                      sources << source;
                                       co_return;
                                   },
                                   panel, usage, hotkeys, settings, rules};
@@ -133,8 +135,13 @@ TEST(TriggerDispatch, HotkeysForceTheRuleRecipeReadAtPressTime) {
     EXPECT_EQ(f.usage.events.count(QStringLiteral("trigger:hotkey")), 3);
 
     f.dispatch.triggerSelected();
+    f.dispatch.triggerFromMonitor();
     f.settle();
-    EXPECT_EQ(f.usage.events.last(), QStringLiteral("trigger:menu"));
+    EXPECT_EQ(f.usage.events.mid(3), (QStringList{QStringLiteral("trigger:space"), QStringLiteral("trigger:menu")}));
+    // Only space taps stay silent where no field has the focus.
+    using trigger::TriggerSource;
+    EXPECT_EQ(f.sources, (QList{TriggerSource::Command, TriggerSource::Command, TriggerSource::Command,
+                                TriggerSource::SpaceTaps, TriggerSource::Command}));
 }
 
 TEST(TriggerDispatch, HotkeysAreRegisteredAgainOnlyWhenTheirSignatureChanges) {

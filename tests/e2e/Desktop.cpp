@@ -69,6 +69,18 @@ QString activeWindowTitle() {
         run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow"), QStringLiteral("getwindowname")}).trimmed());
 }
 
+QString activeWindowId() {
+    return QString::fromUtf8(run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")})).trimmed();
+}
+
+QRect activeWindowRect() {
+    const QString info = QString::fromUtf8(run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), activeWindowId()}));
+    const auto value = [&](const char* key) {
+        return info.section(QLatin1String(key), 1).section(QLatin1Char('\n'), 0, 0).trimmed().toInt();
+    };
+    return {value("Absolute upper-left X:"), value("Absolute upper-left Y:"), value("Width:"), value("Height:")};
+}
+
 void screenshot(const QString& name) {
     const QString dir = QStringLiteral(CORVANE_E2E_ARTIFACTS);
     QDir().mkpath(dir);
@@ -185,12 +197,24 @@ bool writeFile(const QString& path, const QByteArray& bytes) {
 }
 
 DesktopApp textEditorApp() {
-    return {"TextEditor", "gnome-text-editor", QStringLiteral("Text Editor"), false, [](const QString&) {
-                return std::make_unique<App>(QStringLiteral("gnome-text-editor"),
-                                             QStringList{QStringLiteral("--standalone"),
-                                                         QStringLiteral("--ignore-session"),
-                                                         QStringLiteral("--new-window")});
-            }};
+    DesktopApp app{"TextEditor", "gnome-text-editor", QStringLiteral("Text Editor"), false, [](const QString&) {
+                       return std::make_unique<App>(QStringLiteral("gnome-text-editor"),
+                                                    QStringList{QStringLiteral("--standalone"),
+                                                                QStringLiteral("--ignore-session"),
+                                                                QStringLiteral("--new-window")});
+                   }};
+    // The user writes in the first window, then opens a second one: GTK 4 marks that one neither
+    // active nor showing. It opens away from the screen's corner, and GTK 4 gives its fields' places
+    // in window coordinates: the panel shows whether they were placed on the screen.
+    app.prepare = [] {
+        const QString first = activeWindowId();
+        return xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("15"), QStringLiteral("First")}) &&
+               waitUntil([] { return activeWindowTitle().startsWith(QStringLiteral("First")); }) &&
+               pressKeys({QStringLiteral("ctrl+n")}) &&
+               waitUntil([&] { return !activeWindowId().isEmpty() && activeWindowId() != first; }) &&
+               !activeWindowRect().topLeft().isNull();
+    };
+    return app;
 }
 
 DesktopApp writerApp() {
@@ -215,9 +239,8 @@ DesktopApp writerApp() {
             }};
 }
 
-DesktopApp firefoxTextAreaApp() {
-    return {"Firefox", "Firefox ESR text area", QStringLiteral("Corvane notes"), true, [](const QString& dir) {
-                writeFile(dir + QStringLiteral("/profile/user.js"), R"(user_pref("browser.shell.checkDefaultBrowser", false);
+std::unique_ptr<App> startFirefox(const QString& dir, const QByteArray& page) {
+    writeFile(dir + QStringLiteral("/profile/user.js"), R"(user_pref("browser.shell.checkDefaultBrowser", false);
 user_pref("browser.startup.homepage_override.mstone", "ignore");
 user_pref("startup.homepage_welcome_url", "");
 user_pref("browser.aboutwelcome.enabled", false);
@@ -226,14 +249,40 @@ user_pref("toolkit.telemetry.reportingpolicy.firstRun", false);
 user_pref("app.update.enabled", false);
 user_pref("browser.sessionstore.resume_from_crash", false);
 )");
-                writeFile(dir + QStringLiteral("/notes.html"),
-                          "<!doctype html><html><head><meta charset=\"utf-8\"><title>Corvane notes</title></head>"
-                          "<body><textarea autofocus rows=\"8\" cols=\"70\" "
-                          "oninput=\"document.title = 'Corvane notes: ' + this.value\"></textarea></body></html>\n");
-                return std::make_unique<App>(QStringLiteral("firefox-esr"),
-                                             QStringList{QStringLiteral("--no-remote"), QStringLiteral("--profile"),
-                                                         dir + QStringLiteral("/profile"),
-                                                         QStringLiteral("file://") + dir + QStringLiteral("/notes.html")});
+    writeFile(dir + QStringLiteral("/page.html"), page);
+    return std::make_unique<App>(QStringLiteral("firefox-esr"),
+                                 QStringList{QStringLiteral("--no-remote"), QStringLiteral("--profile"),
+                                             dir + QStringLiteral("/profile"),
+                                             QStringLiteral("file://") + dir + QStringLiteral("/page.html")});
+}
+
+std::unique_ptr<App> startThunderbirdCompose(const QString& dir, const QByteArray& bodyHtml) {
+    writeFile(dir + QStringLiteral("/profile/user.js"), R"(user_pref("mail.shell.checkDefaultClient", false);
+user_pref("mail.accountmanager.accounts", "account1");
+user_pref("mail.account.account1.identities", "id1");
+user_pref("mail.account.account1.server", "server1");
+user_pref("mail.server.server1.type", "pop3");
+user_pref("mail.server.server1.hostname", "127.0.0.1");
+user_pref("mail.server.server1.port", 1);
+user_pref("mail.server.server1.userName", "test");
+user_pref("mail.server.server1.login_at_startup", false);
+user_pref("mail.identity.id1.useremail", "test@example.org");
+user_pref("mail.identity.id1.compose_html", true);
+)");
+    const QString body = dir + QStringLiteral("/body.html");
+    writeFile(body, bodyHtml);
+    return std::make_unique<App>(QStringLiteral("thunderbird"),
+                                 QStringList{QStringLiteral("--no-remote"), QStringLiteral("--profile"),
+                                             dir + QStringLiteral("/profile"), QStringLiteral("-compose"),
+                                             QStringLiteral("to=team@example.org,subject=Launch,format=html,message=") +
+                                                 body});
+}
+
+DesktopApp firefoxTextAreaApp() {
+    return {"Firefox", "Firefox ESR text area", QStringLiteral("Corvane notes"), true, [](const QString& dir) {
+                return startFirefox(dir, "<!doctype html><html><head><meta charset=\"utf-8\"><title>Corvane notes</title></head>"
+                                         "<body><textarea autofocus rows=\"8\" cols=\"70\" "
+                                         "oninput=\"document.title = 'Corvane notes: ' + this.value\"></textarea></body></html>\n");
             }};
 }
 

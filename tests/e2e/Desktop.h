@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 #include "support/DesktopProcess.h"
@@ -44,6 +45,9 @@ QString clipboardText();
 bool setClipboardText(const QString& text);
 // The title of the active window ("" when none).
 QString activeWindowTitle();
+// The id of the active window ("" when none), and where it lies on the screen.
+QString activeWindowId();
+QRect activeWindowRect();
 
 // Saves a picture of the whole screen as <artifacts>/<name>.png.
 void screenshot(const QString& name);
@@ -91,11 +95,19 @@ struct DesktopApp {
     // result stays on the clipboard as after every paste. Its window title shows the field's text.
     bool pastes = false;
     std::function<std::unique_ptr<App>(const QString& dir)> start;
+    // What the user does once its window is up, before the scenario; true when it worked.
+    std::function<bool()> prepare = {};
 };
 inline void PrintTo(const DesktopApp& app, std::ostream* os) { *os << app.name; }
-// gnome-text-editor (GTK 4), LibreOffice Writer, a text area of a local page in Firefox ESR, and
-// a GTK 3 text view (zenity --text-info --editable).
+// gnome-text-editor (GTK 4) in a second window (Ctrl+N) away from the screen's corner, LibreOffice
+// Writer, a text area of a local page in Firefox ESR, and a GTK 3 text view (zenity --text-info
+// --editable).
 DesktopApp textEditorApp();
+// Firefox ESR on a local page (written to dir) with a fresh profile.
+std::unique_ptr<App> startFirefox(const QString& dir, const QByteArray& page);
+// Thunderbird's HTML compose window, its body the given HTML, with a fresh profile that has one
+// local identity (it neither sends nor fetches anything).
+std::unique_ptr<App> startThunderbirdCompose(const QString& dir, const QByteArray& bodyHtml);
 DesktopApp writerApp();
 DesktopApp firefoxTextAreaApp();
 DesktopApp gtk3TextViewApp();

@@ -86,9 +86,10 @@ TEST_F(GtkEntry, TypingDuringARunIsNeverWrittenOver) {
 
 TEST_F(QtEditor, AMultiLineAnswerReplacesTheEditorsTextAndTheEditorStaysResponsive) {
     const QString subject = QStringLiteral("Release planning");
-    const QString original = QStringLiteral("notes for the team: release is friday, two bugs still open");
-    const QStringList tokens = {QStringLiteral("Release notes:\n"), QStringLiteral("- ships on Friday\n"),
-                                QStringLiteral("- two bugs still open")};
+    // An emoji sequence joined by U+200D and a character outside the BMP are read and written exactly.
+    const QString original = QStringLiteral("notes for the team 👨‍👩‍👧: release is friday, two bugs still open 𠀀");
+    const QStringList tokens = {QStringLiteral("Release notes 👨‍👩‍👧:\n"), QStringLiteral("- ships on Friday\n"),
+                                QStringLiteral("- two bugs still open 𠀀")};
     const QString answer = tokens.join(QString());
     server.respond(streamedAnswer(tokens, 150));
     startCorvane();
@@ -158,16 +159,6 @@ TEST_F(InaccessibleChat, ASelectAllPasteThatCannotBeReadBackIsReportedUnconfirme
     // The paste itself landed: the chat sends what its field holds.
     ASSERT_TRUE(pressKeys({QStringLiteral("Return")}));
     EXPECT_EQ(QString::fromUtf8(chat->finish()), answer + QLatin1Char('\n'));
-}
-
-// Where the active window lies on the screen.
-QRect activeWindowRect() {
-    const QString id = QString::fromUtf8(run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")})).trimmed();
-    const QString info = QString::fromUtf8(run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id}));
-    const auto value = [&](const char* key) {
-        return info.section(QLatin1String(key), 1).section(QLatin1Char('\n'), 0, 0).trimmed().toInt();
-    };
-    return {value("Absolute upper-left X:"), value("Absolute upper-left Y:"), value("Width:"), value("Height:")};
 }
 
 // A chat app that shows nothing on the accessibility bus and has no desktop entry, with nothing
@@ -327,12 +318,16 @@ TEST_P(DesktopAppScenario, HotkeyTripleSpaceCancelAndDraftInOneWindow) {
     auto window = app.start(scratch(QStringLiteral("app")));
     ASSERT_TRUE(waitUntil([&] { return activeWindowTitle().contains(app.title); }, 120000))
         << app.name << " did not come up; active: " << activeWindowTitle().toStdString();
+    if (app.prepare) {
+        ASSERT_TRUE(app.prepare()) << app.name << "; active: " << activeWindowTitle().toStdString();
+    }
     // Ready when what is typed lands in the field.
     ASSERT_TRUE(waitUntil([&] { return setField(QStringLiteral("Ready"), 10000); }, 60000)) << app.name << " takes no text";
     ASSERT_TRUE(setClipboardText(userClip));
     int requests = 0;
 
-    // 1. The hotkey: the run starts when its keys come up, and reads the field. 2. A triple space
+    // 1. A triple space before anything else: the field is found although no event named it yet.
+    // 2. The hotkey: the run starts when its keys come up, and reads the field. 3. A triple space
     // right after that run fires (no other space typed in between) and reads its answer.
     const QString hotkeyAnswer = QStringLiteral("Please make this note about the plan sound better.");
     const struct {
@@ -342,6 +337,8 @@ TEST_P(DesktopAppScenario, HotkeyTripleSpaceCancelAndDraftInOneWindow) {
         QStringList keys;
         QStringList tokens;
     } runs[] = {
+        {"first triple space", true, QStringLiteral("Lets meet at noon"), {QStringLiteral("space"), QStringLiteral("space"), QStringLiteral("space")},
+         {QStringLiteral("Let's meet at noon.")}},
         {"hotkey", true, QStringLiteral("Pls make this note about the plan sound better"), {QStringLiteral("ctrl+alt+space")},
          {hotkeyAnswer}},
         {"triple space", false, hotkeyAnswer, {QStringLiteral("space"), QStringLiteral("space"), QStringLiteral("space")},
@@ -357,9 +354,21 @@ TEST_P(DesktopAppScenario, HotkeyTripleSpaceCancelAndDraftInOneWindow) {
         ASSERT_TRUE(waitForRequests(++requests)) << context();
         EXPECT_TRUE(userMessage(requests - 1).contains(QStringLiteral("[Input text]\n") + r.original + QStringLiteral("\n\n")))
             << userMessage(requests - 1).toStdString();
+        // The panel stands beside the field, at the field's window, wherever that window lies.
+        const QRect window = activeWindowRect();
+        QRect shown;
+        const bool beside = waitUntil([&] {
+            shown = {};
+            for (const PanelProbe::Item& item : panel->showing())
+                shown |= item.extents;
+            return panel->title() == QStringLiteral("Done") && shown.intersects(window.adjusted(-16, -16, 16, 16));
+        }, 5000);
+        EXPECT_TRUE(beside) << "panel at " << shown.x() << "," << shown.y() << " " << shown.width() << "x"
+                            << shown.height() << ", window at " << window.x() << "," << window.y() << " "
+                            << window.width() << "x" << window.height() << context();
         ASSERT_NO_FATAL_FAILURE(replaceAndCheck(r.tokens.join(QString())));
     }
-    // 3. Cancel in the middle of the answer: the field keeps what the user typed.
+    // 4. Cancel in the middle of the answer: the field keeps what the user typed.
     {
         SCOPED_TRACE("cancel");
         const QString original = QStringLiteral("Send the report to the team today");
@@ -379,7 +388,7 @@ TEST_P(DesktopAppScenario, HotkeyTripleSpaceCancelAndDraftInOneWindow) {
         EXPECT_EQ(clipboardText(), userClip) << "the user's clipboard changed";
         EXPECT_EQ(fieldText(), original + QStringLiteral("   "));
     }
-    // 4. A draft in an empty field.
+    // 5. A draft in an empty field.
     {
         SCOPED_TRACE("draft");
         const QString description = QStringLiteral("a short thank you note");

@@ -18,6 +18,24 @@ struct Desk {
                                                             QStringLiteral("Text Editor"), 4242);
     AccessibilityService service{desktop};
 
+    // A rich editor (a page's editable region, a mail body): paragraphs, a link, list items.
+    static void richEditor(FakeField& f) {
+        const auto object = [](const char* role, const QString& text, std::vector<std::shared_ptr<FakeField>> in = {}) {
+            auto o = std::make_shared<FakeField>();
+            o->role = QString::fromLatin1(role);
+            o->text = text;
+            o->embedded = std::move(in);
+            return o;
+        };
+        f.role = QStringLiteral("section");
+        f.text = QStringLiteral("\uFFFC\uFFFC\uFFFC");
+        f.embedded = {object("paragraph", QStringLiteral("Dear 👨‍👩‍👧, see \uFFFC now."), {object("link", QStringLiteral("our plan 𠀀"))}),
+                      object("list", QStringLiteral("\uFFFC\uFFFC"), {object("list item", QStringLiteral("• one")),
+                                                                     object("list item", QStringLiteral("• two"))}),
+                      object("paragraph", QStringLiteral("Bye\uFEFF"))};
+    }
+    void gecko() { window.toolkit = platform::Toolkit{QStringLiteral("Gecko"), QStringLiteral("128.3")}; }
+
     std::shared_ptr<FakeField> field(const std::function<void(FakeField&)>& script) {
         FakeField f;
         f.text = QStringLiteral("teh meeting moves to firday");
@@ -27,6 +45,8 @@ struct Desk {
 };
 
 } // namespace
+
+const QString kRich = QStringLiteral("Dear 👨‍👩‍👧, see our plan 𠀀 now.\n• one\n• two\nBye\uFEFF");
 
 TEST(AccessibilityService, ReadsTheFocusedFieldsValue) {
     struct Case {
@@ -47,6 +67,24 @@ TEST(AccessibilityService, ReadsTheFocusedFieldsValue) {
         {"bus restarted since the last read: read again on a new connection",
          [](Desk& d, FakeField& f) { f.text = QStringLiteral("after the restart"); d.desktop.dropAccessibilityConnection(); },
          QStringLiteral("after the restart")},
+        // What the user sees: embedded objects in place, in order; Gecko's U+FEFF after each character
+        // outside the BMP dropped (its offsets count them), the user's own kept.
+        {"rich editor", [](Desk&, FakeField& f) { Desk::richEditor(f); }, kRich},
+        {"rich editor in Gecko", [](Desk& d, FakeField& f) { d.gecko(); Desk::richEditor(f); }, kRich},
+        {"Gecko's fillers", [](Desk& d, FakeField& f) { d.gecko(); f.text = QStringLiteral("a 👍🏽\uFEFF 𠀀 z"); },
+         QStringLiteral("a 👍🏽\uFEFF 𠀀 z")},
+        {"another toolkit's U+FEFF after an emoji is the user's",
+         [](Desk& d, FakeField& f) {
+             d.window.toolkit = platform::Toolkit{QStringLiteral("GTK"), QStringLiteral("4.8.3")};
+             f.text = QStringLiteral("🙂\uFEFF");
+         },
+         QStringLiteral("🙂\uFEFF")},
+        // Never a text that still holds a placeholder, never a text that is not a field's.
+        {"an embedded object without text (an image)",
+         [](Desk&, FakeField& f) { Desk::richEditor(f); f.embedded[1]->embedded[0]->readable = false; }, std::nullopt},
+        {"placeholders and no hypertext", [](Desk&, FakeField& f) { f.text = QStringLiteral("a \uFFFC b"); }, std::nullopt},
+        {"a web page", [](Desk&, FakeField& f) { f.role = QStringLiteral("document web"); f.states = {QStringLiteral("focused")}; },
+         std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -63,6 +101,34 @@ TEST(AccessibilityService, ReadsTheFocusedFieldsValue) {
             EXPECT_EQ(info->position, QPointF(100, 200));
             EXPECT_EQ(info->size, QSizeF(300, 40));
         }
+    }
+}
+
+// GTK 4 answers window coordinates when asked for screen ones (and for window ones); Qt 6.4 answers
+// screen coordinates for both; GTK 3 tells them apart.
+TEST(AccessibilityService, PlacesFieldsOnTheScreen) {
+    const platform::Toolkit gtk4{QStringLiteral("GTK"), QStringLiteral("4.8.3")}, qt{QStringLiteral("Qt"), QStringLiteral("6.4.2")};
+    const struct {
+        const char* name;
+        QRectF window, extents, windowExtents;
+        platform::Toolkit toolkit;
+        QPointF expected;
+    } cases[] = {
+        {"GTK 4, window away from the corner", {700, 380, 700, 520}, {0, 47, 690, 463}, {0, 47, 690, 463}, gtk4, {700, 427}},
+        {"GTK 4, field that fits the window either way", {40, 30, 700, 520}, {60, 100, 300, 40}, {60, 100, 300, 40}, gtk4, {100, 130}},
+        {"Qt 6.4, the same answer on the screen", {40, 30, 700, 520}, {60, 100, 300, 40}, {60, 100, 300, 40}, qt, {60, 100}},
+        {"GTK 3", {300, 200, 302, 425}, {314, 233, 274, 338}, {13, 13, 274, 338}, {QStringLiteral("gtk"), QStringLiteral("3.24.38")}, {314, 233}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Desk d;
+        d.window.frame = c.window;
+        d.window.toolkit = c.toolkit;
+        d.field([&](FakeField& f) { f.extents = c.extents; f.windowExtents = c.windowExtents; });
+        const auto info = AccessibilityService(d.desktop, &d.desktop).getFocusedElementInfo();
+        ASSERT_TRUE(info);
+        EXPECT_EQ(info->position, c.expected);
+        EXPECT_EQ(info->size, c.extents.size());
     }
 }
 
@@ -87,24 +153,38 @@ TEST(AccessibilityService, PasswordFieldsAreNeverRead) {
 TEST(AccessibilityService, RolesMapToFieldKinds) {
     const QStringList multi{QStringLiteral("editable"), QStringLiteral("multi-line")};
     const QStringList single{QStringLiteral("editable"), QStringLiteral("single-line")};
+    const QStringList page{QStringLiteral("focused"), QStringLiteral("focusable"), QStringLiteral("multi-line")};
     struct Case {
         std::optional<QString> role;
         QStringList states;
         FieldKind kind;
+        bool field; // read as a field at all
     };
     const std::vector<Case> cases = {
-        {QStringLiteral("entry"), single, FieldKind::TextField},
-        {QStringLiteral("text"), multi, FieldKind::TextArea},
-        {QStringLiteral("text"), single, FieldKind::TextField},
-        {QStringLiteral("password text"), single, FieldKind::Password},
-        {std::nullopt, {QStringLiteral("password")}, FieldKind::Password},
-        {QStringLiteral("terminal"), multi, FieldKind::Terminal},
-        {QStringLiteral("push button"), {}, FieldKind::Other},
-        {std::nullopt, multi, FieldKind::Other},
+        {QStringLiteral("entry"), single, FieldKind::TextField, true},
+        {QStringLiteral("text"), multi, FieldKind::TextArea, true},
+        {QStringLiteral("text"), single, FieldKind::TextField, true},
+        {QStringLiteral("password text"), single, FieldKind::Password, false},
+        {std::nullopt, {QStringLiteral("password")}, FieldKind::Password, false},
+        {QStringLiteral("terminal"), multi, FieldKind::Terminal, true},
+        {QStringLiteral("push button"), {}, FieldKind::Other, false},
+        {std::nullopt, multi, FieldKind::Other, true},
+        // Rich editors: a page's editable region, a mail body.
+        {QStringLiteral("section"), multi, FieldKind::TextArea, true},
+        {QStringLiteral("document web"), multi, FieldKind::TextArea, true},
+        {QStringLiteral("canvas"), multi, FieldKind::Other, true},
+        // Every text object offers its text: a page, its paragraphs, a link, a read-only view.
+        {QStringLiteral("document web"), page, FieldKind::Other, false},
+        {QStringLiteral("paragraph"), {QStringLiteral("multi-line")}, FieldKind::Other, false},
+        {QStringLiteral("link"), {QStringLiteral("focused")}, FieldKind::Other, false},
+        {QStringLiteral("text"), page, FieldKind::Other, false},
+        {QStringLiteral("entry"), {QStringLiteral("read-only"), QStringLiteral("single-line")}, FieldKind::Other, false},
+        {QStringLiteral("entry"), {QStringLiteral("single-line")}, FieldKind::TextField, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.role.value_or(QStringLiteral("<none>")).toStdString() + " " + c.states.join(',').toStdString());
         EXPECT_EQ(AccessibilityService::classify(c.role, c.states), c.kind);
+        EXPECT_EQ(AccessibilityService::isField(c.role, c.states), c.field);
     }
 }
 

@@ -81,6 +81,21 @@ TEST(TriggerRun, FallsBackToTheClipboard) {
         {"xterm under its Debian desktop id is a terminal too", QStringLiteral("debian-xterm"),
          [](FakeWindow& w, FakeField& f) { w.terminal = true; w.accessible = false; f.selection = {0, 32}; },
          {QStringLiteral("Ctrl+Shift+C")}, QStringLiteral("clipboard"), text},
+        {"rich editor with an object its bus cannot read: copied whole, never sent with a placeholder", kEditor,
+         [](FakeWindow&, FakeField& f) {
+             f.role = QStringLiteral("section");
+             f.states = {QStringLiteral("editable"), QStringLiteral("focused"), QStringLiteral("multi-line")};
+             f.text = QStringLiteral("\uFFFC\uFFFC");
+             auto paragraph = std::make_shared<FakeField>(), image = std::make_shared<FakeField>();
+             paragraph->text = QStringLiteral("hello world, ");
+             paragraph->role = QStringLiteral("paragraph");
+             image->text = QStringLiteral("this is long enough");
+             image->role = QStringLiteral("image");
+             image->readable = false;
+             f.embedded = {paragraph, image};
+         },
+         {QStringLiteral("Ctrl+A"), QStringLiteral("Ctrl+C"), QStringLiteral("Right")},
+         QStringLiteral("clipboard+selectAll"), text},
         {"terminal by role, no select-all", QStringLiteral("com.example.Term"),
          [](FakeWindow& w, FakeField& f) {
              w.terminal = true;
@@ -113,6 +128,33 @@ TEST(TriggerRun, FallsBackToTheClipboard) {
                   (QVariantMap{{QStringLiteral("kind"), c.readMode}}));
         EXPECT_TRUE(h.diag().contains(QStringLiteral("trigger fallback: clipboard OK len=") +
                                       QString::number(c.expectedInput.size())));
+    }
+}
+
+// Focus on a page, a link or a read-only view: space taps there are the user scrolling and do
+// nothing; the shortcut or the menu says that no field has the focus. Nothing is read, copied or sent.
+TEST(TriggerRun, NothingIsReadOrSentWhereNoFieldHasTheFocus) {
+    const QString noField = QStringLiteral("No text field has the keyboard focus, so there is nothing to work on. "
+                                           "Click into the text you want to work on, then try again.");
+    for (const char* role : {"document web", "link", "text"}) {
+        for (const auto source : {trigger::TriggerSource::SpaceTaps, trigger::TriggerSource::Command}) {
+            const bool space = source == trigger::TriggerSource::SpaceTaps;
+            SCOPED_TRACE(std::string(role) + (space ? ", space taps" : ", shortcut"));
+            EngineHarness h;
+            auto& w = h.app(QStringLiteral("firefox-esr"), QStringLiteral("Firefox"));
+            auto f = h.field(w, QStringLiteral("account 1234-5678-9012, PIN 4321"), {0, 12}, QString::fromLatin1(role));
+            f->states = {QStringLiteral("focused"), QStringLiteral("multi-line")};
+
+            h.runs.push_back(h.engine.trigger(std::nullopt, source));
+            h.clock.runAll();
+
+            EXPECT_EQ(f->valueReads, 0);
+            EXPECT_TRUE(w.keysReceived.isEmpty());
+            EXPECT_TRUE(h.model.requests.empty());
+            EXPECT_EQ(h.panel.calls, space ? QStringList{} : QStringList{QStringLiteral("showErrorMessage(%1)").arg(noField)});
+            EXPECT_EQ(h.engine.state(), space ? trigger::TriggerState::idle() : trigger::TriggerState::error(noField));
+            EXPECT_EQ(h.logger.entries().size(), space ? 0 : 1);
+        }
     }
 }
 

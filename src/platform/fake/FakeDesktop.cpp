@@ -27,12 +27,27 @@ QString fromCodePoints(const QList<uint>& cps) {
     return QString::fromUcs4(reinterpret_cast<const char32_t*>(cps.constData()), cps.size());
 }
 
-QString selectedText(const FakeField& f) {
+// What the application copies of a part of the field: each embedded object's own text in its place.
+QString shownText(const FakeField& f, int from, int length) {
     const auto cps = codePoints(f.text);
-    const int start = std::clamp(f.selection.start, 0, int(cps.size()));
-    const int len = std::clamp(f.selection.length, 0, int(cps.size()) - start);
-    return fromCodePoints(cps.mid(start, len));
+    const int start = std::clamp(from, 0, int(cps.size()));
+    const int len = std::clamp(length, 0, int(cps.size()) - start);
+    if (f.embedded.empty())
+        return fromCodePoints(cps.mid(start, len));
+    std::size_t object = std::size_t(std::count(cps.begin(), cps.begin() + start, 0xFFFCu));
+    QString out;
+    for (int i = start; i < start + len; ++i) {
+        if (cps[i] == 0xFFFC && object < f.embedded.size()) {
+            const FakeField& inner = *f.embedded[object++];
+            out += shownText(inner, 0, int(inner.text.size())); // the whole of it
+        } else {
+            out += fromCodePoints({cps[i]});
+        }
+    }
+    return out;
 }
+
+QString selectedText(const FakeField& f) { return shownText(f, f.selection.start, f.selection.length); }
 
 QString currentLine(const FakeField& f) {
     const auto cps = codePoints(f.text);
@@ -132,7 +147,58 @@ std::optional<AccessibleValue> FakeDesktop::value(const ElementRef& element) {
         return std::nullopt;
     if (f->number)
         return AccessibleValue{AccessibleValue::Kind::Number, {}, *f->number};
-    return AccessibleValue{AccessibleValue::Kind::Text, f->text, 0};
+    return AccessibleValue{AccessibleValue::Kind::Text, exposed(element, f->text), 0};
+}
+
+QString FakeDesktop::exposed(const ElementRef& element, const QString& text) {
+    const auto kit = toolkit(element);
+    if (!kit || kit->name != QLatin1String("Gecko"))
+        return text;
+    QString out;
+    out.reserve(text.size() + text.size() / 4);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        out.append(text.at(i));
+        if (text.at(i).isLowSurrogate() && i > 0 && text.at(i - 1).isHighSurrogate())
+            out.append(QChar(0xFEFF));
+    }
+    return out;
+}
+
+std::optional<QList<EmbeddedObject>> FakeDesktop::embeddedObjects(const ElementRef& element) {
+    auto f = fieldOf(element);
+    if (!m_a11yAvailable || !f || !f->readable || f->embedded.empty())
+        return std::nullopt;
+    auto* e = dynamic_cast<FakeElement*>(element.get());
+    QList<EmbeddedObject> out;
+    const auto cps = codePoints(exposed(element, f->text));
+    std::size_t next = 0;
+    for (int offset = 0; offset < int(cps.size()) && next < f->embedded.size(); ++offset) {
+        if (cps[offset] != 0xFFFC)
+            continue;
+        const auto& child = f->embedded[next++];
+        EmbeddedObject object;
+        object.offset = offset;
+        object.element = std::make_shared<FakeElement>(child, e->pid, e->window);
+        if (child->roleReadable)
+            object.role = child->role;
+        if (child->readable)
+            object.text = exposed(element, child->text);
+        out.append(object);
+    }
+    return out;
+}
+
+std::optional<Toolkit> FakeDesktop::toolkit(const ElementRef& element) {
+    auto* e = dynamic_cast<FakeElement*>(element.get());
+    const FakeWindow* w = e ? window(e->window) : nullptr;
+    return (m_a11yAvailable && w) ? w->toolkit : std::nullopt;
+}
+
+ElementFacts FakeDesktop::facts(const ElementRef& element) {
+    ElementFacts out{role(element), states(element), extents(element), std::nullopt};
+    if (auto f = fieldOf(element); m_a11yAvailable && f)
+        out.windowExtents = f->windowExtents;
+    return out;
 }
 
 std::optional<QRectF> FakeDesktop::extents(const ElementRef& element) {

@@ -21,6 +21,10 @@ struct FakeField {
     QString role = QStringLiteral("entry");
     QStringList states = {QStringLiteral("editable"), QStringLiteral("focused"), QStringLiteral("single-line")};
     QRectF extents{100, 200, 300, 40};
+    std::optional<QRectF> windowExtents;  // what the toolkit answers for extents relative to the window
+    // The objects embedded in the text (paragraphs, links of a rich editor), one for each U+FFFC
+    // of the text, in order. Empty: the field offers no hypertext.
+    std::vector<std::shared_ptr<FakeField>> embedded;
 
     bool readable = true;          // the value can be read through accessibility
     bool roleReadable = true;
@@ -50,6 +54,9 @@ struct FakeWindow {
     std::vector<std::shared_ptr<FakeField>> fields;
     std::shared_ptr<FakeField> focused;
     std::optional<QRectF> frame; // where it lies on the screen, when the desktop tells
+    // The toolkit its application reports. "Gecko" puts U+FEFF after each character outside the
+    // Basic Multilingual Plane in every text it gives, and counts offsets with them.
+    std::optional<Toolkit> toolkit;
 };
 
 // The desktop that unit tests drive: windows with fields, the focused element on the accessibility
@@ -99,7 +106,10 @@ public:
     }
     ElementRef focusedElement() override;
     std::optional<AccessibleValue> value(const ElementRef& element) override;
+    std::optional<QList<EmbeddedObject>> embeddedObjects(const ElementRef& element) override;
+    std::optional<Toolkit> toolkit(const ElementRef& element) override;
     std::optional<QRectF> extents(const ElementRef& element) override;
+    ElementFacts facts(const ElementRef& element) override;
     std::optional<QString> role(const ElementRef& element) override;
     QStringList states(const ElementRef& element) override;
     std::optional<TextRange> selection(const ElementRef& element) override;
@@ -111,6 +121,7 @@ public:
     std::optional<AppInfo> frontmost() override;
     bool isActiveWindow(quint64 windowId) override;
     std::optional<QRectF> windowFrame(quint64 windowId) override;
+    std::optional<QRectF> clientArea(quint64 windowId) override { return windowFrame(windowId); }
 
     // --- KeySynth ---
     bool modifiersHeld() override;
@@ -121,6 +132,8 @@ private:
     void copyFrom(const std::shared_ptr<FakeField>& field);
     void pasteInto(quint64 windowId, const std::shared_ptr<FakeField>& field);
     std::shared_ptr<FakeField> fieldOf(const ElementRef& element);
+    // A field's text as the element's toolkit gives it.
+    QString exposed(const ElementRef& element, const QString& text);
     FakeWindow* activeWindow();
 
     FakeClock& m_clock;

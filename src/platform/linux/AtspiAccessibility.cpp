@@ -1,4 +1,5 @@
 #include "platform/linux/AtspiAccessibility.h"
+#include "platform/linux/AtspiNames.h"
 #include "platform/linux/AtspiTypes.h"
 #include <QCoreApplication>
 #include <QDBusArgument>
@@ -17,20 +18,10 @@
 namespace corvane::platform::linux_ {
 
 namespace {
-const auto kRegistry = QStringLiteral("org.a11y.atspi.Registry");
-const auto kRootPath = QStringLiteral("/org/a11y/atspi/accessible/root");
-const auto kNullPath = QStringLiteral("/org/a11y/atspi/null");
-const auto kAccessible = QStringLiteral("org.a11y.atspi.Accessible");
-const auto kText = QStringLiteral("org.a11y.atspi.Text");
-const auto kEditableText = QStringLiteral("org.a11y.atspi.EditableText");
-const auto kValue = QStringLiteral("org.a11y.atspi.Value");
-const auto kComponent = QStringLiteral("org.a11y.atspi.Component");
+using namespace atspi;
 const auto kEventObject = QStringLiteral("org.a11y.atspi.Event.Object");
 const auto kRegistryPath = QStringLiteral("/org/a11y/atspi/registry");
 const auto kRegistryIface = QStringLiteral("org.a11y.atspi.Registry");
-constexpr uint kCoordTypeScreen = 0;
-
-bool isReply(const QDBusMessage& m) { return m.type() == QDBusMessage::ReplyMessage; }
 
 QElapsedTimer& monotonic() {
     static QElapsedTimer timer = [] {
@@ -39,10 +30,6 @@ QElapsedTimer& monotonic() {
         return t;
     }();
     return timer;
-}
-
-QDBusMessage answerOf(QDBusPendingCall pending, const QDBusMessage& call, int timeoutMs) {
-    return AtspiConnection::answerServing(std::move(pending), call, timeoutMs);
 }
 
 // The answers to GetRoleName, GetState and GetInterfaces; nothing for an error or an empty reply.
@@ -126,20 +113,6 @@ private:
     atspi::FocusHistory& m_history;
 };
 
-class AtspiAccessibility::Element final : public AccessibleElement {
-public:
-    Element(QString service, QString path, quint64 generation)
-        : node{std::move(service), std::move(path)}, generation(generation) {}
-    bool sameAs(const AccessibleElement& other) const override {
-        const auto* e = dynamic_cast<const Element*>(&other);
-        return e && e->generation == generation && e->node.service == node.service && e->node.path == node.path;
-    }
-    Node node;
-    // The bus connection the element was found on: bus names are handed out again by a new bus.
-    quint64 generation;
-    std::optional<QStringList> interfaces;
-};
-
 ElementRef AtspiAccessibility::makeElement(const Node& node) const {
     return std::make_shared<Element>(node.service, node.path, m_bus.generation());
 }
@@ -178,6 +151,7 @@ void AtspiAccessibility::followFocus() {
     // A new bus (after a restart) hands out its names again, to other applications: nothing
     // learnt about the names of the old one holds.
     m_pids.clear();
+    m_toolkits.clear();
     m_history.clear();
     QDBusConnection conn(m_bus.connectionName());
     // Only "focused" state changes travel to us, not every state change of the desktop.
@@ -288,30 +262,44 @@ ElementRef AtspiAccessibility::lookUpFocus(bool fromEvents) {
         const QList<Node> windows = children(app, &ok);
         if (!ok)
             continue; // not answering: leave this app alone for the rest of the search
-        QList<Node> inactive;
-        bool anyActive = false;
+        QList<Node> active, showing, others;
+        bool answered = true;
         for (const Node& window : windows) {
             if (monotonic().elapsed() > deadline)
                 break;
             auto words = stateWords(window);
-            if (!words)
+            if (!words) {
+                answered = false;
                 break;
-            if (!atspi::hasState(*words, atspi::Active)) {
-                if (atspi::hasState(*words, atspi::Showing))
-                    inactive.append(window);
-                continue;
             }
-            anyActive = true;
-            if (auto found = searchWindow(window, deadline))
-                return makeElement(*found);
+            if (atspi::hasState(*words, atspi::Active))
+                active.append(window);
+            else if (atspi::hasState(*words, atspi::Showing))
+                showing.append(window);
+            else
+                others.append(window);
         }
-        // Some toolkits never mark a window active: the owner of the active window is searched
-        // through its visible windows then.
-        if (anyActive || owners.isEmpty())
-            continue;
-        for (const Node& window : inactive)
+        for (const Node& window : std::as_const(active))
             if (auto found = searchWindow(window, deadline))
                 return makeElement(*found);
+        if (!active.isEmpty() || owners.isEmpty() || !answered)
+            continue;
+        // Some toolkits never mark a window active, and GTK 4 gives every window after the first
+        // neither the active nor the showing state (it exposes it as a "filler"): the owner of the
+        // active window is searched through all its windows, the showing ones first. The field
+        // that takes text wins over another focused element of an inactive window.
+        std::optional<Node> otherFocus;
+        for (const Node& window : showing + others) {
+            bool editable = false;
+            if (auto found = searchWindow(window, deadline, &editable)) {
+                if (editable)
+                    return makeElement(*found);
+                if (!otherFocus)
+                    otherFocus = found;
+            }
+        }
+        if (otherFocus)
+            return makeElement(*otherFocus);
     }
     return {};
 }
@@ -360,7 +348,8 @@ std::optional<AtspiAccessibility::Node> AtspiAccessibility::rememberedFocus(qint
     return lastFocusedField ? lastFocusedField : firstFocused;
 }
 
-std::optional<AtspiAccessibility::Node> AtspiAccessibility::searchWindow(const Node& window, qint64 deadline) {
+std::optional<AtspiAccessibility::Node> AtspiAccessibility::searchWindow(const Node& window, qint64 deadline,
+                                                                         bool* editable) {
     QList<Node> stack{window};
     QSet<QString> seen;
     std::optional<Node> focusedContainer;
@@ -376,8 +365,11 @@ std::optional<AtspiAccessibility::Node> AtspiAccessibility::searchWindow(const N
         if (!words)
             continue;
         if (atspi::hasState(*words, atspi::Focused)) {
-            if (atspi::hasState(*words, atspi::Editable))
+            if (atspi::hasState(*words, atspi::Editable)) {
+                if (editable)
+                    *editable = true;
                 return node;
+            }
             // Office suites keep a focused pane around the focused document: the field, if any,
             // is inside it. A focused button stays the answer when nothing inside takes text.
             if (!focusedContainer) {
@@ -416,45 +408,6 @@ bool AtspiAccessibility::hasInterface(const ElementRef& element, const QString& 
     return e && interfaces(*e).contains(name);
 }
 
-std::optional<int> AtspiAccessibility::intCall(const Node& node, const QString& iface, const QString& method,
-                                               const QVariantList& args) {
-    QDBusMessage reply = m_bus.call(node.service, node.path, iface, method, args);
-    if (!isReply(reply) || reply.arguments().isEmpty())
-        return std::nullopt;
-    bool ok = false;
-    const int v = reply.arguments().constFirst().toInt(&ok);
-    return ok ? std::optional<int>(v) : std::nullopt;
-}
-
-std::optional<AccessibleValue> AtspiAccessibility::value(const ElementRef& element) {
-    auto* e = live(element);
-    if (!e)
-        return std::nullopt;
-    const QStringList ifaces = interfaces(*e);
-    if (ifaces.contains(kText)) {
-        QDBusMessage reply = m_bus.call(e->node.service, e->node.path, kText, QStringLiteral("GetText"), {0, -1});
-        if (!isReply(reply) || reply.arguments().isEmpty())
-            return std::nullopt;
-        AccessibleValue v;
-        v.text = reply.arguments().constFirst().toString();
-        return v;
-    }
-    if (ifaces.contains(kValue)) {
-        auto current = m_bus.property(e->node.service, e->node.path, kValue, QStringLiteral("CurrentValue"));
-        if (!current)
-            return std::nullopt;
-        bool ok = false;
-        const double number = current->toDouble(&ok);
-        if (!ok)
-            return std::nullopt;
-        AccessibleValue v;
-        v.kind = AccessibleValue::Kind::Number;
-        v.number = number;
-        return v;
-    }
-    return std::nullopt;
-}
-
 std::optional<QRectF> AtspiAccessibility::extents(const ElementRef& element) {
     auto* e = live(element);
     if (!e || !interfaces(*e).contains(kComponent))
@@ -469,32 +422,29 @@ ElementFacts AtspiAccessibility::facts(const ElementRef& element) {
         return {};
     // All questions leave before the first answer is awaited: the application answers them one
     // after the other, and the whole costs about one round trip.
-    QDBusConnection conn(m_bus.connectionName());
     const auto message = [&](const QString& iface, const QString& method, const QVariantList& args = {}) {
         auto m = QDBusMessage::createMethodCall(e->node.service, e->node.path, iface, method);
         m.setArguments(args);
         return m;
     };
-    const QDBusMessage roleCall = message(kAccessible, QStringLiteral("GetRoleName"));
-    const QDBusMessage stateCall = message(kAccessible, QStringLiteral("GetState"));
-    const QDBusMessage interfacesCall = message(kAccessible, QStringLiteral("GetInterfaces"));
-    const QDBusMessage extentsCall = message(kComponent, QStringLiteral("GetExtents"), {kCoordTypeScreen});
-    const int timeout = m_limits.callTimeoutMs;
-    const QDBusPendingCall rolePending = conn.asyncCall(roleCall, timeout);
-    const QDBusPendingCall statePending = conn.asyncCall(stateCall, timeout);
-    const std::optional<QDBusPendingCall> interfacesPending =
-        e->interfaces ? std::nullopt : std::optional(conn.asyncCall(interfacesCall, timeout));
-    const QDBusPendingCall extentsPending = conn.asyncCall(extentsCall, timeout);
+    QList<QDBusMessage> calls = {message(kAccessible, QStringLiteral("GetRoleName")),
+                                 message(kAccessible, QStringLiteral("GetState")),
+                                 message(kComponent, QStringLiteral("GetExtents"), {kCoordTypeScreen}),
+                                 message(kComponent, QStringLiteral("GetExtents"), {kCoordTypeWindow})};
+    if (!e->interfaces)
+        calls.append(message(kAccessible, QStringLiteral("GetInterfaces")));
+    const QList<QDBusMessage> replies = m_bus.callAll(calls);
 
     ElementFacts out;
-    out.role = roleFrom(answerOf(rolePending, roleCall, timeout));
-    if (const auto words = stateWordsFrom(answerOf(statePending, stateCall, timeout)))
+    out.role = roleFrom(replies.at(0));
+    if (const auto words = stateWordsFrom(replies.at(1)))
         out.states = atspi::stateNames(*words);
-    if (interfacesPending)
-        e->interfaces = interfacesFrom(answerOf(*interfacesPending, interfacesCall, timeout));
-    const QDBusMessage extentsReply = answerOf(extentsPending, extentsCall, timeout);
-    if (e->interfaces && e->interfaces->contains(kComponent))
-        out.extents = extentsFrom(extentsReply);
+    if (replies.size() > 4)
+        e->interfaces = interfacesFrom(replies.at(4));
+    if (e->interfaces && e->interfaces->contains(kComponent)) {
+        out.extents = extentsFrom(replies.at(2));
+        out.windowExtents = extentsFrom(replies.at(3));
+    }
     return out;
 }
 
@@ -513,67 +463,11 @@ QStringList AtspiAccessibility::states(const ElementRef& element) {
     return words ? atspi::stateNames(*words) : QStringList{};
 }
 
-std::optional<TextRange> AtspiAccessibility::selection(const ElementRef& element) {
-    auto* e = live(element);
-    if (!e || !interfaces(*e).contains(kText))
-        return std::nullopt;
-    auto count = intCall(e->node, kText, QStringLiteral("GetNSelections"), {});
-    if (!count)
-        return std::nullopt;
-    if (*count > 0) {
-        QDBusMessage reply = m_bus.call(e->node.service, e->node.path, kText, QStringLiteral("GetSelection"), {0});
-        if (!isReply(reply) || reply.arguments().size() < 2)
-            return std::nullopt;
-        const int a = reply.arguments().at(0).toInt();
-        const int b = reply.arguments().at(1).toInt();
-        return TextRange{qMin(a, b), qAbs(b - a)};
-    }
-    auto caret = m_bus.property(e->node.service, e->node.path, kText, QStringLiteral("CaretOffset"));
-    if (!caret)
-        return std::nullopt;
-    return TextRange{qMax(0, caret->toInt()), 0};
-}
-
 qint64 AtspiAccessibility::processId(const ElementRef& element) {
     auto* e = live(element);
     if (!e || !available())
         return 0;
     return pidOf(e->node.service);
-}
-
-int AtspiAccessibility::setValue(const ElementRef& element, const QString& text) {
-    auto* e = live(element);
-    if (!e || !available())
-        return AtspiWriteFailed;
-    if (!interfaces(*e).contains(kEditableText))
-        return e->interfaces ? AtspiWriteUnsupported : AtspiWriteFailed;
-    QDBusMessage reply =
-        m_bus.call(e->node.service, e->node.path, kEditableText, QStringLiteral("SetTextContents"), {text});
-    if (!isReply(reply) || reply.arguments().isEmpty())
-        return AtspiWriteFailed;
-    return reply.arguments().constFirst().toBool() ? 0 : AtspiWriteRefused;
-}
-
-bool AtspiAccessibility::setSelection(const ElementRef& element, const TextRange& range) {
-    auto* e = live(element);
-    if (!e || range.start < 0 || range.length < 0 || !interfaces(*e).contains(kText))
-        return false;
-    auto count = intCall(e->node, kText, QStringLiteral("GetNSelections"), {});
-    if (!count)
-        return false;
-    auto boolCall = [&](const QString& method, const QVariantList& args) {
-        QDBusMessage reply = m_bus.call(e->node.service, e->node.path, kText, method, args);
-        return isReply(reply) && !reply.arguments().isEmpty() && reply.arguments().constFirst().toBool();
-    };
-    if (range.length == 0) {
-        for (int i = *count - 1; i >= 0; --i)
-            boolCall(QStringLiteral("RemoveSelection"), {i});
-        return boolCall(QStringLiteral("SetCaretOffset"), {range.start});
-    }
-    const int end = range.start + range.length;
-    if (*count > 0)
-        return boolCall(QStringLiteral("SetSelection"), {0, range.start, end});
-    return boolCall(QStringLiteral("AddSelection"), {range.start, end});
 }
 
 } // namespace corvane::platform::linux_

@@ -31,6 +31,7 @@ public:
         int searchBudgetMs = 1500;  // a whole focus search
         int maxVisited = 4000;      // elements looked at in one window
         int maxManagedChildren = 200; // children of a container that manages its descendants, walked
+        int maxEmbeddedObjects = 2000; // objects embedded in one element's text, told apart
     };
 
     // activeApp, when given, narrows the focus search to the application that owns the active
@@ -53,6 +54,8 @@ public:
     // The search of the active window's tree alone, as it answers before any focus event came.
     ElementRef searchFocusedElement();
     std::optional<AccessibleValue> value(const ElementRef& element) override;
+    std::optional<QList<EmbeddedObject>> embeddedObjects(const ElementRef& element) override;
+    std::optional<Toolkit> toolkit(const ElementRef& element) override;
     std::optional<QRectF> extents(const ElementRef& element) override;
     std::optional<QString> role(const ElementRef& element) override;
     QStringList states(const ElementRef& element) override;
@@ -70,7 +73,19 @@ private:
         QString service;
         QString path;
     };
-    class Element;
+    class Element final : public AccessibleElement {
+    public:
+        Element(QString service, QString path, quint64 generation)
+            : node{std::move(service), std::move(path)}, generation(generation) {}
+        bool sameAs(const AccessibleElement& other) const override {
+            const auto* e = dynamic_cast<const Element*>(&other);
+            return e && e->generation == generation && e->node.service == node.service && e->node.path == node.path;
+        }
+        Node node;
+        // The bus connection the element was found on: bus names are handed out again by a new bus.
+        quint64 generation;
+        std::optional<QStringList> interfaces;
+    };
 
     ElementRef makeElement(const Node& node) const;
     // The element, when it was found on the current bus connection.
@@ -80,7 +95,8 @@ private:
     std::optional<QList<uint>> stateWords(const Node& node);
     qint64 pidOf(const QString& service);
     ElementRef lookUpFocus(bool fromEvents);
-    std::optional<Node> searchWindow(const Node& window, qint64 deadline);
+    // The focused field inside the window, else its focused element; editable tells which.
+    std::optional<Node> searchWindow(const Node& window, qint64 deadline, bool* editable = nullptr);
     std::optional<Node> rememberedFocus(qint64 ownPid, qint64 activePid, qint64 deadline);
     QStringList interfaces(Element& element);
     bool hasInterface(const ElementRef& element, const QString& name);
@@ -90,6 +106,7 @@ private:
     ActiveApp* m_activeApp;
     AtspiConnection m_bus;
     QHash<QString, qint64> m_pids;
+    QHash<QString, Toolkit> m_toolkits; // by bus name
     atspi::FocusHistory m_history;
     std::unique_ptr<AtspiFocusEvents> m_events;
     quint64 m_followedGeneration = 0;

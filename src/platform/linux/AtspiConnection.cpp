@@ -118,12 +118,38 @@ QDBusMessage AtspiConnection::call(const QString& service, const QString& path, 
     if (!ensureConnected())
         return msg.createErrorReply(QDBusError::Disconnected, m_lastError);
     QDBusMessage reply = callServing(QDBusConnection(m_name), msg, timeoutMs < 0 ? m_callTimeoutMs : timeoutMs);
+    noteAnswer(reply);
+    return reply;
+}
+
+void AtspiConnection::noteAnswer(const QDBusMessage& reply) {
     // An application that quits or hangs fails its own calls; a bus that went away fails them all.
     if (reply.type() == QDBusMessage::ErrorMessage &&
         (reply.errorName() == QDBusError::errorString(QDBusError::Disconnected) ||
          !QDBusConnection(m_name).isConnected()))
         m_lost = true;
-    return reply;
+}
+
+QList<QDBusMessage> AtspiConnection::callAll(const QList<QDBusMessage>& calls, int timeoutMs) {
+    QList<QDBusMessage> replies;
+    replies.reserve(calls.size());
+    if (connectionLost() || !ensureConnected()) {
+        for (const QDBusMessage& msg : calls)
+            replies.append(msg.createErrorReply(QDBusError::Disconnected, QStringLiteral("the accessibility bus went away")));
+        return replies;
+    }
+    const int timeout = timeoutMs < 0 ? m_callTimeoutMs : timeoutMs;
+    QDBusConnection conn(m_name);
+    QList<QDBusPendingCall> pending;
+    pending.reserve(calls.size());
+    for (const QDBusMessage& msg : calls)
+        pending.append(conn.asyncCall(msg, timeout));
+    // All of them left before the first answer is awaited: they time out together.
+    for (qsizetype i = 0; i < calls.size(); ++i) {
+        replies.append(answerServing(pending.at(i), calls.at(i), timeout));
+        noteAnswer(replies.last());
+    }
+    return replies;
 }
 
 std::optional<QVariant> AtspiConnection::property(const QString& service, const QString& path,

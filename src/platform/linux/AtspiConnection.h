@@ -9,6 +9,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
+#include <QList>
 #include <QString>
 #include <optional>
 
@@ -35,6 +36,9 @@ public:
     // the connection is lost every call fails until ensureConnected() makes a new one.
     QDBusMessage call(const QString& service, const QString& path, const QString& interface,
                       const QString& method, const QVariantList& args = {}, int timeoutMs = -1);
+    // Several calls sent at once and answered in one round trip (the application answers them
+    // in order); one answer per call, a failure as an error message. Bounded like call().
+    QList<QDBusMessage> callAll(const QList<QDBusMessage>& calls, int timeoutMs = -1);
     // org.freedesktop.DBus.Properties.Get, unwrapped; nothing on any failure.
     std::optional<QVariant> property(const QString& service, const QString& path, const QString& interface,
                                      const QString& name, int timeoutMs = -1);
@@ -55,6 +59,9 @@ public:
     static QDBusMessage answerServing(QDBusPendingCall pending, const QDBusMessage& message, int timeoutMs);
 
 private:
+    // Marks the connection lost when a failed answer shows it gone.
+    void noteAnswer(const QDBusMessage& reply);
+
     int m_callTimeoutMs;
     QString m_name;
     QString m_address;

@@ -135,14 +135,19 @@ std::optional<AppInfo> X11ActiveApp::frontmost() {
 
 bool X11ActiveApp::isActiveWindow(quint64 windowId) { return windowId != 0 && activeWindow() == windowId; }
 
-std::optional<QRectF> X11ActiveApp::windowFrame(quint64 windowId) {
+std::optional<QRectF> X11ActiveApp::windowFrame(quint64 windowId) { return area(windowId, true); }
+
+std::optional<QRectF> X11ActiveApp::clientArea(quint64 windowId) { return area(windowId, false); }
+
+std::optional<QRectF> X11ActiveApp::area(quint64 windowId, bool withFrame) {
     if (!m_x->conn || windowId == 0 || xcb_connection_has_error(m_x->conn))
         return std::nullopt;
     const auto window = xcb_window_t(windowId);
     // The questions share one round trip.
     const auto geometryCookie = xcb_get_geometry(m_x->conn, window);
     const auto placeCookie = xcb_translate_coordinates(m_x->conn, window, m_x->root, 0, 0);
-    const auto extentsCookie = m_x->ask(window, m_x->frameExtents, XCB_ATOM_CARDINAL);
+    const auto extentsCookie =
+        withFrame ? m_x->ask(window, m_x->frameExtents, XCB_ATOM_CARDINAL) : xcb_get_property_cookie_t{0};
     XcbReply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(m_x->conn, geometryCookie, nullptr));
     XcbReply<xcb_translate_coordinates_reply_t> place(
         xcb_translate_coordinates_reply(m_x->conn, placeCookie, nullptr));

@@ -17,6 +17,7 @@ public:
     std::optional<AppInfo> frontmost() override;
     bool isActiveWindow(quint64 windowId) override;
     std::optional<QRectF> windowFrame(quint64 windowId) override;
+    std::optional<QRectF> clientArea(quint64 windowId) override;
 
     // The active top-level window, or 0.
     quint64 activeWindow();
@@ -25,6 +26,7 @@ public:
 
 private:
     struct X;
+    std::optional<QRectF> area(quint64 windowId, bool withFrame);
     std::unique_ptr<X> m_x;
     DesktopEntryIndex m_entries;
     std::optional<std::pair<WindowFacts, AppInfo>> m_resolved; // the last window looked up
