@@ -96,8 +96,8 @@ TEST(Preferences, APushThatCannotLandSaysWhyAndTheNextOneThatCanStoresEverything
 
 // A file that cannot be read as settings, at start or written over the file later, is copied aside,
 // owner-only and byte for byte, before anything is written over it, and gives the file written then
-// only, at start, the known keys whose values are whole text within their size. A whole file, an
-// empty one or one of blanks is left alone.
+// only, at start, the known keys whose values are whole text within their size. A whole file is left
+// alone; an empty one or one of blanks, which Corvane never leaves, is damaged too.
 TEST(Preferences, ADamagedFileIsKeptAsideBeforeItIsRewritten) {
     QByteArray random(4096, '\0');
     quint32 seed = 7;
@@ -120,8 +120,8 @@ TEST(Preferences, ADamagedFileIsKeptAsideBeforeItIsRewritten) {
         {"cut section", "[General\napiModel=m\n", "it is not in the settings format"},
         {"section alone", "[General]\n", "no setting could be read from it"},
         {"whole", "[General]\napiModel=\xe6\xa8\xa1\xe5\x9e\x8b\n", ""},
-        {"blanks", "\n \n", ""},
-        {"empty", "", ""},
+        {"blanks", "\n \n", "it is empty"},
+        {"empty", "", "it is empty"},
         {"zeros while running", QByteArray(4096, '\0'), "it holds NUL bytes", true},
         {"random while running", random, "it holds bytes that are no text", true},
     };
