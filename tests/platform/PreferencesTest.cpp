@@ -111,17 +111,15 @@ TEST(Preferences, APushThatCannotLandSaysWhyAndTheNextOneThatCanStoresEverything
 
     // A named pipe in the file's place, while running and at start, refuses as such a folder does and
     // is never waited on.
-    const QString path = folder + QStringLiteral("/corvane.conf");
-    ASSERT_TRUE(QFile::remove(path) && ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+    ASSERT_TRUE(file.remove() && ::mkfifo(QFile::encodeName(file.fileName()).constData(), 0600) == 0);
     const SaveFailure pipe{folder, QStringLiteral("corvane.conf is a named pipe, not a file")};
     prefs.setValue(QStringLiteral("apiModel"), QStringLiteral("model-c"));
     prefs.sync();
     EXPECT_EQ(prefs.saveFailure(), pipe);
-    EXPECT_EQ(linux_::SettingsPreferences(path).saveFailure(), pipe);
-    ASSERT_TRUE(QFile::remove(path));
+    EXPECT_EQ(linux_::SettingsPreferences(file.fileName()).saveFailure(), pipe);
+    ASSERT_TRUE(file.remove());
     prefs.sync();
-    EXPECT_FALSE(prefs.saveFailure());
-    EXPECT_TRUE(readAll(path).contains("apiModel=model-c"));
+    EXPECT_TRUE(!prefs.saveFailure() && readAll(file.fileName()).contains("apiModel=model-c"));
 }
 
 // The new file cannot be written once the damaged one is copied aside: the copy took the folder's
