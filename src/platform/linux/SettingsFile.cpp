@@ -128,11 +128,8 @@ Replaced replace(const QString& path, const QByteArray& bytes) {
         ::unlink(name.constData());
         return fail(systemReason(error));
     }
-    // The rename itself reaches the disk with the folder.
-    if (const int dir = ::open(QFile::encodeName(result.folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
+    // The folder is not flushed: after a crash the rename may be undone, which leaves the previous
+    // file whole, while the push does not wait on the whole file system's journal.
     result.ok = true;
     result.stamp = stampFrom(st);
     return result;
