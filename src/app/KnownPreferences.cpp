@@ -8,6 +8,7 @@
 #include "stores/RecipeStore.h"
 #include "stores/SettingsStore.h"
 #include "stores/StoredJson.h"
+#include <QRegularExpression>
 
 namespace corvane::app {
 
@@ -75,8 +76,11 @@ qsizetype knownPreferenceLimit(const QString& key) {
     for (const Known& known : kKnown)
         if (key == QLatin1String(known.key))
             return known.limit;
+    // Only as StoredJson::keepAside names them: whole seconds, then "-2", "-3"... when taken.
+    static const QRegularExpression stamp(QStringLiteral("^-?[0-9]{1,19}(-[1-9][0-9]{0,8})?$"));
     for (const char* slot : kJsonSlots)
-        if (key.startsWith(QLatin1String(slot) + QLatin1String(stores::StoredJson::keptAsideMark)))
+        if (const QString prefix = QLatin1String(slot) + QLatin1String(stores::StoredJson::keptAsideMark);
+            key.startsWith(prefix) && stamp.match(key.mid(prefix.size())).hasMatch())
             return kList;
     return 0;
 }

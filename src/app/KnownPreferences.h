@@ -1,6 +1,8 @@
 #pragma once
 // The preference keys Corvane stores, each with the largest value it can hold there: all that is
-// kept from a settings file found damaged at start (SettingsPreferences::KeyLimit).
+// kept from a settings file found damaged at start, and all a changed file may add
+// (SettingsPreferences::KeyLimit). The shell's tests fail for a key a class declares that the list
+// lacks.
 #include <QString>
 
 namespace corvane::app {

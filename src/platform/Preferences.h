@@ -27,6 +27,7 @@ struct DamagedFile {
     QString reason;
     QString keptAs;
     bool whileRunning = false; // found after start: the settings held in memory were written back
+    int count = 1;             // the damages found in this run so far, this one included
     bool operator==(const DamagedFile&) const = default;
 };
 

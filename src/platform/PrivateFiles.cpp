@@ -65,17 +65,6 @@ bool narrowFile(int fd) {
     return narrow(st, [&](mode_t m) { return ::fchmod(fd, m); });
 }
 
-bool ensureFile(const QString& path) {
-    if (!ensureFolder(QFileInfo(path).absolutePath()))
-        return false;
-    const int fd = ::open(native(path).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, kFileMode);
-    if (fd < 0)
-        return false;
-    const bool ok = narrowFile(fd);
-    ::close(fd);
-    return ok;
-}
-
 QString keepCopyBeside(const QString& path, const QString& label, const QByteArray& bytes, QString* error) {
     const QFileInfo original(path);
     const QString pattern = original.fileName() + QLatin1Char('.') + label + QStringLiteral("-*");

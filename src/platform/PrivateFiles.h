@@ -15,9 +15,6 @@ bool ensureFolder(const QString& folder);
 bool narrowFile(const QString& path);
 // The same for an open file descriptor.
 bool narrowFile(int fd);
-// Makes sure path's folder is private and the file exists with mode 0600 (an empty file is made
-// when missing, an existing one is narrowed).
-bool ensureFile(const QString& path);
 // Writes bytes to a new owner-only file beside path, named path + "." + label + "-" + the UTC time
 // as 2026-12-07T221500 (with "-2", "-3"... when that name is taken), and returns its path; "" when
 // no copy could be made, with the system's reason in error. A copy of the same bytes kept so before

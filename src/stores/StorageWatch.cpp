@@ -10,13 +10,13 @@ StorageWatch::StorageWatch(platform::Preferences& preferences, platform::Clock& 
     noteDamage();
 }
 
-// A damage is told once; a copy made after it was told is only logged.
+// Each damage is told once; a copy made after it was told is only logged.
 void StorageWatch::noteDamage() {
     const std::optional<platform::DamagedFile> now = m_prefs.damagedFile();
     if (!now || now == m_damaged)
         return;
     const std::optional<platform::DamagedFile> before = std::exchange(m_damaged, now);
-    if (before && before->keptAs.isEmpty()) {
+    if (before && before->count == now->count) {
         if (!now->keptAs.isEmpty())
             DiagLog::event(QStringLiteral("Preferences: the damaged %1 was kept as %2").arg(now->path, now->keptAs));
         return;

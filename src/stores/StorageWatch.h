@@ -4,8 +4,8 @@
 // the user once (saveFailed); the values stay in memory, and the watch pushes them again every
 // retryMs until a push lands, as does every later change. A push that lands writes one line and
 // ends the episode (saveRecovered); a later failure is told again. A preferences file found damaged
-// at start is logged with where its copy was kept; one found damaged later is logged and told once
-// (damagedFound). Main thread only.
+// at start is logged with where its copy was kept; each damage found later is logged and told once
+// (damagedFound), even while no copy of an earlier one could be made yet. Main thread only.
 #include "platform/Preferences.h"
 #include <QObject>
 #include <optional>

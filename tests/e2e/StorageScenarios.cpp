@@ -2,7 +2,8 @@
 // user is told through the tray, the diagnostics log names the folder and the reason, nothing is
 // shown as kept that is not on disk, and everything lands once the folder takes writes again. A
 // settings file that is no settings file any more, at start or later, is kept aside before it is
-// written over, and gives nothing to what Corvane holds.
+// written over, and gives nothing to what Corvane holds. A named pipe in its place is never waited
+// on, and no save leaves a reader an empty file.
 #include "e2e/ScenarioFixture.h"
 #include "e2e/TrayHost.h"
 #include <QDir>
@@ -10,6 +11,8 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSettings>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace corvane::e2e {
@@ -187,8 +190,9 @@ TEST_F(ConfigFolder, ADamagedSettingsFileIsKeptAsideAndToldOnce) {
 }
 
 // Another program writes random bytes, then zero bytes, of the same length over the settings file
-// while Corvane runs: each is kept aside and told once at the next save, the runs still go to the
-// user's server with the user's model, and the file is written back whole.
+// while Corvane runs, then cuts it at a line, then adds lines of its own: each is kept aside and
+// told once at the next save, the runs still go to the user's server with the user's model, and the
+// file is written back whole, every setting it held there again.
 TEST_F(ConfigFolder, ASettingsFileDamagedWhileRunningChangesNothingHeldAndIsToldOncePerDamage) {
     ASSERT_TRUE(watcher.publish() && notifications.publish());
     server.respond([](const test::RecordedRequest&) { return streamedAnswer({QStringLiteral("Polished text.")}, 0); });
@@ -196,10 +200,17 @@ TEST_F(ConfigFolder, ASettingsFileDamagedWhileRunningChangesNothingHeldAndIsTold
     auto entry = startGtkEntry(QStringLiteral("a sentence for the model to polish"));
     ASSERT_TRUE(entry->waitActive()) << "zenity did not come up";
     const QString file = corvane->configFolder() + QStringLiteral("/corvane.conf");
-    for (int i = 0; i < 2; ++i) {
-        const char* const damage = i == 0 ? "it holds bytes that are no text" : "it holds NUL bytes";
+    const char* const damages[] = {"it holds bytes that are no text", "it holds NUL bytes", "it lacks settings Corvane holds",
+                                   "it holds lines that are not Corvane's settings"};
+    for (int i = 0; i < 4; ++i) {
+        const char* const damage = damages[i];
         SCOPED_TRACE(damage);
-        const QByteArray junk = i == 0 ? randomBytes(QFileInfo(file).size()) : QByteArray(QFileInfo(file).size(), '\0');
+        const QByteArray whole = readFile(file);
+        const QStringList held = QSettings(file, QSettings::IniFormat).allKeys();
+        const QByteArray junk = i == 0   ? randomBytes(whole.size())
+                                : i == 1 ? QByteArray(whole.size(), '\0')
+                                : i == 2 ? whole.left(whole.indexOf('\n', whole.size() / 2) + 1)
+                                         : whole + "notes=call the plumber\nreminder=Friday\n";
         ASSERT_TRUE(writeFile(file, junk));
         ASSERT_TRUE(pressKeys({QStringLiteral("End")}));
         tripleSpace();
@@ -218,7 +229,70 @@ TEST_F(ConfigFolder, ASettingsFileDamagedWhileRunningChangesNothingHeldAndIsTold
         ASSERT_EQ(told.size(), i + 1) << corvane->diagLog().toStdString();
         EXPECT_TRUE(told.last().contains(QStringLiteral("keeps the settings it had"))) << told.last().toStdString();
         EXPECT_EQ(readFile(corvane->configFolder() + QLatin1Char('/') + damagedCopies().last()), junk);
+        const QStringList now = QSettings(file, QSettings::IniFormat).allKeys();
+        for (const QString& key : held)
+            EXPECT_TRUE(now.contains(key)) << key.toStdString();
+        EXPECT_FALSE(now.contains(QStringLiteral("notes")));
     }
+}
+
+// A named pipe in place of corvane.conf, while running and at start: Corvane comes up and answers,
+// says it cannot save as it does for a read-only folder, and never waits on the pipe.
+TEST_F(ConfigFolder, ANamedPipeForTheSettingsFileIsToldAndNeverWaitedOn) {
+    ASSERT_TRUE(watcher.publish() && notifications.publish());
+    server.respond([](const test::RecordedRequest&) { return streamedAnswer({QStringLiteral("Polished text.")}, 0); });
+    startCorvane();
+    auto entry = startGtkEntry(QStringLiteral("a sentence for the model to polish"));
+    ASSERT_TRUE(entry->waitActive()) << "zenity did not come up";
+    const QString folder = corvane->configFolder(), file = folder + QStringLiteral("/corvane.conf");
+    const QString said = folder + QStringLiteral(": corvane.conf is a named pipe, not a file");
+    ASSERT_TRUE(QFile::remove(file) && ::mkfifo(QFile::encodeName(file).constData(), 0600) == 0);
+    ASSERT_TRUE(pressKeys({QStringLiteral("End")}));
+    tripleSpace();
+    ASSERT_TRUE(waitForTitle(QStringLiteral("Done"))) << context();
+    ASSERT_TRUE(waitUntil([&] { return saveMessages().size() == 1; })) << context();
+    EXPECT_TRUE(lastMessage().contains(said)) << lastMessage().toStdString();
+    EXPECT_EQ(corvane->terminateAndWait(), 0);
+
+    QString why;
+    ASSERT_TRUE(corvane->start(&why)) << why.toStdString();
+    ASSERT_TRUE(waitUntil([&] { return saveMessages().size() == 2; })) << corvane->diagLog().toStdString();
+    EXPECT_TRUE(lastMessage().contains(said)) << lastMessage().toStdString();
+    EXPECT_EQ(corvane->startSecondInstance(), 0) << "the running one answers";
+    ASSERT_TRUE(QFile::remove(file));
+    EXPECT_EQ(corvane->terminateAndWait(), 0);
+    EXPECT_EQ(corvane->preference(QStringLiteral("apiVendor")), QStringLiteral("openai")) << "saved once a file can be";
+}
+
+// Another program reading corvane.conf while Corvane saves it some 200 times (a model name typed
+// into the settings window, one save per letter) always finds a whole file there.
+TEST_F(ConfigFolder, EverySaveLeavesAWholeFileForOtherReaders) {
+    startCorvane();
+    const QByteArray file = QFile::encodeName(corvane->configFolder() + QStringLiteral("/corvane.conf"));
+    int emptyOrMissing = 0, rewrites = 0;
+    std::jthread reader([&](std::stop_token stop) {
+        for (struct stat st {}, last {}; !stop.stop_requested(); last = st)
+            if (::stat(file.constData(), &st) != 0 || st.st_size == 0)
+                ++emptyOrMissing;
+            else
+                rewrites += st.st_ino != last.st_ino || st.st_mtim.tv_nsec != last.st_mtim.tv_nsec;
+    });
+    ASSERT_EQ(corvane->startSecondInstance(), 0);
+    std::optional<QRect> model;
+    ASSERT_TRUE(waitUntil([&] {
+        for (const PanelProbe::Item& item : panel->showing())
+            if (item.name == QLatin1String("e2e-model") && !item.extents.isEmpty())
+                model = item.extents;
+        return model.has_value();
+    })) << context();
+    const QString typed = QString(200, QLatin1Char('m'));
+    ASSERT_TRUE(clickAt(model->center().x(), model->center().y()) && pressKeys({QStringLiteral("ctrl+a")}));
+    ASSERT_TRUE(xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("15"), typed}));
+    ASSERT_TRUE(waitUntil([&] { return corvane->preference(QStringLiteral("apiModel")) == typed; })) << context();
+    reader.request_stop();
+    reader.join();
+    EXPECT_EQ(emptyOrMissing, 0);
+    EXPECT_GE(rewrites, 150) << "saves seen";
 }
 
 // corvane.conf links into a folder that is missing (dotfiles on a drive not mounted): the saves of

@@ -68,4 +68,25 @@ TEST_F(SaveFailureTest, RefusedWritesAreToldOnceKeptAndStoredOnceTheFolderTakesT
     EXPECT_EQ(array(onDisk(OptimizationLogger::storageKey)).size(), 2);
 }
 
+// A second damage while the folder is too full to keep a copy of the first is logged and told as
+// well; the copy made later is only logged.
+TEST_F(SaveFailureTest, EachDamageFoundWhileRunningIsToldOnceCopyOrNot) {
+    StorageWatch watch(prefs, clock);
+    QSignalSpy told(&watch, &StorageWatch::damagedFound);
+    const QString file = folder + QStringLiteral("/corvane.conf");
+    prefs.failPushes(platform::SaveFailure{folder, QStringLiteral("No space left on device")});
+    const auto damageAndPush = [&](const char* reason, const QString& keptAs, int count) {
+        prefs.damage(platform::DamagedFile{file, QString::fromLatin1(reason), keptAs, true, count});
+        prefs.setValue(QStringLiteral("apiModel"), QString::number(count) + keptAs);
+        prefs.sync();
+    };
+    damageAndPush("it holds NUL bytes", {}, 1);
+    damageAndPush("it lacks settings Corvane holds", {}, 2);
+    damageAndPush("it lacks settings Corvane holds", file + QStringLiteral(".damaged-1"), 2);
+    ASSERT_EQ(told.size(), 2);
+    EXPECT_TRUE(told.last().at(1).toString().contains(QStringLiteral("it lacks settings Corvane holds")));
+    EXPECT_EQ(diagLines(QStringLiteral("was changed on disk and cannot be read as settings")), 2);
+    EXPECT_EQ(diagLines(QStringLiteral("was kept as ") + file + QStringLiteral(".damaged-1")), 1);
+}
+
 } // namespace

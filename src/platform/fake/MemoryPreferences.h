@@ -43,8 +43,12 @@ public:
     std::optional<SaveFailure> saveFailure() const override { return m_failure; }
     bool isUnsaved(const QString& key) const override { return m_failure && m_unsaved.contains(key); }
 
+    std::optional<DamagedFile> damagedFile() const override { return m_damaged; }
+
     // Until called with nothing, every push fails for this reason.
     void failPushes(std::optional<SaveFailure> failure) { m_refusal = std::move(failure); }
+    // The damaged file the next push reports, as the file backend finds one.
+    void damage(std::optional<DamagedFile> damaged) { m_damaged = std::move(damaged); }
     const QMap<QString, QVariant>& storedValues() const { return m_stored; }
 
     int writeCount() const { return m_writes; }
@@ -56,6 +60,7 @@ private:
     QSet<QString> m_unsaved;
     std::optional<SaveFailure> m_refusal;
     std::optional<SaveFailure> m_failure;
+    std::optional<DamagedFile> m_damaged;
     int m_writes = 0;
 };
 

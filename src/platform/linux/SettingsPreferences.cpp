@@ -1,88 +1,37 @@
 #include "platform/linux/SettingsPreferences.h"
 #include "platform/PrivateFiles.h"
 #include <QDir>
-#include <QEvent>
-#include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
-#include <QTemporaryFile>
+#include <QMetaObject>
 
 #include <algorithm>
-#include <functional>
-
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace corvane::platform::linux_ {
 
 namespace {
 
-// QSettings pushes its changes from an update event that it posts to itself once per turn; the
-// push is taken over here so that its outcome is checked.
-class CheckedSettings final : public QSettings {
-public:
-    CheckedSettings(const QString& path, std::function<void()> push)
-        : QSettings(path, QSettings::IniFormat), m_push(std::move(push)) {}
-
-protected:
-    bool event(QEvent* e) override {
-        if (e->type() != QEvent::UpdateRequest)
-            return QSettings::event(e);
-        m_push();
-        return true;
-    }
-
-private:
-    std::function<void()> m_push;
-};
-
-SettingsPreferences::Stamp stampOf(const QString& path) {
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return {};
-    return {quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_size),
-            qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
-}
-
-QString systemReason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
-
-// Where a write of path lands: the end of its chain of symbolic links.
-QString writtenPath(const QString& path) {
-    QFileInfo info(path);
-    for (int depth = 0; depth < 40 && info.isSymLink(); ++depth)
-        info.setFile(info.symLinkTarget());
-    return info.absoluteFilePath();
-}
-
 QString folderOf(const QString& path) { return QFileInfo(path).absolutePath(); }
 
 // Why these bytes cannot be read as settings; nothing when they can. parsed: the settings library's
-// reading of the same bytes (asked for only when they are text; null when it cannot be had).
-std::optional<QString> damageIn(const QByteArray& raw, const std::function<QSettings*()>& parsed) {
+// reading of them.
+std::optional<QString> damageIn(const QByteArray& raw, const ini::Parsed& parsed) {
     if (raw.contains('\0'))
         return QStringLiteral("it holds NUL bytes");
     if (!QUtf8StringView(raw).isValidUtf8())
         return QStringLiteral("it holds bytes that are no text");
     if (raw.trimmed().isEmpty())
-        return std::nullopt;
-    QSettings* settings = parsed();
-    if (!settings)
-        return std::nullopt;
-    const bool anySetting = !settings->allKeys().isEmpty(); // parses every section
-    if (settings->status() == QSettings::FormatError)
+        return QStringLiteral("it is empty");
+    if (parsed.formatError)
         return QStringLiteral("it is not in the settings format");
-    if (!anySetting)
+    if (parsed.values.isEmpty())
         return QStringLiteral("no setting could be read from it");
     return std::nullopt;
 }
 
-// Text as Corvane writes it: no control characters but tab, CR and LF, and none of the marks the
-// settings library leaves for bytes that were no text (a replacement character, a lone surrogate).
+// Text as Corvane writes it: no control characters but tab, CR and LF, and no replacement character
+// (the mark the settings library leaves for bytes that were no text).
 bool isWholeText(const QString& text) {
-    return text.isValidUtf16() && std::none_of(text.begin(), text.end(), [](QChar c) {
+    return std::none_of(text.begin(), text.end(), [](QChar c) {
         return c == QChar::ReplacementCharacter ||
                (c.category() == QChar::Other_Control && c != u'\t' && c != u'\r' && c != u'\n');
     });
@@ -101,73 +50,6 @@ bool isKeepable(const QVariant& value, qsizetype most) {
     return text.size() <= most && text.toUtf8().size() <= most && isWholeText(text);
 }
 
-// Of the values the settings library read from a damaged file, those under keys Corvane knows that
-// are whole text within the key's limit and read back the same from a file they were written to.
-QVariantMap keptValues(QSettings& parsed, const SettingsPreferences::KeyLimit& limit) {
-    QVariantMap kept;
-    for (const QString& key : parsed.allKeys())
-        if (const qsizetype most = limit ? limit(key) : 0; most > 0)
-            if (const QVariant value = parsed.value(key); isKeepable(value, most))
-                kept.insert(key, value);
-    if (kept.isEmpty())
-        return kept;
-    // The settings library keeps what it wrote for the next reader of the same file name: the
-    // written bytes are read back under another name.
-    QTemporaryDir scratch;
-    if (!scratch.isValid())
-        return {};
-    const QString written = scratch.filePath(QStringLiteral("written.conf"));
-    const QString reread = scratch.filePath(QStringLiteral("reread.conf"));
-    {
-        QSettings out(written, QSettings::IniFormat);
-        for (auto it = kept.cbegin(); it != kept.cend(); ++it)
-            out.setValue(it.key(), it.value());
-    }
-    if (!QFile::copy(written, reread))
-        return {};
-    const QSettings back(reread, QSettings::IniFormat);
-    QVariantMap same;
-    for (auto it = kept.cbegin(); it != kept.cend(); ++it)
-        if (back.value(it.key()) == it.value())
-            same.insert(it.key(), it.value());
-    return same;
-}
-
-// Why a file of about `bytes` bytes cannot be written in `folder` next to `path`, in the system's
-// words for the first step that fails; nothing when every step works. QSettings itself only says
-// that access failed.
-std::optional<QString> probeReason(const QString& folder, const QString& path, qint64 bytes) {
-    const QByteArray dir = QFile::encodeName(folder);
-    struct stat st {};
-    if (::stat(dir.constData(), &st) != 0)
-        return systemReason(errno);
-    QByteArray probe = dir + "/.corvane-write-check-XXXXXX";
-    const int fd = ::mkstemp(probe.data());
-    if (fd < 0)
-        return systemReason(errno);
-    int error = 0;
-    const QByteArray block(4096, '\n');
-    for (qint64 left = qMax<qint64>(bytes, 1); left > 0 && !error;) {
-        const ssize_t n = ::write(fd, block.constData(), size_t(qMin<qint64>(left, block.size())));
-        if (n < 0 && errno != EINTR)
-            error = errno;
-        else if (n > 0)
-            left -= n;
-    }
-    if (::close(fd) != 0 && !error)
-        error = errno;
-    ::unlink(probe.constData());
-    if (error)
-        return systemReason(error);
-    // The folder takes files: the file itself may be what refuses.
-    const int file = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC);
-    if (file < 0 && errno != ENOENT)
-        return systemReason(errno);
-    if (file >= 0)
-        ::close(file);
-    return std::nullopt;
-}
-
 } // namespace
 
 QString SettingsPreferences::defaultPath() {
@@ -178,99 +60,150 @@ QString SettingsPreferences::defaultPath() {
 }
 
 SettingsPreferences::SettingsPreferences(const QString& filePath, KeyLimit knownKeys)
-    : m_knownKeys(std::move(knownKeys)) {
-    // The file holds previews of the user's texts: made owner-only before anything is written to it
-    // (a rewrite keeps the rights of the file it replaces).
-    privatefiles::ensureFile(filePath);
-    m_settings = std::make_unique<CheckedSettings>(filePath, [this] { sync(); });
-    // Never written in place: a failed write leaves the old file whole.
-    m_settings->setAtomicSyncRequired(true);
-    judgeFile();
+    : m_path(filePath), m_knownKeys(std::move(knownKeys)) {
+    // The file holds previews of the user's texts: its folder is owner-only, every file written is
+    // 0600, and one left wider by an earlier version is narrowed now.
+    privatefiles::ensureFolder(folderOf(m_path));
+    privatefiles::narrowFile(m_path);
+    settingsfile::removeLeftovers(m_path);
+    judgeFileAtStart();
 }
 
 SettingsPreferences::~SettingsPreferences() {
     // Whatever is still unsaved gets one more try; nobody is told any more.
     setPushObserver({});
     sync();
-    // QSettings pushes what it holds when it goes, after reading the file again: over a damaged file
-    // it is left to the end of the process instead.
-    if (m_rewrite)
-        (void)m_settings.release();
 }
 
-void SettingsPreferences::judgeFile() {
-    m_known = stampOf(filePath());
-    QFile file(filePath());
-    if (!file.open(QIODevice::ReadOnly))
-        return; // missing or not ours to read: nothing to judge
-    const QByteArray raw = file.readAll();
-    const std::optional<QString> reason = damageIn(raw, [this] { return m_settings.get(); });
-    if (!reason)
+void SettingsPreferences::judgeFileAtStart() {
+    const settingsfile::Found found = settingsfile::read(m_path);
+    if (found.kind == settingsfile::Found::Kind::Missing) {
+        m_judged = true;
         return;
-    noteDamage(*reason, raw, false);
-    const QVariantMap kept = keptValues(*m_settings, m_knownKeys);
-    m_settings->clear(); // nothing else the settings library made of it is used
+    }
+    const QString folder = folderOf(settingsfile::writtenPath(m_path));
+    if (found.kind == settingsfile::Found::Kind::Refused) {
+        m_failure = SaveFailure{folder, found.reason};
+        return;
+    }
+    QString why;
+    const std::optional<ini::Parsed> parsed = ini::parse(found.bytes, &why);
+    if (!parsed) {
+        m_failure = SaveFailure{folder, QStringLiteral("%1 cannot be read here (%2)").arg(m_path, why)};
+        return;
+    }
+    m_known = found.stamp;
+    m_judged = true;
+    const std::optional<QString> reason = damageIn(found.bytes, *parsed);
+    if (!reason) {
+        m_values = m_onDisk = parsed->values;
+        return;
+    }
+    noteDamage(*reason, found.bytes, false);
+    const ini::Values kept = keptValues(parsed->values);
     for (auto it = kept.cbegin(); it != kept.cend(); ++it)
         setValue(it.key(), it.value());
-    // Written at once: the next start finds the file whole, not damaged again.
-    sync();
+    // Copied aside and written at once: the next start finds the file whole, not damaged again
+    // (with nothing kept, the first setting written replaces it).
+    if (keepDamagedAside() && !kept.isEmpty())
+        sync();
 }
 
-// A file that changed on disk since it was last read or written is judged before the settings
-// library reads it again.
-void SettingsPreferences::readChangedFile() {
-    const Stamp now = stampOf(filePath());
-    if (now == m_known)
-        return;
-    m_known = now;
-    m_rewrite = false;
-    QByteArray raw;
-    if (QFile file(filePath()); now.size > 0 && file.open(QIODevice::ReadOnly))
-        raw = file.readAll();
-    // The settings library reads only files: the bytes are judged from a private scratch copy.
-    QTemporaryFile scratch;
-    std::unique_ptr<QSettings> parsed;
-    const std::optional<QString> reason = damageIn(raw, [&]() -> QSettings* {
-        if (!scratch.open() || scratch.write(raw) != raw.size() || !scratch.flush())
-            return nullptr;
-        parsed = std::make_unique<QSettings>(scratch.fileName(), QSettings::IniFormat);
-        return parsed.get();
-    });
-    if (reason)
-        noteDamage(*reason, raw, true);
-    else if (!raw.trimmed().isEmpty())
-        return; // another writer's settings: merged by the next push, as the settings library does
-    holdWhole();
+// Of the values read from a damaged file, those under keys Corvane knows that are whole text within
+// the key's limit and read back the same from the file they are written to (the file's form cannot
+// carry every text: a lone surrogate does not come back).
+ini::Values SettingsPreferences::keptValues(const ini::Values& found) const {
+    ini::Values kept;
+    for (auto it = found.cbegin(); it != found.cend(); ++it)
+        if (const qsizetype most = m_knownKeys ? m_knownKeys(it.key()) : 0; most > 0 && isKeepable(it.value(), most))
+            kept.insert(it.key(), it.value());
+    if (kept.isEmpty())
+        return kept;
+    const std::optional<ini::Parsed> back = ini::parse(ini::write(kept));
+    ini::Values same;
+    for (auto it = kept.cbegin(); back && it != kept.cend(); ++it)
+        if (back->values.value(it.key()) == it.value())
+            same.insert(it.key(), it.value());
+    return same;
+}
+
+// A file changed on disk since it was last read or written is judged before anything is written;
+// false when the push must not write (the failure is set).
+bool SettingsPreferences::takeChangedFile() {
+    if (m_judged && settingsfile::stampOf(m_path) == m_known)
+        return true;
+    const settingsfile::Found found = settingsfile::read(m_path);
+    const QString folder = folderOf(settingsfile::writtenPath(m_path));
+    if (found.kind == settingsfile::Found::Kind::Refused) {
+        m_judged = false;
+        failPush(folder, found.reason);
+        return false;
+    }
+    if (m_judged && found.stamp == m_known)
+        return true;
+    if (found.kind == settingsfile::Found::Kind::Missing || found.bytes.trimmed().isEmpty()) {
+        // Vanished or emptied: nothing to keep, everything held to write back.
+        m_known = found.stamp;
+        m_judged = true;
+        if (!m_onDisk.isEmpty())
+            holdWhole();
+        return true;
+    }
+    QString why;
+    const std::optional<ini::Parsed> parsed = ini::parse(found.bytes, &why);
+    if (!parsed) {
+        m_judged = false;
+        failPush(folder, QStringLiteral("%1 was changed by another program and cannot be read here (%2)").arg(m_path, why));
+        return false;
+    }
+    m_known = found.stamp;
+    m_judged = true;
+    std::optional<QString> reason = damageIn(found.bytes, *parsed);
+    if (!reason)
+        reason = unaccountedIn(parsed->values);
+    if (reason) {
+        noteDamage(*reason, found.bytes, true);
+        holdWhole();
+        return true;
+    }
+    // Another writer's values under keys Corvane holds; what Corvane wrote since its last push wins.
+    for (auto it = parsed->values.cbegin(); it != parsed->values.cend(); ++it)
+        if (!m_unsaved.contains(it.key()))
+            m_values.insert(it.key(), it.value());
+    m_onDisk = parsed->values;
+    return true;
+}
+
+// Why a changed file that reads as settings is no change of Corvane's settings: a setting the file
+// held is missing (one Corvane removed since may be), or it holds a key Corvane neither holds nor
+// knows, or a known one with a value Corvane never writes.
+std::optional<QString> SettingsPreferences::unaccountedIn(const ini::Values& found) const {
+    for (auto it = m_onDisk.cbegin(); it != m_onDisk.cend(); ++it)
+        if (!found.contains(it.key()) && !(m_unsaved.contains(it.key()) && !m_values.contains(it.key())))
+            return QStringLiteral("it lacks settings Corvane holds");
+    for (auto it = found.cbegin(); it != found.cend(); ++it) {
+        if (m_onDisk.contains(it.key()) || m_values.contains(it.key()))
+            continue;
+        const qsizetype most = m_knownKeys ? m_knownKeys(it.key()) : 0;
+        if (most <= 0 || !isKeepable(it.value(), most))
+            return QStringLiteral("it holds lines that are not Corvane's settings");
+    }
+    return std::nullopt;
 }
 
 void SettingsPreferences::noteDamage(const QString& reason, const QByteArray& raw, bool whileRunning) {
     // While no copy of an earlier damage exists, the bytes now on disk are the ones to keep.
-    m_damaged = DamagedFile{filePath(), reason, {}, whileRunning};
+    const int count = m_damaged ? m_damaged->count + 1 : 1;
+    m_damaged = DamagedFile{m_path, reason, {}, whileRunning, count};
     m_damagedBytes = raw;
     m_rewrite = true;
 }
 
 // Every value held counts as written: a push stores all of them, whatever the file holds by then.
 void SettingsPreferences::holdWhole() {
-    for (const QString& key : m_settings->allKeys()) {
-        noteWrite(key);
-        m_settings->setValue(key, m_settings->value(key));
-    }
-}
-
-// The settings library reads the changed file again before it writes and keeps what it read: it
-// is emptied first (its copy is kept), in place, so that its rights and any link to it stay.
-bool SettingsPreferences::emptyDamagedFile() {
-    if (::truncate(QFile::encodeName(filePath()).constData(), 0) != 0 && errno != ENOENT)
-        return false;
-    m_rewrite = false;
-    m_known = m_before = stampOf(filePath());
-    return true;
-}
-
-void SettingsPreferences::failPush(const QString& folder, const QString& reason) {
-    m_failure = SaveFailure{folder, reason};
-    notifyPushed();
+    for (auto it = m_values.cbegin(); it != m_values.cend(); ++it)
+        m_unsaved.insert(it.key());
+    m_rewrite = true;
 }
 
 bool SettingsPreferences::keepDamagedAside() {
@@ -284,80 +217,63 @@ bool SettingsPreferences::keepDamagedAside() {
     return true;
 }
 
-bool SettingsPreferences::contains(const QString& key) const { return m_settings->contains(key); }
-
-std::optional<QVariant> SettingsPreferences::value(const QString& key) const {
-    if (!m_settings->contains(key))
-        return std::nullopt;
-    return m_settings->value(key);
+void SettingsPreferences::failPush(const QString& folder, const QString& reason) {
+    m_failure = SaveFailure{folder, reason};
+    notifyPushed();
 }
 
+std::optional<QVariant> SettingsPreferences::value(const QString& key) const {
+    const auto it = m_values.constFind(key);
+    if (it == m_values.cend())
+        return std::nullopt;
+    return *it;
+}
+
+// The first write of a turn queues its push.
 void SettingsPreferences::noteWrite(const QString& key) {
-    if (m_unsaved.isEmpty())
-        m_before = stampOf(m_settings->fileName());
     m_unsaved.insert(key);
+    if (std::exchange(m_pushQueued, true))
+        return;
+    QMetaObject::invokeMethod(
+        &m_turn,
+        [this] {
+            if (m_pushQueued)
+                sync();
+        },
+        Qt::QueuedConnection);
 }
 
 void SettingsPreferences::setValue(const QString& key, const QVariant& value) {
     noteWrite(key);
-    m_settings->setValue(key, value);
+    m_values.insert(key, value);
 }
 
 void SettingsPreferences::remove(const QString& key) {
     // Removing what is not there rewrites nothing.
-    if (!m_settings->contains(key))
+    if (!m_values.contains(key))
         return;
     noteWrite(key);
-    m_settings->remove(key);
+    m_values.remove(key);
 }
-
-// More than the unsaved values take in the file (INI escapes grow them).
-qint64 SettingsPreferences::pendingBytes() const {
-    qint64 bytes = 4096;
-    for (const QString& key : m_unsaved) {
-        const QVariant v = m_settings->value(key);
-        bytes += 2 * (key.size() + (v.typeId() == QMetaType::QByteArray ? v.toByteArray().size()
-                                                                          : v.toString().toUtf8().size()));
-    }
-    return bytes;
-}
-
-QStringList SettingsPreferences::keys() const { return m_settings->allKeys(); }
 
 void SettingsPreferences::sync() {
-    const QString path = filePath();
-    readChangedFile();
-    if ((m_rewrite || !m_unsaved.isEmpty()) && !keepDamagedAside())
-        return failPush(folderOf(path), m_keepFailure);
-    if (m_rewrite && !emptyDamagedFile()) {
-        const QString reason = systemReason(errno);
-        return failPush(folderOf(writtenPath(path)), reason);
-    }
-    m_settings->sync();
-    if (m_unsaved.isEmpty()) {
-        m_known = stampOf(path);
+    m_pushQueued = false;
+    if (!takeChangedFile())
         return;
-    }
-    // QSettings keeps the first error it met for good, so its status cannot tell a later push that
-    // landed; the file on disk can. No file at all is a failure (a link into a folder that is
-    // missing); a file left as it was is one when the folder does not take a file of the new one's
-    // size either (otherwise the writes cancelled out: nothing to store).
-    const Stamp after = stampOf(path);
-    const QString target = writtenPath(path);
-    std::optional<QString> reason;
-    if (after.size < 0)
-        reason = probeReason(folderOf(target), target, pendingBytes()).value_or(systemReason(ENOENT));
-    else if (after == m_before)
-        reason = probeReason(folderOf(target), target, after.size + pendingBytes());
-    if (reason)
-        return failPush(folderOf(target), *reason);
-    privatefiles::narrowFile(path);
+    if (!m_rewrite && m_unsaved.isEmpty())
+        return;
+    if (!keepDamagedAside())
+        return failPush(folderOf(m_path), m_keepFailure);
+    const settingsfile::Replaced replaced = settingsfile::replace(m_path, ini::write(m_values));
+    if (!replaced.ok)
+        return failPush(replaced.folder, replaced.reason);
+    m_known = replaced.stamp;
+    m_judged = true;
+    m_onDisk = m_values;
     m_unsaved.clear();
+    m_rewrite = false;
     m_failure.reset();
-    m_known = after;
     notifyPushed();
 }
-
-QString SettingsPreferences::filePath() const { return m_settings->fileName(); }
 
 } // namespace corvane::platform::linux_
