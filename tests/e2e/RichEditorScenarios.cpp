@@ -13,34 +13,22 @@ const QByteArray kBody = "<p>Hi team, the launch moves to <a href=\"https://exam
 const QString kShown = QStringLiteral(
     "Hi team, the launch moves to the plan for Friday as we said.\nBring 👨‍👩‍👧 photos and the 𠀀 seal.\nThanks, Ana");
 
+// The link has the focus first; Escape leaves the focus on the page itself. The title tells when the
+// editor has it.
+const QByteArray kPage = "<!doctype html><html><head><meta charset=\"utf-8\"><title>Corvane rich</title></head><body>"
+                         "<p>Account 1234-5678-9012, balance 10,432.17 EUR, PIN reminder 4321.</p><p><a id=\"statement\" "
+                         "href=\"#statement\">Statement of account</a></p><div contenteditable=\"true\">" + kBody +
+                         "</div><script>document.getElementById('statement').focus();"
+                         "document.addEventListener('keydown', e => { if (e.key === 'Escape') document.activeElement.blur(); });"
+                         "document.querySelector('[contenteditable]').addEventListener('focus', () => "
+                         "document.title = 'Corvane rich: editing');</script></body></html>\n";
+
 struct RichEditor {
     const char* id;
     QString title; // a part of the window title once the editor has the keyboard
-    bool page;     // the editor is part of a web page: a link and the page's own text can have the focus
-    std::function<std::unique_ptr<App>(const QString& dir)> start;
+    bool page;     // Firefox's page, where a link and the page's own text can have the focus; else a mail body
 };
 void PrintTo(const RichEditor& editor, std::ostream* os) { *os << editor.id; }
-
-RichEditor firefoxPage() {
-    return {"Firefox", QStringLiteral("Corvane rich"), true, [](const QString& dir) {
-                // The link has the focus first; Escape leaves the focus on the page itself. The title
-                // tells when the editor has it.
-                return startFirefox(dir, "<!doctype html><html><head><meta charset=\"utf-8\"><title>Corvane rich</title>"
-                                         "</head><body><p>Account 1234-5678-9012, balance 10,432.17 EUR, PIN reminder "
-                                         "4321.</p><p><a id=\"statement\" href=\"#statement\">Statement of account</a></p>"
-                                         "<div contenteditable=\"true\">" + kBody + "</div><script>"
-                                         "document.getElementById('statement').focus();"
-                                         "document.addEventListener('keydown', e => { if (e.key === 'Escape') "
-                                         "document.activeElement.blur(); });"
-                                         "document.querySelector('[contenteditable]').addEventListener('focus', () => "
-                                         "document.title = 'Corvane rich: editing');</script></body></html>\n");
-            }};
-}
-
-RichEditor thunderbirdCompose() {
-    return {"Thunderbird", QStringLiteral("Write: Launch"), false,
-            [](const QString& dir) { return startThunderbirdCompose(dir, "<html><body>" + kBody + "</body></html>\n"); }};
-}
 
 class RichEditorScenario : public Scenario, public ::testing::WithParamInterface<RichEditor> {};
 
@@ -49,10 +37,10 @@ TEST_P(RichEditorScenario, EveryWordReachesTheModelAndReplaceLeavesTheAnswer) {
     const QString answer = QStringLiteral(
         "Hi team, the launch moves to Friday, as planned.\nBring 👨‍👩‍👧 photos and the 𠀀 seal, please.\nThanks, Ana");
     server.respond(streamedAnswer({answer}, 0));
-    CorvaneProcess::Settings settings;
-    settings.ctrlAltSpaceHotkey = true;
-    startCorvane(settings);
-    auto app = editor.start(scratch(QStringLiteral("app")));
+    startCorvane({.endpoint = {}, .ctrlAltSpaceHotkey = true});
+    const QString dir = scratch(QStringLiteral("app"));
+    auto app = editor.page ? startFirefox(dir, kPage)
+                           : startThunderbirdCompose(dir, "<html><body>" + kBody + "</body></html>\n");
     ASSERT_TRUE(waitUntil([&] { return activeWindowTitle().contains(editor.title); }, 120000))
         << editor.id << " did not come up; active: " << activeWindowTitle().toStdString();
 
@@ -70,9 +58,7 @@ TEST_P(RichEditorScenario, EveryWordReachesTheModelAndReplaceLeavesTheAnswer) {
         };
         for (const QString& away : {QString(), QStringLiteral("Escape")}) {
             SCOPED_TRACE(away.isEmpty() ? "a link" : "the page");
-            if (!away.isEmpty()) {
-                ASSERT_TRUE(pressKeys({away}));
-            }
+            ASSERT_TRUE(away.isEmpty() || pressKeys({away}));
             ASSERT_TRUE(shortcutSaysNoField()) << context();
             tripleSpace();
             ASSERT_TRUE(shortcutSaysNoField()) << context();
@@ -116,7 +102,9 @@ TEST_P(RichEditorScenario, EveryWordReachesTheModelAndReplaceLeavesTheAnswer) {
     EXPECT_TRUE(app->running());
 }
 
-INSTANTIATE_TEST_SUITE_P(RichEditors, RichEditorScenario, ::testing::Values(firefoxPage(), thunderbirdCompose()),
+INSTANTIATE_TEST_SUITE_P(RichEditors, RichEditorScenario,
+                         ::testing::Values(RichEditor{"Firefox", QStringLiteral("Corvane rich"), true},
+                                           RichEditor{"Thunderbird", QStringLiteral("Write: Launch"), false}),
                          [](const ::testing::TestParamInfo<RichEditor>& info) { return std::string(info.param.id); });
 
 } // namespace

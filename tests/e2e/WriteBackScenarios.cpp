@@ -318,9 +318,7 @@ TEST_P(DesktopAppScenario, HotkeyTripleSpaceCancelAndDraftInOneWindow) {
     auto window = app.start(scratch(QStringLiteral("app")));
     ASSERT_TRUE(waitUntil([&] { return activeWindowTitle().contains(app.title); }, 120000))
         << app.name << " did not come up; active: " << activeWindowTitle().toStdString();
-    if (app.prepare) {
-        ASSERT_TRUE(app.prepare()) << app.name << "; active: " << activeWindowTitle().toStdString();
-    }
+    ASSERT_TRUE(!app.prepare || app.prepare()) << app.name << "; active: " << activeWindowTitle().toStdString();
     // Ready when what is typed lands in the field.
     ASSERT_TRUE(waitUntil([&] { return setField(QStringLiteral("Ready"), 10000); }, 60000)) << app.name << " takes no text";
     ASSERT_TRUE(setClipboardText(userClip));
@@ -357,15 +355,13 @@ TEST_P(DesktopAppScenario, HotkeyTripleSpaceCancelAndDraftInOneWindow) {
         // The panel stands beside the field, at the field's window, wherever that window lies.
         const QRect window = activeWindowRect();
         QRect shown;
-        const bool beside = waitUntil([&] {
+        EXPECT_TRUE(waitUntil([&] {
             shown = {};
             for (const PanelProbe::Item& item : panel->showing())
                 shown |= item.extents;
             return panel->title() == QStringLiteral("Done") && shown.intersects(window.adjusted(-16, -16, 16, 16));
-        }, 5000);
-        EXPECT_TRUE(beside) << "panel at " << shown.x() << "," << shown.y() << " " << shown.width() << "x"
-                            << shown.height() << ", window at " << window.x() << "," << window.y() << " "
-                            << window.width() << "x" << window.height() << context();
+        }, 5000)) << "panel at " << ::testing::PrintToString(shown) << ", window at " << ::testing::PrintToString(window)
+                  << context();
         ASSERT_NO_FATAL_FAILURE(replaceAndCheck(r.tokens.join(QString())));
     }
     // 4. Cancel in the middle of the answer: the field keeps what the user typed.
