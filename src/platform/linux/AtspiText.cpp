@@ -1,5 +1,5 @@
 // The text side of the AT-SPI backend: an element's value, the objects embedded in its text,
-// its application's toolkit, selection and caret, and writing a whole new text.
+// its application's toolkit, selection and caret and where they stand, and writing a whole new text.
 #include "platform/linux/AtspiAccessibility.h"
 #include "platform/linux/AtspiNames.h"
 #include <QDBusVariant>
@@ -131,25 +131,59 @@ std::optional<Toolkit> AtspiAccessibility::toolkit(const ElementRef& element) {
     return toolkit;
 }
 
+QList<QDBusMessage> AtspiAccessibility::selectionCalls(const QString& service, const QString& path) {
+    return {methodCall(service, path, kText, QStringLiteral("GetNSelections")),
+            methodCall(service, path, kText, QStringLiteral("GetSelection"), {0}),
+            propertyCall(service, path, kText, QStringLiteral("CaretOffset"))};
+}
+
+std::optional<TextRange> AtspiAccessibility::selectionFrom(const QList<QDBusMessage>& replies) {
+    if (replies.size() < 3 || !isReply(replies.at(0)) || replies.at(0).arguments().isEmpty())
+        return std::nullopt;
+    if (replies.at(0).arguments().constFirst().toInt() > 0) {
+        const QDBusMessage& first = replies.at(1);
+        if (!isReply(first) || first.arguments().size() < 2)
+            return std::nullopt;
+        const int a = first.arguments().at(0).toInt();
+        const int b = first.arguments().at(1).toInt();
+        return TextRange{qMin(a, b), qAbs(b - a)};
+    }
+    const auto caret = propertyFrom(replies.at(2));
+    if (!caret)
+        return std::nullopt;
+    return TextRange{qMax(0, caret->toInt()), 0};
+}
+
 std::optional<TextRange> AtspiAccessibility::selection(const ElementRef& element) {
     auto* e = live(element);
     if (!e || !interfaces(*e).contains(kText))
         return std::nullopt;
-    auto count = intCall(e->node, kText, QStringLiteral("GetNSelections"), {});
-    if (!count)
+    return selectionFrom(m_bus.callAll(selectionCalls(e->node.service, e->node.path)));
+}
+
+std::optional<QRectF> AtspiAccessibility::textExtents(const ElementRef& element, const TextRange& range) {
+    auto* e = live(element);
+    if (!e || range.start < 0 || range.length < 0 || !interfaces(*e).contains(kText))
         return std::nullopt;
-    if (*count > 0) {
-        QDBusMessage reply = m_bus.call(e->node.service, e->node.path, kText, QStringLiteral("GetSelection"), {0});
-        if (!isReply(reply) || reply.arguments().size() < 2)
+    // The first and the last character, never the range at once: a toolkit may measure a range
+    // character by character, and a selection may hold the whole text.
+    const auto at = [&](int offset) {
+        return methodCall(e->node.service, e->node.path, kText, QStringLiteral("GetCharacterExtents"),
+                          {offset, kCoordTypeScreen});
+    };
+    QList<QDBusMessage> calls{at(range.start)};
+    if (range.length > 1)
+        calls.append(at(range.start + range.length - 1));
+    const QList<ScreenGeometry> screens = screenGeometries();
+    std::optional<QRectF> out;
+    for (const QDBusMessage& reply : m_bus.callAll(calls)) {
+        const QVariantList a = isReply(reply) ? reply.arguments() : QVariantList();
+        if (a.size() < 4 || a.at(2).toInt() < 0 || a.at(3).toInt() < 0)
             return std::nullopt;
-        const int a = reply.arguments().at(0).toInt();
-        const int b = reply.arguments().at(1).toInt();
-        return TextRange{qMin(a, b), qAbs(b - a)};
+        const QRectF r = toLogical(QRect(a.at(0).toInt(), a.at(1).toInt(), a.at(2).toInt(), a.at(3).toInt()), screens);
+        out = out ? out->united(r) : r;
     }
-    auto caret = m_bus.property(e->node.service, e->node.path, kText, QStringLiteral("CaretOffset"));
-    if (!caret)
-        return std::nullopt;
-    return TextRange{qMax(0, caret->toInt()), 0};
+    return out;
 }
 
 int AtspiAccessibility::setValue(const ElementRef& element, const QString& text) {
