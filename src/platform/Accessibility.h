@@ -100,10 +100,11 @@ public:
         return {role(element), states(element), extents(element), std::nullopt, selection(element)};
     }
     virtual std::optional<TextRange> selection(const ElementRef& element) = 0;
-    // Where a range of the element's text stands, as the toolkit answers when asked for screen
-    // extents (Qt global logical coordinates): its first and last characters together, or for an
-    // empty range (the caret) the character at it. Nothing without text or when a call fails; an
-    // answer may still be empty (a caret after the last character) or lie off the field.
+    // Where a range of the element's text stands, in the coordinates its toolkit gives for its
+    // screen extents (Qt global logical ones; GTK 4 gives its window's for both): its first and last
+    // characters together, or for an empty range (the caret) the character at it. Nothing without
+    // text or when a call fails; an answer may be empty (a caret after the last character) or lie
+    // off the field (a caret scrolled out of sight).
     virtual std::optional<QRectF> textExtents(const ElementRef& element, const TextRange& range) {
         Q_UNUSED(element);
         Q_UNUSED(range);

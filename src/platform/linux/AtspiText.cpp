@@ -166,22 +166,33 @@ std::optional<QRectF> AtspiAccessibility::textExtents(const ElementRef& element,
     if (!e || range.start < 0 || range.length < 0 || !interfaces(*e).contains(kText))
         return std::nullopt;
     // The first and the last character, never the range at once: a toolkit may measure a range
-    // character by character, and a selection may hold the whole text.
-    const auto at = [&](int offset) {
+    // character by character, and a selection may hold the whole text. GTK 4 refuses screen
+    // coordinates for text and measures it within its window (as it answers for its extents on
+    // the screen too): its window's coordinates stand in, asked in the same round trip.
+    const auto at = [&](int offset, uint coordType) {
         return methodCall(e->node.service, e->node.path, kText, QStringLiteral("GetCharacterExtents"),
-                          {offset, kCoordTypeScreen});
+                          {offset, coordType});
     };
-    QList<QDBusMessage> calls{at(range.start)};
-    if (range.length > 1)
-        calls.append(at(range.start + range.length - 1));
+    const int last = range.start + range.length - 1;
+    QList<QDBusMessage> calls{at(range.start, kCoordTypeScreen), at(range.start, kCoordTypeWindow)};
+    if (last > range.start)
+        calls << at(last, kCoordTypeScreen) << at(last, kCoordTypeWindow);
     const QList<ScreenGeometry> screens = screenGeometries();
-    std::optional<QRectF> out;
-    for (const QDBusMessage& reply : m_bus.callAll(calls)) {
+    const auto rectFrom = [&](const QDBusMessage& reply) -> std::optional<QRectF> {
         const QVariantList a = isReply(reply) ? reply.arguments() : QVariantList();
         if (a.size() < 4 || a.at(2).toInt() < 0 || a.at(3).toInt() < 0)
             return std::nullopt;
-        const QRectF r = toLogical(QRect(a.at(0).toInt(), a.at(1).toInt(), a.at(2).toInt(), a.at(3).toInt()), screens);
-        out = out ? out->united(r) : r;
+        return toLogical(QRect(a.at(0).toInt(), a.at(1).toInt(), a.at(2).toInt(), a.at(3).toInt()), screens);
+    };
+    const QList<QDBusMessage> replies = m_bus.callAll(calls);
+    std::optional<QRectF> out;
+    for (qsizetype i = 0; i + 1 < replies.size(); i += 2) {
+        auto r = rectFrom(replies.at(i));
+        if (!r)
+            r = rectFrom(replies.at(i + 1));
+        if (!r)
+            return std::nullopt;
+        out = out ? out->united(*r) : *r;
     }
     return out;
 }
