@@ -102,9 +102,9 @@ public:
     virtual std::optional<TextRange> selection(const ElementRef& element) = 0;
     // Where a range of the element's text stands, in the coordinates its toolkit gives for its
     // screen extents (Qt global logical ones; GTK 4 gives its window's for both): its first and last
-    // characters together, or for an empty range (the caret) the character at it. Nothing without
-    // text or when a call fails; an answer may be empty (a caret after the last character) or lie
-    // off the field (a caret scrolled out of sight).
+    // characters together, or for an empty range (the caret) the character at it, else the line of
+    // the one before it. Nothing without text or when a call fails; an answer may be empty (a caret
+    // in an empty field) or lie off the field (a caret scrolled out of sight).
     virtual std::optional<QRectF> textExtents(const ElementRef& element, const TextRange& range) {
         Q_UNUSED(element);
         Q_UNUSED(range);

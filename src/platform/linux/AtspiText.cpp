@@ -166,35 +166,43 @@ std::optional<QRectF> AtspiAccessibility::textExtents(const ElementRef& element,
     if (!e || range.start < 0 || range.length < 0 || !interfaces(*e).contains(kText))
         return std::nullopt;
     // The first and the last character, never the range at once: a toolkit may measure a range
-    // character by character, and a selection may hold the whole text. GTK 4 refuses screen
-    // coordinates for text and measures it within its window (as it answers for its extents on
-    // the screen too): its window's coordinates stand in, asked in the same round trip.
+    // character by character, and a selection may hold the whole text. For a caret, the character
+    // before it too, with its text: Qt gives nothing for a caret after the last character, which
+    // stands on that character's line, or on the next one after a line break. GTK 4 refuses
+    // screen coordinates for text and measures it within its window (as it answers for its
+    // extents on the screen too): its window's coordinates stand in. All in one round trip.
+    // (Qt 6.4 measures a plain text edit's characters as if each paragraph were its first, so the
+    // line it tells there may be too high: that is its answer all the same.)
     const auto at = [&](int offset, uint coordType) {
         return methodCall(e->node.service, e->node.path, kText, QStringLiteral("GetCharacterExtents"),
                           {offset, coordType});
     };
-    const int last = range.start + range.length - 1;
+    const bool caret = range.length == 0;
+    const int other = caret ? range.start - 1 : range.start + range.length - 1;
     QList<QDBusMessage> calls{at(range.start, kCoordTypeScreen), at(range.start, kCoordTypeWindow)};
-    if (last > range.start)
-        calls << at(last, kCoordTypeScreen) << at(last, kCoordTypeWindow);
-    const QList<ScreenGeometry> screens = screenGeometries();
-    const auto rectFrom = [&](const QDBusMessage& reply) -> std::optional<QRectF> {
-        const QVariantList a = isReply(reply) ? reply.arguments() : QVariantList();
-        if (a.size() < 4 || a.at(2).toInt() < 0 || a.at(3).toInt() < 0)
-            return std::nullopt;
-        return toLogical(QRect(a.at(0).toInt(), a.at(1).toInt(), a.at(2).toInt(), a.at(3).toInt()), screens);
-    };
+    if (other >= 0 && other != range.start)
+        calls << at(other, kCoordTypeScreen) << at(other, kCoordTypeWindow);
+    if (caret && other >= 0)
+        calls << methodCall(e->node.service, e->node.path, kText, QStringLiteral("GetText"), {other, range.start});
     const QList<QDBusMessage> replies = m_bus.callAll(calls);
-    std::optional<QRectF> out;
-    for (qsizetype i = 0; i + 1 < replies.size(); i += 2) {
-        auto r = rectFrom(replies.at(i));
-        if (!r)
-            r = rectFrom(replies.at(i + 1));
-        if (!r)
-            return std::nullopt;
-        out = out ? out->united(*r) : *r;
-    }
-    return out;
+    const QList<ScreenGeometry> screens = screenGeometries();
+    const auto rectAt = [&](qsizetype i) -> std::optional<QRectF> {
+        for (const qsizetype k : {i, i + 1}) {
+            const QVariantList a = isReply(replies.value(k)) ? replies.value(k).arguments() : QVariantList();
+            if (a.size() >= 4 && a.at(2).toInt() >= 0 && a.at(3).toInt() >= 0)
+                return toLogical(QRect(a.at(0).toInt(), a.at(1).toInt(), a.at(2).toInt(), a.at(3).toInt()), screens);
+        }
+        return std::nullopt;
+    };
+    const auto first = rectAt(0);
+    const auto second = calls.size() > 2 ? rectAt(2) : first;
+    if (!caret)
+        return first && second ? std::optional(first->united(*second)) : std::nullopt;
+    if ((first && first->height() > 0) || !second || second->height() <= 0)
+        return first;
+    const QString before = stringFrom(replies.value(4)).value_or(QString());
+    const bool lineBreak = before.size() == 1 && QStringLiteral("\n\r\u2028\u2029").contains(before);
+    return lineBreak ? second->translated(0, second->height()) : *second;
 }
 
 int AtspiAccessibility::setValue(const ElementRef& element, const QString& text) {
