@@ -165,8 +165,8 @@ std::optional<QRectF> AccessibilityService::lineOf(const platform::ElementRef& e
     if (!facts.selection || !facts.extents)
         return std::nullopt;
     const auto raw = m_a11y.textExtents(element, *facts.selection);
-    // A caret after the last character may answer an empty or zero rectangle, one scrolled out of
-    // sight a place off the field: neither is the user's line.
+    // An empty or zero rectangle (a caret in an empty field, a toolkit that measures nothing), or
+    // one off the field (a caret scrolled out of sight): neither is the user's line.
     if (!raw || raw->height() <= 0)
         return std::nullopt;
     const QRectF line = raw->translated(field.topLeft() - facts.extents->topLeft());
