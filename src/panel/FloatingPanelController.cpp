@@ -114,6 +114,11 @@ void FloatingPanelController::show(const QString& originalText, std::optional<QP
 
 void FloatingPanelController::showDraft(std::optional<QPointF> elementTopLeft, QSizeF elementSize,
                                         const QString& recipeId) {
+    showDraft(elementTopLeft, elementSize, recipeId, std::nullopt);
+}
+
+void FloatingPanelController::showDraft(std::optional<QPointF> elementTopLeft, QSizeF elementSize,
+                                        const QString& recipeId, const std::optional<QRectF>& keepLine) {
     if (!m_panel)
         createPanel();
     m_state.setRestored(false);
@@ -130,7 +135,7 @@ void FloatingPanelController::showDraft(std::optional<QPointF> elementTopLeft, Q
     // activation and takes the focus only when the user clicks into the editor.
     m_panel->setAcceptsFocus(true);
     const QSizeF size = scaledSize(PanelPlacement::panelWidth, PanelPlacement::draftHeight);
-    placeNextTo(elementTopLeft, elementSize, size, std::nullopt);
+    placeNextTo(elementTopLeft, elementSize, size, keepLine);
 }
 
 void FloatingPanelController::setDraftText(const QString& description) { m_state.setDraftInput(description); }

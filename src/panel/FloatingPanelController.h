@@ -60,8 +60,11 @@ public:
     // selection's line, Qt global logical coordinates): where the panel cannot stand beside the
     // field or window, it covers neither that line nor the pointer.
     void show(const QString& originalText, std::optional<QPointF> elementTopLeft, QSizeF elementSize,
-              const QString& recipeId, const std::optional<QRectF>& keepLine);
-    void showErrorMessageBeside(const QString& message, const QRectF& keepFree, const std::optional<QRectF>& keepLine);
+              const QString& recipeId, const std::optional<QRectF>& keepLine) override;
+    void showDraft(std::optional<QPointF> elementTopLeft, QSizeF elementSize, const QString& recipeId,
+                   const std::optional<QRectF>& keepLine) override;
+    void showErrorMessageBeside(const QString& message, const QRectF& keepFree,
+                                const std::optional<QRectF>& keepLine) override;
     bool isPanelVisible() const override;
 
     // Makes the window and draws a run's view once, off screen: the first run's panel then pays no

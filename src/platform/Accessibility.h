@@ -27,6 +27,11 @@ struct AccessibleValue {
     double number = 0;
 };
 
+struct TextRange {
+    int start = 0;    // in the characters the interface counts (code points; see value())
+    int length = 0;
+};
+
 // What deciding about an element takes, asked for together.
 struct ElementFacts {
     std::optional<QString> role;
@@ -36,6 +41,8 @@ struct ElementFacts {
     // toolkits answer the same for both questions (GTK 4 gives window coordinates for both, Qt 6.4
     // screen coordinates for both).
     std::optional<QRectF> windowExtents;
+    // The selection, or the caret as an empty range; nothing for an element without text.
+    std::optional<TextRange> selection;
 };
 
 // The toolkit of the application that owns an element ("GTK" "4.8.3", "Qt" "6.4.2", "Gecko" ...).
@@ -52,11 +59,6 @@ struct EmbeddedObject {
     ElementRef element;
     std::optional<QString> role;
     std::optional<QString> text;  // its own text, with placeholders for what is embedded in it
-};
-
-struct TextRange {
-    int start = 0;    // in the characters the interface counts (code points; see value())
-    int length = 0;
 };
 
 class Accessibility {
@@ -92,12 +94,22 @@ public:
     virtual std::optional<QString> role(const ElementRef& element) = 0;
     // Raw state names ("editable", "multi-line", "single-line", "focused", ...).
     virtual QStringList states(const ElementRef& element) = 0;
-    // Role, states and extents at once. A backend that can ask for them in one round trip does;
-    // this one asks one after the other (and knows no window-relative extents).
+    // Role, states, extents and selection at once. A backend that can ask for them in one round
+    // trip does; this one asks one after the other (and knows no window-relative extents).
     virtual ElementFacts facts(const ElementRef& element) {
-        return {role(element), states(element), extents(element), std::nullopt};
+        return {role(element), states(element), extents(element), std::nullopt, selection(element)};
     }
     virtual std::optional<TextRange> selection(const ElementRef& element) = 0;
+    // Where a range of the element's text stands, in the coordinates its toolkit gives for its
+    // screen extents (Qt global logical ones; GTK 4 gives its window's for both): its first and last
+    // characters together, or for an empty range (the caret) the character at it, else the line of
+    // the one before it. Nothing without text or when a call fails; an answer may be empty (a caret
+    // in an empty field) or lie off the field (a caret scrolled out of sight).
+    virtual std::optional<QRectF> textExtents(const ElementRef& element, const TextRange& range) {
+        Q_UNUSED(element);
+        Q_UNUSED(range);
+        return std::nullopt;
+    }
     // Process id of the application that owns the element (0 when unknown).
     virtual qint64 processId(const ElementRef& element) = 0;
     // Sets the whole value. Returns 0 on success or a backend status code (never throws).

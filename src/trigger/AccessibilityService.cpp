@@ -2,6 +2,7 @@
 #include "platform/RunTrace.h"
 #include "trigger/FieldText.h"
 #include <QLocale>
+#include <algorithm>
 
 namespace corvane::trigger {
 
@@ -79,16 +80,16 @@ auto AccessibilityService::reconnecting(Read read) {
     return result;
 }
 
-std::optional<AccessibilityService::ElementInfo> AccessibilityService::getFocusedElementInfo(Miss* miss) {
+std::optional<AccessibilityService::ElementInfo> AccessibilityService::getFocusedElementInfo(Miss* miss, bool place) {
     Miss why = Miss::None;
-    auto info = reconnecting([&] { return readFocusedElementInfo(why, true); });
+    auto info = reconnecting([&] { return readFocusedElementInfo(why, place); });
     if (miss)
         *miss = info ? Miss::None : why;
     return info;
 }
 
-std::optional<AccessibilityService::FocusedProbe> AccessibilityService::probeFocusedElement() {
-    return reconnecting([this] { return readFocusedProbe(); });
+std::optional<AccessibilityService::FocusedProbe> AccessibilityService::probeFocusedElement(bool withLine) {
+    return reconnecting([&] { return readFocusedProbe(withLine); });
 }
 
 std::optional<QString> AccessibilityService::focusedElementValue() {
@@ -129,11 +130,12 @@ std::optional<AccessibilityService::ElementInfo> AccessibilityService::readFocus
         miss = Miss::Placeholders;
         return std::nullopt;
     }
-    ElementInfo info{element, std::move(*text), {}, {}, kind};
+    ElementInfo info{element, std::move(*text), {}, {}, kind, std::nullopt};
     if (place && facts.extents) {
         const QRectF rect = onScreen(element, facts);
         info.position = rect.topLeft();
         info.size = rect.size();
+        info.line = lineOf(element, facts, rect);
     }
     return info;
 }
@@ -158,19 +160,38 @@ QRectF AccessibilityService::onScreen(const platform::ElementRef& element, const
     return rect.translated(area->topLeft());
 }
 
-std::optional<AccessibilityService::FocusedProbe> AccessibilityService::readFocusedProbe() {
+std::optional<QRectF> AccessibilityService::lineOf(const platform::ElementRef& element,
+                                                   const platform::ElementFacts& facts, const QRectF& field) {
+    if (!facts.selection || !facts.extents)
+        return std::nullopt;
+    const auto raw = m_a11y.textExtents(element, *facts.selection);
+    // An empty or zero rectangle (a caret in an empty field, a toolkit that measures nothing), or
+    // one off the field (a caret scrolled out of sight): neither is the user's line.
+    if (!raw || raw->height() <= 0)
+        return std::nullopt;
+    const QRectF line = raw->translated(field.topLeft() - facts.extents->topLeft());
+    const double top = std::max(line.top(), field.top());
+    const double bottom = std::min(line.bottom(), field.bottom());
+    if (bottom <= top)
+        return std::nullopt;
+    return QRectF(line.left(), top, line.width(), bottom - top);
+}
+
+std::optional<AccessibilityService::FocusedProbe> AccessibilityService::readFocusedProbe(bool withLine) {
     auto element = focusedElement();
     if (!element)
         return std::nullopt;
+    const platform::ElementFacts facts = m_a11y.facts(element);
     FocusedProbe probe;
-    probe.role = m_a11y.role(element);
-    const QStringList states = m_a11y.states(element);
-    probe.kind = classify(probe.role, states);
-    probe.field = isField(probe.role, states);
-    if (const auto range = m_a11y.selection(element)) {
+    probe.role = facts.role;
+    probe.kind = classify(probe.role, facts.states);
+    probe.field = isField(probe.role, facts.states);
+    if (facts.selection) {
         probe.selectionKnown = true;
-        probe.hasSelection = range->length > 0;
+        probe.hasSelection = facts.selection->length > 0;
     }
+    if (withLine && facts.extents)
+        probe.line = lineOf(element, facts, onScreen(element, facts));
     return probe;
 }
 

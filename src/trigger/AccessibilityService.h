@@ -25,6 +25,7 @@ public:
         QPointF position;  // the element's top-left corner, Qt global logical coordinates
         QSizeF size;
         FieldKind kind = FieldKind::Other;
+        std::optional<QRectF> line;  // the caret's or the selection's line on the screen, when known
     };
 
     struct FocusedProbe {
@@ -33,6 +34,7 @@ public:
         bool field = false;           // an element that takes text input (see isField())
         bool hasSelection = false;    // a readable selection of at least one character
         bool selectionKnown = false;  // the selection could be read at all
+        std::optional<QRectF> line;   // as in ElementInfo, when asked for
     };
 
     // Why a read gave no element info.
@@ -48,10 +50,12 @@ public:
     // activeApp, when given, places fields whose toolkit gives window coordinates for screen ones.
     explicit AccessibilityService(platform::Accessibility& accessibility, platform::ActiveApp* activeApp = nullptr);
 
-    // The focused field with its text, place and size; nothing when the element is not a field,
-    // a password field, or its text cannot be read whole (miss tells which).
-    std::optional<ElementInfo> getFocusedElementInfo(Miss* miss = nullptr);
-    std::optional<FocusedProbe> probeFocusedElement();
+    // The focused field with its text, place and size, and the user's line in it; nothing when the
+    // element is not a field, a password field, or its text cannot be read whole (miss tells
+    // which). place false: the text alone, without asking where anything stands.
+    std::optional<ElementInfo> getFocusedElementInfo(Miss* miss = nullptr, bool place = true);
+    // withLine: where the user's line stands too.
+    std::optional<FocusedProbe> probeFocusedElement(bool withLine = false);
     // Sets the element's value and reads it back. kSuccess when the element (or the element
     // focused after the write) now shows exactly the text; the backend's status for a refused
     // write; kWriteHadNoEffect otherwise.
@@ -80,10 +84,15 @@ private:
     auto reconnecting(Read read);
     // place: find where the field lies on the screen too.
     std::optional<ElementInfo> readFocusedElementInfo(Miss& miss, bool place);
-    std::optional<FocusedProbe> readFocusedProbe();
+    std::optional<FocusedProbe> readFocusedProbe(bool withLine);
     bool isPassword(const platform::ElementRef& element);
     // The element's extents on the screen.
     QRectF onScreen(const platform::ElementRef& element, const platform::ElementFacts& facts);
+    // The selection's or the caret's line, moved onto the screen as the field was (field: where
+    // onScreen() put it) and cut to the field; nothing when the toolkit does not tell or tells
+    // nothing that lies in the field.
+    std::optional<QRectF> lineOf(const platform::ElementRef& element, const platform::ElementFacts& facts,
+                                 const QRectF& field);
 
     platform::Accessibility& m_a11y;
     platform::ActiveApp* m_activeApp;

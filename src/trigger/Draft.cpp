@@ -24,7 +24,7 @@ void TriggerEngine::enterDraft(const AccessibilityService::ElementInfo& info) {
     m_currentRecipeName = choice.recipe.name;
     m_currentRecipeSource = choice.source;
     m_activity.setActivity(AppActivity::Triggered);
-    m_panel.showDraft(info.position, info.size, choice.recipe.id);
+    m_panel.showDraft(info.position, info.size, choice.recipe.id, info.line);
     // Retry after a draft: what the user described comes back rather than an empty box.
     if (const auto kept = std::exchange(m_keptDescription, std::nullopt)) {
         m_panel.setDraftText(kept->text);

@@ -18,6 +18,19 @@ public:
     virtual void show(const QString& originalText, std::optional<QPointF> elementTopLeft, QSizeF elementSize,
                       const QString& recipeId) = 0;
     virtual void showDraft(std::optional<QPointF> elementTopLeft, QSizeF elementSize, const QString& recipeId) = 0;
+    // The same, knowing the line of text the user works on in the field (the caret's or the
+    // selection's, Qt global logical coordinates): where the panel cannot stand beside the field,
+    // it covers neither that line nor the pointer. A panel that places itself otherwise ignores it.
+    virtual void show(const QString& originalText, std::optional<QPointF> elementTopLeft, QSizeF elementSize,
+                      const QString& recipeId, const std::optional<QRectF>& keepLine) {
+        Q_UNUSED(keepLine);
+        show(originalText, elementTopLeft, elementSize, recipeId);
+    }
+    virtual void showDraft(std::optional<QPointF> elementTopLeft, QSizeF elementSize, const QString& recipeId,
+                           const std::optional<QRectF>& keepLine) {
+        Q_UNUSED(keepLine);
+        showDraft(elementTopLeft, elementSize, recipeId);
+    }
     // Puts a description in the draft box that showDraft() opened: one the user wrote before.
     virtual void setDraftText(const QString& description) = 0;
     // Draft submitted: switch the panel to optimizing with the recipe that will run.
@@ -38,6 +51,12 @@ public:
     virtual void showErrorMessageBeside(const QString& message, const QRectF& keepFree) {
         Q_UNUSED(keepFree);
         showErrorMessage(message);
+    }
+    // The same, leaving the user's line free too where the panel has to stand inside the window.
+    virtual void showErrorMessageBeside(const QString& message, const QRectF& keepFree,
+                                        const std::optional<QRectF>& keepLine) {
+        Q_UNUSED(keepLine);
+        showErrorMessageBeside(message, keepFree);
     }
     virtual void hide() = 0;
     virtual bool isPanelVisible() const = 0;

@@ -20,11 +20,12 @@ constexpr qsizetype kNoteLength = 110;
 } // namespace
 
 void TriggerEngine::fail(const QString& message, const std::optional<QString>& detail, const QString& original,
-                         const QString& kind, const std::optional<QRectF>& keepFree) {
+                         const QString& kind, const std::optional<QRectF>& keepFree,
+                         const std::optional<QRectF>& keepLine) {
     setState(TriggerState::error(message));
     m_activity.setActivity(AppActivity::Error);
     if (keepFree)
-        m_panel.showErrorMessageBeside(message, *keepFree);
+        m_panel.showErrorMessageBeside(message, *keepFree, keepLine);
     else
         m_panel.showErrorMessage(message);
     m_logger.log(OptimizationLog::LogStatus::Failed, original, std::nullopt, detail.value_or(message));

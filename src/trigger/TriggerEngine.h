@@ -123,6 +123,7 @@ private:
         bool ended = false;  // the session was ended while the field was being read
         QString probeDescription;
         platform::ElementRef copiedFrom;  // the focused element the bus showed after a clipboard read
+        std::optional<QRectF> line;  // the caret's or the selection's line, for the panel to leave free
     };
     // A field read that passed the checks: what the run sends.
     struct RunInput {
@@ -191,7 +192,8 @@ private:
     // Streaming.cpp
     // keepFree: where the field lies that the message is about, for a panel that must leave it free.
     void fail(const QString& message, const std::optional<QString>& detail, const QString& original,
-              const QString& kind, const std::optional<QRectF>& keepFree = std::nullopt);
+              const QString& kind, const std::optional<QRectF>& keepFree = std::nullopt,
+              const std::optional<QRectF>& keepLine = std::nullopt);
     // Sends the request. The caller records and shows the run right after, in the same turn, then
     // reads the answer with readStream(); what the stream says meanwhile waits in its pump.
     StartedStream startStream(const QString& prompt, const stores::PromptRecipe& recipe);

@@ -123,9 +123,9 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID, Trig
                  QStringLiteral("app=") + m_currentBundleID + QStringLiteral(" read=") + readMode +
                      QStringLiteral(" recipe=") + choice.source.logName());
     if (read.info)
-        m_panel.show(input, read.info->position, read.info->size, choice.recipe.id);
+        m_panel.show(input, read.info->position, read.info->size, choice.recipe.id, read.line);
     else
-        m_panel.show(input, std::nullopt, QSizeF(0, 0), choice.recipe.id);
+        m_panel.show(input, std::nullopt, QSizeF(0, 0), choice.recipe.id, read.line);
     m_activity.setActivity(AppActivity::Optimizing);
     platform::runtrace::mark("shown");
 
@@ -190,7 +190,7 @@ QCoro::Task<std::optional<TriggerEngine::RunInput>> TriggerEngine::readInput(std
         fail(readFailedMessage(),
              QStringLiteral("AX direct read and clipboard fallback both failed (app=") + bundleID + QLatin1Char(' ') +
                  read.probeDescription + QLatin1Char(')'),
-             QString(), QStringLiteral("read_failed"), m_activeApp.windowFrame(target.windowId));
+             QString(), QStringLiteral("read_failed"), m_activeApp.windowFrame(target.windowId), read.line);
         co_return std::nullopt;
     }
     if (!stores::graphemes::hasAtLeast(input, m_settings.minTextLength())) {
@@ -253,8 +253,10 @@ QCoro::Task<TriggerEngine::FieldRead> TriggerEngine::readFocusedField(QString bu
     using Miss = AccessibilityService::Miss;
     Miss miss = Miss::None;
     read.info = m_accessibilityService.getFocusedElementInfo(&miss);
-    if (read.info)
+    if (read.info) {
         read.text = std::move(read.info->text); // one holder, so that trimming needs no copy
+        read.line = read.info->line;
+    }
     platform::runtrace::mark("info");
     DiagLog::event(QStringLiteral("trigger AX read: ") +
                    (read.text ? QStringLiteral("OK len=") + QString::number(stores::graphemes::count(*read.text))
@@ -272,8 +274,10 @@ QCoro::Task<TriggerEngine::FieldRead> TriggerEngine::readFocusedField(QString bu
     if (read.text)
         co_return read;
 
-    // Fallback through the clipboard.
-    const auto probe = m_accessibilityService.probeFocusedElement();
+    // Fallback through the clipboard. The user's line is taken before anything is copied: the
+    // copy may select the whole field.
+    const auto probe = m_accessibilityService.probeFocusedElement(true);
+    read.line = probe ? probe->line : std::nullopt;
     read.probeDescription = probe ? QStringLiteral("role=") + probe->role.value_or(QStringLiteral("nil")) +
                                         QStringLiteral(" hasSelection=") + flag(probe->hasSelection)
                                   : QStringLiteral("probe unavailable (focused element not reachable)");

@@ -66,7 +66,7 @@ std::optional<QString> TriggerEngine::fieldTextNow() {
     const platform::ElementRef& field = m_currentElement ? m_currentElement : m_copiedFromElement;
     if (!field)
         return std::nullopt;
-    auto info = m_accessibilityService.getFocusedElementInfo();
+    auto info = m_accessibilityService.getFocusedElementInfo(nullptr, false);
     if (!info || !info->element || !info->element->sameAs(*field))
         return std::nullopt;
     return std::move(info->text);

@@ -140,16 +140,28 @@ TEST_P(FieldTest, ReadsTextRoleStatesExtentsAndSelection) {
     const ElementRef again = a11y.focusedElement();  // another handle on the same field
     EXPECT_TRUE(again && again->sameAs(*element) && element->sameAs(*again));
 
+    // The selection or the caret, with the facts, stands on the field's lines.
+    const auto onTheField = [&](int length) {
+        const auto facts = a11y.facts(element);
+        const auto line = facts.selection ? a11y.textExtents(element, *facts.selection) : std::nullopt;
+        return facts.selection && facts.selection->length == length && line && line->height() > 0 &&
+               line->top() >= rect->top() && line->bottom() <= rect->bottom();
+    };
     ASSERT_TRUE(a11y.setSelection(element, TextRange{2, 3}));
     auto selected = a11y.selection(element);
     ASSERT_TRUE(selected);
     EXPECT_EQ(selected->start, 2);
     EXPECT_EQ(selected->length, 3);
+    EXPECT_TRUE(onTheField(3));
 
     ASSERT_TRUE(a11y.setSelection(element, TextRange{4, 0}));
     selected = a11y.selection(element);
     ASSERT_TRUE(selected);
     EXPECT_EQ(selected->length, 0);
+    EXPECT_TRUE(onTheField(0));
+    // A caret after the last character, where the user has just typed (Qt measures nothing there).
+    ASSERT_TRUE(a11y.setSelection(element, TextRange{int(field().initial.toUcs4().size()), 0}));
+    EXPECT_TRUE(onTheField(0));
 }
 
 TEST_P(FieldTest, WritesThroughAccessibilityAndReadsItBack) {
@@ -250,6 +262,10 @@ TEST(AtspiFocusSearch, FindsFieldsNoEventNamed) {
         if (!c.typed.isEmpty()) {
             EXPECT_EQ(a11y.value(element).value_or(AccessibleValue{}).text, c.typed.last());
         }
+        // Where the caret stands, in the coordinates the field's extents come in (GTK 4: its window's).
+        const auto facts = a11y.facts(element);
+        const auto caret = facts.selection ? a11y.textExtents(element, *facts.selection) : std::nullopt;
+        EXPECT_TRUE(caret && facts.extents && caret->height() > 0 && facts.extents->contains(caret->topLeft()));
     }
 }
 

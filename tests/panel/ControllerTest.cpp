@@ -189,6 +189,14 @@ TEST_F(ShowsAndRoutes, NoRoomBesideTheWindowLeavesThePointerAndTheLineFree) {
             EXPECT_FALSE(c.line && frame.intersects(c.line->toRect())) << c.name;
         }
     }
+    // A field filling the maximised window, the caret's line low and the pointer high: the run's
+    // panel stands over the field, on neither line.
+    desktop.pointerAt = {700, 120};
+    const QRectF caret(60, 800, 2, 18);
+    controller.show(QStringLiteral("text"), QPointF(0, 60), QSizeF(1440, 830), QStringLiteral("optimize"), caret);
+    const QRect frame = window()->geometry();
+    EXPECT_FALSE(frame.contains(desktop.pointerAt.toPoint()));
+    EXPECT_TRUE(frame.bottom() < caret.top() || frame.top() > caret.bottom()) << frame.top();
 }
 
 TEST_F(ShowsAndRoutes, BeginStreamingWithoutAPanelChangesNothing) {

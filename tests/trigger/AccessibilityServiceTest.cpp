@@ -105,30 +105,45 @@ TEST(AccessibilityService, ReadsTheFocusedFieldsValue) {
 }
 
 // GTK 4 answers window coordinates when asked for screen ones (and for window ones); Qt 6.4 answers
-// screen coordinates for both; GTK 3 tells them apart.
+// screen coordinates for both; GTK 3 tells them apart. The caret's (or the selection's) line is
+// moved as its field is, cut to the field, and unknown where it is empty or off the field.
 TEST(AccessibilityService, PlacesFieldsOnTheScreen) {
     const platform::Toolkit gtk4{QStringLiteral("GTK"), QStringLiteral("4.8.3")}, qt{QStringLiteral("Qt"), QStringLiteral("6.4.2")};
+    const platform::Toolkit gtk3{QStringLiteral("gtk"), QStringLiteral("3.24.38")};
     const struct {
         const char* name;
         QRectF window, extents, windowExtents;
         platform::Toolkit toolkit;
         QPointF expected;
+        QRectF caret;
+        std::optional<QRectF> line;
     } cases[] = {
-        {"GTK 4, window away from the corner", {700, 380, 700, 520}, {0, 47, 690, 463}, {0, 47, 690, 463}, gtk4, {700, 427}},
-        {"GTK 4, field that fits the window either way", {40, 30, 700, 520}, {60, 100, 300, 40}, {60, 100, 300, 40}, gtk4, {100, 130}},
-        {"Qt 6.4, the same answer on the screen", {40, 30, 700, 520}, {60, 100, 300, 40}, {60, 100, 300, 40}, qt, {60, 100}},
-        {"GTK 3", {300, 200, 302, 425}, {314, 233, 274, 338}, {13, 13, 274, 338}, {QStringLiteral("gtk"), QStringLiteral("3.24.38")}, {314, 233}},
+        {"GTK 4, window away from the corner", {700, 380, 700, 520}, {0, 47, 690, 463}, {0, 47, 690, 463}, gtk4, {700, 427},
+         {10, 400, 2, 18}, QRectF(710, 780, 2, 18)},
+        {"GTK 4, field that fits the window either way", {40, 30, 700, 520}, {60, 100, 300, 40}, {60, 100, 300, 40}, gtk4, {100, 130},
+         {70, 110, 2, 17}, QRectF(110, 140, 2, 17)},
+        {"Qt 6.4, the same answer on the screen", {40, 30, 700, 520}, {60, 100, 300, 40}, {60, 100, 300, 40}, qt, {60, 100},
+         {70, 110, 2, 17}, QRectF(70, 110, 2, 17)},
+        {"GTK 3, a selection running past the field's bottom", {300, 200, 302, 425}, {314, 233, 274, 338}, {13, 13, 274, 338},
+         gtk3, {314, 233}, {320, 560, 200, 34}, QRectF(320, 560, 200, 11)},
+        {"GTK 3, a caret after the last character", {300, 200, 302, 425}, {314, 233, 274, 338}, {13, 13, 274, 338},
+         gtk3, {314, 233}, {0, 0, 0, 0}, std::nullopt},
+        {"GTK 3, a caret scrolled out of sight", {300, 200, 302, 425}, {314, 233, 274, 338}, {13, 13, 274, 338},
+         gtk3, {314, 233}, {320, 900, 2, 17}, std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Desk d;
         d.window.frame = c.window;
         d.window.toolkit = c.toolkit;
-        d.field([&](FakeField& f) { f.extents = c.extents; f.windowExtents = c.windowExtents; });
-        const auto info = AccessibilityService(d.desktop, &d.desktop).getFocusedElementInfo();
+        d.field([&](FakeField& f) { f.extents = c.extents; f.windowExtents = c.windowExtents; f.caretExtents = c.caret; });
+        AccessibilityService service(d.desktop, &d.desktop);
+        const auto info = service.getFocusedElementInfo();
         ASSERT_TRUE(info);
         EXPECT_EQ(info->position, c.expected);
         EXPECT_EQ(info->size, c.extents.size());
+        EXPECT_EQ(info->line, c.line);
+        EXPECT_EQ(service.probeFocusedElement(true)->line, c.line) << "the probe of an unreadable field";
     }
 }
 

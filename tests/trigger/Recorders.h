@@ -51,6 +51,22 @@ public:
         keptFree = keepFree;
         showErrorMessage(message);
     }
+    // Recorded as the shows without the user's line; the lines are kept aside.
+    void show(const QString& originalText, std::optional<QPointF> at, QSizeF size, const QString& recipeId,
+              const std::optional<QRectF>& keepLine) override {
+        lines.push_back(keepLine);
+        show(originalText, at, size, recipeId);
+    }
+    void showDraft(std::optional<QPointF> at, QSizeF size, const QString& recipeId,
+                   const std::optional<QRectF>& keepLine) override {
+        lines.push_back(keepLine);
+        showDraft(at, size, recipeId);
+    }
+    void showErrorMessageBeside(const QString& message, const QRectF& keepFree,
+                                const std::optional<QRectF>& keepLine) override {
+        lines.push_back(keepLine);
+        showErrorMessageBeside(message, keepFree);
+    }
     void hide() override {
         calls << QStringLiteral("hide()");
         visible = false;
@@ -60,6 +76,7 @@ public:
     QStringList calls;
     QStringList pieces;
     std::optional<QRectF> keptFree;
+    std::vector<std::optional<QRectF>> lines;
     bool visible = false;
 
 private:

@@ -145,11 +145,13 @@ TEST(Draft, EmptyFieldOpensDraftModeAndTheDescriptionIsRun) {
     auto& w = h.app(kEditor, QStringLiteral("Text Editor"));
     auto f = h.field(w, QStringLiteral("   "));  // the trigger's own spaces
     f->extents = {40, 60, 500, 30};
+    f->caretExtents = QRectF(40, 66, 0, 17);  // an empty caret: a line all the same
 
     h.trigger();
 
     EXPECT_TRUE(h.engine.isAwaitingInstruction());
     EXPECT_EQ(h.panel.calls, QStringList{QStringLiteral("showDraft(40,60|500x30|optimize)")});
+    EXPECT_EQ(h.panel.lines, std::vector{std::optional(QRectF(40, 66, 0, 17))});
     EXPECT_EQ(h.activity.changes, std::vector{AppActivity::Triggered});
     EXPECT_TRUE(h.logger.entries().isEmpty());
     EXPECT_TRUE(h.usage.events.empty());

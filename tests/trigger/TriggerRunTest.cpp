@@ -10,6 +10,7 @@ TEST(TriggerRun, ReadsThroughAccessibilityAndStreamsIntoThePanel) {
     auto& w = h.app(kEditor, QStringLiteral("Text Editor"));
     auto f = h.field(w, QStringLiteral("  ") + kSentence + QStringLiteral("   "));
     f->extents = {100, 200, 300, 40};
+    f->caretExtents = QRectF(160, 222, 2, 17);
     h.desktop.clipboard().userCopiesText(QStringLiteral("user clipboard"));
     const auto clipboardWrites = h.desktop.clipboard().writeCount();
     // The request goes out before anything is recorded or shown; both follow before trigger returns.
@@ -27,6 +28,7 @@ TEST(TriggerRun, ReadsThroughAccessibilityAndStreamsIntoThePanel) {
     EXPECT_FALSE(h.engine.hasFailed()) << "a run in progress has not failed";
     EXPECT_EQ(h.engine.currentBundleID(), kEditor);
     EXPECT_EQ(h.panel.calls, QStringList{QStringLiteral("show(%1|100,200|300x40|optimize)").arg(kSentence)});
+    EXPECT_EQ(h.panel.lines, std::vector{std::optional(QRectF(160, 222, 2, 17))}) << "the caret's line";
     EXPECT_EQ(h.activity.changes, (std::vector{AppActivity::Triggered, AppActivity::Optimizing}));
     ASSERT_EQ(h.logger.entries().size(), 1);
     EXPECT_EQ(h.lastRecord().status, Status::Triggered);
@@ -58,8 +60,8 @@ TEST(TriggerRun, FallsBackToTheClipboard) {
     const QString text = QStringLiteral("hello world, this is long enough");
     const auto unreadable = [](FakeWindow&, FakeField& f) { f.readable = false; };
     const std::vector<Case> cases = {
-        {"selection in an unreadable field: plain copy", kEditor,
-         [](FakeWindow&, FakeField& f) { f.readable = false; f.selection = {6, 26}; },
+        {"selection in an unreadable field: plain copy, the panel leaves the selection's line free", kEditor,
+         [](FakeWindow&, FakeField& f) { f.readable = false; f.selection = {6, 26}; f.caretExtents = {130, 210, 90, 17}; },
          {QStringLiteral("Ctrl+C")}, QStringLiteral("clipboard"), QStringLiteral("world, this is long enough")},
         {"text field without selection: select-all copy, then collapse", kEditor, unreadable,
          {QStringLiteral("Ctrl+A"), QStringLiteral("Ctrl+C"), QStringLiteral("Right")},
@@ -122,6 +124,7 @@ TEST(TriggerRun, FallsBackToTheClipboard) {
         // Without an element the panel opens near the pointer.
         ASSERT_EQ(h.panel.calls.size(), 1);
         EXPECT_TRUE(h.panel.calls[0].startsWith(QStringLiteral("show(%1|mouse|0x0|").arg(c.expectedInput)));
+        EXPECT_EQ(h.panel.lines, std::vector{f.caretExtents});
         EXPECT_TRUE(h.lastRecord().context->contains(QStringLiteral(" read=") + c.readMode + QLatin1Char(' ')));
         ASSERT_EQ(h.usage.named(QStringLiteral("ax_fallback")).size(), 1u);
         EXPECT_EQ(h.usage.named(QStringLiteral("ax_fallback"))[0],
@@ -243,6 +246,16 @@ TEST(TriggerRun, Refusals) {
          QStringLiteral("AX direct read and clipboard fallback both failed (app=org.gnome.TextEditor probe unavailable "
                         "(focused element not reachable))"),
          QString(), QStringLiteral("read_failed")},
+        {"neither channel gives text from a field that tells where its caret is",
+         [](EngineHarness& h, FakeWindow&, FakeField& f) {
+             f.readable = false;
+             f.caretExtents = QRectF(110, 221, 2, 17);
+             h.desktop.setCopyDelay(std::nullopt);
+         },
+         readFailed,
+         QStringLiteral("AX direct read and clipboard fallback both failed (app=org.gnome.TextEditor role=entry "
+                        "hasSelection=false)"),
+         QString(), QStringLiteral("read_failed")},
         {"nine characters", [](EngineHarness&, FakeWindow&, FakeField& f) { f.text = QStringLiteral(" 123456789 "); },
          tooShort, tooShort, QStringLiteral("123456789"), QStringLiteral("text_too_short")},
         {"nine user-perceived characters of many code points",
@@ -292,6 +305,8 @@ TEST(TriggerRun, Refusals) {
         // The advice to select the text there leaves the window free; other refusals show as ever.
         const bool advice = c.message == readFailed || c.message == readFailedNoShortcut;
         EXPECT_EQ(h.panel.keptFree, advice ? std::optional(*w.frame) : std::nullopt);
+        EXPECT_EQ(h.panel.lines, advice ? std::vector{f.caretExtents} : std::vector<std::optional<QRectF>>{})
+            << "the advice leaves the caret's line free too";
         EXPECT_EQ(h.activity.changes, std::vector{AppActivity::Error});
         ASSERT_EQ(h.logger.entries().size(), 1);
         EXPECT_EQ(h.lastRecord().status, Status::Failed);

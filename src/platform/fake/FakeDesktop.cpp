@@ -195,7 +195,7 @@ std::optional<Toolkit> FakeDesktop::toolkit(const ElementRef& element) {
 }
 
 ElementFacts FakeDesktop::facts(const ElementRef& element) {
-    ElementFacts out{role(element), states(element), extents(element), std::nullopt};
+    ElementFacts out{role(element), states(element), extents(element), std::nullopt, selection(element)};
     if (auto f = fieldOf(element); m_a11yAvailable && f)
         out.windowExtents = f->windowExtents;
     return out;
@@ -225,6 +225,11 @@ std::optional<TextRange> FakeDesktop::selection(const ElementRef& element) {
     if (!m_a11yAvailable || !f || !f->selectionReadable)
         return std::nullopt;
     return f->selection;
+}
+
+std::optional<QRectF> FakeDesktop::textExtents(const ElementRef& element, const TextRange&) {
+    auto f = fieldOf(element);
+    return (m_a11yAvailable && f) ? f->caretExtents : std::nullopt;
 }
 
 qint64 FakeDesktop::processId(const ElementRef& element) {

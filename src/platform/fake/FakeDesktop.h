@@ -22,6 +22,7 @@ struct FakeField {
     QStringList states = {QStringLiteral("editable"), QStringLiteral("focused"), QStringLiteral("single-line")};
     QRectF extents{100, 200, 300, 40};
     std::optional<QRectF> windowExtents;  // what the toolkit answers for extents relative to the window
+    std::optional<QRectF> caretExtents;   // what it answers for where the selection or the caret stands
     // The objects embedded in the text (paragraphs, links of a rich editor), one for each U+FFFC
     // of the text, in order. Empty: the field offers no hypertext.
     std::vector<std::shared_ptr<FakeField>> embedded;
@@ -113,6 +114,7 @@ public:
     std::optional<QString> role(const ElementRef& element) override;
     QStringList states(const ElementRef& element) override;
     std::optional<TextRange> selection(const ElementRef& element) override;
+    std::optional<QRectF> textExtents(const ElementRef& element, const TextRange& range) override;
     qint64 processId(const ElementRef& element) override;
     int setValue(const ElementRef& element, const QString& text) override;
     bool setSelection(const ElementRef& element, const TextRange& range) override;

@@ -431,6 +431,7 @@ ElementFacts AtspiAccessibility::facts(const ElementRef& element) {
                                  message(kAccessible, QStringLiteral("GetState")),
                                  message(kComponent, QStringLiteral("GetExtents"), {kCoordTypeScreen}),
                                  message(kComponent, QStringLiteral("GetExtents"), {kCoordTypeWindow})};
+    calls.append(selectionCalls(e->node.service, e->node.path));
     if (!e->interfaces)
         calls.append(message(kAccessible, QStringLiteral("GetInterfaces")));
     const QList<QDBusMessage> replies = m_bus.callAll(calls);
@@ -439,12 +440,14 @@ ElementFacts AtspiAccessibility::facts(const ElementRef& element) {
     out.role = roleFrom(replies.at(0));
     if (const auto words = stateWordsFrom(replies.at(1)))
         out.states = atspi::stateNames(*words);
-    if (replies.size() > 4)
-        e->interfaces = interfacesFrom(replies.at(4));
+    if (replies.size() > 7)
+        e->interfaces = interfacesFrom(replies.at(7));
     if (e->interfaces && e->interfaces->contains(kComponent)) {
         out.extents = extentsFrom(replies.at(2));
         out.windowExtents = extentsFrom(replies.at(3));
     }
+    if (e->interfaces && e->interfaces->contains(kText))
+        out.selection = selectionFrom(replies.mid(4, 3));
     return out;
 }
 

@@ -61,6 +61,7 @@ public:
     QStringList states(const ElementRef& element) override;
     ElementFacts facts(const ElementRef& element) override;
     std::optional<TextRange> selection(const ElementRef& element) override;
+    std::optional<QRectF> textExtents(const ElementRef& element, const TextRange& range) override;
     qint64 processId(const ElementRef& element) override;
     int setValue(const ElementRef& element, const QString& text) override;
     bool setSelection(const ElementRef& element, const TextRange& range) override;
@@ -98,6 +99,9 @@ private:
     // The focused field inside the window, else its focused element; editable tells which.
     std::optional<Node> searchWindow(const Node& window, qint64 deadline, bool* editable = nullptr);
     std::optional<Node> rememberedFocus(qint64 ownPid, qint64 activePid, qint64 deadline);
+    // The questions that tell the selection or the caret, asked together, and what their answers tell.
+    static QList<QDBusMessage> selectionCalls(const QString& service, const QString& path);
+    static std::optional<TextRange> selectionFrom(const QList<QDBusMessage>& replies);
     QStringList interfaces(Element& element);
     bool hasInterface(const ElementRef& element, const QString& name);
     std::optional<int> intCall(const Node& node, const QString& iface, const QString& method, const QVariantList& args);

@@ -1,5 +1,5 @@
 // The text side of the AT-SPI backend: an element's value, the objects embedded in its text,
-// its application's toolkit, selection and caret, and writing a whole new text.
+// its application's toolkit, selection and caret and where they stand, and writing a whole new text.
 #include "platform/linux/AtspiAccessibility.h"
 #include "platform/linux/AtspiNames.h"
 #include <QDBusVariant>
@@ -131,25 +131,78 @@ std::optional<Toolkit> AtspiAccessibility::toolkit(const ElementRef& element) {
     return toolkit;
 }
 
+QList<QDBusMessage> AtspiAccessibility::selectionCalls(const QString& service, const QString& path) {
+    return {methodCall(service, path, kText, QStringLiteral("GetNSelections")),
+            methodCall(service, path, kText, QStringLiteral("GetSelection"), {0}),
+            propertyCall(service, path, kText, QStringLiteral("CaretOffset"))};
+}
+
+std::optional<TextRange> AtspiAccessibility::selectionFrom(const QList<QDBusMessage>& replies) {
+    if (replies.size() < 3 || !isReply(replies.at(0)) || replies.at(0).arguments().isEmpty())
+        return std::nullopt;
+    if (replies.at(0).arguments().constFirst().toInt() > 0) {
+        const QDBusMessage& first = replies.at(1);
+        if (!isReply(first) || first.arguments().size() < 2)
+            return std::nullopt;
+        const int a = first.arguments().at(0).toInt();
+        const int b = first.arguments().at(1).toInt();
+        return TextRange{qMin(a, b), qAbs(b - a)};
+    }
+    const auto caret = propertyFrom(replies.at(2));
+    if (!caret)
+        return std::nullopt;
+    return TextRange{qMax(0, caret->toInt()), 0};
+}
+
 std::optional<TextRange> AtspiAccessibility::selection(const ElementRef& element) {
     auto* e = live(element);
     if (!e || !interfaces(*e).contains(kText))
         return std::nullopt;
-    auto count = intCall(e->node, kText, QStringLiteral("GetNSelections"), {});
-    if (!count)
+    return selectionFrom(m_bus.callAll(selectionCalls(e->node.service, e->node.path)));
+}
+
+std::optional<QRectF> AtspiAccessibility::textExtents(const ElementRef& element, const TextRange& range) {
+    auto* e = live(element);
+    if (!e || range.start < 0 || range.length < 0 || !interfaces(*e).contains(kText))
         return std::nullopt;
-    if (*count > 0) {
-        QDBusMessage reply = m_bus.call(e->node.service, e->node.path, kText, QStringLiteral("GetSelection"), {0});
-        if (!isReply(reply) || reply.arguments().size() < 2)
-            return std::nullopt;
-        const int a = reply.arguments().at(0).toInt();
-        const int b = reply.arguments().at(1).toInt();
-        return TextRange{qMin(a, b), qAbs(b - a)};
-    }
-    auto caret = m_bus.property(e->node.service, e->node.path, kText, QStringLiteral("CaretOffset"));
+    // The first and the last character, never the range at once: a toolkit may measure a range
+    // character by character, and a selection may hold the whole text. For a caret, the character
+    // before it too, with its text: Qt gives nothing for a caret after the last character, which
+    // stands on that character's line, or on the next one after a line break. GTK 4 refuses
+    // screen coordinates for text and measures it within its window (as it answers for its
+    // extents on the screen too): its window's coordinates stand in. All in one round trip.
+    // (Qt 6.4 measures a plain text edit's characters as if each paragraph were its first, so the
+    // line it tells there may be too high: that is its answer all the same.)
+    const auto at = [&](int offset, uint coordType) {
+        return methodCall(e->node.service, e->node.path, kText, QStringLiteral("GetCharacterExtents"),
+                          {offset, coordType});
+    };
+    const bool caret = range.length == 0;
+    const int other = caret ? range.start - 1 : range.start + range.length - 1;
+    QList<QDBusMessage> calls{at(range.start, kCoordTypeScreen), at(range.start, kCoordTypeWindow)};
+    if (other >= 0 && other != range.start)
+        calls << at(other, kCoordTypeScreen) << at(other, kCoordTypeWindow);
+    if (caret && other >= 0)
+        calls << methodCall(e->node.service, e->node.path, kText, QStringLiteral("GetText"), {other, range.start});
+    const QList<QDBusMessage> replies = m_bus.callAll(calls);
+    const QList<ScreenGeometry> screens = screenGeometries();
+    const auto rectAt = [&](qsizetype i) -> std::optional<QRectF> {
+        for (const qsizetype k : {i, i + 1}) {
+            const QVariantList a = isReply(replies.value(k)) ? replies.value(k).arguments() : QVariantList();
+            if (a.size() >= 4 && a.at(2).toInt() >= 0 && a.at(3).toInt() >= 0)
+                return toLogical(QRect(a.at(0).toInt(), a.at(1).toInt(), a.at(2).toInt(), a.at(3).toInt()), screens);
+        }
+        return std::nullopt;
+    };
+    const auto first = rectAt(0);
+    const auto second = calls.size() > 2 ? rectAt(2) : first;
     if (!caret)
-        return std::nullopt;
-    return TextRange{qMax(0, caret->toInt()), 0};
+        return first && second ? std::optional(first->united(*second)) : std::nullopt;
+    if ((first && first->height() > 0) || !second || second->height() <= 0)
+        return first;
+    const QString before = stringFrom(replies.value(4)).value_or(QString());
+    const bool lineBreak = before.size() == 1 && QStringLiteral("\n\r\u2028\u2029").contains(before);
+    return lineBreak ? second->translated(0, second->height()) : *second;
 }
 
 int AtspiAccessibility::setValue(const ElementRef& element, const QString& text) {
