@@ -154,13 +154,6 @@ void AtspiAccessibility::followFocus() {
     }
 }
 
-std::optional<std::pair<QString, QString>> AtspiAccessibility::address(const ElementRef& element) {
-    auto* e = dynamic_cast<Element*>(element.get());
-    if (!e)
-        return std::nullopt;
-    return std::make_pair(e->node.service, e->node.path);
-}
-
 QList<AtspiAccessibility::Node> AtspiAccessibility::children(const Node& node, bool* ok) {
     QList<Node> out;
     QDBusMessage reply = m_bus.call(node.service, node.path, kAccessible, QStringLiteral("GetChildren"));
@@ -376,11 +369,6 @@ QStringList AtspiAccessibility::interfaces(Element& element) {
     element.interfaces =
         interfacesFrom(m_bus.call(element.node.service, element.node.path, kAccessible, QStringLiteral("GetInterfaces")));
     return element.interfaces.value_or(QStringList{});
-}
-
-bool AtspiAccessibility::hasInterface(const ElementRef& element, const QString& name) {
-    auto* e = live(element);
-    return e && interfaces(*e).contains(name);
 }
 
 std::optional<QRectF> AtspiAccessibility::extents(const ElementRef& element) {
