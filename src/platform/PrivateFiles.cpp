@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -65,6 +66,16 @@ bool narrowFile(int fd) {
     return narrow(st, [&](mode_t m) { return ::fchmod(fd, m); });
 }
 
+bool writeAll(int fd, const QByteArray& bytes) {
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno != EINTR)
+            return false;
+        done += std::max<ssize_t>(n, 0);
+    }
+    return true;
+}
+
 QString keepCopyBeside(const QString& path, const QString& label, const QByteArray& bytes, QString* error) {
     const QFileInfo original(path);
     const QString pattern = original.fileName() + QLatin1Char('.') + label + QStringLiteral("-*");
@@ -81,13 +92,8 @@ QString keepCopyBeside(const QString& path, const QString& label, const QByteArr
         if (fd < 0 && errno == EEXIST)
             continue;
         int failure = fd < 0 ? errno : 0;
-        for (qsizetype done = 0; !failure && done < bytes.size();) {
-            const ssize_t w = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-            if (w < 0 && errno != EINTR)
-                failure = errno;
-            else if (w > 0)
-                done += w;
-        }
+        if (!failure && !writeAll(fd, bytes))
+            failure = errno;
         if (fd >= 0 && ::fsync(fd) != 0 && !failure)
             failure = errno;
         if (fd >= 0 && ::close(fd) != 0 && !failure)

@@ -93,11 +93,8 @@ std::optional<AccessibilityService::FocusedProbe> AccessibilityService::probeFoc
 }
 
 std::optional<QString> AccessibilityService::focusedElementValue() {
-    return reconnecting([this] {
-        Miss miss = Miss::None;
-        auto info = readFocusedElementInfo(miss, false);
-        return info ? std::optional<QString>(std::move(info->text)) : std::nullopt;
-    });
+    auto info = getFocusedElementInfo(nullptr, false);
+    return info ? std::optional<QString>(std::move(info->text)) : std::nullopt;
 }
 
 std::optional<AccessibilityService::ElementInfo> AccessibilityService::readFocusedElementInfo(Miss& miss, bool place) {

@@ -112,9 +112,8 @@ QString TriggerEngine::frontmostAppName() const {
     return name.isEmpty() ? tr("Unknown app") : name;
 }
 
-QString TriggerEngine::readFailedMessage() {
-    const auto probe = m_terminal ? std::nullopt : m_accessibilityService.probeFocusedElement();
-    if (m_terminal || (probe && probe->kind == FieldKind::Terminal))
+QString TriggerEngine::readFailedMessage(bool terminal) const {
+    if (terminal)
         return tr("Corvane can't read or copy text in a terminal. Paste the text into a text field of another app "
                   "to process it there.");
     if (m_settings.hotkeyEnabled())

@@ -100,9 +100,9 @@ public:
     QString frontmostAppName() const;
     // What a run tells the user when it could not read the field: select the text, then start a run
     // that leaves a selection alone (space taps would type over it): the global shortcut, by its
-    // current label, or the menu item. In a terminal, which is never copied from, that no run can
-    // read there.
-    QString readFailedMessage();
+    // current label, or the menu item. In a terminal (the run's read found its application or its
+    // field to be one), which is never copied from, that no run can read there.
+    QString readFailedMessage(bool terminal) const;
     QString composedUserMessage(const QString& text, const QString& recipeName, const QString& appName,
                                 const QString& readMode) const;
 

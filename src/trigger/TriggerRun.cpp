@@ -55,7 +55,6 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID, Trig
 
     // 2.–5. Read the field and check what it gave.
     const platform::KeyTarget target{app ? app->windowId : 0, apps::pasteCautiousBundleIDs().contains(bundleID)};
-    m_terminal = target.terminal;  // known before the read, for the advice when it fails
     m_keptDescription = std::move(kept);
     std::optional<RunInput> checked = co_await readInput(app, target, source);
     m_keptDescription.reset();
@@ -80,7 +79,7 @@ QCoro::Task<> TriggerEngine::trigger(std::optional<QString> forcedRecipeID, Trig
                 co_return; // ended meanwhile: reset() has let the engine go
             m_busy = Busy::None;
             if (!back) {
-                fail(readFailedMessage(),
+                fail(readFailedMessage(checked->read.terminal),
                      QStringLiteral("the window of app=") + bundleID +
                          QStringLiteral(" did not get the focus back after the keyring prompt"),
                      QString(), QStringLiteral("read_failed"), m_activeApp.windowFrame(target.windowId));
@@ -187,7 +186,7 @@ QCoro::Task<std::optional<TriggerEngine::RunInput>> TriggerEngine::readInput(std
         DiagLog::event(QStringLiteral("trigger FAIL: both channels nil app=") + bundleID + QLatin1Char(' ') +
                        read.probeDescription);
         // The advice asks the user to select the text in that window: the panel leaves it free.
-        fail(readFailedMessage(),
+        fail(readFailedMessage(read.terminal),
              QStringLiteral("AX direct read and clipboard fallback both failed (app=") + bundleID + QLatin1Char(' ') +
                  read.probeDescription + QLatin1Char(')'),
              QString(), QStringLiteral("read_failed"), m_activeApp.windowFrame(target.windowId), read.line);

@@ -2,6 +2,7 @@
 #include "platform/linux/SettingsPreferences.h"
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -245,4 +246,10 @@ TEST(Preferences, ADamagedFileIsKeptAsideBeforeItIsRewritten) {
         QFile kept(copy);
         EXPECT_EQ(kept.permissions() & ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser), 0);
     }
+    // With nothing kept and nothing written since, the damaged file stays until a setting is
+    // written: an empty file in its place would be found damaged at the next start.
+    const QString untouched = dir.filePath(QStringLiteral("nothing held/corvane.conf"));
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(untouched).path()) && writeAll(untouched, random));
+    linux_::SettingsPreferences(untouched, known).sync();
+    EXPECT_EQ(readAll(untouched), random);
 }

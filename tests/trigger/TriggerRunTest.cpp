@@ -212,6 +212,8 @@ TEST(TriggerRun, Refusals) {
     const QString readFailedNoShortcut = QStringLiteral(
         "Couldn't read the focused text field. Select the text to process, then choose \"Process Selected Text\" in "
         "Corvane's menu.");
+    const QString inTerminal = QStringLiteral("Corvane can't read or copy text in a terminal. Paste the text into a text "
+                                              "field of another app to process it there.");
     const QString tooShort = QStringLiteral("Text is too short (at least 10 characters required)");
     const QString noKey = QStringLiteral("Corvane is free — add your own API key in Settings to keep going");
     const QString locked = QStringLiteral("Your keyring is locked, so Corvane can't read your API key. Unlock it (log "
@@ -254,6 +256,15 @@ TEST(TriggerRun, Refusals) {
          },
          readFailed,
          QStringLiteral("AX direct read and clipboard fallback both failed (app=org.gnome.TextEditor role=entry "
+                        "hasSelection=false)"),
+         QString(), QStringLiteral("read_failed")},
+        {"a terminal, known by its role, that gives nothing to read",
+         [](EngineHarness&, FakeWindow&, FakeField& f) {
+             f.readable = false;
+             f.role = QStringLiteral("terminal");
+         },
+         inTerminal,
+         QStringLiteral("AX direct read and clipboard fallback both failed (app=org.gnome.TextEditor role=terminal "
                         "hasSelection=false)"),
          QString(), QStringLiteral("read_failed")},
         {"nine characters", [](EngineHarness&, FakeWindow&, FakeField& f) { f.text = QStringLiteral(" 123456789 "); },
@@ -303,7 +314,7 @@ TEST(TriggerRun, Refusals) {
         EXPECT_TRUE(h.engine.hasFailed());
         EXPECT_EQ(h.panel.calls, QStringList{QStringLiteral("showErrorMessage(%1)").arg(c.message)});
         // The advice to select the text there leaves the window free; other refusals show as ever.
-        const bool advice = c.message == readFailed || c.message == readFailedNoShortcut;
+        const bool advice = c.message == readFailed || c.message == readFailedNoShortcut || c.message == inTerminal;
         EXPECT_EQ(h.panel.keptFree, advice ? std::optional(*w.frame) : std::nullopt);
         EXPECT_EQ(h.panel.lines, advice ? std::vector{f.caretExtents} : std::vector<std::optional<QRectF>>{})
             << "the advice leaves the caret's line free too";

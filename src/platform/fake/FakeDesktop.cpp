@@ -195,7 +195,7 @@ std::optional<Toolkit> FakeDesktop::toolkit(const ElementRef& element) {
 }
 
 ElementFacts FakeDesktop::facts(const ElementRef& element) {
-    ElementFacts out{role(element), states(element), extents(element), std::nullopt, selection(element)};
+    ElementFacts out = Accessibility::facts(element);
     if (auto f = fieldOf(element); m_a11yAvailable && f)
         out.windowExtents = f->windowExtents;
     return out;

@@ -4,16 +4,9 @@
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
-#include <QDBusObjectPath>
-#include <QDBusPendingCall>
 #include <QDBusVariant>
-#include <QDBusPendingCallWatcher>
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QSet>
-#include <QTimer>
 
 namespace corvane::platform::linux_ {
 
@@ -32,13 +25,7 @@ QElapsedTimer& monotonic() {
     return timer;
 }
 
-// The answers to GetRoleName, GetState and GetInterfaces; nothing for an error or an empty reply.
-std::optional<QString> roleFrom(const QDBusMessage& reply) {
-    if (!isReply(reply) || reply.arguments().isEmpty())
-        return std::nullopt;
-    return reply.arguments().constFirst().toString();
-}
-
+// The answers to GetState and GetInterfaces; nothing for an error or an empty reply.
 std::optional<QList<uint>> stateWordsFrom(const QDBusMessage& reply) {
     if (!isReply(reply) || reply.arguments().isEmpty())
         return std::nullopt;
@@ -95,14 +82,8 @@ public Q_SLOTS:
         const auto arg = any.value<QDBusArgument>();
         if (arg.currentSignature() != QLatin1String("(so)"))
             return;
-        QString service;
-        QDBusObjectPath path;
-        arg.beginStructure();
-        arg >> service >> path;
-        arg.endStructure();
-        if (path.path() == kNullPath)
-            return;
-        m_history.activeDescendantChanged(message.service(), message.path(), service, path.path());
+        if (const auto descendant = objectIn(arg))
+            m_history.activeDescendantChanged(message.service(), message.path(), descendant->first, descendant->second);
     }
     void nameOwnerChanged(const QString& name, const QString& oldOwner, const QString& newOwner) {
         if (!oldOwner.isEmpty() && newOwner.isEmpty())
@@ -173,13 +154,6 @@ void AtspiAccessibility::followFocus() {
     }
 }
 
-std::optional<std::pair<QString, QString>> AtspiAccessibility::address(const ElementRef& element) {
-    auto* e = dynamic_cast<Element*>(element.get());
-    if (!e)
-        return std::nullopt;
-    return std::make_pair(e->node.service, e->node.path);
-}
-
 QList<AtspiAccessibility::Node> AtspiAccessibility::children(const Node& node, bool* ok) {
     QList<Node> out;
     QDBusMessage reply = m_bus.call(node.service, node.path, kAccessible, QStringLiteral("GetChildren"));
@@ -191,15 +165,9 @@ QList<AtspiAccessibility::Node> AtspiAccessibility::children(const Node& node, b
     if (arg.currentSignature() != QLatin1String("a(so)"))
         return out;
     arg.beginArray();
-    while (!arg.atEnd()) {
-        QString service;
-        QDBusObjectPath path;
-        arg.beginStructure();
-        arg >> service >> path;
-        arg.endStructure();
-        if (!service.isEmpty() && path.path() != kNullPath)
-            out.append({service, path.path()});
-    }
+    while (!arg.atEnd())
+        if (const auto child = objectIn(arg))
+            out.append({child->first, child->second});
     arg.endArray();
     return out;
 }
@@ -403,11 +371,6 @@ QStringList AtspiAccessibility::interfaces(Element& element) {
     return element.interfaces.value_or(QStringList{});
 }
 
-bool AtspiAccessibility::hasInterface(const ElementRef& element, const QString& name) {
-    auto* e = live(element);
-    return e && interfaces(*e).contains(name);
-}
-
 std::optional<QRectF> AtspiAccessibility::extents(const ElementRef& element) {
     auto* e = live(element);
     if (!e || !interfaces(*e).contains(kComponent))
@@ -423,9 +386,7 @@ ElementFacts AtspiAccessibility::facts(const ElementRef& element) {
     // All questions leave before the first answer is awaited: the application answers them one
     // after the other, and the whole costs about one round trip.
     const auto message = [&](const QString& iface, const QString& method, const QVariantList& args = {}) {
-        auto m = QDBusMessage::createMethodCall(e->node.service, e->node.path, iface, method);
-        m.setArguments(args);
-        return m;
+        return methodCall(e->node.service, e->node.path, iface, method, args);
     };
     QList<QDBusMessage> calls = {message(kAccessible, QStringLiteral("GetRoleName")),
                                  message(kAccessible, QStringLiteral("GetState")),
@@ -437,7 +398,7 @@ ElementFacts AtspiAccessibility::facts(const ElementRef& element) {
     const QList<QDBusMessage> replies = m_bus.callAll(calls);
 
     ElementFacts out;
-    out.role = roleFrom(replies.at(0));
+    out.role = stringFrom(replies.at(0));
     if (const auto words = stateWordsFrom(replies.at(1)))
         out.states = atspi::stateNames(*words);
     if (replies.size() > 7)
@@ -455,7 +416,7 @@ std::optional<QString> AtspiAccessibility::role(const ElementRef& element) {
     auto* e = live(element);
     if (!e)
         return std::nullopt;
-    return roleFrom(m_bus.call(e->node.service, e->node.path, kAccessible, QStringLiteral("GetRoleName")));
+    return stringFrom(m_bus.call(e->node.service, e->node.path, kAccessible, QStringLiteral("GetRoleName")));
 }
 
 QStringList AtspiAccessibility::states(const ElementRef& element) {

@@ -66,9 +66,6 @@ public:
     int setValue(const ElementRef& element, const QString& text) override;
     bool setSelection(const ElementRef& element, const TextRange& range) override;
 
-    // The bus name and object path behind an element handed out by this backend.
-    static std::optional<std::pair<QString, QString>> address(const ElementRef& element);
-
 private:
     struct Node {
         QString service;
@@ -103,7 +100,6 @@ private:
     static QList<QDBusMessage> selectionCalls(const QString& service, const QString& path);
     static std::optional<TextRange> selectionFrom(const QList<QDBusMessage>& replies);
     QStringList interfaces(Element& element);
-    bool hasInterface(const ElementRef& element, const QString& name);
     std::optional<int> intCall(const Node& node, const QString& iface, const QString& method, const QVariantList& args);
 
     Limits m_limits;

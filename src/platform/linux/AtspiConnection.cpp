@@ -1,7 +1,7 @@
 #include "platform/linux/AtspiConnection.h"
+#include "platform/linux/AtspiNames.h"
 #include <QCoreApplication>
 #include <QDBusPendingCallWatcher>
-#include <QDBusVariant>
 #include <QEventLoop>
 #include <QTimer>
 #include <atomic>
@@ -109,17 +109,7 @@ bool AtspiConnection::ensureConnected() {
 
 QDBusMessage AtspiConnection::call(const QString& service, const QString& path, const QString& interface,
                                    const QString& method, const QVariantList& args, int timeoutMs) {
-    auto msg = QDBusMessage::createMethodCall(service, path, interface, method);
-    msg.setArguments(args);
-    // A lost connection is made again only between operations (ensureConnected()), never in the
-    // middle of one: the names it still holds would reach other applications on a new bus.
-    if (connectionLost())
-        return msg.createErrorReply(QDBusError::Disconnected, QStringLiteral("the accessibility bus went away"));
-    if (!ensureConnected())
-        return msg.createErrorReply(QDBusError::Disconnected, m_lastError);
-    QDBusMessage reply = callServing(QDBusConnection(m_name), msg, timeoutMs < 0 ? m_callTimeoutMs : timeoutMs);
-    noteAnswer(reply);
-    return reply;
+    return callAll({atspi::methodCall(service, path, interface, method, args)}, timeoutMs).constFirst();
 }
 
 void AtspiConnection::noteAnswer(const QDBusMessage& reply) {
@@ -133,9 +123,13 @@ void AtspiConnection::noteAnswer(const QDBusMessage& reply) {
 QList<QDBusMessage> AtspiConnection::callAll(const QList<QDBusMessage>& calls, int timeoutMs) {
     QList<QDBusMessage> replies;
     replies.reserve(calls.size());
-    if (connectionLost() || !ensureConnected()) {
+    // A lost connection is made again only between operations (ensureConnected()), never in the
+    // middle of one: the names it still holds would reach other applications on a new bus.
+    const bool lost = connectionLost();
+    if (lost || !ensureConnected()) {
+        const QString why = lost ? QStringLiteral("the accessibility bus went away") : m_lastError;
         for (const QDBusMessage& msg : calls)
-            replies.append(msg.createErrorReply(QDBusError::Disconnected, QStringLiteral("the accessibility bus went away")));
+            replies.append(msg.createErrorReply(QDBusError::Disconnected, why));
         return replies;
     }
     const int timeout = timeoutMs < 0 ? m_callTimeoutMs : timeoutMs;
@@ -154,11 +148,7 @@ QList<QDBusMessage> AtspiConnection::callAll(const QList<QDBusMessage>& calls, i
 
 std::optional<QVariant> AtspiConnection::property(const QString& service, const QString& path,
                                                   const QString& interface, const QString& name, int timeoutMs) {
-    QDBusMessage reply = call(service, path, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
-                              {interface, name}, timeoutMs);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-        return std::nullopt;
-    return reply.arguments().constFirst().value<QDBusVariant>().variant();
+    return atspi::propertyFrom(callAll({atspi::propertyCall(service, path, interface, name)}, timeoutMs).constFirst());
 }
 
 } // namespace corvane::platform::linux_

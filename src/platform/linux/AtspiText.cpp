@@ -2,38 +2,10 @@
 // its application's toolkit, selection and caret and where they stand, and writing a whole new text.
 #include "platform/linux/AtspiAccessibility.h"
 #include "platform/linux/AtspiNames.h"
-#include <QDBusVariant>
 
 namespace corvane::platform::linux_ {
 
 using namespace atspi;
-
-namespace {
-
-QDBusMessage methodCall(const QString& service, const QString& path, const QString& iface, const QString& method,
-                        const QVariantList& args = {}) {
-    auto m = QDBusMessage::createMethodCall(service, path, iface, method);
-    m.setArguments(args);
-    return m;
-}
-
-QDBusMessage propertyCall(const QString& service, const QString& path, const QString& iface, const QString& name) {
-    return methodCall(service, path, kProperties, QStringLiteral("Get"), {iface, name});
-}
-
-std::optional<QVariant> propertyFrom(const QDBusMessage& reply) {
-    if (!isReply(reply) || reply.arguments().isEmpty())
-        return std::nullopt;
-    return reply.arguments().constFirst().value<QDBusVariant>().variant();
-}
-
-std::optional<QString> stringFrom(const QDBusMessage& reply) {
-    if (!isReply(reply) || reply.arguments().isEmpty())
-        return std::nullopt;
-    return reply.arguments().constFirst().toString();
-}
-
-} // namespace
 
 std::optional<AccessibleValue> AtspiAccessibility::value(const ElementRef& element) {
     auto* e = live(element);
@@ -41,11 +13,11 @@ std::optional<AccessibleValue> AtspiAccessibility::value(const ElementRef& eleme
         return std::nullopt;
     const QStringList ifaces = interfaces(*e);
     if (ifaces.contains(kText)) {
-        QDBusMessage reply = m_bus.call(e->node.service, e->node.path, kText, QStringLiteral("GetText"), {0, -1});
-        if (!isReply(reply) || reply.arguments().isEmpty())
+        auto text = stringFrom(m_bus.call(e->node.service, e->node.path, kText, QStringLiteral("GetText"), {0, -1}));
+        if (!text)
             return std::nullopt;
         AccessibleValue v;
-        v.text = reply.arguments().constFirst().toString();
+        v.text = std::move(*text);
         return v;
     }
     if (ifaces.contains(kValue)) {

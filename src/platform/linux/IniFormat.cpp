@@ -1,4 +1,5 @@
 #include "platform/linux/IniFormat.h"
+#include "platform/PrivateFiles.h"
 #include <QDataStream>
 #include <QIODevice>
 #include <QScopeGuard>
@@ -163,12 +164,8 @@ std::optional<Parsed> parse(const QByteArray& bytes, QString* error) {
     if (fd < 0)
         return fail(errno);
     const auto closeFd = qScopeGuard([fd] { ::close(fd); });
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno != EINTR)
-            return fail(errno);
-        done += std::max<ssize_t>(n, 0);
-    }
+    if (!privatefiles::writeAll(fd, bytes))
+        return fail(errno);
     // The library keeps what it read under the file's name, and reads it again only when its size
     // or time differ: every reading here gets a time of its own.
     static std::atomic<qint64> readings{0};

@@ -31,16 +31,6 @@ QString notAFile(const QString& path, mode_t mode) {
     return QStringLiteral("%1 is %2, not a file").arg(QFileInfo(path).fileName(), QLatin1String(kind));
 }
 
-bool writeAll(int fd, const QByteArray& bytes) {
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno != EINTR)
-            return false;
-        done += std::max<ssize_t>(n, 0);
-    }
-    return true;
-}
-
 QByteArray newFilePrefix(const QString& target) {
     const QFileInfo info(target);
     return QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".new-"));
@@ -118,7 +108,7 @@ Replaced replace(const QString& path, const QByteArray& bytes) {
     if (fd < 0)
         return fail(systemReason(errno));
     int error = 0;
-    if (::fchmod(fd, 0600) != 0 || !writeAll(fd, bytes) || ::fsync(fd) != 0 || ::fstat(fd, &st) != 0)
+    if (::fchmod(fd, 0600) != 0 || !privatefiles::writeAll(fd, bytes) || ::fsync(fd) != 0 || ::fstat(fd, &st) != 0)
         error = errno;
     if (::close(fd) != 0 && !error)
         error = errno;

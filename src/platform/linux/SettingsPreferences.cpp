@@ -196,14 +196,12 @@ void SettingsPreferences::noteDamage(const QString& reason, const QByteArray& ra
     const int count = m_damaged ? m_damaged->count + 1 : 1;
     m_damaged = DamagedFile{m_path, reason, {}, whileRunning, count};
     m_damagedBytes = raw;
-    m_rewrite = true;
 }
 
 // Every value held counts as written: a push stores all of them, whatever the file holds by then.
 void SettingsPreferences::holdWhole() {
     for (auto it = m_values.cbegin(); it != m_values.cend(); ++it)
         m_unsaved.insert(it.key());
-    m_rewrite = true;
 }
 
 bool SettingsPreferences::keepDamagedAside() {
@@ -260,10 +258,12 @@ void SettingsPreferences::sync() {
     m_pushQueued = false;
     if (!takeChangedFile())
         return;
-    if (!m_rewrite && m_unsaved.isEmpty())
-        return;
     if (!keepDamagedAside())
         return failPush(folderOf(m_path), m_keepFailure);
+    // Only what was written since the last push is pushed (after a damage, every value held): with
+    // nothing held, the file is never replaced by an empty one, which would read as damaged.
+    if (m_unsaved.isEmpty())
+        return;
     const settingsfile::Replaced replaced = settingsfile::replace(m_path, ini::write(m_values));
     if (!replaced.ok)
         return failPush(replaced.folder, replaced.reason);
@@ -271,7 +271,6 @@ void SettingsPreferences::sync() {
     m_judged = true;
     m_onDisk = m_values;
     m_unsaved.clear();
-    m_rewrite = false;
     m_failure.reset();
     notifyPushed();
 }

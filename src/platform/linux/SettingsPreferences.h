@@ -74,7 +74,6 @@ private:
     QSet<QString> m_unsaved;      // keys written or removed since the last push that landed
     settingsfile::Stamp m_known;  // the file as last read, judged or written
     bool m_judged = false;        // whether m_known is a file that was judged (or written)
-    bool m_rewrite = false;       // the file must be written whole, whatever was written since
     std::optional<SaveFailure> m_failure;
     std::optional<DamagedFile> m_damaged;
     QByteArray m_damagedBytes; // the damaged file as read, until a copy of it is kept
