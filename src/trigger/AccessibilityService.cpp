@@ -187,7 +187,9 @@ std::optional<AccessibilityService::FocusedProbe> AccessibilityService::readFocu
         probe.selectionKnown = true;
         probe.hasSelection = facts.selection->length > 0;
     }
-    if (withLine && facts.extents)
+    // Only a field's line is measured: focus on anything else (a page being scrolled) ends the run,
+    // or is copied from in an app whose bus says too little to place a line by.
+    if (withLine && probe.field && facts.extents)
         probe.line = lineOf(element, facts, onScreen(element, facts));
     return probe;
 }
