@@ -15,6 +15,8 @@
 
 namespace corvane::app {
 
+using panel::CVDesign;
+
 namespace {
 
 FeedbackWindowController* g_shared = nullptr;
@@ -36,29 +38,19 @@ protected:
 };
 
 // The form's sizes are given for a 13 px desktop font. At the desktop's font each font, and each
-// length that holds text, keeps its proportion to it: the type scale's body is the desktop font's
-// size, so the form reads at that size and wraps where it was meant to.
-int scaled(int atThirteen) {
-    return qRound(atThirteen * panel::CVDesign::TypeScale::body().pixelSize() / 13.0);
-}
-
-QFont sizedFont(int pxAtThirteen) {
-    QFont font = panel::CVDesign::TypeScale::body();
-    font.setPixelSize(qMax(9, scaled(pxAtThirteen)));
-    return font;
-}
-
+// length that holds text, keeps its proportion to it, so the form reads at that size and wraps
+// where it was meant to.
 QLabel* makeLabel(const QString& text, int px, bool secondary, int maxWidth, QWidget* parent) {
     auto* label = new QLabel(text, parent);
     label->setTextFormat(Qt::PlainText);
-    label->setFont(sizedFont(px));
+    label->setFont(CVDesign::TypeScale::sized(px));
     if (maxWidth > 0) {
         label->setWordWrap(true);
-        label->setFixedWidth(scaled(maxWidth));
+        label->setFixedWidth(CVDesign::scaledLength(maxWidth));
     }
     if (secondary) { // the design's secondary text, which reads at 4.5:1 or better
         QPalette palette = label->palette();
-        palette.setColor(QPalette::WindowText, panel::CVDesign::secondary(QApplication::palette()));
+        palette.setColor(QPalette::WindowText, CVDesign::secondary(QApplication::palette()));
         label->setPalette(palette);
     }
     return label;
@@ -94,20 +86,20 @@ QWidget* FeedbackWindowController::makeWindow() {
                                12, false, 410, window));
     m_textView = new QPlainTextEdit(window);
     m_textView->setObjectName(QStringLiteral("feedbackText"));
-    m_textView->setFont(sizedFont(13));
-    m_textView->setFixedHeight(scaled(110));
+    m_textView->setFont(CVDesign::TypeScale::sized(13));
+    m_textView->setFixedHeight(CVDesign::scaledLength(110));
     m_textView->setTabChangesFocus(true);
     stack->addWidget(m_textView);
     stack->addWidget(makeLabel(tr("Contact (optional)"), 12, true, 0, window));
     m_contactField = new QLineEdit(window);
     m_contactField->setObjectName(QStringLiteral("feedbackContact"));
     m_contactField->setPlaceholderText(tr("Email or any way to reach you"));
-    m_contactField->setFont(sizedFont(12));
-    m_contactField->setFixedWidth(qMax(scaled(240), panel::placeholderWidth(m_contactField)));
+    m_contactField->setFont(CVDesign::TypeScale::sized(12));
+    m_contactField->setFixedWidth(qMax(CVDesign::scaledLength(240), panel::placeholderWidth(m_contactField)));
     stack->addWidget(m_contactField);
     m_attachDiagButton = new QCheckBox(tr("Attach diagnostics log"), window);
     m_attachDiagButton->setObjectName(QStringLiteral("feedbackAttachDiag"));
-    m_attachDiagButton->setFont(sizedFont(12));
+    m_attachDiagButton->setFont(CVDesign::TypeScale::sized(12));
     m_attachDiagButton->setChecked(true);
     stack->addWidget(m_attachDiagButton);
     stack->addWidget(makeLabel(

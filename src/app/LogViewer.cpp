@@ -30,6 +30,9 @@ namespace corvane::app {
 
 using stores::OptimizationLog;
 using Status = OptimizationLog::LogStatus;
+// The window's font sizes are given for a 13 px desktop font; each keeps its proportion to the
+// desktop's.
+using TypeScale = panel::CVDesign::TypeScale;
 
 namespace {
 
@@ -40,17 +43,8 @@ LogViewerController* g_shared = nullptr;
 constexpr qsizetype kShownChars = 1000;
 constexpr int kPadH = 16, kPadV = 8, kLineGap = 6;
 
-// A size of the window's design, given for a 13 px desktop font, at the desktop's font: the type
-// scale's body is the desktop font's size, and every other size keeps its proportion to it.
-QFont sizedFont(int pxAtThirteen, QFont::Weight weight = QFont::Normal) {
-    QFont font = panel::CVDesign::TypeScale::body();
-    font.setPixelSize(qMax(9, qRound(font.pixelSize() * pxAtThirteen / 13.0)));
-    font.setWeight(weight);
-    return font;
-}
-
 QFont monoFont(int px) {
-    QFont font = sizedFont(px);
+    QFont font = TypeScale::sized(px);
     font.setFamily(QStringLiteral("monospace"));
     font.setStyleHint(QFont::Monospace);
     return font;
@@ -141,7 +135,7 @@ RowLayout layoutRow(const OptimizationLog& entry, int width, const QPalette& pal
     const QColor secondary = panel::CVDesign::secondary(palette);
 
     // Top line: badge, recipe, context, spacer, time.
-    const QFont badgeFont = sizedFont(10, QFont::DemiBold);
+    const QFont badgeFont = TypeScale::sized(10, QFont::DemiBold);
     const QString badgeText = OptimizationLog::displayName(entry.status);
     const QFontMetrics badgeMetrics(badgeFont);
     const QSize badgeSize(badgeMetrics.horizontalAdvance(badgeText) + 12, badgeMetrics.height() + 4);
@@ -157,7 +151,7 @@ RowLayout layoutRow(const OptimizationLog& entry, int width, const QPalette& pal
 
     // The recipe name wraps over as many lines as it needs; the context keeps to one line and
     // gives way first.
-    const QFont recipeFont = sizedFont(10), contextFont = sizedFont(9);
+    const QFont recipeFont = TypeScale::sized(10), contextFont = TypeScale::sized(9);
     const QFontMetrics recipeMetrics(recipeFont), contextMetrics(contextFont);
     QStringList recipeLines;
     int recipeWidth = 0;
@@ -207,11 +201,11 @@ RowLayout layoutRow(const OptimizationLog& entry, int width, const QPalette& pal
     auto preview = [](const QString& text) {
         return stores::graphemes::hasAtLeast(text, OptimizationLog::previewLength) ? text + QStringLiteral("…") : text;
     };
-    addBlock(preview(entry.originalPreview), sizedFont(12), panel::CVDesign::primary(palette), 2);
+    addBlock(preview(entry.originalPreview), TypeScale::sized(12), panel::CVDesign::primary(palette), 2);
     if (entry.optimizedPreview)
-        addBlock(QStringLiteral("→ ") + preview(*entry.optimizedPreview), sizedFont(12), StatusIcons::green(palette), 2);
+        addBlock(QStringLiteral("→ ") + preview(*entry.optimizedPreview), TypeScale::sized(12), StatusIcons::green(palette), 2);
     if (entry.detail)
-        addBlock(*entry.detail, sizedFont(11), panel::CVDesign::red(palette), 2);
+        addBlock(*entry.detail, TypeScale::sized(11), panel::CVDesign::red(palette), 2);
     row.height = bottom + kPadV;
     // The colours are meant for the window; rows sit on the list's own background, which a
     // desktop's palette may make lighter or darker. Each text keeps its colour where it reads at
@@ -330,7 +324,7 @@ LogViewerView::LogViewerView(stores::OptimizationLogger& logger, TapCountFn tapC
     header->setContentsMargins(16, 10, 16, 10);
     header->setSpacing(panel::CVDesign::space3); // the title never touches the filter
     auto* title = new QLabel(tr("Activity Log"), this);
-    title->setFont(panel::CVDesign::TypeScale::headline());
+    title->setFont(TypeScale::headline());
     header->addWidget(title);
     header->addStretch();
     auto* segmentsBox = new QWidget(this);
@@ -381,7 +375,7 @@ LogViewerView::LogViewerView(stores::OptimizationLogger& logger, TapCountFn tapC
     hint->setObjectName(QStringLiteral("emptyHint"));
     hint->setAlignment(Qt::AlignCenter);
     hint->setWordWrap(true);
-    hint->setFont(sizedFont(11));
+    hint->setFont(TypeScale::sized(11));
     emptyLayout->addWidget(hint);
     m_quietLabels = {none, hint};
     emptyLayout->addStretch();
@@ -410,14 +404,14 @@ LogViewerView::LogViewerView(stores::OptimizationLogger& logger, TapCountFn tapC
     bottom->setContentsMargins(16, 8, 16, 8);
     m_count = new QLabel(this);
     m_count->setObjectName(QStringLiteral("count"));
-    m_count->setFont(sizedFont(11));
+    m_count->setFont(TypeScale::sized(11));
     bottom->addWidget(m_count);
     m_quietLabels.append(m_count);
     bottom->addStretch();
     auto* clear = new QPushButton(tr("Clear Log"), this);
     clear->setObjectName(QStringLiteral("clearLog"));
     clear->setAutoDefault(false);
-    clear->setFont(sizedFont(12));
+    clear->setFont(TypeScale::sized(12));
     connect(clear, &QPushButton::clicked, this, [this] { m_logger.clearAll(); });
     bottom->addWidget(clear);
     root->addLayout(bottom);
@@ -445,7 +439,7 @@ void LogViewerView::applyColours() {
                        "QPushButton:checked { background: %4; border-color: %4; color: white; }")
             .arg(panel::CVDesign::hairline(pal).name(), pal.color(QPalette::Button).name(),
                  pal.color(QPalette::ButtonText).name(), panel::CVDesign::accentFill().name())
-            .arg(sizedFont(11).pixelSize()));
+            .arg(TypeScale::sized(11).pixelSize()));
 }
 
 void LogViewerView::keyPressEvent(QKeyEvent* event) {

@@ -4,24 +4,13 @@
 #include "llm/LLMClient.h"
 #include "llm/TextUtil.h"
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QJsonParseError>
 #include <algorithm>
 #include <cstring>
 
 namespace corvane::llm {
 
 namespace {
-
-// Only an object or an array counts as JSON at the top level.
-std::optional<QJsonDocument> parseJson(const QByteArray& bytes) {
-    QJsonParseError error{};
-    QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError || doc.isNull())
-        return std::nullopt;
-    return doc;
-}
 
 std::optional<QJsonObject> parseObject(const QByteArray& bytes) {
     std::optional<QJsonDocument> doc = parseJson(bytes);

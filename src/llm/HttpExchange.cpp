@@ -292,15 +292,10 @@ void HttpExchange::onReadyRead() {
     QPointer<HttpExchange> self(this);
     while (self && m_socket && m_socket->bytesAvailable() > 0) {
         const QByteArray data = m_socket->read(HttpConnectionPool::socketReadBufferBytes);
-        if (m_draining) {
-            m_drainedBytes += data.size();
-            if (m_drainedBytes > kMaxDrainBytes) {
-                finish({End::Kind::TooLarge, m_status, {}, false, {}});
-                return;
-            }
-        } else {
+        if (!m_draining)
             m_idle.start();
-        }
+        else if (!countDrained(data.size()))
+            return;
         if (!consume(data))
             return;
     }
@@ -648,12 +643,15 @@ bool HttpExchange::bodyBytes(QByteArrayView bytes) {
         return false;
     }
     // The bytes after the last line handed over count toward the drain, as the rest of the read did.
-    m_drainedBytes += bytes.size() - used;
-    if (m_socket && m_drainedBytes > kMaxDrainBytes) {
-        finish({End::Kind::TooLarge, m_status, {}, false, {}});
-        return false;
-    }
-    return true;
+    return countDrained(bytes.size() - used);
+}
+
+bool HttpExchange::countDrained(qint64 bytes) {
+    m_drainedBytes += bytes;
+    if (!m_socket || m_drainedBytes <= kMaxDrainBytes)
+        return true;
+    finish({End::Kind::TooLarge, m_status, {}, false, {}});
+    return false;
 }
 
 bool HttpExchange::headAllowsKeeping() const {
@@ -680,11 +678,9 @@ bool HttpExchange::bodyComplete() {
         finish({End::Kind::Complete, m_status, std::exchange(m_body, {}), false, {}});
     } else {
         QPointer<HttpExchange> self(this);
-        m_lineMayBeCut = m_unframed || m_overran;
         const bool more = m_lines.finish([&](QByteArrayView line) { return onLine(line) && self; });
         if (!self)
             return false;
-        m_lineMayBeCut = false;
         if (more)
             finish({End::Kind::Complete, m_status, {}, false, {}});
         else

@@ -82,7 +82,7 @@ public:
     std::function<bool(QByteArrayView line)> onLine;
     // While onLine runs: the line is the last of a body that nothing framed (it ran until the close,
     // or past its declared end), and no line end followed it: it may have been cut anywhere.
-    bool lineMayBeCut() const { return m_lineMayBeCut; }
+    bool lineMayBeCut() const { return m_phase == Phase::Done && (m_unframed || m_overran); }
     std::function<void(const End& end)> onEnd;
 
     // The path the request adds after the address a user enters ("/chat/completions"): a redirect
@@ -127,6 +127,9 @@ private:
     bool headComplete();
     bool bodyBytes(QByteArrayView bytes);
     bool bodyComplete();
+    // Counts bytes read past the answer's end marker: false once they pass the drain's cap (the
+    // exchange has then ended).
+    bool countDrained(qint64 bytes);
     bool followRedirect();
     void failTransport(QNetworkReply::NetworkError error, const QString& description);
     // Ends the exchange, releases the socket, then reports.
@@ -182,7 +185,6 @@ private:
     bool m_reusable = false;   // the answer ended cleanly: release() keeps the connection
     bool m_draining = false;
     qint64 m_drainedBytes = 0;
-    bool m_lineMayBeCut = false;
 };
 
 // Owns an exchange that must outlive the callback it may be inside of: aborted now, deleted later.

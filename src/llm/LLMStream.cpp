@@ -1,25 +1,15 @@
 #include "llm/LLMStream.h"
 #include "llm/BodyText.h"
+#include "llm/JsonShape.h"
 #include "llm/LLMClient.h"
 #include "llm/SsePayload.h"
 #include "llm/TextUtil.h"
 #include "llm/Tr.h"
 #include "platform/RunTrace.h"
 #include "stores/SettingsStore.h"
-#include <QJsonDocument>
-#include <QJsonParseError>
 #include <qcoro/qcorotask.h>
 
 namespace corvane::llm {
-
-namespace {
-
-bool isJsonDocument(QByteArrayView bytes) {
-    QJsonParseError error{};
-    return !QJsonDocument::fromJson(bytes.toByteArray(), &error).isNull() && error.error == QJsonParseError::NoError;
-}
-
-} // namespace
 
 LLMStream::LLMStream(stores::SettingsStore& store, HttpConnectionPool& pool, Params params)
     : m_store(store), m_pool(pool), m_params(std::move(params)) {
@@ -127,7 +117,7 @@ bool LLMStream::handleLine(QByteArrayView line) {
     }
     // A line the close may have cut is no plain-text sentence of the provider's: read as one, it
     // would show the user raw JSON. Only a whole JSON error counts; the end decides the rest.
-    if (m_exchange && m_exchange->lineMayBeCut() && !isJsonDocument(*payload))
+    if (m_exchange && m_exchange->lineMayBeCut() && !parseJson(payload->toByteArray()))
         return true;
     if (std::optional<QString> message = LLMClient::extractErrorMessage(QString::fromUtf8(*payload))) {
         finish(StreamEvent::error(*message, QStringLiteral("provider")));

@@ -90,9 +90,9 @@ bool isBreak(QChar c) { return c == QLatin1Char('\n') || c == QLatin1Char('\r');
 // punctuation an answer may have added or changed; in the original it stands between line breaks
 // or sentence ends. ("Sure!" is not held by "make sure the door is locked".)
 bool holds(const QString& original, QStringView line) {
-    static const QRegularExpression finalStops(QStringLiteral("[.!?:;…。！？：；]+$"));
     QString needle = trimFully(line).toCaseFolded();
-    needle.remove(finalStops);
+    while (!needle.isEmpty() && isStop(needle.back()))
+        needle.chop(1);
     needle = trimFully(needle);
     if (needle.isEmpty())
         return false;

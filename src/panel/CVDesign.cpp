@@ -148,6 +148,15 @@ QFont CVDesign::TypeScale::body() { return scaled(13, QFont::Normal); }
 QFont CVDesign::TypeScale::caption() { return scaled(11, QFont::Normal); }
 QFont CVDesign::TypeScale::micro() { return scaled(10, QFont::Normal); }
 
+QFont CVDesign::TypeScale::sized(int pxAtThirteen, QFont::Weight weight) {
+    QFont font = body();
+    font.setPixelSize(qMax(9, qRound(font.pixelSize() * pxAtThirteen / 13.0)));
+    font.setWeight(weight);
+    return font;
+}
+
+int CVDesign::scaledLength(int atThirteen) { return qRound(atThirteen * TypeScale::body().pixelSize() / 13.0); }
+
 void CVDesign::cvBrandTint(QWidget* widget) {
     widget->setProperty(roleProperty, QStringLiteral("brandTint"));
     apply(widget);

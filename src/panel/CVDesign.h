@@ -67,6 +67,10 @@ public:
     // 13 px text (the floating panel's width and heights) grow by it, so text that grows with the
     // desktop's font still fits them.
     static double sizeScale();
+    // A length of a window's own design, given for a 13 px body font, at the desktop's font: it
+    // keeps its proportion to the type scale's body, so text laid out in it wraps where it was
+    // meant to.
+    static int scaledLength(int atThirteen);
 
     class TypeScale {
     public:
@@ -77,6 +81,9 @@ public:
         static QFont body();     // 13 px
         static QFont caption();  // 11 px
         static QFont micro();    // 10 px
+        // A size of a window's own design, given for a 13 px body font, in the same proportion to
+        // the desktop's font (never below 9 px).
+        static QFont sized(int pxAtThirteen, QFont::Weight weight = QFont::Normal);
     };
 
     // Modifiers. Each records its role on the widget, so refresh() can apply it again with the

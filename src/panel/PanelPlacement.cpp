@@ -235,7 +235,8 @@ std::optional<QRectF> frameBeside(const QRectF& area, const QRectF& keepFree, QS
 QRectF frameInside(const QRectF& area, const QRectF& window, QSizeF panelSize, const KeepFree& keep) {
     const double w = panelSize.width();
     const double h = panelSize.height();
-    const QRectF region = window.intersected(area).isEmpty() ? area : window.intersected(area);
+    const QRectF onScreen = window.intersected(area);
+    const QRectF region = onScreen.isEmpty() ? area : onScreen;
     const double x = clamped(region.center().x() - w / 2, area.left(), area.left() + area.width() - w);
     const double lower = region.top() + region.height() - gap - h;
     const double upper = region.top() + gap;

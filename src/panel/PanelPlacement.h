@@ -21,8 +21,8 @@ struct ScreenArea {
 namespace PanelPlacement {
 
 // The sizes at a 13 px body font. Where the desktop's font is larger, the panel's sizes grow with
-// it: the functions below take that factor as `scale` (1 by default), so a line holds the same
-// number of characters at any font.
+// it: the functions below that use these take that factor as `scale` (1 by default), the others
+// the panel's size as it is, so a line holds the same number of characters at any font.
 inline constexpr double panelWidth = 420;
 inline constexpr double runHeight = 280;      // show(): a run starts
 inline constexpr double draftHeight = 320;    // showDraft()

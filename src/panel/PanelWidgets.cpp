@@ -137,7 +137,8 @@ QSize RecipePicker::minimumSizeHint() const {
     const QFontMetrics fm = fontMetrics();
     const QSize text(fm.horizontalAdvance(QStringLiteral("Mmm…")), fm.height());
     const QSize least = style()->sizeFromContents(QStyle::CT_ComboBox, &option, text, this);
-    return {qMin(least.width(), QComboBox::minimumSizeHint().width()), QComboBox::minimumSizeHint().height()};
+    const QSize whole = QComboBox::minimumSizeHint();
+    return {qMin(least.width(), whole.width()), whole.height()};
 }
 
 void RecipePicker::paintEvent(QPaintEvent*) {

@@ -212,8 +212,6 @@ void ApiTab::chooseVendor(const QString& vendorId) {
     if (vendorId == previous)
         return;
     commitEdits(); // a key or an endpoint typed for the previous provider stays with it
-    dropPending();
-    clearMessages(true);
     // The address the user gave "custom" is kept while another provider's address is in use.
     if (previous == kCustom)
         s.setCustomApiEndpoint(isCatalogEndpoint(s.apiEndpoint()) ? QString() : s.apiEndpoint());
@@ -227,7 +225,7 @@ void ApiTab::chooseVendor(const QString& vendorId) {
     const QStringList models = vendor.knownModels();
     if (!models.isEmpty())
         s.setApiModel(models.first());
-    reload();
+    reload(); // drops what is still on its way about the previous provider, with its messages
 }
 
 bool ApiTab::isCatalogEndpoint(const QString& endpoint) {

@@ -77,7 +77,7 @@ QHBoxLayout* leftAligned(std::initializer_list<QWidget*> widgets) {
     return row;
 }
 
-int noteMinWidth() { return qRound(320 * CVDesign::TypeScale::body().pixelSize() / 13.0); }
+int noteMinWidth() { return CVDesign::scaledLength(320); }
 
 QLabel* makeNote(const QString& objectName, QWidget* parent) {
     auto* note = new QLabel(parent);
