@@ -11,6 +11,10 @@
 
 namespace corvane::llm {
 
+StreamEvent StreamEvent::emptyResponse() {
+    return error(llm::tr("The server returned an empty response"), QStringLiteral("empty_response"));
+}
+
 LLMStream::LLMStream(stores::SettingsStore& store, HttpConnectionPool& pool, Params params)
     : m_store(store), m_pool(pool), m_params(std::move(params)) {
     // Events never come from inside the call that created the stream.
@@ -168,7 +172,7 @@ void LLMStream::handleWholeBody() {
     if (std::optional<QString> message = LLMClient::extractErrorMessage(bodyText))
         finish(StreamEvent::error(*message, QStringLiteral("provider")));
     else if (text::trimFully(bodyText).isEmpty())
-        finish(StreamEvent::error(llm::tr("The server returned an empty response"), QStringLiteral("empty_response")));
+        finish(StreamEvent::emptyResponse());
     else
         finish(StreamEvent::error(
             llm::tr("Unrecognized response format (neither streaming nor standard JSON). Check that the API endpoint is correct"),

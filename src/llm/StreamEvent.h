@@ -18,6 +18,8 @@ struct StreamEvent {
     static StreamEvent token(QString t) { return {Type::Token, std::move(t), {}, {}}; }
     static StreamEvent error(QString msg, QString k) { return {Type::Error, {}, std::move(msg), std::move(k)}; }
     static StreamEvent done() { return {Type::Done, {}, {}, {}}; }
+    // A server that answered nothing, or an answer with nothing left to write once cleaned.
+    static StreamEvent emptyResponse();
     bool isTerminal() const { return type != Type::Token; }
     bool operator==(const StreamEvent&) const = default;
 };

@@ -1,6 +1,5 @@
 // Reading the model's answer into the panel, and reporting a session that cannot go on.
 #include "llm/ResponseSanitizer.h"
-#include "llm/Tr.h"
 #include "stores/Graphemes.h"
 #include "stores/OptimizationLogger.h"
 #include "trigger/StreamPump.h"
@@ -95,8 +94,8 @@ QCoro::Task<> TriggerEngine::readStream(QString original, StartedStream started,
         const QString result = text::inLineEndingsOf(llm::ResponseSanitizer::clean(accumulated, original), m_readText);
         if (text::trimmed(result).isEmpty()) {
             // Nothing to write: the same error as a server that answered nothing at all.
-            streamFailed(original, recipeName, action, llm::tr("The server returned an empty response"),
-                         QStringLiteral("empty_response"), false, elapsed());
+            const llm::StreamEvent empty = llm::StreamEvent::emptyResponse();
+            streamFailed(original, recipeName, action, empty.message, empty.kind, false, elapsed());
             break;
         }
         setState(TriggerState::result(result));
