@@ -90,11 +90,6 @@ bool FloatingPanelController::holdsFocus() const { return m_panel && m_panel->is
 // ---- showing -------------------------------------------------------------------------------
 
 void FloatingPanelController::show(const QString& originalText, std::optional<QPointF> elementTopLeft,
-                                   QSizeF elementSize, const QString& recipeId) {
-    show(originalText, elementTopLeft, elementSize, recipeId, std::nullopt);
-}
-
-void FloatingPanelController::show(const QString& originalText, std::optional<QPointF> elementTopLeft,
                                    QSizeF elementSize, const QString& recipeId, const std::optional<QRectF>& keepLine) {
     if (!m_panel)
         createPanel();
@@ -110,11 +105,6 @@ void FloatingPanelController::show(const QString& originalText, std::optional<QP
     const QSizeF size = scaledSize(PanelPlacement::panelWidth, PanelPlacement::runHeight);
     placeNextTo(elementTopLeft, elementSize, size, keepLine);
     fitContent();
-}
-
-void FloatingPanelController::showDraft(std::optional<QPointF> elementTopLeft, QSizeF elementSize,
-                                        const QString& recipeId) {
-    showDraft(elementTopLeft, elementSize, recipeId, std::nullopt);
 }
 
 void FloatingPanelController::showDraft(std::optional<QPointF> elementTopLeft, QSizeF elementSize,
@@ -179,10 +169,6 @@ void FloatingPanelController::showErrorMessage(const QString& message) {
         placeNextTo(std::nullopt, QSizeF(), scaledSize(PanelPlacement::panelWidth, PanelPlacement::errorHeight),
                     std::nullopt);
     fitContent();
-}
-
-void FloatingPanelController::showErrorMessageBeside(const QString& message, const QRectF& keepFree) {
-    showErrorMessageBeside(message, keepFree, std::nullopt);
 }
 
 void FloatingPanelController::showErrorMessageBeside(const QString& message, const QRectF& keepFree,

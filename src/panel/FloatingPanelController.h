@@ -44,8 +44,9 @@ public:
 
     // What the engine drives (trigger::PanelPresenter).
     void show(const QString& originalText, std::optional<QPointF> elementTopLeft, QSizeF elementSize,
-              const QString& recipeId) override;
-    void showDraft(std::optional<QPointF> elementTopLeft, QSizeF elementSize, const QString& recipeId) override;
+              const QString& recipeId, const std::optional<QRectF>& keepLine = std::nullopt) override;
+    void showDraft(std::optional<QPointF> elementTopLeft, QSizeF elementSize, const QString& recipeId,
+                   const std::optional<QRectF>& keepLine = std::nullopt) override;
     void setDraftText(const QString& description) override;
     void beginStreamingResult(const QString& recipeId) override;
     void updateResult(const QString& textSoFar) override;
@@ -53,18 +54,10 @@ public:
     void showResult(const QString& finalText) override;
     void showError(const QString& message) override;
     void showErrorMessage(const QString& message) override;
-    void showErrorMessageBeside(const QString& message, const QRectF& keepFree) override;
+    void showErrorMessageBeside(const QString& message, const QRectF& keepFree,
+                                const std::optional<QRectF>& keepLine = std::nullopt) override;
     void hide() override;
 
-    // The same, for a caller that knows the line of text the user works on (the caret's or the
-    // selection's line, Qt global logical coordinates): where the panel cannot stand beside the
-    // field or window, it covers neither that line nor the pointer.
-    void show(const QString& originalText, std::optional<QPointF> elementTopLeft, QSizeF elementSize,
-              const QString& recipeId, const std::optional<QRectF>& keepLine) override;
-    void showDraft(std::optional<QPointF> elementTopLeft, QSizeF elementSize, const QString& recipeId,
-                   const std::optional<QRectF>& keepLine) override;
-    void showErrorMessageBeside(const QString& message, const QRectF& keepFree,
-                                const std::optional<QRectF>& keepLine) override;
     bool isPanelVisible() const override;
 
     // Makes the window and draws a run's view once, off screen: the first run's panel then pays no

@@ -14,23 +14,13 @@ public:
     virtual ~PanelPresenter() = default;
 
     // elementTopLeft: the field's top-left corner in Qt global logical coordinates (y down), or
-    // nothing to place the panel near the pointer. elementSize: the field's size.
+    // nothing to place the panel near the pointer. elementSize: the field's size. keepLine: the line
+    // of text the user works on in the field (the caret's or the selection's), when known: where the
+    // panel cannot stand beside the field, it covers neither that line nor the pointer.
     virtual void show(const QString& originalText, std::optional<QPointF> elementTopLeft, QSizeF elementSize,
-                      const QString& recipeId) = 0;
-    virtual void showDraft(std::optional<QPointF> elementTopLeft, QSizeF elementSize, const QString& recipeId) = 0;
-    // The same, knowing the line of text the user works on in the field (the caret's or the
-    // selection's, Qt global logical coordinates): where the panel cannot stand beside the field,
-    // it covers neither that line nor the pointer. A panel that places itself otherwise ignores it.
-    virtual void show(const QString& originalText, std::optional<QPointF> elementTopLeft, QSizeF elementSize,
-                      const QString& recipeId, const std::optional<QRectF>& keepLine) {
-        Q_UNUSED(keepLine);
-        show(originalText, elementTopLeft, elementSize, recipeId);
-    }
+                      const QString& recipeId, const std::optional<QRectF>& keepLine = std::nullopt) = 0;
     virtual void showDraft(std::optional<QPointF> elementTopLeft, QSizeF elementSize, const QString& recipeId,
-                           const std::optional<QRectF>& keepLine) {
-        Q_UNUSED(keepLine);
-        showDraft(elementTopLeft, elementSize, recipeId);
-    }
+                           const std::optional<QRectF>& keepLine = std::nullopt) = 0;
     // Puts a description in the draft box that showDraft() opened: one the user wrote before.
     virtual void setDraftText(const QString& description) = 0;
     // Draft submitted: switch the panel to optimizing with the recipe that will run.
@@ -48,15 +38,12 @@ public:
     virtual void showErrorMessage(const QString& message) = 0;
     // An error-only panel about a field the run could not read, kept clear of keepFree (the field's
     // window, Qt global logical coordinates): the user is to select the text there while it shows.
-    virtual void showErrorMessageBeside(const QString& message, const QRectF& keepFree) {
-        Q_UNUSED(keepFree);
-        showErrorMessage(message);
-    }
-    // The same, leaving the user's line free too where the panel has to stand inside the window.
+    // Where it has to stand inside the window, it leaves keepLine free too.
     virtual void showErrorMessageBeside(const QString& message, const QRectF& keepFree,
-                                        const std::optional<QRectF>& keepLine) {
+                                        const std::optional<QRectF>& keepLine = std::nullopt) {
+        Q_UNUSED(keepFree);
         Q_UNUSED(keepLine);
-        showErrorMessageBeside(message, keepFree);
+        showErrorMessage(message);
     }
     virtual void hide() = 0;
     virtual bool isPanelVisible() const = 0;

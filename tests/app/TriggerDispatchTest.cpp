@@ -38,8 +38,8 @@ struct FakeEngine : trigger::EngineControl {
 
 struct FakePanel : trigger::PanelPresenter {
     bool visible = false;
-    void show(const QString&, std::optional<QPointF>, QSizeF, const QString&) override {}
-    void showDraft(std::optional<QPointF>, QSizeF, const QString&) override {}
+    void show(const QString&, std::optional<QPointF>, QSizeF, const QString&, const std::optional<QRectF>&) override {}
+    void showDraft(std::optional<QPointF>, QSizeF, const QString&, const std::optional<QRectF>&) override {}
     void setDraftText(const QString&) override {}
     void beginStreamingResult(const QString&) override {}
     void updateResult(const QString&) override {}

@@ -16,7 +16,10 @@ namespace corvane::testkit {
 
 class RecordingPanel final : public trigger::PanelPresenter {
 public:
-    void show(const QString& originalText, std::optional<QPointF> at, QSizeF size, const QString& recipeId) override {
+    // The user's line is kept aside, in lines.
+    void show(const QString& originalText, std::optional<QPointF> at, QSizeF size, const QString& recipeId,
+              const std::optional<QRectF>& keepLine) override {
+        lines.push_back(keepLine);
         calls << QStringLiteral("show(%1|%2|%3x%4|%5)")
                      .arg(originalText, where(at))
                      .arg(size.width())
@@ -24,7 +27,9 @@ public:
                      .arg(recipeId);
         visible = true;
     }
-    void showDraft(std::optional<QPointF> at, QSizeF size, const QString& recipeId) override {
+    void showDraft(std::optional<QPointF> at, QSizeF size, const QString& recipeId,
+                   const std::optional<QRectF>& keepLine) override {
+        lines.push_back(keepLine);
         calls << QStringLiteral("showDraft(%1|%2x%3|%4)").arg(where(at)).arg(size.width()).arg(size.height()).arg(recipeId);
         visible = true;
     }
@@ -46,26 +51,12 @@ public:
         calls << QStringLiteral("showErrorMessage(%1)").arg(message);
         visible = true;
     }
-    // Recorded as showErrorMessage; the area to leave free is kept aside.
-    void showErrorMessageBeside(const QString& message, const QRectF& keepFree) override {
-        keptFree = keepFree;
-        showErrorMessage(message);
-    }
-    // Recorded as the shows without the user's line; the lines are kept aside.
-    void show(const QString& originalText, std::optional<QPointF> at, QSizeF size, const QString& recipeId,
-              const std::optional<QRectF>& keepLine) override {
-        lines.push_back(keepLine);
-        show(originalText, at, size, recipeId);
-    }
-    void showDraft(std::optional<QPointF> at, QSizeF size, const QString& recipeId,
-                   const std::optional<QRectF>& keepLine) override {
-        lines.push_back(keepLine);
-        showDraft(at, size, recipeId);
-    }
+    // Recorded as showErrorMessage; the area and the line to leave free are kept aside.
     void showErrorMessageBeside(const QString& message, const QRectF& keepFree,
                                 const std::optional<QRectF>& keepLine) override {
         lines.push_back(keepLine);
-        showErrorMessageBeside(message, keepFree);
+        keptFree = keepFree;
+        showErrorMessage(message);
     }
     void hide() override {
         calls << QStringLiteral("hide()");
